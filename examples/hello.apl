@@ -1,0 +1,2 @@
+⍝ An example session for the console driver.
+⍝ Lines are read and run by the interpreter one by one.

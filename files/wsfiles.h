@@ -1,0 +1,43 @@
+// The host's workspace, library and sequential-file layer.
+// Results: 0 success; 1 no such file; 3 I/O error; 5 end of file; 7 not a
+// workspace. The failing call's errno is kept for latest_error().
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "interpreter/workspace.h"
+
+namespace zema {
+
+// Byte length of a workspace file, or -1 when it cannot be opened.
+std::int64_t size_ws(const char* path);
+// Reads `count` bytes from the start of the file into `destination`, then
+// checks the header: 7 for a file that ends early or is no workspace image.
+int read_ws(const char* path, std::uint32_t count, std::uint8_t* destination);
+// Writes to path + "~", then renames it over the old file; on any failure
+// (3) the old file is left as it was.
+int write_ws(const char* path, std::uint32_t length, const std::uint8_t* source);
+int delete_ws(const char* path);
+// Lists the ".aws" names of a directory in 12-column fields fitted to ⎕PW;
+// a non-zero option lists only names beginning with that character.
+// 0 (also for a directory that does not exist), 3, or 68 out of memory.
+int print_lib(const char* directory, int option, Ws ws);
+// The directory of a library number, with a trailing "/", into `buffer`
+// (at least 516 bytes): 0-9 the ⎕MOUNT row (a blank row: the task's default
+// directory, else the installed "ws" directory), 99 "~/", any other number
+// the installed "ws" directory.
+void library_to_path(std::uint32_t library, char* buffer, Ws ws);
+
+// The task's one sequential file. read_seq answers 5 when the file ends
+// before `count` bytes.
+int open_seq(const char* path);
+int create_seq(const char* path);
+int read_seq(std::uint32_t count, std::uint8_t* buffer);
+int write_seq(std::uint32_t count, const std::uint8_t* buffer);
+int close_seq();
+
+// Text of the latest component-file host error, in internal characters.
+std::string latest_error_afl();
+
+}  // namespace zema

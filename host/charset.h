@@ -1,0 +1,65 @@
+// Character sets of the host: the interpreter's 8-bit internal APL code, the
+// 8-bit code of the program's APL screen fonts, and Unicode; plus UTF-8
+// conversion for the console driver.
+//
+// All functions here only read constant tables and are safe on any thread.
+// The Unicode-to-internal inverse table is built once, on first use, under
+// std::call_once.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zema {
+
+// Unicode code point of each internal code; 0 marks a code without a
+// character (0x00, 0x80, 0xDE, 0xDF, 0xE0, 0xFE).
+extern const std::uint16_t unicode_table[256];
+
+// The Windows font pair. The two tables are not exact inverses: internal codes
+// without a glyph go to the font blank 0x20, font 0x10-0x1F (except 0x1B) come
+// back as 0x00, font LF 0x0A comes back as the internal CR 0x0D, and internal
+// 0x0A goes out as font 0x01.
+extern const std::uint8_t win_internal_to_font[256];
+extern const std::uint8_t win_font_to_internal[256];
+
+// The current font pair, chosen once at start-up before any task thread runs;
+// the Windows pair until then.
+extern const std::uint8_t* internal_to_font;
+extern const std::uint8_t* font_to_internal;
+
+// Internal code of font code c (low 8 bits of c).
+std::uint8_t fontin(int c);
+// Font code of internal code c (low 8 bits of c).
+std::uint8_t fontout(int c);
+
+// Copy at most count-1 characters of the NUL-terminated src into dst, each
+// translated, and NUL-terminate dst. count <= 0 writes nothing. Returns dst.
+char* string_font_to_internal(const char* src, char* dst, int count);
+char* string_internal_to_font(const char* src, char* dst, int count);
+
+// Unicode of internal code c (low 8 bits of c); a code without a character
+// gives the blank U+0020.
+std::uint16_t convert_to_unicode(int c);
+
+// Internal code of code point u. Below U+0100 the lowest internal code with
+// that character wins; above, the first table entry that matches, then a small
+// list of look-alike substitutes (Greek letters for APL symbols, typographic
+// dashes and quotes, ...); anything else is '?' (0x51).
+std::uint8_t convert_from_unicode(std::uint32_t u);
+
+// Internal code given to each byte of malformed UTF-8: a code with no
+// character, so later stages report it instead of reading a valid symbol.
+inline constexpr std::uint8_t invalid_utf8_code = 0xFE;
+
+// Decode UTF-8 and convert every code point with convert_from_unicode. Each
+// byte that does not belong to a well-formed sequence (bad lead byte, stray
+// continuation, truncated or overlong sequence, surrogate, beyond U+10FFFF)
+// becomes invalid_utf8_code. Line ends are passed through unchanged.
+std::string utf8_to_internal(std::string_view utf8);
+
+// Encode each internal code's Unicode (convert_to_unicode) as UTF-8.
+std::string internal_to_utf8(std::string_view internal);
+
+}  // namespace zema

@@ -1,0 +1,409 @@
+// The plain functions through which the interpreter reaches its task.
+#include <dlfcn.h>
+#include <fenv.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <thread>
+
+#include "host/charset.h"
+#include "host/services.h"
+#include "host/task.h"
+
+namespace zema {
+
+thread_local APLTask* current_apl_task = nullptr;
+
+APLTask* find_my_task() { return current_apl_task; }
+
+namespace {
+ServerSideTaskVars gui_server_globals;
+const NamesRecord kNoNames{};
+const PrefsRecord kNoPrefs{};
+
+void store_syscmd_char(APLTask* t, int ch) { t->captureBuffer.push_back(static_cast<char>(ch)); }
+}  // namespace
+
+// ---- session input and output ----------------------------------------------
+
+int csend(int c) {
+  APLTask* t = find_my_task();
+  if (!t) return 0;
+  if (t->attnEnabled && t->attnPending) return 0;
+  if (t->capturing) {
+    store_syscmd_char(t, c);
+    return 0;
+  }
+  char ch = static_cast<char>(c);
+  t->WriteOutput(&ch, 1);
+  return 0;
+}
+
+int msgout(const char* text, int length) {
+  APLTask* t = find_my_task();
+  if (t && t->attnEnabled && t->attnPending) return 0;
+  for (int i = 0; i < length; ++i) csend(static_cast<std::uint8_t>(text[i]));
+  return 0;
+}
+
+int linein(const char** text, int* length) {
+  APLTask* t = find_my_task();
+  if (!t) {
+    *text = "";
+    *length = -1;
+    return -1;
+  }
+  t->FlushOutput();
+  static thread_local std::string line;
+  if (!t->ReadInputLine(line)) off();
+  *text = line.data();
+  *length = static_cast<int>(line.size());
+  return *length;
+}
+
+int cget() {
+  APLTask* t = find_my_task();
+  return t ? t->GetOneKeystroke() : 3;
+}
+
+void get_cur_line(const char** text, int* length) {
+  APLTask* t = find_my_task();
+  *length = 0;
+  *text = "";
+  if (t) {
+    *text = t->currentLine.data();
+    *length = static_cast<int>(t->currentLine.size());
+  }
+}
+
+void ascii_line_send(const char* text) {
+  APLTask* t = find_my_task();
+  if (!t) return;
+  std::string internal;
+  for (const char* p = text; *p; ++p) internal.push_back(static_cast<char>(fontin(static_cast<std::uint8_t>(*p))));
+  t->WriteOutput(internal.data(), internal.size());
+}
+
+// The console has no movable cursor: requests succeed without effect.
+int cursor_add(int column, int line) { return find_my_task() ? 0 : 88; }
+int cursor_x(int column) { return cursor_add(column, -1); }
+std::int32_t* get_cursor_add() {
+  APLTask* t = find_my_task();
+  return t ? t->cursorAddress : nullptr;
+}
+int quadcc(int code) { return find_my_task() ? 0 : 88; }
+
+void record_syscmd_output() {
+  APLTask* t = find_my_task();
+  if (!t) return;
+  t->captureBuffer.clear();
+  t->captureBuffer.reserve(10000);
+  t->capturing = true;
+}
+
+void kill_syscmd_output() {
+  APLTask* t = find_my_task();
+  if (!t) return;
+  t->captureBuffer.clear();
+  t->captureBuffer.shrink_to_fit();
+  t->capturing = false;
+}
+
+int get_syscmd_output_len() {
+  APLTask* t = find_my_task();
+  if (!t || !t->capturing) return -1;
+  return static_cast<int>(t->captureBuffer.size());
+}
+
+int copy_syscmd_output(char* destination) {
+  APLTask* t = find_my_task();
+  if (!t || !t->capturing) return 28;
+  std::memcpy(destination, t->captureBuffer.data(), t->captureBuffer.size());
+  return 0;
+}
+
+// ---- attention and task life ------------------------------------------------
+
+int check_event_attention() {
+  APLTask* t = find_my_task();
+  if (!t) return 0;
+  if (!t->attnPending) return 0;
+  if (t->attnEnabled) {
+    t->FlushOutput();
+    t->noEcho = false;
+    t->attnPending = false;
+  }
+  return 1;
+}
+
+void set_attention(int on) {
+  APLTask* t = find_my_task();
+  if (!t) return;
+  t->attnEnabled = on != 0;
+  if (!on) t->attnPending = false;
+}
+
+void off() {
+  if (APLTask* t = find_my_task()) t->EndAPLTask();
+  throw TaskEnded{0};
+}
+
+void tidy_on_clear() {
+  // Native files and auxiliary processors are untied and unloaded by their
+  // own layers once they exist; the sequential file is closed here.
+  ServerSideTaskVars* v = get_server_side_task_vars();
+  if (v->seq_fd >= 0) {
+    ::close(v->seq_fd);
+    v->seq_fd = -1;
+  }
+}
+
+// The console has no debugger: a stop is reported as not shown.
+int function_stopped(std::uint32_t symbol, int line, int reason, const void* message) {
+  if (!find_my_task()) return 0;
+  return reason == 1 ? 2 : 0;
+}
+
+void new_wsid() {}
+
+int user_load() { return find_my_task() ? 1 : 0; }
+
+std::uint32_t change_ws_size(std::uint32_t bytes, std::uint8_t** new_ws) {
+  APLTask* t = find_my_task();
+  if (!t) return 0;
+  if (bytes < 204800) bytes = 204800;
+  std::uint32_t size = t->ReAllocateTaskMemory(bytes, new_ws);
+  if (size == 0) return 0;
+  char text[64];
+  if (size < 1048576u)
+    std::snprintf(text, sizeof text, "WS Size = %uKB\r\n", size / 1024);
+  else if (size < 104857600u)
+    std::snprintf(text, sizeof text, "WS Size = %1.1fMB\r\n", size / 1048576.0);
+  else
+    std::snprintf(text, sizeof text, "WS Size = %uMB\r\n", size / 1048576);
+  ascii_line_send(text);
+  return size + 10000;
+}
+
+// No full-screen editor without a window.
+int start_fse(const char* name, int line_word, int mode) { return find_my_task() ? 24 : 88; }
+
+int exec_cmd(const char* command, char* output, int size, int time_limit) {
+  const char* shell = std::getenv("SHELL");
+  if (!shell || !*shell) shell = "bash";
+  int fds[2];
+  if (::pipe(fds) != 0) return -68;
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    ::close(fds[0]);
+    ::close(fds[1]);
+    return -68;
+  }
+  if (pid == 0) {
+    ::dup2(fds[1], 1);
+    ::dup2(fds[1], 2);
+    ::close(fds[0]);
+    ::close(fds[1]);
+    ::execlp(shell, shell, "-c", command, static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(fds[1]);
+  int count = 0;
+  int result = 0;
+  std::string pending;
+  char buf[4096];
+  for (;;) {
+    ssize_t n = ::read(fds[0], buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    APLTask* t = find_my_task();
+    if (t && t->attnPending) {
+      ::kill(pid, SIGKILL);
+      result = -120;
+      break;
+    }
+    for (ssize_t i = 0; i < n; ++i) {
+      char c = static_cast<char>(fontin(static_cast<std::uint8_t>(buf[i])));
+      if (output) {
+        if (count >= size) {
+          ::kill(pid, SIGKILL);
+          result = -4;
+          break;
+        }
+        output[count++] = c;
+      } else {
+        if (buf[i] == '\n') {
+          pending.push_back('\r');
+          msgout(pending.data(), static_cast<int>(pending.size()));
+          pending.clear();
+        } else {
+          pending.push_back(c);
+        }
+        ++count;
+      }
+    }
+    if (result) break;
+  }
+  if (!output && !pending.empty()) {
+    pending.push_back('\r');
+    msgout(pending.data(), static_cast<int>(pending.size()));
+  }
+  ::close(fds[0]);
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  (void)time_limit;
+  return result ? result : count;
+}
+
+// ---- task records -----------------------------------------------------------
+
+ServerSideTaskVars* get_server_side_task_vars() {
+  APLTask* t = find_my_task();
+  return t ? &t->hostVars : &gui_server_globals;
+}
+
+const NamesRecord& get_names() {
+  APLTask* t = find_my_task();
+  return t ? t->names : kNoNames;
+}
+
+const PrefsRecord& get_prefs() {
+  APLTask* t = find_my_task();
+  return t ? t->prefs : kNoPrefs;
+}
+
+char* keep(const char* text) {
+  char* copy = ::strdup(text);
+  if (!copy) {
+    std::fputs("Out of memory - keep\n", stderr);
+    std::exit(-1);
+  }
+  return copy;
+}
+
+// ---- errors of the host -----------------------------------------------------
+
+std::string error_text(int host_error) {
+  if (host_error == 0) return utf8_to_internal("No error message available");
+  char buf[256];
+  const char* msg = ::strerror_r(host_error, buf, sizeof buf);
+  if (!msg || !*msg) return utf8_to_internal("File access error");
+  std::string s(msg);
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+  if (s.size() > 255) s.resize(255);
+  return utf8_to_internal(s);
+}
+
+int latest_error() { return get_server_side_task_vars()->last_errno; }
+
+// ---- libraries ----------------------------------------------------------------
+
+namespace {
+std::string installation_bin() {
+  char exe[4096];
+  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return "/usr/local/zema/bin/";
+  exe[n] = 0;
+  std::string dir(exe);
+  dir.erase(dir.find_last_of('/') + 1);
+  return dir;
+}
+}  // namespace
+
+void* host_load_library(const char* name) {
+  std::string n(name);
+  std::string path;
+  if (n.size() >= 3 && n.compare(n.size() - 3, 3, ".so") == 0)
+    path = n;
+  else
+    path = installation_bin() + n + ".so";
+  return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+}
+
+void* host_find_routine(void* handle, const char* entry) { return handle ? ::dlsym(handle, entry) : nullptr; }
+
+int host_unload_library(void* handle) {
+  if (handle) ::dlclose(handle);
+  return 0;
+}
+
+// ---- ⎕WI: no object system without windows -----------------------------------
+
+int qwi_get_property(const char* property, const char* object, const char* path, void* result, int room) {
+  if (room < 256) return 4;
+  return 88;
+}
+
+int qwi_set_property(const char* property, const char* object, const char* path, const void* value) { return 88; }
+
+// ---- shared variables: no processor is served by the console ---------------------
+
+int svar_offer(int processor, std::uint32_t* handle, const char* name) {
+  *handle = 0x80000000u;
+  return 1;
+}
+int svar_retract(int processor, std::uint32_t handle) { return 2; }
+int svar_referenced(int processor, std::uint32_t handle, void* result, int room) { return 28; }
+int svar_specified(int processor, std::uint32_t handle, const void* value) { return 28; }
+
+// ---- time and floating point -------------------------------------------------
+
+const std::uint32_t* get_system_time() {
+  static thread_local std::uint32_t words[2];
+  timespec ts{};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  time_t secs = ts.tv_sec;
+  tm local{};
+  ::localtime_r(&secs, &local);
+  words[0] = static_cast<std::uint32_t>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 +
+                                        ts.tv_nsec / 1000000);
+  words[1] = static_cast<std::uint32_t>((local.tm_mon + 1) * 10000 + local.tm_mday * 100 + local.tm_year % 100);
+  return words;
+}
+
+std::uint32_t get_cpu_time() {
+  return static_cast<std::uint32_t>(std::clock() / (CLOCKS_PER_SEC / 1000));
+}
+
+int sleep_a_while(int ms) {
+  if (ms <= 0) return 0;
+  int slept = std::min(ms, 100);
+  std::this_thread::sleep_for(std::chrono::milliseconds(slept));
+  return slept;
+}
+
+// The interpreter asks for all exceptions masked and round to nearest; on
+// x86-64 doubles are computed in SSE registers, where that is the default.
+void _control87(unsigned word, unsigned mask) {
+  if ((word & mask & 0x0C00) == 0) ::fesetround(FE_TONEAREST);
+}
+
+// ---- hard copy: the console has no printer -------------------------------------
+
+int quadhc(int code) {
+  APLTask* t = find_my_task();
+  if (!t) return 1;
+  t->FlushOutput();
+  switch (code) {
+    case 0: t->hardCopyMode = 0; return 0;
+    case 1:
+    case -1: return 7;  // no printer to open
+    case 99: return t->hardCopyMode;
+    case 1000:
+    case -1000: return 6;  // printing is not open
+    default: return 1;
+  }
+}
+
+}  // namespace zema

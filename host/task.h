@@ -1,0 +1,86 @@
+// One interpreter session as the host sees it. The front end (the console
+// driver here, the session window in the program) supplies input lines and
+// takes output; the interpreter's host calls find the task of the calling
+// thread through `current_apl_task`.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zema {
+
+// The task's block of host-module state. Grows as the host modules arrive.
+struct ServerSideTaskVars {
+  int seq_fd = -1;             // the task's one sequential file
+  int last_errno = 0;          // latest host file error
+  int last_afl_errno = 0;      // latest component-file host error
+  std::uint32_t event_source = 0;
+  std::uint32_t sysobj_counter = 0;
+};
+
+// Names and paths handed to the interpreter at start.
+struct NamesRecord {
+  std::string temp_name1;
+  std::string temp_name2;
+  std::string help_file;
+  std::string dataspace;        // internal characters, at most 120
+  std::string libraries[10];    // host paths of ⎕MOUNT rows 0-9
+  std::string ws_directory;
+  std::uint8_t* parent_ws = nullptr;  // parent task's workspace base, or null
+};
+
+// The preference words the interpreter reads at start.
+struct PrefsRecord {
+  std::uint16_t pw = 80;
+  std::uint16_t term_format = 0;
+  std::uint32_t user_number = 0;
+  std::uint32_t term_type = 0;
+};
+
+class APLTask {
+ public:
+  virtual ~APLTask() = default;
+
+  // Session output, internal characters; collected and flushed by the task.
+  virtual void WriteOutput(const char* text, std::size_t n) = 0;
+  virtual void FlushOutput() = 0;
+  // Blocks until the next input line (internal characters); false when no
+  // line will come.
+  virtual bool ReadInputLine(std::string& line) = 0;
+  // One keystroke; 3 when there is none to be had.
+  virtual int GetOneKeystroke() = 0;
+  // The session shows the interpreter's own messages in its error colour.
+  virtual void SetErrorColour(bool on) { (void)on; }
+  // Moves the workspace into a block of at least the given size; answers
+  // the new size and base, or 0 when no block could be had.
+  virtual std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) = 0;
+  // Ends the task: never returns to the interpreter.
+  [[noreturn]] virtual void EndAPLTask() = 0;
+
+  std::atomic<bool> attnEnabled{true};
+  std::atomic<bool> attnPending{false};
+  bool noEcho = false;
+  bool ending = false;
+  int hardCopyMode = 0;
+  std::vector<char> captureBuffer;
+  bool capturing = false;
+  std::int32_t cursorAddress[4] = {0, 0, 80, 25};
+  std::string currentLine;  // characters already written on the session's input line
+  ServerSideTaskVars hostVars;
+  NamesRecord names;
+  PrefsRecord prefs;
+  std::uint8_t* wsBase = nullptr;
+};
+
+// The calling thread's task, or null (the GUI thread).
+extern thread_local APLTask* current_apl_task;
+APLTask* find_my_task();
+
+// Thrown by a task's EndAPLTask to leave the interpreter for good.
+struct TaskEnded {
+  int status;
+};
+
+}  // namespace zema

@@ -1,0 +1,304 @@
+// The workspace block: layout constants, the header words, LowGlobals and
+// byte access at offsets from the workspace base.
+//
+// Every reference inside the block is a 32-bit byte offset from its base, so
+// the block can be saved, loaded, byte-swapped and moved as a unit. The header
+// words that hold "machine addresses" on the original 32-bit system hold, here,
+// signed offsets from the base (negative for buffers in LowGlobals) or zero:
+// the block never carries a pointer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace zema {
+
+// The workspace base. Every interpreter routine takes it as its last argument.
+using Ws = std::uint8_t*;
+
+// ---- byte access (unaligned-safe, machine byte order) ----------------------
+
+inline std::uint8_t rd8(Ws ws, std::int64_t off) { return ws[off]; }
+inline std::uint16_t rd16(Ws ws, std::int64_t off) {
+  std::uint16_t v;
+  std::memcpy(&v, ws + off, 2);
+  return v;
+}
+inline std::int16_t rdi16(Ws ws, std::int64_t off) { return static_cast<std::int16_t>(rd16(ws, off)); }
+inline std::uint32_t rd32(Ws ws, std::int64_t off) {
+  std::uint32_t v;
+  std::memcpy(&v, ws + off, 4);
+  return v;
+}
+inline std::int32_t rdi32(Ws ws, std::int64_t off) { return static_cast<std::int32_t>(rd32(ws, off)); }
+inline void wr8(Ws ws, std::int64_t off, std::uint32_t v) { ws[off] = static_cast<std::uint8_t>(v); }
+inline void wr16(Ws ws, std::int64_t off, std::uint32_t v) {
+  auto x = static_cast<std::uint16_t>(v);
+  std::memcpy(ws + off, &x, 2);
+}
+inline void wr32(Ws ws, std::int64_t off, std::uint32_t v) { std::memcpy(ws + off, &v, 4); }
+
+// ---- regions ----------------------------------------------------------------
+
+constexpr std::uint32_t kHeaderSize = 0x3F8;
+constexpr std::uint32_t kSymtabStart = 0x3F8;
+constexpr std::uint32_t kSymtabEntrySize = 16;
+constexpr std::uint32_t kSymtabEntries = 1042;  // 16 fixed + 27 buckets of 38
+constexpr std::uint32_t kSymtabFixed = 16;
+constexpr std::uint32_t kSymtabBuckets = 27;
+constexpr std::uint32_t kSymtabBucketSize = 38;
+constexpr std::uint32_t kFirstOwnerWord = 0x4518;
+constexpr std::uint32_t kHeapStart = 0x451C;  // 17,692: heap top of a clear workspace
+static_assert(kSymtabStart + kSymtabEntries * kSymtabEntrySize == kFirstOwnerWord);
+
+// Smallest workspace the host accepts, in KB.
+constexpr std::uint32_t kMinWsKB = 100;
+
+// ---- header words (offsets from the base) -----------------------------------
+namespace hdr {
+constexpr std::uint32_t Version = 0x000;          // h: image format version ()SAVE writes 700)
+constexpr std::uint32_t Marker1 = 0x002;          // h: 0x3232 / 0x3333
+constexpr std::uint32_t Marker2 = 0x004;          // h: 0x03F3
+constexpr std::uint32_t Wsid = 0x006;             // length byte and characters
+constexpr std::uint32_t WsLock = 0x012;           // 8 bytes
+constexpr std::uint32_t WorkArea = 0x038;         // 0x038-0x0FF scratch
+constexpr std::uint32_t TextCount = 0x038;        // h: display text buffer count
+constexpr std::uint32_t TextChars = 0x03A;        // display text buffer characters
+constexpr std::uint32_t SyserLocation = 0x038;    // C string, at most 200 characters
+constexpr std::uint32_t OwnMessage = 0x09C;       // program's own error message
+constexpr std::uint32_t LibraryLoaded = 0x100;    // w
+constexpr std::uint32_t ExecRestart = 0x104;      // w: where the execution restart point lies
+constexpr std::uint32_t LineRestart = 0x108;      // w: where the line-entry restart point lies
+constexpr std::uint32_t EtMajor = 0x10C;          // h
+constexpr std::uint32_t EtMinor = 0x10E;          // h
+constexpr std::uint32_t ResultCount = 0x110;      // w
+constexpr std::uint32_t ErrorNumber = 0x114;      // w
+constexpr std::uint32_t PrimFlags = 0x118;        // w
+constexpr std::uint32_t DepthBudget = 0x11C;      // h
+constexpr std::uint32_t ErrTokenCount = 0x11E;    // h
+constexpr std::uint32_t PickSelection = 0x124;    // w
+constexpr std::uint32_t MiscBits = 0x128;         // b
+constexpr std::uint32_t StepRequest = 0x129;      // b
+constexpr std::uint32_t FirstTag = 0x12A;         // b
+constexpr std::uint32_t PackagedWsSize = 0x12C;   // w
+constexpr std::uint32_t LoadedWsSize = 0x130;     // w
+constexpr std::uint32_t Top = 0x134;              // w: offset just past the execution stack
+constexpr std::uint32_t SaveTime = 0x138;         // w
+constexpr std::uint32_t SaveDate = 0x13C;         // w
+constexpr std::uint32_t WorkWord = 0x140;         // w
+constexpr std::uint32_t SiLink = 0x144;           // w
+constexpr std::uint32_t RunningSymbol = 0x148;    // w
+constexpr std::uint32_t RunningToken = 0x14C;     // h
+constexpr std::uint32_t State = 0x14E;            // h: engine flags (state word)
+constexpr std::uint32_t CurrentLine = 0x150;      // w: current token line, owner kind 0
+constexpr std::uint32_t EvalKind = 0x154;         // b
+constexpr std::uint32_t HeaderSymType = 0x155;    // b
+constexpr std::uint32_t TokenRegister = 0x156;    // 6 bytes: a StackEntry
+constexpr std::uint32_t StackPointer = 0x15C;     // w
+constexpr std::uint32_t FnLineNumber = 0x160;     // w
+constexpr std::uint32_t TokensTaken = 0x164;      // w
+constexpr std::uint32_t LineCursor = 0x168;       // w
+constexpr std::uint32_t RunningSymType = 0x16C;   // b
+constexpr std::uint32_t TrapWord = 0x170;         // w
+constexpr std::uint32_t KillSlot = 0x174;         // w
+constexpr std::uint32_t ClassWord = 0x178;        // h
+constexpr std::uint32_t QuadCT = 0x17A;           // 10 bytes Extended80
+constexpr std::uint32_t ErrorCode = 0x184;        // h
+constexpr std::uint32_t ErrorLine = 0x186;        // h
+constexpr std::uint32_t OutColumn = 0x188;        // h
+constexpr std::uint32_t CaretColumn = 0x18A;      // h
+constexpr std::uint32_t OutLineCount = 0x18C;     // h
+constexpr std::uint32_t CaretLine = 0x190;        // h
+constexpr std::uint32_t OutputBits = 0x192;       // b
+constexpr std::uint32_t MultiDisplay = 0x193;     // b
+constexpr std::uint32_t QuadRL = 0x194;           // w
+constexpr std::uint32_t HeapTop = 0x198;          // w
+constexpr std::uint32_t LowestReleased = 0x19C;   // w
+constexpr std::uint32_t Garbage = 0x1A0;          // w
+constexpr std::uint32_t IntegrityCheck = 0x1A4;   // b
+constexpr std::uint32_t LexState = 0x1A6;         // h
+constexpr std::uint32_t EditLine = 0x1A8;         // w BCD
+constexpr std::uint32_t EditIncrement = 0x1AC;    // w BCD
+constexpr std::uint32_t DefEntry = 0x1B0;         // w
+constexpr std::uint32_t DefToken = 0x1B4;         // h
+constexpr std::uint32_t AttnLevel = 0x1B6;        // h
+constexpr std::uint32_t TokenAreaLimit = 0x1B8;   // w
+constexpr std::uint32_t LineTextStart = 0x1BC;    // w
+constexpr std::uint32_t AttnCountdown = 0x1C0;    // h
+constexpr std::uint32_t AttnReload = 0x1C2;       // h
+constexpr std::uint32_t ErrorMessage = 0x1C4;     // w: owner kind 0
+constexpr std::uint32_t NestLow = 0x1C8;          // w
+constexpr std::uint32_t NestHigh = 0x1CC;         // w
+constexpr std::uint32_t LeftItem = 0x1D0;         // w
+constexpr std::uint32_t RightItem = 0x1D4;        // w
+constexpr std::uint32_t ResultBits = 0x1D8;       // b
+constexpr std::uint32_t SelectBits = 0x1D9;       // b
+constexpr std::uint32_t TermFormat = 0x1DA;       // h
+constexpr std::uint32_t ExecMode = 0x1DC;         // b
+constexpr std::uint32_t CaptureAddress = 0x1FC;   // w
+constexpr std::uint32_t LeftDesc = 0x200;         // 44 bytes
+constexpr std::uint32_t RightDesc = 0x22C;        // 44 bytes
+constexpr std::uint32_t ResultDesc = 0x258;       // 44 bytes
+constexpr std::uint32_t CallerCsWord = 0x284;     // h
+constexpr std::uint32_t ImmediateCs = 0x286;      // 12 bytes
+constexpr std::uint32_t SaveName = 0x2A8;         // 9 bytes
+constexpr std::uint32_t PrimCode = 0x3A8;         // w
+constexpr std::uint32_t PendingLength = 0x3AC;    // w
+constexpr std::uint32_t PendingAddress = 0x3B0;   // w
+constexpr std::uint32_t ScratchAreas = 0x3B4;     // 8 words
+constexpr std::uint32_t GarbageLimit = 0x3D4;     // w
+constexpr std::uint32_t ObjectPool = 0x3D8;       // w
+constexpr std::uint32_t CurrentInstance = 0x3DC;  // w
+constexpr std::uint32_t CallingInstance = 0x3E0;  // w
+constexpr std::uint32_t SerialHigh = 0x3E4;       // w
+constexpr std::uint32_t SerialLow = 0x3E8;        // w
+constexpr std::uint32_t ClassDefining = 0x3EC;    // w
+constexpr std::uint32_t HostBlock = 0x3F0;        // w: zero here; the host block is found through the task
+constexpr std::uint32_t BucketEntries = 0x3F4;    // h: 1026
+constexpr std::uint32_t BucketSize = 0x3F6;       // h: 38
+}  // namespace hdr
+
+// Bits of the engine state word (hdr::State).
+namespace st {
+constexpr std::uint16_t ListDigits = 0x0001;
+constexpr std::uint16_t Executing = 0x0002;
+constexpr std::uint16_t Defining = 0x0004;
+constexpr std::uint16_t PassErrors = 0x0008;
+constexpr std::uint16_t OwnMessage = 0x0010;
+constexpr std::uint16_t StatementStarted = 0x0020;
+constexpr std::uint16_t NotFunctionLine = 0x0040;
+constexpr std::uint16_t AttentionSeen = 0x0080;
+constexpr std::uint16_t Copying = 0x0100;
+constexpr std::uint16_t CaptureOverflow = 0x0200;
+constexpr std::uint16_t FixingText = 0x0400;
+constexpr std::uint16_t Capturing = 0x0800;
+constexpr std::uint16_t ExecuteRunning = 0x1000;
+constexpr std::uint16_t QuoteQuadInput = 0x2000;
+constexpr std::uint16_t ValueAwaited = 0x4000;
+}  // namespace st
+
+// ---- heap objects (wsobj) ---------------------------------------------------
+
+// Offsets within an object (from its start; the owner word lies at -4).
+namespace obj {
+constexpr std::uint32_t Kind = 0;   // b: bit 7 released, bit 6 strand mark, bits 0-3 owner kind
+constexpr std::uint32_t Flags1 = 1; // b: 0x40 holds token lines
+constexpr std::uint32_t Arch = 2;   // b
+constexpr std::uint32_t Size = 4;   // w: bytes from offset 0 to the end of the data
+constexpr std::uint32_t Type = 8;   // b: ElementType
+constexpr std::uint32_t Flags9 = 9; // b
+constexpr std::uint32_t Rank4 = 10; // h: rank x 4
+constexpr std::uint32_t Shape = 12; // rank words
+}  // namespace obj
+
+constexpr std::uint8_t kReleased = 0x80;
+constexpr std::uint8_t kStrandMark = 0x40;
+constexpr std::uint8_t kHoldsTokenLines = 0x40;
+
+enum ElementType : std::uint8_t {
+  ET_DERIVED = 2,
+  ET_POOL = 4,
+  ET_BOOL = 5,
+  ET_CLASS = 6,
+  ET_INT = 7,
+  ET_INSTANCE = 8,
+  ET_FLOAT = 9,
+  ET_CHAR = 11,
+  ET_WIDE16 = 13,
+  ET_OBJREF = 14,
+  ET_NESTED = 15,
+  ET_INDEXVEC = 19,
+};
+
+// Where the single slot that refers to an object lies, relative to its owner word.
+enum OwnerKind : std::uint8_t {
+  OK_WORD = 0,      // the owner offset itself
+  OK_INSTANCE = 1,  // object-pool slot table
+  OK_STACK = 2,     // owner + 2: a StackEntry's value
+  OK_SYMBOL = 4,    // owner + 4: a symbol entry's or saved local's value word
+  OK_CLASS = 5,     // as OK_INSTANCE
+  OK_NEXTLINE = 8,  // owner + 8: previous token line's next-line word
+};
+
+// ---- LowGlobals -------------------------------------------------------------
+
+// The session's private state below the workspace base; never saved. All of
+// it is zero when the interpreter starts. Host strings that the original kept
+// as pointers here live in the task's side state instead (see SideState).
+constexpr std::uint32_t kLowGlobalsSize = 10232;
+
+struct LowGlobals {
+  std::uint8_t reserved0[6];
+  std::uint16_t pw_default;
+  std::int16_t pr_char;
+  std::uint16_t term_format;
+  std::uint32_t user_number;
+  std::uint32_t task_id;
+  std::uint32_t ws_size;
+  std::uint32_t term_type;
+  std::uint32_t file_word;
+  std::uint8_t exec_restart[156];
+  std::uint8_t line_restart[156];
+  std::uint8_t copy_buffer[512];
+  std::uint32_t dup_word;
+  std::uint32_t start_time;
+  std::uint32_t keying_time;
+  std::uint32_t wait_start;
+  std::uint16_t attn_count;
+  std::uint16_t attn_enabled;
+  std::uint8_t tab_stops[36];
+  std::uint32_t file_record_word;
+  std::uint32_t copy_source_library;
+  std::uint32_t copy_record_count;
+  std::uint8_t copy_flags;
+  std::uint8_t reserved1[3];
+  std::uint32_t temp_name1;    // kept for layout; the names live in SideState
+  std::uint32_t temp_name2;
+  std::uint32_t help_file;
+  std::uint32_t ws_directory;
+  std::uint32_t extension;     // ".aws" as a big-endian character word
+  std::uint8_t probe[30];
+  std::uint8_t mount[10][260]; // ⎕MOUNT rows, internal characters, blank padded
+  std::uint8_t path[516];
+  std::uint8_t dataspace[256];
+  std::uint8_t startup_flags;
+  std::uint8_t reserved2;
+  std::uint16_t input_mode;
+  std::uint8_t reserved3[2];
+  std::uint32_t cursor_column;
+  std::uint8_t editor_name[100];
+  std::uint8_t component_state[3728];
+  std::uint8_t scratch0[252];
+  std::uint8_t scratch[7][256];
+};
+static_assert(sizeof(LowGlobals) == kLowGlobalsSize, "LowGlobals must be 10,232 bytes");
+
+inline LowGlobals& lowglobals(Ws ws) { return *reinterpret_cast<LowGlobals*>(ws - kLowGlobalsSize); }
+
+// Signed offset from the base of a byte inside LowGlobals (negative).
+inline std::int32_t low_offset(Ws ws, const void* p) {
+  return static_cast<std::int32_t>(static_cast<const std::uint8_t*>(p) - ws);
+}
+
+// Extension words, four characters most significant byte first.
+constexpr std::uint32_t ext_word(const char (&s)[5]) {
+  return (std::uint32_t(std::uint8_t(s[0])) << 24) | (std::uint32_t(std::uint8_t(s[1])) << 16) |
+         (std::uint32_t(std::uint8_t(s[2])) << 8) | std::uint32_t(std::uint8_t(s[3]));
+}
+constexpr std::uint32_t kExtAws = ext_word(".aws");
+constexpr std::uint32_t kExtAtm = ext_word(".atm");
+constexpr std::uint32_t kExtAff = ext_word(".aff");
+constexpr std::uint32_t kExtAtf = ext_word(".atf");
+constexpr std::uint32_t kExtDmp = ext_word(".dmp");
+
+// Start-up flag bit: a start-up workspace is pending.
+constexpr std::uint8_t kStartupPending = 0x02;
+
+// Support-layer results.
+constexpr int SUP_OK = 0;
+constexpr int SUP_FAILED = 4;
+constexpr int SUP_END = 8;
+constexpr int SUP_NOROOM = 12;
+
+}  // namespace zema

@@ -1,0 +1,131 @@
+// Runs a transcript against the console driver and reports every line that
+// differs.
+//
+// A transcript is a session as a person reads it: input lines are indented by
+// six blanks, every other line is output expected from the line before. Lines
+// that begin with "⍝⍝" are comments. The driver runs with --input-marker, so
+// it says when it waits for input; the next transcript line must then be an
+// input line, which is fed to it. That settles which six-blank lines are
+// input (a line echoed in an error report, say, is output).
+//
+//   transcript_runner CONSOLE TRANSCRIPT [CONSOLE-ARGS...]
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const std::string kMarker = "\x1e";
+const std::string kIndent = "      ";
+
+bool is_input(const std::string& line) { return line.compare(0, kIndent.size(), kIndent) == 0 && line.size() > 6; }
+
+struct Line {
+  int number;
+  std::string text;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::cerr << "usage: transcript_runner CONSOLE TRANSCRIPT [ARGS...]\n";
+    return 2;
+  }
+  std::ifstream file(argv[2], std::ios::binary);
+  if (!file) {
+    std::cerr << "cannot open " << argv[2] << "\n";
+    return 2;
+  }
+  std::vector<Line> lines;
+  std::string text;
+  int number = 0;
+  while (std::getline(file, text)) {
+    ++number;
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (text.rfind("⍝⍝", 0) == 0) continue;
+    lines.push_back({number, text});
+  }
+
+  int to_child[2], from_child[2];
+  if (pipe(to_child) || pipe(from_child)) return 2;
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(to_child[0], 0);
+    dup2(from_child[1], 1);
+    close(to_child[0]);
+    close(to_child[1]);
+    close(from_child[0]);
+    close(from_child[1]);
+    std::vector<char*> args{argv[1], const_cast<char*>("--input-marker")};
+    for (int i = 3; i < argc; ++i) args.push_back(argv[i]);
+    args.push_back(nullptr);
+    execv(argv[1], args.data());
+    std::perror("exec");
+    _exit(127);
+  }
+  close(to_child[0]);
+  close(from_child[1]);
+  std::FILE* out = fdopen(from_child[0], "r");
+  int in_fd = to_child[1];
+
+  std::size_t at = 0;
+  int failures = 0;
+  auto fail = [&](const std::string& what) {
+    ++failures;
+    std::cout << argv[2] << ":" << what << "\n";
+  };
+  auto read_line = [&](std::string& s) {
+    s.clear();
+    int c;
+    bool any = false;
+    while ((c = std::fgetc(out)) != EOF) {
+      any = true;
+      if (c == '\n') return true;
+      s.push_back(static_cast<char>(c));
+    }
+    return any;
+  };
+
+  std::string got;
+  while (read_line(got)) {
+    if (got == kMarker) {
+      // The session waits for input: expected output not produced is missing.
+      while (at < lines.size() && !is_input(lines[at].text)) {
+        fail(std::to_string(lines[at].number) + ": expected output missing: " + lines[at].text);
+        ++at;
+      }
+      if (at == lines.size()) {
+        close(in_fd);
+        in_fd = -1;
+        continue;
+      }
+      std::string input = lines[at].text.substr(kIndent.size()) + "\n";
+      ++at;
+      if (write(in_fd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) break;
+      continue;
+    }
+    if (at < lines.size() && lines[at].text == got) {
+      ++at;
+    } else if (at < lines.size() && !is_input(lines[at].text)) {
+      fail(std::to_string(lines[at].number) + ": expected: " + lines[at].text + "\n      got: " + got);
+      ++at;
+    } else {
+      fail(std::to_string(at < lines.size() ? lines[at].number : number) + ": unexpected output: " + got);
+    }
+  }
+  for (; at < lines.size(); ++at) fail(std::to_string(lines[at].number) + ": never reached: " + lines[at].text);
+  if (in_fd >= 0) close(in_fd);
+  std::fclose(out);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail(" the console ended with status " + std::to_string(status));
+  std::cout << (lines.size()) << " lines, " << failures << " differences\n";
+  return failures ? 1 : 0;
+}

@@ -1,0 +1,298 @@
+// The workspace heap: allocation, release and compaction under the
+// single-owner rule, and the header of a clear workspace.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "host/charset.h"
+#include "interpreter/entry.h"
+#include "interpreter/errors.h"
+#include "interpreter/heap.h"
+#include "test_workspace.h"
+
+namespace zema {
+namespace {
+
+using test::TestWorkspace;
+
+std::uint32_t symvalue(Ws ws, int entry) { return rd32(ws, kSymtabStart + 16 * entry + 4); }
+
+TEST(ClearWorkspace, HeaderAndSystemVariables) {
+  TestWorkspace t(300 * 1024);
+  Ws ws = t.ws();
+  const std::uint32_t size = lowglobals(ws).ws_size;
+  EXPECT_EQ(size, 300u * 1024 - kLowGlobalsSize);
+  EXPECT_EQ(rd32(ws, hdr::HeapTop), 17692u);
+  EXPECT_EQ(rd32(ws, hdr::Top), size);
+  EXPECT_EQ(rd32(ws, hdr::StackPointer), size - 4);
+  EXPECT_EQ(rd32(ws, hdr::SiLink), size - 4);
+  EXPECT_EQ(rd32(ws, size - 4), 0u);
+  EXPECT_EQ(rd16(ws, hdr::State), 0x0040);
+  EXPECT_EQ(rd32(ws, hdr::QuadRL), 16807u);
+  EXPECT_EQ(rd16(ws, hdr::QuadCT), 0x3FD3);
+  EXPECT_EQ(rd32(ws, hdr::QuadCT + 2), 0xE12E1342u);
+  EXPECT_EQ(rd32(ws, hdr::QuadCT + 6), 0x4BB40E10u);
+  EXPECT_EQ(rd16(ws, hdr::BucketEntries), 1026);
+  EXPECT_EQ(rd16(ws, hdr::BucketSize), 38);
+  EXPECT_EQ(rd16(ws, hdr::AttnCountdown), 50);
+  EXPECT_EQ(rd16(ws, hdr::AttnReload), 50);
+  EXPECT_EQ(rd32(ws, hdr::GarbageLimit), (size - 4 - 17692) / 100);
+  // ⎕LX ⎕IO ⎕PP ⎕PW ⎕RL ⎕CT ⎕HT ⎕FC ⎕PR ⎕CS, system variables with 3-character names.
+  const char* names[] = {"⎕LX", "⎕IO", "⎕PP", "⎕PW", "⎕RL", "⎕CT", "⎕HT", "⎕FC", "⎕PR", "⎕CS"};
+  for (int i = 0; i < 10; ++i) {
+    std::string n = utf8_to_internal(names[i]);
+    std::uint32_t packed = (3u << 24) | (std::uint8_t(n[0]) << 16) | (std::uint8_t(n[1]) << 8) | std::uint8_t(n[2]);
+    EXPECT_EQ(rd32(ws, kSymtabStart + 16 * i), packed) << names[i];
+    EXPECT_EQ(rd8(ws, kSymtabStart + 16 * i + 8), 5) << names[i];
+    EXPECT_EQ(rd8(ws, kSymtabStart + 16 * i + 9), 3) << names[i];
+  }
+  EXPECT_EQ(symvalue(ws, 1), 1u);    // ⎕IO
+  EXPECT_EQ(symvalue(ws, 2), 10u);   // ⎕PP
+  EXPECT_EQ(symvalue(ws, 3), 80u);   // ⎕PW from the session default
+  EXPECT_EQ(symvalue(ws, 8), 0x20u); // ⎕PR: blank
+  std::string wsid = internal_to_utf8(std::string(reinterpret_cast<const char*>(ws + hdr::Wsid + 1), rd8(ws, hdr::Wsid)));
+  EXPECT_EQ(wsid, "CLEAR WS");
+  EXPECT_TRUE(heap_consistent(ws));
+}
+
+TEST(ClearWorkspace, PrintWidthComesFromTheSessionDefault) {
+  TestWorkspace t;
+  Ws ws = t.ws();
+  lowglobals(ws).pw_default = 120;
+  clear_workspace(ws);
+  EXPECT_EQ(symvalue(ws, 3), 120u);
+}
+
+// Slots for test objects: words reserved at the top of the execution stack,
+// so that compaction never moves them.
+class Slots {
+ public:
+  Slots(Ws ws, int n) : ws_(ws), n_(n) {
+    std::uint32_t sp = rd32(ws, hdr::StackPointer);
+    base_ = sp - 4 * static_cast<std::uint32_t>(n);
+    for (int i = 0; i < n; ++i) wr32(ws, base_ + 4 * i, 0);
+    wr32(ws, hdr::StackPointer, base_ - 4);
+  }
+  std::uint32_t slot(int i) const { return base_ + 4 * static_cast<std::uint32_t>(i); }
+  std::uint32_t object(int i) const { return rd32(ws_, slot(i)); }
+  void put(int i, std::uint32_t off) {
+    wr32(ws_, slot(i), off);
+    set_owner(off, slot(i), OK_WORD, ws_);
+  }
+  int size() const { return n_; }
+
+ private:
+  Ws ws_;
+  int n_;
+  std::uint32_t base_;
+};
+
+void fill(Ws ws, std::uint32_t off, std::uint8_t seed) {
+  std::uint32_t size = rd32(ws, off + 4);
+  for (std::uint32_t i = 8; i < size; ++i) ws[off + i] = static_cast<std::uint8_t>(seed + i);
+}
+
+bool intact(Ws ws, std::uint32_t off, std::uint8_t seed) {
+  std::uint32_t size = rd32(ws, off + 4);
+  for (std::uint32_t i = 8; i < size; ++i)
+    if (ws[off + i] != static_cast<std::uint8_t>(seed + i)) return false;
+  return true;
+}
+
+TEST(Heap, SizesAreRoundedAndTheSmallestObjectIs12Bytes) {
+  TestWorkspace t;
+  Ws ws = t.ws();
+  struct Case {
+    std::uint32_t n, size;
+  } cases[] = {{0, 12}, {1, 12}, {4, 12}, {5, 16}, {8, 16}, {9, 20}, {100, 108}};
+  for (auto c : cases) {
+    std::uint32_t top = rd32(ws, hdr::HeapTop);
+    std::uint32_t off = getspc(c.n, ws);
+    EXPECT_EQ(off, top) << c.n;
+    EXPECT_EQ(rd32(ws, off + 4), c.size) << c.n;
+    EXPECT_EQ(rd32(ws, hdr::HeapTop), top + c.size + 4) << c.n;
+    // A new object belongs to the token register.
+    EXPECT_EQ(rd32(ws, off - 4), hdr::TokenRegister);
+    EXPECT_EQ(rd8(ws, off) & 0x0F, OK_STACK);
+  }
+}
+
+TEST(Heap, ReleaseAtTheTopIsImmediateUnlessADefinitionIsOpen) {
+  TestWorkspace t;
+  Ws ws = t.ws();
+  Slots s(ws, 2);
+  s.put(0, getspc(40, ws));
+  std::uint32_t top = rd32(ws, hdr::HeapTop);
+  s.put(1, getspc(40, ws));
+  mgarb(s.object(1), ws);
+  EXPECT_EQ(rd32(ws, hdr::HeapTop), top);
+  EXPECT_EQ(rd32(ws, hdr::Garbage), 0u);
+
+  std::uint32_t off = getspc(40, ws);
+  s.put(1, off);
+  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::Defining);
+  mgarb(off, ws);
+  EXPECT_EQ(rd32(ws, hdr::HeapTop), top + 48 + 4);
+  EXPECT_EQ(rd32(ws, hdr::Garbage), 48u + 4);
+  EXPECT_EQ(rd32(ws, hdr::LowestReleased), off);
+}
+
+TEST(Heap, CompactionWaitsUntilGarbagePassesOnePercentOfTheGap) {
+  TestWorkspace t(1024 * 1024);
+  Ws ws = t.ws();
+  Slots s(ws, 3);
+  set_uncollected_garbage_limit(ws);
+  const std::uint32_t limit = rd32(ws, hdr::GarbageLimit);
+  ASSERT_GT(limit, 1000u);
+  // Garbage at the limit: nothing moves.
+  s.put(0, getspc(((limit - 4) & ~3u) - 8, ws));
+  s.put(1, getspc(16, ws));
+  fill(ws, s.object(1), 7);
+  mgarb(s.object(0), ws);
+  wr32(ws, s.slot(0), 0);
+  const std::uint32_t garbage = rd32(ws, hdr::Garbage);
+  ASSERT_LE(garbage, limit);
+  ASSERT_GT(garbage + 16, limit);
+  std::uint32_t before = s.object(1);
+  gcol(ws);
+  EXPECT_EQ(s.object(1), before);
+  EXPECT_EQ(rd32(ws, hdr::Garbage), garbage);
+  // One released word more and it compacts.
+  s.put(2, getspc(0, ws));
+  s.put(0, getspc(0, ws));
+  mgarb(s.object(2), ws);
+  wr32(ws, s.slot(2), 0);
+  gcol(ws);
+  EXPECT_EQ(rd32(ws, hdr::Garbage), 0u);
+  EXPECT_EQ(s.object(1), kHeapStart);
+  EXPECT_TRUE(intact(ws, s.object(1), 7));
+  EXPECT_TRUE(heap_consistent(ws));
+  // force_gcol does nothing without garbage, and the limit is unchanged.
+  std::uint32_t top = rd32(ws, hdr::HeapTop);
+  force_gcol(ws);
+  EXPECT_EQ(rd32(ws, hdr::HeapTop), top);
+  EXPECT_EQ(rd32(ws, hdr::GarbageLimit), limit);
+}
+
+TEST(Heap, AllocationNearTheStackCompactsThenRaisesWsFull) {
+  TestWorkspace t(128 * 1024);
+  Ws ws = t.ws();
+  Slots s(ws, 200);
+  // Fill the heap with objects of 1 KB, then release every other one.
+  int n = 0;
+  for (; n < s.size(); ++n) {
+    std::uint32_t gap = rd32(ws, hdr::StackPointer) - rd32(ws, hdr::HeapTop);
+    if (gap < 1024 + 4 + 100 + 1) break;
+    s.put(n, getspc(1024 - 8, ws));
+    fill(ws, s.object(n), static_cast<std::uint8_t>(n));
+  }
+  ASSERT_LT(n, s.size()) << "the heap must be full";
+  for (int i = 0; i < n; i += 2) {
+    mgarb(s.object(i), ws);
+    wr32(ws, s.slot(i), 0);
+  }
+  // Too little room at the top, enough after compaction.
+  std::uint32_t off = getspc(2000, ws);
+  EXPECT_EQ(rd32(ws, hdr::Garbage), 0u);
+  s.put(0, off);
+  for (int i = 1; i < n; i += 2) EXPECT_TRUE(intact(ws, s.object(i), static_cast<std::uint8_t>(i))) << i;
+  EXPECT_TRUE(heap_consistent(ws));
+  // Nothing to reclaim: WS FULL, and the heap is as it was.
+  std::uint32_t top = rd32(ws, hdr::HeapTop);
+  try {
+    getspc(200 * 1024, ws);
+    FAIL() << "no WS FULL";
+  } catch (const AplError& e) {
+    EXPECT_EQ(e.code, E_WS_FULL);
+    EXPECT_EQ(rd16(ws, hdr::EtMajor), 1);
+    EXPECT_EQ(rd16(ws, hdr::EtMinor), 3);
+  }
+  EXPECT_EQ(rd32(ws, hdr::HeapTop), top);
+  EXPECT_TRUE(heap_consistent(ws));
+  // A byte count whose object size overflows 32 bits is WS FULL too.
+  EXPECT_THROW(getspc(0xFFFFFFFFu, ws), AplError);
+}
+
+TEST(Heap, TokenLineChainsFollowTheirLinesThroughCompaction) {
+  TestWorkspace t;
+  Ws ws = t.ws();
+  Slots s(ws, 2);
+  s.put(0, getspc(100, ws));  // garbage to squeeze out
+  // A chain of three token lines: the first owned by a slot, each next one by
+  // the previous line's next-line word.
+  std::uint32_t l1 = getspc(20, ws), l2 = getspc(20, ws), l3 = getspc(20, ws);
+  s.put(1, l1);
+  for (std::uint32_t l : {l1, l2, l3}) {
+    wr8(ws, l + 1, kHoldsTokenLines);
+    wr32(ws, l + 8, 0);
+  }
+  wr32(ws, l1 + 8, l2);
+  set_owner(l2, l1, OK_NEXTLINE, ws);
+  wr32(ws, l2 + 8, l3);
+  set_owner(l3, l2, OK_NEXTLINE, ws);
+  wr32(ws, l3 + 12, 0xC0FFEE);
+  mgarb(s.object(0), ws);
+  wr32(ws, s.slot(0), 0);
+  force_gcol(ws);
+  std::uint32_t n1 = s.object(1);
+  std::uint32_t n2 = rd32(ws, n1 + 8);
+  std::uint32_t n3 = rd32(ws, n2 + 8);
+  EXPECT_EQ(n1, kHeapStart);
+  EXPECT_EQ(rd32(ws, n2 - 4), n1);
+  EXPECT_EQ(rd32(ws, n3 - 4), n2);
+  EXPECT_EQ(rd32(ws, n3 + 12), 0xC0FFEEu);
+  EXPECT_TRUE(heap_consistent(ws));
+}
+
+TEST(Heap, RandomSequencesKeepEveryOwnerAndItsSlotInAgreement) {
+  for (unsigned seed : {1u, 2u, 3u, 4u, 5u}) {
+    TestWorkspace t(512 * 1024);
+    Ws ws = t.ws();
+    Slots s(ws, 200);
+    std::vector<std::uint8_t> tag(200);
+    std::mt19937 rng(seed);
+    for (int step = 0; step < 5000; ++step) {
+      int i = static_cast<int>(rng() % 200);
+      unsigned op = rng() % 10;
+      if (s.object(i) == 0 && op < 6) {
+        try {
+          std::uint32_t off = getspc(rng() % 3000, ws);
+          s.put(i, off);
+          tag[i] = static_cast<std::uint8_t>(rng());
+          fill(ws, off, tag[i]);
+        } catch (const AplError& e) {
+          ASSERT_EQ(e.code, E_WS_FULL);
+        }
+      } else if (s.object(i) != 0 && op < 9) {
+        mgarb(s.object(i), ws);
+        wr32(ws, s.slot(i), 0);
+      } else if (op == 9) {
+        if (rng() % 2) gcol(ws); else force_gcol(ws);
+      }
+      ASSERT_TRUE(heap_consistent(ws)) << "seed " << seed << " step " << step;
+    }
+    for (int i = 0; i < 200; ++i) {
+      if (std::uint32_t off = s.object(i)) {
+        EXPECT_EQ(rd32(ws, off - 4), s.slot(i));
+        EXPECT_TRUE(intact(ws, off, tag[i]));
+      }
+    }
+  }
+}
+
+TEST(Heap, NestedResultAreaCarvesTemporariesBelowTheStack) {
+  TestWorkspace t;
+  Ws ws = t.ws();
+  wr32(ws, hdr::NestLow, rd32(ws, hdr::HeapTop) - 4);
+  wr32(ws, hdr::NestHigh, rd32(ws, hdr::StackPointer));
+  std::uint32_t low = rd32(ws, hdr::NestLow);
+  std::uint32_t a = getspc_nest(0, ws);
+  EXPECT_EQ(a, low);
+  EXPECT_EQ(rd32(ws, a + 4), 12u);
+  EXPECT_EQ(rd32(ws, hdr::NestLow), low + 12);
+  EXPECT_THROW(getspc_nest(rd32(ws, hdr::NestHigh) - rd32(ws, hdr::NestLow), ws), AplError);
+}
+
+}  // namespace
+}  // namespace zema

@@ -1,0 +1,545 @@
+#include "files/wsfiles.h"
+
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/charset.h"
+#include "host/services.h"
+#include "host/task.h"
+
+namespace zema {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+// A session that keeps what the interpreter prints.
+class CaptureTask : public APLTask {
+ public:
+  std::string output;  // internal characters
+  void WriteOutput(const char* text, std::size_t n) override { output.append(text, n); }
+  void FlushOutput() override {}
+  bool ReadInputLine(std::string&) override { return false; }
+  int GetOneKeystroke() override { return 3; }
+  std::uint32_t ReAllocateTaskMemory(std::uint32_t, std::uint8_t**) override { return 0; }
+  [[noreturn]] void EndAPLTask() override { throw TaskEnded{0}; }
+};
+
+Bytes read_file(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const fs::path& p, const Bytes& bytes) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// An image that passes the header check, its other bytes a pattern that
+// depends on `seed`.
+Bytes workspace_image(std::size_t size, int seed) {
+  Bytes b(size);
+  for (std::size_t i = 0; i < size; ++i) b[i] = static_cast<std::uint8_t>(i * 7 + seed);
+  b[2] = b[3] = 0x32;
+  b[6] = 8;
+  return b;
+}
+
+class WsFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "wsfiles-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    memory_.assign(kLowGlobalsSize + 65536, 0);
+    ws_ = memory_.data() + kLowGlobalsSize;
+    std::memset(lowglobals(ws_).mount, 0x20, sizeof lowglobals(ws_).mount);
+    set_pw(80);
+    current_apl_task = &task_;
+  }
+  void TearDown() override {
+    close_seq();
+    current_apl_task = nullptr;
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  std::string path(const std::string& name) const { return (dir_ / name).string(); }
+  int last_errno() const { return get_server_side_task_vars()->last_errno; }
+  void set_pw(std::int32_t pw) { wr32(ws_, kSymtabStart + 3 * kSymtabEntrySize + 4, static_cast<std::uint32_t>(pw)); }
+
+  void set_mount_row(int row, const std::string& host_text) {
+    std::uint8_t* r = lowglobals(ws_).mount[row];
+    std::memset(r, 0x20, 260);
+    for (std::size_t i = 0; i < host_text.size(); ++i) r[i] = fontin(static_cast<std::uint8_t>(host_text[i]));
+  }
+
+  std::string library(std::uint32_t n) {
+    char buffer[516];
+    std::memset(buffer, 'x', sizeof buffer);
+    library_to_path(n, buffer, ws_);
+    return buffer;
+  }
+
+  // The session output as UTF-8, each carriage return shown as "\n".
+  std::string printed() const {
+    std::string s = internal_to_utf8(task_.output);
+    std::replace(s.begin(), s.end(), '\r', '\n');
+    return s;
+  }
+
+  void touch_workspaces(const std::vector<std::string>& names) {
+    for (const auto& n : names) write_file(dir_ / (n + ".aws"), {});
+  }
+
+  // The ".aws" names in the order the system lists the directory.
+  std::vector<std::string> directory_order() const {
+    std::vector<std::string> names;
+    DIR* d = ::opendir(dir_.c_str());
+    while (dirent* e = ::readdir(d)) {
+      std::string n = e->d_name;
+      if (n.size() > 4 && n.ends_with(".aws")) names.push_back(n.substr(0, n.size() - 4));
+    }
+    ::closedir(d);
+    return names;
+  }
+
+  fs::path dir_;
+  std::vector<std::uint8_t> memory_;
+  Ws ws_ = nullptr;
+  CaptureTask task_;
+};
+
+// ---- workspace files ------------------------------------------------------------
+
+TEST_F(WsFilesTest, SavedImageReadsBackAndReplacesTheOldOne) {
+  const std::string p = path("W.aws");
+  const Bytes first = workspace_image(70000, 1);
+  ASSERT_EQ(write_ws(p.c_str(), static_cast<std::uint32_t>(first.size()), first.data()), 0);
+  EXPECT_EQ(size_ws(p.c_str()), 70000);
+  Bytes back(first.size());
+  ASSERT_EQ(read_ws(p.c_str(), static_cast<std::uint32_t>(back.size()), back.data()), 0);
+  EXPECT_EQ(back, first);
+
+  const Bytes second = workspace_image(20000, 9);
+  ASSERT_EQ(write_ws(p.c_str(), static_cast<std::uint32_t>(second.size()), second.data()), 0);
+  EXPECT_EQ(read_file(p), second);
+  EXPECT_FALSE(fs::exists(p + "~"));
+}
+
+TEST_F(WsFilesTest, FailedSaveKeepsTheOldWorkspace) {
+  const Bytes old_image = workspace_image(5000, 3);
+  const Bytes new_image = workspace_image(9000, 4);
+  struct Case {
+    const char* what;
+    void (*arrange)(const fs::path& dir, const std::string& p);
+    int expected_errno;
+  };
+  const Case cases[] = {
+      {"temporary name is a directory", [](const fs::path&, const std::string& p) { fs::create_directory(p + "~"); },
+       EISDIR},
+      {"temporary name is a symbolic link",
+       [](const fs::path& dir, const std::string& p) { fs::create_symlink(dir / "elsewhere", p + "~"); }, ELOOP},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string p = path("OLD.aws");
+    write_file(p, old_image);
+    c.arrange(dir_, p);
+    EXPECT_EQ(write_ws(p.c_str(), static_cast<std::uint32_t>(new_image.size()), new_image.data()), 3);
+    EXPECT_EQ(last_errno(), c.expected_errno);
+    EXPECT_EQ(read_file(p), old_image);
+    EXPECT_FALSE(fs::exists(dir_ / "elsewhere"));
+    fs::remove_all(p + "~");
+  }
+}
+
+TEST_F(WsFilesTest, FailedSaveInAReadOnlyDirectoryKeepsTheOldWorkspace) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+  const std::string p = path("OLD.aws");
+  const Bytes old_image = workspace_image(5000, 3);
+  write_file(p, old_image);
+  fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+  const Bytes new_image = workspace_image(9000, 4);
+  const int rc = write_ws(p.c_str(), static_cast<std::uint32_t>(new_image.size()), new_image.data());
+  fs::permissions(dir_, fs::perms::owner_all);
+  EXPECT_EQ(rc, 3);
+  EXPECT_EQ(last_errno(), EACCES);
+  EXPECT_EQ(read_file(p), old_image);
+}
+
+// The disk filling up part way through the new image: the file-size limit
+// stops the write after 4 KB. Run in a child, as the limit binds the process.
+TEST_F(WsFilesTest, SaveThatRunsOutOfSpaceKeepsTheOldWorkspaceAndLeavesNoPartialImage) {
+  const std::string p = path("OLD.aws");
+  const Bytes old_image = workspace_image(3000, 3);
+  write_file(p, old_image);
+  const Bytes new_image = workspace_image(65536, 4);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{4096, 4096};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    int rc = write_ws(p.c_str(), static_cast<std::uint32_t>(new_image.size()), new_image.data());
+    ::_exit(rc == 3 && get_server_side_task_vars()->last_errno == EFBIG ? 0 : 10 + rc);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(read_file(p), old_image);
+  EXPECT_FALSE(fs::exists(p + "~"));
+}
+
+TEST_F(WsFilesTest, SaveOverADirectoryFailsAndLeavesNoTemporary) {
+  const std::string p = path("D.aws");
+  fs::create_directory(p);
+  write_file(fs::path(p) / "inside", {1, 2, 3});
+  const Bytes image = workspace_image(1000, 0);
+  EXPECT_EQ(write_ws(p.c_str(), static_cast<std::uint32_t>(image.size()), image.data()), 3);
+  EXPECT_EQ(read_file(fs::path(p) / "inside"), (Bytes{1, 2, 3}));
+  EXPECT_FALSE(fs::exists(p + "~"));
+}
+
+// Header bytes: 0-1 version (most significant first), 2-3 marker, 6 ⎕WSID length.
+TEST_F(WsFilesTest, ReadChecksTheHeader) {
+  struct Case {
+    std::uint8_t b0, b1, b2, b3, b6;
+    int expected;
+  };
+  const Case cases[] = {
+      {0xBC, 0x02, 0x32, 0x32, 5, 0},     // "22", little-endian version 700
+      {0x02, 0xBC, 0x33, 0x33, 1, 0},     // "33"
+      {0xFF, 0xFF, 0x32, 0x32, 11, 0},    // marker decides, version not looked at
+      {0x00, 0x00, 0x32, 0x32, 0, 7},     // ⎕WSID length 0
+      {0x00, 0x00, 0x32, 0x32, 12, 7},    // ⎕WSID length 12
+      {0x00, 0x00, 0x33, 0x33, 0xFF, 7},  // negative length
+      {0x00, 0x00, 0x33, 0x33, 0x80, 7},
+      {0x00, 0x00, 0x64, 0x64, 5, 7},     // "dd" even with a small version
+      {0x03, 0x1F, 0x32, 0x33, 5, 0},     // other marker, version 799
+      {0x03, 0x20, 0x32, 0x33, 5, 7},     // other marker, version 800
+      {0x00, 0x00, 0x00, 0x00, 3, 0},
+      {0xBC, 0x02, 0x00, 0x00, 3, 7},
+  };
+  const std::string p = path("H.aws");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << int(c.b0) << ' ' << int(c.b1) << ' ' << int(c.b2) << ' '
+                                    << int(c.b3) << ' ' << int(c.b6));
+    Bytes image = workspace_image(30, 0);
+    image[0] = c.b0;
+    image[1] = c.b1;
+    image[2] = c.b2;
+    image[3] = c.b3;
+    image[6] = c.b6;
+    write_file(p, image);
+    Bytes probe(30, 0xEE);
+    EXPECT_EQ(read_ws(p.c_str(), 30, probe.data()), c.expected);
+    EXPECT_EQ(probe, image);
+  }
+}
+
+TEST_F(WsFilesTest, ReadFailures) {
+  write_file(dir_ / "SHORT.aws", workspace_image(29, 0));
+  write_file(dir_ / "EMPTY.aws", {});
+  fs::create_directory(dir_ / "DIR.aws");
+  struct Case {
+    const char* name;
+    int expected;
+    int expected_errno;  // -1: not looked at
+  };
+  const Case cases[] = {
+      {"MISSING.aws", 1, ENOENT},
+      {"NODIR/W.aws", 1, ENOENT},
+      {"SHORT.aws/W.aws", 3, ENOTDIR},
+      {"SHORT.aws", 7, -1},
+      {"EMPTY.aws", 7, -1},
+      {"DIR.aws", 3, EISDIR},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    get_server_side_task_vars()->last_errno = 0;
+    Bytes probe(30);
+    EXPECT_EQ(read_ws(path(c.name).c_str(), 30, probe.data()), c.expected);
+    if (c.expected_errno >= 0) {
+      EXPECT_EQ(last_errno(), c.expected_errno);
+    }
+  }
+}
+
+TEST_F(WsFilesTest, SizeOfAWorkspaceFile) {
+  write_file(dir_ / "E.aws", {});
+  write_file(dir_ / "F.aws", workspace_image(1234, 0));
+  fs::create_directory(dir_ / "D.aws");
+  struct Case {
+    const char* name;
+    std::int64_t expected;
+    int expected_errno;
+  };
+  const Case cases[] = {
+      {"F.aws", 1234, 0},
+      {"E.aws", 0, 0},
+      {"MISSING.aws", -1, ENOENT},
+      {"D.aws", -1, EISDIR},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    get_server_side_task_vars()->last_errno = 0;
+    EXPECT_EQ(size_ws(path(c.name).c_str()), c.expected);
+    EXPECT_EQ(last_errno(), c.expected_errno);
+  }
+}
+
+TEST_F(WsFilesTest, DeleteWorkspace) {
+  write_file(dir_ / "W.aws", workspace_image(100, 0));
+  fs::create_directory(dir_ / "D.aws");
+  struct Case {
+    const char* name;
+    int expected;
+  };
+  const Case cases[] = {
+      {"W.aws", 0},
+      {"W.aws", 1},  // already gone
+      {"NODIR/W.aws", 1},
+      {"D.aws", 3},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(delete_ws(path(c.name).c_str()), c.expected);
+  }
+  EXPECT_FALSE(fs::exists(dir_ / "W.aws"));
+  EXPECT_TRUE(fs::is_directory(dir_ / "D.aws"));
+}
+
+TEST_F(WsFilesTest, TildeIsTheHomeDirectoryAndARemoteMarkerIsDropped) {
+  const char* old_home = std::getenv("HOME");
+  const std::optional<std::string> saved = old_home ? std::optional<std::string>(old_home) : std::nullopt;
+  ::setenv("HOME", dir_.c_str(), 1);
+  const Bytes image = workspace_image(500, 2);
+  const int written = write_ws("~/T.aws", static_cast<std::uint32_t>(image.size()), image.data());
+  const std::int64_t size = size_ws("~T.aws");  // "~" stands for the directory with its "/"
+  Bytes back(image.size());
+  const int read = read_ws("~T.aws", static_cast<std::uint32_t>(back.size()), back.data());
+  if (saved)
+    ::setenv("HOME", saved->c_str(), 1);
+  else
+    ::unsetenv("HOME");
+  EXPECT_EQ(written, 0);
+  EXPECT_EQ(read_file(dir_ / "T.aws"), image);
+  EXPECT_EQ(size, 500);
+  EXPECT_EQ(read, 0);
+  EXPECT_EQ(back, image);
+
+  for (int marker : {0x59, 0x55}) {  // ↑ ↓
+    const std::string marked = std::string(1, static_cast<char>(fontout(marker))) + path("T.aws");
+    EXPECT_EQ(size_ws(marked.c_str()), 500);
+  }
+}
+
+// ---- library directories ------------------------------------------------------------
+
+TEST_F(WsFilesTest, LibraryNumbersToDirectories) {
+  task_.names.ws_directory = "/home/someone";
+  set_mount_row(0, "/data/apl");
+  set_mount_row(3, "  \t/x/y/ \t ");
+  set_mount_row(5, "relative/dir");
+  set_mount_row(9, "\t\t");
+  const std::string long_row(260, 'q');
+  set_mount_row(7, long_row);
+  EXPECT_EQ(library(0), "/data/apl/");
+  EXPECT_EQ(library(3), "/x/y/");
+  EXPECT_EQ(library(5), "relative/dir/");
+  EXPECT_EQ(library(1), "/home/someone/");  // blank row
+  EXPECT_EQ(library(9), "/home/someone/");  // only tabs
+  EXPECT_EQ(library(7), long_row + "/");
+  EXPECT_EQ(library(99), "~/");
+
+  const std::string installed = library(10);
+  EXPECT_TRUE(installed.ends_with("/ws/")) << installed;
+  EXPECT_EQ(library(12), installed);
+  EXPECT_EQ(library(0xFFFFFFFFu), installed);  // a negative number
+
+  task_.names.ws_directory = "/already/";
+  EXPECT_EQ(library(1), "/already/");
+  task_.names.ws_directory.clear();
+  EXPECT_EQ(library(1), installed);
+}
+
+// ---- )LIB -----------------------------------------------------------------------------
+
+TEST_F(WsFilesTest, LibListingIsSortedInTwelveColumnFieldsFittedToPw) {
+  touch_workspaces({"GAMMA", "ALPHA", "DELTA", "BETA", "LONGERNAME14CH", "EXACTLYTWELV", "EPSILON"});
+  write_file(dir_ / "NOTE.txt", {});
+  write_file(dir_ / ".aws", {});
+  write_file(dir_ / "CAPS.AWS", {});
+  write_file(dir_ / "OLD.aws~", {});
+  struct Case {
+    int pw;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {80,
+       "ALPHA       BETA        DELTA       EPSILON     EXACTLYTWELV GAMMA       \n"
+       "LONGERNAME14CH \n"},
+      {48,
+       "ALPHA       BETA        DELTA       EPSILON     \n"
+       "EXACTLYTWELV GAMMA       LONGERNAME14CH \n"},
+      {47,
+       "ALPHA       BETA        DELTA       \n"
+       "EPSILON     EXACTLYTWELV GAMMA       \n"
+       "LONGERNAME14CH \n"},
+      {5,
+       "ALPHA       \nBETA        \nDELTA       \nEPSILON     \nEXACTLYTWELV \nGAMMA       \n"
+       "LONGERNAME14CH \n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pw);
+    task_.output.clear();
+    set_pw(c.pw);
+    EXPECT_EQ(print_lib(dir_.c_str(), 0, ws_), 0);
+    EXPECT_EQ(printed(), c.expected);
+  }
+}
+
+TEST_F(WsFilesTest, LibListingOfNamesBeginningWithOneCharacter) {
+  touch_workspaces({"BETA", "ALPHA", "BRAVO", "bravo"});
+  EXPECT_EQ(print_lib(dir_.c_str(), fontin('B'), ws_), 0);
+  EXPECT_EQ(printed(), "BETA        BRAVO       \n");
+}
+
+TEST_F(WsFilesTest, LibListingOfADirectoryThatCannotBeListed) {
+  write_file(dir_ / "FILE", {});
+  EXPECT_EQ(print_lib(path("MISSING").c_str(), 0, ws_), 0);
+  EXPECT_EQ(task_.output, "");
+  EXPECT_EQ(print_lib(path("FILE").c_str(), 0, ws_), 3);
+  EXPECT_EQ(last_errno(), ENOTDIR);
+  EXPECT_EQ(task_.output, "");
+}
+
+// While the names fit (300 names, and the name area), they are sorted;
+// otherwise they come in the order the directory gives them.
+TEST_F(WsFilesTest, LibListingTooLargeToSortComesInDirectoryOrder) {
+  struct Case {
+    int count;
+    std::size_t length;
+    bool sorted;
+  };
+  const Case cases[] = {{300, 6, true}, {301, 6, false}, {37, 150, true}, {38, 150, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.count << " names of " << c.length);
+    for (const auto& e : fs::directory_iterator(dir_)) fs::remove(e.path());
+    std::vector<std::string> names;
+    for (int i = 0; i < c.count; ++i) {
+      std::string n = "N" + std::to_string(i * 7919 % 1000);
+      names.push_back(n + std::string(c.length - n.size(), 'X'));
+    }
+    touch_workspaces(names);
+    const std::vector<std::string> in_directory = directory_order();
+    ASSERT_EQ(in_directory.size(), names.size());
+    std::vector<std::string> sorted = in_directory;
+    std::sort(sorted.begin(), sorted.end());
+    ASSERT_NE(in_directory, sorted) << "the directory lists its names sorted: the case cannot tell";
+    const std::vector<std::string>& expected = c.sorted ? sorted : in_directory;
+
+    task_.output.clear();
+    EXPECT_EQ(print_lib(dir_.c_str(), 0, ws_), 0);
+    std::vector<std::string> listed;
+    std::string text = printed();
+    for (std::size_t pos = 0; pos < text.size();) {
+      std::size_t end = text.find_first_of(" \n", pos);
+      if (end > pos) listed.push_back(text.substr(pos, end - pos));
+      pos = end + 1;
+    }
+    EXPECT_EQ(listed, expected);
+  }
+}
+
+// ---- the sequential file ---------------------------------------------------------------
+
+TEST_F(WsFilesTest, SequentialFileWrittenThenReadToTheEnd) {
+  const std::string p = path("T.atf");
+  write_file(p, Bytes(50, 0xAA));  // truncated by create
+  ASSERT_EQ(create_seq(p.c_str()), 0);
+  const Bytes a = {1, 2, 3, 4, 5, 6}, b = {7, 8, 9, 10};
+  EXPECT_EQ(write_seq(static_cast<std::uint32_t>(a.size()), a.data()), 0);
+  EXPECT_EQ(write_seq(static_cast<std::uint32_t>(b.size()), b.data()), 0);
+  EXPECT_EQ(close_seq(), 0);
+  EXPECT_EQ(read_file(p), (Bytes{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+
+  ASSERT_EQ(open_seq(p.c_str()), 0);
+  Bytes chunk(4, 0);
+  EXPECT_EQ(read_seq(4, chunk.data()), 0);
+  EXPECT_EQ(chunk, (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(read_seq(4, chunk.data()), 0);
+  EXPECT_EQ(chunk, (Bytes{5, 6, 7, 8}));
+  EXPECT_EQ(read_seq(4, chunk.data()), 5);  // only two bytes left
+  EXPECT_EQ(chunk[0], 9);
+  EXPECT_EQ(chunk[1], 10);
+  EXPECT_EQ(read_seq(4, chunk.data()), 5);
+  EXPECT_EQ(write_seq(1, a.data()), 3);  // opened for reading
+  EXPECT_EQ(last_errno(), EBADF);
+  EXPECT_EQ(close_seq(), 0);
+  EXPECT_EQ(close_seq(), 0);  // none open
+}
+
+TEST_F(WsFilesTest, SequentialFileFailures) {
+  Bytes buffer(8);
+  EXPECT_EQ(read_seq(8, buffer.data()), 3);
+  EXPECT_EQ(write_seq(8, buffer.data()), 3);
+  EXPECT_EQ(open_seq(path("MISSING.atf").c_str()), 1);
+  EXPECT_EQ(last_errno(), ENOENT);
+  EXPECT_EQ(read_seq(8, buffer.data()), 3);
+  EXPECT_EQ(create_seq(path("NODIR/T.atf").c_str()), 3);
+  EXPECT_EQ(last_errno(), ENOENT);
+  fs::create_directory(dir_ / "D.atf");
+  ASSERT_EQ(open_seq(path("D.atf").c_str()), 0);
+  EXPECT_EQ(read_seq(8, buffer.data()), 3);
+  EXPECT_EQ(last_errno(), EISDIR);
+}
+
+// Opening a sequential file while one is open gives up the earlier one's
+// descriptor.
+TEST_F(WsFilesTest, OpeningASequentialFileReleasesTheOneBefore) {
+  const std::string p = path("T.atf");
+  write_file(p, {42});
+  auto open_descriptors = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), {}); };
+  ASSERT_EQ(open_seq(p.c_str()), 0);
+  const auto before = open_descriptors();
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(open_seq(p.c_str()), 0);
+  ASSERT_EQ(create_seq(path("U.atf").c_str()), 0);
+  ASSERT_EQ(open_seq(p.c_str()), 0);
+  EXPECT_EQ(open_descriptors(), before);
+  std::uint8_t byte = 0;
+  EXPECT_EQ(read_seq(1, &byte), 0);
+  EXPECT_EQ(byte, 42);
+  EXPECT_EQ(close_seq(), 0);
+  EXPECT_EQ(open_descriptors(), before - 1);
+}
+
+TEST_F(WsFilesTest, LatestComponentFileErrorText) {
+  get_server_side_task_vars()->last_errno = EACCES;
+  get_server_side_task_vars()->last_afl_errno = ENOENT;
+  EXPECT_EQ(latest_error_afl(), error_text(ENOENT));
+  get_server_side_task_vars()->last_afl_errno = 0;
+  EXPECT_EQ(internal_to_utf8(latest_error_afl()), "No error message available");
+}
+
+}  // namespace
+}  // namespace zema

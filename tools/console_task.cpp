@@ -1,0 +1,128 @@
+#include "tools/console_task.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "host/charset.h"
+#include "interpreter/workspace.h"
+
+namespace zema {
+
+namespace {
+constexpr std::size_t kHead = 128;
+
+bool blank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
+}  // namespace
+
+ConsoleTask::ConsoleTask(std::FILE* in, std::FILE* out, Options options) : in_(in), out_(out), options_(options) {}
+
+ConsoleTask::~ConsoleTask() {
+  std::free(block_);
+  std::free(oldBlock_);
+}
+
+bool ConsoleTask::AllocateTaskMemory(std::uint64_t bytes) {
+  std::uint64_t total = bytes + kHead;
+  if (total > 0xFFFFFFF0ull) return false;
+  auto* p = static_cast<std::uint8_t*>(std::calloc(1, total));
+  if (!p) return false;
+  std::free(block_);
+  block_ = p;
+  blockSize_ = total;
+  return true;
+}
+
+void ConsoleTask::EmitLine(const std::string& internal) {
+  std::string text = internal_to_utf8(internal);
+  std::size_t end = text.find_last_not_of(' ');
+  text.resize(end == std::string::npos ? 0 : end + 1);
+  text.push_back('\n');
+  std::fwrite(text.data(), 1, text.size(), out_);
+}
+
+void ConsoleTask::EmitPendingIfVisible() {
+  if (!blank(pending_)) EmitLine(pending_);
+  pending_.clear();
+}
+
+void ConsoleTask::WriteOutput(const char* text, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    char c = text[i];
+    if (c == 0x0D) {
+      EmitLine(pending_);
+      pending_.clear();
+    } else {
+      pending_.push_back(c);
+    }
+  }
+}
+
+void ConsoleTask::FlushOutput() { std::fflush(out_); }
+
+bool ConsoleTask::ReadInputLine(std::string& line) {
+  currentLine = pending_;
+  std::string prompt = pending_;
+  pending_.clear();
+  if (options_.input_marker) {
+    if (!blank(prompt)) EmitLine(prompt);
+    std::fputs("\x1e\n", out_);
+  }
+  std::fflush(out_);
+  std::string raw;
+  int c;
+  bool any = false;
+  while ((c = std::fgetc(in_)) != EOF) {
+    any = true;
+    if (c == '\n') break;
+    raw.push_back(static_cast<char>(c));
+  }
+  if (!any) {
+    if (!options_.input_marker && !blank(prompt)) EmitLine(prompt);
+    return false;
+  }
+  if (!raw.empty() && raw.back() == '\r') raw.pop_back();
+  line = utf8_to_internal(raw);
+  if (options_.echo && !options_.input_marker) {
+    EmitLine((blank(prompt) ? std::string(6, ' ') : prompt) + line);
+  } else if (!options_.input_marker && !blank(prompt)) {
+    EmitLine(prompt);
+  }
+  return true;
+}
+
+int ConsoleTask::GetOneKeystroke() {
+  FlushOutput();
+  int c = std::fgetc(in_);
+  if (c == EOF) return 3;
+  char b = static_cast<char>(c);
+  std::string internal = utf8_to_internal(std::string_view(&b, 1));
+  return static_cast<std::uint8_t>(internal[0]);
+}
+
+std::uint32_t ConsoleTask::ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) {
+  std::uint64_t total = std::uint64_t(bytes) + 10000 + kHead;
+  if (total > 0xFFFFFFF0ull) return 0;
+  auto* p = static_cast<std::uint8_t*>(std::calloc(1, total));
+  if (!p) return 0;
+  // The LowGlobals record goes along below the new base.
+  if (block_) std::memcpy(p + kHead, block_ + kHead, kLowGlobalsSize);
+  // The old block stays allocated until the next move: the interpreter is
+  // still running on it while it switches over.
+  std::free(oldBlock_);
+  oldBlock_ = block_;
+  block_ = p;
+  blockSize_ = total;
+  *new_ws = p + kHead + kLowGlobalsSize;
+  wsBase = *new_ws;
+  return bytes;
+}
+
+void ConsoleTask::EndAPLTask() {
+  if (!blank(pending_)) EmitLine(pending_);
+  pending_.clear();
+  std::fflush(out_);
+  ending = true;
+  throw TaskEnded{0};
+}
+
+}  // namespace zema

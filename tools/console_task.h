@@ -1,0 +1,50 @@
+// A task whose session is a pair of byte streams: input lines come from a
+// file or standard input in UTF-8, session output goes to standard output in
+// UTF-8, one line per carriage return, with trailing blanks dropped.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "host/task.h"
+
+namespace zema {
+
+class ConsoleTask : public APLTask {
+ public:
+  struct Options {
+    bool echo = false;          // write each input line as the session shows it
+    bool input_marker = false;  // announce each input request with a line holding 0x1E
+  };
+
+  ConsoleTask(std::FILE* in, std::FILE* out, Options options);
+  ~ConsoleTask() override;
+
+  // Allocates the task's block: `bytes` for the interpreter after a 128-byte
+  // head. False when it cannot be had.
+  bool AllocateTaskMemory(std::uint64_t bytes);
+  std::uint8_t* Memory() const { return block_ ? block_ + 128 : nullptr; }
+  std::uint32_t MemorySize() const { return static_cast<std::uint32_t>(blockSize_ - 128); }
+
+  void WriteOutput(const char* text, std::size_t n) override;
+  void FlushOutput() override;
+  bool ReadInputLine(std::string& line) override;
+  int GetOneKeystroke() override;
+  std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) override;
+  [[noreturn]] void EndAPLTask() override;
+
+ private:
+  void EmitLine(const std::string& internal);
+  void EmitPendingIfVisible();
+
+  std::FILE* in_;
+  std::FILE* out_;
+  Options options_;
+  std::string pending_;  // the unfinished output line, internal characters
+  std::uint8_t* block_ = nullptr;
+  std::uint64_t blockSize_ = 0;
+  std::uint8_t* oldBlock_ = nullptr;
+};
+
+}  // namespace zema

@@ -1,0 +1,108 @@
+// zema-console: runs one interpreter task with no window and no packaged-mode
+// rules, over standard streams. Test tooling, not part of the program.
+//
+//   zema-console [--echo] [--input-marker] [-wssize KB] [FILE]
+//
+// Input lines come from FILE or standard input (UTF-8); session output goes
+// to standard output (UTF-8). End of input ends the task with status 0;
+// Ctrl+C is an attention.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "host/task.h"
+#include "interpreter/entry.h"
+#include "interpreter/workspace.h"
+#include "tools/console_task.h"
+
+namespace {
+
+zema::ConsoleTask* g_task = nullptr;
+
+void on_sigint(int) {
+  if (g_task) g_task->attnPending = true;
+}
+
+int usage() {
+  std::fputs("usage: zema-console [--echo] [--input-marker] [-wssize KB] [FILE]\n", stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  zema::ConsoleTask::Options options;
+  unsigned long long ws_kb = 20480;
+  const char* file = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--echo") {
+      options.echo = true;
+    } else if (a == "--input-marker") {
+      options.input_marker = true;
+    } else if (a == "-wssize" || a == "--wssize") {
+      if (++i >= argc) return usage();
+      char* end = nullptr;
+      errno = 0;
+      ws_kb = std::strtoull(argv[i], &end, 10);
+      if (errno || end == argv[i] || *end || argv[i][0] == '-') {
+        std::fprintf(stderr, "Invalid WS size: %s\n", argv[i]);
+        return 1;
+      }
+    } else if (a.size() > 1 && a[0] == '-') {
+      return usage();
+    } else if (!file) {
+      file = argv[i];
+    } else {
+      return usage();
+    }
+  }
+  if (ws_kb < zema::kMinWsKB) {
+    std::fprintf(stderr, "Invalid WS size (less than %u KB). Program aborted\n", zema::kMinWsKB);
+    return 1;
+  }
+
+  std::FILE* in = stdin;
+  if (file) {
+    in = std::fopen(file, "rb");
+    if (!in) {
+      std::fprintf(stderr, "zema-console: cannot open %s: %s\n", file, std::strerror(errno));
+      return 1;
+    }
+  }
+
+  zema::ConsoleTask task(in, stdout, options);
+  if (ws_kb > 0xFFFFFFF0ull / 1024 || !task.AllocateTaskMemory(ws_kb * 1024)) {
+    std::fprintf(stderr, "Cannot allocate a workspace of %llu KB. Program aborted\n", ws_kb);
+    return 1;
+  }
+  char cwd[4096];
+  if (::getcwd(cwd, sizeof cwd)) task.names.ws_directory = std::string(cwd) + "/";
+  std::string tmp = "/tmp/zema_" + std::to_string(::getpid());
+  task.names.temp_name1 = tmp + ".atm";
+  task.names.temp_name2 = tmp + ".aff";
+
+  g_task = &task;
+  struct sigaction sa {};
+  sa.sa_handler = on_sigint;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+
+  zema::current_apl_task = &task;
+  int status = 0;
+  try {
+    zema::apl(task.Memory(), task.MemorySize(), "", &task.wsBase, 1);
+  } catch (const zema::TaskEnded& e) {
+    status = e.status;
+  }
+  zema::current_apl_task = nullptr;
+  g_task = nullptr;
+  std::fflush(stdout);
+  if (in != stdin) std::fclose(in);
+  return status;
+}
