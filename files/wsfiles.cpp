@@ -134,18 +134,7 @@ bool looks_like_workspace(const std::uint8_t* h, std::uint32_t count) {
   return h[0] * 256 + h[1] < 800;
 }
 
-// The default library directory of this installation: "ws" beside the
-// executable's "bin" directory, else under /usr/local/zema.
-std::string installed_ws_directory() {
-  char exe[4096];
-  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n > 0) {
-    std::string dir(exe, static_cast<std::size_t>(n));
-    dir.erase(dir.find_last_of('/') + 1);
-    if (dir.size() >= 4 && dir.compare(dir.size() - 4, 4, "bin/") == 0) return dir.substr(0, dir.size() - 4) + "ws/";
-  }
-  return "/usr/local/zema/ws/";
-}
+std::string installed_ws_directory() { return installation_directory() + "ws/"; }
 
 // The ".aws" entries of one directory, extension removed, optionally only
 // those whose first character is `first`.

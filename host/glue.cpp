@@ -1,6 +1,7 @@
 // The plain functions through which the interpreter reaches its task.
 #include <dlfcn.h>
 #include <fenv.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -65,9 +66,14 @@ int linein(const char** text, int* length) {
   }
   t->FlushOutput();
   static thread_local std::string line;
-  if (!t->ReadInputLine(line)) off();
+  APLTask::Input got = t->ReadInputLine(line);
+  if (got == APLTask::Input::Ended) off();
   *text = line.data();
   *length = static_cast<int>(line.size());
+  if (got == APLTask::Input::Interrupted && t->attnEnabled) {
+    t->attnPending = false;
+    *length = -1;
+  }
   return *length;
 }
 
@@ -86,12 +92,40 @@ void get_cur_line(const char** text, int* length) {
   }
 }
 
-void ascii_line_send(const char* text) {
+namespace {
+// Sends a host text to the session: a carriage return with a line feed, or
+// a line feed alone, ends a line; a lone carriage return ends one only when
+// `lone_cr_ends` (otherwise it is dropped).
+void send_host_text(const char* text, bool lone_cr_ends) {
   APLTask* t = find_my_task();
   if (!t) return;
   std::string internal;
-  for (const char* p = text; *p; ++p) internal.push_back(static_cast<char>(fontin(static_cast<std::uint8_t>(*p))));
+  for (const char* p = text; *p; ++p) {
+    char c = *p;
+    if (c == '\r') {
+      if (p[1] == '\n') ++p;
+      else if (!lone_cr_ends) continue;
+      internal.push_back(0x0D);
+    } else if (c == '\n') {
+      internal.push_back(0x0D);
+    } else {
+      internal.push_back(static_cast<char>(fontin(static_cast<std::uint8_t>(c))));
+    }
+  }
+  if (t->capturing) {
+    t->captureBuffer.insert(t->captureBuffer.end(), internal.begin(), internal.end());
+    return;
+  }
   t->WriteOutput(internal.data(), internal.size());
+}
+}  // namespace
+
+void ascii_line_send(const char* text) { send_host_text(text, false); }
+
+void line_send(const char* text) {
+  APLTask* t = find_my_task();
+  if (t && t->attnEnabled && t->attnPending) return;
+  send_host_text(text, true);
 }
 
 // The console has no movable cursor: requests succeed without effect.
@@ -191,7 +225,7 @@ std::uint32_t change_ws_size(std::uint32_t bytes, std::uint8_t** new_ws) {
     std::snprintf(text, sizeof text, "WS Size = %1.1fMB\r\n", size / 1048576.0);
   else
     std::snprintf(text, sizeof text, "WS Size = %uMB\r\n", size / 1048576);
-  ascii_line_send(text);
+  line_send(text);
   return size + 10000;
 }
 
@@ -222,7 +256,24 @@ int exec_cmd(const char* command, char* output, int size, int time_limit) {
   int result = 0;
   std::string pending;
   char buf[4096];
+  // The child is killed when the time limit passes without output.
+  const long long limit_ms = time_limit > 0 ? static_cast<long long>(time_limit) * 1000 : -1;
   for (;;) {
+    pollfd p{fds[0], POLLIN, 0};
+    int ready = ::poll(&p, 1, limit_ms < 0 || limit_ms > INT32_MAX ? -1 : static_cast<int>(limit_ms));
+    if (ready < 0 && errno == EINTR) {
+      APLTask* t = find_my_task();
+      if (t && t->attnPending) {
+        ::kill(pid, SIGKILL);
+        result = -120;
+        break;
+      }
+      continue;
+    }
+    if (ready == 0) {
+      ::kill(pid, SIGKILL);
+      break;
+    }
     ssize_t n = ::read(fds[0], buf, sizeof buf);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
@@ -262,7 +313,6 @@ int exec_cmd(const char* command, char* output, int size, int time_limit) {
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
-  (void)time_limit;
   return result ? result : count;
 }
 
@@ -309,17 +359,16 @@ int latest_error() { return get_server_side_task_vars()->last_errno; }
 
 // ---- libraries ----------------------------------------------------------------
 
-namespace {
-std::string installation_bin() {
+std::string installation_directory() {
   char exe[4096];
   ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-  if (n <= 0) return "/usr/local/zema/bin/";
-  exe[n] = 0;
-  std::string dir(exe);
-  dir.erase(dir.find_last_of('/') + 1);
-  return dir;
+  if (n > 0) {
+    std::string dir(exe, static_cast<std::size_t>(n));
+    dir.erase(dir.find_last_of('/') + 1);
+    if (dir.size() >= 4 && dir.compare(dir.size() - 4, 4, "bin/") == 0) return dir.substr(0, dir.size() - 4);
+  }
+  return "/usr/local/zema/";
 }
-}  // namespace
 
 void* host_load_library(const char* name) {
   std::string n(name);
@@ -327,7 +376,7 @@ void* host_load_library(const char* name) {
   if (n.size() >= 3 && n.compare(n.size() - 3, 3, ".so") == 0)
     path = n;
   else
-    path = installation_bin() + n + ".so";
+    path = installation_directory() + "bin/" + n + ".so";
   return ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 

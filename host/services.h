@@ -18,7 +18,10 @@ int msgout(const char* text, int length);
 int linein(const char** text, int* length);
 int cget();
 void get_cur_line(const char** text, int* length);
+// A line of host characters (⎕CC): a carriage return without a line feed is dropped.
 void ascii_line_send(const char* text);
+// A line of host characters such as the workspace-size report.
+void line_send(const char* text);
 int cursor_add(int column, int line);
 int cursor_x(int column);
 std::int32_t* get_cursor_add();
@@ -52,6 +55,10 @@ std::string error_text(int host_error);
 int latest_error();
 
 // ---- libraries ----
+// The installation's root, with a trailing "/": the executable's directory
+// less a final "bin/", else the standard place. Its "bin" holds the shared
+// libraries named without ".so", its "ws" the default library.
+std::string installation_directory();
 void* host_load_library(const char* name);
 void* host_find_routine(void* handle, const char* entry);
 int host_unload_library(void* handle);

@@ -46,9 +46,10 @@ class APLTask {
   // Session output, internal characters; collected and flushed by the task.
   virtual void WriteOutput(const char* text, std::size_t n) = 0;
   virtual void FlushOutput() = 0;
-  // Blocks until the next input line (internal characters); false when no
-  // line will come.
-  virtual bool ReadInputLine(std::string& line) = 0;
+  // Blocks until the next input line (internal characters). An attention
+  // during the wait gives no line; the end of the session's input ends it.
+  enum class Input { Line, Interrupted, Ended };
+  virtual Input ReadInputLine(std::string& line) = 0;
   // One keystroke; 3 when there is none to be had.
   virtual int GetOneKeystroke() = 0;
   // The session shows the interpreter's own messages in its error colour.

@@ -62,6 +62,9 @@ void unpkws(Ws ws);
 std::uint32_t libset(std::uint32_t library, Ws ws);
 const char* wsset(std::uint32_t library, std::uint32_t flags, const std::uint8_t* name, Ws ws);
 const char* wsset_temp(Ws ws);
+// Writes the name (and, unless flags bit 15 is set, the extension) into the
+// path buffer from position `start`.
+const char* mvwsid(std::uint32_t start, std::uint32_t flags, const std::uint8_t* name, Ws ws);
 
 // The side state of a workspace: what the original kept as machine
 // addresses in LowGlobals (host names and paths) lives here, keyed by base.

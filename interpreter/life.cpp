@@ -188,21 +188,25 @@ const char* wsset_temp(Ws ws) {
   return reinterpret_cast<const char*>(lg.path);
 }
 
-const char* wsset(std::uint32_t library, std::uint32_t flags, const std::uint8_t* name, Ws ws) {
+const char* mvwsid(std::uint32_t start, std::uint32_t flags, const std::uint8_t* name, Ws ws) {
   LowGlobals& lg = lowglobals(ws);
-  if (lg.extension == kExtAtm || lg.extension == kExtAff) return wsset_temp(ws);
-  std::size_t at = 0;
   bool whole = flags & 0x8000;
-  if (!whole) at = libset(library, ws);
-  std::size_t n = name[0];
+  std::size_t at = std::min<std::size_t>(start, sizeof lg.path - 1);
   // Room is left for the extension and the terminating NUL.
   std::size_t room = sizeof lg.path - 1 - (whole ? 0 : 4);
-  for (std::size_t i = 0; i < n && at < room; ++i) lg.path[at++] = fontout(name[1 + i]);
+  for (std::size_t i = 0; i < name[0] && at < room; ++i) lg.path[at++] = fontout(name[1 + i]);
   if (!whole) {
     for (int shift = 24; shift >= 0; shift -= 8) lg.path[at++] = static_cast<std::uint8_t>(lg.extension >> shift);
   }
   lg.path[at] = 0;
   return reinterpret_cast<const char*>(lg.path);
+}
+
+const char* wsset(std::uint32_t library, std::uint32_t flags, const std::uint8_t* name, Ws ws) {
+  LowGlobals& lg = lowglobals(ws);
+  if (lg.extension == kExtAtm || lg.extension == kExtAff) return wsset_temp(ws);
+  std::uint32_t start = (flags & 0x8000) ? 0 : libset(library, ws);
+  return mvwsid(start, flags, name, ws);
 }
 
 void sup_syser(const char* file, int line, Ws ws) {

@@ -18,4 +18,21 @@ check "small ws message" "Invalid WS size (less than 100 KB). Program aborted" "
 "$console" -wssize abc < /dev/null > /dev/null 2>&1; check "bad ws size" 1 $?
 out=$(printf '\xff\xfe\xc0\xaf\n' | "$console" --echo); st=$?
 check "invalid UTF-8 survives" 0 $st
+
+# Ctrl+C while the session waits for input abandons the line and asks again;
+# the session goes on.
+dir=$(mktemp -d); mkfifo "$dir/in"
+"$console" --echo < "$dir/in" > "$dir/out" 2>&1 &
+pid=$!
+exec 3> "$dir/in"
+for _ in $(seq 200); do grep -q "CLEAR WS" "$dir/out" && break; sleep 0.05; done
+kill -INT $pid
+# The abandoned line shows as an empty one; then the next line is typed.
+for _ in $(seq 200); do [ "$(wc -l < "$dir/out")" -ge 2 ] && break; sleep 0.05; done
+printf 'AFTER\n' >&3
+exec 3>&-
+wait $pid; st=$?
+check "attention at the prompt: status" 0 $st
+check "attention at the prompt: session goes on" "$(printf 'CLEAR WS\n\n      AFTER')" "$(cat "$dir/out")"
+rm -rf "$dir"
 exit $fail

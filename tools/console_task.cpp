@@ -1,5 +1,6 @@
 #include "tools/console_task.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -59,7 +60,7 @@ void ConsoleTask::WriteOutput(const char* text, std::size_t n) {
 
 void ConsoleTask::FlushOutput() { std::fflush(out_); }
 
-bool ConsoleTask::ReadInputLine(std::string& line) {
+APLTask::Input ConsoleTask::ReadInputLine(std::string& line) {
   currentLine = pending_;
   std::string prompt = pending_;
   pending_.clear();
@@ -68,17 +69,31 @@ bool ConsoleTask::ReadInputLine(std::string& line) {
     std::fputs("\x1e\n", out_);
   }
   std::fflush(out_);
+  // An attention that came before the wait gives no line, as one during it.
+  if (attnPending) return Input::Interrupted;
   std::string raw;
-  int c;
   bool any = false;
-  while ((c = std::fgetc(in_)) != EOF) {
+  for (;;) {
+    int c = std::fgetc(in_);
+    if (c == EOF) {
+      // An attention (SIGINT) while waiting abandons the line being typed.
+      if (std::ferror(in_) && errno == EINTR && attnPending) {
+        std::clearerr(in_);
+        return Input::Interrupted;
+      }
+      if (std::ferror(in_) && errno == EINTR) {
+        std::clearerr(in_);
+        continue;
+      }
+      break;
+    }
     any = true;
     if (c == '\n') break;
     raw.push_back(static_cast<char>(c));
   }
   if (!any) {
     if (!options_.input_marker && !blank(prompt)) EmitLine(prompt);
-    return false;
+    return Input::Ended;
   }
   if (!raw.empty() && raw.back() == '\r') raw.pop_back();
   line = utf8_to_internal(raw);
@@ -87,7 +102,7 @@ bool ConsoleTask::ReadInputLine(std::string& line) {
   } else if (!options_.input_marker && !blank(prompt)) {
     EmitLine(prompt);
   }
-  return true;
+  return Input::Line;
 }
 
 int ConsoleTask::GetOneKeystroke() {

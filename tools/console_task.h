@@ -29,7 +29,7 @@ class ConsoleTask : public APLTask {
 
   void WriteOutput(const char* text, std::size_t n) override;
   void FlushOutput() override;
-  bool ReadInputLine(std::string& line) override;
+  Input ReadInputLine(std::string& line) override;
   int GetOneKeystroke() override;
   std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) override;
   [[noreturn]] void EndAPLTask() override;

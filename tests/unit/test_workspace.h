@@ -3,8 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
 #include <vector>
 
+#include "host/task.h"
 #include "interpreter/entry.h"
 #include "interpreter/workspace.h"
 
@@ -25,6 +29,42 @@ class TestWorkspace {
  private:
   std::vector<std::uint8_t> memory_;
   Ws ws_;
+};
+
+// A session that keeps what the interpreter prints (internal characters)
+// and gives no input. Its workspace can be moved to a new block.
+class CaptureTask : public APLTask {
+ public:
+  ~CaptureTask() override {
+    for (auto* b : blocks_) std::free(b);
+  }
+  std::string output;
+  void WriteOutput(const char* text, std::size_t n) override { output.append(text, n); }
+  void FlushOutput() override {}
+  Input ReadInputLine(std::string&) override { return Input::Ended; }
+  int GetOneKeystroke() override { return 3; }
+  std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) override {
+    auto* p = static_cast<std::uint8_t*>(std::calloc(1, std::size_t(bytes) + 10000));
+    if (!p) return 0;
+    if (wsBase) std::memcpy(p, wsBase - kLowGlobalsSize, kLowGlobalsSize);
+    blocks_.push_back(p);
+    *new_ws = wsBase = p + kLowGlobalsSize;
+    return bytes;
+  }
+  [[noreturn]] void EndAPLTask() override { throw TaskEnded{0}; }
+
+ private:
+  std::vector<std::uint8_t*> blocks_;
+};
+
+// Makes a task current on this thread for the lifetime of the object.
+class CurrentTask {
+ public:
+  explicit CurrentTask(APLTask* t) : saved_(current_apl_task) { current_apl_task = t; }
+  ~CurrentTask() { current_apl_task = saved_; }
+
+ private:
+  APLTask* saved_;
 };
 
 }  // namespace zema::test

@@ -23,6 +23,7 @@
 #include "host/charset.h"
 #include "host/services.h"
 #include "host/task.h"
+#include "test_workspace.h"
 
 namespace zema {
 namespace {
@@ -30,17 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-// A session that keeps what the interpreter prints.
-class CaptureTask : public APLTask {
- public:
-  std::string output;  // internal characters
-  void WriteOutput(const char* text, std::size_t n) override { output.append(text, n); }
-  void FlushOutput() override {}
-  bool ReadInputLine(std::string&) override { return false; }
-  int GetOneKeystroke() override { return 3; }
-  std::uint32_t ReAllocateTaskMemory(std::uint32_t, std::uint8_t**) override { return 0; }
-  [[noreturn]] void EndAPLTask() override { throw TaskEnded{0}; }
-};
+using test::CaptureTask;
 
 Bytes read_file(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
