@@ -23,9 +23,12 @@
 
 namespace zema {
 
+namespace {
 thread_local APLTask* current_apl_task = nullptr;
+}  // namespace
 
 APLTask* find_my_task() { return current_apl_task; }
+void set_current_apl_task(APLTask* task) { current_apl_task = task; }
 
 namespace {
 ServerSideTaskVars gui_server_globals;

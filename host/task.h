@@ -75,9 +75,10 @@ class APLTask {
   std::uint8_t* wsBase = nullptr;
 };
 
-// The calling thread's task, or null (the GUI thread).
-extern thread_local APLTask* current_apl_task;
+// The calling thread's task, or null (the GUI thread). The thread-local
+// pointer itself stays inside the host glue; these are its only doors.
 APLTask* find_my_task();
+void set_current_apl_task(APLTask* task);
 
 // Thrown by a task's EndAPLTask to leave the interpreter for good.
 struct TaskEnded {

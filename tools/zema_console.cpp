@@ -93,14 +93,14 @@ int main(int argc, char** argv) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
 
-  zema::current_apl_task = &task;
+  zema::set_current_apl_task(&task);
   int status = 0;
   try {
     zema::apl(task.Memory(), task.MemorySize(), "", &task.wsBase, 1);
   } catch (const zema::TaskEnded& e) {
     status = e.status;
   }
-  zema::current_apl_task = nullptr;
+  zema::set_current_apl_task(nullptr);
   g_task = nullptr;
   std::fflush(stdout);
   if (in != stdin) std::fclose(in);

@@ -60,8 +60,8 @@ class CaptureTask : public APLTask {
 // Makes a task current on this thread for the lifetime of the object.
 class CurrentTask {
  public:
-  explicit CurrentTask(APLTask* t) : saved_(current_apl_task) { current_apl_task = t; }
-  ~CurrentTask() { current_apl_task = saved_; }
+  explicit CurrentTask(APLTask* t) : saved_(find_my_task()) { set_current_apl_task(t); }
+  ~CurrentTask() { set_current_apl_task(saved_); }
 
  private:
   APLTask* saved_;

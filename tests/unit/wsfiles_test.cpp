@@ -63,11 +63,11 @@ class WsFilesTest : public ::testing::Test {
     ws_ = memory_.data() + kLowGlobalsSize;
     std::memset(lowglobals(ws_).mount, 0x20, sizeof lowglobals(ws_).mount);
     set_pw(80);
-    current_apl_task = &task_;
+    set_current_apl_task(&task_);
   }
   void TearDown() override {
     close_seq();
-    current_apl_task = nullptr;
+    set_current_apl_task(nullptr);
     std::error_code ec;
     fs::remove_all(dir_, ec);
   }
