@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "interpreter/entry_errors.h"
 #include "interpreter/errors.h"
 
 namespace zema {
@@ -94,6 +95,9 @@ void mgarb(std::uint32_t off, Ws ws) {
     std::uint32_t lowest = rd32(ws, hdr::LowestReleased);
     if (lowest == 0 || lowest >= off) wr32(ws, hdr::LowestReleased, off);
   }
+  // What the object owns goes with it. Its storage stays in place until
+  // compaction (or is already gone at the top), so it can still be read.
+  if (rd8(ws, off + obj::Flags1) & kHoldsTokenLines) clnlin(off, ws);
 }
 
 void set_uncollected_garbage_limit(Ws ws) {

@@ -52,6 +52,11 @@ void ConsoleTask::WriteOutput(const char* text, std::size_t n) {
     if (c == 0x0D) {
       EmitLine(pending_);
       pending_.clear();
+    } else if ((c & 0x7F) == 0x0A) {
+      // Line feed: down one line, same column (the caret under an error).
+      std::size_t column = pending_.size();
+      EmitLine(pending_);
+      pending_.assign(column, ' ');
     } else {
       pending_.push_back(c);
     }
