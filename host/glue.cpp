@@ -174,6 +174,7 @@ int copy_syscmd_output(char* destination) {
 int check_event_attention() {
   APLTask* t = find_my_task();
   if (!t) return 0;
+  t->CheckFrontEndAttention();
   if (!t->attnPending) return 0;
   if (t->attnEnabled) {
     t->FlushOutput();

@@ -52,6 +52,9 @@ class APLTask {
   virtual Input ReadInputLine(std::string& line) = 0;
   // One keystroke; 3 when there is none to be had.
   virtual int GetOneKeystroke() = 0;
+  // Asked at every attention poll: a front end that learns of attentions
+  // by itself (not through attnPending) sets attnPending here.
+  virtual void CheckFrontEndAttention() {}
   // The session shows the interpreter's own messages in its error colour.
   virtual void SetErrorColour(bool on) { (void)on; }
   // Moves the workspace into a block of at least the given size; answers

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "host/charset.h"
+#include "host/services.h"
+#include "interpreter/error_path.h"
 
 namespace zema {
 
@@ -91,8 +93,17 @@ int et_tab_lookup(int major, int minor) {
 void error(int code, int et_major, int et_minor, Ws ws) {
   wr16(ws, hdr::EtMajor, et_major);
   wr16(ws, hdr::EtMinor, et_minor);
+  wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) & ~0x0C);
+  wr16(ws, hdr::State, rd16(ws, hdr::State) & ~st::Capturing);
+  wr8(ws, hdr::MultiDisplay, rd8(ws, hdr::MultiDisplay) & ~0x80);
+  wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) & ~0x02);
+  wr32(ws, hdr::CallingInstance, 0);
+  code &= ~3;
   wr16(ws, hdr::ErrorCode, code);
-  wr32(ws, hdr::ErrorNumber, ertabn(code));
+  wr16(ws, hdr::ErrorLine, rd32(ws, hdr::FnLineNumber));
+  kill_dead_man(ws);
+  kill_syscmd_output();
+  wr32(ws, hdr::ErrorNumber, code < 132 ? ertabn(code) : 15);
   throw AplError{code};
 }
 

@@ -2,6 +2,8 @@
 
 #include "interpreter/entry.h"
 #include "interpreter/errors.h"
+#include "interpreter/engine.h"
+#include "interpreter/error_path.h"
 #include "interpreter/line.h"
 
 namespace zema {
@@ -26,15 +28,24 @@ void intent(Ws ws) {
     wr16(ws, hdr::OutColumn, 0);
     try {
       last = run_input_line(text, length, ws);
+    } catch (const ResumeEngine& r) {
+      // An attention taken while no line runs leaves nothing to resume.
+      if (r.state != ES_LEAVE) run_engine(r.state, ws);
+      last = 12;
     } catch (const AplError& e) {
-      report_error(e.code, ws);
+      run_engine(errorl(e.code, ws), ws);
       last = 12;
     }
   }
 }
 
-void intptr_attn(Ws ws) { error(E_INTERRUPT, 1, 1, ws); }
-
-void report_error(int code, Ws ws) { print_message(ertab(code), ws); }
+void intptr_attn(Ws ws) {
+  wr16(ws, hdr::AttnCountdown, rd16(ws, hdr::AttnReload));
+  wr8(ws, hdr::OutputBits, 0);
+  wr16(ws, hdr::State, rd16(ws, hdr::State) & ~(st::ListDigits | st::Capturing));
+  if (!(rd16(ws, hdr::State) & st::Defining)) wr16(ws, hdr::LexState, 0);
+  if (rd16(ws, hdr::State) & st::Executing) synatn(rd16(ws, hdr::State), ws);
+  resume_apl(ES_LEAVE, ws);
+}
 
 }  // namespace zema

@@ -11,7 +11,4 @@ namespace zema {
 // Signals the interrupt taken by the attention poll.
 [[noreturn]] void intptr_attn(Ws ws);
 
-// Reports an error that reached immediate execution.
-void report_error(int code, Ws ws);
-
 }  // namespace zema

@@ -2,21 +2,39 @@
 
 #include <cstdint>
 
+#include "interpreter/engine.h"
 #include "interpreter/entry_errors.h"
+#include "interpreter/error_path.h"
+#include "interpreter/errors.h"
 #include "interpreter/tokeniser.h"
 
 namespace zema {
 
-// Tokenises the line. With no execution engine behind it yet, a line ready
-// to run is released again at once; entry errors have reported themselves.
-int run_input_line(const char* text, int length, Ws ws) {
+int tokenise_input_line(const char* text, int length, Ws ws) {
   try {
-    int result = lexcal(reinterpret_cast<const std::uint8_t*>(text), length < 0 ? 0u : static_cast<std::uint32_t>(length), ws);
-    if (result == 4) clrkil(ws);
-    return result;
+    return lexcal(reinterpret_cast<const std::uint8_t*>(text), length < 0 ? 0u : static_cast<std::uint32_t>(length), ws);
   } catch (const EntryAbandoned&) {
     return 12;
   }
+}
+
+void run_engine(int state, Ws ws) {
+  for (;;) {
+    try {
+      syntax(state, ws);
+      return;
+    } catch (const ResumeEngine& r) {
+      state = r.state;
+    } catch (const AplError& e) {
+      state = errorl(e.code, ws);
+    }
+  }
+}
+
+int run_input_line(const char* text, int length, Ws ws) {
+  const int result = tokenise_input_line(text, length, ws);
+  if (result == 4) run_engine(ES_LINE_START, ws);
+  return result;
 }
 
 }  // namespace zema

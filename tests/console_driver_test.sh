@@ -8,7 +8,7 @@ check() { # name expected actual
 }
 out=$("$console" < /dev/null); check "clear ws at start" "CLEAR WS" "$out"
 "$console" < /dev/null > /dev/null; check "status at end of input" 0 $?
-out=$(printf 'X\n' | "$console" --echo); check "echo after six blanks" "$(printf 'CLEAR WS\n      X')" "$out"
+out=$(printf "'X'\n" | "$console" --echo); check "echo after six blanks" "$(printf "CLEAR WS\n      'X'\nX")" "$out"
 err=$("$console" -wssize 99 2>&1 < /dev/null); st=$?
 check "small ws status" 1 $st
 check "small ws message" "Invalid WS size (less than 100 KB). Program aborted" "$err"
@@ -29,10 +29,10 @@ for _ in $(seq 200); do grep -q "CLEAR WS" "$dir/out" && break; sleep 0.05; done
 kill -INT $pid
 # The abandoned line shows as an empty one; then the next line is typed.
 for _ in $(seq 200); do [ "$(wc -l < "$dir/out")" -ge 2 ] && break; sleep 0.05; done
-printf 'AFTER\n' >&3
+printf "'AFTER'\n" >&3
 exec 3>&-
 wait $pid; st=$?
 check "attention at the prompt: status" 0 $st
-check "attention at the prompt: session goes on" "$(printf 'CLEAR WS\n\n      AFTER')" "$(cat "$dir/out")"
+check "attention at the prompt: session goes on" "$(printf "CLEAR WS\n\n      'AFTER'\nAFTER")" "$(cat "$dir/out")"
 rm -rf "$dir"
 exit $fail

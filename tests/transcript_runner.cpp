@@ -6,7 +6,8 @@
 // that begin with "⍝⍝" are comments. The driver runs with --input-marker, so
 // it says when it waits for input; the next transcript line must then be an
 // input line, which is fed to it. That settles which six-blank lines are
-// input (a line echoed in an error report, say, is output).
+// input (a line echoed in an error report, say, is output). A comment line
+// "⍝⍝ args: …" gives further arguments for the driver.
 //
 //   transcript_runner CONSOLE TRANSCRIPT [CONSOLE-ARGS...]
 #include <sys/wait.h>
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -44,11 +46,18 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::vector<Line> lines;
+  std::vector<std::string> extra_args;
   std::string text;
   int number = 0;
+  const std::string args_directive = "⍝⍝ args:";
   while (std::getline(file, text)) {
     ++number;
     if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (text.rfind(args_directive, 0) == 0) {
+      std::istringstream words(text.substr(args_directive.size()));
+      for (std::string w; words >> w;) extra_args.push_back(w);
+      continue;
+    }
     if (text.rfind("⍝⍝", 0) == 0) continue;
     lines.push_back({number, text});
   }
@@ -65,6 +74,7 @@ int main(int argc, char** argv) {
     close(from_child[1]);
     std::vector<char*> args{argv[1], const_cast<char*>("--input-marker")};
     for (int i = 3; i < argc; ++i) args.push_back(argv[i]);
+    for (std::string& a : extra_args) args.push_back(a.data());
     args.push_back(nullptr);
     execv(argv[1], args.data());
     std::perror("exec");

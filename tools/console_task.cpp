@@ -65,7 +65,20 @@ void ConsoleTask::WriteOutput(const char* text, std::size_t n) {
 
 void ConsoleTask::FlushOutput() { std::fflush(out_); }
 
+void ConsoleTask::CheckFrontEndAttention() {
+  // Two attentions in a row, as a user pressing Ctrl+C twice: the first
+  // waits for the line's end, the second interrupts at once.
+  if (!options_.interrupt_polls) return;
+  ++polls_;
+  if (polls_ == options_.interrupt_polls) attnPending = true;
+  if (polls_ == options_.interrupt_polls + 1) {
+    attnPending = true;
+    options_.interrupt_polls = 0;  // once in the session
+  }
+}
+
 APLTask::Input ConsoleTask::ReadInputLine(std::string& line) {
+  polls_ = 0;
   currentLine = pending_;
   std::string prompt = pending_;
   pending_.clear();

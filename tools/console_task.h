@@ -16,6 +16,10 @@ class ConsoleTask : public APLTask {
   struct Options {
     bool echo = false;          // write each input line as the session shows it
     bool input_marker = false;  // announce each input request with a line holding 0x1E
+    // Test hook: the Nth and (N+1)th attention polls of the first input
+    // line that makes that many find an attention, as if Ctrl+C were
+    // pressed twice (0: never).
+    unsigned interrupt_polls = 0;
   };
 
   ConsoleTask(std::FILE* in, std::FILE* out, Options options);
@@ -33,6 +37,7 @@ class ConsoleTask : public APLTask {
   int GetOneKeystroke() override;
   std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) override;
   [[noreturn]] void EndAPLTask() override;
+  void CheckFrontEndAttention() override;
 
  private:
   void EmitLine(const std::string& internal);
@@ -45,6 +50,7 @@ class ConsoleTask : public APLTask {
   std::uint8_t* block_ = nullptr;
   std::uint64_t blockSize_ = 0;
   std::uint8_t* oldBlock_ = nullptr;
+  unsigned polls_ = 0;  // attention polls since the last input line
 };
 
 }  // namespace zema

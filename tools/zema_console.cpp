@@ -1,11 +1,13 @@
 // zema-console: runs one interpreter task with no window and no packaged-mode
 // rules, over standard streams. Test tooling, not part of the program.
 //
-//   zema-console [--echo] [--input-marker] [-wssize KB] [FILE]
+//   zema-console [--echo] [--input-marker] [--interrupt-polls N] [-wssize KB] [FILE]
 //
 // Input lines come from FILE or standard input (UTF-8); session output goes
 // to standard output (UTF-8). End of input ends the task with status 0;
-// Ctrl+C is an attention.
+// Ctrl+C is an attention. --input-marker and --interrupt-polls serve the
+// transcript tests: the first announces each input request, the second
+// raises attentions from the Nth attention poll of each input line on.
 #include <signal.h>
 #include <unistd.h>
 
@@ -29,7 +31,7 @@ void on_sigint(int) {
 }
 
 int usage() {
-  std::fputs("usage: zema-console [--echo] [--input-marker] [-wssize KB] [FILE]\n", stderr);
+  std::fputs("usage: zema-console [--echo] [--input-marker] [--interrupt-polls N] [-wssize KB] [FILE]\n", stderr);
   return 2;
 }
 
@@ -45,6 +47,9 @@ int main(int argc, char** argv) {
       options.echo = true;
     } else if (a == "--input-marker") {
       options.input_marker = true;
+    } else if (a == "--interrupt-polls") {
+      if (++i >= argc) return usage();
+      options.interrupt_polls = static_cast<unsigned>(std::strtoul(argv[i], nullptr, 10));
     } else if (a == "-wssize" || a == "--wssize") {
       if (++i >= argc) return usage();
       char* end = nullptr;

@@ -663,19 +663,21 @@ TEST(TokenLines, SkipslStepsOverEveryKindOfToken) {
   EXPECT_EQ(skipsl(starts.back(), ws), s + 3);
 }
 
-TEST(TokenLines, RunInputLineReleasesTheLine) {
+TEST(TokenLines, TokenisingAnInputLineLeavesNothingBehind) {
   TestWorkspace t;
   Ws ws = t.ws();
   Session session;
   const std::uint32_t top = rd32(ws, hdr::HeapTop);
   const Bytes symbols = symbol_table(ws);
   const std::string ok = internal("SOME_NAME←1 2 3");
-  EXPECT_EQ(run_input_line(ok.data(), static_cast<int>(ok.size()), ws), 4);
-  EXPECT_EQ(rd32(ws, hdr::KillSlot), 0u);
+  EXPECT_EQ(tokenise_input_line(ok.data(), static_cast<int>(ok.size()), ws), 4);
+  EXPECT_NE(rd32(ws, hdr::KillSlot), 0u);
+  clrkil(ws);
   const std::string bad = internal("SOME_NAME∇");
-  EXPECT_EQ(run_input_line(bad.data(), static_cast<int>(bad.size()), ws), 12);
+  EXPECT_EQ(tokenise_input_line(bad.data(), static_cast<int>(bad.size()), ws), 12);
+  EXPECT_EQ(rd32(ws, hdr::KillSlot), 0u);
   EXPECT_EQ(session.task.output, report("DEFN ERROR", internal("SOME_NAME")));
-  EXPECT_EQ(run_input_line("  ", 2, ws), 0);
+  EXPECT_EQ(tokenise_input_line("  ", 2, ws), 0);
   force_gcol(ws);
   EXPECT_EQ(rd32(ws, hdr::HeapTop), top);
   EXPECT_EQ(symbol_table(ws), symbols);
