@@ -10,6 +10,7 @@
 #include "interpreter/heap.h"
 #include "interpreter/show.h"
 #include "interpreter/symtab.h"
+#include "interpreter/sysvars.h"
 
 namespace zema {
 
@@ -57,17 +58,22 @@ void retire_old_value(std::uint32_t sym, std::uint32_t old, std::uint32_t value_
   mgarb(old, ws);
 }
 
-// xsvspc for ⎕ and ⍞: the value is shown and stays the statement's value.
+// xsvspc: ⎕ and ⍞ show the value; a system or shared variable stores it.
+// Either way the value stays the statement's, not displayed again.
 int assign_special(std::uint32_t value_entry, Ws ws) {
   const std::uint8_t tok = rd8(ws, hdr::TokenRegister + se::Value);
-  if (tok != kTokenQuad && tok != kTokenQuoteQuad) noncer_1(ws);  // system and shared variables arrive later
-  find_ws_entry(value_entry, ws);  // VALUE ERROR for a value that is not there
-  if (tok == kTokenQuoteQuad) wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) | 0x20);
-  DisplayLine dl;
-  const std::uint32_t slot = (rd8(ws, value_entry) & kOwnsObject)
-                                 ? value_entry + se::Value
-                                 : entry_of_token(rd16(ws, value_entry + se::Value)) + sym::Value;
-  display_array(dl, slot, ws);
+  if (tok != kTokenQuad && tok != kTokenQuoteQuad) {
+    // A system or shared variable takes the value.
+    xsvspc_named(rd16(ws, hdr::TokenRegister + se::Value), value_entry, ws);
+  } else {
+    find_ws_entry(value_entry, ws);  // VALUE ERROR for a value that is not there
+    if (tok == kTokenQuoteQuad) wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) | 0x20);
+    DisplayLine dl;
+    const std::uint32_t slot = (rd8(ws, value_entry) & kOwnsObject)
+                                   ? value_entry + se::Value
+                                   : entry_of_token(rd16(ws, value_entry + se::Value)) + sym::Value;
+    display_array(dl, slot, ws);
+  }
   // The arrow goes; the value, already shown, is not shown again.
   StackEntry arrow, value;
   unstack(arrow, ws);

@@ -7,7 +7,9 @@
 #include <string>
 
 #include "host/charset.h"
+#include "interpreter/apply.h"
 #include "interpreter/assign.h"
+#include "interpreter/call.h"
 #include "interpreter/entry.h"
 #include "interpreter/entry_errors.h"
 #include "interpreter/error_path.h"
@@ -16,6 +18,8 @@
 #include "interpreter/primitives/indexing.h"
 #include "interpreter/statement_end.h"
 #include "interpreter/symtab.h"
+#include "interpreter/sysfns/dispatch.h"
+#include "interpreter/sysvars.h"
 #include "interpreter/tokeniser.h"
 
 namespace zema {
@@ -279,16 +283,18 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::Xnest: return do_xnest(ws);
     case lc::XemptyIndex: return do_xempty_index(ws);
     case lc::Xasgn: return do_xasgn(ws);
+    case lc::Xmnop: return do_xmnop(ws);
+    case lc::Xdyop: return do_xdyop(ws);
     case lc::Synter: synter(ws);
     case lc::SynterBadline: synter_badline(ws);
     case lc::SynterNoarray: synter_noarray(ws);
     case lc::SynterClass: synter_class(ws);
     case lc::Valence: valence_error(ws);
+    case lc::Xmnfn: return do_xmnfn(ws);
+    case lc::Xdyfn: return do_xdyfn(ws);
     case lc::Nonce:
     // Actions whose routines arrive with the primitives, assignment,
     // branches, defined functions and operators.
-    case lc::Xmnfn:
-    case lc::Xdyfn:
     case lc::Xaxis:
     case lc::Xindex:
     case lc::Xumnop:
@@ -299,8 +305,6 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::Xrdce:
     case lc::XmnDerfn:
     case lc::XdyDerfn:
-    case lc::Xmnop:
-    case lc::Xdyop:
     case lc::Xbrnch:
     case lc::DotNotation: noncer_1(ws);
     default: sup_syser(kLoc, 2448, ws);
@@ -317,8 +321,10 @@ int bind_step(Ws ws) {
     if (n == TC_DYOP) return ES_NEXT_TOKEN;  // a numeric operand split arrives with defined operators
     if (s == TC_VALUE) return do_xnest(ws);
   }
-  const int bts = binding[t][s];
-  const int bnt = binding[n][t];
+  // Entries below a statement's primer (frames, operator-frame entries of
+  // class 0x20) bind to nothing.
+  const int bts = (t < 24 && s < 24) ? binding[t][s] : 0;
+  const int bnt = (n < 24 && t < 24) ? binding[n][t] : 0;
   if (bts > bnt) return dispatch(syntab[t][s], ws);
   if (bts < bnt || bts != 0) return ES_NEXT_TOKEN;
   if (n == TC_LBRACKET) return do_xbuild_index(ws);
@@ -334,7 +340,7 @@ int bind_step(Ws ws) {
     }
     synter_badline(ws);  // operator frames arrive with the operators
   }
-  if (t == TC_ASSIGN) return dispatch(syntab[TC_ASSIGN][s], ws);
+  if (t == TC_ASSIGN) return s < 24 ? dispatch(syntab[TC_ASSIGN][s], ws) : (synter_badline(ws), ES_BIND);
   if (n == TC_EDGE) return ES_STATEMENT_RESULT;
   if (t == TC_EDGE) synter_badline(ws);
   return ES_NEXT_TOKEN;
@@ -357,17 +363,25 @@ int next_token(Ws ws) {
       xconfx(ws);
       return ES_AFTER_LINE;
     }
-    case TC_NILADIC:
+    case TC_NILADIC: {
+      // After a dot the name is a member's: it is pushed like any token.
+      const std::uint32_t line = current_line(ws);
+      if (rd8(ws, line + rd32(ws, hdr::LineCursor) - 1) == kDotTag) break;
+      if (t == TC_ASSIGN) return do_xasgn(ws);
+      wr32(ws, hdr::CallingInstance, rd32(ws, hdr::CurrentInstance));
+      return xnilfn(ws);
+    }
     case TC_SPECIAL:
       if (t == TC_ASSIGN) return do_xasgn(ws);
-      // Calling niladic functions and reading system and shared variables
-      // arrive with the system functions.
-      noncer_1(ws);
-    default:
-      xpushx(ws);
-      get_token(ws);
-      return ES_BIND;
+      if (t != TC_INDEXLIST || entry_class(1, ws) != TC_ASSIGN) return xsvref(ws);
+      // Indexed assignment into ⎕LX or ⎕FC.
+      prepare_indexed_special(rd16(ws, hdr::TokenRegister + se::Value), ws);
+      break;
+    default: break;
   }
+  xpushx(ws);
+  get_token(ws);
+  return ES_BIND;
 }
 
 // State 19: an empty statement ends here.
@@ -380,19 +394,85 @@ int after_line(Ws ws) {
 
 }  // namespace
 
+int eolfnx(Ws ws) {
+  const std::uint32_t n = rd32(ws, hdr::FnLineNumber) + 1;
+  wr32(ws, hdr::FnLineNumber, n);
+  const std::uint32_t found = static_cast<std::int32_t>(n) > 0 ? xffndl(n, ws) : 0;
+  if (found) {
+    check_attention(ws);
+    // The line runs as a copy, so that the function's own lines are never
+    // consumed; the copy holds no symbol uses.
+    const std::uint32_t size = rd32(ws, found + obj::Size);
+    const std::uint32_t copy = getspc(size - 8, ws);
+    wr32(ws, hdr::KillSlot, copy);
+    set_owner(copy, hdr::KillSlot, OK_WORD, ws);
+    std::memset(ws + hdr::TokenRegister, 0, 6);
+    const std::uint32_t line = xffndl(n, ws);  // compaction may have moved it
+    if (line == 0) sup_syser(kLoc, 2622, ws);
+    wr16(ws, copy + tl::CsDepth, rd16(ws, line + tl::CsDepth));
+    wr8(ws, copy + tl::Marks, rd8(ws, line + tl::Marks) & 0x1A);
+    std::memcpy(ws + copy + 8, ws + line + 8, size - 8);
+    std::uint8_t& out = ws[hdr::OutputBits];
+    if (out & 0x10) {
+      out &= ~0x10;
+    } else {
+      const bool stop = rd8(ws, line + tl::Marks) & 0x08;
+      const bool step = (rd8(ws, hdr::StepRequest) & 1) && !stop;
+      if ((stop || step) && !(rd16(ws, hdr::State) & st::PassErrors)) {
+        const int answer = sup_break(rd32(ws, hdr::RunningSymbol), static_cast<int>(n), stop ? 0 : 1, 0, ws);
+        if (answer != 2) {
+          wr16(ws, hdr::State, rd16(ws, hdr::State) | st::NotFunctionLine);
+          wr8(ws, hdr::StepRequest, 0);
+          return ES_STATEMENT_END;
+        }
+      }
+    }
+    if (rd8(ws, line + tl::Marks) & 0x10) out |= 0x08;
+    return ES_LINE_START;
+  }
+  // The function ends.
+  ws[hdr::OutputBits] &= ~0x10;
+  const int code = xfnclr(ws);
+  if (!(rd16(ws, hdr::State) & st::NotFunctionLine) && static_cast<std::int32_t>(rd32(ws, hdr::FnLineNumber)) < 0)
+    noncer_1(ws);  // leaving by a branch arrives with branches
+  if (code == 0 || code == 3) {
+    popst(ws);
+    return ES_NEXT_TOKEN;
+  }
+  wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) + 1);
+  return ES_BIND;
+}
+
 int syntax(int state, Ws ws) {
   for (;;) {
     switch (state) {
       case ES_APPLY_DYADIC:
+        check_attention(ws);
+        if (entry_class(1, ws) == TC_PRIMITIVE) {
+          state = xdyop_common(0, stack_entry_at(1, ws), ws);
+        } else if (entry_class(1, ws) == TC_NAMEDFN) {
+          wr32(ws, hdr::CallingInstance, rd32(ws, hdr::CurrentInstance));
+          state = do_xdyfn(ws);
+        } else {
+          noncer_1(ws);  // derived functions arrive with the operators
+        }
+        break;
       case ES_APPLY_MONADIC:
         check_attention(ws);
-        noncer_1(ws);  // applications arrive with the primitives
-      case ES_FINISH_APPLICATION:
-      case ES_APPLY_PRIMITIVE_DYADIC:
-        noncer_1(ws);
+        if (entry_class(0, ws) == TC_PRIMITIVE) {
+          state = do_xmnop(ws);
+        } else if (entry_class(0, ws) == TC_NAMEDFN) {
+          wr32(ws, hdr::CallingInstance, rd32(ws, hdr::CurrentInstance));
+          state = do_xmnfn(ws);
+        } else {
+          noncer_1(ws);  // derived functions arrive with the operators
+        }
+        break;
+      case ES_FINISH_APPLICATION: state = do_xmnopd(ws); break;
+      case ES_APPLY_PRIMITIVE_DYADIC: state = xdyop_common(0, stack_entry_at(1, ws), ws); break;
       case ES_BIND: state = bind_step(ws); break;
       case ES_NEXT_TOKEN: state = next_token(ws); break;
-      case ES_FUNCTION_LINE_END: noncer_1(ws);  // defined functions arrive later
+      case ES_FUNCTION_LINE_END: state = eolfnx(ws); break;
       case ES_LINE_START: {
         wr8(ws, hdr::FirstTag, 0);
         wr16(ws, hdr::State, rd16(ws, hdr::State) | st::Executing);

@@ -118,6 +118,9 @@ int xconfx(Ws ws);
 // Makes the token line at `line` current and starts its first statement.
 void linsu(std::uint32_t line, Ws ws);
 void linsusm(std::uint32_t line, Ws ws);
+// State 12: the end of a line of a defined function: the next line, or the
+// function's end.
+int eolfnx(Ws ws);
 // Polls attention and reloads the countdown.
 void check_attention(Ws ws);
 

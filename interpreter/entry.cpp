@@ -5,6 +5,7 @@
 
 #include "host/charset.h"
 #include "host/services.h"
+#include "interpreter/definition.h"
 #include "interpreter/immediate.h"
 #include "interpreter/support.h"
 
@@ -70,6 +71,7 @@ void apl(std::uint8_t* memory, std::uint32_t size, const char* startup_ws, std::
          std::uint32_t task_id) {
   Ws ws = apl_setup(memory, size, startup_ws, task_id);
   *ws_out = ws;
+  install_definition_routes();
   bool first = true;
   for (;;) {
     try {

@@ -3,6 +3,7 @@
 #include "interpreter/error_path.h"
 
 #include "host/services.h"
+#include "interpreter/call.h"
 #include "interpreter/display.h"
 #include "interpreter/engine.h"
 #include "interpreter/entry.h"
@@ -66,7 +67,10 @@ void compose_em(Ws ws) {
   }
   if (code > 0 && !(code == E_INTERRUPT && line == 0)) ldprt(ertab(code), ws);
   cdisp(kCarriageReturn, ws);
-  sixsp(ws);
+  if (state & st::NotFunctionLine)
+    sixsp(ws);
+  else
+    fnsub(ws);
   wr16(ws, hdr::CaretColumn, 0);
   if (line) {
     wr16(ws, hdr::CaretColumn, rd16(ws, hdr::OutColumn));

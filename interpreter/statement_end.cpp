@@ -2,6 +2,7 @@
 // the state indicator.
 #include "interpreter/statement_end.h"
 
+#include "interpreter/call.h"
 #include "interpreter/engine.h"
 #include "interpreter/error_path.h"
 #include "interpreter/errors.h"
@@ -101,7 +102,7 @@ int eol(Ws ws) {
     mgarb(line, ws);
   }
   const std::uint16_t state = rd16(ws, hdr::State);
-  if (!(state & st::NotFunctionLine)) noncer_1(ws);  // defined functions arrive later
+  if (!(state & st::NotFunctionLine)) return eolfnx(ws);
   if (!(state & st::ValueAwaited)) return ES_LEAVE;
   noncer_1(ws);  // execute and ⎕ input arrive later
 }
@@ -134,19 +135,45 @@ void clrstk(Ws ws) {
 }
 
 void siclr_n(int n, Ws ws) {
-  // With no defined functions there is never a suspended level: the state
-  // indicator is empty, and clearing resets immediate execution.
-  (void)n;
-  if (std::uint32_t line = current_line(ws)) {
-    wr32(ws, hdr::CurrentLine, 0);
-    mgarb(line, ws);
+  auto release_line = [ws] {
+    if (std::uint32_t line = current_line(ws)) {
+      wr32(ws, hdr::CurrentLine, 0);
+      mgarb(line, ws);
+    }
+  };
+  for (;;) {
+    if (si_empty(ws)) {
+      release_line();
+      set_state(0, st::Executing | st::StatementStarted, ws);
+      kill_dead_man(ws);
+      wr16(ws, hdr::EtMajor, 0);
+      wr16(ws, hdr::EtMinor, 0);
+      wr32(ws, hdr::TrapWord, 0);
+      wr16(ws, hdr::ErrTokenCount, 0);
+      return;
+    }
+    if (n == 0) {
+      release_line();
+      wr16(ws, hdr::State, rd16(ws, hdr::State) & 0x0FDD);
+      wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) & ~0x0C);
+      wr8(ws, hdr::StepRequest, 0);
+      if (rd16(ws, hdr::State) & st::NotFunctionLine) return;
+      set_state(st::NotFunctionLine, 0, ws);
+      kill_dead_man(ws);
+      wr16(ws, hdr::EtMajor, 1);
+      wr16(ws, hdr::EtMinor, 1);
+      wr32(ws, hdr::TrapWord, 0);
+      wr16(ws, hdr::ErrTokenCount, 0);
+      return;
+    }
+    // Leave one level (an execute level goes with the function it ran in).
+    do {
+      release_line();
+      xfnclr(ws);
+      clrstk(ws);
+    } while ((rd16(ws, hdr::State) & st::ExecuteRunning) && !si_empty(ws));
+    if (n > 0) --n;
   }
-  set_state(0, st::Executing | st::StatementStarted, ws);
-  kill_dead_man(ws);
-  wr16(ws, hdr::EtMajor, 0);
-  wr16(ws, hdr::EtMinor, 0);
-  wr32(ws, hdr::TrapWord, 0);
-  wr16(ws, hdr::ErrTokenCount, 0);
 }
 
 std::int32_t getin3(std::uint32_t element, Ws ws) {

@@ -6,7 +6,9 @@
 // that begin with "⍝⍝" are comments. The driver runs with --input-marker, so
 // it says when it waits for input; the next transcript line must then be an
 // input line, which is fed to it. That settles which six-blank lines are
-// input (a line echoed in an error report, say, is output). A comment line
+// input (a line echoed in an error report, say, is output). A prompt other
+// than six blanks (the ∇ editor's [n], a ⍞ prompt) comes with the request,
+// and the input line is the transcript line after that prompt. A comment line
 // "⍝⍝ args: …" gives further arguments for the driver.
 //
 //   transcript_runner CONSOLE TRANSCRIPT [CONSOLE-ARGS...]
@@ -105,9 +107,16 @@ int main(int argc, char** argv) {
 
   std::string got;
   while (read_line(got)) {
-    if (got == kMarker) {
-      // The session waits for input: expected output not produced is missing.
-      while (at < lines.size() && !is_input(lines[at].text)) {
+    if (got.compare(0, kMarker.size(), kMarker) == 0) {
+      // The session waits for input after the prompt that follows the
+      // marker (six blanks when none): the transcript line must begin
+      // with it. Expected output not produced is missing.
+      std::string prompt = got.substr(kMarker.size());
+      if (prompt.empty()) prompt = kIndent;
+      auto is_answer = [&](const std::string& t) {
+        return prompt == kIndent ? is_input(t) : t.compare(0, prompt.size(), prompt) == 0;
+      };
+      while (at < lines.size() && !is_answer(lines[at].text)) {
         fail(std::to_string(lines[at].number) + ": expected output missing: " + lines[at].text);
         ++at;
       }
@@ -116,7 +125,7 @@ int main(int argc, char** argv) {
         in_fd = -1;
         continue;
       }
-      std::string input = lines[at].text.substr(kIndent.size()) + "\n";
+      std::string input = lines[at].text.substr(prompt.size()) + "\n";
       ++at;
       if (write(in_fd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) break;
       continue;

@@ -83,8 +83,10 @@ APLTask::Input ConsoleTask::ReadInputLine(std::string& line) {
   std::string prompt = pending_;
   pending_.clear();
   if (options_.input_marker) {
-    if (!blank(prompt)) EmitLine(prompt);
-    std::fputs("\x1e\n", out_);
+    // The marker carries the prompt already on the line (blank for the
+    // six-blank prompt of immediate execution).
+    std::string marker = "\x1e" + (blank(prompt) ? std::string() : internal_to_utf8(prompt)) + "\n";
+    std::fputs(marker.c_str(), out_);
   }
   std::fflush(out_);
   // An attention that came before the wait gives no line, as one during it.

@@ -1,0 +1,262 @@
+// zema-bench: times scalar functions through the interpreter library next
+// to plain C++ loops doing the same work on the same data, and prints each
+// as a ratio to its loop.
+//
+//   zema-bench [--quick]
+//
+// The arrays are written into the workspace directly and bound to names
+// through the symbol table; each expression then runs as an input line
+// `Z←expression` (tokenised, executed, the result assigned). The timing is
+// the best of several runs; before each run Z is set to 0 and the heap
+// compacted, so that every result lands in the same (warm) memory and no
+// compaction of earlier results falls into a timed run.
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/charset.h"
+#include "host/task.h"
+#include "interpreter/entry.h"
+#include "interpreter/heap.h"
+#include "interpreter/line.h"
+#include "interpreter/symtab.h"
+#include "interpreter/workspace.h"
+
+namespace {
+
+using namespace zema;
+using Clock = std::chrono::steady_clock;
+
+class BenchTask : public APLTask {
+ public:
+  std::string output;
+  void WriteOutput(const char* text, std::size_t n) override { output.append(text, n); }
+  void FlushOutput() override {}
+  Input ReadInputLine(std::string&) override { return Input::Ended; }
+  int GetOneKeystroke() override { return 3; }
+  std::uint32_t ReAllocateTaskMemory(std::uint32_t, std::uint8_t**) override { return 0; }
+  [[noreturn]] void EndAPLTask() override { std::exit(0); }
+};
+
+struct Session {
+  std::vector<std::uint8_t> memory;
+  Ws ws;
+  BenchTask task;
+
+  explicit Session(std::uint32_t bytes) : memory(bytes) {
+    set_current_apl_task(&task);
+    ws = apl_setup(memory.data(), bytes, "", 1);
+    clear_workspace(ws);
+  }
+
+  void run(const std::string& line) {
+    task.output.clear();
+    const std::string text = utf8_to_internal(line);
+    run_input_line(text.data(), static_cast<int>(text.size()), ws);
+    if (!task.output.empty()) {
+      std::fprintf(stderr, "%s\n%s\n", line.c_str(), internal_to_utf8(task.output).c_str());
+      std::exit(1);
+    }
+  }
+
+  std::uint32_t symbol(const std::string& name) {
+    const std::string text = utf8_to_internal(name);
+    std::memcpy(ws + kNameBuffer, text.data(), text.size());
+    std::uint32_t first_free = 0, found = 0;
+    if (symfnd(first_free, found, static_cast<std::uint32_t>(text.size()), ws) != 0) std::abort();
+    return entry_of_table_offset(found);
+  }
+
+  // Binds `name` to a new vector of `count` elements of `type` whose data
+  // `fill` writes; answers the data's address.
+  std::uint8_t* define(const std::string& name, std::uint8_t type, std::uint32_t count,
+                       const std::function<void(std::uint8_t*)>& fill) {
+    run(name + "←0");
+    const std::uint32_t bytes = type == ET_BOOL ? 4 * ((count + 31) / 32) : type == ET_FLOAT ? 8 * count : 4 * count;
+    const std::uint32_t off = getspc(8 + bytes, ws);
+    wr8(ws, off + obj::Type, type);
+    wr8(ws, off + obj::Flags9, 0);
+    wr16(ws, off + obj::Rank4, 4);
+    wr32(ws, off + obj::Shape, count);
+    fill(ws + off + 16);
+    const std::uint32_t entry = symbol(name);
+    const std::uint32_t old = rd32(ws, entry + sym::Value);
+    wr32(ws, entry + sym::Value, off);
+    set_owner(off, entry, OK_SYMBOL, ws);
+    mgarb(old, ws);
+    return ws + off + 16;
+  }
+  // The data of a variable (it moves only when the heap is compacted).
+  std::uint8_t* data(const std::string& name) { return ws + rd32(ws, symbol(name) + sym::Value) + 16; }
+};
+
+double best_of(int reps, const std::function<void()>& before, const std::function<void()>& work) {
+  double best = 1e30;
+  for (int r = 0; r < reps; ++r) {
+    before();
+    const auto t0 = Clock::now();
+    work();
+    const double s = std::chrono::duration<double>(Clock::now() - t0).count();
+    best = std::min(best, s);
+  }
+  return best;
+}
+
+template <class T>
+inline T load_el(const std::uint8_t* p, std::size_t i) {
+  T v;
+  std::memcpy(&v, p + sizeof(T) * i, sizeof(T));
+  return v;
+}
+template <class T>
+inline void store_el(std::uint8_t* p, std::size_t i, T v) {
+  std::memcpy(p + sizeof(T) * i, &v, sizeof(T));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+  const std::uint32_t n = quick ? 1000000 : 10000000;
+  const int reps = quick ? 3 : 7;
+  Session s(1200u * 1000u * 1000u);
+
+  s.define("I", ET_INT, n, [&](std::uint8_t* p) {
+    for (std::uint32_t i = 0; i < n; ++i) store_el<std::int32_t>(p, i, static_cast<std::int32_t>(i * 7919u % 2001u) - 1000);
+  });
+  s.define("J", ET_INT, n, [&](std::uint8_t* p) {
+    for (std::uint32_t i = 0; i < n; ++i) store_el<std::int32_t>(p, i, static_cast<std::int32_t>(i * 104729u % 2001u) - 1000);
+  });
+  s.define("F", ET_FLOAT, n, [&](std::uint8_t* p) {
+    for (std::uint32_t i = 0; i < n; ++i) store_el<double>(p, i, (i * 7919u % 2001u) * 0.5 - 500.25);
+  });
+  s.define("G", ET_FLOAT, n, [&](std::uint8_t* p) {
+    for (std::uint32_t i = 0; i < n; ++i) store_el<double>(p, i, (i * 104729u % 2001u) * 0.5 - 500.25);
+  });
+  const std::uint32_t words = (n + 31) / 32;
+  s.define("B", ET_BOOL, n, [&](std::uint8_t* p) {
+    for (std::uint32_t i = 0; i < words; ++i) store_el<std::uint32_t>(p, i, i * 2654435761u);
+  });
+  s.define("C", ET_BOOL, n, [&](std::uint8_t* p) {
+    for (std::uint32_t i = 0; i < words; ++i) store_el<std::uint32_t>(p, i, i * 40503u + 0x9E3779B9u);
+  });
+
+  std::vector<std::uint8_t> out(8ull * n + 64);
+  std::uint8_t* z = out.data();
+  double ct = 1e-13;
+
+  struct Case {
+    const char* expr;
+    std::function<void()> loop;
+  };
+  auto ints = [&](auto op) {
+    return [&, op] {
+      const std::uint8_t *x = s.data("I"), *y = s.data("J");
+      for (std::size_t i = 0; i < n; ++i) store_el<std::int32_t>(z, i, op(load_el<std::int32_t>(x, i), load_el<std::int32_t>(y, i)));
+    };
+  };
+  auto floats = [&](auto op) {
+    return [&, op] {
+      const std::uint8_t *x = s.data("F"), *y = s.data("G");
+      for (std::size_t i = 0; i < n; ++i) store_el<double>(z, i, op(load_el<double>(x, i), load_el<double>(y, i)));
+    };
+  };
+  // 32 results to a word, the first in the top bit.
+  auto packed = [&](const char* a, const char* b, auto get, auto rel) {
+    return [&, a, b, get, rel] {
+      const std::uint8_t *x = s.data(a), *y = s.data(b);
+      for (std::size_t w = 0; w < n / 32; ++w) {
+        std::uint32_t bits = 0;
+        for (std::size_t j = 0; j < 32; ++j) bits = (bits << 1) | rel(get(x, 32 * w + j), get(y, 32 * w + j));
+        store_el<std::uint32_t>(z, w, bits);
+      }
+    };
+  };
+  const std::vector<Case> cases = {
+      {"I+J", ints([](std::int32_t a, std::int32_t b) { return a + b; })},
+      {"I×J", ints([](std::int32_t a, std::int32_t b) { return a * b; })},
+      {"I=J", packed("I", "J", [](const std::uint8_t* p, std::size_t i) { return load_el<std::int32_t>(p, i); }, [](std::int32_t a, std::int32_t b) { return std::uint32_t(a == b); })},
+      {"I⌈J", ints([](std::int32_t a, std::int32_t b) { return std::max(a, b); })},
+      {"I+1",
+       [&] {
+         const std::uint8_t* x = s.data("I");
+         for (std::size_t i = 0; i < n; ++i) store_el<std::int32_t>(z, i, load_el<std::int32_t>(x, i) + 1);
+       }},
+      {"F+G", floats([](double a, double b) { return a + b; })},
+      {"F×G", floats([](double a, double b) { return a * b; })},
+      {"F=G", packed("F", "G", [](const std::uint8_t* p, std::size_t i) { return load_el<double>(p, i); },
+                     [&](double a, double b) {
+                       return std::uint32_t(a == b || std::fabs(a - b) <= ct * std::max(std::fabs(a), std::fabs(b)));
+                     })},
+      {"F⌈G", floats([](double a, double b) { return std::max(a, b); })},
+      {"F+1",
+       [&] {
+         const std::uint8_t* x = s.data("F");
+         for (std::size_t i = 0; i < n; ++i) store_el<double>(z, i, load_el<double>(x, i) + 1.0);
+       }},
+      {"~B",
+       [&] {
+         const std::uint8_t* x = s.data("B");
+         for (std::size_t i = 0; i < words; ++i) store_el<std::uint32_t>(z, i, ~load_el<std::uint32_t>(x, i));
+       }},
+      {"B∧C",
+       [&] {
+         const std::uint8_t *x = s.data("B"), *y = s.data("C");
+         for (std::size_t i = 0; i < words; ++i) store_el<std::uint32_t>(z, i, load_el<std::uint32_t>(x, i) & load_el<std::uint32_t>(y, i));
+       }},
+  };
+
+  // Names are padded by hand: printf counts the bytes of the glyphs.
+  auto padded = [](const std::string& t) {
+    std::size_t columns = 0;
+    for (unsigned char c : t) columns += (c & 0xC0) != 0x80;
+    return t + std::string(columns < 10 ? 10 - columns : 0, ' ');
+  };
+  std::printf("%s %12s %12s %8s\n", padded("").c_str(), "interpreter", "C++ loop", "ratio");
+  for (const Case& c : cases) {
+    const std::string line = std::string("Z←") + c.expr;
+    s.run(line);  // warm the result's pages
+    const double t = best_of(reps, [&] {
+      s.run("Z←0");
+      force_gcol(s.ws);
+    }, [&] { s.run(line); });
+    const double b = best_of(reps, [] {}, c.loop);
+    std::printf("%s %10.2fms %10.2fms %8.2f\n", padded(c.expr).c_str(), 1e3 * t, 1e3 * b, t / b);
+  }
+
+  // Interpreter overhead: a long chain of scalar operations on scalars
+  // (+ − ⌈, so that the values stay small integers).
+  constexpr int kOps = 100;
+  std::string chain = "Z←1";
+  for (int i = 0; i < kOps; ++i) chain += (i % 3 == 0 ? "+" : i % 3 == 1 ? "-" : "⌈") + std::to_string(i % 7 + 1);
+  volatile std::int32_t one = 1;
+  std::int64_t sink = 0;
+  auto chain_loop = [&] {
+    // The same operations from the right, as APL evaluates them.
+    std::int32_t acc = (kOps - 1) % 7 + one;
+    for (int i = kOps - 2; i >= -1; --i) {
+      const std::int32_t v = i < 0 ? one : i % 7 + one;
+      const int op = (i + 1) % 3;
+      acc = op == 0 ? v + acc : op == 1 ? v - acc : std::max(v, acc);
+    }
+    sink += acc;
+  };
+  const int chain_reps = quick ? 200 : 2000;
+  const double t = best_of(5, [] {}, [&] {
+    for (int r = 0; r < chain_reps; ++r) s.run(chain);
+  });
+  const double b = best_of(5, [] {}, [&] {
+    for (int r = 0; r < chain_reps; ++r) chain_loop();
+  });
+  std::printf("%s %10.2fus %10.4fus %8.0f   (%d operations a line: %.0f ns each)\n", padded("chain").c_str(), 1e6 * t / chain_reps,
+              1e6 * b / chain_reps, t / b, kOps, 1e9 * t / chain_reps / kOps);
+  if (sink == 42) std::printf(" ");
+  return 0;
+}

@@ -1,0 +1,97 @@
+// + − × ÷ | ⌈ ⌊ at the three levels of the scalar functions: 32-bit integer
+// element routines and whole-vector loops (overflow reported, never
+// raised), double routines and whole-vector loops (DOMAIN ERROR for an
+// infinite or undefined result), and the register routines of the general
+// path.
+//
+// Floor, ceiling and residue are tolerant under ⎕CT with the tolerance
+// relative to the magnitudes involved, the same rule on every path: x is
+// tolerantly the integer n nearest to it (halves go up) when
+// |x − n| ≤ ⎕CT × max(|x|, |n|); then ⌊x and ⌈x are n, else the exact floor
+// and ceiling. So ⌈1E¯14 is 1 (1 is not tolerantly 1E¯14), ⌊ and ⌈ of
+// 100000000000000.5 are both 100000000000001, and 1E20|1 is 1 (the
+// quotient 1E¯20 is not tolerantly 0). L|R is 0 when R÷L is tolerantly an
+// integer, else R − L × ⌊R÷L.
+#pragma once
+
+#include <cstdint>
+
+#include "interpreter/primitives/register_ops.h"
+#include "interpreter/workspace.h"
+
+namespace zema {
+
+// Integer element routines: l ← l f r; true on overflow (l then holds the
+// wrapped value, which the caller discards).
+using IntDyadic = bool (*)(std::int32_t& l, std::int32_t r, Ws ws);
+// Monadic: x ← f x; true on overflow.
+using IntMonadic = bool (*)(std::int32_t& x, Ws ws);
+
+bool plusdf(std::int32_t& l, std::int32_t r, Ws ws);
+bool minusf(std::int32_t& l, std::int32_t r, Ws ws);
+bool multfd(std::int32_t& l, std::int32_t r, Ws ws);
+bool maxfd(std::int32_t& l, std::int32_t r, Ws ws);
+bool minfd(std::int32_t& l, std::int32_t r, Ws ws);
+bool resfd(std::int32_t& l, std::int32_t r, Ws ws);
+bool sfillfi(std::int32_t& l, std::int32_t r, Ws ws);
+
+bool multfm(std::int32_t& x, Ws ws);   // signum
+bool plusmf(std::int32_t& x, Ws ws);   // identity (also ⌈ ⌊)
+bool minusfm(std::int32_t& x, Ws ws);  // negation
+bool resfm(std::int32_t& x, Ws ws);    // magnitude
+bool sfillfim(std::int32_t& x, Ws ws); // 0
+
+// In-place helpers with overflow flags (1 on overflow).
+int mul32(std::int32_t& x, std::int32_t v);
+int mulu32(std::uint32_t& x, std::uint32_t v);
+int add32(std::int32_t& x, std::int32_t v);
+
+// Whole-vector integer loops for + − × ⌈ ⌊ (`code` a PrimitiveCode) over
+// cursors with scalar extension (a zero step marks a single element):
+// answers 0, 8 on integer overflow, −1 when the function has no loop.
+// Attention is polled once per 800,000 elements.
+int fused_i_ii(std::uint8_t code, std::uint8_t* z, const std::uint8_t* l, const std::uint8_t* r,
+               std::uint32_t lstep, std::uint32_t rstep, std::uint32_t count, Ws ws);
+bool has_fused_i_ii(std::uint8_t code);
+
+// Whole-vector double loops for + − × ÷ ⌈ ⌊: answers 0, −1 when the
+// function has no loop. DOMAIN ERROR for an infinite or undefined result
+// and for a non-zero number divided by 0; 0÷0 is 1; −0 is stored as +0.
+int fused_f_ff(std::uint8_t code, std::uint8_t* z, const std::uint8_t* l, const std::uint8_t* r,
+               std::uint32_t lstep, std::uint32_t rstep, std::uint32_t count, Ws ws);
+bool has_fused_f_ff(std::uint8_t code);
+
+// Tolerant ceiling and floor of a double (`ct` = ⎕CT), and the residue.
+double maxffm(double x, double ct);
+double minffm(double x, double ct);
+double resffd(double l, double r, Ws ws);
+
+// A double result checked: DOMAIN ERROR unless finite; −0 becomes +0.
+double checked(double v, Ws ws);
+
+// Register routines of the general path.
+Extended80 plusd_r(const RegArgs& a, Ws ws);
+Extended80 minusd_r(const RegArgs& a, Ws ws);
+Extended80 multd_r(const RegArgs& a, Ws ws);
+Extended80 divdd_r(const RegArgs& a, Ws ws);
+Extended80 resd(const RegArgs& a, Ws ws);
+Extended80 maxd(const RegArgs& a, Ws ws);
+Extended80 mind(const RegArgs& a, Ws ws);
+Extended80 sfillo(const RegArgs& a, Ws ws);
+Extended80 rtoz(const RegArgs& a, Ws ws);
+Extended80 minusm(const RegArgs& a, Ws ws);
+Extended80 multm(const RegArgs& a, Ws ws);
+Extended80 divd_4r(const RegArgs& a, Ws ws);
+Extended80 resm(const RegArgs& a, Ws ws);
+Extended80 maxm(const RegArgs& a, Ws ws);
+Extended80 minm(const RegArgs& a, Ws ws);
+
+// Tolerant ceiling and floor of a register value treated as a float.
+Extended80 tolerant_ceiling(const Extended80& x, Ws ws);
+Extended80 tolerant_floor(const Extended80& x, Ws ws);
+
+// Attention poll from inside a kernel: polls the host and reloads the
+// attention countdown.
+void kernel_attention_poll(Ws ws);
+
+}  // namespace zema

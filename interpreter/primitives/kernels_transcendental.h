@@ -1,0 +1,47 @@
+// ⍟ (logarithm), * (exponential, power), ! (factorial, binomial) and ?
+// (roll) at the three levels of the scalar functions: integers (power,
+// factorial, binomial and roll that stay integral, overflow reported),
+// doubles (through the C library, with domain checks) and 80-bit registers
+// (series and rational approximations on the extended arithmetic).
+#pragma once
+
+#include <cstdint>
+
+#include "interpreter/primitives/register_ops.h"
+#include "interpreter/workspace.h"
+
+namespace zema {
+
+// Integer routines (true on overflow; the result is then rebuilt as float).
+bool starfd(std::int32_t& l, std::int32_t r, Ws ws);  // l * r
+bool factfd(std::int32_t& l, std::int32_t r, Ws ws);  // l ! r
+bool factfm(std::int32_t& x, Ws ws);                   // ! x
+// x ← a random integer from ⎕IO to x − 1 + ⎕IO (DOMAIN ERROR for x ≤ 0).
+bool fast_roll(std::int32_t& x, Ws ws);
+
+// Doubles.
+double logffm(double x, Ws ws);
+double logffd(double l, double r, Ws ws);  // the quotient is not checked here
+double starffm(double x, Ws ws);
+double starffd(double l, double r, Ws ws);
+
+// Registers.
+Extended80 log_4(const Extended80& r, Ws ws);
+Extended80 star_4(const Extended80& r, Ws ws);
+Extended80 stard_x(const Extended80& l, const Extended80& r, Ws ws);
+Extended80 fact_x(const Extended80& r, Ws ws);
+
+Extended80 log_4r(const RegArgs& a, Ws ws);
+Extended80 logd(const RegArgs& a, Ws ws);
+Extended80 star_4r(const RegArgs& a, Ws ws);
+Extended80 stard(const RegArgs& a, Ws ws);
+Extended80 fact_4(const RegArgs& a, Ws ws);
+Extended80 bc(const RegArgs& a, Ws ws);
+Extended80 slow_roll(const RegArgs& a, Ws ws);
+
+// The random generator behind ⎕RL: one draw (the new seed), and a draw
+// scaled to 0 … n − 1.
+std::uint32_t getrnd(Ws ws);
+std::uint32_t dealrl(std::uint32_t n, Ws ws);
+
+}  // namespace zema

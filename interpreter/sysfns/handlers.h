@@ -1,0 +1,58 @@
+// The system-function handlers built so far, as the dispatch table names
+// them. Each pushes its result (push_result) or raises an APL error.
+#pragma once
+
+#include "interpreter/sysfns/dispatch.h"
+
+namespace zema {
+
+// ---- niladic: state and accounting queries, the clock (queries.cpp) ----
+void sflc(Ws ws);     // ⎕LC
+void sfts(Ws ws);     // ⎕TS
+void sfai(Ws ws);     // ⎕AI
+void sful(Ws ws);     // ⎕UL
+void sfid(Ws ws);     // ⎕ID
+void sfwa(Ws ws);     // ⎕WA
+void sftt(Ws ws);     // ⎕TT
+void sfler(Ws ws);    // ⎕LER
+void sfcl(Ws ws);     // ⎕CL
+void sfet(Ws ws);     // ⎕ET
+void sfwssize(Ws ws); // ⎕WSSIZE
+void sfsymb(Ws ws);   // ⎕SYMB
+
+// ---- niladic: character and name constants (queries.cpp) ----
+void sfav(Ws ws);     // ⎕AV
+void sfa(Ws ws);      // ⎕A
+void sfau(Ws ws);     // ⎕a
+void sfb(Ws ws);      // ⎕B
+void sfbu(Ws ws);     // ⎕b
+void sf_c(Ws ws);     // ⎕C
+void sfd(Ws ws);      // ⎕D
+void sfi(Ws ws);      // ⎕I
+void sfiu(Ws ws);     // ⎕i
+void sfl(Ws ws);      // ⎕L
+void sfr(Ws ws);      // ⎕R
+void sft(Ws ws);      // ⎕T
+void sfn(Ws ws);      // ⎕N
+void sfyu(Ws ws);     // ⎕y
+void sfw(Ws ws);      // ⎕W
+void sfm(Ws ws);      // ⎕M
+void sftc(Ws ws);     // ⎕TC
+void sftcbel(Ws ws);  // ⎕TCBEL
+void sftcbs(Ws ws);   // ⎕TCBS
+void sftcdel(Ws ws);  // ⎕TCDEL
+void sftcesc(Ws ws);  // ⎕TCESC
+void sftcff(Ws ws);   // ⎕TCFF
+void sftclf(Ws ws);   // ⎕TCLF
+void sftcnl(Ws ws);   // ⎕TCNL
+void sftcnul(Ws ws);  // ⎕TCNUL
+void sftcht(Ws ws);   // ⎕TCHT
+
+// ---- functions of the support layer (host_calls.cpp) ----
+void sfhc_monadic(SfArg right, Ws ws);                 // ⎕HC
+void sfdl_monadic(SfArg right, Ws ws);                 // ⎕DL
+void qmt_monadic(SfArg right, Ws ws);                  // ⎕MOUNT
+void sfhost_monadic(SfArg right, Ws ws);               // ⎕HOST
+void sfhost_dyadic(SfArg left, SfArg right, Ws ws);    // time limit ⎕HOST command
+
+}  // namespace zema
