@@ -13,6 +13,7 @@
 #include "interpreter/heap.h"
 #include "interpreter/primitives/nested_results.h"
 #include "interpreter/primitives/scalar_dispatch.h"
+#include "interpreter/primitives/structural.h"
 
 namespace zema {
 
@@ -77,10 +78,23 @@ constexpr std::array<std::uint32_t, 128> kOpflg = build_opflg();
 // not here answers NONCE ERROR. Each primitive adds its entry as it is built.
 std::array<PrimitiveHandler, 128> build_monadic_handlers() {
   std::array<PrimitiveHandler, 128> t{};
+  t[0x52] = shape_monadic;     // ⍴
+  t[0x49] = iota_monadic;      // ⍳
+  t[0x67] = depth_monadic;     // ≡
+  t[0x5A] = enclose_monadic;   // ⊂
+  t[0x45] = enlist_monadic;    // ∊
+  t[0x2C] = t[0x7D] = ravel_monadic;  // , ⍪
   return t;
 }
 std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
   std::array<PrimitiveHandler, 128> t{};
+  t[0x52] = reshape_dyadic;    // ⍴
+  t[0x49] = index_of_dyadic;   // ⍳
+  t[0x67] = match_dyadic;      // ≡
+  t[0x2F] = t[0x1B] = compress_dyadic;  // / ⌿
+  t[0x3F] = t[0x1A] = expand_dyadic;    // \ ⍀
+  t[0x2C] = t[0x7D] = catenate_dyadic;  // , ⍪
+  t[0x6F] = squad_dyadic;      // ⌷
   return t;
 }
 

@@ -1,6 +1,8 @@
 // Defined-function call and return.
 #include "interpreter/call.h"
 
+#include "interpreter/definition.h"
+
 #include <cstring>
 
 #include "interpreter/display.h"
@@ -172,7 +174,7 @@ void unlcl(std::uint32_t r, std::uint32_t frame, Ws ws) {
       // A local function: its header line and every line chained from it.
       std::uint32_t line = v;
       while (line) {
-        const std::uint32_t next = rd32(ws, line + fnobj::FirstLine);
+        const std::uint32_t next = rd32(ws, line + fnl::Next);
         mgarb(line, ws);
         line = next;
       }
@@ -214,15 +216,15 @@ int dfnsu(int* valence_code, Ws ws) {
   if (type > 2) synter(ws);
   wr32(ws, hdr::PrimCode, 0);
   const std::uint32_t fn = rd32(ws, e + sym::Value);
-  const std::uint16_t word = rd16(ws, fn + fnobj::HeaderWord);
+  const std::uint16_t word = rd16(ws, fn + fnl::HeaderWord);
   *valence_code = static_cast<int>(word & 0xFF) - 1;
-  if (word & 0x8000) wr16(ws, callreg::ResultName, be16(ws, fn + fnobj::Names));
+  if (word & 0x8000) wr16(ws, callreg::ResultName, be16(ws, fn + fnl::Names));
   return 4;
 }
 
 std::uint32_t header_names(Ws ws) {
   const std::uint32_t fn = function_object(ws);
-  return fn + fnobj::Names + ((rd16(ws, fn + fnobj::HeaderWord) & 0x8000) ? 3 : 0);
+  return fn + fnl::Names + ((rd16(ws, fn + fnl::HeaderWord) & 0x8000) ? 3 : 0);
 }
 
 std::uint32_t running_function(Ws ws) {
@@ -236,7 +238,7 @@ std::uint32_t running_function(Ws ws) {
 std::uint32_t xffndl(std::uint32_t n, Ws ws) {
   std::uint32_t line = running_function(ws);
   if (line == 0) return 0;
-  for (std::uint32_t i = 0; i < n && line; ++i) line = rd32(ws, line + fnobj::FirstLine);
+  for (std::uint32_t i = 0; i < n && line; ++i) line = rd32(ws, line + fnl::Next);
   return line;
 }
 
@@ -249,10 +251,10 @@ int xfnc(Ws ws) {
   // Room for the frame, its records and the label values.
   std::uint32_t fn = function_object(ws);
   std::uint32_t labels = 0;
-  for (std::uint32_t line = rd32(ws, fn + fnobj::FirstLine); line; line = rd32(ws, line + fnobj::FirstLine))
-    if (rd16(ws, line + fnobj::Label)) ++labels;
-  const std::uint32_t locals = rd16(ws, fn + fnobj::Locals);
-  const std::uint32_t depth = static_cast<std::uint32_t>(std::max<std::int16_t>(0, rdi16(ws, fn + fnobj::Depth)));
+  for (std::uint32_t line = rd32(ws, fn + fnl::Next); line; line = rd32(ws, line + fnl::Next))
+    if (rd16(ws, line + fnl::Label)) ++labels;
+  const std::uint32_t locals = rd16(ws, fn + fnl::Locals);
+  const std::uint32_t depth = static_cast<std::uint32_t>(std::max<std::int16_t>(0, rdi16(ws, fn + fnl::Depth)));
   const std::uint32_t count = locals + labels + depth + 5;
   const std::uint32_t room = 16 * labels + 100;
   const std::uint32_t frame_size = count * 12 + 92;
@@ -329,7 +331,7 @@ int xfnc(Ws ws) {
   wr16(ws, fsym + sym::Uses, rd16(ws, fsym + sym::Uses) + 1);
   wr32(ws, hdr::RunningSymbol, fsym);
   wr16(ws, hdr::RunningToken, token_of_entry(fsym));
-  if (rd8(ws, fn + fnobj::Flags) & fnobj::Locked) set_state(st::PassErrors, 0, ws);
+  if (rd8(ws, fn + fnl::Marks) & fnmark::Locked) set_state(st::PassErrors, 0, ws);
 
   // Records: result, left and right arguments, two operands (empty here).
   locala(rd16(ws, callreg::ResultName), ws);
@@ -348,8 +350,8 @@ int xfnc(Ws ws) {
   // Localised names, in header order, after the argument and function names
   // (as many as the header's own form has, whatever the call).
   fn = running_function(ws);
-  const int code = static_cast<int>(rd16(ws, fn + fnobj::HeaderWord) & 0xFF) - 1;
-  std::uint32_t cursor = fn + fnobj::Names + ((rd16(ws, fn + fnobj::HeaderWord) & 0x8000) ? 3 : 0) +
+  const int code = static_cast<int>(rd16(ws, fn + fnl::HeaderWord) & 0xFF) - 1;
+  std::uint32_t cursor = fn + fnl::Names + ((rd16(ws, fn + fnl::HeaderWord) & 0x8000) ? 3 : 0) +
                          2 * (code < 0 ? 1 : code == 0 ? 2 : 3);
   for (std::uint32_t i = 0; i < locals; ++i, cursor += 3) {
     local(be16(ws, cursor + 1), kRecName, ws);
@@ -357,9 +359,9 @@ int xfnc(Ws ws) {
   }
   // Labels: integer scalars holding their line numbers.
   std::uint32_t n = 1;
-  for (std::uint32_t line = rd32(ws, running_function(ws) + fnobj::FirstLine); line;
-       line = rd32(ws, line + fnobj::FirstLine), ++n) {
-    const std::uint16_t label = rd16(ws, line + fnobj::Label);
+  for (std::uint32_t line = rd32(ws, running_function(ws) + fnl::Next); line;
+       line = rd32(ws, line + fnl::Next), ++n) {
+    const std::uint16_t label = rd16(ws, line + fnl::Label);
     if (!label) continue;
     local(label, kRecLabel, ws);
     const std::uint32_t e = entry_of_token(label);

@@ -21,19 +21,6 @@ constexpr std::uint32_t RightOperand = 0x044;
 constexpr std::uint32_t OperatorType = 0x046;
 }  // namespace callreg
 
-// The function object (its header line) as function definition writes it.
-namespace fnobj {
-constexpr std::uint32_t Flags = 1;        // b: 0x80 locked, 0x40 token lines, 0x20 external
-constexpr std::uint32_t Depth = 2;        // i16: deepest control-structure nesting
-constexpr std::uint32_t FirstLine = 8;    // w: line 1 (each line's +8 is the next)
-constexpr std::uint32_t HeaderWord = 12;  // h: bit 15 explicit result; low byte valence code + 1
-constexpr std::uint32_t Locals = 14;      // h: number of localised names
-constexpr std::uint32_t Label = 16;       // h: a line's label token, 0 = none
-constexpr std::uint32_t Names = 0x15;     // header name tokens, two bytes each, high first
-constexpr std::uint8_t Locked = 0x80;
-constexpr std::uint8_t External = 0x20;
-}  // namespace fnobj
-
 // The state-indicator frame and its local records.
 namespace siframe {
 constexpr std::uint32_t Size = 96;

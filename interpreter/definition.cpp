@@ -31,16 +31,6 @@ constexpr std::uint8_t kRightBraceToken = 0xFF;  // }
 
 constexpr std::uint32_t kHeapMargin = 100;  // what getspc keeps free below the stack
 
-// The state-indicator frame fields read here (offsets from the frame base;
-// the frame's local records lie below it, 12 bytes each, the first at -12).
-namespace frame {
-constexpr std::uint32_t Count = 0x00;        // i16: records minus one
-constexpr std::uint32_t CallerToken = 0x34;  // h: the calling level's function
-constexpr std::uint32_t CallerLine = 0x48;   // w: its line number
-constexpr std::uint32_t CallerType = 0x54;   // b: its symbol type, negative for no function
-constexpr std::uint32_t Link = 0x5C;         // w: the older frame's link word, 0 for none
-constexpr std::uint32_t RecordSize = 12;
-}  // namespace frame
 namespace record {
 constexpr std::uint32_t Kind = 0;   // b
 constexpr std::uint32_t Token = 2;  // h
@@ -139,14 +129,16 @@ int opening_keyword(const Statement& s, Ws ws) {
 
 // ---- the state indicator's frames ----
 
-std::uint32_t frame_of_link(std::uint32_t link) { return link ? link - frame::Link : 0; }
-std::uint32_t newest_frame(Ws ws) { return frame_of_link(rd32(ws, hdr::SiLink)); }
-std::uint32_t older_frame(std::uint32_t f, Ws ws) { return frame_of_link(rd32(ws, f + frame::Link)); }
+// The frame whose link word is at `link`; 0 at the zero word that ends the
+// chain at the top of the stack.
+std::uint32_t frame_of_link(std::uint32_t link, Ws ws) { return rd32(ws, link) ? link - siframe::Link : 0; }
+std::uint32_t newest_frame(Ws ws) { return frame_of_link(rd32(ws, hdr::SiLink), ws); }
+std::uint32_t older_frame(std::uint32_t f, Ws ws) { return frame_of_link(rd32(ws, f + siframe::Link), ws); }
 std::uint32_t record_count(std::uint32_t f, Ws ws) {
-  const std::int32_t n = rdi16(ws, f + frame::Count) + 1;
+  const std::int32_t n = rdi16(ws, f + siframe::Count) + 1;
   return n > 0 ? static_cast<std::uint32_t>(n) : 0;
 }
-std::uint32_t record_at(std::uint32_t f, std::uint32_t i) { return f - frame::RecordSize * (i + 1); }
+std::uint32_t record_at(std::uint32_t f, std::uint32_t i) { return f - siframe::RecordSize * (i + 1); }
 
 // The frame's record localising `token` (kind not negative), 0 when none.
 std::uint32_t local_record(std::uint32_t f, std::uint16_t token, Ws ws) {
@@ -329,7 +321,7 @@ void check_not_running(std::uint16_t token, Ws ws) {
   for (std::uint32_t f = newest_frame(ws); f; f = older_frame(f, ws)) {
     if (local_record(f, token, ws)) return;
     if (running == token) defn_error(ws);
-    running = rd16(ws, f + frame::CallerToken);
+    running = rd16(ws, f + siframe::RunningToken);
   }
 }
 
@@ -572,9 +564,9 @@ void sier(std::uint32_t token, Ws ws) {
 
 bool sier2(std::uint32_t token, std::uint32_t head, Ws ws) {
   bool marked = false;
-  for (std::uint32_t f = frame_of_link(head); f; f = older_frame(f, ws)) {
-    if (rd16(ws, f + frame::CallerToken) == token && static_cast<std::int8_t>(rd8(ws, f + frame::CallerType)) >= 0) {
-      wr32(ws, f + frame::CallerLine, 0xFFFFFFFFu);
+  for (std::uint32_t f = frame_of_link(head, ws); f; f = older_frame(f, ws)) {
+    if (rd16(ws, f + siframe::RunningToken) == token && static_cast<std::int8_t>(rd8(ws, f + siframe::SymType)) >= 0) {
+      wr32(ws, f + siframe::LineNumber, 0xFFFFFFFFu);
       marked = true;
     }
   }

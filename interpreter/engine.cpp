@@ -16,6 +16,7 @@
 #include "interpreter/errors.h"
 #include "interpreter/heap.h"
 #include "interpreter/primitives/indexing.h"
+#include "interpreter/primitives/structural.h"
 #include "interpreter/statement_end.h"
 #include "interpreter/symtab.h"
 #include "interpreter/sysfns/dispatch.h"
@@ -292,17 +293,21 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::Valence: valence_error(ws);
     case lc::Xmnfn: return do_xmnfn(ws);
     case lc::Xdyfn: return do_xdyfn(ws);
+    case lc::Xaxis: return do_xaxis(ws);
+    case lc::Xindex: return do_xindex(ws);
+    case lc::Xrdce:
+      // A value left of / or \ makes it compress or expand; reduce and
+      // scan arrive with the operators.
+      if (entry_class(0, ws) == TC_VALUE) return do_xdyop(ws);
+      noncer_1(ws);
     case lc::Nonce:
-    // Actions whose routines arrive with the primitives, assignment,
-    // branches, defined functions and operators.
-    case lc::Xaxis:
-    case lc::Xindex:
+    // Actions whose routines arrive with branches, defined functions and
+    // operators.
     case lc::Xumnop:
     case lc::Xudyop:
     case lc::Xeach:
     case lc::Xprod:
     case lc::XprodRes:
-    case lc::Xrdce:
     case lc::XmnDerfn:
     case lc::XdyDerfn:
     case lc::Xbrnch:

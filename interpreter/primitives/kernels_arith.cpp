@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "interpreter/engine.h"
+#include "interpreter/primitives/element_access.h"
 #include "interpreter/error_path.h"
 #include "interpreter/primitives/scalar_codes.h"
 
@@ -12,18 +13,7 @@ namespace zema {
 
 namespace {
 
-inline std::int32_t ld_i(const std::uint8_t* p, std::size_t i) {
-  std::int32_t v;
-  std::memcpy(&v, p + 4 * i, 4);
-  return v;
-}
-inline void st_i(std::uint8_t* p, std::size_t i, std::int32_t v) { std::memcpy(p + 4 * i, &v, 4); }
-inline double ld_f(const std::uint8_t* p, std::size_t i) {
-  double v;
-  std::memcpy(&v, p + 8 * i, 8);
-  return v;
-}
-inline void st_f(std::uint8_t* p, std::size_t i, double v) { std::memcpy(p + 8 * i, &v, 8); }
+using namespace elem;
 
 // ---- integer loop operations: the result, and a non-zero flag on overflow ----
 

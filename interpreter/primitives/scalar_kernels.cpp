@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "interpreter/primitives/element_access.h"
 #include "interpreter/engine.h"
 #include "interpreter/error_path.h"
 #include "interpreter/errors.h"
@@ -20,24 +21,7 @@ constexpr const char* kLoc = "c_src/apllash";
 
 // ---- element access (the data has no alignment guarantee) ---------------------------
 
-inline std::uint32_t ld_w(const std::uint8_t* p, std::size_t i) {
-  std::uint32_t v;
-  std::memcpy(&v, p + 4 * i, 4);
-  return v;
-}
-inline void st_w(std::uint8_t* p, std::size_t i, std::uint32_t v) { std::memcpy(p + 4 * i, &v, 4); }
-inline std::int32_t ld_i(const std::uint8_t* p, std::size_t i) {
-  std::int32_t v;
-  std::memcpy(&v, p + 4 * i, 4);
-  return v;
-}
-inline void st_i(std::uint8_t* p, std::size_t i, std::int32_t v) { std::memcpy(p + 4 * i, &v, 4); }
-inline double ld_f(const std::uint8_t* p, std::size_t i) {
-  double v;
-  std::memcpy(&v, p + 8 * i, 8);
-  return v;
-}
-inline void st_f(std::uint8_t* p, std::size_t i, double v) { std::memcpy(p + 8 * i, &v, 8); }
+using namespace elem;
 inline std::int32_t ld_bit(const std::uint8_t* p, std::size_t i) {
   return static_cast<std::int32_t>((ld_w(p, i >> 5) >> (31 - (i & 31))) & 1);
 }

@@ -596,7 +596,9 @@ class Executing : public Definition {
     wr16(ws(), frame_ + 0x34, caller);
     wr8(ws(), frame_ + 0x54, caller_type);
     wr32(ws(), frame_ + 0x48, 7);
-    wr32(ws(), frame_ + 0x5C, 0);
+    // The link word holds the previous head: the zero word at the top.
+    saved_head_ = rd32(ws(), hdr::SiLink);
+    wr32(ws(), frame_ + 0x5C, saved_head_);
     for (std::uint32_t i = 0; i < n; ++i) {
       const std::uint32_t r = frame_ - 12 * (i + 1);
       wr8(ws(), r, records[i].kind);
@@ -626,7 +628,7 @@ class Executing : public Definition {
   void stop() {
     if (frame_ == 0) return;
     wr32(ws(), hdr::StackPointer, frame_ + 0x60);
-    wr32(ws(), hdr::SiLink, 0);
+    wr32(ws(), hdr::SiLink, saved_head_);
     wr16(ws(), hdr::RunningToken, 0);
     wr8(ws(), hdr::RunningSymType, 0);
     frame_ = 0;
@@ -637,6 +639,7 @@ class Executing : public Definition {
   std::int32_t current_line() { return rdi32(ws(), hdr::FnLineNumber); }
 
   std::uint32_t frame_ = 0;
+  std::uint32_t saved_head_ = 0;
   static constexpr std::uint8_t kEmpty = 0xFF, kLabel = 0x7F, kControl = 0xFE;
 };
 
@@ -670,14 +673,15 @@ TEST_F(Executing, AddingOrRemovingALabelDamagesTheStateIndicator) {
   }
 }
 
-TEST_F(Executing, ANewHeaderDamagesTheStateIndicatorAndMarksTheCallingLevels) {
+TEST_F(Executing, APendentFunctionCannotBeOpened) {
   type({"∇F", "X←1", "∇"});
-  // F called itself: the frame's calling level is F too.
+  // F called itself from one of its lines: F is pendent, and opening it at
+  // the session is refused; nothing changes.
   run("F", {{kEmpty}, {kEmpty}, {kEmpty}, {kEmpty}, {kEmpty}, {kControl}}, token_of("F"), SYM_FN0);
-  EXPECT_EQ(type({"∇F", "[0]F R", "∇"}), "[2]   [2]   SI DAMAGE\n");
-  EXPECT_EQ(current_line(), -1);
-  EXPECT_EQ(rdi32(ws(), frame_ + 0x48), -1);
-  EXPECT_EQ(type_of("F"), SYM_FN1);
+  EXPECT_EQ(type({"∇F", "[0]F R", "∇"}), "DEFN ERROR\nDEFN ERROR\n");
+  EXPECT_EQ(current_line(), 3);
+  EXPECT_EQ(rdi32(ws(), frame_ + 0x48), 7);
+  EXPECT_EQ(type_of("F"), SYM_FN0);
 }
 
 TEST_F(Executing, AnExecutingFunctionWithoutChangesReportsNothing) {

@@ -1,0 +1,206 @@
+// ,R ⍪R (ravel, with an axis: a new unit axis), L,R L⍪R (catenate and
+// laminate) and ∊R (enlist). Two same-typed vectors catenate as one copy.
+#include <cstring>
+
+#include "interpreter/args.h"
+#include "interpreter/error_path.h"
+#include "interpreter/primitives/structural.h"
+
+namespace zema {
+
+void ravel_monadic(const PrimitiveCall& c, Ws ws) {
+  if (c.flags & pf::FromDerived) noncer_1(ws);  // axis lists
+  ArrayInfo r = array_info(right_arg(ws), ws);
+  const Axis a = axis_of(c.fn_entry, ws);
+  std::vector<std::uint32_t> shape;
+  if (!a.given) {
+    shape = {r.count};
+  } else if (a.fraction) {
+    shape = shape_of(r, ws);
+    if (static_cast<std::uint32_t>(a.k + 1) > r.rank) axis_error(ws);
+    shape.insert(shape.begin() + (a.k + 1), 1);
+  } else {
+    if (static_cast<std::uint32_t>(a.k) >= r.rank) axis_error(ws);
+    shape = shape_of(r, ws);  // one axis merged with itself
+  }
+  if (r.type == ET_NESTED) {
+    std::vector<Image> items;
+    for (std::uint32_t i = 0; i < r.count; ++i) items.push_back(item_image(r, i, ws));
+    new_nested(shape, items, array_prototype(r, ws), ws);
+    return;
+  }
+  const ArrayInfo z = new_simple(shape, r.type, ws);
+  r = array_info(right_arg(ws), ws);
+  const std::uint32_t end = r.off + rd32(ws, r.off + obj::Size);
+  std::memcpy(ws + z.data, ws + r.data, end - r.data);
+}
+
+namespace {
+
+std::uint8_t joined_type(std::uint8_t a, std::uint8_t b) {
+  if (a == b) return a;
+  if (a == ET_CHAR || b == ET_CHAR || a == ET_OBJREF || b == ET_OBJREF) return ET_NESTED;
+  return a > b ? a : b;
+}
+
+}  // namespace
+
+void catenate_dyadic(const PrimitiveCall& c, Ws ws) {
+  if (c.flags & pf::FromDerived) axis_error(ws);
+  ArrayInfo l = array_info(left_arg(ws), ws);
+  ArrayInfo r = array_info(right_arg(ws), ws);
+  const Axis ax = axis_of(c.fn_entry, ws);
+  // Two vectors (or scalars) of one simple type: one copy each.
+  if (!ax.given && l.type == r.type && l.type != ET_BOOL && l.type != ET_NESTED && l.rank <= 1 && r.rank <= 1) {
+    const std::uint32_t width = elem_bytes(l.type);
+    const std::uint64_t n = std::uint64_t(l.count) + r.count;
+    if (n > 0x7FFFFFFFu) xwsfll(ws);
+    const ArrayInfo z = new_simple({static_cast<std::uint32_t>(n)}, l.type, ws);
+    l = array_info(left_arg(ws), ws);
+    r = array_info(right_arg(ws), ws);
+    std::memcpy(ws + z.data, ws + l.data, std::uint64_t(l.count) * width);
+    std::memcpy(ws + z.data + std::uint64_t(l.count) * width, ws + r.data, std::uint64_t(r.count) * width);
+    return;
+  }
+  std::vector<std::uint32_t> ls = shape_of(l, ws), rs = shape_of(r, ws);
+  const std::uint32_t rank = l.rank > r.rank ? l.rank : r.rank;
+  std::uint32_t axis = 0;
+  bool laminate = false;
+  if (ax.given) {
+    if (l.rank == 0 && r.rank == 0) {
+      if (!ax.fraction || ax.k != -1) axis_error(ws);
+      laminate = true;
+    } else if (ax.fraction) {
+      if (ax.k + 1 > static_cast<std::int32_t>(rank)) axis_error(ws);
+      laminate = true;
+    } else if (ax.k < 0 || static_cast<std::uint32_t>(ax.k) >= rank) {
+      axis_error(ws);
+    }
+    axis = static_cast<std::uint32_t>(ax.k + (laminate ? 1 : 0));
+  } else if (l.rank == 0 && r.rank == 0) {
+    laminate = true;
+  } else {
+    axis = (c.flags & pf::FirstAxis) ? 0 : rank - 1;
+  }
+  if (laminate) {
+    if (l.rank != 0 && r.rank != 0) {
+      if (l.rank != r.rank) ranker(ws);
+      if (ls != rs) lener(ws);
+    }
+    if (rank + 1 > 63) limit_error(ws);
+    if (l.rank) ls.insert(ls.begin() + axis, 1);
+    if (r.rank) rs.insert(rs.begin() + axis, 1);
+  }
+  // Bring both to the result rank: a scalar spreads, a rank one lower gets a unit axis.
+  const std::uint32_t zr = static_cast<std::uint32_t>(ls.size() > rs.size() ? ls.size() : rs.size());
+  const std::uint32_t zrank = zr == 0 ? 1 : zr;
+  auto conform = [&](std::vector<std::uint32_t>& s, const std::vector<std::uint32_t>& other) {
+    if (s.empty()) {
+      s = other.empty() ? std::vector<std::uint32_t>(zrank, 1) : other;
+      s[axis] = 1;
+    } else if (s.size() + 1 == other.size()) {
+      s.insert(s.begin() + axis, 1);
+    } else if (!other.empty() && s.size() != other.size() && s.size() != other.size() + 1) {
+      ranker(ws);
+    }
+  };
+  conform(ls, rs);
+  conform(rs, ls);
+  if (ls.size() != rs.size()) ranker(ws);
+  for (std::uint32_t k = 0; k < zrank; ++k)
+    if (k != axis && ls[k] != rs[k]) lener(ws);
+  std::vector<std::uint32_t> zs = ls;
+  const std::uint64_t along = std::uint64_t(ls[axis]) + rs[axis];
+  if (along > 0x7FFFFFFFu) xwsfll(ws);
+  zs[axis] = static_cast<std::uint32_t>(along);
+  std::uint64_t outer = 1, inner = 1;
+  for (std::uint32_t k = 0; k < axis; ++k) outer *= zs[k];
+  for (std::uint32_t k = axis + 1; k < zrank; ++k) inner *= zs[k];
+  const std::uint64_t lchunk = ls[axis] * inner, rchunk = rs[axis] * inner;
+  std::uint8_t type;
+  if (lchunk == 0 && rchunk != 0) type = r.type;
+  else if (rchunk == 0 && lchunk != 0) type = l.type;
+  else type = joined_type(l.type, r.type);
+  const std::uint32_t count = checked_count(zs, ws);
+  if (count == 0) type = r.type;
+  if (type == ET_NESTED) {
+    std::vector<Image> items;
+    items.reserve(count);
+    for (std::uint64_t o = 0; o < outer; ++o) {
+      for (std::uint64_t i = 0; i < lchunk; ++i) items.push_back(item_image(l, l.count == 1 ? 0 : o * lchunk + i, ws));
+      for (std::uint64_t i = 0; i < rchunk; ++i) items.push_back(item_image(r, r.count == 1 ? 0 : o * rchunk + i, ws));
+    }
+    new_nested(zs, items, array_prototype(r, ws), ws);
+    return;
+  }
+  const ArrayInfo z = new_simple(zs, type, ws);
+  if (count == 0) return;
+  l = array_info(left_arg(ws), ws);
+  r = array_info(right_arg(ws), ws);
+  const std::uint32_t width = elem_bytes(type);
+  std::uint64_t out = 0;
+  auto chunk = [&](const ArrayInfo& a, std::uint64_t n, std::uint64_t o) {
+    if (a.type == type && type != ET_BOOL && a.count != 1) {
+      std::memcpy(ws + z.data + out * width, ws + a.data + o * n * width, n * width);
+    } else {
+      for (std::uint64_t i = 0; i < n; ++i) put_elem(z, out + i, elem_at(a, a.count == 1 ? 0 : o * n + i, ws), ws);
+    }
+    out += n;
+  };
+  for (std::uint64_t o = 0; o < outer; ++o) {
+    chunk(l, lchunk, o);
+    chunk(r, rchunk, o);
+  }
+}
+
+namespace {
+
+void enlist_walk(std::uint32_t off, std::vector<Elem>& out, int depth, Ws ws) {
+  if (depth > 100) depth_error(ws);
+  const ArrayInfo a = array_info(off, ws);
+  if (a.type != ET_NESTED) {
+    for (std::uint32_t i = 0; i < a.count; ++i) out.push_back(elem_at(a, i, ws));
+    return;
+  }
+  for (std::uint32_t i = 0; i < a.count; ++i) enlist_walk(off + rd32(ws, a.data + 4 * i), out, depth + 1, ws);
+}
+
+}  // namespace
+
+void enlist_monadic(const PrimitiveCall& c, Ws ws) {
+  no_axis(c.fn_entry, ws);
+  ArrayInfo r = array_info(right_arg(ws), ws);
+  if (r.type != ET_NESTED) {
+    const ArrayInfo z = new_simple({r.count}, r.type, ws);
+    r = array_info(right_arg(ws), ws);
+    const std::uint32_t end = r.off + rd32(ws, r.off + obj::Size);
+    std::memcpy(ws + z.data, ws + r.data, end - r.data);
+    return;
+  }
+  std::vector<Elem> elems;
+  enlist_walk(r.off, elems, 0, ws);
+  std::uint8_t type = ET_BOOL;
+  bool chars = false, refs = false, nums = false;
+  for (const Elem& e : elems) {
+    if (e.type == ET_CHAR) chars = true;
+    else if (e.type == ET_OBJREF) refs = true;
+    else {
+      nums = true;
+      if (e.type > type) type = e.type;
+    }
+  }
+  if (chars && !refs && !nums) type = ET_CHAR;
+  else if (refs && !chars && !nums) type = ET_OBJREF;
+  else if (int(chars) + int(refs) + int(nums) > 1) type = ET_NESTED;
+  const auto n = static_cast<std::uint32_t>(elems.size());
+  if (type == ET_NESTED) {
+    std::vector<Image> items;
+    for (const Elem& e : elems) items.push_back(scalar_image(e));
+    new_nested({n}, items, Image{}, ws);
+    return;
+  }
+  const ArrayInfo z = new_simple({n}, type, ws);
+  for (std::uint32_t i = 0; i < n; ++i) put_elem(z, i, elems[i], ws);
+}
+
+}  // namespace zema

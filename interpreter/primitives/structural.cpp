@@ -1,0 +1,333 @@
+// Shared ground of the structural primitives: element access, item images,
+// prototypes and result allocation.
+#include "interpreter/primitives/structural.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "host/charset.h"
+#include "interpreter/args.h"
+#include "interpreter/error_path.h"
+#include "interpreter/primitives/extended80.h"
+#include "interpreter/primitives/kernels_compare.h"
+#include "interpreter/stack.h"
+
+namespace zema {
+
+ArrayInfo array_info(std::uint32_t off, Ws ws) {
+  ArrayInfo a;
+  a.off = off;
+  a.type = rd8(ws, off + obj::Type);
+  a.rank = rd16(ws, off + obj::Rank4) / 4;
+  std::uint64_t n = 1;
+  for (std::uint32_t k = 0; k < a.rank; ++k) n *= rd32(ws, off + obj::Shape + 4 * k);
+  a.count = static_cast<std::uint32_t>(n);
+  a.data = off + obj::Shape + 4 * a.rank;
+  return a;
+}
+
+std::vector<std::uint32_t> shape_of(const ArrayInfo& a, Ws ws) {
+  std::vector<std::uint32_t> s(a.rank);
+  for (std::uint32_t k = 0; k < a.rank; ++k) s[k] = dim(a, k, ws);
+  return s;
+}
+
+std::uint32_t elem_bytes(std::uint8_t type) {
+  switch (type) {
+    case ET_BOOL: return 0;
+    case ET_CHAR: return 1;
+    case ET_FLOAT: return 8;
+    case ET_WIDE16: return 16;
+    default: return 4;
+  }
+}
+
+Elem elem_at(const ArrayInfo& a, std::uint64_t i, Ws ws) {
+  Elem e;
+  e.type = a.type;
+  switch (a.type) {
+    case ET_BOOL: e.i = bit_at(a.data, i, ws); break;
+    case ET_CHAR: e.i = rd8(ws, a.data + i); break;
+    case ET_FLOAT: std::memcpy(&e.d, ws + a.data + 8 * i, 8); break;
+    case ET_WIDE16: std::memcpy(e.wide, ws + a.data + 16 * i, 16); break;
+    default: e.i = rdi32(ws, a.data + 4 * i); break;
+  }
+  return e;
+}
+
+double num_of(const Elem& e) { return e.type == ET_FLOAT ? e.d : static_cast<double>(e.i); }
+
+void put_elem(const ArrayInfo& a, std::uint64_t i, const Elem& e, Ws ws) {
+  switch (a.type) {
+    case ET_BOOL: put_bit(a.data, i, e.i != 0, ws); break;
+    case ET_CHAR: wr8(ws, a.data + i, static_cast<std::uint32_t>(e.i)); break;
+    case ET_FLOAT: {
+      const double d = num_of(e);
+      std::memcpy(ws + a.data + 8 * i, &d, 8);
+      break;
+    }
+    case ET_WIDE16: std::memcpy(ws + a.data + 16 * i, e.wide, 16); break;
+    case ET_INT:
+      if (e.type == ET_FLOAT) {
+        std::int32_t v = 0;
+        if (!dblint(e.d, v)) domner(ws);
+        wr32(ws, a.data + 4 * i, static_cast<std::uint32_t>(v));
+        break;
+      }
+      [[fallthrough]];
+    default: wr32(ws, a.data + 4 * i, static_cast<std::uint32_t>(e.i)); break;
+  }
+}
+
+std::int32_t int_at(const ArrayInfo& a, std::uint64_t i, Ws ws) {
+  const Elem e = elem_at(a, i, ws);
+  switch (e.type) {
+    case ET_BOOL:
+    case ET_INT: return e.i;
+    case ET_FLOAT: {
+      std::int32_t v = 0;
+      if (!dblint(e.d, v)) domner(ws);
+      return v;
+    }
+    default: domner(ws);
+  }
+}
+
+bool elem_equal(const Elem& a, const Elem& b, double ct) {
+  const bool ca = a.type == ET_CHAR, cb = b.type == ET_CHAR;
+  if (ca || cb) return ca && cb && a.i == b.i;
+  if (a.type == ET_OBJREF || b.type == ET_OBJREF) return a.type == b.type && a.i == b.i;
+  if (a.type == ET_WIDE16 || b.type == ET_WIDE16)
+    return a.type == b.type && std::memcmp(a.wide, b.wide, 16) == 0;
+  if (a.type != ET_FLOAT && b.type != ET_FLOAT) return a.i == b.i;
+  return tolerant_equal(num_of(a), num_of(b), ct);
+}
+
+double ct_value(Ws ws) {
+  double ct = 0;
+  if (!dblflt(load_x80(ws + hdr::QuadCT), ct)) ct = 0;
+  return ct;
+}
+
+std::uint8_t blank_char() {
+  static const std::uint8_t b = convert_from_unicode(U' ');
+  return b;
+}
+
+std::uint32_t checked_count(const std::vector<std::uint32_t>& shape, Ws ws) {
+  std::uint64_t n = 1;
+  bool overflow = false;
+  for (std::uint32_t s : shape) {
+    n *= s;
+    if (n > 0x7FFFFFFFu) {
+      overflow = true;
+      n = 1;
+    }
+  }
+  for (std::uint32_t s : shape)
+    if (s == 0) return 0;
+  if (overflow) xwsfll(ws);
+  return static_cast<std::uint32_t>(n);
+}
+
+// ---- images --------------------------------------------------------------------
+
+namespace {
+
+void set_size(Image& img) {
+  img.resize((img.size() + 3) & ~std::size_t{3}, 0);
+  if (img.size() < 16) img.resize(16, 0);
+  const auto size = static_cast<std::uint32_t>(img.size());
+  std::memcpy(img.data() + obj::Size, &size, 4);
+}
+
+std::uint32_t img32(const Image& img, std::size_t at) {
+  std::uint32_t v;
+  std::memcpy(&v, img.data() + at, 4);
+  return v;
+}
+
+// Blanks an object image in place from `at`: numbers 0, characters blank.
+void blank_in_place(Image& img, std::size_t at, int depth) {
+  if (depth > 100) return;
+  const std::uint8_t type = img[at + obj::Type];
+  std::uint16_t rank4;
+  std::memcpy(&rank4, img.data() + at + obj::Rank4, 2);
+  std::uint64_t n = 1;
+  for (std::uint32_t k = 0; k < rank4 / 4u; ++k) n *= img32(img, at + obj::Shape + 4 * k);
+  const std::size_t data = at + obj::Shape + rank4;
+  const std::size_t end = at + img32(img, at + obj::Size);
+  if (type == ET_NESTED) {
+    const std::uint64_t items = n == 0 ? (end > data + 12 ? 1 : 0) : n;
+    for (std::uint64_t i = 0; i < items; ++i) {
+      const std::uint32_t rel = n == 0 ? static_cast<std::uint32_t>(data - at) : img32(img, data + 4 * i);
+      if (rel) blank_in_place(img, at + rel, depth + 1);
+    }
+    return;
+  }
+  if (type == ET_CHAR) {
+    std::memset(img.data() + data, blank_char(), static_cast<std::size_t>(n));
+  } else if (data < end) {
+    std::memset(img.data() + data, 0, end - data);
+  }
+}
+
+}  // namespace
+
+Image object_image(std::uint32_t off, Ws ws) {
+  const std::uint32_t size = rd32(ws, off + obj::Size);
+  Image img(ws + off, ws + off + size);
+  img[0] = 0;
+  img[1] = img[2] = img[3] = 0;
+  return img;
+}
+
+Image scalar_image(const Elem& e) {
+  Image img(obj::Shape, 0);
+  img[obj::Type] = e.type;
+  const std::uint32_t n = e.type == ET_FLOAT ? 8 : e.type == ET_WIDE16 ? 16 : 4;
+  img.resize(obj::Shape + n, 0);
+  std::uint8_t* p = img.data() + obj::Shape;
+  switch (e.type) {
+    case ET_BOOL: {
+      const std::uint32_t w = e.i ? 0x80000000u : 0;
+      std::memcpy(p, &w, 4);
+      break;
+    }
+    case ET_CHAR: p[0] = static_cast<std::uint8_t>(e.i); break;
+    case ET_FLOAT: std::memcpy(p, &e.d, 8); break;
+    case ET_WIDE16: std::memcpy(p, e.wide, 16); break;
+    default: std::memcpy(p, &e.i, 4); break;
+  }
+  set_size(img);
+  return img;
+}
+
+Image item_image(const ArrayInfo& a, std::uint64_t i, Ws ws) {
+  if (a.type == ET_NESTED) return object_image(a.off + rd32(ws, a.data + 4 * i), ws);
+  return scalar_image(elem_at(a, i, ws));
+}
+
+Image prototype_of(Image img) {
+  blank_in_place(img, 0, 0);
+  return img;
+}
+
+Image array_prototype(const ArrayInfo& a, Ws ws) {
+  if (a.type != ET_NESTED) {
+    Elem z;
+    z.type = a.type == ET_CHAR ? ET_CHAR : ET_BOOL;
+    z.i = a.type == ET_CHAR ? blank_char() : 0;
+    return scalar_image(z);
+  }
+  if (a.count > 0) return prototype_of(item_image(a, 0, ws));
+  if (rd32(ws, a.off + obj::Size) >= a.data - a.off + 12) return prototype_of(object_image(a.data, ws));
+  return scalar_image(Elem{});
+}
+
+// ---- results -----------------------------------------------------------------
+
+std::uint32_t left_arg(Ws ws) { return desc_array(hdr::LeftDesc, ws); }
+std::uint32_t right_arg(Ws ws) { return desc_array(hdr::RightDesc, ws); }
+
+ArrayInfo new_simple(const std::vector<std::uint32_t>& shape, std::uint8_t type, Ws ws) {
+  if (shape.size() > 63) limit_error(ws);
+  const std::uint32_t count = checked_count(shape, ws);
+  const auto rank4 = static_cast<std::uint32_t>(4 * shape.size());
+  const std::uint32_t first = oprslt(count, rank4, type, 0, ws);
+  for (std::size_t k = 0; k < shape.size(); ++k) wr32(ws, first + 4 * k, shape[k]);
+  ArrayInfo r = array_info(first - obj::Shape, ws);
+  const std::uint32_t end = r.off + rd32(ws, r.off + obj::Size);
+  if (end > r.data) std::memset(ws + r.data, 0, end - r.data);
+  return r;
+}
+
+ArrayInfo new_nested(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items, const Image& proto,
+                     Ws ws) {
+  if (shape.size() > 63) limit_error(ws);
+  const std::uint32_t count = checked_count(shape, ws);
+  std::uint64_t extra = 0;
+  for (const Image& it : items) extra += it.size();
+  if (count == 0) extra = proto.size();
+  if (extra > 0xF0000000u) xwsfll(ws);
+  const auto rank4 = static_cast<std::uint32_t>(4 * shape.size());
+  const std::uint32_t first = oprslt(count, rank4, ET_NESTED, static_cast<std::uint32_t>(extra), ws);
+  for (std::size_t k = 0; k < shape.size(); ++k) wr32(ws, first + 4 * k, shape[k]);
+  ArrayInfo r = array_info(first - obj::Shape, ws);
+  std::uint32_t at = r.data + 4 * count;
+  if (count == 0) {
+    std::memcpy(ws + at, proto.data(), proto.size());
+    return r;
+  }
+  for (std::uint32_t i = 0; i < count; ++i) {
+    wr32(ws, r.data + 4 * i, at - r.off);
+    std::memcpy(ws + at, items[i].data(), items[i].size());
+    at += static_cast<std::uint32_t>(items[i].size());
+  }
+  return r;
+}
+
+bool simple_from_items(const std::vector<Image>& items, std::uint8_t& type) {
+  if (items.empty()) return false;
+  std::uint8_t t = 0;
+  for (const Image& it : items) {
+    std::uint16_t rank4;
+    std::memcpy(&rank4, it.data() + obj::Rank4, 2);
+    const std::uint8_t k = it[obj::Type];
+    if (rank4 != 0 || k == ET_NESTED) return false;
+    if (t == 0) {
+      t = k;
+    } else if (is_numeric(t) && is_numeric(k)) {
+      t = t > k ? t : k;
+    } else if (t != k) {
+      return false;
+    }
+  }
+  type = t;
+  return true;
+}
+
+ArrayInfo result_from_items(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items,
+                            const Image& proto, Ws ws) {
+  std::uint8_t type = 0;
+  if (!simple_from_items(items, type)) return new_nested(shape, items, proto, ws);
+  ArrayInfo r = new_simple(shape, type, ws);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    Elem e;
+    e.type = items[i][obj::Type];
+    const std::uint8_t* p = items[i].data() + obj::Shape;
+    switch (e.type) {
+      case ET_BOOL: e.i = (p[3] & 0x80) ? 1 : 0; break;
+      case ET_CHAR: e.i = p[0]; break;
+      case ET_FLOAT: std::memcpy(&e.d, p, 8); break;
+      case ET_WIDE16: std::memcpy(e.wide, p, 16); break;
+      default: std::memcpy(&e.i, p, 4); break;
+    }
+    if (e.type == ET_BOOL) {
+      std::uint32_t w;
+      std::memcpy(&w, p, 4);
+      e.i = w >> 31;
+    }
+    put_elem(r, i, e, ws);
+  }
+  return r;
+}
+
+// ---- axes ----------------------------------------------------------------------
+
+Axis axis_of(std::uint32_t fn_entry, Ws ws) {
+  Axis a;
+  const std::uint8_t b4 = rd8(ws, fn_entry + 4), b5 = rd8(ws, fn_entry + 5);
+  const std::uint8_t cls = rd8(ws, fn_entry) & kClassMask;
+  if ((cls != 0 && cls != 7) || (b4 == 0 && b5 == 0)) return a;  // primitives and / \ carry axes
+  a.given = true;
+  a.fraction = b5 != 0;
+  a.k = static_cast<std::int32_t>(b4) - 1;
+  return a;
+}
+
+void no_axis(std::uint32_t fn_entry, Ws ws) {
+  if (axis_of(fn_entry, ws).given || (call_flags(ws) & pf::FromDerived)) axis_error(ws);
+}
+
+}  // namespace zema

@@ -1,0 +1,136 @@
+// Shared ground of the structural primitives (⍴ ⍳ ≡ ⊂ / \ , ⍪ ∊ ⌷ and
+// bracket indexing): reading arrays and their elements, building results
+// (simple results in place, nested results from item images assembled in
+// host memory), prototypes, axes written on a function, and the handlers.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "interpreter/apply.h"
+#include "interpreter/workspace.h"
+
+namespace zema {
+
+// ---- arrays ---------------------------------------------------------------------
+
+struct ArrayInfo {
+  std::uint32_t off = 0;    // object offset
+  std::uint8_t type = 0;
+  std::uint32_t rank = 0;
+  std::uint32_t count = 0;  // element count (1 for a scalar)
+  std::uint32_t data = 0;   // offset of the first element (or of the offset table)
+};
+ArrayInfo array_info(std::uint32_t off, Ws ws);
+inline std::uint32_t dim(const ArrayInfo& a, std::uint32_t k, Ws ws) { return rd32(ws, a.off + obj::Shape + 4 * k); }
+std::vector<std::uint32_t> shape_of(const ArrayInfo& a, Ws ws);
+
+// Bytes per element of a simple type (0 for booleans, which are bits).
+std::uint32_t elem_bytes(std::uint8_t type);
+inline bool is_numeric(std::uint8_t t) { return t == ET_BOOL || t == ET_INT || t == ET_FLOAT; }
+
+inline bool bit_at(std::uint32_t data, std::uint64_t i, Ws ws) {
+  return (rd32(ws, data + 4 * (i / 32)) >> (31 - i % 32)) & 1;
+}
+inline void put_bit(std::uint32_t data, std::uint64_t i, bool v, Ws ws) {
+  const std::uint32_t at = static_cast<std::uint32_t>(data + 4 * (i / 32));
+  const std::uint32_t m = 0x80000000u >> (i % 32);
+  wr32(ws, at, v ? (rd32(ws, at) | m) : (rd32(ws, at) & ~m));
+}
+
+// One simple element as a value.
+struct Elem {
+  std::uint8_t type = ET_BOOL;
+  std::int32_t i = 0;         // boolean, integer, reference, character byte
+  double d = 0;               // float
+  std::uint8_t wide[16] = {}; // type 13
+};
+Elem elem_at(const ArrayInfo& a, std::uint64_t i, Ws ws);
+// Stores `e` converted to the simple type of `a` (the caller has chosen a type that holds it).
+void put_elem(const ArrayInfo& a, std::uint64_t i, const Elem& e, Ws ws);
+// The element as an integer: boolean, integer or near-integer float, else DOMAIN ERROR.
+std::int32_t int_at(const ArrayInfo& a, std::uint64_t i, Ws ws);
+double num_of(const Elem& e);
+// Tolerant equality of two simple elements under ⎕CT (characters with characters only).
+bool elem_equal(const Elem& a, const Elem& b, double ct);
+double ct_value(Ws ws);
+// The blank in the internal character set.
+std::uint8_t blank_char();
+
+// Product of lengths with the overflow rule: WS FULL on overflow unless a
+// later length is 0.
+std::uint32_t checked_count(const std::vector<std::uint32_t>& shape, Ws ws);
+
+// ---- item images of nested arrays ------------------------------------------------
+
+using Image = std::vector<std::uint8_t>;  // an object from offset 0 to the end of its data
+
+// Item i of a nested array (a copy of the item object), or element i of a
+// simple array made a scalar.
+Image item_image(const ArrayInfo& a, std::uint64_t i, Ws ws);
+// The object image of a whole array.
+Image object_image(std::uint32_t off, Ws ws);
+// A scalar object of one element.
+Image scalar_image(const Elem& e);
+// The prototype of an item: numbers made 0, characters blank, at every depth.
+Image prototype_of(Image img);
+// The prototype of a nested array: its first item's, or the one it carries
+// when empty (an empty array without one gives a boolean zero scalar).
+Image array_prototype(const ArrayInfo& a, Ws ws);
+
+// ---- results ---------------------------------------------------------------------
+
+// Allocates a simple result (a new stack entry, through oprslt) with its
+// shape written and its data zeroed; answers the array. The arguments may
+// have moved: take them again from their descriptors.
+ArrayInfo new_simple(const std::vector<std::uint32_t>& shape, std::uint8_t type, Ws ws);
+// Allocates a nested result holding the items (or, empty, the prototype).
+ArrayInfo new_nested(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items, const Image& proto,
+                     Ws ws);
+// The arrays under the left and right descriptors.
+std::uint32_t left_arg(Ws ws);
+std::uint32_t right_arg(Ws ws);
+
+// A nested array made simple when its items are all simple scalars of
+// compatible kinds; answers false (and leaves `out` alone) otherwise.
+bool simple_from_items(const std::vector<Image>& items, std::uint8_t& type);
+// Builds the result of `shape` from items: simple when they allow it.
+ArrayInfo result_from_items(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items,
+                            const Image& proto, Ws ws);
+
+// ---- axes ------------------------------------------------------------------------
+
+struct Axis {
+  bool given = false;
+  bool fraction = false;
+  std::int32_t k = 0;  // zero-based axis (integer part for a fraction: [0.5] gives -1)
+};
+// The axis written on the function entry (bytes 4 and 5 of the entry).
+Axis axis_of(std::uint32_t fn_entry, Ws ws);
+// AXIS ERROR when an axis was written.
+void no_axis(std::uint32_t fn_entry, Ws ws);
+
+// ---- handlers --------------------------------------------------------------------
+
+void shape_monadic(const PrimitiveCall& c, Ws ws);      // ⍴R
+void reshape_dyadic(const PrimitiveCall& c, Ws ws);     // L⍴R
+void iota_monadic(const PrimitiveCall& c, Ws ws);       // ⍳R
+void index_of_dyadic(const PrimitiveCall& c, Ws ws);    // L⍳R
+void depth_monadic(const PrimitiveCall& c, Ws ws);      // ≡R
+void match_dyadic(const PrimitiveCall& c, Ws ws);       // L≡R
+void enclose_monadic(const PrimitiveCall& c, Ws ws);    // ⊂R
+void compress_dyadic(const PrimitiveCall& c, Ws ws);    // L/R L⌿R
+void expand_dyadic(const PrimitiveCall& c, Ws ws);      // L\R L⍀R
+void enlist_monadic(const PrimitiveCall& c, Ws ws);     // ∊R
+void ravel_monadic(const PrimitiveCall& c, Ws ws);      // ,R ⍪R
+void catenate_dyadic(const PrimitiveCall& c, Ws ws);    // L,R L⍪R
+void squad_dyadic(const PrimitiveCall& c, Ws ws);       // I⌷A
+
+// Match of two arrays (recursive; the depth budget limits the recursion).
+bool arrays_match(std::uint32_t a, std::uint32_t b, Ws ws);
+
+// The engine's actions on brackets: A[I] and A[I]←V, and f[k].
+int do_xindex(Ws ws);
+int do_xaxis(Ws ws);
+
+}  // namespace zema
