@@ -95,13 +95,14 @@ std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
   t[0x3F] = t[0x1A] = expand_dyadic;    // \ ⍀
   t[0x2C] = t[0x7D] = catenate_dyadic;  // , ⍪
   t[0x6F] = squad_dyadic;      // ⌷
+  t[0x5A] = partition_dyadic;  // ⊂
   return t;
 }
 
 // `xopsu`: the function's row ORed into the call flags, both kept in the
 // header while the primitive runs.
 std::uint32_t xopsu(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
-  const std::uint8_t code = (rd8(ws, fn_entry + se::Value) >> 1) & 0x7F;
+  const std::uint8_t code = (function_tag(fn_entry, ws) >> 1) & 0x7F;
   const std::uint32_t row = kOpflg[code];
   if (row == 0) synter_class(ws);
   flags |= row;
@@ -283,6 +284,19 @@ void nested_result(bool dyadic, Ws ws) {
 
 std::uint32_t primitive_flags(std::uint8_t code) { return kOpflg[code & 0x7F]; }
 
+std::uint32_t derived_object(std::uint32_t fn_entry, Ws ws) {
+  const std::uint8_t cls = rd8(ws, fn_entry + se::Class);
+  const std::uint32_t obj = (cls & kOwnsObject) ? rd32(ws, fn_entry + se::Value) : find_ws_entry(fn_entry, ws);
+  if (obj == 0 || rd8(ws, obj + obj::Type) != ET_DERIVED) synter_class(ws);
+  return obj;
+}
+
+std::uint8_t function_tag(std::uint32_t fn_entry, Ws ws) {
+  if ((rd8(ws, fn_entry + se::Class) & kClassMask) == TC_DERIVED)
+    return rd8(ws, derived_object(fn_entry, ws) + dfn::Entry + se::Value);
+  return rd8(ws, fn_entry + se::Value);
+}
+
 PrimitiveHandler monadic_handler(std::uint8_t code) {
   static const std::array<PrimitiveHandler, 128> table = build_monadic_handlers();
   return table[code & 0x7F];
@@ -307,6 +321,69 @@ void scalar_dyadic(Ws ws) {
     run_simple_dyadic(ws);
 }
 
+void scalar_dyadic_axis(std::uint32_t fn_entry, std::uint32_t flags, Ws ws) {
+  const ArrayInfo l = array_info(left_arg(ws), ws);
+  const ArrayInfo r = array_info(right_arg(ws), ws);
+  // H, the argument of higher rank (the right one on a tie), and M.
+  const bool right_high = r.rank >= l.rank;
+  const ArrayInfo& h = right_high ? r : l;
+  const ArrayInfo& m = right_high ? l : r;
+  const AxisList ax = multiple_axis(fn_entry, flags, h.rank, ws);
+  const auto n = static_cast<std::uint32_t>(ax.k.size());
+  if (n != m.rank || m.rank == 0 || m.rank == h.rank) {
+    if (n != m.rank && !(m.rank == 0 && h.rank == 1)) axis_error(ws);
+    scalar_dyadic(ws);
+    return;
+  }
+  const std::vector<std::uint32_t> hshape = shape_of(h, ws);
+  std::vector<std::uint32_t> mstride(n, 1);
+  for (std::uint32_t j = n; j-- > 0;) {
+    if (hshape[ax.k[j]] != dim(m, j, ws)) lener(ws);
+    if (j + 1 < n) mstride[j] = mstride[j + 1] * dim(m, j + 1, ws);
+  }
+  // The position in M of each element of H, by an odometer over H's axes.
+  std::vector<std::uint32_t> stride(h.rank, 0);
+  for (std::uint32_t j = 0; j < n; ++j) stride[ax.k[j]] = mstride[j];
+  std::vector<std::uint32_t> at(h.count);
+  std::vector<std::uint32_t> idx(h.rank, 0);
+  std::uint32_t pos = 0;
+  for (std::uint32_t i = 0; i < h.count; ++i) {
+    at[i] = pos;
+    for (std::uint32_t k = h.rank; k-- > 0;) {
+      pos += stride[k];
+      if (++idx[k] < hshape[k]) break;
+      pos -= stride[k] * idx[k];
+      idx[k] = 0;
+    }
+  }
+  // M spread over H's shape, a temporary entry on top of the stack.
+  const std::uint32_t m_desc = right_high ? hdr::LeftDesc : hdr::RightDesc;
+  const std::uint32_t m_mask = right_high ? kLeftMask : kRightMask;
+  if (m.type == ET_NESTED) {
+    std::vector<Image> items;
+    items.reserve(h.count);
+    for (std::uint32_t i = 0; i < h.count; ++i) items.push_back(item_image(m, at[i], ws));
+    new_nested(hshape, items, array_prototype(m, ws), ws);
+  } else {
+    std::vector<Elem> elems;
+    elems.reserve(m.count);
+    for (std::uint32_t i = 0; i < m.count; ++i) elems.push_back(elem_at(m, i, ws));
+    const ArrayInfo z = new_simple(hshape, m.type, ws);
+    for (std::uint32_t i = 0; i < h.count; ++i) put_elem(z, i, elems[at[i]], ws);
+  }
+  const std::uint32_t temp_slot = stack_entry_at(0, ws);
+  xopafx(m_mask, m_desc, temp_slot, ws);
+  set_call_flags(flags, ws);
+  scalar_dyadic(ws);
+  // The result takes the temporary's place.
+  StackEntry result;
+  unstack(result, ws);
+  const StackEntry temp = load_entry(temp_slot, ws);
+  if ((temp.cls & kOwnsObject) && temp.value) mgarb(temp.value, ws);
+  store_entry(temp_slot, result, ws);
+  if ((result.cls & kOwnsObject) && result.value) set_owner(result.value, temp_slot, OK_STACK, ws);
+}
+
 void xmn_nest_nest(Ws ws) { nest_walk(false, ws); }
 void xdy_nest_nest(Ws ws) { nest_walk(true, ws); }
 
@@ -327,7 +404,7 @@ int xmnop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
     if (!(flags & pf::Monadic)) valence_error(ws);
     if (flags & pf::MonadicScalar) {
       if (entry_flags & fe::Each) noncer_1(ws);  // each arrives with the operators
-      if (entry_flags & fe::Axis) axis_error(ws);
+      if ((entry_flags & fe::Axis) || (flags & pf::FromDerived)) axis_error(ws);
       scalar_monadic(ws);
       return ES_FINISH_APPLICATION;
     }
@@ -351,8 +428,10 @@ int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
   if (entry_flags & (fe::Product | fe::ReduceScan)) noncer_1(ws);  // products and n-wise reduce arrive later
   const bool each = entry_flags & fe::Each;
   if ((flags & pf::DyadicScalar) && (!each || entry_flags == fe::Each)) {
-    if (entry_flags & fe::Axis) noncer_1(ws);  // scalar functions with an axis arrive with axes
-    scalar_dyadic(ws);
+    if ((entry_flags & fe::Axis) || (flags & pf::FromDerived))
+      scalar_dyadic_axis(fn_entry, flags, ws);
+    else
+      scalar_dyadic(ws);
     return ES_FINISH_APPLICATION;
   }
   if (each) noncer_1(ws);  // each arrives with the operators
@@ -360,6 +439,32 @@ int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
   if (!h) noncer_1(ws);
   h(PrimitiveCall{stack_entry_at(2, ws), stack_entry_at(0, ws), stack_entry_at(1, ws), flags}, ws);
   return ES_FINISH_APPLICATION;
+}
+
+namespace {
+
+// The primitive a derived function applies, for an entry whose flags name
+// no operator: the derived function of an axis list.
+std::uint32_t derived_primitive(std::uint32_t fn_entry, Ws ws) {
+  const std::uint32_t obj = derived_object(fn_entry, ws);
+  if (rd8(ws, fn_entry + se::Flags) & ~fe::Axis) noncer_1(ws);  // operators' derived functions arrive with them
+  const std::uint8_t cls = rd8(ws, obj + dfn::Entry + se::Class) & kClassMask;
+  if (cls != TC_PRIMITIVE && cls != TC_SLASH) noncer_1(ws);  // axes on defined functions
+  return obj;
+}
+
+}  // namespace
+
+int do_xmn_derfn(Ws ws) {
+  const std::uint32_t fn = stack_entry_at(0, ws);
+  derived_primitive(fn, ws);
+  return xmnop_common(pf::FromDerived, fn, ws);
+}
+
+int do_xdy_derfn(Ws ws) {
+  const std::uint32_t fn = stack_entry_at(1, ws);
+  derived_primitive(fn, ws);
+  return xdyop_common(pf::FromDerived, fn, ws);
 }
 
 int do_xmnopd(Ws ws) {

@@ -46,6 +46,23 @@ constexpr std::uint8_t Each = 0x40;
 constexpr std::uint8_t Product = 0x80;
 }  // namespace fe
 
+// A derived-function object (element type 2): the function it derives from
+// as a stack-entry image at Entry (class, flags, value), and the offset of
+// its axis list at ListWord (0: none). The list is a count followed by that
+// many one-based axis numbers.
+namespace dfn {
+constexpr std::uint32_t Entry = 18;
+constexpr std::uint32_t ListWord = 34;
+constexpr std::uint32_t List = 42;  // where a list made by an axis specification lies
+}  // namespace dfn
+
+// The derived-function object of a function entry of class 21 (SYNTAX
+// ERROR when the entry holds anything else).
+std::uint32_t derived_object(std::uint32_t fn_entry, Ws ws);
+// The token tag of the primitive a function entry applies: its own, or
+// that of the primitive a derived function derives from.
+std::uint8_t function_tag(std::uint32_t fn_entry, Ws ws);
+
 // The opflg row of a PrimitiveCode (0: the code is not a function).
 std::uint32_t primitive_flags(std::uint8_t code);
 
@@ -73,6 +90,11 @@ int do_xdyop(Ws ws);
 int xmnop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws);
 int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws);
 
+// The engine's reductions of a derived function (class 21) with its right
+// argument below it, or with a left argument on top of it.
+int do_xmn_derfn(Ws ws);
+int do_xdy_derfn(Ws ws);
+
 // State 2: the result replaces the function and its arguments.
 int do_xmnopd(Ws ws);
 
@@ -83,6 +105,14 @@ int do_xmnopd(Ws ws);
 // nested-result area).
 void scalar_monadic(Ws ws);
 void scalar_dyadic(Ws ws);
+
+// A dyadic scalar function with an axis (written on the entry, or an axis
+// list of a derived function, call flag pf::FromDerived). When the axes
+// name, in order, the axes of the argument of higher rank that the other
+// one's axes run along, that other argument is spread over the higher
+// one's shape and the ordinary scalar path runs; otherwise the axis must
+// leave the ordinary extension valid (else AXIS ERROR).
+void scalar_dyadic_axis(std::uint32_t fn_entry, std::uint32_t flags, Ws ws);
 
 // Nested pervasion inside the nested-result area, for the result described
 // by the result descriptor.

@@ -295,6 +295,8 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::Xdyfn: return do_xdyfn(ws);
     case lc::Xaxis: return do_xaxis(ws);
     case lc::Xindex: return do_xindex(ws);
+    case lc::XmnDerfn: return do_xmn_derfn(ws);
+    case lc::XdyDerfn: return do_xdy_derfn(ws);
     case lc::Xrdce:
       // A value left of / or \ makes it compress or expand; reduce and
       // scan arrive with the operators.
@@ -308,8 +310,6 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::Xeach:
     case lc::Xprod:
     case lc::XprodRes:
-    case lc::XmnDerfn:
-    case lc::XdyDerfn:
     case lc::Xbrnch:
     case lc::DotNotation: noncer_1(ws);
     default: sup_syser(kLoc, 2448, ws);
@@ -458,6 +458,8 @@ int syntax(int state, Ws ws) {
         } else if (entry_class(1, ws) == TC_NAMEDFN) {
           wr32(ws, hdr::CallingInstance, rd32(ws, hdr::CurrentInstance));
           state = do_xdyfn(ws);
+        } else if (entry_class(1, ws) == TC_DERIVED) {
+          state = do_xdy_derfn(ws);
         } else {
           noncer_1(ws);  // derived functions arrive with the operators
         }
@@ -469,6 +471,8 @@ int syntax(int state, Ws ws) {
         } else if (entry_class(0, ws) == TC_NAMEDFN) {
           wr32(ws, hdr::CallingInstance, rd32(ws, hdr::CurrentInstance));
           state = do_xmnfn(ws);
+        } else if (entry_class(0, ws) == TC_DERIVED) {
+          state = do_xmn_derfn(ws);
         } else {
           noncer_1(ws);  // derived functions arrive with the operators
         }

@@ -277,18 +277,68 @@ int do_xindex(Ws ws) {
   return ES_BIND;
 }
 
+namespace {
+
+// The function entry on top takes the place of the index list below it.
+int drop_index_list(Ws ws) {
+  StackEntry f;
+  unstack(f, ws);
+  const std::uint32_t slot = stack_entry_at(0, ws);
+  const StackEntry list = load_entry(slot, ws);
+  if ((list.cls & kOwnsObject) && list.value) mgarb(list.value, ws);
+  store_entry(slot, f, ws);
+  if ((f.cls & kOwnsObject) && f.value) set_owner(f.value, slot, OK_STACK, ws);
+  return ES_BIND;
+}
+
+// f[K] with K not a single number: the entry becomes a derived function
+// (class 21) holding the one-based axes.
+void make_axis_list(std::uint32_t fn, const ArrayInfo& ax, Ws ws) {
+  const std::int32_t io = quad_io(ws);
+  std::vector<std::uint32_t> axes(ax.count);
+  for (std::uint32_t j = 0; j < ax.count; ++j) {
+    const auto k = static_cast<std::uint32_t>(int_at(ax, j, ws) + (io == 0 ? 1 : 0));
+    if (k > 63) axis_error(ws);
+    axes[j] = k;
+  }
+  // A character vector's storage, retyped: header, shape word, then the
+  // derived function's fields up to the list at dfn::List.
+  const std::uint32_t obj = getspc(4 * ax.count + 38, ws);
+  std::memset(ws + obj + obj::Type, 0, dfn::List + 4 + 4 * ax.count - obj::Type);
+  wr8(ws, obj + obj::Type, ET_DERIVED);
+  wr16(ws, obj + obj::Rank4, 4);
+  wr32(ws, obj + obj::Shape, 4 * ax.count + 30);
+  const StackEntry f = load_entry(fn, ws);
+  store_entry(obj + dfn::Entry, f, ws);
+  wr32(ws, obj + dfn::ListWord, dfn::List);
+  wr32(ws, obj + dfn::List, ax.count);
+  for (std::uint32_t j = 0; j < ax.count; ++j) wr32(ws, obj + dfn::List + 4 + 4 * j, axes[j]);
+  store_entry(fn, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), 0, obj}, ws);
+  set_owner(obj, fn, OK_STACK, ws);
+}
+
+}  // namespace
+
 int do_xaxis(Ws ws) {
   const std::uint32_t fn = stack_entry_at(0, ws);
   const std::uint8_t cls = rd8(ws, fn) & kClassMask;
-  if (cls != TC_PRIMITIVE && cls != TC_SLASH) noncer_1(ws);  // axes on defined and derived functions
+  if (cls != TC_PRIMITIVE && cls != TC_SLASH && cls != TC_DERIVED) noncer_1(ws);  // axes on defined functions
   const ArrayInfo l = array_info(rd32(ws, stack_entry_at(1, ws) + se::Value), ws);
   if (l.count != 1) axis_error(ws);
   const std::uint32_t rel = rd32(ws, l.data);
   if (rel == 0) axis_error(ws);
   const ArrayInfo ax = array_info(l.off + rel, ws);
   if ((ax.type == ET_CHAR && ax.count > 0) || ax.type == ET_NESTED || ax.type == ET_OBJREF) axis_error(ws);
-  if (ax.count != 1) noncer_1(ws);  // axis lists
+  if (cls == TC_DERIVED) {
+    // Derived functions here come only from axis lists so far: a second axis.
+    if (rd32(ws, derived_object(fn, ws) + dfn::ListWord) != 0) axis_error(ws);
+    noncer_1(ws);  // axes on operators' derived functions arrive with them
+  }
   if (rd16(ws, fn + 4) != 0) axis_error(ws);
+  if (ax.count != 1) {
+    make_axis_list(fn, ax, ws);
+    return drop_index_list(ws);
+  }
   const std::uint8_t code = (rd8(ws, fn + se::Value) >> 1) & 0x7F;
   if (code >= 7 && code <= 12) noncer_1(ws);  // tie numbers of the file primitives
   std::int64_t ip = 0;
@@ -314,33 +364,34 @@ int do_xaxis(Ws ws) {
   wr8(ws, fn + 4, static_cast<std::uint32_t>(ip));
   wr8(ws, fn + 5, fraction ? 1 : 0);
   wr8(ws, fn + se::Flags, rd8(ws, fn + se::Flags) | fe::Axis);
-  // The function entry takes the list's place.
-  StackEntry f;
-  unstack(f, ws);
-  const std::uint32_t slot = stack_entry_at(0, ws);
-  const StackEntry list = load_entry(slot, ws);
-  if ((list.cls & kOwnsObject) && list.value) mgarb(list.value, ws);
-  store_entry(slot, f, ws);
-  return ES_BIND;
+  return drop_index_list(ws);
 }
 
 void squad_dyadic(const PrimitiveCall& c, Ws ws) {
-  if (c.flags & pf::FromDerived) noncer_1(ws);  // axis lists
   ArrayInfo ix = array_info(left_arg(ws), ws);
   ArrayInfo a = array_info(right_arg(ws), ws);
   if (ix.type == ET_CHAR) domner(ws);
-  const Axis axis = axis_of(c.fn_entry, ws);
+  const AxisList axis = multiple_axis(c.fn_entry, c.flags, a.rank, ws);
   const std::int32_t io = quad_io(ws);
   std::vector<AxisIndex> axes(a.rank);
-  if (axis.given) {
-    if (axis.fraction || axis.k < 0 || static_cast<std::uint32_t>(axis.k) >= a.rank) axis_error(ws);
+  if (!axis.k.empty()) {
+    // Item j of I indexes the j-th axis named (an empty list names none).
     if (ix.rank > 1) ranker(ws);
-    if (ix.count != 1) indxer(ws);
-    const auto k = static_cast<std::uint32_t>(axis.k);
-    if (ix.type == ET_NESTED)
-      axes[k] = read_index(array_info(ix.off + rd32(ws, ix.data), ws), dim(a, k, ws), io, ws);
-    else
-      axes[k] = read_index(ix, dim(a, k, ws), io, ws), axes[k].shape.clear();
+    if (ix.count != axis.k.size()) indxer(ws);
+    for (std::uint32_t j = 0; j < ix.count; ++j) {
+      const std::uint32_t k = axis.k[j];
+      if (ix.type == ET_NESTED) {
+        axes[k] = read_index(array_info(ix.off + rd32(ws, ix.data + 4 * j), ws), dim(a, k, ws), io, ws);
+      } else {
+        const Elem e = elem_at(ix, j, ws);
+        if (e.type == ET_OBJREF) indxer(ws);
+        const std::int32_t v = int_at(ix, j, ws);
+        const std::uint32_t z = static_cast<std::uint32_t>(v - io);
+        if (v < 0 || z >= dim(a, k, ws)) indxer(ws);
+        axes[k].elided = false;
+        axes[k].at = {z};
+      }
+    }
   } else if (a.rank == 0) {
     if (ix.rank != 1 || ix.count != 0) ranker(ws);
     const Selection whole{{}, {0}};

@@ -8,12 +8,38 @@
 
 namespace zema {
 
+namespace {
+
+// The shape of ,[K]R for an axis list K: an empty list appends a unit axis;
+// otherwise the axes, contiguous and ascending, merge into one.
+std::vector<std::uint32_t> ravel_list_shape(const PrimitiveCall& c, const ArrayInfo& r, Ws ws) {
+  std::vector<std::uint32_t> shape = shape_of(r, ws);
+  const AxisList a = multiple_axis(c.fn_entry, c.flags, r.rank, ws);
+  if (a.k.empty()) {
+    shape.push_back(1);
+    return shape;
+  }
+  std::uint64_t merged = 1;
+  for (std::size_t j = 0; j < a.k.size(); ++j) {
+    if (j > 0 && a.k[j] != a.k[j - 1] + 1) axis_error(ws);
+    merged *= shape[a.k[j]];
+  }
+  if (merged > 0x7FFFFFFFu) xwsfll(ws);
+  const std::uint32_t first = a.k.front();
+  shape.erase(shape.begin() + first, shape.begin() + first + static_cast<std::ptrdiff_t>(a.k.size()));
+  shape.insert(shape.begin() + first, static_cast<std::uint32_t>(merged));
+  return shape;
+}
+
+}  // namespace
+
 void ravel_monadic(const PrimitiveCall& c, Ws ws) {
-  if (c.flags & pf::FromDerived) noncer_1(ws);  // axis lists
   ArrayInfo r = array_info(right_arg(ws), ws);
   const Axis a = axis_of(c.fn_entry, ws);
   std::vector<std::uint32_t> shape;
-  if (!a.given) {
+  if (c.flags & pf::FromDerived) {
+    shape = ravel_list_shape(c, r, ws);
+  } else if (!a.given) {
     shape = {r.count};
   } else if (a.fraction) {
     shape = shape_of(r, ws);

@@ -17,25 +17,6 @@ namespace {
 
 constexpr std::int64_t kFill = -1;
 
-// The axis of a primitive that takes one whole axis (default last, or first
-// for the first-axis forms); answers it with R's length along it.
-std::uint32_t whole_axis(const PrimitiveCall& c, const ArrayInfo& r, std::uint32_t& length, Ws ws) {
-  if (c.flags & pf::FromDerived) axis_error(ws);
-  const Axis a = axis_of(c.fn_entry, ws);
-  if (a.given && a.fraction) axis_error(ws);
-  if (r.rank == 0) {
-    length = 1;
-    return 0;
-  }
-  std::uint32_t k = (c.flags & pf::FirstAxis) ? 0 : r.rank - 1;
-  if (a.given) {
-    if (a.k < 0 || static_cast<std::uint32_t>(a.k) >= r.rank) axis_error(ws);
-    k = static_cast<std::uint32_t>(a.k);
-  }
-  length = dim(r, k, ws);
-  return k;
-}
-
 struct Selection {
   std::vector<std::int64_t> take;  // slice of R, or kFill
   std::vector<std::int64_t> fill;  // for a fill: the slice whose prototype fills (nested R)

@@ -105,7 +105,10 @@ void match_dyadic(const PrimitiveCall& c, Ws ws) {
 }
 
 void enclose_monadic(const PrimitiveCall& c, Ws ws) {
-  if (axis_of(c.fn_entry, ws).given || (c.flags & pf::FromDerived)) noncer_1(ws);  // enclose with axis
+  if (axis_of(c.fn_entry, ws).given || (c.flags & pf::FromDerived)) {
+    enclose_axis(c, ws);
+    return;
+  }
   const ArrayInfo r = array_info(right_arg(ws), ws);
   if (r.type != ET_NESTED && r.rank == 0) {
     const Elem e = elem_at(r, 0, ws);

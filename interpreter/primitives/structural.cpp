@@ -7,6 +7,7 @@
 
 #include "host/charset.h"
 #include "interpreter/args.h"
+#include "interpreter/engine.h"
 #include "interpreter/error_path.h"
 #include "interpreter/primitives/extended80.h"
 #include "interpreter/primitives/kernels_compare.h"
@@ -203,6 +204,87 @@ Image scalar_image(const Elem& e) {
   return img;
 }
 
+Image simple_array_image(const std::vector<std::uint32_t>& shape, std::uint8_t type, const std::vector<Elem>& elems) {
+  const auto rank4 = static_cast<std::uint16_t>(4 * shape.size());
+  const std::size_t data = obj::Shape + rank4;
+  const std::size_t n = elems.size();
+  const std::size_t bytes = type == ET_BOOL ? 4 * ((n + 31) / 32) : n * elem_bytes(type);
+  Image img(data + bytes, 0);
+  img[obj::Type] = type;
+  std::memcpy(img.data() + obj::Rank4, &rank4, 2);
+  for (std::size_t k = 0; k < shape.size(); ++k) std::memcpy(img.data() + obj::Shape + 4 * k, &shape[k], 4);
+  std::uint8_t* p = img.data() + data;
+  for (std::size_t i = 0; i < n; ++i) {
+    const Elem& e = elems[i];
+    switch (type) {
+      case ET_BOOL:
+        if (e.i) {
+          std::uint32_t w;
+          std::memcpy(&w, p + 4 * (i / 32), 4);
+          w |= 0x80000000u >> (i % 32);
+          std::memcpy(p + 4 * (i / 32), &w, 4);
+        }
+        break;
+      case ET_CHAR: p[i] = static_cast<std::uint8_t>(e.i); break;
+      case ET_FLOAT: {
+        const double d = num_of(e);
+        std::memcpy(p + 8 * i, &d, 8);
+        break;
+      }
+      case ET_WIDE16: std::memcpy(p + 16 * i, e.wide, 16); break;
+      default: std::memcpy(p + 4 * i, &e.i, 4); break;
+    }
+  }
+  set_size(img);
+  return img;
+}
+
+Elem scalar_elem(const Image& img) {
+  Elem e;
+  e.type = img[obj::Type];
+  const std::uint8_t* p = img.data() + obj::Shape;
+  switch (e.type) {
+    case ET_BOOL: {
+      std::uint32_t w;
+      std::memcpy(&w, p, 4);
+      e.i = w >> 31;
+      break;
+    }
+    case ET_CHAR: e.i = p[0]; break;
+    case ET_FLOAT: std::memcpy(&e.d, p, 8); break;
+    case ET_WIDE16: std::memcpy(e.wide, p, 16); break;
+    default: std::memcpy(&e.i, p, 4); break;
+  }
+  return e;
+}
+
+Image items_array_image(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items, const Image& proto) {
+  std::uint8_t type = 0;
+  if (simple_from_items(items, type)) {
+    std::vector<Elem> elems;
+    elems.reserve(items.size());
+    for (const Image& it : items) elems.push_back(scalar_elem(it));
+    return simple_array_image(shape, type, elems);
+  }
+  const auto rank4 = static_cast<std::uint16_t>(4 * shape.size());
+  const std::size_t table = obj::Shape + rank4;
+  Image img(table + 4 * items.size(), 0);
+  img[obj::Type] = ET_NESTED;
+  std::memcpy(img.data() + obj::Rank4, &rank4, 2);
+  for (std::size_t k = 0; k < shape.size(); ++k) std::memcpy(img.data() + obj::Shape + 4 * k, &shape[k], 4);
+  if (items.empty()) {
+    img.insert(img.end(), proto.begin(), proto.end());
+  } else {
+    for (std::size_t i = 0; i < items.size(); ++i) {
+      const auto rel = static_cast<std::uint32_t>(img.size());
+      std::memcpy(img.data() + table + 4 * i, &rel, 4);
+      img.insert(img.end(), items[i].begin(), items[i].end());
+    }
+  }
+  set_size(img);
+  return img;
+}
+
 Image item_image(const ArrayInfo& a, std::uint64_t i, Ws ws) {
   if (a.type == ET_NESTED) return object_image(a.off + rd32(ws, a.data + 4 * i), ws);
   return scalar_image(elem_at(a, i, ws));
@@ -328,6 +410,53 @@ Axis axis_of(std::uint32_t fn_entry, Ws ws) {
 
 void no_axis(std::uint32_t fn_entry, Ws ws) {
   if (axis_of(fn_entry, ws).given || (call_flags(ws) & pf::FromDerived)) axis_error(ws);
+}
+
+std::uint32_t whole_axis(const PrimitiveCall& c, const ArrayInfo& r, std::uint32_t& length, Ws ws) {
+  if (c.flags & pf::FromDerived) axis_error(ws);
+  const Axis a = axis_of(c.fn_entry, ws);
+  if (a.given && a.fraction) axis_error(ws);
+  if (r.rank == 0) {
+    length = 1;
+    return 0;
+  }
+  std::uint32_t k = (c.flags & pf::FirstAxis) ? 0 : r.rank - 1;
+  if (a.given) {
+    if (a.k < 0 || static_cast<std::uint32_t>(a.k) >= r.rank) axis_error(ws);
+    k = static_cast<std::uint32_t>(a.k);
+  }
+  length = dim(r, k, ws);
+  return k;
+}
+
+AxisList multiple_axis(std::uint32_t fn_entry, std::uint32_t flags, std::uint32_t rank, Ws ws) {
+  AxisList a;
+  if (flags & pf::FromDerived) {
+    const std::uint32_t obj = derived_object(fn_entry, ws);
+    const std::uint32_t list = rd32(ws, obj + dfn::ListWord);
+    if (list != 0) {
+      a.given = a.list = true;
+      const std::uint32_t count = rd32(ws, obj + list);
+      if (count > 63) ranker(ws);
+      for (std::uint32_t j = 0; j < count; ++j) {
+        const std::uint32_t k = rd32(ws, obj + list + 4 + 4 * j) - 1;
+        if (k >= rank) axis_error(ws);
+        for (std::uint32_t seen : a.k)
+          if (seen == k) axis_error(ws);
+        a.k.push_back(k);
+      }
+      return a;
+    }
+    fn_entry = obj + dfn::Entry;
+  }
+  const std::uint8_t b4 = rd8(ws, fn_entry + 4), b5 = rd8(ws, fn_entry + 5);
+  const std::uint8_t cls = rd8(ws, fn_entry) & kClassMask;
+  if ((cls != TC_PRIMITIVE && cls != TC_SLASH) || (b4 == 0 && b5 == 0)) return a;
+  if (b5 != 0) axis_error(ws);
+  if (static_cast<std::uint32_t>(b4 - 1) >= rank) axis_error(ws);
+  a.given = true;
+  a.k.push_back(b4 - 1u);
+  return a;
 }
 
 }  // namespace zema

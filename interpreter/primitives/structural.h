@@ -72,6 +72,15 @@ Image item_image(const ArrayInfo& a, std::uint64_t i, Ws ws);
 Image object_image(std::uint32_t off, Ws ws);
 // A scalar object of one element.
 Image scalar_image(const Elem& e);
+// The object image of a simple array of `shape` and `type` holding `elems`
+// in ravel order (converted as put_elem converts).
+Image simple_array_image(const std::vector<std::uint32_t>& shape, std::uint8_t type, const std::vector<Elem>& elems);
+// The object image of an array of `shape` whose items are `items` (when
+// empty, carrying `proto`): simple when the items allow it, as
+// result_from_items decides, else nested.
+Image items_array_image(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items, const Image& proto);
+// Element `i` of a simple scalar image.
+Elem scalar_elem(const Image& img);
 // The prototype of an item: numbers made 0, characters blank, at every depth.
 Image prototype_of(Image img);
 // The prototype of a nested array: its first item's, or the one it carries
@@ -98,6 +107,12 @@ bool simple_from_items(const std::vector<Image>& items, std::uint8_t& type);
 ArrayInfo result_from_items(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items,
                             const Image& proto, Ws ws);
 
+// The one axis of a primitive that takes a whole axis (default last, or
+// first with pf::FirstAxis) and R's length along it; an axis list, a
+// fractional axis or one not below R's rank is AXIS ERROR. A scalar R has
+// length 1 along axis 0.
+std::uint32_t whole_axis(const PrimitiveCall& c, const ArrayInfo& r, std::uint32_t& length, Ws ws);
+
 // ---- axes ------------------------------------------------------------------------
 
 struct Axis {
@@ -109,6 +124,17 @@ struct Axis {
 Axis axis_of(std::uint32_t fn_entry, Ws ws);
 // AXIS ERROR when an axis was written.
 void no_axis(std::uint32_t fn_entry, Ws ws);
+
+// The axes of a call, zero-based: the axis list of a derived function
+// (call flag pf::FromDerived; more than 63 axes is RANK ERROR) or the
+// single axis written on the entry (a fractional one is AXIS ERROR). Each
+// must be below `rank` and none may repeat (AXIS ERROR).
+struct AxisList {
+  bool given = false;  // an axis was written (a list may be empty)
+  bool list = false;   // it was a list
+  std::vector<std::uint32_t> k;
+};
+AxisList multiple_axis(std::uint32_t fn_entry, std::uint32_t flags, std::uint32_t rank, Ws ws);
 
 // ---- handlers --------------------------------------------------------------------
 
@@ -125,6 +151,9 @@ void enlist_monadic(const PrimitiveCall& c, Ws ws);     // ∊R
 void ravel_monadic(const PrimitiveCall& c, Ws ws);      // ,R ⍪R
 void catenate_dyadic(const PrimitiveCall& c, Ws ws);    // L,R L⍪R
 void squad_dyadic(const PrimitiveCall& c, Ws ws);       // I⌷A
+void partition_dyadic(const PrimitiveCall& c, Ws ws);   // L⊂R L⊂[K]R
+// ⊂[K]R, called by enclose_monadic when an axis was written.
+void enclose_axis(const PrimitiveCall& c, Ws ws);
 
 // Match of two arrays (recursive; the depth budget limits the recursion).
 bool arrays_match(std::uint32_t a, std::uint32_t b, Ws ws);
