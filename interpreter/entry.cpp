@@ -8,6 +8,7 @@
 #include "interpreter/definition.h"
 #include "interpreter/immediate.h"
 #include "interpreter/support.h"
+#include "interpreter/sysfns/commands.h"
 
 namespace zema {
 
@@ -72,6 +73,7 @@ void apl(std::uint8_t* memory, std::uint32_t size, const char* startup_ws, std::
   Ws ws = apl_setup(memory, size, startup_ws, task_id);
   *ws_out = ws;
   install_definition_routes();
+  install_command_routes();
   bool first = true;
   for (;;) {
     try {

@@ -70,6 +70,9 @@ const char* mvwsid(std::uint32_t start, std::uint32_t flags, const std::uint8_t*
 // addresses in LowGlobals (host names and paths) lives here, keyed by base.
 struct SideState {
   std::string temp_name1, temp_name2, help_file, ws_directory;
+  // The text of an error signalled with a message of the program's own
+  // (⎕ES, dyadic ⎕ERS), in effect while header byte 0x128 has bit 1.
+  std::string own_message;
 };
 SideState& side_state(Ws ws);
 void forget_side_state(Ws ws);

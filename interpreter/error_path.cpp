@@ -2,6 +2,8 @@
 // the line and its caret, and the return to immediate execution.
 #include "interpreter/error_path.h"
 
+#include <utility>
+
 #include "host/services.h"
 #include "interpreter/call.h"
 #include "interpreter/display.h"
@@ -56,16 +58,20 @@ void set_state(std::uint16_t set, std::uint16_t clear, Ws ws) {
   wr16(ws, hdr::State, static_cast<std::uint16_t>((rd16(ws, hdr::State) | set) & ~clear));
 }
 
-// The three lines of an error report, through the display buffer.
-void compose_em(Ws ws) {
-  const int code = rd16(ws, hdr::ErrorCode);
+// The three lines of an error report, through the display buffer. `own`
+// is the program's own message, or null for the table's.
+void compose_em(const std::string* own, Ws ws) {
+  const int code = rdi16(ws, hdr::ErrorCode);
   const std::uint16_t state = rd16(ws, hdr::State);
   const std::uint32_t line = current_line(ws);
   if ((state & st::ExecuteRunning) && !(state & (st::ListDigits | st::Executing))) {
     cdisp(0x18, ws);  // ⍎
     pspace(ws);
   }
-  if (code > 0 && !(code == E_INTERRUPT && line == 0)) ldprt(ertab(code), ws);
+  if (own)
+    ldprt(*own, ws);
+  else if (code > 0 && !(code == E_INTERRUPT && line == 0))
+    ldprt(ertab(code), ws);
   cdisp(kCarriageReturn, ws);
   if (state & st::NotFunctionLine)
     sixsp(ws);
@@ -88,6 +94,15 @@ void compose_em(Ws ws) {
 }  // namespace
 
 void make_em(Ws ws) {
+  // The program's own message serves this report only.
+  std::string own;
+  const bool has_own = rd8(ws, hdr::MiscBits) & kOwnMessageBit;
+  if (has_own) {
+    own = std::move(side_state(ws).own_message);
+    side_state(ws).own_message.clear();
+    wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) & ~kOwnMessageBit);
+  }
+  const std::string* own_text = has_own ? &own : nullptr;
   sup_attn(0, ws);
   force_gcol(ws);
   const std::uint16_t column = rd16(ws, hdr::OutColumn);
@@ -95,7 +110,7 @@ void make_em(Ws ws) {
   const std::uint32_t top = rd32(ws, hdr::HeapTop);
   wr32(ws, hdr::CaptureAddress, top + kStringHeader);
   wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) | outbits::Store | outbits::NoFold);
-  compose_em(ws);
+  compose_em(own_text, ws);
   wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) & ~outbits::Store);
   const std::uint32_t n = rd32(ws, hdr::CaptureAddress) - (top + kStringHeader);
   const std::uint64_t need = std::uint64_t(top) + ((n + 19) & ~3u) + 4 + 100;
@@ -104,7 +119,7 @@ void make_em(Ws ws) {
     wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) & ~outbits::Overflowed);
     set_state(0, st::CaptureOverflow, ws);
     wr16(ws, hdr::OutColumn, 0);
-    compose_em(ws);
+    compose_em(own_text, ws);
     cdisp(kCarriageReturn, ws);
   } else {
     const std::uint32_t off = getspc(8 + n, ws);  // lands at `top`, over the captured text's header
@@ -158,6 +173,48 @@ int errorl(int code, Ws ws) {
   wr8(ws, hdr::StepRequest, 0);
   crlm(0, ws);
   return ES_LEAVE;
+}
+
+void clear_error_state(Ws ws) {
+  wr16(ws, hdr::EtMajor, 0);
+  wr16(ws, hdr::EtMinor, 0);
+  wr32(ws, hdr::ErrorNumber, 0);
+  wr16(ws, hdr::ErrorLine, 0);
+  kill_dead_man(ws);
+}
+
+void signal_error(int number, const std::string* own_message, Ws ws) {
+  // Copy the message first: leaving the function releases the arguments.
+  std::string own = own_message ? *own_message : std::string();
+  const std::uint16_t state = rd16(ws, hdr::State);
+  if (!(state & st::NotFunctionLine) || (state & st::ExecuteRunning)) {
+    // Report the error at the caller: leave the function, keeping ⎕ET
+    // (the frame may hold a ⎕ET to put back).
+    const std::uint16_t et1 = rd16(ws, hdr::EtMajor), et2 = rd16(ws, hdr::EtMinor);
+    if (std::uint32_t line = current_line(ws)) {
+      wr32(ws, hdr::CurrentLine, 0);
+      mgarb(line, ws);
+    }
+    clrstk(ws);
+    xfnclr(ws);
+    kill_dead_man(ws);
+    wr16(ws, hdr::EtMajor, et1);
+    wr16(ws, hdr::EtMinor, et2);
+  }
+  if (number == 0) domner(ws);
+  const int code = error_code_of_number(number);
+  wr32(ws, hdr::ErrorNumber, static_cast<std::uint32_t>(number));
+  wr16(ws, hdr::ErrorCode, static_cast<std::uint16_t>(code));
+  wr16(ws, hdr::ErrorLine, static_cast<std::uint16_t>(rd32(ws, hdr::FnLineNumber)));
+  kill_dead_man(ws);
+  if (own_message) {
+    side_state(ws).own_message = std::move(own);
+    wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) | kOwnMessageBit);
+  } else {
+    side_state(ws).own_message.clear();
+    wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) & ~kOwnMessageBit);
+  }
+  throw AplError{code};
 }
 
 }  // namespace zema

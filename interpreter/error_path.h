@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "interpreter/workspace.h"
 
@@ -41,5 +42,20 @@ void make_em(Ws ws);
 
 // Releases the last error's message object; answers its old offset.
 std::uint32_t kill_dead_man(Ws ws);
+
+// Header byte 0x128 bit: the error being reported has a message of the
+// program's own (kept in the side state) instead of the table's.
+constexpr std::uint8_t kOwnMessageBit = 0x02;
+
+// ⎕ES 0 0 and ⎕ERS 0: ⎕ET 0 0, error number and error line 0, the last
+// error's message object released.
+void clear_error_state(Ws ws);
+
+// Signals error number `number` chosen by the program (⎕ES, ⎕ERS), with
+// ⎕ET already set. Used in a function (or an execute), the function is
+// left first so that the error is reported in the line that called it.
+// `own_message`, when not null, replaces the table's message (internal
+// characters). Number 0 is a DOMAIN ERROR.
+[[noreturn]] void signal_error(int number, const std::string* own_message, Ws ws);
 
 }  // namespace zema

@@ -90,6 +90,23 @@ int et_tab_lookup(int major, int minor) {
   return -1;
 }
 
+bool et_tab_pair(int number, int* major, int* minor) {
+  for (const auto& r : kEtTab)
+    if (r.number == number) {
+      *major = r.major;
+      *minor = r.minor;
+      return true;
+    }
+  return false;
+}
+
+int error_code_of_number(int number) {
+  if (number < 0) return -4;
+  for (int i = 0; i < kErtabSize; ++i)
+    if (kNumbers[i] == number) return 4 * i;
+  return E_UNKNOWN_ERROR_TYPE;
+}
+
 void error(int code, int et_major, int et_minor, Ws ws) {
   wr16(ws, hdr::EtMajor, et_major);
   wr16(ws, hdr::EtMinor, et_minor);

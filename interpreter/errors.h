@@ -57,6 +57,12 @@ std::string_view ertab(int code);
 int ertabn(int code);
 // The error number of a ⎕ET pair, or -1 when the table has no such pair.
 int et_tab_lookup(int major, int minor);
+// The first ⎕ET pair whose error number is `number`; false when none is.
+bool et_tab_pair(int number, int* major, int* minor);
+// The error code that signals error number `number`: 4 × the first message
+// index with that number, 116 (UNKNOWN ERROR TYPE) when no message has it,
+// -4 (no message at all) for a negative number.
+int error_code_of_number(int number);
 
 // Thrown by the error path to return to the execution restart point. The
 // error is already recorded in the workspace header.

@@ -90,7 +90,7 @@ const std::array<Row, kSystemFunctions> kTable = {{
     nil("⎕ERM", nullptr),                              // 26
     nil("⎕ET", sfet),                                  // 27
     nil("⎕TC", sftc),                                  // 28
-    nil("⎕EM", nullptr),                               // 29
+    nil("⎕EM", sfem),                                  // 29
     mon("⎕HC", 0x01, sfhc_monadic),                    // 30
     mon("⎕DL", 0x01, sfdl_monadic),                    // 31
     both("⎕CR", 0x01, kNoMonadic, kNoDyadic),          // 32
@@ -107,7 +107,7 @@ const std::array<Row, kSystemFunctions> kTable = {{
     mon("⎕SVQ", 0x01, kNoMonadic),                     // 43
     both("⎕SS", 0x03, kNoMonadic, kNoDyadic),          // 44
     both("⎕DR", 0x0B, kNoMonadic, kNoDyadic),          // 45
-    both("⎕ERS", 0x01, kNoMonadic, kNoDyadic),         // 46
+    both("⎕ERS", 0x01, qers_monadic, qers_dyadic),     // 46
     both("⎕BOX", 0x01, kNoMonadic, kNoDyadic),         // 47
     mon("⎕ERX", 0x01, kNoMonadic),                     // 48
     both("⎕DBR", 0x01, kNoMonadic, kNoDyadic),         // 49
@@ -119,7 +119,7 @@ const std::array<Row, kSystemFunctions> kTable = {{
     both("⎕EDIT", 0x01, kNoMonadic, kNoDyadic),        // 55
     dya("⎕EA", 0x01, kNoDyadic),                       // 56
     mon("⎕EC", 0x01, kNoMonadic),                      // 57
-    both("⎕ES", 0x01, kNoMonadic, kNoDyadic),          // 58
+    both("⎕ES", 0x01, quades_monadic, quades_dyadic),  // 58
     mon("⎕AF", 0x01, kNoMonadic),                      // 59
     dya("⎕AT", 0x01, kNoDyadic),                       // 60
     dya("⎕TF", 0x01, kNoDyadic),                       // 61

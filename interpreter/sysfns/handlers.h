@@ -48,6 +48,13 @@ void sftcnl(Ws ws);   // ⎕TCNL
 void sftcnul(Ws ws);  // ⎕TCNUL
 void sftcht(Ws ws);   // ⎕TCHT
 
+// ---- errors chosen by the program, the last error's message (error_signals.cpp) ----
+void sfem(Ws ws);                                      // ⎕EM
+void quades_monadic(SfArg right, Ws ws);               // ⎕ES
+void quades_dyadic(SfArg left, SfArg right, Ws ws);    // message ⎕ES ⎕ET pair
+void qers_monadic(SfArg right, Ws ws);                 // ⎕ERS
+void qers_dyadic(SfArg left, SfArg right, Ws ws);      // message ⎕ERS error number
+
 // ---- functions of the support layer (host_calls.cpp) ----
 void sfhc_monadic(SfArg right, Ws ws);                 // ⎕HC
 void sfdl_monadic(SfArg right, Ws ws);                 // ⎕DL

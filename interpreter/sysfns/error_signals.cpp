@@ -1,0 +1,180 @@
+// Errors chosen by the program and the message of the last error: ⎕ES
+// (by ⎕ET pair or with a message of its own), ⎕ERS (by error number) and
+// ⎕EM (the last error's report as a three-row matrix).
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "interpreter/display.h"
+#include "interpreter/error_path.h"
+#include "interpreter/errors.h"
+#include "interpreter/heap.h"
+#include "interpreter/statement_end.h"
+#include "interpreter/sysfns/arrays.h"
+#include "interpreter/sysfns/handlers.h"
+
+namespace zema {
+
+namespace {
+
+// Element i of a simple numeric array as an integer (DOMAIN ERROR for a
+// fraction or a character).
+std::int32_t int_item(std::uint32_t a, std::uint32_t i, Ws ws) {
+  const std::uint32_t data = array_data(a, ws);
+  switch (array_type(a, ws)) {
+    case ET_BOOL: return static_cast<std::int32_t>((rd32(ws, data + 4 * (i / 32)) >> (31 - i % 32)) & 1u);
+    case ET_INT: return rdi32(ws, data + 4 * i);
+    case ET_FLOAT: return getin3(data + 8 * i, ws);
+    default: domner(ws);
+  }
+}
+
+// The characters of a message argument: rank 0 or 1 (RANK ERROR).
+std::string message_text(std::uint32_t a, Ws ws) {
+  if (array_rank(a, ws) > 1) ranker(ws);
+  const std::uint32_t n = array_count(a, ws);
+  return std::string(reinterpret_cast<const char*>(ws + array_data(a, ws)), n);
+}
+
+bool is_empty(std::uint32_t a, Ws ws) { return array_count(a, ws) == 0; }
+bool is_chars(std::uint32_t a, Ws ws) { return array_type(a, ws) == ET_CHAR; }
+
+// A call that signals nothing gives no result.
+void no_result(Ws ws) { push_result(0, ws, true); }
+
+void set_et(int major, int minor, Ws ws) {
+  wr16(ws, hdr::EtMajor, static_cast<std::uint16_t>(major));
+  wr16(ws, hdr::EtMinor, static_cast<std::uint16_t>(minor));
+}
+
+// The ⎕ET pair of a numeric ⎕ES argument: a vector (RANK ERROR) of two
+// integers (LENGTH ERROR).
+void es_pair(std::uint32_t a, int* major, int* minor, Ws ws) {
+  if (array_rank(a, ws) != 1) ranker(ws);
+  if (array_count(a, ws) != 2) lener(ws);
+  *major = int_item(a, 0, ws);
+  *minor = int_item(a, 1, ws);
+}
+
+// ⎕ERS's error number: the first item of a numeric scalar or vector.
+// Answers false for an empty vector.
+bool ers_number(std::uint32_t a, std::int32_t* number, Ws ws) {
+  if (!is_numeric_type(array_type(a, ws))) domner(ws);
+  if (array_rank(a, ws) > 1) ranker(ws);
+  if (is_empty(a, ws)) return false;
+  *number = int_item(a, 0, ws);
+  return true;
+}
+
+void set_et_of_number(std::int32_t number, Ws ws) {
+  int major = 0, minor = 1;
+  et_tab_pair(number, &major, &minor);
+  set_et(major, minor, ws);
+}
+
+// Splits the message object's text into its lines (carriage returns end
+// them; a last line without one counts too).
+std::vector<std::string> message_lines(Ws ws) {
+  std::vector<std::string> lines;
+  const std::uint32_t m = rd32(ws, hdr::ErrorMessage);
+  if (!m || array_count(m, ws) == 0) return lines;
+  const std::string text = message_text(m, ws);
+  std::string::size_type start = 0;
+  while (start < text.size()) {
+    const auto cr = text.find(static_cast<char>(kCarriageReturn), start);
+    if (cr == std::string::npos) {
+      lines.push_back(text.substr(start));
+      break;
+    }
+    lines.push_back(text.substr(start, cr - start));
+    start = cr + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+void quades_monadic(SfArg right, Ws ws) {
+  const std::uint32_t r = right.array(ws);
+  if (is_empty(r, ws)) return no_result(ws);
+  if (is_chars(r, ws)) {
+    const std::string text = message_text(r, ws);
+    set_et(0, 1, ws);
+    signal_error(15, &text, ws);
+  }
+  int major = 0, minor = 0;
+  es_pair(r, &major, &minor, ws);
+  if (major == 0 && minor == 0) {
+    clear_error_state(ws);
+    return no_result(ws);
+  }
+  set_et(major, minor, ws);
+  signal_error(et_tab_lookup(major, minor), nullptr, ws);
+}
+
+void quades_dyadic(SfArg left, SfArg right, Ws ws) {
+  const std::uint32_t r = right.array(ws);
+  if (is_empty(r, ws)) return no_result(ws);
+  if (is_chars(r, ws)) domner(ws);
+  int major = 0, minor = 0;
+  es_pair(r, &major, &minor, ws);
+  if (major == 0 && minor == 0) {
+    clear_error_state(ws);
+    return no_result(ws);
+  }
+  // The message must be characters; an empty left argument of any type
+  // is an empty message.
+  const std::uint32_t l = left.array(ws);
+  if (array_rank(l, ws) > 1) ranker(ws);
+  if (!is_chars(l, ws) && !is_empty(l, ws)) domner(ws);
+  const std::string text = is_chars(l, ws) ? message_text(l, ws) : std::string();
+  set_et(major, minor, ws);
+  signal_error(15, &text, ws);
+}
+
+void qers_monadic(SfArg right, Ws ws) {
+  force_gcol(ws);
+  std::int32_t number = 0;
+  if (!ers_number(right.array(ws), &number, ws)) return no_result(ws);
+  if (number == 0) {
+    clear_error_state(ws);
+    return no_result(ws);
+  }
+  set_et_of_number(number, ws);
+  signal_error(number, nullptr, ws);
+}
+
+void qers_dyadic(SfArg left, SfArg right, Ws ws) {
+  std::int32_t number = 0;
+  if (!ers_number(right.array(ws), &number, ws)) return no_result(ws);
+  if (number == 0) {
+    clear_error_state(ws);
+    return no_result(ws);
+  }
+  const std::uint32_t l = left.array(ws);
+  if (!is_chars(l, ws)) domner(ws);
+  const std::string text = message_text(l, ws);
+  set_et_of_number(number, ws);
+  signal_error(number, &text, ws);
+}
+
+void sfem(Ws ws) {
+  const std::vector<std::string> lines = message_lines(ws);
+  std::size_t width = 0;
+  for (const auto& line : lines) width = std::max(width, line.size());
+  // Three rows: the first three lines, or a blank row and then the lines.
+  std::vector<std::string> rows(3);
+  if (lines.size() >= 3) {
+    std::copy_n(lines.begin(), 3, rows.begin());
+  } else {
+    std::copy(lines.begin(), lines.end(), rows.begin() + 1);
+  }
+  std::string chars;
+  for (auto& row : rows) {
+    row.resize(width, static_cast<char>(kBlank));
+    chars += row;
+  }
+  push_result(new_char_matrix(3, static_cast<std::uint32_t>(width), chars, ws), ws);
+}
+
+}  // namespace zema
