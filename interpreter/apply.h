@@ -53,7 +53,7 @@ constexpr std::uint8_t Product = 0x80;
 namespace dfn {
 constexpr std::uint32_t Entry = 18;
 constexpr std::uint32_t ListWord = 34;
-constexpr std::uint32_t List = 42;  // where a list made by an axis specification lies
+constexpr std::uint32_t List = 42;  // where the list of axes given in brackets lies
 }  // namespace dfn
 
 // The derived-function object of a function entry of class 21 (SYNTAX

@@ -23,19 +23,9 @@ using test::TestWorkspace;
 
 std::string in(const std::string& utf8) { return utf8_to_internal(utf8); }
 
-class Display : public ::testing::Test {
+class Display : public ::testing::Test, public test::SessionFixture {
  protected:
-  TestWorkspace tw;
-  Ws ws = tw.ws();
-  CaptureTask task;
-  CurrentTask current{&task};
-
-  void SetUp() override {
-    set_pw(30);
-    wr16(ws, hdr::OutColumn, 0);
-    wr16(ws, hdr::OutLineCount, 0);
-  }
-  void set_pw(int pw) { wr32(ws, kQuadPWValue, static_cast<std::uint32_t>(pw)); }
+  Display() : SessionFixture(30) {}
   void set_state(std::uint16_t bits) { wr16(ws, hdr::State, rd16(ws, hdr::State) | bits); }
   int column() const { return rdi16(ws, hdr::OutColumn); }
   int lines() const { return rd16(ws, hdr::OutLineCount); }

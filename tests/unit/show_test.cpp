@@ -28,19 +28,9 @@ using namespace test;
 
 std::string in(const std::string& utf8) { return utf8_to_internal(utf8); }
 
-class ShowTest : public ::testing::Test {
+class ShowTest : public ::testing::Test, public SessionFixture {
  protected:
-  TestWorkspace tw;
-  Ws ws = tw.ws();
-  CaptureTask task;
-  CurrentTask current{&task};
-
-  void SetUp() override {
-    set_pw(80);
-    wr16(ws, hdr::OutColumn, 0);
-    wr16(ws, hdr::OutLineCount, 0);
-  }
-  void set_pw(int pw) { wr32(ws, kQuadPWValue, static_cast<std::uint32_t>(pw)); }
+  ShowTest() : SessionFixture(80) {}
   void set_cs(int cs) { wr32(ws, kQuadCSWord, static_cast<std::uint32_t>(cs)); }
   void set_state_bits(std::uint16_t bits) { wr16(ws, hdr::State, rd16(ws, hdr::State) | bits); }
 

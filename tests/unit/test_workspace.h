@@ -67,4 +67,21 @@ class CurrentTask {
   APLTask* saved_;
 };
 
+// A cleared workspace whose session output is recorded, with the output
+// column and line count at 0 and ⎕PW as given: the base of the display tests.
+class SessionFixture {
+ protected:
+  explicit SessionFixture(int pw) {
+    set_pw(pw);
+    wr16(ws, hdr::OutColumn, 0);
+    wr16(ws, hdr::OutLineCount, 0);
+  }
+  void set_pw(int pw) { wr32(ws, kSymtabStart + 3 * kSymtabEntrySize + 4, static_cast<std::uint32_t>(pw)); }
+
+  TestWorkspace tw;
+  Ws ws = tw.ws();
+  CaptureTask task;
+  CurrentTask current{&task};
+};
+
 }  // namespace zema::test
