@@ -3,12 +3,14 @@
 // cost model says a table pays and the free gap holds it; characters use a
 // direct 256-entry table; anything else is compared element by element
 // under ⎕CT (nested items by match).
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "interpreter/args.h"
 #include "interpreter/engine.h"
 #include "interpreter/error_path.h"
+#include "interpreter/primitives/search_hash.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/sysvars.h"
 
@@ -39,8 +41,14 @@ std::uint32_t hash32(std::uint32_t x) {
   return x;
 }
 
-// Integers: an open-addressed table of 3n keys and 3n positions in the free
-// gap between heap top and stack, or a scan per element.
+// Integers: an open-addressed table of 3n slots in the free gap between heap
+// top and stack, or a scan per element. Each slot holds a key and its
+// position side by side, so a probe visits one cache line. Slots are taken
+// from the top bits of a full 32-bit mix (values that differ only in their
+// high bits spread as well as any). Each element's first slot is computed
+// and prefetched some elements before it is probed: a table larger than the
+// caches then costs the memory's throughput rather than one latency per
+// element.
 void index_ints(const ArrayInfo& l, const ArrayInfo& r, const ArrayInfo& z, std::int32_t io, Ws ws) {
   const std::uint64_t n = l.count, m = r.count;
   const std::uint64_t gap = rd32(ws, hdr::StackPointer) - rd32(ws, hdr::HeapTop);
@@ -56,8 +64,6 @@ void index_ints(const ArrayInfo& l, const ArrayInfo& r, const ArrayInfo& z, std:
     return;
   }
   check_attention(ws);
-  // Each slot holds a key and its position side by side (one cache line
-  // visit per probe); 3n slots of 8 bytes lie in the free gap.
   const auto slots = static_cast<std::uint32_t>(3 * n);
   const std::uint32_t table = (rd32(ws, hdr::HeapTop) + 7) & ~3u;
   std::uint8_t* t = ws + table;
@@ -70,16 +76,31 @@ void index_ints(const ArrayInfo& l, const ArrayInfo& r, const ArrayInfo& z, std:
     std::memcpy(&k, t + 8ull * s, 4);
     return k;
   };
+  // A ring of first slots computed kAhead elements before they are probed,
+  // each prefetched when computed.
+  constexpr std::uint32_t kAhead = 32;
+  std::uint32_t ring[kAhead];
+  auto ahead = [&](const std::uint8_t* data, std::uint64_t count, std::uint64_t j) {
+    if (j < count) {
+      std::uint32_t v;
+      std::memcpy(&v, data + 4 * j, 4);
+      ring[j % kAhead] = slot_of(v);
+      __builtin_prefetch(t + 8ull * ring[j % kAhead]);
+    }
+  };
+
   std::uint32_t first_zero = static_cast<std::uint32_t>(n);
   const std::uint8_t* ld = ws + l.data;
+  for (std::uint64_t j = 0; j < kAhead; ++j) ahead(ld, n, j);
   for (std::uint32_t i = 0; i < n; ++i) {
     std::uint32_t v;
     std::memcpy(&v, ld + 4ull * i, 4);
+    std::uint32_t s = ring[i % kAhead];
+    ahead(ld, n, i + kAhead);
     if (v == kEmptyKey) {
       if (first_zero == n) first_zero = i;
       continue;
     }
-    std::uint32_t s = slot_of(v);
     for (;;) {
       const std::uint32_t k = key(s);
       if (k == kEmptyKey) {
@@ -93,14 +114,16 @@ void index_ints(const ArrayInfo& l, const ArrayInfo& r, const ArrayInfo& z, std:
   }
   const std::uint8_t* rdata = ws + r.data;
   std::uint8_t* zd = ws + z.data;
+  for (std::uint64_t j = 0; j < kAhead; ++j) ahead(rdata, m, j);
   for (std::uint64_t j = 0; j < m; ++j) {
     std::uint32_t v;
     std::memcpy(&v, rdata + 4 * j, 4);
+    std::uint32_t s = ring[j % kAhead];
+    ahead(rdata, m, j + kAhead);
     std::uint32_t found = static_cast<std::uint32_t>(n);
     if (v == kEmptyKey) {
       found = first_zero;
     } else {
-      std::uint32_t s = slot_of(v);
       for (;;) {
         const std::uint32_t k = key(s);
         if (k == kEmptyKey) break;
@@ -171,6 +194,7 @@ void index_of_dyadic(const PrimitiveCall& c, Ws ws) {
       default: break;
     }
   }
+  if (l.type == ET_NESTED && r.type == ET_NESTED && index_nested_hashed(l, r, z, io, ws)) return;
   const double ct = ct_value(ws);
   for (std::uint32_t j = 0; j < r.count; ++j) {
     if ((j & 0xFF) == 0) check_attention(ws);
