@@ -24,14 +24,7 @@ class Axis : public ::testing::Test {
   Ws ws() const { return t_.ws(); }
 
   // Runs a line; answers the first line it printed.
-  std::string run(const char* utf8) {
-    task_.output.clear();
-    std::string text = utf8_to_internal(utf8);
-    wr16(ws(), hdr::OutColumn, 0);
-    run_input_line(text.data(), static_cast<int>(text.size()), ws());
-    const std::string out = internal_to_utf8(task_.output);
-    return out.substr(0, out.find_first_of("\r\n"));
-  }
+  std::string run(const char* utf8) { return test::first_line(test::run_line(utf8, task_, ws())); }
 
   // Live bytes on the heap, after a compaction.
   std::uint32_t heap_used() {

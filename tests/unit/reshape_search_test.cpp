@@ -39,13 +39,7 @@ class Apl {
   Ws ws() const { return tw_.ws(); }
 
   // Runs a line; answers all it printed (empty for an assignment that worked).
-  std::string run(const std::string& line) {
-    task_.output.clear();
-    const std::string text = utf8_to_internal(line);
-    wr16(ws(), hdr::OutColumn, 0);
-    run_input_line(text.data(), static_cast<int>(text.size()), ws());
-    return internal_to_utf8(task_.output);
-  }
+  std::string run(const std::string& line) { return run_line(line, task_, ws()); }
 
   std::uint32_t symbol(const std::string& name) {
     const std::string text = utf8_to_internal(name);

@@ -54,10 +54,7 @@ class SysVars : public ::testing::Test {
 
   // Runs one line; answers what it printed, lines joined by '\n'.
   std::string run(const std::string& utf8) {
-    task.output.clear();
-    const std::string text = utf8_to_internal(utf8);
-    run_input_line(text.data(), static_cast<int>(text.size()), ws);
-    std::string s = internal_to_utf8(task.output);
+    std::string s = run_line(utf8, task, ws);
     for (char& c : s)
       if (c == '\r') c = '\n';
     while (!s.empty() && s.back() == '\n') s.pop_back();

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "host/charset.h"
 #include "host/task.h"
 #include "interpreter/entry.h"
+#include "interpreter/line.h"
 #include "interpreter/workspace.h"
 
 namespace zema::test {
@@ -66,6 +68,18 @@ class CurrentTask {
  private:
   APLTask* saved_;
 };
+
+// Runs one input line with the output column at 0; answers what the session
+// printed during it, as UTF-8 (carriage returns kept).
+inline std::string run_line(const std::string& utf8, CaptureTask& task, Ws ws) {
+  task.output.clear();
+  const std::string text = utf8_to_internal(utf8);
+  wr16(ws, hdr::OutColumn, 0);
+  run_input_line(text.data(), static_cast<int>(text.size()), ws);
+  return internal_to_utf8(task.output);
+}
+
+inline std::string first_line(const std::string& s) { return s.substr(0, s.find_first_of("\r\n")); }
 
 // A cleared workspace whose session output is recorded, with the output
 // column and line count at 0 and ⎕PW as given: the base of the display tests.
