@@ -87,6 +87,18 @@ struct Session {
   std::uint8_t* data(const std::string& name) { return ws + rd32(ws, symbol(name) + sym::Value) + 16; }
 };
 
+// The size of a run: 10⁷ elements and 7 repetitions, or with --quick 10⁶
+// and 3.
+struct RunSize {
+  bool quick;
+  std::uint32_t n;
+  int reps;
+};
+inline RunSize run_size(int argc, char** argv) {
+  const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+  return {quick, quick ? 1000000u : 10000000u, quick ? 3 : 7};
+}
+
 inline double best_of(int reps, const std::function<void()>& before, const std::function<void()>& work) {
   double best = 1e30;
   for (int r = 0; r < reps; ++r) {

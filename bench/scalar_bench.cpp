@@ -34,9 +34,7 @@ using namespace zema;
 using namespace zema::bench;
 
 int main(int argc, char** argv) {
-  const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
-  const std::uint32_t n = quick ? 1000000 : 10000000;
-  const int reps = quick ? 3 : 7;
+  const auto [quick, n, reps] = run_size(argc, argv);
   Session s(1200u * 1000u * 1000u);
 
   s.define("I", ET_INT, n, [&](std::uint8_t* p) {
