@@ -16,6 +16,7 @@
 #include "interpreter/primitives/structural.h"
 #include "interpreter/stack.h"
 #include "interpreter/symtab.h"
+#include "interpreter/sysfns/arrays.h"
 #include "interpreter/sysvars.h"
 
 namespace zema {
@@ -35,6 +36,15 @@ struct Selection {
   std::vector<std::uint32_t> pos;    // ravel positions in A, in result order
 };
 
+// The zero-based position of index `v` along an axis of length `len`, in
+// `z`; false when it is out of range. With ⎕IO 0 or 1 one unsigned compare
+// does it: a negative v (¯2147483648 too) wraps to 2³¹ or more, above any
+// length, and so does 0 - 1 with ⎕IO 1.
+inline bool in_range(std::int32_t v, std::int32_t io, std::uint32_t len, std::uint32_t& z) {
+  z = static_cast<std::uint32_t>(v) - static_cast<std::uint32_t>(io);
+  return z < len;
+}
+
 // Index values of an index array along an axis of length `len`.
 AxisIndex read_index(const ArrayInfo& ix, std::uint32_t len, std::int32_t io, Ws ws) {
   AxisIndex a;
@@ -43,9 +53,8 @@ AxisIndex read_index(const ArrayInfo& ix, std::uint32_t len, std::int32_t io, Ws
   if (ix.count > 0 && (ix.type == ET_CHAR || ix.type == ET_NESTED || ix.type == ET_OBJREF)) indxer(ws);
   a.at.resize(ix.count);
   for (std::uint32_t i = 0; i < ix.count; ++i) {
-    const std::int32_t v = int_at(ix, i, ws);
-    const std::uint32_t z = static_cast<std::uint32_t>(v - io);
-    if (v < 0 || z >= len) indxer(ws);
+    std::uint32_t z;
+    if (!in_range(int_at(ix, i, ws), io, len, z)) indxer(ws);
     a.at[i] = z;
   }
   return a;
@@ -195,23 +204,67 @@ std::uint8_t widen_for(std::uint8_t t, const Elem& e) {
   return t;
 }
 
-// The variable's value becomes the result on top of the stack.
-void replace_value(std::uint32_t sym, Ws ws) {
+// Where the assigned array lives: the word holding its offset, and the slot
+// that owns it (a variable's symbol entry, or a stack entry holding a
+// system variable's value while it is worked on).
+struct Target {
+  std::uint32_t slot;
+  std::uint32_t owner;
+  std::uint8_t kind;
+};
+
+// The target's value becomes the result on top of the stack.
+void replace_value(const Target& t, Ws ws) {
   StackEntry result;
   unstack(result, ws);
-  const std::uint32_t old = rd32(ws, sym + sym::Value);
-  wr32(ws, sym + sym::Value, result.value);
-  set_owner(result.value, sym, OK_SYMBOL, ws);
+  const std::uint32_t old = rd32(ws, t.slot);
+  wr32(ws, t.slot, result.value);
+  set_owner(result.value, t.owner, t.kind, ws);
   mgarb(old, ws);
+}
+
+// The entry at `e` gets a copy of the array it names as an object of its own.
+void own_copy(std::uint32_t e, std::uint32_t slot, Ws ws) {
+  const std::uint32_t copy = copy_array(slot, ws);
+  const std::uint8_t flags = rd8(ws, e + se::Flags);
+  store_entry(e, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), flags, copy}, ws);
+  set_owner(copy, e, OK_STACK, ws);
 }
 
 void indexed_assign(Ws ws) {
   const std::uint32_t a_entry = stack_entry_at(0, ws);
   const StackEntry ae = load_entry(a_entry, ws);
-  if ((ae.cls & kOwnsObject) || (ae.cls & kClassMask) != TC_VALUE) synter_badline(ws);
-  const std::uint32_t sym = entry_of_token(ae.value & 0xFFFF);
-  const std::uint32_t a_slot = value_slot(a_entry, ws);
   const std::uint32_t v_entry = stack_entry_at(3, ws);
+  // Only an array can be assigned: a function, operator or system function
+  // on the right is refused before anything is read.
+  if ((rd8(ws, v_entry) & kClassMask) != TC_VALUE) synter_noarray(ws);
+  const bool special = (ae.cls & kClassMask) == TC_SPECIAL;
+  if ((ae.cls & kOwnsObject) || ((ae.cls & kClassMask) != TC_VALUE && !special)) synter_badline(ws);
+  const std::uint32_t token = ae.value & 0xFFFF;
+  Target target{};
+  int sysvar_index = -1;
+  if (special) {
+    // ⎕LX or ⎕FC (the engine refused the others and gave ⎕FC its default):
+    // the assignment works on a copy, which the variable's own rules then
+    // check and take, so that a refused value leaves the old one.
+    if (!is_sysvar_token(token)) indxer(ws);
+    sysvar_index = static_cast<int>(token / 2);
+    if (sysvar_index != sysvar::LX && sysvar_index != sysvar::FC) indxer(ws);
+    if (rd32(ws, sysvar_value_word(sysvar_index)) == 0) indxer(ws);
+    own_copy(a_entry, sysvar_value_word(sysvar_index), ws);
+    target = {a_entry + se::Value, a_entry, OK_STACK};
+  } else {
+    const std::uint32_t sym = entry_of_token(token);
+    target = {sym + sym::Value, sym, OK_SYMBOL};
+    find_ws_entry(a_entry, ws);  // VALUE ERROR when A has none
+  }
+  const std::uint32_t a_slot = target.slot;
+  // A[I]←A: the value is the variable itself, which the stores below would
+  // overwrite while reading it; it becomes a private copy first.
+  if (!special && !(rd8(ws, v_entry) & kOwnsObject) && (rd32(ws, v_entry + se::Value) & 0xFFFF) == token) {
+    find_ws_entry(v_entry, ws);
+    own_copy(v_entry, a_slot, ws);
+  }
   const std::uint32_t v_slot = value_slot(v_entry, ws);
   const std::uint32_t list_slot = stack_entry_at(1, ws) + se::Value;
   ArrayInfo a = array_info(rd32(ws, a_slot), ws);
@@ -227,7 +280,7 @@ void indexed_assign(Ws ws) {
       for (std::uint32_t j = 0; j < n; ++j) items[s.pos[j]] = item_image(v, vi(j), ws);
       const Image proto = array_prototype(a, ws);
       result_from_items(shape_of(a, ws), items, proto, ws);
-      replace_value(sym, ws);
+      replace_value(target, ws);
     } else {
       std::uint8_t t = a.type;
       for (std::uint32_t j = 0; j < v.count && t != ET_FLOAT; ++j) t = widen_for(t, elem_at(v, j, ws));
@@ -236,19 +289,20 @@ void indexed_assign(Ws ws) {
         const ArrayInfo w = new_simple(shape_of(a, ws), t, ws);
         a = array_info(rd32(ws, a_slot), ws);
         for (std::uint32_t i = 0; i < a.count; ++i) put_elem(w, i, elem_at(a, i, ws), ws);
-        replace_value(sym, ws);
+        replace_value(target, ws);
         a = array_info(rd32(ws, a_slot), ws);
         v = array_info(rd32(ws, v_slot), ws);
       }
       if (a.type == v.type && a.type != ET_BOOL && v.count > 1) {
         const std::uint32_t width = elem_bytes(a.type);
         for (std::uint32_t j = 0; j < n; ++j)
-          std::memmove(ws + a.data + std::uint64_t(width) * s.pos[j], ws + v.data + std::uint64_t(width) * j, width);
+          std::memcpy(ws + a.data + std::uint64_t(width) * s.pos[j], ws + v.data + std::uint64_t(width) * j, width);
       } else {
         for (std::uint32_t j = 0; j < n; ++j) put_elem(a, s.pos[j], elem_at(v, vi(j), ws), ws);
       }
     }
   }
+  if (special) assign_system_variable(sysvar_index, a_slot, ws);
   // A, the list and the arrow go; V stays as the statement's value, not shown.
   for (int i = 0; i < 3; ++i) {
     StackEntry e;
@@ -293,17 +347,25 @@ int drop_index_list(Ws ws) {
 
 // f[K] with K not a single number: the entry becomes a derived function
 // (class 21) holding the one-based axes.
-void make_axis_list(std::uint32_t fn, const ArrayInfo& ax, Ws ws) {
+void make_axis_list(std::uint32_t fn, Ws ws) {
   const std::int32_t io = quad_io(ws);
-  std::vector<std::uint32_t> axes(ax.count);
-  for (std::uint32_t j = 0; j < ax.count; ++j) {
-    const auto k = static_cast<std::uint32_t>(int_at(ax, j, ws) + (io == 0 ? 1 : 0));
-    if (k > 63) axis_error(ws);
-    axes[j] = k;
-  }
+  // The axes below the function: the one item of the index list.
+  auto axis_array = [&] {
+    const ArrayInfo l = array_info(rd32(ws, stack_entry_at(1, ws) + se::Value), ws);
+    return array_info(l.off + rd32(ws, l.data), ws);
+  };
+  auto one_based = [&](const ArrayInfo& ax, std::uint32_t j) {
+    const std::int64_t k = std::int64_t{int_at(ax, j, ws)} + (io == 0 ? 1 : 0);
+    if (k < 0 || k > 63) axis_error(ws);
+    return static_cast<std::uint32_t>(k);
+  };
+  ArrayInfo ax = axis_array();
+  for (std::uint32_t j = 0; j < ax.count; ++j) one_based(ax, j);
   // A character vector's storage, retyped: header, shape word, then the
   // derived function's fields up to the list at dfn::List.
+  if (ax.count > 0x3FFFFFF0u) xwsfll(ws);
   const std::uint32_t obj = getspc(4 * ax.count + 38, ws);
+  ax = axis_array();  // the heap may have been compacted
   std::memset(ws + obj + obj::Type, 0, dfn::List + 4 + 4 * ax.count - obj::Type);
   wr8(ws, obj + obj::Type, ET_DERIVED);
   wr16(ws, obj + obj::Rank4, 4);
@@ -312,7 +374,7 @@ void make_axis_list(std::uint32_t fn, const ArrayInfo& ax, Ws ws) {
   store_entry(obj + dfn::Entry, f, ws);
   wr32(ws, obj + dfn::ListWord, dfn::List);
   wr32(ws, obj + dfn::List, ax.count);
-  for (std::uint32_t j = 0; j < ax.count; ++j) wr32(ws, obj + dfn::List + 4 + 4 * j, axes[j]);
+  for (std::uint32_t j = 0; j < ax.count; ++j) wr32(ws, obj + dfn::List + 4 + 4 * j, one_based(ax, j));
   store_entry(fn, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), 0, obj}, ws);
   set_owner(obj, fn, OK_STACK, ws);
 }
@@ -336,7 +398,7 @@ int do_xaxis(Ws ws) {
   }
   if (rd16(ws, fn + 4) != 0) axis_error(ws);
   if (ax.count != 1) {
-    make_axis_list(fn, ax, ws);
+    make_axis_list(fn, ws);
     return drop_index_list(ws);
   }
   const std::uint8_t code = (rd8(ws, fn + se::Value) >> 1) & 0x7F;
@@ -385,9 +447,8 @@ void squad_dyadic(const PrimitiveCall& c, Ws ws) {
       } else {
         const Elem e = elem_at(ix, j, ws);
         if (e.type == ET_OBJREF) indxer(ws);
-        const std::int32_t v = int_at(ix, j, ws);
-        const std::uint32_t z = static_cast<std::uint32_t>(v - io);
-        if (v < 0 || z >= dim(a, k, ws)) indxer(ws);
+        std::uint32_t z;
+        if (!in_range(int_at(ix, j, ws), io, dim(a, k, ws), z)) indxer(ws);
         axes[k].elided = false;
         axes[k].at = {z};
       }
@@ -402,9 +463,8 @@ void squad_dyadic(const PrimitiveCall& c, Ws ws) {
     if (ix.count > 63) indxer(ws);
     if (ix.count != a.rank) ranker(ws);
     for (std::uint32_t k = 0; k < a.rank; ++k) {
-      const std::int32_t v = int_at(ix, k, ws);
-      const std::uint32_t z = static_cast<std::uint32_t>(v - io);
-      if (v < 0 || z >= dim(a, k, ws)) indxer(ws);
+      std::uint32_t z;
+      if (!in_range(int_at(ix, k, ws), io, dim(a, k, ws), z)) indxer(ws);
       axes[k].elided = false;
       axes[k].at = {z};
     }
