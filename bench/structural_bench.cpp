@@ -20,6 +20,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "bench/harness.h"
@@ -52,6 +53,15 @@ int main(int argc, char** argv) {
     for (std::uint32_t i = 0; i < words; ++i) store_el<std::uint32_t>(p, i, i % 16 == 0 ? 0x80000001u : 0);
   });
   s.define("P", ET_BOOL, 4, [&](std::uint8_t* p) { store_el<std::uint32_t>(p, 0, 0xA0000000u); });
+  // A[K]: n/10 scattered indices (⎕IO 1) into the n integers of I, the
+  // n floats of D and the n booleans of B.
+  const std::uint32_t nk = n / 10;
+  s.define("K", ET_INT, nk, [&](std::uint8_t* p) {
+    for (std::uint32_t i = 0; i < nk; ++i) store_el<std::int32_t>(p, i, static_cast<std::int32_t>(std::uint64_t{i} * 2654435761u % n) + 1);
+  });
+  s.define("D", ET_FLOAT, n, [&](std::uint8_t* p) {
+    for (std::uint32_t i = 0; i < n; ++i) store_el<double>(p, i, 0.5 * i);
+  });
   s.run("N←" + std::to_string(n));
 
   std::vector<std::uint8_t> out(8ull * n + 64);
@@ -64,6 +74,17 @@ int main(int argc, char** argv) {
       for (std::size_t i = 0; i < n; ++i)
         if ((load_el<std::uint32_t>(b, i / 32) >> (31 - i % 32)) & 1) store_el<std::int32_t>(z, k++, load_el<std::int32_t>(x, i));
       sink += static_cast<std::int64_t>(k);
+    };
+  };
+  // The plain gather, with the same bound check a C++ caller would make.
+  auto gather = [&]<std::size_t width>(const char* from, std::integral_constant<std::size_t, width>) {
+    return [&, from] {
+      const std::uint8_t *x = s.data(from), *k = s.data("K");
+      for (std::size_t j = 0; j < nk; ++j) {
+        const auto i = static_cast<std::uint32_t>(load_el<std::int32_t>(k, j)) - 1u;
+        if (i >= n) std::abort();
+        std::memcpy(z + width * j, x + width * i, width);
+      }
     };
   };
   struct Case {
@@ -87,6 +108,23 @@ int main(int argc, char** argv) {
        [&] {
          const std::uint8_t* x = s.data("I");
          for (std::size_t i = 0; i < n; ++i) store_el<std::int32_t>(z, i, load_el<std::int32_t>(x, i));
+       }},
+      {"I[K]", gather("I", std::integral_constant<std::size_t, 4>{})},
+      {"D[K]", gather("D", std::integral_constant<std::size_t, 8>{})},
+      {"B[K]",
+       [&] {
+         const std::uint8_t *b = s.data("B"), *k = s.data("K");
+         std::uint32_t word = 0;
+         for (std::size_t j = 0; j < nk; ++j) {
+           const auto i = static_cast<std::uint32_t>(load_el<std::int32_t>(k, j)) - 1u;
+           if (i >= n) std::abort();
+           word |= ((load_el<std::uint32_t>(b, i / 32) >> (31 - i % 32)) & 1) << (31 - j % 32);
+           if (j % 32 == 31) {
+             store_el<std::uint32_t>(z, j / 32, word);
+             word = 0;
+           }
+         }
+         if (nk % 32) store_el<std::uint32_t>(z, nk / 32, word);
        }},
       {"I,J",
        [&] {

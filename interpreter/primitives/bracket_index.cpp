@@ -5,6 +5,7 @@
 // Every index is read and checked before anything is selected or stored,
 // so an INDEX ERROR part-way through an assignment leaves the variable as
 // it was.
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <optional>
@@ -147,6 +148,185 @@ void gather(std::uint32_t slot, const Selection& s, Ws ws) {
       for (std::uint32_t j = 0; j < n; ++j) std::memcpy(dst + w * j, src + w * std::uint64_t(s.pos[j]), w);
       break;
   }
+}
+
+// ---- A[I] for a vector A and one numeric index array ---------------------------
+//
+// Each index is checked as its element is copied, straight into the result:
+// no list of positions, no zeroed result. An index out of range (or a
+// non-integral one) raises the error with the unfinished result on the
+// stack, where the error path releases it; A is never touched.
+
+// Index j of a simple numeric index array with its data at `p`.
+template <std::uint8_t IT>
+inline std::int32_t index_value(const std::uint8_t* p, std::uint32_t j, Ws ws) {
+  if constexpr (IT == ET_INT) {
+    std::int32_t v;
+    std::memcpy(&v, p + 4 * std::size_t{j}, 4);
+    return v;
+  } else if constexpr (IT == ET_BOOL) {
+    std::uint32_t w;
+    std::memcpy(&w, p + 4 * std::size_t{j / 32}, 4);
+    return static_cast<std::int32_t>((w >> (31 - j % 32)) & 1);
+  } else {
+    double d;
+    std::memcpy(&d, p + 8 * std::size_t{j}, 8);
+    std::int32_t v = 0;
+    if (!dblint(d, v)) domner(ws);
+    return v;
+  }
+}
+
+// Elements of W bytes.
+template <std::uint8_t IT, std::size_t W>
+void gather_bytes(const std::uint8_t* ip, const std::uint8_t* src, std::uint8_t* dst, std::uint32_t n,
+                  std::uint32_t len, std::int32_t io, Ws ws) {
+  for (std::uint32_t j = 0; j < n; ++j) {
+    std::uint32_t z;
+    if (!in_range(index_value<IT>(ip, j, ws), io, len, z)) indxer(ws);
+    std::memcpy(dst + W * j, src + W * std::size_t{z}, W);
+  }
+}
+
+// Booleans, packed 32 to a word as they are gathered; the bits after the
+// last element stay clear.
+template <std::uint8_t IT>
+void gather_bits(const std::uint8_t* ip, const std::uint8_t* src, std::uint8_t* dst, std::uint32_t n,
+                 std::uint32_t len, std::int32_t io, Ws ws) {
+  std::uint32_t word = 0;
+  for (std::uint32_t j = 0; j < n; ++j) {
+    std::uint32_t z;
+    if (!in_range(index_value<IT>(ip, j, ws), io, len, z)) indxer(ws);
+    std::uint32_t w;
+    std::memcpy(&w, src + 4 * std::size_t{z / 32}, 4);
+    word |= ((w >> (31 - z % 32)) & 1) << (31 - j % 32);
+    if (j % 32 == 31) {
+      std::memcpy(dst + 4 * std::size_t{j / 32}, &word, 4);
+      word = 0;
+    }
+  }
+  if (n % 32) std::memcpy(dst + 4 * std::size_t{n / 32}, &word, 4);
+}
+
+template <std::uint8_t IT>
+void gather_simple(const ArrayInfo& a, const ArrayInfo& ix, const ArrayInfo& z, std::int32_t io, Ws ws) {
+  const std::uint8_t* ip = ws + ix.data;
+  const std::uint8_t* src = ws + a.data;
+  std::uint8_t* dst = ws + z.data;
+  switch (elem_bytes(a.type)) {
+    case 0: gather_bits<IT>(ip, src, dst, ix.count, a.count, io, ws); break;
+    case 1: gather_bytes<IT, 1>(ip, src, dst, ix.count, a.count, io, ws); break;
+    case 4: gather_bytes<IT, 4>(ip, src, dst, ix.count, a.count, io, ws); break;
+    case 8: gather_bytes<IT, 8>(ip, src, dst, ix.count, a.count, io, ws); break;
+    default: gather_bytes<IT, 16>(ip, src, dst, ix.count, a.count, io, ws); break;
+  }
+}
+
+// The zero-based position of index j, checked.
+std::uint32_t checked_index(const ArrayInfo& ix, std::uint32_t j, std::uint32_t len, std::int32_t io, Ws ws) {
+  const std::uint8_t* ip = ws + ix.data;
+  std::int32_t v;
+  switch (ix.type) {
+    case ET_BOOL: v = index_value<ET_BOOL>(ip, j, ws); break;
+    case ET_INT: v = index_value<ET_INT>(ip, j, ws); break;
+    default: v = index_value<ET_FLOAT>(ip, j, ws); break;
+  }
+  std::uint32_t z;
+  if (!in_range(v, io, len, z)) indxer(ws);
+  return z;
+}
+
+// Nested A: a first pass checks every index and measures the items (and
+// whether they are all simple scalars, which make a simple result); the
+// second copies them.
+void gather_nested(std::uint32_t a_slot, std::uint32_t ix_rel, std::uint32_t list_slot, std::int32_t io, Ws ws) {
+  auto index_array = [&] { return array_info(rd32(ws, list_slot) + ix_rel, ws); };
+  ArrayInfo a = array_info(rd32(ws, a_slot), ws);
+  ArrayInfo ix = index_array();
+  const std::uint32_t n = ix.count;
+  std::uint64_t extra = 0;
+  std::uint8_t simple = 0;  // the simple type so far; ET_NESTED once an item is not a simple scalar
+  for (std::uint32_t j = 0; j < n; ++j) {
+    const std::uint32_t item = a.off + rd32(ws, a.data + 4 * checked_index(ix, j, a.count, io, ws));
+    extra += rd32(ws, item + obj::Size);
+    const std::uint8_t k = rd8(ws, item + obj::Type);
+    if (rd16(ws, item + obj::Rank4) != 0 || k == ET_NESTED) {
+      simple = ET_NESTED;
+    } else if (simple == 0) {
+      simple = k;
+    } else if (simple != ET_NESTED && simple != k) {
+      simple = is_numeric(simple) && is_numeric(k) ? std::max(simple, k) : std::uint8_t{ET_NESTED};
+    }
+  }
+  const std::uint32_t rank4 = 4 * ix.rank;
+  if (simple != ET_NESTED) {
+    const std::uint32_t first = oprslt(n, rank4, simple, 0, ws);
+    a = array_info(rd32(ws, a_slot), ws);
+    ix = index_array();
+    std::memcpy(ws + first, ws + ix.off + obj::Shape, rank4);
+    const ArrayInfo z = array_info(first - obj::Shape, ws);
+    const std::uint32_t end = z.off + rd32(ws, z.off + obj::Size);
+    std::memset(ws + z.data, 0, end - z.data);
+    for (std::uint32_t j = 0; j < n; ++j) {
+      const std::uint32_t item = a.off + rd32(ws, a.data + 4 * checked_index(ix, j, a.count, io, ws));
+      put_elem(z, j, elem_at(array_info(item, ws), 0, ws), ws);
+    }
+    return;
+  }
+  if (extra > 0xF0000000u) xwsfll(ws);
+  const std::uint32_t first = oprslt(n, rank4, ET_NESTED, static_cast<std::uint32_t>(extra), ws);
+  a = array_info(rd32(ws, a_slot), ws);
+  ix = index_array();
+  std::memcpy(ws + first, ws + ix.off + obj::Shape, rank4);
+  const ArrayInfo z = array_info(first - obj::Shape, ws);
+  std::uint32_t at = z.data + 4 * n;
+  for (std::uint32_t j = 0; j < n; ++j) {
+    const std::uint32_t item = a.off + rd32(ws, a.data + 4 * checked_index(ix, j, a.count, io, ws));
+    const std::uint32_t size = rd32(ws, item + obj::Size);
+    wr32(ws, z.data + 4 * j, at - z.off);
+    std::memcpy(ws + at, ws + item, size);
+    wr32(ws, at + obj::Kind, 0);
+    at += size;
+  }
+}
+
+// A[I] with A a vector and I one non-empty simple numeric array: the result
+// pushed on top. Answers false, doing nothing, for every other case.
+bool gather_vector(std::uint32_t a_slot, std::uint32_t list_slot, Ws ws) {
+  const ArrayInfo a0 = array_info(rd32(ws, a_slot), ws);
+  const ArrayInfo l = array_info(rd32(ws, list_slot), ws);
+  if (a0.rank != 1 || l.rank != 1 || l.count != 1) return false;
+  const std::uint32_t rel = rd32(ws, l.data);
+  if (rel == 0) return false;
+  const std::uint32_t ix_rel = rel;  // from the list's start: the list may move
+  const ArrayInfo ix0 = array_info(l.off + ix_rel, ws);
+  if (ix0.count == 0 || !is_numeric(ix0.type)) return false;
+  switch (a0.type) {
+    case ET_BOOL: case ET_INT: case ET_FLOAT: case ET_CHAR: case ET_WIDE16: case ET_OBJREF: case ET_NESTED: break;
+    default: return false;
+  }
+  const std::int32_t io = quad_io(ws);
+  if (a0.type == ET_NESTED) {
+    gather_nested(a_slot, ix_rel, list_slot, io, ws);
+    return true;
+  }
+  const std::uint32_t rank4 = 4 * ix0.rank;
+  const std::uint32_t first = oprslt(ix0.count, rank4, a0.type, 0, ws);
+  const ArrayInfo a = array_info(rd32(ws, a_slot), ws);
+  const ArrayInfo ix = array_info(rd32(ws, list_slot) + ix_rel, ws);
+  std::memcpy(ws + first, ws + ix.off + obj::Shape, rank4);
+  const ArrayInfo z = array_info(first - obj::Shape, ws);
+  // Only the bytes after the data (padding to the object's end) are cleared.
+  const std::uint32_t end = z.off + rd32(ws, z.off + obj::Size);
+  const std::uint64_t w = elem_bytes(a.type);
+  const std::uint64_t bytes = w == 0 ? 4 * ((std::uint64_t{z.count} + 31) / 32) : w * z.count;
+  if (z.data + bytes < end) std::memset(ws + z.data + bytes, 0, end - z.data - bytes);
+  switch (ix.type) {
+    case ET_BOOL: gather_simple<ET_BOOL>(a, ix, z, io, ws); break;
+    case ET_INT: gather_simple<ET_INT>(a, ix, z, io, ws); break;
+    default: gather_simple<ET_FLOAT>(a, ix, z, io, ws); break;
+  }
+  return true;
 }
 
 // The word that holds the offset of the value of the stack entry at `e`.
@@ -325,8 +505,10 @@ int do_xindex(Ws ws) {
   const std::uint32_t a_slot = value_slot(a_entry, ws);
   const std::uint8_t model = rd8(ws, a_entry + se::Flags) & kSeSelectiveModel;
   const std::uint32_t list_slot = stack_entry_at(1, ws) + se::Value;
-  const Selection s = select_by_list(array_info(rd32(ws, a_slot), ws), rd32(ws, list_slot), ws);
-  gather(a_slot, s, ws);
+  if (!gather_vector(a_slot, list_slot, ws)) {
+    const Selection s = select_by_list(array_info(rd32(ws, a_slot), ws), rd32(ws, list_slot), ws);
+    gather(a_slot, s, ws);
+  }
   settle_result(3, model, ws);
   return ES_BIND;
 }
