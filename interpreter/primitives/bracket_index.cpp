@@ -2,9 +2,10 @@
 // axis written on a function) and I⌷A (squad, which selects through the
 // same index lists).
 //
-// Every index is read and checked before anything is selected or stored,
-// so an INDEX ERROR part-way through an assignment leaves the variable as
-// it was.
+// Every index is read and checked before anything is stored, so an INDEX
+// ERROR part-way through an assignment leaves the variable as it was. A
+// vector indexed by one numeric array checks each index as it gathers the
+// element; an error there leaves only the unfinished result on the stack.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
