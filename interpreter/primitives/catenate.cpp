@@ -50,9 +50,13 @@ void ravel_monadic(const PrimitiveCall& c, Ws ws) {
     shape = shape_of(r, ws);  // one axis merged with itself
   }
   if (r.type == ET_NESTED) {
-    std::vector<Image> items;
-    for (std::uint32_t i = 0; i < r.count; ++i) items.push_back(item_image(r, i, ws));
-    new_nested(shape, items, array_prototype(r, ws), ws);
+    const std::uint32_t n = r.count;
+    result_from_picks(
+        shape,
+        [n](const std::function<void(const Pick&)>& emit) {
+          for (std::uint32_t i = 0; i < n; ++i) emit(Pick{i, false, false});
+        },
+        false, ws);
     return;
   }
   const ArrayInfo z = new_simple(shape, r.type, ws);
@@ -150,13 +154,18 @@ void catenate_dyadic(const PrimitiveCall& c, Ws ws) {
   const std::uint32_t count = checked_count(zs, ws);
   if (count == 0) type = r.type;
   if (type == ET_NESTED) {
-    std::vector<Image> items;
-    items.reserve(count);
-    for (std::uint64_t o = 0; o < outer; ++o) {
-      for (std::uint64_t i = 0; i < lchunk; ++i) items.push_back(item_image(l, l.count == 1 ? 0 : o * lchunk + i, ws));
-      for (std::uint64_t i = 0; i < rchunk; ++i) items.push_back(item_image(r, r.count == 1 ? 0 : o * rchunk + i, ws));
-    }
-    new_nested(zs, items, array_prototype(r, ws), ws);
+    const bool lsingle = l.count == 1, rsingle = r.count == 1;
+    result_from_picks(
+        zs,
+        [&](const std::function<void(const Pick&)>& emit) {
+          for (std::uint64_t o = 0; o < outer; ++o) {
+            for (std::uint64_t i = 0; i < lchunk; ++i)
+              emit(Pick{lsingle ? 0 : static_cast<std::uint32_t>(o * lchunk + i), true, false});
+            for (std::uint64_t i = 0; i < rchunk; ++i)
+              emit(Pick{rsingle ? 0 : static_cast<std::uint32_t>(o * rchunk + i), false, false});
+          }
+        },
+        false, ws);
     return;
   }
   const ArrayInfo z = new_simple(zs, type, ws);
