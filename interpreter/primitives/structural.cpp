@@ -498,17 +498,7 @@ std::uint32_t put_item(std::uint32_t at, const Resolved& it, bool fill, Ws ws) {
     e.d = 0;
     std::memset(e.wide, 0, sizeof e.wide);
   }
-  const std::uint32_t size = scalar_bytes(e.type);
-  std::memset(ws + at, 0, size);
-  wr32(ws, at + obj::Size, size);
-  wr8(ws, at + obj::Type, e.type);
-  ArrayInfo one;
-  one.off = at;
-  one.type = e.type;
-  one.count = 1;
-  one.data = at + obj::Shape;
-  put_elem(one, 0, e, ws);
-  return size;
+  return put_scalar_item(at, e, ws);
 }
 
 ArrayInfo alloc_nested(const std::vector<std::uint32_t>& shape, std::uint32_t count, std::uint64_t extra, Ws ws) {
@@ -545,6 +535,22 @@ ArrayInfo empty_result(const std::vector<std::uint32_t>& shape, bool proto_left,
 }
 
 }  // namespace
+
+std::uint32_t scalar_item_bytes(std::uint8_t type) { return scalar_bytes(type); }
+
+std::uint32_t put_scalar_item(std::uint32_t at, const Elem& e, Ws ws) {
+  const std::uint32_t size = scalar_bytes(e.type);
+  std::memset(ws + at, 0, size);
+  wr32(ws, at + obj::Size, size);
+  wr8(ws, at + obj::Type, e.type);
+  ArrayInfo one;
+  one.off = at;
+  one.type = e.type;
+  one.count = 1;
+  one.data = at + obj::Shape;
+  put_elem(one, 0, e, ws);
+  return size;
+}
 
 ArrayInfo result_from_picks(const std::vector<std::uint32_t>& shape, const PickWalk& walk, bool proto_left, Ws ws) {
   const std::uint32_t count = checked_count(shape, ws);

@@ -142,6 +142,10 @@ using PickWalk = std::function<void(const std::function<void(const Pick&)>&)>;
 // item giving the simple empty array of that item's type. WS FULL when it
 // does not fit; SYSTEM LIMIT for a prototype deeper than 100 levels.
 ArrayInfo result_from_picks(const std::vector<std::uint32_t>& shape, const PickWalk& walk, bool proto_left, Ws ws);
+// Writes at `at` the scalar item holding `e`; answers the bytes it takes.
+std::uint32_t put_scalar_item(std::uint32_t at, const Elem& e, Ws ws);
+// The bytes a scalar item of `type` takes.
+std::uint32_t scalar_item_bytes(std::uint8_t type);
 
 // The one axis of a primitive that takes a whole axis (default last, or
 // first with pf::FirstAxis) and R's length along it; an axis list, a
