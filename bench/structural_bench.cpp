@@ -52,6 +52,10 @@ int main(int argc, char** argv) {
   s.define("S", ET_BOOL, n, [&](std::uint8_t* p) {
     for (std::uint32_t i = 0; i < words; ++i) store_el<std::uint32_t>(p, i, i % 16 == 0 ? 0x80000001u : 0);
   });
+  // Replication counts 0 1 2 0 1 2 …: the general (non-boolean) path.
+  s.define("C", ET_INT, n, [&](std::uint8_t* p) {
+    for (std::uint32_t i = 0; i < n; ++i) store_el<std::int32_t>(p, i, static_cast<std::int32_t>(i % 3));
+  });
   s.define("P", ET_BOOL, 4, [&](std::uint8_t* p) { store_el<std::uint32_t>(p, 0, 0xA0000000u); });
   // A[K]: n/10 scattered indices (⎕IO 1) into the n integers of I, the
   // n floats of D and the n booleans of B.
@@ -64,7 +68,7 @@ int main(int argc, char** argv) {
   });
   s.run("N←" + std::to_string(n));
 
-  std::vector<std::uint8_t> out(8ull * n + 64);
+  std::vector<std::uint8_t> out(8ull * n + 64);  // room for 2/I
   std::uint8_t* z = out.data();
   std::int64_t sink = 0;
   auto compress = [&](const char* sel) {
@@ -94,6 +98,25 @@ int main(int argc, char** argv) {
   const std::vector<Case> cases = {
       {"B/I", compress("B")},
       {"S/I", compress("S")},
+      {"C/I",
+       [&] {
+         const std::uint8_t *c = s.data("C"), *x = s.data("I");
+         std::size_t k = 0;
+         for (std::size_t i = 0; i < n; ++i) {
+           const std::int32_t v = load_el<std::int32_t>(x, i);
+           for (std::int32_t t = load_el<std::int32_t>(c, i); t > 0; --t) store_el<std::int32_t>(z, k++, v);
+         }
+         sink += static_cast<std::int64_t>(k);
+       }},
+      {"2/I",
+       [&] {
+         const std::uint8_t* x = s.data("I");
+         for (std::size_t i = 0; i < n; ++i) {
+           const std::int32_t v = load_el<std::int32_t>(x, i);
+           store_el<std::int32_t>(z, 2 * i, v);
+           store_el<std::int32_t>(z, 2 * i + 1, v);
+         }
+       }},
       {"N⍴P",
        [&] {
          const std::uint8_t* p = s.data("P");

@@ -50,9 +50,13 @@ void ravel_monadic(const PrimitiveCall& c, Ws ws) {
     shape = shape_of(r, ws);  // one axis merged with itself
   }
   if (r.type == ET_NESTED) {
-    std::vector<Image> items;
-    for (std::uint32_t i = 0; i < r.count; ++i) items.push_back(item_image(r, i, ws));
-    new_nested(shape, items, array_prototype(r, ws), ws);
+    const std::uint32_t n = r.count;
+    result_from_picks(
+        shape,
+        [n](const std::function<void(const Pick&)>& emit) {
+          for (std::uint32_t i = 0; i < n; ++i) emit(Pick{i, false, false});
+        },
+        false, ws);
     return;
   }
   const ArrayInfo z = new_simple(shape, r.type, ws);
@@ -150,13 +154,18 @@ void catenate_dyadic(const PrimitiveCall& c, Ws ws) {
   const std::uint32_t count = checked_count(zs, ws);
   if (count == 0) type = r.type;
   if (type == ET_NESTED) {
-    std::vector<Image> items;
-    items.reserve(count);
-    for (std::uint64_t o = 0; o < outer; ++o) {
-      for (std::uint64_t i = 0; i < lchunk; ++i) items.push_back(item_image(l, l.count == 1 ? 0 : o * lchunk + i, ws));
-      for (std::uint64_t i = 0; i < rchunk; ++i) items.push_back(item_image(r, r.count == 1 ? 0 : o * rchunk + i, ws));
-    }
-    new_nested(zs, items, array_prototype(r, ws), ws);
+    const bool lsingle = l.count == 1, rsingle = r.count == 1;
+    result_from_picks(
+        zs,
+        [&](const std::function<void(const Pick&)>& emit) {
+          for (std::uint64_t o = 0; o < outer; ++o) {
+            for (std::uint64_t i = 0; i < lchunk; ++i)
+              emit(Pick{lsingle ? 0 : static_cast<std::uint32_t>(o * lchunk + i), true, false});
+            for (std::uint64_t i = 0; i < rchunk; ++i)
+              emit(Pick{rsingle ? 0 : static_cast<std::uint32_t>(o * rchunk + i), false, false});
+          }
+        },
+        false, ws);
     return;
   }
   const ArrayInfo z = new_simple(zs, type, ws);
@@ -181,14 +190,17 @@ void catenate_dyadic(const PrimitiveCall& c, Ws ws) {
 
 namespace {
 
-void enlist_walk(std::uint32_t off, std::vector<Elem>& out, int depth, Ws ws) {
+// Calls leaf(a) for every simple array inside the nested array at `off`,
+// depth first in ravel order.
+template <class Leaf>
+void enlist_walk(std::uint32_t off, int depth, Ws ws, Leaf&& leaf) {
   if (depth > 100) depth_error(ws);
   const ArrayInfo a = array_info(off, ws);
   if (a.type != ET_NESTED) {
-    for (std::uint32_t i = 0; i < a.count; ++i) out.push_back(elem_at(a, i, ws));
+    leaf(a);
     return;
   }
-  for (std::uint32_t i = 0; i < a.count; ++i) enlist_walk(off + rd32(ws, a.data + 4 * i), out, depth + 1, ws);
+  for (std::uint32_t i = 0; i < a.count; ++i) enlist_walk(off + rd32(ws, a.data + 4 * i), depth + 1, ws, leaf);
 }
 
 }  // namespace
@@ -203,30 +215,53 @@ void enlist_monadic(const PrimitiveCall& c, Ws ws) {
     std::memcpy(ws + z.data, ws + r.data, end - r.data);
     return;
   }
-  std::vector<Elem> elems;
-  enlist_walk(r.off, elems, 0, ws);
+  // First the count and kinds of the simple elements, then the result,
+  // filled by a second walk: nothing is gathered outside the workspace.
   std::uint8_t type = ET_BOOL;
   bool chars = false, refs = false, nums = false;
-  for (const Elem& e : elems) {
-    if (e.type == ET_CHAR) chars = true;
-    else if (e.type == ET_OBJREF) refs = true;
+  std::uint64_t n = 0, extra = 0;
+  enlist_walk(r.off, 0, ws, [&](const ArrayInfo& a) {
+    if (a.count == 0) return;
+    n += a.count;
+    extra += std::uint64_t(a.count) * scalar_item_bytes(a.type);
+    if (a.type == ET_CHAR) chars = true;
+    else if (a.type == ET_OBJREF) refs = true;
     else {
       nums = true;
-      if (e.type > type) type = e.type;
+      if (a.type > type) type = a.type;
     }
-  }
+  });
   if (chars && !refs && !nums) type = ET_CHAR;
   else if (refs && !chars && !nums) type = ET_OBJREF;
   else if (int(chars) + int(refs) + int(nums) > 1) type = ET_NESTED;
-  const auto n = static_cast<std::uint32_t>(elems.size());
+  if (n > 0x7FFFFFFFu) xwsfll(ws);
+  const auto count = static_cast<std::uint32_t>(n);
   if (type == ET_NESTED) {
-    std::vector<Image> items;
-    for (const Elem& e : elems) items.push_back(scalar_image(e));
-    new_nested({n}, items, Image{}, ws);
+    need_room(4 * n + extra, ws);
+    if (extra > 0xF0000000u) xwsfll(ws);
+    const std::uint32_t first = oprslt(count, 4, ET_NESTED, static_cast<std::uint32_t>(extra), ws);
+    wr32(ws, first, count);
+    const ArrayInfo z = array_info(first - obj::Shape, ws);
+    std::uint32_t at = z.data + 4 * count, k = 0;
+    enlist_walk(right_arg(ws), 0, ws, [&](const ArrayInfo& a) {
+      for (std::uint32_t i = 0; i < a.count; ++i) {
+        wr32(ws, z.data + 4 * k++, at - z.off);
+        at += put_scalar_item(at, elem_at(a, i, ws), ws);
+      }
+    });
     return;
   }
-  const ArrayInfo z = new_simple({n}, type, ws);
-  for (std::uint32_t i = 0; i < n; ++i) put_elem(z, i, elems[i], ws);
+  const ArrayInfo z = new_simple({count}, type, ws);
+  std::uint64_t k = 0;
+  enlist_walk(right_arg(ws), 0, ws, [&](const ArrayInfo& a) {
+    if (a.type == type && type != ET_BOOL) {
+      const std::uint64_t w = elem_bytes(type);
+      std::memcpy(ws + z.data + k * w, ws + a.data, a.count * w);
+    } else {
+      for (std::uint32_t i = 0; i < a.count; ++i) put_elem(z, k + i, elem_at(a, i, ws), ws);
+    }
+    k += a.count;
+  });
 }
 
 }  // namespace zema

@@ -1,8 +1,10 @@
-// L/R L⌿R (compress and replicate) and L\R L⍀R (expand). Both come down to
-// a list saying, for each position of the result along the axis, which
-// slice of R it takes or that it is fill; the slices are then copied for
-// every combination of the axes before the axis. A boolean selection of a
-// vector skips 32 zero bits at a time.
+// L/R L⌿R (compress and replicate) and L\R L⍀R (expand). L is read as a
+// list of runs along the axis: so many copies of one slice of R, or so many
+// fill slices. The result's length along the axis is known from L before
+// anything is built, so its size is checked first; the runs are then
+// walked once for every combination of the axes before the axis, copying
+// slices straight into the result. A boolean selection of a vector skips 32
+// zero bits at a time.
 #include <bit>
 #include <cstring>
 
@@ -17,13 +19,64 @@ namespace {
 
 constexpr std::int64_t kFill = -1;
 
-struct Selection {
-  std::vector<std::int64_t> take;  // slice of R, or kFill
-  std::vector<std::int64_t> fill;  // for a fill: the slice whose prototype fills (nested R)
+// How L replicates R along the axis.
+struct Replication {
+  bool expand = false;
+  std::uint32_t len = 0;  // R's length along the axis
+  bool extend = false;    // R has one element, used for every position
+  bool consume_all = false;  // compress: every element of L, negative ones too, takes a slice
+  bool reuse = false;        // compress: R's one slice serves every non-negative element
 };
 
-// Builds the result from the selection along axis k.
-void gather_along(std::uint32_t k, const Selection& sel, Ws ws) {
+// Element i of L as an integer (DOMAIN ERROR when it is not one).
+inline std::int64_t l_value(const ArrayInfo& l, std::uint32_t i, Ws ws) {
+  if (l.type == ET_INT) return rdi32(ws, l.data + 4 * i);
+  if (l.type == ET_BOOL) return bit_at(l.data, i, ws);
+  return int_at(l, i, ws);
+}
+
+// Calls run(slice, times, proto) for every run of one row, in order: `times`
+// copies of R's slice `slice`, or, when slice is kFill, `times` fill slices
+// made from the prototype of slice `proto`. Reads L afresh.
+template <class Run>
+void for_each_run(const Replication& p, Ws ws, Run&& run) {
+  const ArrayInfo l = array_info(left_arg(ws), ws);
+  if (p.expand) {
+    std::int64_t s = 0;
+    for (std::uint32_t i = 0; i < l.count; ++i) {
+      const std::int64_t v = l_value(l, i, ws);
+      if (v > 0) {
+        run(p.extend ? 0 : s, static_cast<std::uint64_t>(v), 0);
+        ++s;
+      } else {
+        run(kFill, static_cast<std::uint64_t>(v == 0 ? 1 : -v), 0);
+      }
+    }
+    return;
+  }
+  if (l.count == 1) {
+    const std::int64_t v = l_value(l, 0, ws);
+    const std::uint64_t m = static_cast<std::uint64_t>(v < 0 ? -v : v);
+    if (p.len == 0 && v < 0) {
+      run(kFill, m, 0);
+    } else if (v != 0) {
+      for (std::uint32_t s = 0; s < p.len; ++s) run(v > 0 ? std::int64_t(s) : kFill, m, s);
+    }
+    return;
+  }
+  std::int64_t s = 0;
+  for (std::uint32_t i = 0; i < l.count; ++i) {
+    const std::int64_t v = l_value(l, i, ws);
+    const std::int64_t slice = p.extend ? 0 : s;
+    if (v > 0) run(slice, static_cast<std::uint64_t>(v), slice);
+    else if (v < 0) run(kFill, static_cast<std::uint64_t>(-v), p.consume_all ? slice : 0);
+    if ((v >= 0 || p.consume_all) && !p.reuse && !p.extend) ++s;
+  }
+}
+
+// Builds the result, whose length along axis k is n, from the runs.
+void gather_along(std::uint32_t k, std::uint64_t n, const Replication& p, Ws ws) {
+  if (n > 0x7FFFFFFFu) xwsfll(ws);
   ArrayInfo r = array_info(right_arg(ws), ws);
   std::vector<std::uint32_t> shape = shape_of(r, ws);
   if (shape.empty()) shape.push_back(1);
@@ -31,25 +84,23 @@ void gather_along(std::uint32_t k, const Selection& sel, Ws ws) {
   std::uint64_t outer = 1, inner = 1;
   for (std::uint32_t i = 0; i < k; ++i) outer *= shape[i];
   for (std::uint32_t i = k + 1; i < shape.size(); ++i) inner *= shape[i];
-  shape[k] = static_cast<std::uint32_t>(sel.take.size());
+  shape[k] = static_cast<std::uint32_t>(n);
   const std::uint32_t count = checked_count(shape, ws);
   if (r.type == ET_NESTED) {
-    std::vector<Image> items;
-    items.reserve(count);
-    for (std::uint64_t o = 0; o < outer; ++o)
-      for (const std::int64_t& t : sel.take)
-        for (std::uint64_t in = 0; in < inner; ++in) {
-          const std::size_t j = &t - sel.take.data();
-          if (t != kFill) {
-            items.push_back(item_image(r, (o * axis_len + t) * inner + in, ws));
-          } else if (r.count > 0) {
-            const std::int64_t f = sel.fill[j] < std::int64_t(axis_len) ? sel.fill[j] : 0;
-            items.push_back(prototype_of(item_image(r, (o * axis_len + f) * inner + in, ws)));
-          } else {
-            items.push_back(array_prototype(r, ws));
-          }
-        }
-    new_nested(shape, items, array_prototype(r, ws), ws);
+    const bool single = r.count == 1;
+    result_from_picks(
+        shape,
+        [&](const std::function<void(const Pick&)>& emit) {
+          for (std::uint64_t o = 0; o < outer; ++o)
+            for_each_run(p, ws, [&](std::int64_t slice, std::uint64_t times, std::int64_t proto) {
+              const bool fill = slice == kFill;
+              const std::uint64_t base = (o * axis_len + static_cast<std::uint64_t>(fill ? proto : slice)) * inner;
+              for (std::uint64_t t = 0; t < times; ++t)
+                for (std::uint64_t in = 0; in < inner; ++in)
+                  emit(Pick{single ? 0 : static_cast<std::uint32_t>(base + in), false, fill});
+            });
+        },
+        false, ws);
     return;
   }
   const ArrayInfo z = new_simple(shape, r.type, ws);
@@ -57,22 +108,39 @@ void gather_along(std::uint32_t k, const Selection& sel, Ws ws) {
   r = array_info(right_arg(ws), ws);
   const std::uint32_t width = elem_bytes(r.type);
   const bool single = r.count == 1;
+  std::uint8_t* const zd = ws + z.data;
+  const std::uint8_t* const rd = ws + r.data;
   std::uint64_t out = 0;
   for (std::uint64_t o = 0; o < outer; ++o) {
-    for (const std::int64_t t : sel.take) {
-      if (t == kFill) {
-        if (r.type == ET_CHAR) std::memset(ws + z.data + out, blank_char(), inner);
-        out += inner;  // numbers: the zeroed result is the fill
-        continue;
+    for_each_run(p, ws, [&](std::int64_t slice, std::uint64_t times, std::int64_t) {
+      const std::uint64_t n_out = times * inner;
+      if (slice == kFill) {
+        if (r.type == ET_CHAR) std::memset(zd + out, blank_char(), n_out);
+        out += n_out;  // numbers: the zeroed result is the fill
+        return;
       }
-      const std::uint64_t src = single ? 0 : (o * axis_len + t) * inner;
-      if (r.type == ET_BOOL || single) {
-        for (std::uint64_t in = 0; in < inner; ++in) put_elem(z, out + in, elem_at(r, single ? 0 : src + in, ws), ws);
+      const std::uint64_t src = single ? 0 : (o * axis_len + static_cast<std::uint64_t>(slice)) * inner;
+      if (r.type == ET_BOOL) {
+        for (std::uint64_t t = 0; t < times; ++t)
+          for (std::uint64_t in = 0; in < inner; ++in)
+            if (bit_at(r.data, single ? 0 : src + in, ws)) put_bit(z.data, out + t * inner + in, true, ws);
+      } else if (single || inner == 1) {
+        const std::uint8_t* from = rd + src * width;
+        switch (width) {
+          case 1: std::memset(zd + out, *from, n_out); break;
+          case 4:
+            for (std::uint64_t t = 0; t < n_out; ++t) std::memcpy(zd + 4 * (out + t), from, 4);
+            break;
+          default:
+            for (std::uint64_t t = 0; t < n_out; ++t) std::memcpy(zd + width * (out + t), from, width);
+            break;
+        }
       } else {
-        std::memcpy(ws + z.data + out * width, ws + r.data + src * width, inner * width);
+        for (std::uint64_t t = 0; t < times; ++t)
+          std::memcpy(zd + (out + t * inner) * width, rd + src * width, inner * width);
       }
-      out += inner;
-    }
+      out += n_out;
+    });
   }
 }
 
@@ -142,40 +210,22 @@ void compress_dyadic(const PrimitiveCall& c, Ws ws) {
   const std::uint32_t k = whole_axis(c, r, len, ws);
   if (!(c.flags & pf::FromDerived) && !axis_of(c.fn_entry, ws).given && compress_vector_fast(l, r, ws)) return;
   const Counts cnt = count_left(l, ws);
-  Selection sel;
-  auto add = [&](std::int64_t take, std::uint64_t times, std::int64_t fill) {
-    if (sel.take.size() + times > 0x7FFFFFFFu) xwsfll(ws);
-    sel.take.insert(sel.take.end(), times, take);
-    sel.fill.insert(sel.fill.end(), times, fill);
-  };
+  Replication p;
+  p.len = len;
+  std::uint64_t n = 0;
   if (l.count == 1) {
     const std::int64_t v = int_at(l, 0, ws);
     const std::uint64_t m = static_cast<std::uint64_t>(v < 0 ? -v : v);
-    if (len == 0 && v < 0) {
-      add(kFill, m, 0);
-    } else {
-      if (m * len > 0x7FFFFFFFu) xwsfll(ws);
-      for (std::uint32_t s = 0; s < len; ++s) add(v > 0 ? s : kFill, m, s);
-    }
+    n = len == 0 && v < 0 ? m : m * len;
   } else {
     if (l.rank != 1) ranker(ws);
-    const bool extend = r.count == 1;
-    const bool consume_all = extend || l.count == len;
-    if (!consume_all && cnt.zeros + cnt.positives != len && len != 1) lener(ws);
-    const bool reuse = !consume_all && len == 1;
-    std::int64_t s = 0;
-    for (std::uint32_t i = 0; i < l.count; ++i) {
-      const std::int64_t v = int_at(l, i, ws);
-      const std::int64_t slice = extend ? 0 : s;
-      if (v > 0) add(slice, static_cast<std::uint64_t>(v), slice);
-      else if (v < 0) add(kFill, static_cast<std::uint64_t>(-v), consume_all ? slice : 0);
-      if ((v >= 0 || consume_all) && !reuse && !extend) ++s;
-    }
+    p.extend = r.count == 1;
+    p.consume_all = p.extend || l.count == len;
+    if (!p.consume_all && cnt.zeros + cnt.positives != len && len != 1) lener(ws);
+    p.reuse = !p.consume_all && len == 1;
+    n = cnt.sum;
   }
-  if (r.rank == 0 && r.count == 1) {
-    // A scalar R is a one-element vector here.
-  }
-  gather_along(k, sel, ws);
+  gather_along(k, n, p, ws);
 }
 
 void expand_dyadic(const PrimitiveCall& c, Ws ws) {
@@ -187,23 +237,11 @@ void expand_dyadic(const PrimitiveCall& c, Ws ws) {
   if (l.count != 1 && l.rank != 1) ranker(ws);
   const Counts cnt = count_left(l, ws);
   if (r.count != 1 && len != cnt.positives) lener(ws);
-  if (cnt.sum + cnt.zeros > 0x7FFFFFFFu) xwsfll(ws);
-  Selection sel;
-  std::int64_t s = 0;
-  for (std::uint32_t i = 0; i < l.count; ++i) {
-    const std::int64_t v = int_at(l, i, ws);
-    const std::int64_t slice = r.count == 1 ? 0 : s;
-    if (v > 0) {
-      sel.take.insert(sel.take.end(), static_cast<std::size_t>(v), slice);
-      sel.fill.insert(sel.fill.end(), static_cast<std::size_t>(v), slice);
-      ++s;
-    } else {
-      const std::size_t n = v == 0 ? 1 : static_cast<std::size_t>(-v);
-      sel.take.insert(sel.take.end(), n, kFill);
-      sel.fill.insert(sel.fill.end(), n, 0);
-    }
-  }
-  gather_along(k, sel, ws);
+  Replication p;
+  p.expand = true;
+  p.len = len;
+  p.extend = r.count == 1;
+  gather_along(k, cnt.sum + cnt.zeros, p, ws);
 }
 
 }  // namespace zema

@@ -76,11 +76,17 @@ void reshape_dyadic(const PrimitiveCall& c, Ws ws) {
   const std::uint32_t count = checked_count(shape, ws);
   if (r.type == ET_NESTED) {
     if (count > 0 && r.count == 0 && rd32(ws, r.off + obj::Size) < r.data - r.off + 12) noncer_1(ws);
-    std::vector<Image> items;
-    items.reserve(count);
-    const Image proto = array_prototype(r, ws);
-    for (std::uint32_t i = 0; i < count; ++i) items.push_back(r.count ? item_image(r, i % r.count, ws) : proto);
-    new_nested(shape, items, proto, ws);
+    // Items cycle through R's; an empty R gives its prototype throughout.
+    result_from_picks(
+        shape,
+        [&](const std::function<void(const Pick&)>& emit) {
+          const std::uint32_t n = array_info(right_arg(ws), ws).count;
+          for (std::uint32_t i = 0, j = 0; i < count; ++i) {
+            emit(Pick{j, false, n == 0});
+            if (++j == n) j = 0;
+          }
+        },
+        false, ws);
     return;
   }
   if (r.type == ET_OBJREF && r.count == 0 && count > 0) noncer_1(ws);

@@ -309,6 +309,10 @@ Image array_prototype(const ArrayInfo& a, Ws ws) {
 
 // ---- results -----------------------------------------------------------------
 
+void need_room(std::uint64_t bytes, Ws ws) {
+  if (bytes >= rd32(ws, hdr::StackPointer)) xwsfll(ws);
+}
+
 std::uint32_t left_arg(Ws ws) { return desc_array(hdr::LeftDesc, ws); }
 std::uint32_t right_arg(Ws ws) { return desc_array(hdr::RightDesc, ws); }
 
@@ -371,6 +375,11 @@ bool simple_from_items(const std::vector<Image>& items, std::uint8_t& type) {
 
 ArrayInfo result_from_items(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items,
                             const Image& proto, Ws ws) {
+  if (items.empty() && proto.size() >= obj::Shape && proto[obj::Type] != ET_NESTED) {
+    std::uint16_t rank4;
+    std::memcpy(&rank4, proto.data() + obj::Rank4, 2);
+    if (rank4 == 0 && checked_count(shape, ws) == 0) return new_simple(shape, proto[obj::Type], ws);
+  }
   std::uint8_t type = 0;
   if (!simple_from_items(items, type)) return new_nested(shape, items, proto, ws);
   ArrayInfo r = new_simple(shape, type, ws);
@@ -393,6 +402,198 @@ ArrayInfo result_from_items(const std::vector<std::uint32_t>& shape, const std::
     put_elem(r, i, e, ws);
   }
   return r;
+}
+
+// ---- results picked from the arguments ------------------------------------------
+
+namespace {
+
+constexpr std::uint32_t round4(std::uint32_t n) { return (n + 3) & ~3u; }
+
+// The prototype an empty nested array carries (its object offset), or 0.
+std::uint32_t carried_prototype(const ArrayInfo& a, Ws ws) {
+  return rd32(ws, a.off + obj::Size) >= a.data - a.off + 12 ? a.data : 0;
+}
+
+// A pick resolved against the arguments: an item object, or a simple scalar value.
+struct Resolved {
+  std::uint32_t object = 0;  // the item object, 0 when the item is `elem`
+  Elem elem;
+};
+
+Resolved resolve(const ArrayInfo& l, const ArrayInfo& r, const Pick& p, Ws ws) {
+  const ArrayInfo& a = p.left ? l : r;
+  Resolved z;
+  if (a.type == ET_NESTED) {
+    if (a.count > 0) {
+      z.object = a.off + rd32(ws, a.data + 4 * p.index);
+    } else {
+      z.object = carried_prototype(a, ws);  // none: a boolean zero
+    }
+  } else if (a.count > 0) {
+    z.elem = elem_at(a, p.index, ws);
+  } else if (a.type == ET_CHAR) {
+    z.elem.type = ET_CHAR;
+    z.elem.i = blank_char();
+  }
+  return z;
+}
+
+// The simple scalar type of an item, or ET_NESTED when it is not a simple scalar.
+std::uint8_t scalar_kind(const Resolved& it, Ws ws) {
+  if (it.object == 0) return it.elem.type;
+  const std::uint8_t t = rd8(ws, it.object + obj::Type);
+  return rd16(ws, it.object + obj::Rank4) != 0 ? std::uint8_t{ET_NESTED} : t;
+}
+
+std::uint32_t scalar_bytes(std::uint8_t type) {
+  return obj::Shape + (type == ET_FLOAT ? 8 : type == ET_WIDE16 ? 16 : 4);
+}
+
+std::uint32_t item_bytes(const Resolved& it, Ws ws) {
+  return it.object ? round4(rd32(ws, it.object + obj::Size)) : scalar_bytes(it.elem.type);
+}
+
+Elem object_scalar(std::uint32_t item, Ws ws) {
+  ArrayInfo a;
+  a.off = item;
+  a.type = rd8(ws, item + obj::Type);
+  a.count = 1;
+  a.data = item + obj::Shape;
+  return elem_at(a, 0, ws);
+}
+
+// Blanks the object at `off` in place: numbers 0, characters blank, at
+// every depth (a nested array's items, or the prototype an empty one carries).
+void blank_object(std::uint32_t off, int depth, Ws ws) {
+  if (depth > 100) depth_error(ws);
+  const ArrayInfo a = array_info(off, ws);
+  const std::uint32_t end = off + rd32(ws, off + obj::Size);
+  if (a.type == ET_NESTED) {
+    if (a.count > 0) {
+      for (std::uint32_t i = 0; i < a.count; ++i) blank_object(off + rd32(ws, a.data + 4 * i), depth + 1, ws);
+    } else if (const std::uint32_t p = carried_prototype(a, ws)) {
+      blank_object(p, depth + 1, ws);
+    }
+  } else if (a.type == ET_CHAR) {
+    std::memset(ws + a.data, blank_char(), a.count);
+  } else if (end > a.data) {
+    std::memset(ws + a.data, 0, end - a.data);
+  }
+}
+
+// Writes item `it` (or its prototype) at `at`; answers the bytes taken.
+std::uint32_t put_item(std::uint32_t at, const Resolved& it, bool fill, Ws ws) {
+  if (it.object) {
+    const std::uint32_t size = rd32(ws, it.object + obj::Size);
+    std::memmove(ws + at, ws + it.object, size);
+    std::memset(ws + at, 0, 4);
+    std::memset(ws + at + size, 0, round4(size) - size);
+    if (fill) blank_object(at, 0, ws);
+    return round4(size);
+  }
+  Elem e = it.elem;
+  if (fill) {
+    e.i = e.type == ET_CHAR ? blank_char() : 0;
+    e.d = 0;
+    std::memset(e.wide, 0, sizeof e.wide);
+  }
+  return put_scalar_item(at, e, ws);
+}
+
+ArrayInfo alloc_nested(const std::vector<std::uint32_t>& shape, std::uint32_t count, std::uint64_t extra, Ws ws) {
+  if (shape.size() > 63) limit_error(ws);
+  if (extra > 0xF0000000u) xwsfll(ws);
+  need_room(4 * std::uint64_t(count) + extra, ws);
+  const auto rank4 = static_cast<std::uint32_t>(4 * shape.size());
+  const std::uint32_t first = oprslt(count, rank4, ET_NESTED, static_cast<std::uint32_t>(extra), ws);
+  for (std::size_t k = 0; k < shape.size(); ++k) wr32(ws, first + 4 * k, shape[k]);
+  return array_info(first - obj::Shape, ws);
+}
+
+// The empty result of `shape` with its prototype from `a`'s.
+ArrayInfo empty_result(const std::vector<std::uint32_t>& shape, bool proto_left, Ws ws) {
+  ArrayInfo a = array_info(proto_left ? left_arg(ws) : right_arg(ws), ws);
+  if (a.type != ET_NESTED) return new_simple(shape, a.type, ws);
+  std::uint32_t proto = carried_prototype(a, ws);
+  bool blank = false;
+  if (a.count > 0) {
+    proto = a.off + rd32(ws, a.data + 4 * 0);
+    const std::uint8_t t = rd8(ws, proto + obj::Type);
+    if (rd16(ws, proto + obj::Rank4) == 0 && t != ET_NESTED) return new_simple(shape, t, ws);
+    blank = true;
+  }
+  const std::uint32_t rel = proto ? proto - a.off : 0;
+  const ArrayInfo z = alloc_nested(shape, 0, proto ? round4(rd32(ws, proto + obj::Size)) : 0, ws);
+  if (proto) {
+    a = array_info(proto_left ? left_arg(ws) : right_arg(ws), ws);
+    Resolved it;
+    it.object = a.off + rel;
+    put_item(z.data, it, blank, ws);
+  }
+  return z;
+}
+
+}  // namespace
+
+std::uint32_t scalar_item_bytes(std::uint8_t type) { return scalar_bytes(type); }
+
+std::uint32_t put_scalar_item(std::uint32_t at, const Elem& e, Ws ws) {
+  const std::uint32_t size = scalar_bytes(e.type);
+  std::memset(ws + at, 0, size);
+  wr32(ws, at + obj::Size, size);
+  wr8(ws, at + obj::Type, e.type);
+  ArrayInfo one;
+  one.off = at;
+  one.type = e.type;
+  one.count = 1;
+  one.data = at + obj::Shape;
+  put_elem(one, 0, e, ws);
+  return size;
+}
+
+ArrayInfo result_from_picks(const std::vector<std::uint32_t>& shape, const PickWalk& walk, bool proto_left, Ws ws) {
+  const std::uint32_t count = checked_count(shape, ws);
+  if (count == 0) return empty_result(shape, proto_left, ws);
+  // Every item takes at least 16 bytes after its table word.
+  need_room(20 * std::uint64_t(count), ws);
+  ArrayInfo l = array_info(left_arg(ws), ws), r = array_info(right_arg(ws), ws);
+  std::uint8_t common = 0;
+  walk([&](const Pick& p) {
+    if (common == ET_NESTED) return;
+    const std::uint8_t t = scalar_kind(resolve(l, r, p, ws), ws);
+    if (t == ET_NESTED) common = ET_NESTED;
+    else if (common == 0) common = t;
+    else if (is_numeric(common) && is_numeric(t)) common = common > t ? common : t;
+    else if (common != t) common = ET_NESTED;
+  });
+  if (common != ET_NESTED) {
+    const ArrayInfo z = new_simple(shape, common, ws);
+    l = array_info(left_arg(ws), ws);
+    r = array_info(right_arg(ws), ws);
+    std::uint32_t k = 0;
+    walk([&](const Pick& p) {
+      const Resolved it = resolve(l, r, p, ws);
+      if (p.fill) {
+        if (common == ET_CHAR) wr8(ws, z.data + k, blank_char());
+      } else {
+        put_elem(z, k, it.object ? object_scalar(it.object, ws) : it.elem, ws);
+      }
+      ++k;
+    });
+    return z;
+  }
+  std::uint64_t extra = 0;
+  walk([&](const Pick& p) { extra += item_bytes(resolve(l, r, p, ws), ws); });
+  const ArrayInfo z = alloc_nested(shape, count, extra, ws);
+  l = array_info(left_arg(ws), ws);
+  r = array_info(right_arg(ws), ws);
+  std::uint32_t at = z.data + 4 * count, k = 0;
+  walk([&](const Pick& p) {
+    wr32(ws, z.data + 4 * k++, at - z.off);
+    at += put_item(at, resolve(l, r, p, ws), p.fill, ws);
+  });
+  return z;
 }
 
 // ---- axes ----------------------------------------------------------------------

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "interpreter/apply.h"
@@ -96,6 +97,9 @@ ArrayInfo new_simple(const std::vector<std::uint32_t>& shape, std::uint8_t type,
 // Allocates a nested result holding the items (or, empty, the prototype).
 ArrayInfo new_nested(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items, const Image& proto,
                      Ws ws);
+// WS FULL at once when `bytes` could not fit in the workspace whatever is
+// released (more than lies below the stack); the allocation decides the rest.
+void need_room(std::uint64_t bytes, Ws ws);
 // The arrays under the left and right descriptors.
 std::uint32_t left_arg(Ws ws);
 std::uint32_t right_arg(Ws ws);
@@ -103,9 +107,45 @@ std::uint32_t right_arg(Ws ws);
 // A nested array made simple when its items are all simple scalars of
 // compatible kinds; answers false (and leaves `out` alone) otherwise.
 bool simple_from_items(const std::vector<Image>& items, std::uint8_t& type);
-// Builds the result of `shape` from items: simple when they allow it.
+// Builds the result of `shape` from items: simple when they allow it. An
+// empty result whose prototype `proto` is a simple scalar is the simple
+// empty array of that scalar's type.
 ArrayInfo result_from_items(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items,
                             const Image& proto, Ws ws);
+
+// ---- results picked from the items of the arguments, built in the workspace -----
+
+// One position of a result made of items of the arguments: item `index` of
+// L (`left`) or R, an element of a simple array counting as a scalar item;
+// with `fill`, that item's prototype instead. Of an empty array the
+// prototype it carries is meant whatever the index (a boolean zero when it
+// carries none; a blank for an empty character array).
+struct Pick {
+  std::uint32_t index = 0;
+  bool left = false;
+  bool fill = false;
+};
+// Names the picks of a result in ravel order, calling its argument once for
+// each.
+using PickWalk = std::function<void(const std::function<void(const Pick&)>&)>;
+
+// Builds and pushes the result of `shape` whose items, in ravel order, are
+// those `walk` names. The walk runs up to three times (kinds, sizes, copy)
+// and must name the same picks each time; it reads L and R afresh, as the
+// allocation between runs may move them. The items are copied straight from
+// the arguments into the result, without host copies. The result is
+// completed: simple when every picked item is a simple scalar and their
+// kinds agree (all characters, all references, or all numbers, which take
+// the widest numeric type; a fill is a blank or a zero of its item's kind).
+// An empty result takes its prototype from `proto_left ? L : R`: the one an
+// empty nested array carries, else its first item's, a simple scalar first
+// item giving the simple empty array of that item's type. WS FULL when it
+// does not fit; SYSTEM LIMIT for a prototype deeper than 100 levels.
+ArrayInfo result_from_picks(const std::vector<std::uint32_t>& shape, const PickWalk& walk, bool proto_left, Ws ws);
+// Writes at `at` the scalar item holding `e`; answers the bytes it takes.
+std::uint32_t put_scalar_item(std::uint32_t at, const Elem& e, Ws ws);
+// The bytes a scalar item of `type` takes.
+std::uint32_t scalar_item_bytes(std::uint8_t type);
 
 // The one axis of a primitive that takes a whole axis (default last, or
 // first with pf::FirstAxis) and R's length along it; an axis list, a
