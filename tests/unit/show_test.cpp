@@ -389,6 +389,7 @@ TEST_F(ShowTest, DisplayTreeNodes) {
   ptcr(ws);
   EXPECT_EQ(print_display_array(char_node, ws), 2);
   EXPECT_EQ(shown(), " 5 ab \nab\ncd");
+  EXPECT_EQ(rd32(ws, hdr::CaptureAddress), char_node + 24) << "the column measures are given back";
 }
 
 // ---- the text-buffer helpers ----------------------------------------------------------------
