@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "host/charset.h"
 #include "interpreter/display.h"
@@ -144,23 +143,17 @@ struct ArrayView {
   std::uint32_t last_axis(Ws ws) const { return rank == 0 ? 1 : axis(rank - 1, ws); }
 };
 
-// Blank lines after row r (0-based) of an array of rows of `shape`: one for
+// Blank lines after row r (0-based) of an array of rank 2 or more: one for
 // each leading axis whose sub-array ends with that row.
-int axis_blank_lines(const std::vector<std::uint32_t>& shape, std::uint64_t r) {
+int axis_blank_lines(const ArrayView& a, std::uint64_t r, Ws ws) {
   int blanks = 0;
   std::uint64_t block = 1;
-  // shape[rank-2] counts rows; walk outwards from the plane axis.
-  for (std::size_t j = shape.size() - 2; j-- > 0;) {
-    block *= shape[j + 1];
+  // Axis rank-2 counts rows; walk outwards from the plane axis.
+  for (std::uint32_t j = a.rank - 2; j-- > 0;) {
+    block *= a.axis(j + 1, ws);
     if ((r + 1) % block == 0) ++blanks;
   }
   return blanks;
-}
-
-std::vector<std::uint32_t> shape_of(std::uint32_t value, std::uint32_t rank, Ws ws) {
-  std::vector<std::uint32_t> s(rank);
-  for (std::uint32_t i = 0; i < rank; ++i) s[i] = rd32(ws, value + obj::Shape + 4 * i);
-  return s;
 }
 
 // A line of blanks between planes: in a nested layout as wide as the rows
@@ -179,7 +172,7 @@ void blank_line(int width, Ws ws) {
 class MatrixPrinter {
  public:
   MatrixPrinter(const ArrayView& a, Ws ws)
-      : a_(a), ws_(ws), shape_(shape_of(a.off, a.rank, ws)), cols_(a.last_axis(ws)), rows_(a.count / cols_),
+      : a_(a), ws_(ws), cols_(a.last_axis(ws)), rows_(a.count / cols_),
         uniform_(uniform_widths(ws)) {}
 
   void print() {
@@ -189,14 +182,13 @@ class MatrixPrinter {
       if (r + 1 == rows_) break;
       const int width = column(ws_);
       ptcr(ws_);
-      for (int b = axis_blank_lines(shape_, r); b > 0; --b) blank_line(width, ws_);
+      for (int b = axis_blank_lines(a_, r, ws_); b > 0; --b) blank_line(width, ws_);
     }
   }
 
  private:
   const ArrayView& a_;
   Ws ws_;
-  std::vector<std::uint32_t> shape_;
   std::uint32_t cols_;
   std::uint32_t rows_;
   bool uniform_;
@@ -426,30 +418,33 @@ void print_into_char_node(std::uint32_t sub, Ws ws) {
   set_cursor(sub + rd32(ws, sub + dnode::Size), ws);
 }
 
-struct NumberColumn {
-  bool measured = false;
-  bool exponent = false;
-  int fraction = 0;
-};
+// The measure of a column of number cells: kUnmeasured, or the column's
+// fraction width, with kExponentColumn when the column is written in
+// exponent form.
+constexpr std::uint32_t kUnmeasured = 0xFFFFFFFFu;
+constexpr std::uint32_t kExponentColumn = 0x80000000u;
 
 // A numeric scalar item of a nested array of rank 2 or more, formatted in
 // place as a one-row character node padded so that the column's fractions
 // line up (or in exponent form when any float of the column needs it).
-void number_cell(std::uint32_t value, std::uint32_t index, std::uint32_t item, NumberColumn& col, Ws ws) {
+// `measure` is the workspace word holding the column's measure; the first
+// cell of the column fills it.
+void number_cell(std::uint32_t value, std::uint32_t index, std::uint32_t item, std::uint32_t measure, Ws ws) {
   need_room(0, kCellReserve, ws);
-  if (!col.measured) {
+  std::uint32_t m = rd32(ws, measure);
+  if (m == kUnmeasured) {
     const std::uint32_t cols = ArrayView(value, ws).last_axis(ws);
-    col.exponent = scan_nst_width(value, index % cols, ws) < 0;
-    col.fraction = rdi16(ws, showhdr::FractionWidth);
-    col.measured = true;
+    const bool exponent = scan_nst_width(value, index % cols, ws) < 0;
+    m = static_cast<std::uint32_t>(rdi16(ws, showhdr::FractionWidth)) | (exponent ? kExponentColumn : 0);
+    wr32(ws, measure, m);
   }
   const ArrayView a(item, ws);
-  if (col.exponent) {
+  if (m & kExponentColumn) {
     format_number(a.type, a.data, 0, kExponentForm, ws);
   } else {
     format_number(a.type, a.data, 0, 0, ws);
     const int own = text_count(ws) - integer_part(ws);
-    pad_right(text_count(ws) + col.fraction - own, ws);
+    pad_right(text_count(ws) + static_cast<int>(m) - own, ws);
   }
   const std::uint32_t node = cursor(ws);
   const auto n = static_cast<std::uint32_t>(text_count(ws));
@@ -480,17 +475,25 @@ std::uint32_t lay_nested(std::uint32_t value, Ws ws) {
   for (std::uint32_t i = 0; i < a.rank; ++i) wr32(ws, node + dnode::Shape + 4 * i, a.axis(i, ws));
   set_cursor(node + size, ws);
 
-  std::vector<NumberColumn> number_columns(a.rank >= 2 ? a.last_axis(ws) : 0);
+  // The measures of the number columns are kept in the table words of the
+  // last row: each is needed until its own item, the column's last, is laid
+  // out, and only then takes that item's offset.
+  const bool cells = a.rank >= 2 && a.count > 0;
+  const std::uint32_t cols = cells ? a.last_axis(ws) : 1;
+  const std::uint32_t measures = table + 4 * (a.count - (cells ? cols : 0));
+  if (cells)
+    for (std::uint32_t c = 0; c < cols; ++c) wr32(ws, measures + 4 * c, kUnmeasured);
   for (std::uint32_t i = 0; i < a.count; ++i) {
     const std::uint32_t item = value + rd32(ws, a.data + 4 * i);
-    wr32(ws, table + 4 * i, cursor(ws) - node);
+    const std::uint32_t offset = cursor(ws) - node;
     const ArrayView it(item, ws);
-    if (a.rank >= 2 && it.rank == 0 && is_numeric(it.type)) {
-      number_cell(value, i, item, number_columns[i % number_columns.size()], ws);
-      continue;
+    if (cells && it.rank == 0 && is_numeric(it.type)) {
+      number_cell(value, i, item, measures + 4 * (i % cols), ws);
+    } else {
+      const std::uint32_t sub = make_display_array(item, ws);
+      if (rd8(ws, sub + obj::Type) == ET_NESTED) print_into_char_node(sub, ws);
     }
-    const std::uint32_t sub = make_display_array(item, ws);
-    if (rd8(ws, sub + obj::Type) == ET_NESTED) print_into_char_node(sub, ws);
+    wr32(ws, table + 4 * i, offset);
   }
   return node;
 }
@@ -519,41 +522,59 @@ class TreePrinter {
   int print() {
     if (rd32(ws_, node_ + dnode::TypeWord) == kCharNodeType) return print_char_node();
     const ArrayView a(node_, ws_);
-    shape_ = shape_of(node_, a.rank, ws_);
     if (a.count == 0) return a.rank <= 1 ? 1 : 0;  // an empty vector is one empty line
     cols_ = a.last_axis(ws_);
     rows_ = a.count / cols_;
-    for (std::uint32_t i = 0; i < a.count; ++i) items_.emplace_back(node_ + rd32(ws_, a.data + 4 * i), ws_);
-    measure();
+    items_ = a.data;
 
-    for (std::uint32_t r = 0; r < rows_; ++r) {
-      if (r > 0) {
-        int blanks = interspace(r - 1, r) + (shape_.size() >= 2 ? axis_blank_lines(shape_, r - 1) : 0);
-        for (; blanks > 0; --blanks)
-          if (!line_of_blanks()) return lines_;
-      }
-      std::uint32_t height = 0;
-      for (std::uint32_t c = 0; c < cols_; ++c) height = std::max(height, item(r, c).rows);
-      for (std::uint32_t k = 0; k < height; ++k)
-        if (!item_line(r, k)) return lines_;
-    }
+    // The column measures go at the capture address; what is captured
+    // meanwhile follows them and is moved down over them at the end.
+    columns_ = cursor(ws_);
+    const std::uint64_t bytes = std::uint64_t(kColumnEntry) * cols_;
+    need_room(bytes, kLayoutReserve, ws_);
+    set_cursor(columns_ + static_cast<std::uint32_t>(bytes), ws_);
+    measure();
+    print_rows(a);
+    const std::uint32_t after = columns_ + static_cast<std::uint32_t>(bytes);
+    const std::uint32_t captured = cursor(ws_) - after;
+    std::memmove(ws_ + columns_, ws_ + after, captured);
+    set_cursor(columns_ + captured, ws_);
     return lines_;
   }
 
  private:
+  // A column's entry: width, gap after it, and 1 when it holds a numeric scalar.
+  static constexpr std::uint32_t kColumnEntry = 12;
+
   std::uint32_t node_;
   Ws ws_;
-  std::vector<std::uint32_t> shape_;
   std::uint32_t cols_ = 1;
   std::uint32_t rows_ = 1;
-  std::vector<ItemNode> items_;
-  std::vector<std::uint32_t> width_;
-  std::vector<std::uint32_t> gap_;
-  std::vector<bool> numbers_;  // the column holds a numeric scalar
+  std::uint32_t items_ = 0;    // the node's item offsets
+  std::uint32_t columns_ = 0;  // the column entries
   std::uint32_t line_width_ = 0;
   int lines_ = 0;
 
-  const ItemNode& item(std::uint32_t r, std::uint32_t c) const { return items_[r * cols_ + c]; }
+  ItemNode item(std::uint32_t r, std::uint32_t c) const {
+    return ItemNode(node_ + rd32(ws_, items_ + 4 * (r * cols_ + c)), ws_);
+  }
+  std::uint32_t width(std::uint32_t c) const { return rd32(ws_, columns_ + kColumnEntry * c); }
+  std::uint32_t gap(std::uint32_t c) const { return rd32(ws_, columns_ + kColumnEntry * c + 4); }
+  bool numbers(std::uint32_t c) const { return rd32(ws_, columns_ + kColumnEntry * c + 8) != 0; }
+
+  void print_rows(const ArrayView& a) {
+    for (std::uint32_t r = 0; r < rows_; ++r) {
+      if (r > 0) {
+        int blanks = interspace(r - 1, r) + (a.rank >= 2 ? axis_blank_lines(a, r - 1, ws_) : 0);
+        for (; blanks > 0; --blanks)
+          if (!line_of_blanks()) return;
+      }
+      std::uint32_t height = 0;
+      for (std::uint32_t c = 0; c < cols_; ++c) height = std::max(height, item(r, c).rows);
+      for (std::uint32_t k = 0; k < height; ++k)
+        if (!item_line(r, k)) return;
+    }
+  }
 
   int print_char_node() {
     const ItemNode n(node_, ws_);
@@ -573,20 +594,19 @@ class TreePrinter {
   // largest spacing rank of an item or its right neighbour, 1 after the
   // last) and which columns hold numeric scalars.
   void measure() {
-    width_.assign(cols_, 0);
-    gap_.assign(cols_, 0);
-    numbers_.assign(cols_, false);
+    std::memset(ws_ + columns_, 0, std::size_t(kColumnEntry) * cols_);
     for (std::uint32_t r = 0; r < rows_; ++r) {
       for (std::uint32_t c = 0; c < cols_; ++c) {
-        const ItemNode& n = item(r, c);
-        width_[c] = std::max(width_[c], n.cols);
-        if (n.num_scalar) numbers_[c] = true;
-        if (c + 1 < cols_) gap_[c] = std::max({gap_[c], spacing_rank(n), spacing_rank(item(r, c + 1))});
+        const std::uint32_t e = columns_ + kColumnEntry * c;
+        const ItemNode n = item(r, c);
+        wr32(ws_, e, std::max(width(c), n.cols));
+        if (n.num_scalar) wr32(ws_, e + 8, 1);
+        if (c + 1 < cols_) wr32(ws_, e + 4, std::max({gap(c), spacing_rank(n), spacing_rank(item(r, c + 1))}));
       }
     }
-    gap_[cols_ - 1] = 1;
+    wr32(ws_, columns_ + kColumnEntry * (cols_ - 1) + 4, 1);
     line_width_ = rd8(ws_, node_ + dnode::NotChar) ? 1 : 0;
-    for (std::uint32_t c = 0; c < cols_; ++c) line_width_ += width_[c] + gap_[c];
+    for (std::uint32_t c = 0; c < cols_; ++c) line_width_ += width(c) + gap(c);
   }
 
   // Lines of blanks between two rows of items: the largest item rank of
@@ -621,20 +641,34 @@ class TreePrinter {
     if (!begin_line()) return false;
     if (rd8(ws_, node_ + dnode::NotChar)) cdisp(kBlank, ws_);
     for (std::uint32_t c = 0; c < cols_; ++c) {
-      const ItemNode& n = item(r, c);
+      const ItemNode n = item(r, c);
       if (k < n.rows) {
-        const bool right = n.num_scalar || (n.char_scalar_or_vector() && numbers_[c]);
-        const std::uint32_t pad = width_[c] - n.cols;
+        const bool right = n.num_scalar || (n.char_scalar_or_vector() && numbers(c));
+        const std::uint32_t pad = width(c) - n.cols;
         if (right) blanks(pad);
         ldprt(ws_ + n.off + kFirstCharNode + k * n.cols, static_cast<int>(n.cols), ws_);
         if (!right) blanks(pad);
       } else {
-        blanks(width_[c]);
+        blanks(width(c));
       }
-      blanks(gap_[c]);
+      blanks(gap(c));
     }
     return true;
   }
+};
+
+// The capture address pointed elsewhere for a while, put back when it ends
+// (also by an error).
+class CursorScope {
+ public:
+  CursorScope(std::uint32_t at, Ws ws) : ws_(ws), saved_(cursor(ws)) { set_cursor(at, ws); }
+  ~CursorScope() { set_cursor(saved_, ws_); }
+  CursorScope(const CursorScope&) = delete;
+  CursorScope& operator=(const CursorScope&) = delete;
+
+ private:
+  Ws ws_;
+  std::uint32_t saved_;
 };
 
 // Header words a layout changes, put back when it ends (also by an error).
@@ -850,12 +884,15 @@ void display_array(DisplayLine& line, std::uint32_t value_slot, Ws ws) {
     // Compaction leaves the free space above the heap as large as it can
     // be; the value is read again from its slot afterwards.
     gcol(ws);
-    std::uint32_t node;
+    std::uint32_t node, end;
     {
       LayoutScope scope(ws);
       LayoutScope::begin(rd32(ws, hdr::HeapTop), ws);
       node = make_display_array(rd32(ws, value_slot), ws);
+      end = cursor(ws);
     }
+    // The printer's column measures go in the free space past the layout.
+    CursorScope scratch(end, ws);
     new_line = print_display_array(node, ws) > 0;
   } else {
     new_line = exprn(rd32(ws, value_slot), ws) != 4;

@@ -121,6 +121,10 @@ std::uint32_t make_display_array(std::uint32_t value, Ws ws);
 
 // Prints a display-tree node line by line through `cdisp`, lines separated
 // by carriage returns (none after the last). Answers the number of lines.
+// The column measures of a nested node (12 bytes a column) are kept for
+// the while at the capture address, which must point at free space; it is
+// left where it was, or, while capturing, just past the captured text.
+// WS FULL when the measures would come within 100 bytes of the stack.
 int print_display_array(std::uint32_t node, Ws ws);
 
 // ---- the host's entry ------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include "host/services.h"
 #include "interpreter/call.h"
 #include "interpreter/display.h"
+#include "interpreter/numfmt.h"
 #include "interpreter/statement_end.h"
 #include "interpreter/sysfns/commands.h"
 
@@ -40,10 +41,12 @@ std::string name_of(std::uint16_t token, Ws ws) {
 }
 
 // The entry of one level: NAME[line], then "*" unless the mode says not.
+// The line number is written as numbers are (a damaged level's ¯1).
 int csip(const Level& level, int mode, Ws ws) {
   if (level.state & kHidden) return mode | kNoStar;
   std::string s = name_of(level.function, ws);
-  s += utf8_to_internal("[" + std::to_string(level.line) + "] ");
+  fmtint(level.line, ws);
+  s += utf8_to_internal("[") + std::string(text_buffer(ws)) + utf8_to_internal("] ");
   if (!(mode & kNoStar)) s += utf8_to_internal("* ");
   print_padded(s, ws);
   return mode | kNoStar;

@@ -227,6 +227,10 @@ TEST_F(ShowTest, NestedVectorsGapsAndBlanks) {
       {"2.5 (⍳0) 'x'", nested_vector({float_scalar(2.5), int_vector({}), char_scalar("x")}), " 2.5    x \n"},
       {"((1 2)(3 4)) 5", nested_vector({nested_vector({int_vector({1, 2}), int_vector({3, 4})}), int_scalar(5)}),
        "  1 2  3 4  5 \n"},
+      // A laid-out nested item spaces as rank 0: one blank after its own final blank.
+      {"'I' 'ID' ('IDE' 'IDEA')",
+       nested_vector({char_scalar("I"), char_vector("ID"), nested_vector({char_vector("IDE"), char_vector("IDEA")})}),
+       " I ID  IDE IDEA  \n"},
       {"⊂'ab'", nested_scalar(char_vector("ab")), " ab \n"},
       {"empty nested vector", nested_array({0}, {}), "\n"},
       {"empty nested matrix", nested_array({0, 2}, {}), ""},
@@ -385,6 +389,7 @@ TEST_F(ShowTest, DisplayTreeNodes) {
   ptcr(ws);
   EXPECT_EQ(print_display_array(char_node, ws), 2);
   EXPECT_EQ(shown(), " 5 ab \nab\ncd");
+  EXPECT_EQ(rd32(ws, hdr::CaptureAddress), char_node + 24) << "the column measures are given back";
 }
 
 // ---- the text-buffer helpers ----------------------------------------------------------------
