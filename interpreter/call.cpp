@@ -484,21 +484,21 @@ namespace {
 int call_with(bool dyadic, bool niladic, Ws ws) {
   int valence = 0;
   if (dfnsu(&valence, ws) != 4) sup_syser("c_src/aplsfnex", 1, ws);
+  // The valence first, then a selective-assignment model, then an axis
+  // (bytes 4 and 5 of the function entry): a defined function takes none.
+  if (niladic ? valence != -1 : dyadic ? valence < 1 : valence < 0) valence_error(ws);
   if (rd8(ws, hdr::SelectBits) & 0x01) domner(ws);
   const std::uint32_t fentry = function_entry(ws);
   if (!niladic && (rd32(ws, fentry + se::Value) >> 16) != 0) axis_error(ws);
   const std::uint32_t cursor = header_names(ws);
   if (niladic) {
     wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) + 1);
-    if (valence != -1) valence_error(ws);
     wr16(ws, callreg::OwnName, be16(ws, cursor));
   } else if (dyadic) {
-    if (valence < 1) valence_error(ws);
     wr16(ws, callreg::LeftName, be16(ws, cursor));
     wr16(ws, callreg::OwnName, be16(ws, cursor + 2));
     wr16(ws, callreg::RightName, be16(ws, cursor + 4));
   } else {
-    if (valence < 0) valence_error(ws);
     if (valence < 1) {
       wr16(ws, callreg::OwnName, be16(ws, cursor));
       wr16(ws, callreg::RightName, be16(ws, cursor + 2));

@@ -60,8 +60,7 @@ void set_state(std::uint16_t set, std::uint16_t clear, Ws ws) {
 
 // The three lines of an error report, through the display buffer. `own`
 // is the program's own message, or null for the table's.
-void compose_em(const std::string* own, Ws ws) {
-  const int code = rdi16(ws, hdr::ErrorCode);
+void compose_em(int code, const std::string* own, Ws ws) {
   const std::uint16_t state = rd16(ws, hdr::State);
   const std::uint32_t line = current_line(ws);
   if ((state & st::ExecuteRunning) && !(state & (st::ListDigits | st::Executing))) {
@@ -93,7 +92,7 @@ void compose_em(const std::string* own, Ws ws) {
 
 }  // namespace
 
-void make_em(Ws ws) {
+void make_em(int code, Ws ws) {
   // The program's own message serves this report only.
   std::string own;
   const bool has_own = rd8(ws, hdr::MiscBits) & kOwnMessageBit;
@@ -110,7 +109,7 @@ void make_em(Ws ws) {
   const std::uint32_t top = rd32(ws, hdr::HeapTop);
   wr32(ws, hdr::CaptureAddress, top + kStringHeader);
   wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) | outbits::Store | outbits::NoFold);
-  compose_em(own_text, ws);
+  compose_em(code, own_text, ws);
   wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) & ~outbits::Store);
   const std::uint32_t n = rd32(ws, hdr::CaptureAddress) - (top + kStringHeader);
   const std::uint64_t need = std::uint64_t(top) + ((n + 19) & ~3u) + 4 + 100;
@@ -119,7 +118,7 @@ void make_em(Ws ws) {
     wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) & ~outbits::Overflowed);
     set_state(0, st::CaptureOverflow, ws);
     wr16(ws, hdr::OutColumn, 0);
-    compose_em(own_text, ws);
+    compose_em(code, own_text, ws);
     cdisp(kCarriageReturn, ws);
   } else {
     const std::uint32_t off = getspc(8 + n, ws);  // lands at `top`, over the captured text's header
@@ -143,17 +142,45 @@ int errorl(int code, Ws ws) {
       wr8(ws, value + obj::Type, ET_INT);
     wr8(ws, top + se::Flags, rd8(ws, top + se::Flags) & ~kSeResult);
   }
-  set_state(0, st::ListDigits | st::StatementStarted, ws);
-  wr8(ws, hdr::SelectBits, rd8(ws, hdr::SelectBits) & ~0x03);
-  // Traps (⎕EA, ⎕EC, :Try, ⎕ERX) and errors passed up from locked
-  // functions arrive with those features; here every error is displayed.
+  for (;;) {
+    set_state(0, st::ListDigits | st::StatementStarted, ws);
+    wr8(ws, hdr::SelectBits, rd8(ws, hdr::SelectBits) & ~0x03);
+    const std::uint16_t state = rd16(ws, hdr::State);
+    // An armed trap word would take the error here (⎕EA, ⎕EC, :Try, ⎕ERX
+    // arrive with those features); until then such an error is displayed.
+    if (rd32(ws, hdr::TrapWord) != 0 && ((state & st::ExecuteRunning) || !(state & st::NotFunctionLine))) break;
+    if (!(state & st::PassErrors)) break;
+    // Pass the error up: the level (a locked function, or one it called)
+    // ends as if it had never been suspended, and the error is raised again
+    // at the line that called it. Only INTERRUPT and the ⎕ES errors without
+    // a table message (codes below 4) keep their identity; anything else
+    // becomes DOMAIN ERROR for the traps and the report, while the recorded
+    // code and error number stay those of the error raised.
+    const std::uint16_t et1 = rd16(ws, hdr::EtMajor), et2 = rd16(ws, hdr::EtMinor);
+    if (std::uint32_t line = current_line(ws)) {
+      wr32(ws, hdr::CurrentLine, 0);
+      mgarb(line, ws);
+    }
+    if (!stack_is_empty(ws)) clrstk(ws);
+    xfnclr(ws);
+    kill_dead_man(ws);
+    wr16(ws, hdr::ErrorLine, static_cast<std::uint16_t>(rd32(ws, hdr::FnLineNumber)));
+    if (code < 4 || code == E_INTERRUPT) {
+      wr16(ws, hdr::EtMajor, et1);
+      wr16(ws, hdr::EtMinor, et2);
+    } else {
+      code = E_DOMAIN;
+      wr16(ws, hdr::EtMajor, 5);
+      wr16(ws, hdr::EtMinor, 4);
+    }
+  }
 
   // Display.
   if (!(rd16(ws, hdr::State) & st::NotFunctionLine)) wr16(ws, hdr::ErrTokenCount, rd32(ws, hdr::TokensTaken));
   wr16(ws, hdr::OutputBits, 0);  // the word at 0x192: output and line-start bits
   if (!(rd16(ws, hdr::State) & st::OwnMessage)) {
     set_state(st::OwnMessage, 0, ws);
-    make_em(ws);
+    make_em(code, ws);
     crlm(0, ws);
     atntrp(ws);
     if (rd32(ws, hdr::ErrorMessage)) {

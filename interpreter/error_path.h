@@ -32,13 +32,19 @@ namespace zema {
 [[noreturn]] void synatn(std::uint16_t state_word, Ws ws);
 
 // The error path proper, run at the execution restart point for an error
-// already recorded by `error`: answers the engine state to go on with.
+// already recorded by `error`: passes it up out of levels whose errors go
+// to their caller (engine-state bit 0x0008: a locked function and what it
+// calls), displays it, and answers the engine state to go on with.
 int errorl(int code, Ws ws);
 
 // Composes the error message (message line, the line with the function's
 // name or six blanks, the caret line) as a character vector owned by
 // header word 0x1C4 — or, when it does not fit, straight to the session.
-void make_em(Ws ws);
+// `code` chooses the table's message (an error passed up out of a locked
+// function is reported as DOMAIN ERROR whatever code header 0x184 holds);
+// the program's own message, when header byte 0x128 says there is one,
+// replaces it and is used up.
+void make_em(int code, Ws ws);
 
 // Releases the last error's message object; answers its old offset.
 std::uint32_t kill_dead_man(Ws ws);

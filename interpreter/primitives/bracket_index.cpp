@@ -567,7 +567,9 @@ void make_axis_list(std::uint32_t fn, Ws ws) {
 int do_xaxis(Ws ws) {
   const std::uint32_t fn = stack_entry_at(0, ws);
   const std::uint8_t cls = rd8(ws, fn) & kClassMask;
-  if (cls != TC_PRIMITIVE && cls != TC_SLASH && cls != TC_DERIVED) noncer_1(ws);  // axes on defined functions
+  // A named (defined or system) function takes the axis too: the call
+  // refuses it with AXIS ERROR once the arguments are there.
+  if (cls != TC_PRIMITIVE && cls != TC_SLASH && cls != TC_DERIVED && cls != TC_NAMEDFN) noncer_1(ws);
   const ArrayInfo l = array_info(rd32(ws, stack_entry_at(1, ws) + se::Value), ws);
   if (l.count != 1) axis_error(ws);
   const std::uint32_t rel = rd32(ws, l.data);
@@ -585,7 +587,7 @@ int do_xaxis(Ws ws) {
     return drop_index_list(ws);
   }
   const std::uint8_t code = (rd8(ws, fn + se::Value) >> 1) & 0x7F;
-  if (code >= 7 && code <= 12) noncer_1(ws);  // tie numbers of the file primitives
+  if (cls == TC_PRIMITIVE && code >= 7 && code <= 12) noncer_1(ws);  // tie numbers of the file primitives
   std::int64_t ip = 0;
   bool fraction = false;
   const Elem e = elem_at(ax, 0, ws);
