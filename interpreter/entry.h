@@ -66,8 +66,8 @@ const char* wsset_temp(Ws ws);
 // path buffer from position `start`.
 const char* mvwsid(std::uint32_t start, std::uint32_t flags, const std::uint8_t* name, Ws ws);
 
-// The side state of a workspace: what the original kept as machine
-// addresses in LowGlobals (host names and paths) lives here, keyed by base.
+// The side state of a workspace: host names and paths, which cannot live in
+// the block or in LowGlobals as pointers, kept here, keyed by base.
 struct SideState {
   std::string temp_name1, temp_name2, help_file, ws_directory;
   // The text of an error signalled with a message of the program's own

@@ -3,7 +3,7 @@
 //
 // Every reference inside the block is a 32-bit byte offset from its base, so
 // the block can be saved, loaded, byte-swapped and moved as a unit. The header
-// words that hold "machine addresses" on the original 32-bit system hold, here,
+// words that name buffers outside the block (restart points, scratch areas) hold
 // signed offsets from the base (negative for buffers in LowGlobals) or zero:
 // the block never carries a pointer.
 #pragma once
@@ -224,8 +224,8 @@ enum OwnerKind : std::uint8_t {
 // ---- LowGlobals -------------------------------------------------------------
 
 // The session's private state below the workspace base; never saved. All of
-// it is zero when the interpreter starts. Host strings that the original kept
-// as pointers here live in the task's side state instead (see SideState).
+// it is zero when the interpreter starts. Host strings are never kept here as
+// pointers; they live in the task's side state (see SideState).
 constexpr std::uint32_t kLowGlobalsSize = 10232;
 
 struct LowGlobals {
