@@ -44,6 +44,15 @@ check "failed read: status" 1 $st
 check "failed read: message" "zema-console: cannot read /proc/self/mem: Input/output error" "$(cat "$dir.err")"
 rm -rf "$dir" "$dir.err"
 
+# The example session of the README runs what is built: a defined function
+# stopped by an error, and nothing the system lacks.
+example=$(dirname "$0")/../examples/hello.apl
+out=$("$console" --echo "$example"); st=$?
+check "example: status" 0 $st
+echo "$out" | grep -q "^HYP\[1\] "; check "example: error report of a defined function" 0 $?
+echo "$out" | grep -Eq "NONCE ERROR|SYNTAX ERROR|VALUE ERROR|INCORRECT COMMAND"
+check "example: nothing unbuilt" 1 $?
+
 # A byte-order mark opens the input and is no part of the first line.
 out=$(printf "\xef\xbb\xbf'OK'\n" | "$console"); check "byte-order mark skipped" "$(printf "CLEAR WS\nOK")" "$out"
 
