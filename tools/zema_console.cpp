@@ -7,9 +7,10 @@
 // to standard output (UTF-8). End of input ends the task with status 0; a
 // FILE that cannot be read ends it with a message and status 1. Ctrl+C is
 // an attention. Typed at a terminal, each input line is asked for with its
-// prompt. A size above the largest workspace is refused. --input-marker and --interrupt-polls serve the
-// transcript tests: the first announces each input request, the second
-// raises attentions from the Nth attention poll of each input line on.
+// prompt. A size above the largest workspace is refused. --input-marker and
+// --interrupt-polls serve the transcript tests: the first announces each
+// input request, the second raises attentions from the Nth attention poll of
+// each input line on.
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
