@@ -102,8 +102,9 @@ constexpr std::pair<std::uint16_t, std::uint8_t> unicode_substitutes[] = {
 // Inverse of unicode_table, built on first use.
 struct UnicodeInverse {
     // Code points U+0000-U+00FF: lowest internal code with that character,
-    // '?' when there is none.
+    // '?' when there is none; `narrow_known` says which have one.
     std::array<std::uint8_t, 256> narrow{};
+    std::array<bool, 256> narrow_known{};
     // Characters above U+00FF as (code point, internal code), sorted so the
     // first entry for a code point carries its lowest internal code.
     std::array<std::pair<std::uint16_t, std::uint8_t>, 256> wide{};
@@ -122,6 +123,7 @@ void build_inverse() {
             if (!taken[u]) {
                 taken[u] = true;
                 inverse.narrow[u] = static_cast<std::uint8_t>(c);
+                inverse.narrow_known[u] = true;
             }
         } else {
             inverse.wide[inverse.wide_count++] = {u, static_cast<std::uint8_t>(c)};
@@ -180,29 +182,44 @@ std::uint16_t convert_to_unicode(int c) {
     return u == 0 ? 0x0020 : u;
 }
 
-std::uint8_t convert_from_unicode(std::uint32_t u) {
+namespace {
+
+// The internal code of u, or of its look-alike substitute; false when the
+// set has neither.
+bool find_internal_code(std::uint32_t u, std::uint8_t& code) {
     const UnicodeInverse& inv = unicode_inverse();
-    if (u < 256) return inv.narrow[u];
+    if (u < 256) {
+        code = inv.narrow[u];
+        return inv.narrow_known[u];
+    }
 
     const auto wide_end = inv.wide.begin() + inv.wide_count;
     const auto hit = std::lower_bound(inv.wide.begin(), wide_end, u,
                                       [](const auto& entry, std::uint32_t key) { return entry.first < key; });
-    if (hit != wide_end && hit->first == u) return hit->second;
+    if (hit != wide_end && hit->first == u) {
+        code = hit->second;
+        return true;
+    }
 
     for (const auto& [from, to] : unicode_substitutes)
-        if (from == u) return to;
-    return question_mark;
+        if (from == u) {
+            code = to;
+            return true;
+        }
+    code = question_mark;
+    return false;
 }
 
-std::string utf8_to_internal(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
+// Decodes UTF-8, calling emit(code point, true) for each well-formed
+// character and emit(0, false) for each byte outside a well-formed sequence.
+template <typename Emit>
+void decode_utf8(std::string_view utf8, Emit emit) {
     const std::size_t n = utf8.size();
     std::size_t i = 0;
     while (i < n) {
         const auto lead = static_cast<std::uint8_t>(utf8[i]);
         if (lead < 0x80) {
-            out.push_back(static_cast<char>(convert_from_unicode(lead)));
+            emit(lead, true);
             ++i;
             continue;
         }
@@ -236,16 +253,63 @@ std::string utf8_to_internal(std::string_view utf8) {
         }
 
         if (ok) {
-            out.push_back(static_cast<char>(convert_from_unicode(cp)));
+            emit(cp, true);
             i += len;
         } else {
             // Only the lead byte is consumed: its continuation bytes are then
             // reported one by one, and a valid character after a truncated
             // sequence is still decoded.
-            out.push_back(static_cast<char>(invalid_utf8_code));
+            emit(0, false);
             ++i;
         }
     }
+}
+
+}  // namespace
+
+std::uint8_t convert_from_unicode(std::uint32_t u) {
+    std::uint8_t code = question_mark;
+    find_internal_code(u, code);
+    return code;
+}
+
+bool has_internal_code(std::uint32_t u) {
+    std::uint8_t code = 0;
+    return find_internal_code(u, code);
+}
+
+std::string utf8_to_internal(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    decode_utf8(utf8, [&](std::uint32_t cp, bool ok) {
+        out.push_back(static_cast<char>(ok ? convert_from_unicode(cp) : invalid_utf8_code));
+    });
+    return out;
+}
+
+std::string utf8_line_to_internal(std::string_view utf8) {
+    constexpr std::uint8_t kQuote = 0x4B, kDoubleQuote = 0xA0, kLamp = 0x1C;
+    std::string out;
+    out.reserve(utf8.size());
+    std::uint8_t open_quote = 0;  // the quote of the literal being read, or 0
+    bool comment = false;
+    decode_utf8(utf8, [&](std::uint32_t cp, bool ok) {
+        if (!ok) {
+            out.push_back(static_cast<char>(invalid_utf8_code));
+            return;
+        }
+        std::uint8_t code = question_mark;
+        if (!find_internal_code(cp, code) && !open_quote && !comment) code = outside_set_code;
+        out.push_back(static_cast<char>(code));
+        if (comment) return;
+        if (open_quote) {
+            if (code == open_quote) open_quote = 0;  // a doubled quote closes and reopens
+        } else if (code == kQuote || code == kDoubleQuote) {
+            open_quote = code;
+        } else if (code == kLamp) {
+            comment = true;
+        }
+    });
     return out;
 }
 

@@ -53,11 +53,27 @@ std::uint8_t convert_from_unicode(std::uint32_t u);
 // character, so later stages report it instead of reading a valid symbol.
 inline constexpr std::uint8_t invalid_utf8_code = 0xFE;
 
+// True when code point u has an internal code or a look-alike substitute,
+// that is when convert_from_unicode(u) does not fall back to '?'.
+bool has_internal_code(std::uint32_t u);
+
+// Internal code given to a character outside the set where it would be read
+// as APL: the tokeniser takes a code without a character for a blank token,
+// which the engine rejects, where '?' would be the primitive roll.
+inline constexpr std::uint8_t outside_set_code = invalid_utf8_code;
+
 // Decode UTF-8 and convert every code point with convert_from_unicode. Each
 // byte that does not belong to a well-formed sequence (bad lead byte, stray
 // continuation, truncated or overlong sequence, surrogate, beyond U+10FFFF)
 // becomes invalid_utf8_code. Line ends are passed through unchanged.
 std::string utf8_to_internal(std::string_view utf8);
+
+// Decode one typed input line (APL text) as utf8_to_internal does, except
+// that a character outside the set becomes outside_set_code unless it lies
+// inside a quoted literal or a comment, where it is data and becomes '?'.
+// A literal opened by ' or " ends at the same quote; ⍝ outside a literal
+// starts the comment, which runs to the end of the line.
+std::string utf8_line_to_internal(std::string_view utf8);
 
 // Encode each internal code's Unicode (convert_to_unicode) as UTF-8.
 std::string internal_to_utf8(std::string_view internal);

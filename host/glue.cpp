@@ -20,6 +20,7 @@
 #include "host/charset.h"
 #include "host/services.h"
 #include "host/task.h"
+#include "interpreter/workspace.h"
 
 namespace zema {
 
@@ -73,6 +74,9 @@ int linein(const char** text, int* length) {
   if (got == APLTask::Input::Ended) off();
   *text = line.data();
   *length = static_cast<int>(line.size());
+  // The typed line ended the session line: output starts a new one, so the
+  // line a ⍞ prompt left open needs no ending of its own.
+  if (got == APLTask::Input::Line && t->wsBase) wr16(t->wsBase, hdr::OutColumn, 0);
   if (got == APLTask::Input::Interrupted && t->attnEnabled) {
     t->attnPending = false;
     *length = -1;

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The console driver's start, end and refusals.
+# The console driver's start, end and refusals, its input conversion, and
+# its prompts at a terminal.
 set -u
 console=$1
 fail=0
@@ -18,6 +19,66 @@ check "small ws message" "Invalid WS size (less than 100 KB). Program aborted" "
 "$console" -wssize abc < /dev/null > /dev/null 2>&1; check "bad ws size" 1 $?
 out=$(printf '\xff\xfe\xc0\xaf\n' | "$console" --echo); st=$?
 check "invalid UTF-8 survives" 0 $st
+
+# The largest workspace: every figure still fits in 31 bits, and the free
+# space is exact (the same overhead as in the smallest); one KB more is refused.
+out=$(printf '⎕WSSIZE\n⎕WSSIZE-⎕WA\n' | "$console" -wssize 100)
+small_overhead=$(echo "$out" | sed -n 3p)
+out=$(printf '⎕WSSIZE\n⎕WSSIZE-⎕WA\n' | "$console" -wssize 2097142 2>&1)
+check "largest ws: size" "$((2097142 * 1024 - 10232))" "$(echo "$out" | sed -n 2p)"
+check "largest ws: free space exact" "$small_overhead" "$(echo "$out" | sed -n 3p)"
+for kb in 2097143 4000000; do
+  err=$("$console" -wssize $kb 2>&1 < /dev/null); st=$?
+  check "ws of $kb KB: status" 1 $st
+  check "ws of $kb KB: message" "Invalid WS size (more than 2097142 KB). Program aborted" "$err"
+done
+
+# Input that cannot be read is an error, not an empty session.
+dir=$(mktemp -d)
+out=$("$console" "$dir" 2> "$dir.err"); st=$?
+check "directory: status" 1 $st
+check "directory: nothing runs" "" "$out"
+check "directory: message" "zema-console: cannot read $dir: Is a directory" "$(cat "$dir.err")"
+"$console" /proc/self/mem > /dev/null 2> "$dir.err"; st=$?
+check "failed read: status" 1 $st
+check "failed read: message" "zema-console: cannot read /proc/self/mem: Input/output error" "$(cat "$dir.err")"
+rm -rf "$dir" "$dir.err"
+
+# The example session of the README runs what is built: a defined function
+# stopped by an error, and nothing the system lacks.
+example=$(dirname "$0")/../examples/hello.apl
+out=$("$console" --echo "$example"); st=$?
+check "example: status" 0 $st
+echo "$out" | grep -q "^HYP\[1\] "; check "example: error report of a defined function" 0 $?
+echo "$out" | grep -Eq "NONCE ERROR|SYNTAX ERROR|VALUE ERROR|INCORRECT COMMAND"
+check "example: nothing unbuilt" 1 $?
+
+# A byte-order mark opens the input and is no part of the first line.
+out=$(printf "\xef\xbb\xbf'OK'\n" | "$console"); check "byte-order mark skipped" "$(printf "CLEAR WS\nOK")" "$out"
+
+# Piped, a ⍞ answer is shown after its prompt, and the line it ends is not
+# ended again.
+out=$(printf "⍞←'Name: ' ⋄ X←⍞\nJoe\n'[',X,']'\n" | "$console" --echo)
+check "quote-quad answer on its prompt's line" \
+  "$(printf "CLEAR WS\n      ⍞←'Name: ' ⋄ X←⍞\nName: Joe\n      '[',X,']'\n[      Joe]")" "$out"
+
+# At a terminal each line is asked for with its prompt (six blanks, the ∇
+# editor's [n], a ⍞ prompt) before it is read. The terminal does not echo
+# here, so the output is the session's alone; the lines are sent once the
+# session has started.
+dir=$(mktemp -d); mkfifo "$dir/in"
+script -qec "stty -echo; exec '$console'" /dev/null < "$dir/in" > "$dir/out" 2>&1 &
+pid=$!
+exec 3> "$dir/in"
+for _ in $(seq 200); do grep -q "CLEAR WS" "$dir/out" && break; sleep 0.05; done
+printf "1+1\n∇R←F\nR←2\n∇\n⍞←'Name: ' ⋄ X←⍞\nJoe\n'[',X,']'\n" >&3
+exec 3>&-
+wait $pid; st=$?
+check "terminal: status" 0 $st
+check "terminal: prompts before reading" \
+  "$(printf "CLEAR WS\n      2\n      [1]   [2]         Name:       [      Joe]\n      \n")" \
+  "$(tr -d '\r' < "$dir/out")"
+rm -rf "$dir"
 
 # Ctrl+C while the session waits for input abandons the line and asks again;
 # the session goes on.

@@ -23,8 +23,8 @@ ConsoleTask::~ConsoleTask() {
 }
 
 bool ConsoleTask::AllocateTaskMemory(std::uint64_t bytes) {
+  if (bytes > kLargestWorkspace) return false;
   std::uint64_t total = bytes + kHead;
-  if (total > 0xFFFFFFF0ull) return false;
   auto* p = static_cast<std::uint8_t*>(std::calloc(1, total));
   if (!p) return false;
   std::free(block_);
@@ -39,11 +39,6 @@ void ConsoleTask::EmitLine(const std::string& internal) {
   text.resize(end == std::string::npos ? 0 : end + 1);
   text.push_back('\n');
   std::fwrite(text.data(), 1, text.size(), out_);
-}
-
-void ConsoleTask::EmitPendingIfVisible() {
-  if (!blank(pending_)) EmitLine(pending_);
-  pending_.clear();
 }
 
 void ConsoleTask::WriteOutput(const char* text, std::size_t n) {
@@ -61,6 +56,8 @@ void ConsoleTask::WriteOutput(const char* text, std::size_t n) {
       pending_.push_back(c);
     }
   }
+  // What a ⍞ read finds on the line: the prompt written so far.
+  currentLine = pending_;
 }
 
 void ConsoleTask::FlushOutput() { std::fflush(out_); }
@@ -79,14 +76,21 @@ void ConsoleTask::CheckFrontEndAttention() {
 
 APLTask::Input ConsoleTask::ReadInputLine(std::string& line) {
   polls_ = 0;
-  currentLine = pending_;
   std::string prompt = pending_;
   pending_.clear();
+  currentLine.clear();
+  // A ⍞ answer is data, and the line handed back holds the prompt it was
+  // typed after, as a session line does: the interpreter tells the prompt
+  // from what was typed over it.
+  const bool answer = wsBase && (rd16(wsBase, hdr::State) & st::QuoteQuadInput);
   if (options_.input_marker) {
     // The marker carries the prompt already on the line (blank for the
     // six-blank prompt of immediate execution).
     std::string marker = "\x1e" + (blank(prompt) ? std::string() : internal_to_utf8(prompt)) + "\n";
     std::fputs(marker.c_str(), out_);
+  } else if (options_.terminal) {
+    std::string shown = blank(prompt) ? std::string(6, ' ') : internal_to_utf8(prompt);
+    std::fputs(shown.c_str(), out_);
   }
   std::fflush(out_);
   // An attention that came before the wait gives no line, as one during it.
@@ -96,14 +100,15 @@ APLTask::Input ConsoleTask::ReadInputLine(std::string& line) {
   for (;;) {
     int c = std::fgetc(in_);
     if (c == EOF) {
-      // An attention (SIGINT) while waiting abandons the line being typed.
-      if (std::ferror(in_) && errno == EINTR && attnPending) {
-        std::clearerr(in_);
-        return Input::Interrupted;
-      }
       if (std::ferror(in_) && errno == EINTR) {
         std::clearerr(in_);
+        // An attention (SIGINT) while waiting abandons the line being typed.
+        if (attnPending) return Input::Interrupted;
         continue;
+      }
+      if (std::ferror(in_)) {
+        readErrno_ = errno;
+        any = false;  // a line cut by a failed read is not run
       }
       break;
     }
@@ -112,14 +117,22 @@ APLTask::Input ConsoleTask::ReadInputLine(std::string& line) {
     raw.push_back(static_cast<char>(c));
   }
   if (!any) {
-    if (!options_.input_marker && !blank(prompt)) EmitLine(prompt);
+    if (options_.terminal && !options_.input_marker) {
+      std::fputs("\n", out_);  // the shell's prompt on a line of its own
+    } else if (!options_.input_marker && !blank(prompt)) {
+      EmitLine(prompt);
+    }
     return Input::Ended;
   }
+  if (atStart_ && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) raw.erase(0, 3);
+  atStart_ = false;
   if (!raw.empty() && raw.back() == '\r') raw.pop_back();
-  line = utf8_to_internal(raw);
-  if (options_.echo && !options_.input_marker) {
-    EmitLine((blank(prompt) ? std::string(6, ' ') : prompt) + line);
-  } else if (!options_.input_marker && !blank(prompt)) {
+  const std::string typed = answer ? utf8_to_internal(raw) : utf8_line_to_internal(raw);
+  line = answer ? prompt + typed : typed;
+  if (options_.input_marker || options_.terminal) return Input::Line;
+  if (options_.echo) {
+    EmitLine((blank(prompt) ? std::string(6, ' ') : prompt) + typed);
+  } else if (!blank(prompt)) {
     EmitLine(prompt);
   }
   return Input::Line;
@@ -135,8 +148,8 @@ int ConsoleTask::GetOneKeystroke() {
 }
 
 std::uint32_t ConsoleTask::ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) {
+  if (bytes > kLargestWorkspace) bytes = static_cast<std::uint32_t>(kLargestWorkspace);
   std::uint64_t total = std::uint64_t(bytes) + 10000 + kHead;
-  if (total > 0xFFFFFFF0ull) return 0;
   auto* p = static_cast<std::uint8_t*>(std::calloc(1, total));
   if (!p) return 0;
   // The LowGlobals record goes along below the new base.
@@ -155,6 +168,7 @@ std::uint32_t ConsoleTask::ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_
 void ConsoleTask::EndAPLTask() {
   if (!blank(pending_)) EmitLine(pending_);
   pending_.clear();
+  currentLine.clear();
   std::fflush(out_);
   ending = true;
   throw TaskEnded{0};

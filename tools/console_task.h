@@ -1,6 +1,7 @@
 // A task whose session is a pair of byte streams: input lines come from a
 // file or standard input in UTF-8, session output goes to standard output in
-// UTF-8, one line per carriage return, with trailing blanks dropped.
+// UTF-8, one line per carriage return, with trailing blanks dropped. A
+// byte-order mark at the very start of the input is skipped.
 #pragma once
 
 #include <cstdio>
@@ -20,13 +21,23 @@ class ConsoleTask : public APLTask {
     // line that makes that many find an attention, as if Ctrl+C were
     // pressed twice (0: never).
     unsigned interrupt_polls = 0;
+    // Input is typed at a terminal: the prompt (six blanks, the ∇ editor's
+    // [n], a ⍞ prompt) is written before each read, and the typed line is
+    // not written again (the terminal shows it). Off for files and pipes,
+    // whose lines are written after they are read, with --echo.
+    bool terminal = false;
   };
+
+  // The largest block the interpreter is given: its offsets, ⎕WA and
+  // ⎕WSSIZE are 32-bit signed figures, and the block with the 10,000 bytes
+  // the task keeps beside it stays below 2^31 bytes.
+  static constexpr std::uint64_t kLargestWorkspace = 2147473408;  // 2,097,142 KB
 
   ConsoleTask(std::FILE* in, std::FILE* out, Options options);
   ~ConsoleTask() override;
 
   // Allocates the task's block: `bytes` for the interpreter after a 128-byte
-  // head. False when it cannot be had.
+  // head. False when it cannot be had or is above kLargestWorkspace.
   bool AllocateTaskMemory(std::uint64_t bytes);
   std::uint8_t* Memory() const { return block_ ? block_ + 128 : nullptr; }
   std::uint32_t MemorySize() const { return static_cast<std::uint32_t>(blockSize_ - 128); }
@@ -39,9 +50,12 @@ class ConsoleTask : public APLTask {
   [[noreturn]] void EndAPLTask() override;
   void CheckFrontEndAttention() override;
 
+  // The errno of a failed read of the input (which ended the session as
+  // its end would), or 0.
+  int ReadError() const { return readErrno_; }
+
  private:
   void EmitLine(const std::string& internal);
-  void EmitPendingIfVisible();
 
   std::FILE* in_;
   std::FILE* out_;
@@ -51,6 +65,8 @@ class ConsoleTask : public APLTask {
   std::uint64_t blockSize_ = 0;
   std::uint8_t* oldBlock_ = nullptr;
   unsigned polls_ = 0;  // attention polls since the last input line
+  bool atStart_ = true;  // no input line read yet
+  int readErrno_ = 0;
 };
 
 }  // namespace zema

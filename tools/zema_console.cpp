@@ -4,11 +4,15 @@
 //   zema-console [--echo] [--input-marker] [--interrupt-polls N] [-wssize KB] [FILE]
 //
 // Input lines come from FILE or standard input (UTF-8); session output goes
-// to standard output (UTF-8). End of input ends the task with status 0;
-// Ctrl+C is an attention. --input-marker and --interrupt-polls serve the
-// transcript tests: the first announces each input request, the second
-// raises attentions from the Nth attention poll of each input line on.
+// to standard output (UTF-8). End of input ends the task with status 0; a
+// FILE that cannot be read ends it with a message and status 1. Ctrl+C is
+// an attention. Typed at a terminal, each input line is asked for with its
+// prompt. A size above the largest workspace is refused. --input-marker and
+// --interrupt-polls serve the transcript tests: the first announces each
+// input request, the second raises attentions from the Nth attention poll of
+// each input line on.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -72,6 +76,12 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  constexpr unsigned long long largest_kb = zema::ConsoleTask::kLargestWorkspace / 1024;
+  if (ws_kb > largest_kb) {
+    std::fprintf(stderr, "Invalid WS size (more than %llu KB). Program aborted\n", largest_kb);
+    return 1;
+  }
+
   std::FILE* in = stdin;
   if (file) {
     in = std::fopen(file, "rb");
@@ -79,10 +89,17 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "zema-console: cannot open %s: %s\n", file, std::strerror(errno));
       return 1;
     }
+    struct stat st {};
+    if (::fstat(::fileno(in), &st) == 0 && S_ISDIR(st.st_mode)) {
+      std::fprintf(stderr, "zema-console: cannot read %s: %s\n", file, std::strerror(EISDIR));
+      std::fclose(in);
+      return 1;
+    }
   }
+  options.terminal = !options.input_marker && ::isatty(::fileno(in));
 
   zema::ConsoleTask task(in, stdout, options);
-  if (ws_kb > 0xFFFFFFF0ull / 1024 || !task.AllocateTaskMemory(ws_kb * 1024)) {
+  if (!task.AllocateTaskMemory(ws_kb * 1024)) {
     std::fprintf(stderr, "Cannot allocate a workspace of %llu KB. Program aborted\n", ws_kb);
     return 1;
   }
@@ -109,5 +126,10 @@ int main(int argc, char** argv) {
   g_task = nullptr;
   std::fflush(stdout);
   if (in != stdin) std::fclose(in);
+  if (task.ReadError()) {
+    std::fprintf(stderr, "zema-console: cannot read %s: %s\n", file ? file : "standard input",
+                 std::strerror(task.ReadError()));
+    return 1;
+  }
   return status;
 }

@@ -359,6 +359,48 @@ TEST(Charset, InvalidUtf8GivesOneMarkPerBadByte) {
     for (const auto& k : cases) EXPECT_EQ(utf8_to_internal(k.utf8), k.internal) << k.what;
 }
 
+TEST(Charset, HasInternalCodeSaysWhetherQuestionMarkIsAFallback) {
+    struct Case {
+        std::uint32_t u;
+        bool has;
+    };
+    const Case cases[] = {
+        {0x003F, true},    // ? itself
+        {0x2373, true},    // iota
+        {0x03C1, true},    // Greek rho, a look-alike of ⍴
+        {0x2212, true},    // minus sign, a look-alike of -
+        {0x2368, false},   // ⍨
+        {0x00A6, false},   // broken bar: below U+0100 yet outside the set
+        {0xFEFF, false},   // byte-order mark
+        {0x1F600, false},  // astral
+    };
+    for (const auto& k : cases) EXPECT_EQ(has_internal_code(k.u), k.has) << std::hex << k.u;
+}
+
+// A typed line: a character outside the set is '?' only where it is data.
+TEST(Charset, LineOutsideTheSetIsDataOnlyInQuotesAndComments) {
+    struct Case {
+        const char* what;
+        std::string utf8;
+        std::string internal;
+    };
+    const Case cases[] = {
+        {"between primitives", "+⍨3"s, "\x2D\xFE\x33"s},
+        {"in quotes", "'⍨'"s, "\x4B\x51\x4B"s},
+        {"in double quotes", "\"⍨\""s, "\xA0\x51\xA0"s},
+        {"after the literal closes", "'a'⍨"s, "\x4B\xE1\x4B\xFE"s},
+        {"doubled quote stays inside", "'''⍨'"s, "\x4B\x4B\x4B\x51\x4B"s},
+        {"other quote inside a literal", "'\"⍨'⍨"s, "\x4B\xA0\x51\x4B\xFE"s},
+        {"literal left open", "'⍨"s, "\x4B\x51"s},
+        {"comment", "1⍝⍨'"s, "\x31\x1C\x51\x4B"s},
+        {"lamp inside quotes is no comment", "'⍝'⍨"s, "\x4B\x1C\x4B\xFE"s},
+        {"byte-order mark inside a line", "\xEF\xBB\xBF" "2"s, "\xFE\x32"s},
+        {"look-alike is a symbol", "ρ"s, "\x52"s},
+        {"malformed byte in quotes", "'\xFF'"s, "\x4B\xFE\x4B"s},
+    };
+    for (const auto& k : cases) EXPECT_EQ(utf8_line_to_internal(k.utf8), k.internal) << k.what;
+}
+
 // Cutting a valid line at every byte leaves one mark per byte of the cut
 // character and decodes everything before it.
 TEST(Charset, Utf8CutAtEveryByte) {
