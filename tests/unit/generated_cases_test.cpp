@@ -1320,7 +1320,7 @@ TEST(GeneratedCases, PrototypesHoldBooleanZeros) {
     const Val z = apl.value("Z", bad);
     ASSERT_EQ(z.kind, Val::Nest) << line;
     const Val& p = z.items.empty() ? *z.proto : z.items.back();
-    EXPECT_EQ(p.ntype, ET_BOOL) << line << ": " << test::apl_text(p);
+    EXPECT_EQ(int{p.ntype}, int{ET_BOOL}) << line << ": " << test::apl_text(p);
   }
 }
 
