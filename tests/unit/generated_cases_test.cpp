@@ -467,23 +467,33 @@ Val index(const Val& a, const std::vector<IndexItem>& list, int io) {
     }
     positions.push_back(pos);
   }
+  // Every index is checked whatever the result's size: the odometer runs
+  // over the axes that have positions, so that an empty index on one axis
+  // does not excuse a bad index on another; the positions are kept only
+  // when no axis is empty.
   const std::size_t count = product(shape, 0, shape.size());
+  std::vector<std::size_t> live;
+  std::size_t steps = 1;
+  for (std::size_t k = 0; k < list.size(); ++k)
+    if (!positions[k].empty()) {
+      live.push_back(k);
+      steps *= positions[k].size();
+    }
   std::vector<Pick> picks;
-  if (count != 0) {
-    std::vector<std::size_t> at(list.size(), 0);
-    for (std::size_t n = 0; n < count; ++n) {
-      std::int64_t linear = 0;
-      for (std::size_t k = 0; k < list.size(); ++k) {
-        const std::int64_t p = positions[k][at[k]];
-        if (p == -2) fail("DOMAIN ERROR");
-        if (p == -1) fail("INDEX ERROR");
-        linear = linear * a.shape[k] + p;
-      }
-      picks.push_back({linear, false});
-      for (std::size_t k = list.size(); k-- > 0;) {
-        if (++at[k] < positions[k].size()) break;
-        at[k] = 0;
-      }
+  std::vector<std::size_t> at(list.size(), 0);
+  for (std::size_t n = 0; n < steps; ++n) {
+    std::int64_t linear = 0;
+    for (std::size_t k : live) {
+      const std::int64_t p = positions[k][at[k]];
+      if (p == -2) fail("DOMAIN ERROR");
+      if (p == -1) fail("INDEX ERROR");
+      linear = linear * a.shape[k] + p;
+    }
+    if (count != 0) picks.push_back({linear, false});
+    for (std::size_t j = live.size(); j-- > 0;) {
+      const std::size_t k = live[j];
+      if (++at[k] < positions[k].size()) break;
+      at[k] = 0;
     }
   }
   return complete(a, shape, picks);
