@@ -6,10 +6,14 @@
 // ERROR part-way through an assignment leaves the variable as it was. A
 // vector indexed by one numeric array checks each index as it gathers the
 // element; an error there leaves only the unfinished result on the stack.
+// Every other case plans the selection axis by axis and walks the index
+// arrays where they lie with an odometer, building the result (or storing
+// into the variable) straight in the workspace.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <optional>
+#include <functional>
+#include <vector>
 
 #include "interpreter/args.h"
 #include "interpreter/engine.h"
