@@ -335,41 +335,55 @@ void scalar_dyadic_axis(std::uint32_t fn_entry, std::uint32_t flags, Ws ws) {
     scalar_dyadic(ws);
     return;
   }
+  // The step in M of each of H's axes (0 for the axes M does not have),
+  // for an odometer over H's axes: fixed records of at most 63 axes, the
+  // elements read and written in place in the workspace.
   const std::vector<std::uint32_t> hshape = shape_of(h, ws);
-  std::vector<std::uint32_t> mstride(n, 1);
+  std::uint32_t stride[63] = {};
+  std::uint32_t mstep = 1;
   for (std::uint32_t j = n; j-- > 0;) {
     if (hshape[ax.k[j]] != dim(m, j, ws)) lener(ws);
-    if (j + 1 < n) mstride[j] = mstride[j + 1] * dim(m, j + 1, ws);
+    stride[ax.k[j]] = mstep;
+    mstep *= dim(m, j, ws);
   }
-  // The position in M of each element of H, by an odometer over H's axes.
-  std::vector<std::uint32_t> stride(h.rank, 0);
-  for (std::uint32_t j = 0; j < n; ++j) stride[ax.k[j]] = mstride[j];
-  std::vector<std::uint32_t> at(h.count);
-  std::vector<std::uint32_t> idx(h.rank, 0);
-  std::uint32_t pos = 0;
-  for (std::uint32_t i = 0; i < h.count; ++i) {
-    at[i] = pos;
-    for (std::uint32_t k = h.rank; k-- > 0;) {
-      pos += stride[k];
-      if (++idx[k] < hshape[k]) break;
-      pos -= stride[k] * idx[k];
-      idx[k] = 0;
+  const std::uint32_t hrank = h.rank, hcount = h.count;
+  // Calls f(i, p) for each element i of H with p its element of M.
+  auto spread = [&](auto&& f) {
+    std::uint32_t idx[63] = {};
+    std::uint32_t pos = 0;
+    for (std::uint32_t i = 0; i < hcount; ++i) {
+      f(i, pos);
+      for (std::uint32_t k = hrank; k-- > 0;) {
+        pos += stride[k];
+        if (++idx[k] < hshape[k]) break;
+        pos -= stride[k] * idx[k];
+        idx[k] = 0;
+      }
     }
-  }
+  };
   // M spread over H's shape, a temporary entry on top of the stack.
   const std::uint32_t m_desc = right_high ? hdr::LeftDesc : hdr::RightDesc;
   const std::uint32_t m_mask = right_high ? kLeftMask : kRightMask;
   if (m.type == ET_NESTED) {
-    std::vector<Image> items;
-    items.reserve(h.count);
-    for (std::uint32_t i = 0; i < h.count; ++i) items.push_back(item_image(m, at[i], ws));
-    new_nested(hshape, items, array_prototype(m, ws), ws);
+    result_from_picks(
+        hshape,
+        [&](const std::function<void(const Pick&)>& pick) {
+          spread([&](std::uint32_t, std::uint32_t p) { pick(Pick{p, right_high, false}); });
+        },
+        right_high, ws);
   } else {
-    std::vector<Elem> elems;
-    elems.reserve(m.count);
-    for (std::uint32_t i = 0; i < m.count; ++i) elems.push_back(elem_at(m, i, ws));
     const ArrayInfo z = new_simple(hshape, m.type, ws);
-    for (std::uint32_t i = 0; i < h.count; ++i) put_elem(z, i, elems[at[i]], ws);
+    const ArrayInfo mm = array_info(right_high ? left_arg(ws) : right_arg(ws), ws);
+    const std::uint32_t w = elem_bytes(mm.type);
+    std::uint8_t* dst = ws + z.data;
+    const std::uint8_t* src = ws + mm.data;
+    if (w == 0) {
+      spread([&](std::uint32_t i, std::uint32_t p) {
+        if (bit_at(mm.data, p, ws)) put_bit(z.data, i, true, ws);
+      });
+    } else {
+      spread([&](std::uint32_t i, std::uint32_t p) { std::memcpy(dst + std::uint64_t{w} * i, src + std::uint64_t{w} * p, w); });
+    }
   }
   const std::uint32_t temp_slot = stack_entry_at(0, ws);
   xopafx(m_mask, m_desc, temp_slot, ws);

@@ -6,10 +6,14 @@
 // ERROR part-way through an assignment leaves the variable as it was. A
 // vector indexed by one numeric array checks each index as it gathers the
 // element; an error there leaves only the unfinished result on the stack.
+// Every other case plans the selection axis by axis and walks the index
+// arrays where they lie with an odometer, building the result (or storing
+// into the variable) straight in the workspace.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <optional>
+#include <functional>
+#include <vector>
 
 #include "interpreter/args.h"
 #include "interpreter/engine.h"
@@ -25,19 +29,6 @@ namespace zema {
 
 namespace {
 
-// The indices along one axis, already made zero-based and checked; none
-// when the position was elided.
-struct AxisIndex {
-  bool elided = true;
-  std::vector<std::uint32_t> shape;
-  std::vector<std::uint32_t> at;
-};
-
-struct Selection {
-  std::vector<std::uint32_t> shape;  // catenated shapes of the indices
-  std::vector<std::uint32_t> pos;    // ravel positions in A, in result order
-};
-
 // The zero-based position of index `v` along an axis of length `len`, in
 // `z`; false when it is out of range. With ⎕IO 0 or 1 one unsigned compare
 // does it: a negative v (¯2147483648 too) wraps to 2³¹ or more, above any
@@ -45,110 +36,6 @@ struct Selection {
 inline bool in_range(std::int32_t v, std::int32_t io, std::uint32_t len, std::uint32_t& z) {
   z = static_cast<std::uint32_t>(v) - static_cast<std::uint32_t>(io);
   return z < len;
-}
-
-// Index values of an index array along an axis of length `len`.
-AxisIndex read_index(const ArrayInfo& ix, std::uint32_t len, std::int32_t io, Ws ws) {
-  AxisIndex a;
-  a.elided = false;
-  a.shape = shape_of(ix, ws);
-  if (ix.count > 0 && (ix.type == ET_CHAR || ix.type == ET_NESTED || ix.type == ET_OBJREF)) indxer(ws);
-  a.at.resize(ix.count);
-  for (std::uint32_t i = 0; i < ix.count; ++i) {
-    std::uint32_t z;
-    if (!in_range(int_at(ix, i, ws), io, len, z)) indxer(ws);
-    a.at[i] = z;
-  }
-  return a;
-}
-
-// The positions an index list selects from an array of shape `shape`.
-Selection select(const std::vector<std::uint32_t>& shape, std::vector<AxisIndex>& axes, Ws ws) {
-  Selection s;
-  const std::size_t rank = shape.size();
-  for (std::size_t k = 0; k < rank; ++k) {
-    if (axes[k].elided) {
-      axes[k].shape = {shape[k]};
-      axes[k].at.resize(shape[k]);
-      for (std::uint32_t i = 0; i < shape[k]; ++i) axes[k].at[i] = i;
-    }
-    s.shape.insert(s.shape.end(), axes[k].shape.begin(), axes[k].shape.end());
-  }
-  if (s.shape.size() > 63) limit_error(ws);
-  std::vector<std::uint32_t> counts(rank);
-  for (std::size_t k = 0; k < rank; ++k) counts[k] = static_cast<std::uint32_t>(axes[k].at.size());
-  const std::uint32_t n = checked_count(counts, ws);
-  if (n == 0) return s;
-  std::vector<std::uint64_t> mult(rank, 1);
-  for (std::size_t k = rank; k-- > 1;) mult[k - 1] = mult[k] * shape[k];
-  s.pos.reserve(n);
-  std::vector<std::uint32_t> odo(rank, 0);
-  for (std::uint32_t j = 0; j < n; ++j) {
-    std::uint64_t p = 0;
-    for (std::size_t k = 0; k < rank; ++k) p += axes[k].at[odo[k]] * mult[k];
-    s.pos.push_back(static_cast<std::uint32_t>(p));
-    for (std::size_t k = rank; k-- > 0;) {
-      if (++odo[k] < counts[k]) break;
-      odo[k] = 0;
-    }
-  }
-  return s;
-}
-
-// The index list at `list` applied to the array A (which must have as many
-// axes as the list has positions).
-Selection select_by_list(const ArrayInfo& a, std::uint32_t list, Ws ws) {
-  const ArrayInfo l = array_info(list, ws);
-  // A[] selects the whole of A, whatever its rank.
-  const bool whole = l.rank == 1 && l.count == 1 && rd32(ws, l.data) == 0;
-  if (whole) {
-    std::vector<AxisIndex> all(a.rank);
-    Selection s = select(shape_of(a, ws), all, ws);
-    if (a.rank == 0) s.pos = {0};
-    return s;
-  }
-  if (a.rank == 0) ranker(ws);
-  if (l.rank > 1 || l.count != a.rank) ranker(ws);
-  const std::int32_t io = quad_io(ws);
-  std::vector<AxisIndex> axes(a.rank);
-  for (std::uint32_t k = 0; k < a.rank; ++k) {
-    const std::uint32_t rel = rd32(ws, l.data + 4 * k);
-    if (rel) axes[k] = read_index(array_info(list + rel, ws), dim(a, k, ws), io, ws);
-  }
-  return select(shape_of(a, ws), axes, ws);
-}
-
-// The selected elements of the array held in `slot` as a new result.
-void gather(std::uint32_t slot, const Selection& s, Ws ws) {
-  ArrayInfo a = array_info(rd32(ws, slot), ws);
-  if (a.type == ET_NESTED) {
-    std::vector<Image> items;
-    items.reserve(s.pos.size());
-    for (std::uint32_t p : s.pos) items.push_back(item_image(a, p, ws));
-    result_from_items(s.shape, items, array_prototype(a, ws), ws);
-    return;
-  }
-  const ArrayInfo z = new_simple(s.shape, a.type, ws);
-  a = array_info(rd32(ws, slot), ws);
-  const std::uint32_t w = elem_bytes(a.type);
-  std::uint8_t* dst = ws + z.data;
-  const std::uint8_t* src = ws + a.data;
-  const auto n = static_cast<std::uint32_t>(s.pos.size());
-  switch (w) {
-    case 0:
-      for (std::uint32_t j = 0; j < n; ++j)
-        if (bit_at(a.data, s.pos[j], ws)) put_bit(z.data, j, true, ws);
-      break;
-    case 1:
-      for (std::uint32_t j = 0; j < n; ++j) dst[j] = src[s.pos[j]];
-      break;
-    case 4:
-      for (std::uint32_t j = 0; j < n; ++j) std::memcpy(dst + 4 * j, src + 4 * std::uint64_t(s.pos[j]), 4);
-      break;
-    default:
-      for (std::uint32_t j = 0; j < n; ++j) std::memcpy(dst + w * j, src + w * std::uint64_t(s.pos[j]), w);
-      break;
-  }
 }
 
 // ---- A[I] for a vector A and one numeric index array ---------------------------
@@ -330,6 +217,215 @@ bool gather_vector(std::uint32_t a_slot, std::uint32_t list_slot, Ws ws) {
   return true;
 }
 
+// ---- the general path: an odometer over the index arrays -----------------------
+//
+// A selection is planned axis by axis: each axis of A is either elided (all
+// its positions) or indexed by a run of elements of an index array, read in
+// place in the workspace. The arrays are found again from a holder (the
+// index list, or the left argument of ⌷) through the word that holds its
+// offset, as every allocation may move them. Nothing is held outside the
+// workspace but this fixed record of at most 63 axes.
+
+constexpr std::uint32_t kMaxAxes = 63;
+
+struct AxisPlan {
+  bool elided = true;
+  std::uint8_t type = 0;     // the index array's element type
+  std::uint32_t rel = 0;     // its offset from the holder's (0: the holder itself)
+  bool whole = false;        // all of the array, whose shape the result takes
+  std::uint32_t first = 0;   // else its one element that indexes the axis
+  std::uint32_t count = 0;   // positions along the axis
+  std::uint32_t len = 0;     // A's length along the axis
+  std::uint64_t mult = 1;    // ravel step of the axis in A
+};
+
+struct Plan {
+  std::uint32_t holder_slot = 0;  // the word holding the holder's offset
+  std::uint32_t rank = 0;         // A's rank
+  AxisPlan ax[kMaxAxes];
+  std::uint32_t zrank = 0;        // the result's rank and shape
+  std::uint32_t zshape[kMaxAxes] = {};
+  std::uint32_t count = 0;        // the result's element count
+  std::vector<std::uint32_t> shape() const { return {zshape, zshape + zrank}; }
+};
+
+// Index j of a simple numeric array of type `t` with its data at `p`.
+std::int32_t index_at(std::uint8_t t, const std::uint8_t* p, std::uint32_t j, Ws ws) {
+  switch (t) {
+    case ET_BOOL: return index_value<ET_BOOL>(p, j, ws);
+    case ET_INT: return index_value<ET_INT>(p, j, ws);
+    default: return index_value<ET_FLOAT>(p, j, ws);
+  }
+}
+
+// Starts a plan for A with every axis elided.
+void plan_axes(Plan& p, std::uint32_t holder_slot, const ArrayInfo& a, Ws ws) {
+  p.holder_slot = holder_slot;
+  p.rank = a.rank;
+  for (std::uint32_t k = 0; k < a.rank; ++k) {
+    p.ax[k] = AxisPlan{};
+    p.ax[k].count = p.ax[k].len = dim(a, k, ws);
+  }
+}
+
+// Axis k indexed by the array at `holder + rel` (all of it when `whole`,
+// else its element `first` alone, which adds no axis to the result).
+void plan_index(Plan& p, std::uint32_t k, std::uint32_t rel, bool whole, std::uint32_t first, Ws ws) {
+  const ArrayInfo ix = array_info(rd32(ws, p.holder_slot) + rel, ws);
+  AxisPlan& x = p.ax[k];
+  x.elided = false;
+  x.type = ix.type;
+  x.rel = rel;
+  x.whole = whole;
+  x.first = whole ? 0 : first;
+  x.count = whole ? ix.count : 1;
+}
+
+// Completes the plan: the result's shape (more than 63 axes is SYSTEM
+// LIMIT) and count (WS FULL when it overflows), the axes' steps; then every
+// index is checked, whatever the result's size, in the order an odometer
+// over the non-empty axes first meets them: the first index of each axis,
+// then the others from the last axis back to the first. A non-empty
+// character, nested or reference index is INDEX ERROR before any value is
+// read; a non-integral one is DOMAIN ERROR, one out of range INDEX ERROR.
+void finish_plan(Plan& p, Ws ws) {
+  const std::uint32_t base = rd32(ws, p.holder_slot);
+  std::uint64_t n = 1;
+  bool overflow = false, empty = false;
+  for (std::uint32_t k = 0; k < p.rank; ++k) {
+    const AxisPlan& x = p.ax[k];
+    if (x.elided) {
+      if (p.zrank == kMaxAxes) limit_error(ws);
+      p.zshape[p.zrank++] = x.len;
+    } else if (x.whole) {
+      const ArrayInfo ix = array_info(base + x.rel, ws);
+      if (p.zrank + ix.rank > kMaxAxes) limit_error(ws);
+      for (std::uint32_t d = 0; d < ix.rank; ++d) p.zshape[p.zrank++] = dim(ix, d, ws);
+    }
+    n *= x.count;
+    empty = empty || x.count == 0;
+    if (n > 0x7FFFFFFFu) {
+      overflow = true;
+      n = 1;
+    }
+  }
+  if (empty) n = 0;
+  else if (overflow) xwsfll(ws);
+  p.count = static_cast<std::uint32_t>(n);
+  for (std::uint32_t k = p.rank; k-- > 1;) p.ax[k - 1].mult = p.ax[k].mult * p.ax[k].len;
+  for (std::uint32_t k = 0; k < p.rank; ++k) {
+    const AxisPlan& x = p.ax[k];
+    if (!x.elided && x.count > 0 && (x.type == ET_CHAR || x.type == ET_NESTED || x.type == ET_OBJREF)) indxer(ws);
+  }
+  const std::int32_t io = quad_io(ws);
+  auto check = [&](const AxisPlan& x, std::uint32_t j) {
+    if (!is_numeric(x.type)) domner(ws);
+    std::uint32_t z;
+    const ArrayInfo ix = array_info(base + x.rel, ws);
+    if (!in_range(index_at(x.type, ws + ix.data, x.first + j, ws), io, x.len, z)) indxer(ws);
+  };
+  for (std::uint32_t k = 0; k < p.rank; ++k)
+    if (!p.ax[k].elided && p.ax[k].count > 0) check(p.ax[k], 0);
+  for (std::uint32_t k = p.rank; k-- > 0;) {
+    if (p.ax[k].elided) continue;
+    for (std::uint32_t j = 1; j < p.ax[k].count; ++j) check(p.ax[k], j);
+  }
+}
+
+// Calls f(j, pos) for each element j of the result in ravel order, pos
+// being its ravel position in A. The indices were checked by finish_plan;
+// nothing here may allocate.
+template <class F>
+void walk(const Plan& p, Ws ws, F&& f) {
+  if (p.count == 0) return;
+  const std::int32_t io = quad_io(ws);
+  const std::uint32_t base = rd32(ws, p.holder_slot);
+  const std::uint8_t* data[kMaxAxes];
+  std::uint32_t at[kMaxAxes];
+  std::uint64_t term[kMaxAxes];
+  auto position = [&](std::uint32_t k, std::uint32_t j) -> std::uint64_t {
+    const AxisPlan& x = p.ax[k];
+    if (x.elided) return j * x.mult;
+    const std::uint32_t v = static_cast<std::uint32_t>(index_at(x.type, data[k], x.first + j, ws));
+    return (v - static_cast<std::uint32_t>(io)) * x.mult;
+  };
+  std::uint64_t pos = 0;
+  for (std::uint32_t k = 0; k < p.rank; ++k) {
+    data[k] = p.ax[k].elided ? nullptr : ws + array_info(base + p.ax[k].rel, ws).data;
+    at[k] = 0;
+    term[k] = position(k, 0);
+    pos += term[k];
+  }
+  for (std::uint32_t j = 0; j < p.count; ++j) {
+    f(j, pos);
+    for (std::uint32_t k = p.rank; k-- > 0;) {
+      pos -= term[k];
+      if (++at[k] == p.ax[k].count) at[k] = 0;
+      term[k] = position(k, at[k]);
+      pos += term[k];
+      if (at[k] != 0) break;
+    }
+  }
+}
+
+// The plan of the index list at `list_slot` applied to A (which must have
+// as many axes as the list has positions; A[] selects the whole of A).
+void plan_list(Plan& p, const ArrayInfo& a, std::uint32_t list_slot, Ws ws) {
+  const ArrayInfo l = array_info(rd32(ws, list_slot), ws);
+  const bool whole = l.rank == 1 && l.count == 1 && rd32(ws, l.data) == 0;
+  if (!whole) {
+    if (a.rank == 0) ranker(ws);
+    if (l.rank > 1 || l.count != a.rank) ranker(ws);
+  }
+  plan_axes(p, list_slot, a, ws);
+  if (!whole)
+    for (std::uint32_t k = 0; k < a.rank; ++k)
+      if (const std::uint32_t rel = rd32(ws, l.data + 4 * k)) plan_index(p, k, rel, true, 0, ws);
+  finish_plan(p, ws);
+}
+
+// Simple elements of W bytes (0: bits) gathered from A into Z.
+template <std::uint32_t W>
+void gather_planned(const Plan& p, const ArrayInfo& a, const ArrayInfo& z, Ws ws) {
+  const std::uint8_t* src = ws + a.data;
+  std::uint8_t* dst = ws + z.data;
+  if constexpr (W == 0) {
+    walk(p, ws, [&](std::uint32_t j, std::uint64_t pos) {
+      if (bit_at(a.data, pos, ws)) put_bit(z.data, j, true, ws);
+    });
+  } else {
+    walk(p, ws, [&](std::uint32_t j, std::uint64_t pos) { std::memcpy(dst + W * std::uint64_t{j}, src + W * pos, W); });
+  }
+}
+
+// The selected elements of A as a new result pushed on top. A is the array
+// in `a_slot`; ⌷ has it under its right descriptor already, and bracket
+// indexing points both descriptors at it, as the nested results are built
+// from the arguments' items.
+void gather(std::uint32_t a_slot, const Plan& p, Ws ws) {
+  ArrayInfo a = array_info(rd32(ws, a_slot), ws);
+  if (a.type == ET_NESTED) {
+    wr32(ws, hdr::LeftDesc + desc::OffsetWord, a_slot);
+    wr32(ws, hdr::RightDesc + desc::OffsetWord, a_slot);
+    result_from_picks(
+        p.shape(),
+        [&](const std::function<void(const Pick&)>& pick) {
+          walk(p, ws, [&](std::uint32_t, std::uint64_t pos) { pick(Pick{static_cast<std::uint32_t>(pos), false, false}); });
+        },
+        false, ws);
+    return;
+  }
+  const ArrayInfo z = new_simple(p.shape(), a.type, ws);
+  a = array_info(rd32(ws, a_slot), ws);
+  switch (elem_bytes(a.type)) {
+    case 0: gather_planned<0>(p, a, z, ws); break;
+    case 1: gather_planned<1>(p, a, z, ws); break;
+    case 4: gather_planned<4>(p, a, z, ws); break;
+    case 8: gather_planned<8>(p, a, z, ws); break;
+    default: gather_planned<16>(p, a, z, ws); break;
+  }
+}
+
 // The word that holds the offset of the value of the stack entry at `e`.
 std::uint32_t value_slot(std::uint32_t e, Ws ws) {
   find_ws_entry(e, ws);  // VALUE ERROR when there is none
@@ -357,15 +453,19 @@ void settle_result(std::uint32_t n, std::uint8_t flags, Ws ws) {
 // V's shape against the selection's: one element goes everywhere, else the
 // shapes without their unit axes must agree. A scalar selection has no axes,
 // so any V of other than one element is refused.
-void check_assign_shape(const ArrayInfo& v, const Selection& s, Ws ws) {
+void check_assign_shape(const ArrayInfo& v, const Plan& p, Ws ws) {
   if (v.count == 1) return;
-  std::vector<std::uint32_t> a, b;
-  for (std::uint32_t x : shape_of(v, ws))
-    if (x != 1) a.push_back(x);
-  for (std::uint32_t x : s.shape)
-    if (x != 1) b.push_back(x);
-  if (a.size() != b.size()) ranker(ws);
-  if (a != b) lener(ws);
+  std::uint32_t a[kMaxAxes], b[kMaxAxes];
+  std::uint32_t na = 0, nb = 0;
+  for (std::uint32_t d = 0; d < v.rank; ++d)
+    if (dim(v, d, ws) != 1) {
+      if (na == kMaxAxes) ranker(ws);
+      a[na++] = dim(v, d, ws);
+    }
+  for (std::uint32_t d = 0; d < p.zrank; ++d)
+    if (p.zshape[d] != 1) b[nb++] = p.zshape[d];
+  if (na != nb) ranker(ws);
+  if (!std::equal(a, a + na, b)) lener(ws);
 }
 
 bool incompatible(std::uint8_t a, std::uint8_t b) {
@@ -412,6 +512,45 @@ void own_copy(std::uint32_t e, std::uint32_t slot, Ws ws) {
   set_owner(copy, e, OK_STACK, ws);
 }
 
+// A[I]←V with A or V nested, or of kinds that do not mix: A is rebuilt in
+// the workspace from its own items, with V's items at the selected
+// positions (the last one wins where an index repeats), and completed as
+// picked results are (simple again when every item is a simple scalar of
+// one kind). A temporary integer array of A's length, on the stack, first
+// maps each position of A to the element of V it receives (1 + its index,
+// 0 for none). The new array is left on top of the stack.
+void assign_items(const Plan& s, std::uint32_t a_slot, std::uint32_t v_slot, Ws ws) {
+  const ArrayInfo a0 = array_info(rd32(ws, a_slot), ws);
+  const std::vector<std::uint32_t> shape = shape_of(a0, ws);
+  const std::uint32_t count = a0.count;
+  new_simple({count}, ET_INT, ws);
+  const std::uint32_t map_slot = stack_entry_at(0, ws) + se::Value;
+  {
+    const ArrayInfo m = array_info(rd32(ws, map_slot), ws);
+    const bool one = array_info(rd32(ws, v_slot), ws).count == 1;
+    walk(s, ws, [&](std::uint32_t j, std::uint64_t pos) { wr32(ws, m.data + 4 * pos, one ? 1 : j + 1); });
+  }
+  wr32(ws, hdr::LeftDesc + desc::OffsetWord, v_slot);
+  wr32(ws, hdr::RightDesc + desc::OffsetWord, a_slot);
+  result_from_picks(
+      shape,
+      [&](const std::function<void(const Pick&)>& pick) {
+        const std::uint32_t map = array_info(rd32(ws, map_slot), ws).data;
+        for (std::uint32_t i = 0; i < count; ++i) {
+          const std::uint32_t t = rd32(ws, map + 4 * i);
+          pick(t ? Pick{t - 1, true, false} : Pick{i, false, false});
+        }
+      },
+      false, ws);
+  // The new array takes the map's place.
+  StackEntry result;
+  unstack(result, ws);
+  const std::uint32_t slot = stack_entry_at(0, ws);
+  mgarb(load_entry(slot, ws).value, ws);
+  store_entry(slot, result, ws);
+  set_owner(result.value, slot, OK_STACK, ws);
+}
+
 void indexed_assign(Ws ws) {
   const std::uint32_t a_entry = stack_entry_at(0, ws);
   const StackEntry ae = load_entry(a_entry, ws);
@@ -449,18 +588,14 @@ void indexed_assign(Ws ws) {
   const std::uint32_t v_slot = value_slot(v_entry, ws);
   const std::uint32_t list_slot = stack_entry_at(1, ws) + se::Value;
   ArrayInfo a = array_info(rd32(ws, a_slot), ws);
-  const Selection s = select_by_list(a, rd32(ws, list_slot), ws);
+  Plan s;
+  plan_list(s, a, list_slot, ws);
   ArrayInfo v = array_info(rd32(ws, v_slot), ws);
   check_assign_shape(v, s, ws);
-  const auto n = static_cast<std::uint32_t>(s.pos.size());
+  const std::uint32_t n = s.count;
   if (n > 0 && v.count > 0) {
-    auto vi = [&](std::uint32_t j) { return v.count == 1 ? 0u : j; };
     if (a.type == ET_NESTED || v.type == ET_NESTED || incompatible(a.type, v.type)) {
-      std::vector<Image> items(a.count);
-      for (std::uint32_t i = 0; i < a.count; ++i) items[i] = item_image(a, i, ws);
-      for (std::uint32_t j = 0; j < n; ++j) items[s.pos[j]] = item_image(v, vi(j), ws);
-      const Image proto = array_prototype(a, ws);
-      result_from_items(shape_of(a, ws), items, proto, ws);
+      assign_items(s, a_slot, v_slot, ws);
       replace_value(target, ws);
     } else {
       std::uint8_t t = a.type;
@@ -476,10 +611,14 @@ void indexed_assign(Ws ws) {
       }
       if (a.type == v.type && a.type != ET_BOOL && v.count > 1) {
         const std::uint32_t width = elem_bytes(a.type);
-        for (std::uint32_t j = 0; j < n; ++j)
-          std::memcpy(ws + a.data + std::uint64_t(width) * s.pos[j], ws + v.data + std::uint64_t(width) * j, width);
+        walk(s, ws, [&](std::uint32_t j, std::uint64_t pos) {
+          std::memcpy(ws + a.data + width * pos, ws + v.data + std::uint64_t(width) * j, width);
+        });
+      } else if (v.count == 1) {
+        const Elem e = elem_at(v, 0, ws);
+        walk(s, ws, [&](std::uint32_t, std::uint64_t pos) { put_elem(a, pos, e, ws); });
       } else {
-        for (std::uint32_t j = 0; j < n; ++j) put_elem(a, s.pos[j], elem_at(v, vi(j), ws), ws);
+        walk(s, ws, [&](std::uint32_t j, std::uint64_t pos) { put_elem(a, pos, elem_at(v, j, ws), ws); });
       }
     }
   }
@@ -507,8 +646,9 @@ int do_xindex(Ws ws) {
   const std::uint8_t model = rd8(ws, a_entry + se::Flags) & kSeSelectiveModel;
   const std::uint32_t list_slot = stack_entry_at(1, ws) + se::Value;
   if (!gather_vector(a_slot, list_slot, ws)) {
-    const Selection s = select_by_list(array_info(rd32(ws, a_slot), ws), rd32(ws, list_slot), ws);
-    gather(a_slot, s, ws);
+    Plan p;
+    plan_list(p, array_info(rd32(ws, a_slot), ws), list_slot, ws);
+    gather(a_slot, p, ws);
   }
   settle_result(3, model, ws);
   return ES_BIND;
@@ -615,51 +755,40 @@ int do_xaxis(Ws ws) {
 }
 
 void squad_dyadic(const PrimitiveCall& c, Ws ws) {
-  ArrayInfo ix = array_info(left_arg(ws), ws);
-  ArrayInfo a = array_info(right_arg(ws), ws);
+  const ArrayInfo ix = array_info(left_arg(ws), ws);
+  const ArrayInfo a = array_info(right_arg(ws), ws);
   if (ix.type == ET_CHAR) domner(ws);
   const AxisList axis = multiple_axis(c.fn_entry, c.flags, a.rank, ws);
-  const std::int32_t io = quad_io(ws);
-  std::vector<AxisIndex> axes(a.rank);
+  const std::uint32_t i_slot = rd32(ws, hdr::LeftDesc + desc::OffsetWord);
+  const std::uint32_t a_slot = rd32(ws, hdr::RightDesc + desc::OffsetWord);
+  Plan p;
+  plan_axes(p, i_slot, a, ws);
   if (!axis.k.empty()) {
     // Item j of I indexes the j-th axis named (an empty list names none).
     if (ix.rank > 1) ranker(ws);
     if (ix.count != axis.k.size()) indxer(ws);
     for (std::uint32_t j = 0; j < ix.count; ++j) {
-      const std::uint32_t k = axis.k[j];
-      if (ix.type == ET_NESTED) {
-        axes[k] = read_index(array_info(ix.off + rd32(ws, ix.data + 4 * j), ws), dim(a, k, ws), io, ws);
-      } else {
-        const Elem e = elem_at(ix, j, ws);
-        if (e.type == ET_OBJREF) indxer(ws);
-        std::uint32_t z;
-        if (!in_range(int_at(ix, j, ws), io, dim(a, k, ws), z)) indxer(ws);
-        axes[k].elided = false;
-        axes[k].at = {z};
-      }
+      if (ix.type == ET_NESTED)
+        plan_index(p, axis.k[j], rd32(ws, ix.data + 4 * j), true, 0, ws);
+      else
+        plan_index(p, axis.k[j], 0, false, j, ws);
     }
   } else if (a.rank == 0) {
     if (ix.rank != 1 || ix.count != 0) ranker(ws);
-    const Selection whole{{}, {0}};
-    gather(rd32(ws, hdr::RightDesc + desc::OffsetWord), whole, ws);
-    return;
   } else if (ix.type != ET_NESTED) {
+    // One element: every index is read as an integer before any is compared.
     if (ix.rank > 1) ranker(ws);
     if (ix.count > 63) indxer(ws);
     if (ix.count != a.rank) ranker(ws);
-    for (std::uint32_t k = 0; k < a.rank; ++k) {
-      std::uint32_t z;
-      if (!in_range(int_at(ix, k, ws), io, dim(a, k, ws), z)) indxer(ws);
-      axes[k].elided = false;
-      axes[k].at = {z};
-    }
+    if (ix.type == ET_OBJREF) indxer(ws);
+    for (std::uint32_t k = 0; k < a.rank; ++k) int_at(ix, k, ws);
+    for (std::uint32_t k = 0; k < a.rank; ++k) plan_index(p, k, 0, false, k, ws);
   } else {
     if (ix.rank > 1 || ix.count != a.rank) ranker(ws);
-    for (std::uint32_t k = 0; k < a.rank; ++k)
-      axes[k] = read_index(array_info(ix.off + rd32(ws, ix.data + 4 * k), ws), dim(a, k, ws), io, ws);
+    for (std::uint32_t k = 0; k < a.rank; ++k) plan_index(p, k, rd32(ws, ix.data + 4 * k), true, 0, ws);
   }
-  const Selection s = select(shape_of(a, ws), axes, ws);
-  gather(rd32(ws, hdr::RightDesc + desc::OffsetWord), s, ws);
+  finish_plan(p, ws);
+  gather(a_slot, p, ws);
 }
 
 }  // namespace zema
