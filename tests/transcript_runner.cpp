@@ -11,11 +11,17 @@
 // and the input line is the transcript line after that prompt. A comment line
 // "⍝⍝ args: …" gives further arguments for the driver.
 //
+// When ZEMA_TRANSCRIPT_MEMORY_MB is set, the driver runs with its address
+// space limited to that many megabytes: an APL line that asks for host memory
+// beyond its workspace then aborts the driver instead of passing unnoticed.
+//
 //   transcript_runner CONSOLE TRANSCRIPT [CONSOLE-ARGS...]
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -74,6 +80,14 @@ int main(int argc, char** argv) {
     close(to_child[1]);
     close(from_child[0]);
     close(from_child[1]);
+    if (const char* mb = std::getenv("ZEMA_TRANSCRIPT_MEMORY_MB")) {
+      const rlim_t bytes = static_cast<rlim_t>(std::strtoul(mb, nullptr, 10)) << 20;
+      const rlimit limit{bytes, bytes};
+      if (bytes == 0 || setrlimit(RLIMIT_AS, &limit) != 0) {
+        std::perror("memory limit");
+        _exit(127);
+      }
+    }
     std::vector<char*> args{argv[1], const_cast<char*>("--input-marker")};
     for (int i = 3; i < argc; ++i) args.push_back(argv[i]);
     for (std::string& a : extra_args) args.push_back(a.data());
