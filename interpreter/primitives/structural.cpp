@@ -185,21 +185,22 @@ std::uint32_t prototype_bytes(const std::uint8_t* p, int depth, bool& deep) {
 }
 
 std::uint32_t write_prototype(const std::uint8_t* p, std::uint8_t* d, int depth) {
+  std::memset(d, 0, obj::Shape);
+  if (depth > 100) {  // too deep (prototype_bytes has said so): a boolean zero scalar
+    wr8(d, obj::Type, ET_BOOL);
+    wr32(d, obj::Shape, 0);
+    wr32(d, obj::Size, 16);
+    return 16;
+  }
   Ws q = const_cast<std::uint8_t*>(p);
   const std::uint8_t type = rd8(q, obj::Type);
   const std::uint32_t rank4 = rd16(q, obj::Rank4);
-  const std::uint32_t n = depth > 100 ? 1 : obj_count(p, rank4);
+  const std::uint32_t n = obj_count(p, rank4);
   const std::uint32_t head = obj::Shape + rank4;
-  std::memset(d, 0, obj::Shape);
   std::memcpy(d + obj::Shape, p + obj::Shape, rank4);
   wr16(d, obj::Rank4, static_cast<std::uint16_t>(rank4));
   std::uint32_t size;
-  if (depth > 100) {  // too deep: the caller has been told; keep the bytes sane
-    wr16(d, obj::Rank4, 0);
-    wr8(d, obj::Type, ET_BOOL);
-    wr32(d, obj::Shape, 0);
-    size = 16;
-  } else if (type == ET_NESTED) {
+  if (type == ET_NESTED) {
     wr8(d, obj::Type, ET_NESTED);
     size = head;
     if (n == 0) {
