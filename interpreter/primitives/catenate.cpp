@@ -147,12 +147,20 @@ void catenate_dyadic(const PrimitiveCall& c, Ws ws) {
   for (std::uint32_t k = 0; k < axis; ++k) outer *= zs[k];
   for (std::uint32_t k = axis + 1; k < zrank; ++k) inner *= zs[k];
   const std::uint64_t lchunk = ls[axis] * inner, rchunk = rs[axis] * inner;
+  // A side with length 0 along the axis adds nothing: the other side's
+  // data, type and prototype make the result (R's when both add nothing).
+  // Otherwise the joined type, or R's when the result is empty all the same.
   std::uint8_t type;
-  if (lchunk == 0 && rchunk != 0) type = r.type;
-  else if (rchunk == 0 && lchunk != 0) type = l.type;
-  else type = joined_type(l.type, r.type);
+  bool proto_left = false;
   const std::uint32_t count = checked_count(zs, ws);
-  if (count == 0) type = r.type;
+  if (ls[axis] == 0) {
+    type = r.type;
+  } else if (rs[axis] == 0) {
+    type = l.type;
+    proto_left = true;
+  } else {
+    type = count == 0 ? r.type : joined_type(l.type, r.type);
+  }
   if (type == ET_NESTED) {
     const bool lsingle = l.count == 1, rsingle = r.count == 1;
     result_from_picks(
@@ -165,7 +173,7 @@ void catenate_dyadic(const PrimitiveCall& c, Ws ws) {
               emit(Pick{rsingle ? 0 : static_cast<std::uint32_t>(o * rchunk + i), false, false});
           }
         },
-        false, ws);
+        proto_left, ws);
     return;
   }
   const ArrayInfo z = new_simple(zs, type, ws);

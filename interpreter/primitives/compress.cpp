@@ -37,7 +37,7 @@ inline std::int64_t l_value(const ArrayInfo& l, std::uint32_t i, Ws ws) {
 
 // Calls run(slice, times, proto) for every run of one row, in order: `times`
 // copies of R's slice `slice`, or, when slice is kFill, `times` fill slices
-// made from the prototype of slice `proto`. Reads L afresh.
+// made from the prototype of the first item of slice `proto`. Reads L afresh.
 template <class Run>
 void for_each_run(const Replication& p, Ws ws, Run&& run) {
   const ArrayInfo l = array_info(left_arg(ws), ws);
@@ -95,9 +95,11 @@ void gather_along(std::uint32_t k, std::uint64_t n, const Replication& p, Ws ws)
             for_each_run(p, ws, [&](std::int64_t slice, std::uint64_t times, std::int64_t proto) {
               const bool fill = slice == kFill;
               const std::uint64_t base = (o * axis_len + static_cast<std::uint64_t>(fill ? proto : slice)) * inner;
+              // A fill slice is one item's prototype throughout: the first
+              // item of the skipped slice, or of the row.
               for (std::uint64_t t = 0; t < times; ++t)
                 for (std::uint64_t in = 0; in < inner; ++in)
-                  emit(Pick{single ? 0 : static_cast<std::uint32_t>(base + in), false, fill});
+                  emit(Pick{single ? 0 : static_cast<std::uint32_t>(base + (fill ? 0 : in)), false, fill});
             });
         },
         false, ws);
@@ -234,8 +236,8 @@ void expand_dyadic(const PrimitiveCall& c, Ws ws) {
   const ArrayInfo r = array_info(right_arg(ws), ws);
   std::uint32_t len = 0;
   const std::uint32_t k = whole_axis(c, r, len, ws);
+  const Counts cnt = count_left(l, ws);  // L's values are read before its rank is checked
   if (l.count != 1 && l.rank != 1) ranker(ws);
-  const Counts cnt = count_left(l, ws);
   if (r.count != 1 && len != cnt.positives) lener(ws);
   Replication p;
   p.expand = true;

@@ -116,8 +116,16 @@ void enclose_monadic(const PrimitiveCall& c, Ws ws) {
     put_elem(z, 0, e, ws);
     return;
   }
-  const Image whole = object_image(r.off, ws);
-  new_nested({}, {whole}, Image{}, ws);
+  // A nested scalar whose one item is a copy of R, made in the result.
+  const std::uint32_t bytes = (rd32(ws, r.off + obj::Size) + 3) & ~3u;
+  need_room(4ull + bytes, ws);
+  const std::uint32_t first = oprslt(1, 0, ET_NESTED, bytes, ws);
+  const std::uint32_t item = first + 4, from = right_arg(ws);
+  const std::uint32_t size = rd32(ws, from + obj::Size);
+  wr32(ws, first, item - (first - obj::Shape));
+  std::memmove(ws + item, ws + from, size);
+  std::memset(ws + item, 0, 4);
+  std::memset(ws + item + size, 0, bytes - size);
 }
 
 }  // namespace zema

@@ -142,38 +142,89 @@ void set_size(Image& img) {
   std::memcpy(img.data() + obj::Size, &size, 4);
 }
 
-std::uint32_t img32(const Image& img, std::size_t at) {
-  std::uint32_t v;
-  std::memcpy(&v, img.data() + at, 4);
-  return v;
-}
 
-// Blanks an object image in place from `at`: numbers 0, characters blank.
-void blank_in_place(Image& img, std::size_t at, int depth) {
-  if (depth > 100) return;
-  const std::uint8_t type = img[at + obj::Type];
-  std::uint16_t rank4;
-  std::memcpy(&rank4, img.data() + at + obj::Rank4, 2);
+}  // namespace
+
+// ---- prototypes ------------------------------------------------------------------
+//
+// The prototype of an array has its rank and shape; characters become
+// blanks, every other simple type boolean zeros; a nested array has its
+// items' prototypes (an empty one, the prototype it carries). These work on
+// object bytes at `p` (an argument in the workspace or an image), so that
+// the same rule serves results built in place and item images. `depth`
+// counts levels: beyond 100, `deep` is set and the walk stops.
+
+namespace {
+
+std::uint32_t obj_count(const std::uint8_t* p, std::uint32_t rank4) {
   std::uint64_t n = 1;
-  for (std::uint32_t k = 0; k < rank4 / 4u; ++k) n *= img32(img, at + obj::Shape + 4 * k);
-  const std::size_t data = at + obj::Shape + rank4;
-  const std::size_t end = at + img32(img, at + obj::Size);
-  if (type == ET_NESTED) {
-    const std::uint64_t items = n == 0 ? (end > data + 12 ? 1 : 0) : n;
-    for (std::uint64_t i = 0; i < items; ++i) {
-      const std::uint32_t rel = n == 0 ? static_cast<std::uint32_t>(data - at) : img32(img, data + 4 * i);
-      if (rel) blank_in_place(img, at + rel, depth + 1);
-    }
-    return;
-  }
-  if (type == ET_CHAR) {
-    std::memset(img.data() + data, blank_char(), static_cast<std::size_t>(n));
-  } else if (data < end) {
-    std::memset(img.data() + data, 0, end - data);
-  }
+  for (std::uint32_t k = 0; k < rank4 / 4; ++k) n *= rd32(const_cast<std::uint8_t*>(p), obj::Shape + 4 * k);
+  return static_cast<std::uint32_t>(n);
 }
 
 }  // namespace
+
+std::uint32_t prototype_bytes(const std::uint8_t* p, int depth, bool& deep) {
+  if (depth > 100) {
+    deep = true;
+    return 16;
+  }
+  Ws q = const_cast<std::uint8_t*>(p);
+  const std::uint8_t type = rd8(q, obj::Type);
+  const std::uint32_t rank4 = rd16(q, obj::Rank4);
+  const std::uint32_t n = obj_count(p, rank4);
+  const std::uint32_t head = obj::Shape + rank4;
+  if (type == ET_NESTED) {
+    if (n == 0) return rd32(q, obj::Size) >= head + 12 ? head + prototype_bytes(p + head, depth + 1, deep) : head;
+    std::uint64_t bytes = head + 4ull * n;
+    for (std::uint32_t i = 0; i < n && !deep; ++i) bytes += prototype_bytes(p + rd32(q, head + 4 * i), depth + 1, deep);
+    return bytes > 0xF0000000u ? 0xF0000000u : static_cast<std::uint32_t>(bytes);
+  }
+  if (type == ET_CHAR) return (head + n + 3) & ~3u;
+  return head + 4 * ((n + 31) / 32);
+}
+
+std::uint32_t write_prototype(const std::uint8_t* p, std::uint8_t* d, int depth) {
+  std::memset(d, 0, obj::Shape);
+  if (depth > 100) {  // too deep (prototype_bytes has said so): a boolean zero scalar
+    wr8(d, obj::Type, ET_BOOL);
+    wr32(d, obj::Shape, 0);
+    wr32(d, obj::Size, 16);
+    return 16;
+  }
+  Ws q = const_cast<std::uint8_t*>(p);
+  const std::uint8_t type = rd8(q, obj::Type);
+  const std::uint32_t rank4 = rd16(q, obj::Rank4);
+  const std::uint32_t n = obj_count(p, rank4);
+  const std::uint32_t head = obj::Shape + rank4;
+  std::memcpy(d + obj::Shape, p + obj::Shape, rank4);
+  wr16(d, obj::Rank4, static_cast<std::uint16_t>(rank4));
+  std::uint32_t size;
+  if (type == ET_NESTED) {
+    wr8(d, obj::Type, ET_NESTED);
+    size = head;
+    if (n == 0) {
+      if (rd32(q, obj::Size) >= head + 12) size += write_prototype(p + head, d + head, depth + 1);
+    } else {
+      size += 4 * n;
+      for (std::uint32_t i = 0; i < n; ++i) {
+        wr32(d, head + 4 * i, size);
+        size += write_prototype(p + rd32(q, head + 4 * i), d + size, depth + 1);
+      }
+    }
+  } else if (type == ET_CHAR) {
+    wr8(d, obj::Type, ET_CHAR);
+    size = (head + n + 3) & ~3u;
+    std::memset(d + head, blank_char(), n);
+    std::memset(d + head + n, 0, size - head - n);
+  } else {
+    wr8(d, obj::Type, ET_BOOL);
+    size = head + 4 * ((n + 31) / 32);
+    std::memset(d + head, 0, size - head);
+  }
+  wr32(d, obj::Size, size);
+  return size;
+}
 
 Image object_image(std::uint32_t off, Ws ws) {
   const std::uint32_t size = rd32(ws, off + obj::Size);
@@ -291,8 +342,10 @@ Image item_image(const ArrayInfo& a, std::uint64_t i, Ws ws) {
 }
 
 Image prototype_of(Image img) {
-  blank_in_place(img, 0, 0);
-  return img;
+  bool deep = false;
+  Image z(prototype_bytes(img.data(), 0, deep), 0);
+  write_prototype(img.data(), z.data(), 0);
+  return z;
 }
 
 Image array_prototype(const ArrayInfo& a, Ws ws) {
@@ -302,8 +355,16 @@ Image array_prototype(const ArrayInfo& a, Ws ws) {
     z.i = a.type == ET_CHAR ? blank_char() : 0;
     return scalar_image(z);
   }
-  if (a.count > 0) return prototype_of(item_image(a, 0, ws));
-  if (rd32(ws, a.off + obj::Size) >= a.data - a.off + 12) return prototype_of(object_image(a.data, ws));
+  std::uint32_t item = 0;
+  if (a.count > 0) item = a.off + rd32(ws, a.data);
+  else if (rd32(ws, a.off + obj::Size) >= a.data - a.off + 12) item = a.data;
+  if (item) {
+    bool deep = false;
+    Image z(prototype_bytes(ws + item, 0, deep), 0);
+    if (deep) depth_error(ws);
+    write_prototype(ws + item, z.data(), 0);
+    return z;
+  }
   return scalar_image(Elem{});
 }
 
@@ -450,8 +511,14 @@ std::uint32_t scalar_bytes(std::uint8_t type) {
   return obj::Shape + (type == ET_FLOAT ? 8 : type == ET_WIDE16 ? 16 : 4);
 }
 
-std::uint32_t item_bytes(const Resolved& it, Ws ws) {
-  return it.object ? round4(rd32(ws, it.object + obj::Size)) : scalar_bytes(it.elem.type);
+// The bytes item `it` (or, with `fill`, its prototype) takes in a result.
+std::uint32_t item_bytes(const Resolved& it, bool fill, Ws ws) {
+  if (!it.object) return scalar_bytes(fill && it.elem.type != ET_CHAR ? std::uint8_t{ET_BOOL} : it.elem.type);
+  if (!fill) return round4(rd32(ws, it.object + obj::Size));
+  bool deep = false;
+  const std::uint32_t n = prototype_bytes(ws + it.object, 0, deep);
+  if (deep) depth_error(ws);
+  return n;
 }
 
 Elem object_scalar(std::uint32_t item, Ws ws) {
@@ -463,40 +530,22 @@ Elem object_scalar(std::uint32_t item, Ws ws) {
   return elem_at(a, 0, ws);
 }
 
-// Blanks the object at `off` in place: numbers 0, characters blank, at
-// every depth (a nested array's items, or the prototype an empty one carries).
-void blank_object(std::uint32_t off, int depth, Ws ws) {
-  if (depth > 100) depth_error(ws);
-  const ArrayInfo a = array_info(off, ws);
-  const std::uint32_t end = off + rd32(ws, off + obj::Size);
-  if (a.type == ET_NESTED) {
-    if (a.count > 0) {
-      for (std::uint32_t i = 0; i < a.count; ++i) blank_object(off + rd32(ws, a.data + 4 * i), depth + 1, ws);
-    } else if (const std::uint32_t p = carried_prototype(a, ws)) {
-      blank_object(p, depth + 1, ws);
-    }
-  } else if (a.type == ET_CHAR) {
-    std::memset(ws + a.data, blank_char(), a.count);
-  } else if (end > a.data) {
-    std::memset(ws + a.data, 0, end - a.data);
-  }
-}
-
 // Writes item `it` (or its prototype) at `at`; answers the bytes taken.
 std::uint32_t put_item(std::uint32_t at, const Resolved& it, bool fill, Ws ws) {
   if (it.object) {
+    if (fill) return write_prototype(ws + it.object, ws + at, 0);
     const std::uint32_t size = rd32(ws, it.object + obj::Size);
     std::memmove(ws + at, ws + it.object, size);
     std::memset(ws + at, 0, 4);
     std::memset(ws + at + size, 0, round4(size) - size);
-    if (fill) blank_object(at, 0, ws);
     return round4(size);
   }
   Elem e = it.elem;
   if (fill) {
-    e.i = e.type == ET_CHAR ? blank_char() : 0;
-    e.d = 0;
-    std::memset(e.wide, 0, sizeof e.wide);
+    const std::uint8_t t = e.type == ET_CHAR ? std::uint8_t{ET_CHAR} : std::uint8_t{ET_BOOL};
+    e = Elem{};
+    e.type = t;
+    e.i = t == ET_CHAR ? blank_char() : 0;
   }
   return put_scalar_item(at, e, ws);
 }
@@ -524,7 +573,9 @@ ArrayInfo empty_result(const std::vector<std::uint32_t>& shape, bool proto_left,
     blank = true;
   }
   const std::uint32_t rel = proto ? proto - a.off : 0;
-  const ArrayInfo z = alloc_nested(shape, 0, proto ? round4(rd32(ws, proto + obj::Size)) : 0, ws);
+  Resolved first;
+  first.object = proto;
+  const ArrayInfo z = alloc_nested(shape, 0, proto ? item_bytes(first, blank, ws) : 0, ws);
   if (proto) {
     a = array_info(proto_left ? left_arg(ws) : right_arg(ws), ws);
     Resolved it;
@@ -584,7 +635,7 @@ ArrayInfo result_from_picks(const std::vector<std::uint32_t>& shape, const PickW
     return z;
   }
   std::uint64_t extra = 0;
-  walk([&](const Pick& p) { extra += item_bytes(resolve(l, r, p, ws), ws); });
+  walk([&](const Pick& p) { extra += item_bytes(resolve(l, r, p, ws), p.fill, ws); });
   const ArrayInfo z = alloc_nested(shape, count, extra, ws);
   l = array_info(left_arg(ws), ws);
   r = array_info(right_arg(ws), ws);

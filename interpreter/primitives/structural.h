@@ -82,10 +82,21 @@ Image simple_array_image(const std::vector<std::uint32_t>& shape, std::uint8_t t
 Image items_array_image(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items, const Image& proto);
 // Element `i` of a simple scalar image.
 Elem scalar_elem(const Image& img);
-// The prototype of an item: numbers made 0, characters blank, at every depth.
+// The prototype of an item: same rank and shape, characters blank, every
+// other simple type boolean zeros, at every depth.
 Image prototype_of(Image img);
-// The prototype of a nested array: its first item's, or the one it carries
-// when empty (an empty array without one gives a boolean zero scalar).
+// The bytes (a multiple of 4) the prototype of the object at `p` takes;
+// sets `deep` when it is nested more than 100 levels (the count is then
+// not to be used). `depth` is the level of `p`, 0 at the top.
+std::uint32_t prototype_bytes(const std::uint8_t* p, int depth, bool& deep);
+// Writes at `d` the prototype of the object at `p` (the two apart), its
+// size word set and the first four bytes cleared; answers the bytes
+// written, as prototype_bytes counts them.
+std::uint32_t write_prototype(const std::uint8_t* p, std::uint8_t* d, int depth);
+// The prototype of an array's items: its first item's, or that of the one
+// it carries when empty (an empty array without one gives a boolean zero
+// scalar); of a simple array a blank or a boolean zero. SYSTEM LIMIT
+// beyond 100 levels.
 Image array_prototype(const ArrayInfo& a, Ws ws);
 
 // ---- results ---------------------------------------------------------------------

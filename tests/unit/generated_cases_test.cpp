@@ -147,7 +147,11 @@ Val complete(const Val& src, const Shape& shape, const std::vector<Pick>& picks)
   for (const auto& v : named_items) ps.push_back(&v);
   const Val::Kind k = test::common_simple_kind(ps);
   std::vector<Val> es;
+  // A simple result takes the widest numeric type of the items named,
+  // those a fill names included (the fill itself stores a zero of it).
+  std::uint8_t widest = ET_BOOL;
   for (std::size_t i = 0; i < picks.size(); ++i) {
+    if (k == Val::Num) widest = std::max(widest, named_items[i].ntype);
     if (!picks[i].fill) {
       es.push_back(named_items[i]);
     } else if (k == Val::Chr) {
@@ -158,7 +162,7 @@ Val complete(const Val& src, const Shape& shape, const std::vector<Pick>& picks)
       es.push_back(test::prototype(named_items[i]));
     }
   }
-  if (k != Val::Nest) return test::pack_simple(k, shape, es);
+  if (k != Val::Nest) return test::pack_simple(k, shape, es, k == Val::Num ? widest : 0);
   return test::pack_nested(shape, es);
 }
 
@@ -278,7 +282,9 @@ Val compress(const Val& l, const Val& r, std::optional<int> axis_written, bool f
           } else if (insertion || s.slice < 0) {
             picks.push_back({static_cast<std::int64_t>(single ? 0 : row), true});
           } else {
-            picks.push_back({static_cast<std::int64_t>(single ? 0 : row + s.slice * post + q), true});
+            // A fill slice is the prototype of one item throughout: the
+            // first item of the slice its element skips.
+            picks.push_back({static_cast<std::int64_t>(single ? 0 : row + s.slice * post), true});
           }
         }
       }
