@@ -171,11 +171,16 @@ void get_sub_arg(std::uint32_t mask, std::uint32_t at, std::uint32_t item_word, 
 void simplify_in_area(std::uint32_t item, Ws ws) {
   const std::uint8_t type = check_simple(item, ws);
   if (type == ET_NESTED) return;
-  const std::vector<std::uint8_t> image = simple_image(item, type, ws);
-  const auto size = static_cast<std::uint32_t>(image.size() + 8);
+  // The image is written above the item, in the area's free room, then moved
+  // down over it.
+  const std::uint32_t bytes = simple_image_size(item, type, ws);
+  const std::uint32_t above = rd32(ws, hdr::NestLow);
+  if (rd32(ws, hdr::NestHigh) - above < bytes) xwsfll(ws);
+  write_simple_image(item, type, above, ws);
+  const std::uint32_t size = bytes + 8;
   wr32(ws, item, 0);
   wr32(ws, item + obj::Size, size);
-  std::memcpy(ws + item + obj::Type, image.data(), image.size());
+  std::memmove(ws + item + obj::Type, ws + above, bytes);
   wr32(ws, hdr::NestLow, item + size);
 }
 
@@ -267,11 +272,12 @@ void nested_result(bool dyadic, Ws ws) {
   const std::uint8_t type = check_simple(result, ws);
   if (type == ET_NESTED) return;
   // The simple array takes the nested result's stack entry.
-  const std::vector<std::uint8_t> image = simple_image(result, type, ws);
   const std::uint32_t n = array_count(result, ws);
   const std::uint32_t rank4 = rd16(ws, result + obj::Rank4);
   const std::uint32_t shape = oprslt(n, rank4, type, 0, ws);
-  std::memcpy(ws + shape - 4, image.data(), image.size());
+  // The allocation may have compacted the heap: find the nested result again.
+  const std::uint32_t source = rd32(ws, stack_entry_at(1, ws) + se::Value);
+  write_simple_image(source, type, shape - 4, ws);
   StackEntry simple;
   unstack(simple, ws);
   const std::uint32_t slot = stack_entry_at(0, ws);

@@ -38,21 +38,30 @@ std::uint8_t check_simple(std::uint32_t off, Ws ws) {
   return numeric(common) || common == ET_CHAR || common == ET_OBJREF ? common : std::uint8_t{ET_NESTED};
 }
 
-std::vector<std::uint8_t> simple_image(std::uint32_t off, std::uint8_t type, Ws ws) {
-  const std::uint32_t n = array_count(off, ws);
-  const std::uint32_t rank4 = rd16(ws, off + obj::Rank4);
-  std::uint32_t data;
+std::uint32_t simple_image_size(std::uint32_t off, std::uint8_t type, Ws ws) {
+  const std::uint64_t n = array_count(off, ws);
+  const std::uint64_t rank4 = rd16(ws, off + obj::Rank4);
+  std::uint64_t data;
   switch (type) {
     case ET_BOOL: data = 4 * ((n + 31) / 32); break;
     case ET_FLOAT: data = 8 * n; break;
     case ET_CHAR: data = n; break;
     default: data = 4 * n; break;
   }
-  std::vector<std::uint8_t> image((4 + rank4 + data + 3) & ~3u, 0);
+  const std::uint64_t size = (4 + rank4 + data + 3) & ~std::uint64_t{3};
+  if (size > 0x7FFFFFFF) xwsfll(ws);
+  return static_cast<std::uint32_t>(size);
+}
+
+void write_simple_image(std::uint32_t off, std::uint8_t type, std::uint32_t dest, Ws ws) {
+  const std::uint32_t n = array_count(off, ws);
+  const std::uint32_t rank4 = rd16(ws, off + obj::Rank4);
+  std::uint8_t* const image = ws + dest;
+  std::memset(image, 0, simple_image_size(off, type, ws));
   image[0] = type;
   std::memcpy(&image[2], ws + off + obj::Rank4, 2);
   std::memcpy(&image[4], ws + off + obj::Shape, rank4);
-  std::uint8_t* z = image.data() + 4 + rank4;
+  std::uint8_t* z = image + 4 + rank4;
   for (std::uint32_t k = 0; k < n; ++k) {
     const std::uint32_t item = item_at(off, k, ws);
     const std::uint8_t t = rd8(ws, item + obj::Type);
@@ -83,7 +92,6 @@ std::vector<std::uint8_t> simple_image(std::uint32_t off, std::uint8_t type, Ws 
       default: std::memcpy(z + 4 * k, ws + v, 4); break;
     }
   }
-  return image;
 }
 
 void zero_prototype(std::uint32_t array, Ws ws) {

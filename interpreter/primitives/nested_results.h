@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "interpreter/workspace.h"
 
@@ -16,10 +15,15 @@ namespace zema {
 // the kinds are mixed. An array without items answers 15.
 std::uint8_t check_simple(std::uint32_t off, Ws ws);
 
-// The simple array of `type` with the shape of the nested array at `off`
-// and its items' values (converted upwards), as an object image from offset
-// 8 (type byte, flags, rank × 4, shape, elements).
-std::vector<std::uint8_t> simple_image(std::uint32_t off, std::uint8_t type, Ws ws);
+// The size in bytes (a multiple of 4) of the simple array of `type` with the
+// shape of the nested array at `off`, as an object image from offset 8 (type
+// byte, flags, rank × 4, shape, elements). WS FULL when it exceeds 2^31 − 1.
+std::uint32_t simple_image_size(std::uint32_t off, std::uint8_t type, Ws ws);
+
+// Writes at `dest` that image, the nested array's items' values converted
+// upwards into `type`; reads the nested array at `off`, which must not
+// overlap the image's `simple_image_size` bytes at `dest`.
+void write_simple_image(std::uint32_t off, std::uint8_t type, std::uint32_t dest, Ws ws);
 
 // Writes at the low end of the nested-result area the prototype of the
 // array at `array` with every simple item made boolean zeros (same rank and
