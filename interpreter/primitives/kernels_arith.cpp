@@ -261,10 +261,12 @@ double checked(double v, Ws ws) {
 namespace {
 
 // The integer nearest x (halves go up) when x is tolerantly equal to it;
-// else NaN.
+// else NaN. The tolerance is ⎕CT × max(1, |x|, |n|): relative to the
+// magnitudes, but never below ⎕CT itself, so a magnitude within ⎕CT of 0
+// is 0.
 double tolerant_integer(double x, double ct) {
   const double n = std::floor(x + 0.5);
-  return std::fabs(x - n) <= ct * std::max(std::fabs(x), std::fabs(n)) ? n : std::nan("");
+  return std::fabs(x - n) <= ct * std::max({1.0, std::fabs(x), std::fabs(n)}) ? n : std::nan("");
 }
 
 }  // namespace
@@ -324,10 +326,10 @@ Extended80 mind(const RegArgs& a, Ws) {
 
 namespace {
 
-// Whether |a − b| ≤ ⎕CT × max(|a|, |b|).
+// Whether |a − b| ≤ ⎕CT × max(1, |a|, |b|).
 bool within_ct(const Extended80& a, const Extended80& b, Ws ws) {
   const Extended80 d = xabs(xsub(a, b, ws));
-  const Extended80 t = xmul(quad_ct(ws), xabs(gtlrg(a, b).larger), ws);
+  const Extended80 t = xmul(quad_ct(ws), gtlrg(x80const::one, xabs(gtlrg(a, b).larger)).larger, ws);
   return !xless(t, d);
 }
 

@@ -4,14 +4,15 @@
 // infinite or undefined result), and the register routines of the general
 // path.
 //
-// Floor, ceiling and residue are tolerant under ⎕CT with the tolerance
-// relative to the magnitudes involved, the same rule on every path: x is
-// tolerantly the integer n nearest to it (halves go up) when
-// |x − n| ≤ ⎕CT × max(|x|, |n|); then ⌊x and ⌈x are n, else the exact floor
-// and ceiling. So ⌈1E¯14 is 1 (1 is not tolerantly 1E¯14), ⌊ and ⌈ of
-// 100000000000000.5 are both 100000000000001, and 1E20|1 is 1 (the
-// quotient 1E¯20 is not tolerantly 0). L|R is 0 when R÷L is tolerantly an
-// integer, else R − L × ⌊R÷L.
+// Floor, ceiling and residue are tolerant under ⎕CT, the same rule on every
+// path (doubles and registers): with n the integer nearest x (n = ⌊x + 0.5,
+// halves go up), x is tolerantly n when |x − n| ≤ ⎕CT × max(1, |x|, |n|);
+// then ⌊x and ⌈x are n, else the exact floor and ceiling. The tolerance is
+// relative to the magnitudes but never below ⎕CT, so a magnitude within
+// ⎕CT of 0 is 0: ⌈1E¯14 and ⌊¯1E¯14 are 0; ⌊ and ⌈ of 100000000000000.5
+// are both 100000000000001. L|R is 0 when R÷L is tolerantly an integer
+// (1E20|1 is 0: the quotient 1E¯20 is within ⎕CT of 0), else
+// R − L × ⌊R÷L.
 #pragma once
 
 #include <cstdint>

@@ -372,6 +372,10 @@ int mn_bool_to_int(const MonadicCall& c) {
       case pc::Times: case pc::Plus: case pc::Ceiling: case pc::Floor: case pc::Stile: break;
       case pc::Minus: b = -b; break;
       case pc::Shriek: b = 1; break;
+      case pc::Star:
+        if (b) return 4;  // *1 is a fraction
+        b = 1;
+        break;
       default: return -1;
     }
     st_i(c.z, i, b);
@@ -389,6 +393,7 @@ int mn_int_to_int(const MonadicCall& c) {
     case pc::Minus: op = minusfm; break;
     case pc::Stile: op = resfm; break;
     case pc::Shriek: op = factfm; break;
+    case pc::Star: op = starfm; break;
     default: return -1;
   }
   const std::size_t m = c.rstep ? ~std::size_t{0} : 0;
