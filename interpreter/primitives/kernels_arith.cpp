@@ -258,39 +258,16 @@ double checked(double v, Ws ws) {
   return v + 0.0;
 }
 
-namespace {
-
-// The integer nearest x (halves go up) when x is tolerantly equal to it;
-// else NaN. The tolerance is ⎕CT × max(1, |x|, |n|): relative to the
-// magnitudes, but never below ⎕CT itself, so a magnitude within ⎕CT of 0
-// is 0.
-double tolerant_integer(double x, double ct) {
-  const double n = std::floor(x + 0.5);
-  return std::fabs(x - n) <= ct * std::max({1.0, std::fabs(x), std::fabs(n)}) ? n : std::nan("");
-}
-
-}  // namespace
-
-double maxffm(double x, double ct) {
-  const double c = std::ceil(x);
-  if (c == x) return x;
-  const double n = tolerant_integer(x, ct);
-  return std::isnan(n) ? c : n;
-}
-
-double minffm(double x, double ct) {
-  const double f = std::floor(x);
-  if (f == x) return x;
-  const double n = tolerant_integer(x, ct);
-  return std::isnan(n) ? f : n;
-}
-
 double resffd(double l, double r, Ws ws) {
+  double ct = 0.0;
+  if (!dblflt(quad_ct(ws), ct)) ct = 0.0;
+  return resffd(l, r, ct, ws);
+}
+
+double resffd(double l, double r, double ct, Ws ws) {
   if (l == 0.0) return r;
   if (r == 0.0) return 0.0;
   const double q = checked(r / l, ws);
-  double ct = 0.0;
-  if (!dblflt(quad_ct(ws), ct)) ct = 0.0;
   const double fl = minffm(q, ct);
   if (fl == maxffm(q, ct)) return 0.0;
   const double w = checked(l * fl, ws);

@@ -15,6 +15,8 @@
 // R − L × ⌊R÷L.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "interpreter/primitives/register_ops.h"
@@ -62,10 +64,32 @@ int fused_f_ff(std::uint8_t code, std::uint8_t* z, const std::uint8_t* l, const 
                std::uint32_t lstep, std::uint32_t rstep, std::uint32_t count, Ws ws);
 bool has_fused_f_ff(std::uint8_t code);
 
+// Whether x is tolerantly the integer n nearest it (halves go up):
+// |x − n| ≤ ct × max(1, |x|, |n|).
+inline bool tolerantly_integer(double x, double n, double ct) {
+  return std::fabs(x - n) <= ct * std::max(std::max(std::fabs(x), std::fabs(n)), 1.0);
+}
+
 // Tolerant ceiling and floor of a double (`ct` = ⎕CT), and the residue.
-double maxffm(double x, double ct);
-double minffm(double x, double ct);
+// For a non-integral x below 2*52 the floor and ceiling differ by 1 and
+// x − floor is exact, which gives the nearest integer without a second
+// rounding.
+inline double maxffm(double x, double ct) {
+  const double c = std::ceil(x);
+  if (c == x) return x;
+  const double f = c - 1.0;
+  const double n = x - f >= 0.5 ? c : f;
+  return tolerantly_integer(x, n, ct) ? n : c;
+}
+inline double minffm(double x, double ct) {
+  const double f = std::floor(x);
+  if (f == x) return x;
+  const double n = x - f >= 0.5 ? f + 1.0 : f;
+  return tolerantly_integer(x, n, ct) ? n : f;
+}
 double resffd(double l, double r, Ws ws);
+// The same with ⎕CT given, for loops that read it once.
+double resffd(double l, double r, double ct, Ws ws);
 
 // A double result checked: DOMAIN ERROR unless finite; −0 becomes +0.
 double checked(double v, Ws ws);
