@@ -368,6 +368,17 @@ TEST_F(ScalarKernels, CircleFunctionsKeepTheirPrecisionNearZeroAndOne) {
   }
 }
 
+// The register exponential reaches the subnormal doubles as the library
+// does (to within the truncation of the last unit), and gives 0 below them.
+TEST_F(ScalarKernels, RegisterExponentialReachesTheSubnormals) {
+  for (double x : {-709.0, -720.0, -740.0, -744.0}) {
+    const double want = std::exp(x);
+    EXPECT_NEAR(to_double(star_4(fltdb(x), ws)), want, std::max(0x1p-1074, 1e-14 * want)) << "exp " << x;
+  }
+  EXPECT_EQ(to_double(star_4(fltdb(-746.0), ws)), 0.0);
+  EXPECT_EQ(to_double(star_4(fltdb(-1e5), ws)), 0.0);
+}
+
 TEST_F(ScalarKernels, PowersOfNegativeNumbersNeedAnOddDenominator) {
   EXPECT_NEAR(starffd(-8, 1.0 / 3, ws), -2, 1e-14);
   EXPECT_NEAR(starffd(-8, 2.0 / 3, ws), 4, 1e-14);
