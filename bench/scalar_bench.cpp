@@ -110,6 +110,37 @@ int main(int argc, char** argv) {
          const std::uint8_t* x = s.data("F");
          for (std::size_t i = 0; i < n; ++i) store_el<double>(z, i, load_el<double>(x, i) + 1.0);
        }},
+      {"⌊F",
+       [&] {
+         const std::uint8_t* x = s.data("F");
+         for (std::size_t i = 0; i < n; ++i) store_el<std::int32_t>(z, i, static_cast<std::int32_t>(std::floor(load_el<double>(x, i))));
+       }},
+      {"⌈F",
+       [&] {
+         const std::uint8_t* x = s.data("F");
+         for (std::size_t i = 0; i < n; ++i) store_el<std::int32_t>(z, i, static_cast<std::int32_t>(std::ceil(load_el<double>(x, i))));
+       }},
+      {"G|F", floats([](double a, double b) { return a - b * std::floor(a / b); })},
+      {"*F÷100",
+       [&] {
+         const std::uint8_t* x = s.data("F");
+         for (std::size_t i = 0; i < n; ++i) store_el<double>(z, i, load_el<double>(x, i) / 100.0);
+         for (std::size_t i = 0; i < n; ++i) store_el<double>(z, i, std::exp(load_el<double>(z, i)));
+       }},
+      {"¯5○F",
+       [&] {
+         const std::uint8_t* x = s.data("F");
+         for (std::size_t i = 0; i < n; ++i) store_el<double>(z, i, std::asinh(load_el<double>(x, i)));
+       }},
+      {"¯4○F×4",
+       [&] {
+         const std::uint8_t* x = s.data("F");
+         for (std::size_t i = 0; i < n; ++i) store_el<double>(z, i, load_el<double>(x, i) * 4.0);
+         for (std::size_t i = 0; i < n; ++i) {
+           const double v = load_el<double>(z, i);
+           store_el<double>(z, i, std::sqrt(v * v - 1.0));
+         }
+       }},
       {"~B",
        [&] {
          const std::uint8_t* x = s.data("B");

@@ -47,9 +47,9 @@ std::uint32_t fmtce(std::uint8_t c, std::uint32_t cursor, Ws ws);
 // word give its elements from the first.
 std::uint32_t fmtbin(std::uint32_t word, Ws ws);
 
-// Formats the IEEE double given by its low and high 32-bit words. A zero
-// (high word zero apart from the sign) shows as 0; infinities and NaNs as
-// the largest finite double of their sign. Answers the decimal exponent
+// Formats the IEEE double given by its low and high 32-bit words. ±0 shows
+// as 0, a subnormal with its own value; infinities and NaNs as the largest
+// finite double of their sign. Answers the decimal exponent
 // (the power of ten of the leading digit), 0 for zero.
 int fmtflt(std::uint32_t low_word, std::uint32_t high_word, int mode, Ws ws);
 inline int fmtflt(double d, int mode, Ws ws) {

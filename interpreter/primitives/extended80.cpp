@@ -125,9 +125,16 @@ bool fltint(const Extended80& x, std::int32_t& out) {
 }
 
 Extended80 fltdbl(std::uint32_t high_word, std::uint32_t low_word) {
-    if ((high_word & 0x7FFFFFFFu) == 0) return Extended80{};
-    const int field = static_cast<int>((high_word >> 20) & 0x7FF);
     const std::uint16_t sign = (high_word & 0x80000000u) ? Extended80::kSignBit : 0;
+    const int field = static_cast<int>((high_word >> 20) & 0x7FF);
+    if (field == 0) {
+        // Zero, or a subnormal: fraction × 2^-1074, normalised.
+        const std::uint64_t fraction = (std::uint64_t{high_word & 0xFFFFFu} << 32) | low_word;
+        if (fraction == 0) return Extended80{};
+        const int shift = std::countl_zero(fraction);
+        return Extended80::make(static_cast<std::uint16_t>((kDoubleRebias + 12 - shift) | sign),
+                                fraction << shift);
+    }
     return Extended80{static_cast<std::uint16_t>((field + kDoubleRebias) | sign),
                       0x80000000u | (high_word << 11) | (low_word >> 21), low_word << 11};
 }
@@ -144,14 +151,21 @@ bool dblflt(const Extended80& x, double& out) {
         return true;
     }
     const int field = x.exponent() - kDoubleRebias;
-    if (field < 0) {  // too small for a double: +0, whatever the sign
-        out = 0.0;
-        return true;
-    }
     if (field > 2046) return false;
-    const std::uint64_t bits = (std::uint64_t{x.negative()} << 63) |
-                               (static_cast<std::uint64_t>(field) << 52) |
-                               ((x.mantissa() >> 11) & ((std::uint64_t{1} << 52) - 1));
+    std::uint64_t bits;
+    if (field >= 1) {
+        bits = (static_cast<std::uint64_t>(field) << 52) | ((x.mantissa() >> 11) & ((std::uint64_t{1} << 52) - 1));
+    } else {
+        // Below the normal range: a subnormal, truncated; +0 when nothing
+        // is left.
+        const int shift = 12 - field;
+        bits = shift < 64 ? x.mantissa() >> shift : 0;
+        if (bits == 0) {
+            out = 0.0;
+            return true;
+        }
+    }
+    bits |= std::uint64_t{x.negative()} << 63;
     std::memcpy(&out, &bits, sizeof out);
     return true;
 }

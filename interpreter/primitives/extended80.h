@@ -87,19 +87,19 @@ Extended80 intflt(std::int32_t value);
 // (not an integer, not an error) leaving `out` unchanged.
 [[nodiscard]] bool fltint(const Extended80& x, std::int32_t& out);
 
-// IEEE double given as its high and low 32-bit words → extended. A high word
-// whose low 31 bits are 0 gives zero (the low word is ignored, so -0 and the
-// smallest subnormals become +0). Otherwise the exponent field is rebiased
-// (+15360) and the leading 1 is set; a subnormal is therefore read as if its
-// exponent field were that of a normal, giving a value near 1.1E-308.
+// IEEE double given as its high and low 32-bit words → extended, exactly.
+// ±0 gives zero; a normal double has its exponent field rebiased (+15360)
+// and the leading 1 set; a subnormal (exponent field 0, fraction f, value
+// f × 2^-1074) is normalised, so it keeps its value.
 Extended80 fltdbl(std::uint32_t high_word, std::uint32_t low_word);
 // The same for a double value (`fltdb`).
 Extended80 fltdb(double d);
 
 // Extended → IEEE double, truncating the mantissa to 52 bits after the
-// leading 1. Zero and values whose double exponent field would be negative
-// give +0. A value whose double exponent field would exceed 2046 returns
-// false (DOMAIN ERROR) leaving `out` unchanged.
+// leading 1. A value below the normal range becomes a subnormal, truncated
+// to a multiple of 2^-1074; zero and values below 2^-1074 give +0. A value
+// whose double exponent field would exceed 2046 returns false (DOMAIN
+// ERROR) leaving `out` unchanged.
 [[nodiscard]] bool dblflt(const Extended80& x, double& out);
 
 // Double (as words, or as a value) → 32-bit integer with fltint's fuzz.

@@ -258,37 +258,16 @@ double checked(double v, Ws ws) {
   return v + 0.0;
 }
 
-namespace {
-
-// The integer nearest x (halves go up) when x is tolerantly equal to it;
-// else NaN.
-double tolerant_integer(double x, double ct) {
-  const double n = std::floor(x + 0.5);
-  return std::fabs(x - n) <= ct * std::max(std::fabs(x), std::fabs(n)) ? n : std::nan("");
-}
-
-}  // namespace
-
-double maxffm(double x, double ct) {
-  const double c = std::ceil(x);
-  if (c == x) return x;
-  const double n = tolerant_integer(x, ct);
-  return std::isnan(n) ? c : n;
-}
-
-double minffm(double x, double ct) {
-  const double f = std::floor(x);
-  if (f == x) return x;
-  const double n = tolerant_integer(x, ct);
-  return std::isnan(n) ? f : n;
-}
-
 double resffd(double l, double r, Ws ws) {
+  double ct = 0.0;
+  if (!dblflt(quad_ct(ws), ct)) ct = 0.0;
+  return resffd(l, r, ct, ws);
+}
+
+double resffd(double l, double r, double ct, Ws ws) {
   if (l == 0.0) return r;
   if (r == 0.0) return 0.0;
   const double q = checked(r / l, ws);
-  double ct = 0.0;
-  if (!dblflt(quad_ct(ws), ct)) ct = 0.0;
   const double fl = minffm(q, ct);
   if (fl == maxffm(q, ct)) return 0.0;
   const double w = checked(l * fl, ws);
@@ -324,10 +303,10 @@ Extended80 mind(const RegArgs& a, Ws) {
 
 namespace {
 
-// Whether |a − b| ≤ ⎕CT × max(|a|, |b|).
+// Whether |a − b| ≤ ⎕CT × max(1, |a|, |b|).
 bool within_ct(const Extended80& a, const Extended80& b, Ws ws) {
   const Extended80 d = xabs(xsub(a, b, ws));
-  const Extended80 t = xmul(quad_ct(ws), xabs(gtlrg(a, b).larger), ws);
+  const Extended80 t = xmul(quad_ct(ws), gtlrg(x80const::one, xabs(gtlrg(a, b).larger)).larger, ws);
   return !xless(t, d);
 }
 

@@ -4,16 +4,19 @@
 // infinite or undefined result), and the register routines of the general
 // path.
 //
-// Floor, ceiling and residue are tolerant under ⎕CT with the tolerance
-// relative to the magnitudes involved, the same rule on every path: x is
-// tolerantly the integer n nearest to it (halves go up) when
-// |x − n| ≤ ⎕CT × max(|x|, |n|); then ⌊x and ⌈x are n, else the exact floor
-// and ceiling. So ⌈1E¯14 is 1 (1 is not tolerantly 1E¯14), ⌊ and ⌈ of
-// 100000000000000.5 are both 100000000000001, and 1E20|1 is 1 (the
-// quotient 1E¯20 is not tolerantly 0). L|R is 0 when R÷L is tolerantly an
-// integer, else R − L × ⌊R÷L.
+// Floor, ceiling and residue are tolerant under ⎕CT, the same rule on every
+// path (doubles and registers): with n the integer nearest x (n = ⌊x + 0.5,
+// halves go up), x is tolerantly n when |x − n| ≤ ⎕CT × max(1, |x|, |n|);
+// then ⌊x and ⌈x are n, else the exact floor and ceiling. The tolerance is
+// relative to the magnitudes but never below ⎕CT, so a magnitude within
+// ⎕CT of 0 is 0: ⌈1E¯14 and ⌊¯1E¯14 are 0; ⌊ and ⌈ of 100000000000000.5
+// are both 100000000000001. L|R is 0 when R÷L is tolerantly an integer
+// (1E20|1 is 0: the quotient 1E¯20 is within ⎕CT of 0), else
+// R − L × ⌊R÷L.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "interpreter/primitives/register_ops.h"
@@ -61,10 +64,32 @@ int fused_f_ff(std::uint8_t code, std::uint8_t* z, const std::uint8_t* l, const 
                std::uint32_t lstep, std::uint32_t rstep, std::uint32_t count, Ws ws);
 bool has_fused_f_ff(std::uint8_t code);
 
+// Whether x is tolerantly the integer n nearest it (halves go up):
+// |x − n| ≤ ct × max(1, |x|, |n|).
+inline bool tolerantly_integer(double x, double n, double ct) {
+  return std::fabs(x - n) <= ct * std::max(std::max(std::fabs(x), std::fabs(n)), 1.0);
+}
+
 // Tolerant ceiling and floor of a double (`ct` = ⎕CT), and the residue.
-double maxffm(double x, double ct);
-double minffm(double x, double ct);
+// For a non-integral x below 2*52 the floor and ceiling differ by 1 and
+// x − floor is exact, which gives the nearest integer without a second
+// rounding.
+inline double maxffm(double x, double ct) {
+  const double c = std::ceil(x);
+  if (c == x) return x;
+  const double f = c - 1.0;
+  const double n = x - f >= 0.5 ? c : f;
+  return tolerantly_integer(x, n, ct) ? n : c;
+}
+inline double minffm(double x, double ct) {
+  const double f = std::floor(x);
+  if (f == x) return x;
+  const double n = x - f >= 0.5 ? f + 1.0 : f;
+  return tolerantly_integer(x, n, ct) ? n : f;
+}
 double resffd(double l, double r, Ws ws);
+// The same with ⎕CT given, for loops that read it once.
+double resffd(double l, double r, double ct, Ws ws);
 
 // A double result checked: DOMAIN ERROR unless finite; −0 becomes +0.
 double checked(double v, Ws ws);

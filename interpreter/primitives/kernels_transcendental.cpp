@@ -115,6 +115,12 @@ bool starfd(std::int32_t& l, std::int32_t r, Ws) {
   return false;
 }
 
+bool starfm(std::int32_t& x, Ws) {
+  if (x != 0) return true;
+  x = 1;
+  return false;
+}
+
 bool factfm(std::int32_t& x, Ws ws) {
   if (x < 0) domner(ws);
   if (x > 12) return true;
@@ -240,16 +246,18 @@ Extended80 log_4(const Extended80& r, Ws ws) {
 Extended80 star_4(const Extended80& r, Ws ws) {
   const Extended80 y = xmul(r, x80const::invln2, ws);
   if (y.is_zero()) return x80const::one;
+  // |y| ≥ 1024: beyond the double range above; below, the powers down to
+  // the smallest subnormal double (2*¯1074) are still computed.
   if (y.exponent() - (Extended80::kBias - 1) > 10) {
-    if (y.negative()) return Extended80{};
-    domner(ws);
+    if (!y.negative()) domner(ws);
+    if (y.exponent() - (Extended80::kBias - 1) > 11) return Extended80{};
   }
   Extended80 nf;
   rtflr(y, nf);
   std::int32_t n = 0;
   if (!fltint(nf, n)) domner(ws);
   if (n > 1023) domner(ws);
-  if (n < -1020) return Extended80{};
+  if (n < -1076) return Extended80{};
   const Extended80 g = xscale(xsub(y, nf, ws), -1, ws);
   const Extended80 t = xmul(g, g, ws);
   const Extended80 p = polval(x80const::etop1, t, ws);

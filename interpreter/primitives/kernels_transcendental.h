@@ -16,6 +16,8 @@ namespace zema {
 bool starfd(std::int32_t& l, std::int32_t r, Ws ws);  // l * r
 bool factfd(std::int32_t& l, std::int32_t r, Ws ws);  // l ! r
 bool factfm(std::int32_t& x, Ws ws);                   // ! x
+// * x: 1 for 0; any other integer has a fractional power of e (true).
+bool starfm(std::int32_t& x, Ws ws);
 // x ← a random integer from ⎕IO to x − 1 + ⎕IO (DOMAIN ERROR for x ≤ 0).
 bool fast_roll(std::int32_t& x, Ws ws);
 

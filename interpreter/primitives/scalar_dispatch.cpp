@@ -31,8 +31,12 @@ void trim_bits(std::uint32_t count, Ws ws) {
   std::memcpy(last, &w, 4);
 }
 
-// Stores Z after a general-path element: 0 go on, 4 done, 8 overflow.
+// Stores Z after a general-path element: 0 go on, 4 done, 8 overflow. An
+// integer result takes only integers: the conversion would take any
+// magnitude below 2*¯46 as 0, but a non-zero value there (*¯40, 2*¯50) is a
+// fraction, and the result is rebuilt as float.
 int store_z(const Extended80& z, Ws ws) {
+  if (!z.is_zero() && xexp(z) < -46 && rd8(ws, hdr::ResultDesc + desc::Type) == ET_INT) return 8;
   set_desc_reg(hdr::ResultDesc, z, ws);
   return stuff_value(ws);
 }

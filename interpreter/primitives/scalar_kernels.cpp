@@ -102,14 +102,31 @@ IntDyadic int_rule(std::uint8_t code) {
   }
 }
 
-template <std::uint8_t LT, std::uint8_t RT>
-void float_elements(const DyadicCall& c, FloatOp op) {
+// `op(l, r)` element by element; a result that is not finite is DOMAIN
+// ERROR.
+template <std::uint8_t LT, std::uint8_t RT, class Op>
+void float_elements(const DyadicCall& c, const Op& op) {
   const std::size_t lm = c.lstep ? ~std::size_t{0} : 0, rm = c.rstep ? ~std::size_t{0} : 0;
   for (std::size_t i = 0; i < c.count; ++i) {
-    const double v = op(num_f<LT>(c.l, i & lm), num_f<RT>(c.r, i & rm), c.ws);
+    const double v = op(num_f<LT>(c.l, i & lm), num_f<RT>(c.r, i & rm));
     if (!std::isfinite(v)) domner(c.ws);
     st_f(c.z, i, v + 0.0);
     tick(i, c.ws);
+  }
+}
+
+template <class Op>
+void float_elements_by_type(const DyadicCall& c, std::uint8_t lt, std::uint8_t rt, const Op& op) {
+  switch (lt * 16 + rt) {
+    case ET_BOOL * 16 + ET_BOOL: float_elements<ET_BOOL, ET_BOOL>(c, op); break;
+    case ET_BOOL * 16 + ET_INT: float_elements<ET_BOOL, ET_INT>(c, op); break;
+    case ET_BOOL * 16 + ET_FLOAT: float_elements<ET_BOOL, ET_FLOAT>(c, op); break;
+    case ET_INT * 16 + ET_BOOL: float_elements<ET_INT, ET_BOOL>(c, op); break;
+    case ET_INT * 16 + ET_INT: float_elements<ET_INT, ET_INT>(c, op); break;
+    case ET_INT * 16 + ET_FLOAT: float_elements<ET_INT, ET_FLOAT>(c, op); break;
+    case ET_FLOAT * 16 + ET_BOOL: float_elements<ET_FLOAT, ET_BOOL>(c, op); break;
+    case ET_FLOAT * 16 + ET_INT: float_elements<ET_FLOAT, ET_INT>(c, op); break;
+    default: float_elements<ET_FLOAT, ET_FLOAT>(c, op); break;
   }
 }
 
@@ -141,16 +158,12 @@ int float_kernel(const DyadicCall& c, std::uint8_t lt, std::uint8_t rt) {
     }
     return fused_f_ff(c.code, c.z, l, r, c.lstep, c.rstep, c.count, c.ws);
   }
-  switch (lt * 16 + rt) {
-    case ET_BOOL * 16 + ET_BOOL: float_elements<ET_BOOL, ET_BOOL>(c, op); break;
-    case ET_BOOL * 16 + ET_INT: float_elements<ET_BOOL, ET_INT>(c, op); break;
-    case ET_BOOL * 16 + ET_FLOAT: float_elements<ET_BOOL, ET_FLOAT>(c, op); break;
-    case ET_INT * 16 + ET_BOOL: float_elements<ET_INT, ET_BOOL>(c, op); break;
-    case ET_INT * 16 + ET_INT: float_elements<ET_INT, ET_INT>(c, op); break;
-    case ET_INT * 16 + ET_FLOAT: float_elements<ET_INT, ET_FLOAT>(c, op); break;
-    case ET_FLOAT * 16 + ET_BOOL: float_elements<ET_FLOAT, ET_BOOL>(c, op); break;
-    case ET_FLOAT * 16 + ET_INT: float_elements<ET_FLOAT, ET_INT>(c, op); break;
-    default: float_elements<ET_FLOAT, ET_FLOAT>(c, op); break;
+  if (c.code == pc::Stile) {
+    // Residue reads ⎕CT once for the whole call.
+    const double ct = comparison_tolerance(c.ws);
+    float_elements_by_type(c, lt, rt, [&](double l, double r) { return resffd(l, r, ct, c.ws); });
+  } else {
+    float_elements_by_type(c, lt, rt, [&](double l, double r) { return op(l, r, c.ws); });
   }
   return 0;
 }
@@ -372,6 +385,10 @@ int mn_bool_to_int(const MonadicCall& c) {
       case pc::Times: case pc::Plus: case pc::Ceiling: case pc::Floor: case pc::Stile: break;
       case pc::Minus: b = -b; break;
       case pc::Shriek: b = 1; break;
+      case pc::Star:
+        if (b) return 4;  // *1 is a fraction
+        b = 1;
+        break;
       default: return -1;
     }
     st_i(c.z, i, b);
@@ -389,6 +406,7 @@ int mn_int_to_int(const MonadicCall& c) {
     case pc::Minus: op = minusfm; break;
     case pc::Stile: op = resfm; break;
     case pc::Shriek: op = factfm; break;
+    case pc::Star: op = starfm; break;
     default: return -1;
   }
   const std::size_t m = c.rstep ? ~std::size_t{0} : 0;

@@ -199,7 +199,7 @@ TEST(Extended80Convert, DblintUsesTheSameFuzzOnDoubles) {
 // ---------------------------------------------------------------------------
 // Double conversions
 
-TEST(Extended80Convert, FltdbIsExactForNormalDoubles) {
+TEST(Extended80Convert, FltdbIsExactForEveryDouble) {
     struct Case { std::uint64_t in; Extended80 out; };
     const Case cases[] = {
         {0x0000000000000000, kZero},
@@ -215,12 +215,12 @@ TEST(Extended80Convert, FltdbIsExactForNormalDoubles) {
         {0x4340000000000000, X(0x4034, 0x80000000, 0)},              // 2^53
         {0x4340000000000001, X(0x4034, 0x80000000, 0x00000800)},     // 2^53 + 2
         {0xC1E0000000000000, X(0xC01E, 0x80000000, 0)},              // -2^31
-        // Subnormals: read as if the zero exponent field were a normal one,
-        // unless the high word is 0 (then zero, the low word unread).
-        {0x0008000000000000, X(0x3C00, 0xC0000000, 0)},
-        {0x000FFFFFFFFFFFFF, X(0x3C00, 0xFFFFFFFF, 0xFFFFF800)},
-        {0x0000000000000001, kZero},
-        {0x80000000FFFFFFFF, kZero},
+        // Subnormals keep their value: fraction × 2^-1074, normalised.
+        {0x0008000000000000, X(0x3C00, 0x80000000, 0)},              // 2^-1023
+        {0x000C000000000000, X(0x3C00, 0xC0000000, 0)},              // 1.5 × 2^-1023
+        {0x000FFFFFFFFFFFFF, X(0x3C00, 0xFFFFFFFF, 0xFFFFF000)},
+        {0x0000000000000001, X(0x3BCD, 0x80000000, 0)},              // 2^-1074
+        {0x80000000FFFFFFFF, X(0xBBEC, 0xFFFFFFFF, 0)},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(fltdb(from_bits(c.in)), c.out) << std::hex << c.in;
@@ -230,7 +230,7 @@ TEST(Extended80Convert, FltdbIsExactForNormalDoubles) {
     }
 }
 
-TEST(Extended80Convert, DblfltTruncatesAndFlushesTinyValuesToPlusZero) {
+TEST(Extended80Convert, DblfltTruncatesToNormalsAndSubnormals) {
     struct Case { const char* what; Extended80 in; std::uint64_t out; };
     const Case cases[] = {
         {"0", kZero, 0},
@@ -244,10 +244,13 @@ TEST(Extended80Convert, DblfltTruncatesAndFlushesTinyValuesToPlusZero) {
         {"2^53 + 1 truncates to 2^53", X(0x4034, 0x80000000, 0x00000400), 0x4340000000000000},
         {"2^53 + 3 truncates to 2^53 + 2", X(0x4034, 0x80000000, 0x00000C00), 0x4340000000000001},
         {"ct is one unit below the double 1E-13", ct, 0x3D3C25C268497681},
-        {"exponent field 0 keeps the subnormal pattern", X(0x3C00, 0xC0000000, 0),
-         0x0008000000000000},
-        {"below exponent field 0", X(0x3BFF, 0xFFFFFFFF, 0xFFFFFFFF), 0},
-        {"negative tiny gives +0", X(0xBBFF, 0x80000000, 0), 0},
+        {"1.5 x 2^-1023 is a subnormal", X(0x3C00, 0xC0000000, 0), 0x000C000000000000},
+        {"a subnormal truncates", X(0x3BFF, 0xFFFFFFFF, 0xFFFFFFFF), 0x0007FFFFFFFFFFFF},
+        {"a negative subnormal keeps its sign", X(0xBBFF, 0x80000000, 0), 0x8004000000000000},
+        {"2^-1074, the smallest subnormal", X(0x3BCD, 0x80000000, 0), 1},
+        {"just below 2^-1073 truncates to 2^-1074", X(0x3BCD, 0xFFFFFFFF, 0xFFFFFFFF), 1},
+        {"2^-1075 gives +0", X(0x3BCC, 0x80000000, 0), 0},
+        {"negative below 2^-1074 gives +0", X(0xBBCC, 0xFFFFFFFF, 0), 0},
         {"2^-16382", X(0x0001, 0x80000000, 0), 0},
     };
     for (const Case& c : cases) {
@@ -275,6 +278,7 @@ TEST(Extended80Convert, DoublesRoundTripBitForBit) {
         0x3FF0000000000000, 0xBFF0000000000000, 0x3FB999999999999A, 0x7FEFFFFFFFFFFFFF,
         0xFFEFFFFFFFFFFFFF, 0x0010000000000000, 0x8010000000000000, 0x433FFFFFFFFFFFFF,
         0x4340000000000001, 0x400921FB54442D18, 0xC1E0000000000000, 0x0008000000000000,
+        0x000FFFFFFFFFFFFF, 0x0000000000000001, 0x80000000FFFFFFFF, 0x00000000000007E8,
     };
     for (std::uint64_t p : patterns) {
         double out = 0;
@@ -472,9 +476,9 @@ TEST(Extended80Arith, ProductBeyondTheDoubleRangeStaysInTheRegister) {
     ASSERT_TRUE(fmult(fltdb(1E308), kTwo, z));  // 2E308
     EXPECT_FALSE(dblflt(z, out));
 
-    ASSERT_TRUE(fdiv(fltdb(1E-300), fltdb(1E20), z));  // 1E-320
+    ASSERT_TRUE(fdiv(fltdb(1E-300), fltdb(1E20), z));  // 1E-320, a subnormal
     ASSERT_TRUE(dblflt(z, out));
-    EXPECT_EQ(bits(out), 0u);
+    EXPECT_NEAR(out, 1E-320, 0x1p-1074);
 }
 
 // Decimal scaling as the literal scanner does it: an integer mantissa divided

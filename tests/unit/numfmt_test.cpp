@@ -158,6 +158,30 @@ TEST_F(NumFmt, SingleCases) {
   for (const auto& c : cases) EXPECT_EQ(show(c.value, c.pp), c.shown) << c.value << " at ⎕PP " << c.pp;
 }
 
+// Subnormal doubles (exponent field 0) show their own value, not the value
+// their bits would have with the smallest normal exponent.
+TEST_F(NumFmt, SubnormalsShowTheirValue) {
+  struct Case {
+    double value;
+    int pp;
+    int mode;
+    const char* shown;
+  };
+  const Case cases[] = {
+      {0x1p-1074, 10, 0, "4.940656458E¯324"},           // the smallest
+      {-0x1p-1074, 10, 0, "¯4.940656458E¯324"},
+      {0x1p-1070, 10, 0, "7.905050333E¯323"},
+      {0x1p-1023, 15, 0, "1.1125369292536E¯308"},
+      {0x0.fffffffffffffp-1022, 10, 0, "2.225073859E¯308"},  // the largest
+      {0x7E8p-1074, 5, 0, "9.9999E¯321"},
+      {0x7E8p-1074, 4, 0, "1E¯320"},
+      {1E-310, 10, 0, "1E¯310"},
+      {0x1p-1074, 3, kExponentForm, "4.94E¯324"},
+      {0x1p-1022, 10, 0, "2.225073859E¯308"},            // the smallest normal, for comparison
+  };
+  for (const auto& c : cases) EXPECT_EQ(show(c.value, c.pp, c.mode), c.shown) << c.value;
+}
+
 TEST_F(NumFmt, ExponentForm) {
   struct Case {
     double value;

@@ -222,7 +222,7 @@ TEST_F(ScalarApply, NestedArgumentsAreWalkedItemByItem) {
   EXPECT_EQ(dyadic(bool_vector({1, 0, 1}), "+", nested_vector({int_vector({1, 2}), int_scalar(3), int_vector({4, 5})})),
             "N[3](I[2] 2 3)(I 3)(I[2] 5 6)");
   EXPECT_EQ(dyadic(nested_vector({int_vector({1, 1}), float_scalar(1e20), int_scalar(3)}), "|", bool_vector({1, 1, 0})),
-            "N[3](I[2] 0 0)(F 1)(I 0)");
+            "N[3](I[2] 0 0)(F 0)(I 0)");
   // Overflow widens only the item where it happens.
   EXPECT_EQ(dyadic(nested_vector({int_vector({1, 2}), int_scalar(2147483647)}), "+", int_scalar(1)),
             "N[2](I[2] 2 3)(F 2.14748e+09)");

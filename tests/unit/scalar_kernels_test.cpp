@@ -253,7 +253,8 @@ TEST_F(ScalarKernels, FloorCeilingAndResidueAreTheSameOnDoublesAndRegisters) {
     double x, floor, ceiling;
   };
   const std::vector<Case> cases = {
-      {2.99999999999999, 3, 3},   {-0.5, -1, 0},  {1e-14, 0, 1},   {-1e-14, -1, 0},        {1.05, 1, 2},
+      {2.99999999999999, 3, 3},   {-0.5, -1, 0},  {1e-14, 0, 0},   {-1e-14, 0, 0},        {1.05, 1, 2},
+      {2e-13, 0, 1},              {-2e-13, -1, 0}, {0.9999999999999999, 1, 1}, {-0.99999999999999, -1, -1},
       {100000000000000.05, 1e14, 1e14}, {100000000000000.5, 1e14 + 1, 1e14 + 1}, {-100000000000000.5, -1e14, -1e14}, {3.00000000000001, 3, 3},
       {-2.99999999999999, -3, -3}, {0, 0, 0},     {-7, -7, -7},    {1e300, 1e300, 1e300},  {0.9, 0, 1},
   };
@@ -268,8 +269,8 @@ TEST_F(ScalarKernels, FloorCeilingAndResidueAreTheSameOnDoublesAndRegisters) {
     double l, r, z;
   };
   const std::vector<Res> residues = {
-      {1e20, 1, 1},  {0.1, 0.3, 0}, {3, -7, 2},    {-3, 7, -2}, {0, 5, 5},     {5, 0, 0},
-      {1, 2.25, 0.25}, {1, -0.25, 0.75}, {2.5, 7, 2}, {1, 1e-20, 1e-20}, {-1, 2.99999999999999, 0},
+      {1e20, 1, 0},  {-1e20, 1, 0},  {1e20, 3e7, 3e7},  {0.1, 0.3, 0}, {3, -7, 2},    {-3, 7, -2}, {0, 5, 5},     {5, 0, 0},
+      {1, 2.25, 0.25}, {1, -0.25, 0.75}, {2.5, 7, 2}, {1, 1e-20, 0}, {1, 2e-13, 2e-13}, {-1, 2.99999999999999, 0},
   };
   for (const Res& c : residues) {
     EXPECT_EQ(resffd(c.l, c.r, ws), c.z) << c.l << "|" << c.r;
@@ -320,6 +321,62 @@ TEST_F(ScalarKernels, RegisterElementaryFunctionsAgreeWithTheLibrary) {
         << x;
   }
   EXPECT_TRUE(close(to_double(circld(RegArgs{intflt(-7), fltdb(0.5), ET_INT, ET_FLOAT}, ws)), std::atanh(0.5)));
+}
+
+// Near 0 and near 1 the circle functions keep their relative precision on
+// both paths (no cancellation in ln(1 + small), 1 − R², e*R − e*−R); the
+// expected values are the exact functions of the double arguments.
+TEST_F(ScalarKernels, CircleFunctionsKeepTheirPrecisionNearZeroAndOne) {
+  struct Case {
+    int selector;
+    double x, want;
+  };
+  const std::vector<Case> cases = {
+      {-5, 1e-10, 1.0e-10},
+      {-5, -1e-6, -9.9999999999983329e-7},
+      {-5, 3e-8, 2.9999999999999993e-8},
+      {-5, 0.001, 9.9999983333340835e-4},
+      {-7, 1e-10, 1.0e-10},
+      {-7, -1e-6, -1.0000000000003333e-6},
+      {-7, 0.001, 1.0000003333335334e-3},
+      {-7, 0.999999, 7.2543286192476694},
+      {-6, 1 + 1e-10, 1.4142136208675861e-5},
+      {-6, 1.0001, 1.4142017775251545e-2},
+      {5, 1e-10, 1.0e-10},
+      {5, 1e-6, 1.0000000000001666e-6},
+      {5, -0.001, -1.000000166666675e-3},
+      {5, 0.3, 3.0452029344714261e-1},
+      {7, 1e-6, 9.9999999999966662e-7},
+      {7, 0.001, 9.9999966666680002e-4},
+      {-1, 1e-6, 1.0000000000001666e-6},
+      {-1, 0.999999, 1.569382113114652},
+      {-2, 1 - 1e-10, 1.4142136208911564e-5},
+      {-2, 0.999999, 1.4142136802445851e-3},
+      {-2, -0.999999, 3.1401784399095487},
+      {0, 1 - 1e-10, 1.4142136208440159e-5},
+      {0, 0.999999, 1.4142132088399936e-3},
+      {-4, 1 + 1e-10, 1.4142136209147266e-5},
+      {-4, -1.000001, 1.4142139158682701e-3},
+      {1, 1e-10, 1.0e-10},
+      {-3, 1e-10, 1.0e-10},
+  };
+  for (const Case& c : cases) {
+    const double tolerance = 1e-15 * std::fabs(c.want);
+    EXPECT_NEAR(circlffd(c.selector, c.x, ws), c.want, tolerance) << c.selector << "○" << c.x;
+    EXPECT_NEAR(to_double(circld(RegArgs{intflt(c.selector), fltdb(c.x), ET_INT, ET_FLOAT}, ws)), c.want, tolerance)
+        << "register " << c.selector << "○" << c.x;
+  }
+}
+
+// The register exponential reaches the subnormal doubles as the library
+// does (to within the truncation of the last unit), and gives 0 below them.
+TEST_F(ScalarKernels, RegisterExponentialReachesTheSubnormals) {
+  for (double x : {-709.0, -720.0, -740.0, -744.0}) {
+    const double want = std::exp(x);
+    EXPECT_NEAR(to_double(star_4(fltdb(x), ws)), want, std::max(0x1p-1074, 1e-14 * want)) << "exp " << x;
+  }
+  EXPECT_EQ(to_double(star_4(fltdb(-746.0), ws)), 0.0);
+  EXPECT_EQ(to_double(star_4(fltdb(-1e5), ws)), 0.0);
 }
 
 TEST_F(ScalarKernels, PowersOfNegativeNumbersNeedAnOddDenominator) {
