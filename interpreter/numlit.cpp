@@ -186,7 +186,6 @@ double numend(std::uint32_t& flags, std::uint64_t mantissa, const char* digits, 
     std::snprintf(buf + nd, sizeof buf - nd, "e%lld", static_cast<long long>(exponent10));
     v = std::strtod(buf, nullptr);
     if (std::isinf(v)) v = DBL_MAX;
-    else if (v < DBL_MIN) v = 0.0;
   }
   if (v != 0 && (flags & nf::Negative)) v = -v;
   return v;

@@ -9,6 +9,7 @@
 #include <cfloat>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -147,8 +148,9 @@ TEST(NumericLiteral, OutOfRangeGivesLargestFiniteOrZero) {
       {"1.8E308", DBL_MAX},
       {"¯1.8E308", -DBL_MAX},
       {"1E399", DBL_MAX},
-      {"1E¯310", 0.0},  // below the smallest normal double
-      {"4.9E¯324", 0.0},
+      {"1E¯310", 1E-310},  // subnormal: kept, as results are
+      {"4.9E¯324", std::numeric_limits<double>::denorm_min()},
+      {"2E¯324", 0.0},  // below half the smallest subnormal
       {tiny, 0.0},
       {huge, DBL_MAX},
       {"0E500", 0.0},
