@@ -28,35 +28,8 @@ namespace {
 
 using test::TestWorkspace;
 
-class ErrorSignals : public ::testing::Test {
+class ErrorSignals : public test::DefiningSession {
  protected:
-  void SetUp() override {
-    saved_ = lex_routes();
-    install_definition_routes();
-    set_current_apl_task(&task_);
-    task_.wsBase = ws();
-  }
-  void TearDown() override {
-    set_current_apl_task(nullptr);
-    lex_routes() = saved_;
-  }
-  Ws ws() const { return t_.ws(); }
-
-  // Runs the lines; answers what was printed (UTF-8, a new line for each
-  // carriage return).
-  std::string type(std::initializer_list<std::string> lines) {
-    task_.output.clear();
-    for (const std::string& l : lines) {
-      const std::string text = utf8_to_internal(l);
-      wr16(ws(), hdr::OutColumn, 0);
-      run_input_line(text.data(), static_cast<int>(text.size()), ws());
-    }
-    std::string out;
-    for (char c : task_.output) out += c == '\r' ? std::string("\n") : internal_to_utf8(std::string(1, c));
-    return out;
-  }
-
-  std::vector<int> et() const { return {rdi16(ws(), hdr::EtMajor), rdi16(ws(), hdr::EtMinor)}; }
   std::int32_t error_number() const { return rdi32(ws(), hdr::ErrorNumber); }
   int error_code() const { return rdi16(ws(), hdr::ErrorCode); }
 
@@ -85,9 +58,6 @@ class ErrorSignals : public ::testing::Test {
     return out;
   }
 
-  TestWorkspace t_;
-  test::CaptureTask task_;
-  LexRoutes saved_;
 };
 
 // ---- signalled in immediate execution ----------------------------------------------------

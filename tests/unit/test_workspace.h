@@ -2,16 +2,22 @@
 // layers below immediate execution.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "host/charset.h"
 #include "host/task.h"
+#include "interpreter/definition.h"
 #include "interpreter/entry.h"
+#include "interpreter/errors.h"
 #include "interpreter/line.h"
+#include "interpreter/tokeniser.h"
 #include "interpreter/workspace.h"
 
 namespace zema::test {
@@ -96,6 +102,44 @@ class SessionFixture {
   Ws ws = tw.ws();
   CaptureTask task;
   CurrentTask current{&task};
+};
+
+// A cleared workspace with the ∇ editor's routes installed and a recording
+// task current: the base of the tests that define functions and run lines.
+class DefiningSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = lex_routes();
+    install_definition_routes();
+    set_current_apl_task(&task_);
+    task_.wsBase = ws();
+  }
+  void TearDown() override {
+    set_current_apl_task(nullptr);
+    lex_routes() = saved_;
+  }
+  Ws ws() const { return t_.ws(); }
+
+  // Runs the lines; answers what was printed (UTF-8, a new line for each
+  // carriage return).
+  std::string type(std::initializer_list<std::string> lines) {
+    task_.output.clear();
+    for (const std::string& l : lines) {
+      const std::string text = utf8_to_internal(l);
+      wr16(ws(), hdr::OutColumn, 0);
+      run_input_line(text.data(), static_cast<int>(text.size()), ws());
+    }
+    std::string out;
+    for (char c : task_.output) out += c == '\r' ? std::string("\n") : internal_to_utf8(std::string(1, c));
+    return out;
+  }
+
+  // ⎕ET of the last error.
+  std::vector<int> et() const { return {rdi16(ws(), hdr::EtMajor), rdi16(ws(), hdr::EtMinor)}; }
+
+  TestWorkspace t_;
+  CaptureTask task_;
+  LexRoutes saved_;
 };
 
 }  // namespace zema::test
