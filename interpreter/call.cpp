@@ -71,6 +71,8 @@ void local(std::uint16_t token, std::uint8_t kind, Ws ws) {
     }
     const std::uint16_t uses = rd16(ws, e + sym::Uses);
     if (uses == 0xFFFF) {
+      // The name keeps its outer value: the record restores nothing.
+      wr8(ws, r, kRecEmpty);
       wr32(ws, r + 4, 0);
       wr8(ws, r + 8, 0);
       limit_error(ws);
@@ -325,6 +327,13 @@ int xfnc(Ws ws) {
   }
   wr16(ws, frame + siframe::Count, count);
   wr32(ws, hdr::StackPointer, frame);
+  // Every record starts empty, so that an error while they are filled in
+  // leaves a frame whose clearing restores only what was localised.
+  for (std::uint32_t i = 1; i <= count; ++i) {
+    const std::uint32_t r = frame - i * siframe::RecordSize;
+    std::memset(ws + r, 0, siframe::RecordSize);
+    wr8(ws, r, kRecEmpty);
+  }
 
   // The function's own level.
   wr8(ws, hdr::RunningSymType, rd8(ws, fsym + sym::Type) & kSymTypeMask);

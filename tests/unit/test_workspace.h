@@ -17,6 +17,7 @@
 #include "interpreter/entry.h"
 #include "interpreter/errors.h"
 #include "interpreter/line.h"
+#include "interpreter/symtab.h"
 #include "interpreter/tokeniser.h"
 #include "interpreter/workspace.h"
 
@@ -136,6 +137,15 @@ class DefiningSession : public ::testing::Test {
 
   // ⎕ET of the last error.
   std::vector<int> et() const { return {rdi16(ws(), hdr::EtMajor), rdi16(ws(), hdr::EtMinor)}; }
+
+  // The symbol-table entry of a name (SIZE_MAX-like 0 when it has none).
+  std::uint32_t entry_of(const std::string& utf8) const {
+    const std::string name = utf8_to_internal(utf8);
+    std::memcpy(ws() + kNameBuffer, name.data(), name.size());
+    std::uint32_t free = 0, found = 0;
+    if (symfnd(free, found, static_cast<std::uint32_t>(name.size()), ws()) != 0) return 0;
+    return entry_of_table_offset(found);
+  }
 
   TestWorkspace t_;
   CaptureTask task_;
