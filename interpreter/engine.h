@@ -64,6 +64,7 @@ enum EngineState : int {
 struct ResumeEngine {
   int state;
 };
+// Throws ResumeEngine{state}.
 [[noreturn]] void resume_apl(int state, Ws ws);
 
 // LabelCodes of the reduce actions (module x 256 + entry).
@@ -115,8 +116,12 @@ void get_token(Ws ws);
 // Builds the literal whose tag the line cursor points at in the token
 // register (a comment is skipped and the next token taken); answers the tag.
 int xconfx(Ws ws);
-// Makes the token line at `line` current and starts its first statement.
+// Makes the token line at `line` current (hdr::CurrentLine owns it) and
+// starts its first statement.
 void linsu(std::uint32_t line, Ws ws);
+// Starts the token line at `line` without taking ownership: the line
+// cursor at its end, the first tag noted, st::StatementStarted set and the
+// primer pushed.
 void linsusm(std::uint32_t line, Ws ws);
 // State 12: the end of a line of a defined function: the next line, or the
 // function's end.
@@ -124,14 +129,15 @@ int eolfnx(Ws ws);
 // Polls attention and reloads the countdown.
 void check_attention(Ws ws);
 
-// Reduce actions built so far.
-int do_syntlp(Ws ws);
-int do_xlarg(Ws ws);
-int do_xnest(Ws ws);
+// Reduce actions built so far; each answers the next state.
+int do_syntlp(Ws ws);  // shift: the next token (state 10)
+int do_xlarg(Ws ws);   // the top value becomes a left argument (class 22); state 9
+int do_xnest(Ws ws);   // the top two values joined as a strand; state 9
 // Pops the top entry into the token register.
 void popst(Ws ws);
 
-// The token register as a stack entry, and its parts.
+// The token register as a stack entry (set_token_register writes it), and
+// its class.
 StackEntry token_register(Ws ws);
 void set_token_register(const StackEntry& e, Ws ws);
 inline std::uint8_t register_class(Ws ws) { return rd8(ws, hdr::TokenRegister) & 0x7F; }
