@@ -5,6 +5,7 @@
 // resumed from the execution stack alone.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "interpreter/stack.h"
@@ -100,10 +101,12 @@ constexpr LabelCode Xbrnch = 0x123B;
 constexpr LabelCode DotNotation = 0x123C;
 }  // namespace lc
 
-// The grammar's tables.
+// The grammar's tables. stran: the class of a name by its symbol type.
+// binding[L][R]: how strongly class L binds to class R on its right (0:
+// not at all); syntab[L][R]: the reduce action for L above R on the stack.
 extern const std::uint8_t stran[20];
-extern const std::int8_t binding[24][32];
-extern const LabelCode syntab[24][24];
+extern const std::array<std::array<std::int8_t, 32>, 24> binding;
+extern const std::array<std::array<LabelCode, 24>, 24> syntab;
 // Class of the one-byte token for internal character code c (0-127).
 std::uint8_t optran(std::uint8_t code);
 
