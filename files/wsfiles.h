@@ -18,6 +18,7 @@ int read_ws(const char* path, std::uint32_t count, std::uint8_t* destination);
 // Writes to path + "~", then renames it over the old file; on any failure
 // (3) the old file is left as it was.
 int write_ws(const char* path, std::uint32_t length, const std::uint8_t* source);
+// Removes the file: 0, 1 when it does not exist, else 3.
 int delete_ws(const char* path);
 // Lists the ".aws" names of a directory in 12-column fields fitted to ⎕PW;
 // a non-zero option lists only names beginning with that character.
@@ -29,8 +30,12 @@ int print_lib(const char* directory, int option, Ws ws);
 // the installed "ws" directory.
 void library_to_path(std::uint32_t library, char* buffer, Ws ws);
 
-// The task's one sequential file. read_seq answers 5 when the file ends
-// before `count` bytes.
+// The task's one sequential file (its descriptor in the task's host
+// variables; opening or creating closes the one before). open_seq opens
+// for reading (1 when missing, else 3), create_seq creates or empties for
+// writing, read_seq reads `count` bytes into `buffer` (5 when the file
+// ends before), write_seq writes them, close_seq closes (0 when none is
+// open). 0 or 3 otherwise, the host error kept for the message.
 int open_seq(const char* path);
 int create_seq(const char* path);
 int read_seq(std::uint32_t count, std::uint8_t* buffer);

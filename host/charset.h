@@ -36,6 +36,7 @@ std::uint8_t fontout(int c);
 
 // Copy at most count-1 characters of the NUL-terminated src into dst, each
 // translated, and NUL-terminate dst. count <= 0 writes nothing. Returns dst.
+// (_font_to_internal: font to internal codes; _internal_to_font: back.)
 char* string_font_to_internal(const char* src, char* dst, int count);
 char* string_internal_to_font(const char* src, char* dst, int count);
 

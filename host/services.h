@@ -11,47 +11,85 @@
 namespace zema {
 
 // ---- session input and output ----
+// Writes one character to the session, or to the capture buffer while
+// system-command output is recorded; nothing while an attention is pending.
 int csend(int c);
+// csend for each of `length` characters of `text`.
 int msgout(const char* text, int length);
 // Stores the next input line (internal characters) and its length; a
-// negative length means no line.
+// negative length means no line (an attention interrupted the read). The
+// end of input ends the task. Flushes output first; answers the length.
 int linein(const char** text, int* length);
+// Waits for one keystroke and answers it (3 without a task).
 int cget();
+// `*text`, `*length` ← the characters on the current session line (a
+// prompt already shown), valid until the next output.
 void get_cur_line(const char** text, int* length);
 // A line of host characters (⎕CC): a carriage return without a line feed is dropped.
 void ascii_line_send(const char* text);
 // A line of host characters such as the workspace-size report.
 void line_send(const char* text);
+// ⎕CC cursor control: moves the cursor to `column`, `line` (cursor_x: on
+// the current line); get_cursor_add answers the task's cursor record
+// (column, line, …) or null; quadcc runs request `code`. Answers 0, 88
+// without a task.
 int cursor_add(int column, int line);
 int cursor_x(int column);
 std::int32_t* get_cursor_add();
 int quadcc(int code);
+// Capture of session output (a system command run under program control):
+// record_syscmd_output starts it with an empty buffer, kill_syscmd_output
+// ends it and drops the buffer, get_syscmd_output_len answers the bytes
+// captured (−1 when not capturing), copy_syscmd_output copies them to
+// `destination` (28 when not capturing).
 void record_syscmd_output();
 void kill_syscmd_output();
 int get_syscmd_output_len();
 int copy_syscmd_output(char* destination);
 
 // ---- attention and task life ----
+// Answers 1 when an attention is pending (taken, and output flushed, when
+// attentions are enabled), else 0.
 int check_event_attention();
+// Enables or disables attentions; disabling drops a pending one.
 void set_attention(int on);
+// Ends the task: throws TaskEnded.
 [[noreturn]] void off();
+// Closes what a clear closes outside the workspace (the sequential file).
 void tidy_on_clear();
+// Reports a stop in `symbol` at `line` for `reason` with `message`;
+// answers how it was shown (0: not shown).
 int function_stopped(std::uint32_t symbol, int line, int reason, const void* message);
+// The workspace name changed (nothing to update without a window).
 void new_wsid();
+// The number of users of the system (1 with a task).
 int user_load();
+// Gives the task a new block of `bytes` (at least 204,800): `*new_ws` ←
+// its workspace base; reports the size on the session and answers the
+// block's size plus 10,000, or 0 when refused.
 std::uint32_t change_ws_size(std::uint32_t bytes, std::uint8_t** new_ws);
+// Opens the full-screen editor on `name` at `line_word` (`mode` −1:
+// defining); answers 0 or an error (24 without a window).
 int start_fse(const char* name, int line_word, int mode);
+// Runs `command` through the shell; with `output`, its standard output and
+// error go there (`size` bytes) and the count is answered; without, to the
+// session. `time_limit` in milliseconds. A negative answer is minus a host
+// error number.
 int exec_cmd(const char* command, char* output, int size, int time_limit);
 
 // ---- task records ----
+// The calling task's host variables (a shared record without a task).
 ServerSideTaskVars* get_server_side_task_vars();
+// The task's names (temporary files, help, workspace folder) and preferences.
 const NamesRecord& get_names();
 const PrefsRecord& get_prefs();
+// A heap copy of `text` that lives as long as the process.
 char* keep(const char* text);
 
 // ---- errors of the host ----
 // The system's text for a host error number, in internal characters.
 std::string error_text(int host_error);
+// The host error number of the task's last failed host call.
 int latest_error();
 
 // ---- libraries ----
@@ -59,26 +97,40 @@ int latest_error();
 // less a final "bin/", else the standard place. Its "bin" holds the shared
 // libraries named without ".so", its "ws" the default library.
 std::string installation_directory();
+// Loads the shared library `name` (a path ending .so, else that name in
+// the installation's "bin"); answers its handle or null.
 void* host_load_library(const char* name);
+// The address of routine `entry` in a loaded library, or null.
 void* host_find_routine(void* handle, const char* entry);
+// Unloads a library (null is ignored); answers 0.
 int host_unload_library(void* handle);
 
 // ---- ⎕WI ----
+// Reads `property` of `object` into `result` (`room` bytes, at least 256,
+// else 4) or sets it from `value`; 88 without windows.
 int qwi_get_property(const char* property, const char* object, const char* path, void* result, int room);
 int qwi_set_property(const char* property, const char* object, const char* path, const void* value);
 
 // ---- shared variables, time, floating point ----
+// Offers, retracts, reads and specifies a share with `processor`; the
+// console serves none (offer: handle 0x80000000 and 1; retract 2; read and
+// specify 28).
 int svar_offer(int processor, std::uint32_t* handle, const char* name);
 int svar_retract(int processor, std::uint32_t handle);
 int svar_referenced(int processor, std::uint32_t handle, void* result, int room);
 int svar_specified(int processor, std::uint32_t handle, const void* value);
 // Milliseconds since local midnight, and the date as month×10000+day×100+yy.
 const std::uint32_t* get_system_time();
+// Processor time used, in milliseconds.
 std::uint32_t get_cpu_time();
+// Sleeps at most 100 of the `ms` milliseconds; answers the milliseconds slept.
 int sleep_a_while(int ms);
+// Sets the floating-point control word under `mask` (rounding to nearest).
 void _control87(unsigned word, unsigned mask);
 
 // ---- hard copy ----
+// ⎕HC request `code`: 0 closes, 99 answers the mode; 7 when no printer
+// can be opened, 1 without a task.
 int quadhc(int code);
 
 }  // namespace zema

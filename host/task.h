@@ -78,8 +78,9 @@ class APLTask {
   std::uint8_t* wsBase = nullptr;
 };
 
-// The calling thread's task, or null (the GUI thread). The thread-local
-// pointer itself stays inside the host glue; these are its only doors.
+// The calling thread's task, or null (the GUI thread); set_current_apl_task
+// makes `task` the calling thread's. The thread-local pointer itself stays
+// inside the host glue; these are its only doors.
 APLTask* find_my_task();
 void set_current_apl_task(APLTask* task);
 

@@ -28,48 +28,99 @@ constexpr std::int16_t kDepthBudget = 100;
 constexpr std::uint32_t kPrototypeRoom = 256;
 
 constexpr std::array<std::uint32_t, 128> build_opflg() {
+  using namespace pf;
   std::array<std::uint32_t, 128> t{};
-  t[0x07] = t[0x09] = t[0x0B] = 0x000360;  // ⍐ ⍗ ⍇
-  t[0x0C] = 0x200040;                      // ⍈
-  t[0x0E] = t[0x0F] = 0x090347;            // ⍱ ⍲
-  t[0x10] = t[0x11] = 0x000068;            // ⍒ ⍋
-  t[0x12] = t[0x13] = 0x180260;            // ⌽ ⍉
-  t[0x14] = 0x188260;                      // ⊖
-  t[0x15] = 0x010371;                      // ⍟
-  t[0x16] = 0x000368;                      // ⌶
-  t[0x18] = 0x000020;                      // ⍎
-  t[0x19] = 0x100060;                      // ⍕
-  t[0x1A] = t[0x1B] = 0x188240;            // ⍀ ⌿
-  t[0x1E] = 0x010369;                      // !
-  t[0x1F] = 0x000370;                      // ⌹
-  t[0x20] = 0x0100E9;                      // fill
-  t[0x23] = t[0x24] = t[0x26] = t[0x5E] = 0x090345;  // < ≤ > ≥
-  t[0x25] = t[0x2A] = 0x3B0045;            // = ≠
-  t[0x28] = t[0x29] = 0x092347;            // ∨ ∧
-  t[0x2B] = 0x010371;                      // ÷
-  t[0x2C] = 0x380060;                      // ,
-  t[0x2D] = 0x012369;                      // +
-  t[0x2F] = 0x180240;                      // /
-  t[0x3D] = 0x0123E9;                      // ×
-  t[0x3F] = 0x180240;                      // \ .
-  t[0x41] = 0x000040;                      // ⍺
-  t[0x42] = 0x000348;                      // ⊥
-  t[0x44] = t[0x53] = 0x0123E9;            // ⌊ ⌈
-  t[0x45] = 0x380064;                      // ∊
-  t[0x49] = 0x380068;                      // ⍳
-  t[0x4D] = t[0x50] = t[0x5F] = 0x010369;  // | * −
-  t[0x4E] = 0x000348;                      // ⊤
-  t[0x4F] = 0x010371;                      // ○
-  t[0x51] = 0x0003E9;                      // ?
-  t[0x52] = 0x180260;                      // ⍴
-  t[0x54] = 0x380067;                      // ~
-  t[0x55] = 0x180240;                      // ↓
-  t[0x58] = t[0x59] = 0x180260;            // ⊃ ↑
-  t[0x5A] = 0x1802E0;                      // ⊂
-  t[0x67] = 0x3000E0;                      // ≡
-  t[0x69] = 0x3800C4;                      // ⍷
-  t[0x6F] = 0x180040;                      // ⌷
-  t[0x7D] = 0x388060;                      // ⍪
+  // ⍐ ⍗ ⍇
+  t[0x07] = t[0x09] = t[0x0B] = Monadic | Dyadic | NoCharacters | NoLeftCharacters;
+  // ⍈
+  t[0x0C] = Dyadic | LeftReferences;
+  // ⍱ ⍲
+  t[0x0E] = t[0x0F] = Dyadic | MonadicScalar | DyadicScalar | BooleanArgs | BooleanResult | NoCharacters |
+      NoLeftCharacters | AcceptsModel;
+  // ⍒ ⍋
+  t[0x10] = t[0x11] = Monadic | Dyadic | IntegerReduce;
+  // ⌽ ⍉
+  t[0x12] = t[0x13] = Monadic | Dyadic | NoLeftCharacters | AcceptsModel | RightReferences;
+  // ⊖
+  t[0x14] = Monadic | Dyadic | NoLeftCharacters | FirstAxis | AcceptsModel | RightReferences;
+  // ⍟
+  t[0x15] = Monadic | Dyadic | MonadicScalar | DyadicScalar | FloatResult | NoCharacters | NoLeftCharacters;
+  // ⌶
+  t[0x16] = Monadic | Dyadic | NoCharacters | NoLeftCharacters | IntegerReduce;
+  // ⍎
+  t[0x18] = Monadic;
+  // ⍕
+  t[0x19] = Monadic | Dyadic | RightReferences;
+  // ⍀ ⌿
+  t[0x1A] = t[0x1B] = Dyadic | NoLeftCharacters | FirstAxis | AcceptsModel | RightReferences;
+  // !
+  t[0x1E] = Monadic | Dyadic | MonadicScalar | DyadicScalar | NoCharacters | NoLeftCharacters | IntegerReduce;
+  // ⌹
+  t[0x1F] = Monadic | Dyadic | FloatResult | NoCharacters | NoLeftCharacters;
+  // fill
+  t[0x20] = Monadic | Dyadic | MonadicScalar | DyadicScalar | MonadicInteger | IntegerReduce;
+  // < ≤ > ≥
+  t[0x23] = t[0x24] = t[0x26] = t[0x5E] = Dyadic | MonadicScalar | DyadicScalar | BooleanResult | NoCharacters |
+      NoLeftCharacters | AcceptsModel;
+  // = ≠
+  t[0x25] = t[0x2A] = Dyadic | MonadicScalar | DyadicScalar | BooleanResult | SimplifyNested | AcceptsModel |
+      RightReferences | LeftReferences;
+  // ∨ ∧
+  t[0x28] = t[0x29] = Dyadic | MonadicScalar | DyadicScalar | BooleanArgs | BooleanResult | NoCharacters |
+      NoLeftCharacters | ReduceIdentity | AcceptsModel;
+  // ÷
+  t[0x2B] = Monadic | Dyadic | MonadicScalar | DyadicScalar | FloatResult | NoCharacters | NoLeftCharacters;
+  // ,
+  t[0x2C] = Monadic | Dyadic | AcceptsModel | RightReferences | LeftReferences;
+  // +
+  t[0x2D] = Monadic | Dyadic | MonadicScalar | DyadicScalar | NoCharacters | NoLeftCharacters | IntegerReduce |
+      ReduceIdentity;
+  // /
+  t[0x2F] = Dyadic | NoLeftCharacters | AcceptsModel | RightReferences;
+  // ×
+  t[0x3D] = Monadic | Dyadic | MonadicScalar | DyadicScalar | MonadicInteger | NoCharacters | NoLeftCharacters |
+      IntegerReduce | ReduceIdentity;
+  // \ .
+  t[0x3F] = Dyadic | NoLeftCharacters | AcceptsModel | RightReferences;
+  // ⍺
+  t[0x41] = Dyadic;
+  // ⊥
+  t[0x42] = Dyadic | NoCharacters | NoLeftCharacters | IntegerReduce;
+  // ⌊ ⌈
+  t[0x44] = t[0x53] = Monadic | Dyadic | MonadicScalar | DyadicScalar | MonadicInteger | NoCharacters |
+      NoLeftCharacters | IntegerReduce | ReduceIdentity;
+  // ∊
+  t[0x45] = Monadic | Dyadic | BooleanResult | AcceptsModel | RightReferences | LeftReferences;
+  // ⍳
+  t[0x49] = Monadic | Dyadic | IntegerReduce | AcceptsModel | RightReferences | LeftReferences;
+  // | * −
+  t[0x4D] = t[0x50] = t[0x5F] = Monadic | Dyadic | MonadicScalar | DyadicScalar | NoCharacters | NoLeftCharacters |
+      IntegerReduce;
+  // ⊤
+  t[0x4E] = Dyadic | NoCharacters | NoLeftCharacters | IntegerReduce;
+  // ○
+  t[0x4F] = Monadic | Dyadic | MonadicScalar | DyadicScalar | FloatResult | NoCharacters | NoLeftCharacters;
+  // ?
+  t[0x51] = Monadic | Dyadic | MonadicScalar | MonadicInteger | NoCharacters | NoLeftCharacters | IntegerReduce;
+  // ⍴
+  t[0x52] = Monadic | Dyadic | NoLeftCharacters | AcceptsModel | RightReferences;
+  // ~
+  t[0x54] = Monadic | Dyadic | MonadicScalar | BooleanArgs | BooleanResult | AcceptsModel | RightReferences |
+      LeftReferences;
+  // ↓
+  t[0x55] = Dyadic | NoLeftCharacters | AcceptsModel | RightReferences;
+  // ⊃ ↑
+  t[0x58] = t[0x59] = Monadic | Dyadic | NoLeftCharacters | AcceptsModel | RightReferences;
+  // ⊂
+  t[0x5A] = Monadic | Dyadic | MonadicInteger | NoLeftCharacters | AcceptsModel | RightReferences;
+  // ≡
+  t[0x67] = Monadic | Dyadic | MonadicInteger | RightReferences | LeftReferences;
+  // ⍷
+  t[0x69] = Dyadic | BooleanResult | MonadicInteger | AcceptsModel | RightReferences | LeftReferences;
+  // ⌷
+  t[0x6F] = Dyadic | AcceptsModel | RightReferences;
+  // ⍪
+  t[0x7D] = Monadic | Dyadic | FirstAxis | AcceptsModel | RightReferences | LeftReferences;
   return t;
 }
 constexpr std::array<std::uint32_t, 128> kOpflg = build_opflg();

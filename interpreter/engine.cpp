@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "host/charset.h"
 #include "interpreter/apply.h"
@@ -75,58 +76,168 @@ const std::uint8_t stran[20] = {TC_NILADIC, TC_NAMEDFN, TC_NAMEDFN, TC_VALUE,   
                                 TC_DERIVED, TC_MONOP,   TC_MONOP,   TC_DYOP,    TC_DYOP,
                                 TC_VALUE,   TC_VALUE,   TC_PRIMITIVE, TC_PRIMITIVE, TC_PRIMITIVE};
 
-const std::int8_t binding[24][32] = {
-    {0, 2, 0, 0, 0, 0, 0, 6, 0, 9, 6, 0, 2, 2, 2, 0, 0, 0, 6, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 0
-    {4, 6, 0, 1, 0, 0, 0, 6, 4, 9, 7, 0, 6, 6, 6, 0, 0, 0, 6, 6, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 1
-    {0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 2
-    {0, 2, 0, 0, 0, 0, 0, 6, 0, 9, 6, 0, 2, 2, 2, 0, 0, 0, 6, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 3
-    {5, 5, 5, 0, 0, 0, 0, 8, 9, 9, 9, 0, 9, 9, 9, 0, 0, 0, 9, 9, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 4
-    {9, 9, 0, 9, 0, 0, 0, 9, 9, 9, 9, 0, 9, 9, 9, 0, 0, 0, 9, 9, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 5
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 6
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 7
-    {0, 2, 0, 0, 0, 0, 0, 6, 0, 9, 6, 0, 2, 2, 2, 0, 0, 0, 6, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 8
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 9
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 10
-    {8, 8, 0, 0, 0, 0, 0, 0, 8, 9, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 8, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0},  // 11
-    {4, 6, 0, 4, 0, 0, 0, 6, 4, 9, 6, 0, 6, 6, 6, 0, 0, 0, 6, 6, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 12
-    {4, 6, 0, 4, 0, 0, 0, 6, 4, 9, 6, 0, 6, 6, 6, 0, 0, 0, 6, 6, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 13
-    {4, 6, 0, 4, 0, 0, 0, 6, 4, 9, 6, 0, 6, 6, 6, 0, 0, 0, 6, 6, 0, 4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 14
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 15
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 16
-    {0, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 17
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 18
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 19
-    {8, 8, 0, 0, 0, 0, 0, 0, 8, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 20
-    {0, 2, 0, 0, 0, 0, 0, 6, 0, 9, 6, 0, 2, 2, 2, 0, 0, 0, 6, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 21
-    {8, 0, 0, 0, 0, 0, 0, 0, 8, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 22
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},  // 23
+// ---- the grammar ------------------------------------------------------------
+// The state loop compares the top two stack entries T (top) and S (below
+// it) with the next token N to the left: T and S reduce, by the action
+// syntab[T][S], when binding[T][S] is greater than binding[N][T]; else N is
+// shifted. Both tables are written sparsely below, one row per left class,
+// and laid out densely at compile time; a cell not written is 0 (binds to
+// nothing) or Nonce (not built).
+//
+// Classes by number: 0 primitive function, 1 value, 2 ←, 3 →, 4 ], 5 ),
+// 6 ;, 7 / \ ⌿ ⍀, 8 named function, 9 index list, 10 bound ., 11 ., 12
+// literal, 13 niladic, 14 ⎕ ⍞, 15 line edge, 16 (, 17 [, 18 ¨, 19 monadic
+// operator, 20 dyadic operator, 21 derived function, 22 left argument.
+
+namespace {
+
+struct GrammarRow {
+  std::uint8_t left;
+  std::string_view cells;
 };
-const LabelCode syntab[24][24] = {
-    {lc::Nonce, lc::Xmnop, lc::SynterNoarray, lc::SynterBadline, lc::SynterBadline, lc::SynterNoarray, lc::SynterNoarray, lc::Xrdce, lc::Nonce, lc::Xaxis, lc::XprodRes, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Xeach, lc::Xumnop, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 0
-    {lc::Xlarg, lc::Xnest, lc::Nonce, lc::SynterBadline, lc::Nonce, lc::Nonce, lc::Syntlp, lc::Xrdce, lc::Xlarg, lc::Xindex, lc::DotNotation, lc::SynterBadline, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::SynterBadline, lc::Xumnop, lc::Nonce, lc::Xlarg, lc::Nonce, lc::Nonce},  // 1
-    {lc::SynterBadline, lc::Xasgn, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::Nonce, lc::SynterBadline, lc::SynterBadline},  // 2
-    {lc::Nonce, lc::Xbrnch, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::Nonce, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::SynterBadline, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 3
-    {lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::SynterBadline, lc::Syntlp, lc::Syntlp, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Nonce},  // 4
-    {lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::Nonce},  // 5
-    {lc::Nonce, lc::Syntlp, lc::SynterBadline, lc::SynterBadline, lc::Syntlp, lc::Syntlp, lc::Syntlp, lc::SynterBadline, lc::Nonce, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::SynterBadline, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 6
-    {lc::Nonce, lc::Syntlp, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::Nonce, lc::Xaxis, lc::XprodRes, lc::SynterBadline, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Xeach, lc::Xumnop, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 7
-    {lc::Nonce, lc::Xmnfn, lc::SynterClass, lc::SynterBadline, lc::Synter, lc::Synter, lc::Synter, lc::Xrdce, lc::Nonce, lc::Xaxis, lc::XprodRes, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Xeach, lc::Xumnop, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 8
-    {lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 9
-    {lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 10
-    {lc::Xprod, lc::Xprod, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::Xprod, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::Nonce, lc::Xprod, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::SynterBadline, lc::Xprod, lc::Xprod, lc::Xprod, lc::Nonce, lc::Xprod},  // 11
-    {lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 12
-    {lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 13
-    {lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Xindex, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 14
-    {lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 15
-    {lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 16
-    {lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::XemptyIndex, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 17
-    {lc::Nonce, lc::Nonce, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::Nonce, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::SynterBadline, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 18
-    {lc::Nonce, lc::Nonce, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::Nonce, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::SynterBadline, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 19
-    {lc::Xudyop, lc::Xudyop, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::Xudyop, lc::SynterBadline, lc::SynterBadline, lc::SynterBadline, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::SynterBadline, lc::Nonce, lc::Nonce, lc::Xudyop, lc::Nonce, lc::Nonce},  // 20
-    {lc::Nonce, lc::XmnDerfn, lc::SynterNoarray, lc::SynterBadline, lc::SynterBadline, lc::SynterNoarray, lc::SynterNoarray, lc::Xrdce, lc::Nonce, lc::Xaxis, lc::XprodRes, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Xeach, lc::Xumnop, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 21
-    {lc::Xdyop, lc::Nonce, lc::SynterNoarray, lc::SynterBadline, lc::SynterBadline, lc::SynterNoarray, lc::SynterNoarray, lc::Xdyop, lc::Xdyfn, lc::Nonce, lc::SynterClass, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Synter, lc::Nonce, lc::Nonce, lc::XdyDerfn, lc::Nonce, lc::Nonce},  // 22
-    {lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::DotNotation, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce, lc::Nonce},  // 23
+
+// Binding strengths: "R:strength" pairs.
+constexpr GrammarRow kBindingRows[] = {
+    {TC_PRIMITIVE, "1:2 7:6 9:9 10:6 12:2 13:2 14:2 18:6 19:6"},
+    {TC_VALUE, "0:4 1:6 3:1 7:6 8:4 9:9 10:7 12:6 13:6 14:6 18:6 19:6 21:4"},
+    {TC_ASSIGN, "1:2"},
+    {TC_BRANCH, "1:2 7:6 9:9 10:6 12:2 13:2 14:2 18:6 19:6"},
+    {TC_RBRACKET, "0:5 1:5 2:5 7:8 8:9 9:9 10:9 12:9 13:9 14:9 18:9 19:9 21:5"},
+    {TC_RPAREN, "0:9 1:9 3:9 7:9 8:9 9:9 10:9 12:9 13:9 14:9 18:9 19:9 21:9"},
+    {TC_SLASH, "9:9"},
+    {TC_NAMEDFN, "1:2 7:6 9:9 10:6 12:2 13:2 14:2 18:6 19:6"},
+    {TC_DOT, "0:8 1:8 8:8 9:9 13:8 21:8 23:8"},
+    {TC_CONSTANT, "0:4 1:6 3:4 7:6 8:4 9:9 10:6 12:6 13:6 14:6 18:6 19:6 21:4"},
+    {TC_NILADIC, "0:4 1:6 3:4 7:6 8:4 9:9 10:6 12:6 13:6 14:6 18:6 19:6 21:4"},
+    {TC_SPECIAL, "0:4 1:6 3:4 7:6 8:4 9:9 10:6 12:6 13:6 14:6 18:6 19:6 21:4"},
+    {TC_LBRACKET, "4:9"},
+    {TC_EACH, "9:9"},
+    {TC_MONOP, "9:9"},
+    {TC_DYOP, "0:8 1:8 8:8 9:9 21:8"},
+    {TC_DERIVED, "1:2 7:6 9:9 10:6 12:2 13:2 14:2 18:6 19:6"},
+    {TC_LEFTARG, "0:8 8:8 9:9 21:8"},
 };
+
+// Reduce actions: "columns=action" groups, columns a list of classes and
+// ranges a-b.
+constexpr GrammarRow kActionRows[] = {
+    {TC_PRIMITIVE, "1=Xmnop 2,5,6=SynterNoarray 3,4=SynterBadline 7=Xrdce 9=Xaxis 10=XprodRes 18=Xeach 19=Xumnop"},
+    {TC_VALUE, "0,8,21=Xlarg 1=Xnest 3,11,18=SynterBadline 6=Syntlp 7=Xrdce 9=Xindex 10=DotNotation 19=Xumnop"},
+    {TC_ASSIGN, "1=Xasgn 0,2-20,22,23=SynterBadline"},
+    {TC_BRANCH, "1=Xbrnch 2-7,9-11,18=SynterBadline"},
+    {TC_RBRACKET, "9=SynterBadline 0-8,10,11,18-22=Syntlp"},
+    {TC_RPAREN, "0-11,18-22=Syntlp"},
+    {TC_SEMICOLON, "1,4,5,6=Syntlp 2,3,7,9,10,11,18=SynterBadline"},
+    {TC_SLASH, "1=Syntlp 2-7,11=SynterBadline 9=Xaxis 10=XprodRes 18=Xeach 19=Xumnop"},
+    {TC_NAMEDFN,
+     "1=Xmnfn 2=SynterClass 3=SynterBadline 4,5,6=Synter 7=Xrdce 9=Xaxis 10=XprodRes 18=Xeach 19=Xumnop"},
+    {TC_DOT, "0,1,8,13,19,20,21,23=Xprod 2-7,9-11,18=SynterBadline"},
+    {TC_SPECIAL, "9=Xindex"},
+    {TC_LBRACKET, "4=XemptyIndex"},
+    {TC_EACH, "2-7,9-11,18=SynterBadline"},
+    {TC_MONOP, "2-7,9-11,18=SynterBadline"},
+    {TC_DYOP, "0,1,8,21=Xudyop 2-7,9-11,18=SynterBadline"},
+    {TC_DERIVED,
+     "1=XmnDerfn 2,5,6=SynterNoarray 3,4=SynterBadline 7=Xrdce 9=Xaxis 10=XprodRes 18=Xeach 19=Xumnop"},
+    {TC_LEFTARG, "0,7=Xdyop 2,5,6=SynterNoarray 3,4=SynterBadline 8=Xdyfn 10=SynterClass 18=Synter 21=XdyDerfn"},
+    {TC_RESERVED, "10=DotNotation"},
+};
+
+constexpr struct {
+  std::string_view name;
+  LabelCode code;
+} kActionNames[] = {
+    {"Synter", lc::Synter},         {"SynterBadline", lc::SynterBadline}, {"SynterNoarray", lc::SynterNoarray},
+    {"SynterClass", lc::SynterClass}, {"Syntlp", lc::Syntlp},             {"Xmnfn", lc::Xmnfn},
+    {"Xdyfn", lc::Xdyfn},           {"XemptyIndex", lc::XemptyIndex},     {"Xaxis", lc::Xaxis},
+    {"Xindex", lc::Xindex},         {"Xumnop", lc::Xumnop},               {"Xudyop", lc::Xudyop},
+    {"Xeach", lc::Xeach},           {"Xprod", lc::Xprod},                 {"XprodRes", lc::XprodRes},
+    {"Xrdce", lc::Xrdce},           {"Xlarg", lc::Xlarg},                 {"Xnest", lc::Xnest},
+    {"XmnDerfn", lc::XmnDerfn},     {"XdyDerfn", lc::XdyDerfn},           {"Xasgn", lc::Xasgn},
+    {"Xmnop", lc::Xmnop},           {"Xdyop", lc::Xdyop},                 {"Xbrnch", lc::Xbrnch},
+    {"DotNotation", lc::DotNotation},
+};
+
+// A cursor over a row's text; a malformed row stops the compilation (a
+// throw is not a constant expression).
+struct RowReader {
+  std::string_view text;
+  std::size_t at = 0;
+  constexpr bool done() {
+    while (at < text.size() && text[at] == ' ') ++at;
+    return at == text.size();
+  }
+  constexpr int number() {
+    int v = 0;
+    if (at == text.size() || text[at] < '0' || text[at] > '9') throw "grammar row: a number expected";
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') v = 10 * v + (text[at++] - '0');
+    return v;
+  }
+  constexpr void expect(char c) {
+    if (at == text.size() || text[at] != c) throw "grammar row: punctuation expected";
+    ++at;
+  }
+  constexpr std::string_view word() {
+    const std::size_t from = at;
+    while (at < text.size() && text[at] != ' ') ++at;
+    return text.substr(from, at - from);
+  }
+};
+
+constexpr LabelCode action_named(std::string_view name) {
+  for (const auto& a : kActionNames)
+    if (a.name == name) return a.code;
+  throw "grammar row: unknown action";
+}
+
+constexpr std::array<std::array<std::int8_t, 32>, 24> build_binding() {
+  std::array<std::array<std::int8_t, 32>, 24> t{};
+  for (const GrammarRow& row : kBindingRows) {
+    RowReader in{row.cells};
+    while (!in.done()) {
+      const int right = in.number();
+      in.expect(':');
+      t[row.left][static_cast<std::size_t>(right)] = static_cast<std::int8_t>(in.number());
+    }
+  }
+  return t;
+}
+
+constexpr std::array<std::array<LabelCode, 24>, 24> build_syntab() {
+  std::array<std::array<LabelCode, 24>, 24> t{};
+  for (auto& row : t)
+    for (auto& cell : row) cell = lc::Nonce;
+  for (const GrammarRow& row : kActionRows) {
+    RowReader in{row.cells};
+    while (!in.done()) {
+      int columns[24] = {};
+      int n = 0;
+      for (;;) {
+        const int from = in.number();
+        int to = from;
+        if (in.at < in.text.size() && in.text[in.at] == '-') {
+          in.expect('-');
+          to = in.number();
+        }
+        for (int c = from; c <= to; ++c) columns[n++] = c;
+        if (in.at < in.text.size() && in.text[in.at] == ',') {
+          in.expect(',');
+          continue;
+        }
+        break;
+      }
+      in.expect('=');
+      const LabelCode code = action_named(in.word());
+      for (int k = 0; k < n; ++k) t[row.left][static_cast<std::size_t>(columns[k])] = code;
+    }
+  }
+  return t;
+}
+
+}  // namespace
+
+constexpr std::array<std::array<std::int8_t, 32>, 24> binding = build_binding();
+constexpr std::array<std::array<LabelCode, 24>, 24> syntab = build_syntab();
 
 
 void resume_apl(int state, Ws ws) { throw ResumeEngine{state}; }

@@ -5,6 +5,7 @@
 // resumed from the execution stack alone.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "interpreter/stack.h"
@@ -64,6 +65,7 @@ enum EngineState : int {
 struct ResumeEngine {
   int state;
 };
+// Throws ResumeEngine{state}.
 [[noreturn]] void resume_apl(int state, Ws ws);
 
 // LabelCodes of the reduce actions (module x 256 + entry).
@@ -99,10 +101,12 @@ constexpr LabelCode Xbrnch = 0x123B;
 constexpr LabelCode DotNotation = 0x123C;
 }  // namespace lc
 
-// The grammar's tables.
+// The grammar's tables. stran: the class of a name by its symbol type.
+// binding[L][R]: how strongly class L binds to class R on its right (0:
+// not at all); syntab[L][R]: the reduce action for L above R on the stack.
 extern const std::uint8_t stran[20];
-extern const std::int8_t binding[24][32];
-extern const LabelCode syntab[24][24];
+extern const std::array<std::array<std::int8_t, 32>, 24> binding;
+extern const std::array<std::array<LabelCode, 24>, 24> syntab;
 // Class of the one-byte token for internal character code c (0-127).
 std::uint8_t optran(std::uint8_t code);
 
@@ -115,8 +119,12 @@ void get_token(Ws ws);
 // Builds the literal whose tag the line cursor points at in the token
 // register (a comment is skipped and the next token taken); answers the tag.
 int xconfx(Ws ws);
-// Makes the token line at `line` current and starts its first statement.
+// Makes the token line at `line` current (hdr::CurrentLine owns it) and
+// starts its first statement.
 void linsu(std::uint32_t line, Ws ws);
+// Starts the token line at `line` without taking ownership: the line
+// cursor at its end, the first tag noted, st::StatementStarted set and the
+// primer pushed.
 void linsusm(std::uint32_t line, Ws ws);
 // State 12: the end of a line of a defined function: the next line, or the
 // function's end.
@@ -124,14 +132,15 @@ int eolfnx(Ws ws);
 // Polls attention and reloads the countdown.
 void check_attention(Ws ws);
 
-// Reduce actions built so far.
-int do_syntlp(Ws ws);
-int do_xlarg(Ws ws);
-int do_xnest(Ws ws);
+// Reduce actions built so far; each answers the next state.
+int do_syntlp(Ws ws);  // shift: the next token (state 10)
+int do_xlarg(Ws ws);   // the top value becomes a left argument (class 22); state 9
+int do_xnest(Ws ws);   // the top two values joined as a strand; state 9
 // Pops the top entry into the token register.
 void popst(Ws ws);
 
-// The token register as a stack entry, and its parts.
+// The token register as a stack entry (set_token_register writes it), and
+// its class.
 StackEntry token_register(Ws ws);
 void set_token_register(const StackEntry& e, Ws ws);
 inline std::uint8_t register_class(Ws ws) { return rd8(ws, hdr::TokenRegister) & 0x7F; }

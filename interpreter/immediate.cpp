@@ -5,11 +5,12 @@
 #include "interpreter/engine.h"
 #include "interpreter/error_path.h"
 #include "interpreter/line.h"
+#include "interpreter/tokeniser.h"
 
 namespace zema {
 
 void intent(Ws ws) {
-  int last = 0;
+  int last = lr::Nothing;
   for (;;) {
     const char* text = nullptr;
     int length = 0;
@@ -18,7 +19,7 @@ void intent(Ws ws) {
       length = static_cast<int>(pending);
       wr32(ws, hdr::PendingLength, 0);
     } else {
-      if (last != 8) sup_promt(ws);
+      if (last != lr::NoPrompt) sup_promt(ws);
       wr8(ws, hdr::StepRequest, 0);
       if (sup_lnin(&text, &length, ws) == 0) {
         sup_snd1c(0x0D, ws);
@@ -31,10 +32,10 @@ void intent(Ws ws) {
     } catch (const ResumeEngine& r) {
       // An attention taken while no line runs leaves nothing to resume.
       if (r.state != ES_LEAVE) run_engine(r.state, ws);
-      last = 12;
+      last = lr::Refused;
     } catch (const AplError& e) {
       run_engine(errorl(e.code, ws), ws);
-      last = 12;
+      last = lr::Refused;
     }
   }
 }

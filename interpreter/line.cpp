@@ -14,7 +14,7 @@ int tokenise_input_line(const char* text, int length, Ws ws) {
   try {
     return lexcal(reinterpret_cast<const std::uint8_t*>(text), length < 0 ? 0u : static_cast<std::uint32_t>(length), ws);
   } catch (const EntryAbandoned&) {
-    return 12;
+    return lr::Refused;
   }
 }
 
@@ -33,7 +33,7 @@ void run_engine(int state, Ws ws) {
 
 int run_input_line(const char* text, int length, Ws ws) {
   const int result = tokenise_input_line(text, length, ws);
-  if (result == 4) run_engine(ES_LINE_START, ws);
+  if (result == lr::Ready) run_engine(ES_LINE_START, ws);
   return result;
 }
 

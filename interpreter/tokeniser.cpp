@@ -311,7 +311,7 @@ int Lexer::run() {
   wr32(ws_, hdr::WorkWord, 0);
   set_line_text_start(c_.text, ws_);
   skip_blanks();
-  if (c_.remaining == 0) return 0;
+  if (c_.remaining == 0) return lr::Nothing;
   clrkil(ws_);
   gcol(ws_);
   wr16(ws_, hdr::LexState, lexing() & ~lexst::PerLine);
@@ -387,7 +387,7 @@ int Lexer::finish() {
     }
     routed_ = true;
     dfnent(ws_);
-    return 0;
+    return lr::Nothing;
   }
   if (class_open()) {
     auto class_line = lex_routes().class_line;
@@ -395,14 +395,14 @@ int Lexer::finish() {
     routed_ = true;
     return class_line(ws_);
   }
-  return 4;
+  return lr::Ready;
 }
 
 int Lexer::syscmd(const std::uint8_t* text, std::uint32_t length) {
   routed_ = true;
   if (auto route = lex_routes().syscmd) return route(text, length, ws_);
   print_message(ertab(E_INCORRECT_COMMAND), ws_);
-  return 12;
+  return lr::Refused;
 }
 
 // Names: name letters, digits, ¯ and _, and $ with any one character after
@@ -667,8 +667,8 @@ int Lexer::bracket() {
         c_.mark = c_.text;
         setup_new_token_line(c_, ws_);
         return -1;
-      case 6: return 0;
-      case 7: return 8;
+      case 6: return lr::Nothing;
+      case 7: return lr::NoPrompt;
       default: return syscmd(c_.text, c_.remaining);
     }
   }

@@ -183,6 +183,15 @@ void fxnms(Ws ws);
 
 // ---- the tokeniser ------------------------------------------------------------
 
+// What a line's entry answers to the immediate-execution loop (lexcal, the
+// line routes below, tokenise_input_line); the numbers cross those routes.
+namespace lr {
+constexpr int Nothing = 0;   // nothing to execute: prompt again
+constexpr int Ready = 4;     // a token line is ready in the kill slot
+constexpr int NoPrompt = 8;  // read the next line without a prompt
+constexpr int Refused = 12;  // an entry error or a refused command, already reported
+}  // namespace lr
+
 // Tokenises one line of `length` internal characters. Answers 0 when there
 // is nothing to execute (empty line, definition line), 4 when the token
 // line is ready (in the kill slot until the caller takes it), 8 when the

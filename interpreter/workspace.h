@@ -19,6 +19,9 @@ using Ws = std::uint8_t*;
 
 // ---- byte access (unaligned-safe, machine byte order) ----------------------
 
+// rdN answers the unsigned N-bit value at byte offset `off`, rdiN the same
+// bits as signed; wrN writes the low N bits of `v` there. Offsets may be
+// negative (LowGlobals lies below the base).
 inline std::uint8_t rd8(Ws ws, std::int64_t off) { return ws[off]; }
 inline std::uint16_t rd16(Ws ws, std::int64_t off) {
   std::uint16_t v;

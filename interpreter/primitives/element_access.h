@@ -8,6 +8,9 @@
 
 namespace zema::elem {
 
+// ld_X answers element i of the run starting at `p`; st_X writes `v` as
+// element i. _w: a 32-bit word (a boolean word or an offset), _i: a signed
+// integer, _f: a double.
 inline std::uint32_t ld_w(const std::uint8_t* p, std::size_t i) {
   std::uint32_t v;
   std::memcpy(&v, p + 4 * i, 4);

@@ -62,6 +62,7 @@ inline constexpr std::size_t kExtended80Bytes = 10;
 // ---------------------------------------------------------------------------
 // Memory form (memcpy; any alignment).
 
+// The register held in the 10 bytes at p; store_x80 writes `v` there.
 Extended80 load_x80(const void* p);
 void store_x80(void* p, const Extended80& v);
 
@@ -156,6 +157,7 @@ Extended80 neg(const Extended80& x);
 namespace x80const {
 
 using X = Extended80;
+// A constant from its exponent word and the two halves of its mantissa.
 constexpr X c(std::uint16_t e, std::uint32_t hi, std::uint32_t lo) { return X{e, hi, lo}; }
 
 inline constexpr X ct = c(0x3FD3, 0xE12E1342, 0x4BB40E10);      // 1E-13, ⎕CT of a clear ws

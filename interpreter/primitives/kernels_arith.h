@@ -30,18 +30,20 @@ using IntDyadic = bool (*)(std::int32_t& l, std::int32_t r, Ws ws);
 // Monadic: x ← f x; true on overflow.
 using IntMonadic = bool (*)(std::int32_t& x, Ws ws);
 
-bool plusdf(std::int32_t& l, std::int32_t r, Ws ws);
-bool minusf(std::int32_t& l, std::int32_t r, Ws ws);
-bool multfd(std::int32_t& l, std::int32_t r, Ws ws);
-bool maxfd(std::int32_t& l, std::int32_t r, Ws ws);
-bool minfd(std::int32_t& l, std::int32_t r, Ws ws);
+bool plusdf(std::int32_t& l, std::int32_t r, Ws ws);   // l + r
+bool minusf(std::int32_t& l, std::int32_t r, Ws ws);   // l − r
+bool multfd(std::int32_t& l, std::int32_t r, Ws ws);   // l × r
+bool maxfd(std::int32_t& l, std::int32_t r, Ws ws);    // l ⌈ r, never overflows
+bool minfd(std::int32_t& l, std::int32_t r, Ws ws);    // l ⌊ r, never overflows
+// l | r (the residue takes the sign of l; r when l is 0); true when l or r
+// is −2*31, whose magnitude has no 32-bit form.
 bool resfd(std::int32_t& l, std::int32_t r, Ws ws);
-bool sfillfi(std::int32_t& l, std::int32_t r, Ws ws);
+bool sfillfi(std::int32_t& l, std::int32_t r, Ws ws);  // 0: the fill function's integer result
 
 bool multfm(std::int32_t& x, Ws ws);   // signum
 bool plusmf(std::int32_t& x, Ws ws);   // identity (also ⌈ ⌊)
-bool minusfm(std::int32_t& x, Ws ws);  // negation
-bool resfm(std::int32_t& x, Ws ws);    // magnitude
+bool minusfm(std::int32_t& x, Ws ws);  // negation; true for −2*31
+bool resfm(std::int32_t& x, Ws ws);    // magnitude; true for −2*31
 bool sfillfim(std::int32_t& x, Ws ws); // 0
 
 // In-place helpers with overflow flags (1 on overflow).

@@ -30,7 +30,9 @@ void word_loop(WordOp op, std::uint8_t* z, const std::uint8_t* l, const std::uin
 
 // ---- relations ------------------------------------------------------------------------
 
+// The six comparisons; None for a function that is not one.
 enum class Rel : std::uint8_t { None, Eq, Ne, Ge, Lt, Gt, Le };
+// The relation of a PrimitiveCode (= ≠ ≥ < > ≤), or Rel::None.
 Rel relation_of(std::uint8_t code);
 
 // Integers to booleans, 32 results to a word (first in bit 31, a final

@@ -21,24 +21,30 @@ bool starfm(std::int32_t& x, Ws ws);
 // x ← a random integer from ⎕IO to x − 1 + ⎕IO (DOMAIN ERROR for x ≤ 0).
 bool fast_roll(std::int32_t& x, Ws ws);
 
-// Doubles.
-double logffm(double x, Ws ws);
-double logffd(double l, double r, Ws ws);  // the quotient is not checked here
-double starffm(double x, Ws ws);
-double starffd(double l, double r, Ws ws);
+// Doubles: the result, or DOMAIN ERROR (through `ws`) where the function
+// is undefined.
+double logffm(double x, Ws ws);            // ⍟ x
+double logffd(double l, double r, Ws ws);  // l ⍟ r; the quotient is not checked here
+double starffm(double x, Ws ws);           // * x
+double starffd(double l, double r, Ws ws);  // l * r
 
-// Registers.
-Extended80 log_4(const Extended80& r, Ws ws);
-Extended80 star_4(const Extended80& r, Ws ws);
-Extended80 stard_x(const Extended80& l, const Extended80& r, Ws ws);
-Extended80 fact_x(const Extended80& r, Ws ws);
+// Registers: the result as an extended real; DOMAIN ERROR where the
+// function is undefined (⍟ of zero or a negative, ! of a negative integer).
+Extended80 log_4(const Extended80& r, Ws ws);                         // ⍟ r
+Extended80 star_4(const Extended80& r, Ws ws);                        // * r; 0 far below the double range
+Extended80 stard_x(const Extended80& l, const Extended80& r, Ws ws);  // l * r
+Extended80 fact_x(const Extended80& r, Ws ws);                        // ! r (gamma of r + 1)
 
-Extended80 log_4r(const RegArgs& a, Ws ws);
-Extended80 logd(const RegArgs& a, Ws ws);
-Extended80 star_4r(const RegArgs& a, Ws ws);
-Extended80 stard(const RegArgs& a, Ws ws);
-Extended80 fact_4(const RegArgs& a, Ws ws);
-Extended80 bc(const RegArgs& a, Ws ws);
+// The general path's routines: the same on the registers of `a` (Z from
+// a.l and a.r).
+Extended80 log_4r(const RegArgs& a, Ws ws);     // ⍟ R
+Extended80 logd(const RegArgs& a, Ws ws);       // L ⍟ R
+Extended80 star_4r(const RegArgs& a, Ws ws);    // * R
+Extended80 stard(const RegArgs& a, Ws ws);      // L * R
+Extended80 fact_4(const RegArgs& a, Ws ws);     // ! R
+Extended80 bc(const RegArgs& a, Ws ws);         // L ! R, the binomial, 0 where it vanishes
+// ? R: a random integer from ⎕IO to R − 1 + ⎕IO (R a whole number, else
+// DOMAIN ERROR); advances the ⎕RL seed.
 Extended80 slow_roll(const RegArgs& a, Ws ws);
 
 // The random generator behind ⎕RL: one draw (the new seed), and a draw

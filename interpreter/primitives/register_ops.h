@@ -30,6 +30,7 @@ Extended80 xmul(const Extended80& l, const Extended80& r, Ws ws);
 // Division with the zero rules of ÷ (0÷0 is 1, x÷0 DOMAIN ERROR).
 Extended80 xdiv(const Extended80& l, const Extended80& r, Ws ws);
 
+// |x|; whether x is negative; whether it is exactly 1.
 inline Extended80 xabs(const Extended80& x) {
   return Extended80{static_cast<std::uint16_t>(x.exp_word & ~Extended80::kSignBit), x.mant_hi, x.mant_lo};
 }

@@ -22,14 +22,20 @@ struct ArrayInfo {
   std::uint32_t count = 0;  // element count (1 for a scalar)
   std::uint32_t data = 0;   // offset of the first element (or of the offset table)
 };
+// The facts of the array object at `off`, read from its header and shape.
 ArrayInfo array_info(std::uint32_t off, Ws ws);
+// Length of axis k (0 first) of the array `a`; shape_of answers them all
+// (a rank-sized vector, at most 63 entries).
 inline std::uint32_t dim(const ArrayInfo& a, std::uint32_t k, Ws ws) { return rd32(ws, a.off + obj::Shape + 4 * k); }
 std::vector<std::uint32_t> shape_of(const ArrayInfo& a, Ws ws);
 
 // Bytes per element of a simple type (0 for booleans, which are bits).
 std::uint32_t elem_bytes(std::uint8_t type);
+// True for the simple numeric types (boolean, integer, float).
 inline bool is_numeric(std::uint8_t t) { return t == ET_BOOL || t == ET_INT || t == ET_FLOAT; }
 
+// Boolean element i of the bits starting at word offset `data` (first in
+// bit 31 of each word): bit_at reads it, put_bit writes `v` there.
 inline bool bit_at(std::uint32_t data, std::uint64_t i, Ws ws) {
   return (rd32(ws, data + 4 * (i / 32)) >> (31 - i % 32)) & 1;
 }
@@ -188,6 +194,8 @@ struct AxisList {
 AxisList multiple_axis(std::uint32_t fn_entry, std::uint32_t flags, std::uint32_t rank, Ws ws);
 
 // ---- handlers --------------------------------------------------------------------
+// Each reads its arguments through the call's descriptors, allocates its
+// result with oprslt and fills it; errors are raised, nothing answered.
 
 void shape_monadic(const PrimitiveCall& c, Ws ws);      // ⍴R
 void reshape_dyadic(const PrimitiveCall& c, Ws ws);     // L⍴R

@@ -112,6 +112,8 @@ int c_incorrect(Ws ws);
 std::array<std::uint8_t, 8> password_key(const std::uint8_t* password, std::uint32_t length);
 
 // ---- state-indicator commands (si_commands.cpp) ----
+// )SI, )SIV and )SICLEAR without and with a number: each lists (or
+// clears) the levels and answers 0, or 12 after INCORRECT COMMAND.
 int csi_no_args(std::uint16_t flags, Ws ws);
 int csi_args(std::int32_t n, std::uint16_t flags, Ws ws);
 int csiv_no_args(std::uint16_t flags, Ws ws);

@@ -1,10 +1,8 @@
-// The grammar's tables, checked cell by cell against their rows as the
-// grammar is written down (row: the class on the left; "R:strength" pairs
-// or "columns action").
+// The grammar's tables by what they make the engine do: which pairs
+// reduce, which wait for the next token, which are syntax errors; and the
+// token classes of characters and symbols.
 #include <gtest/gtest.h>
 
-#include <map>
-#include <sstream>
 #include <string>
 
 #include "host/charset.h"
@@ -15,87 +13,84 @@
 namespace zema {
 namespace {
 
-TEST(EngineTables, BindingStrengths) {
-  const std::map<int, std::string> rows = {
-      {0, "1:2 7:6 9:9 10:6 12:2 13:2 14:2 18:6 19:6"},
-      {1, "0:4 1:6 3:1 7:6 8:4 9:9 10:7 12:6 13:6 14:6 18:6 19:6 21:4"},
-      {2, "1:2"},
-      {3, "1:2 7:6 9:9 10:6 12:2 13:2 14:2 18:6 19:6"},
-      {4, "0:5 1:5 2:5 7:8 8:9 9:9 10:9 12:9 13:9 14:9 18:9 19:9 21:5"},
-      {5, "0:9 1:9 3:9 7:9 8:9 9:9 10:9 12:9 13:9 14:9 18:9 19:9 21:9"},
-      {7, "9:9"},
-      {8, "1:2 7:6 9:9 10:6 12:2 13:2 14:2 18:6 19:6"},
-      {11, "0:8 1:8 8:8 9:9 13:8 21:8 23:8"},
-      {12, "0:4 1:6 3:4 7:6 8:4 9:9 10:6 12:6 13:6 14:6 18:6 19:6 21:4"},
-      {13, "0:4 1:6 3:4 7:6 8:4 9:9 10:6 12:6 13:6 14:6 18:6 19:6 21:4"},
-      {14, "0:4 1:6 3:4 7:6 8:4 9:9 10:6 12:6 13:6 14:6 18:6 19:6 21:4"},
-      {17, "4:9"},
-      {18, "9:9"},
-      {19, "9:9"},
-      {20, "0:8 1:8 8:8 9:9 21:8"},
-      {21, "1:2 7:6 9:9 10:6 12:2 13:2 14:2 18:6 19:6"},
-      {22, "0:8 8:8 9:9 21:8"},
-  };
-  for (int l = 0; l < 24; ++l) {
-    int expected[32] = {};
-    if (auto it = rows.find(l); it != rows.end()) {
-      std::istringstream in(it->second);
-      for (std::string pair; in >> pair;) expected[std::stoi(pair)] = std::stoi(pair.substr(pair.find(':') + 1));
-    }
-    for (int r = 0; r < 32; ++r) EXPECT_EQ(binding[l][r], expected[r]) << "binding[" << l << "][" << r << "]";
-  }
+// What the state loop does with the top entries T (top) and S (below) when
+// the next token to the left has class N: reduce T and S by their action
+// when T binds S more strongly than N binds T, else shift N.
+LabelCode step(int n, int t, int s) {
+  return binding[t][s] > binding[n][t] ? syntab[t][s] : lc::Syntlp;
 }
 
-TEST(EngineTables, ReduceActions) {
-  // Each row: T, then "columns=action" groups; "a-b" is a range.
-  const char* rows[] = {
-      "0 1=Xmnop 2,5,6=Noarray 3,4=B 7=Xrdce 9=Xaxis 10=XprodRes 18=Xeach 19=Xumnop",
-      "1 0,8,21=Xlarg 1=Xnest 3,11,18=B 6=S 7=Xrdce 9=Xindex 10=Dot 19=Xumnop",
-      "2 1=Xasgn 0,2-20,22,23=B",
-      "3 1=Xbrnch 2-7,9-11,18=B",
-      "4 9=B 0-8,10,11,18-22=S",
-      "5 0-11,18-22=S",
-      "6 1,4,5,6=S 2,3,7,9,10,11,18=B",
-      "7 1=S 2-7,11=B 9=Xaxis 10=XprodRes 18=Xeach 19=Xumnop",
-      "8 1=Xmnfn 2=Class 3=B 4,5,6=Synter 7=Xrdce 9=Xaxis 10=XprodRes 18=Xeach 19=Xumnop",
-      "11 0,1,8,13,19,20,21,23=Xprod 2-7,9-11,18=B",
-      "14 9=Xindex",
-      "17 4=XemptyIndex",
-      "18 2-7,9-11,18=B",
-      "19 2-7,9-11,18=B",
-      "20 0,1,8,21=Xudyop 2-7,9-11,18=B",
-      "21 1=XmnDerfn 2,5,6=Noarray 3,4=B 7=Xrdce 9=Xaxis 10=XprodRes 18=Xeach 19=Xumnop",
-      "22 0,7=Xdyop 2,5,6=Noarray 3,4=B 8=Xdyfn 10=Class 18=Synter 21=XdyDerfn",
-      "23 10=Dot",
+TEST(EngineTables, WhatReducesAndWhatWaits) {
+  struct Case {
+    const char* phrase;  // the classes N T S as a line shows them
+    int n, t, s;
+    LabelCode expected;
+  } cases[] = {
+      // Functions take their right argument when nothing to the left binds
+      // more strongly, and wait for a value on the left.
+      {"⋄ - 3", TC_EDGE, TC_PRIMITIVE, TC_VALUE, lc::Xmnop},
+      {"- - 3", TC_PRIMITIVE, TC_PRIMITIVE, TC_VALUE, lc::Xmnop},
+      {"2 - 3", TC_VALUE, TC_PRIMITIVE, TC_VALUE, lc::Syntlp},
+      {"(- 3", TC_LPAREN, TC_PRIMITIVE, TC_VALUE, lc::Xmnop},
+      {"⋄ F 3", TC_EDGE, TC_NAMEDFN, TC_VALUE, lc::Xmnfn},
+      {"2 F 3", TC_VALUE, TC_NAMEDFN, TC_VALUE, lc::Syntlp},
+      // A value above a function becomes its left argument, which then
+      // applies the function dyadically.
+      {"⋄ 2 -", TC_EDGE, TC_VALUE, TC_PRIMITIVE, lc::Xlarg},
+      {"⋄ 2 F", TC_EDGE, TC_VALUE, TC_NAMEDFN, lc::Xlarg},
+      {"⋄ 2 - 3", TC_EDGE, TC_LEFTARG, TC_PRIMITIVE, lc::Xdyop},
+      {"⋄ 2 F 3", TC_EDGE, TC_LEFTARG, TC_NAMEDFN, lc::Xdyfn},
+      // Brackets bind before anything on the left: indexing, axes.
+      {"- A[I]", TC_PRIMITIVE, TC_VALUE, TC_INDEXLIST, lc::Xindex},
+      {"2 A[I]", TC_VALUE, TC_VALUE, TC_INDEXLIST, lc::Xindex},
+      {"⋄ ⎕[I]", TC_EDGE, TC_SPECIAL, TC_INDEXLIST, lc::Xindex},
+      {"2 -[1]", TC_VALUE, TC_PRIMITIVE, TC_INDEXLIST, lc::Xaxis},
+      {"⋄ A[]", TC_EDGE, TC_LBRACKET, TC_RBRACKET, lc::XemptyIndex},
+      // Compress binds its left value before a function to the left of it.
+      {"- 1 0/", TC_PRIMITIVE, TC_VALUE, TC_SLASH, lc::Xrdce},
+      // Assignment and branch take the value on their right.
+      {"X ← 3", TC_VALUE, TC_ASSIGN, TC_VALUE, lc::Xasgn},
+      {"⋄ → 3", TC_EDGE, TC_BRANCH, TC_VALUE, lc::Xbrnch},
+      // A closing parenthesis or bracket waits for its opening one.
+      {"⋄ )3", TC_EDGE, TC_RPAREN, TC_VALUE, lc::Syntlp},
+      {"A ]3", TC_VALUE, TC_RBRACKET, TC_VALUE, lc::Syntlp},
+      // Two functions side by side bind to nothing: the left one waits.
+      {"⋄ - +", TC_EDGE, TC_PRIMITIVE, TC_PRIMITIVE, lc::Syntlp},
   };
-  const std::map<std::string, LabelCode> codes = {
-      {"Xmnop", lc::Xmnop},     {"Noarray", lc::SynterNoarray}, {"B", lc::SynterBadline}, {"S", lc::Syntlp},
-      {"Xrdce", lc::Xrdce},     {"Xaxis", lc::Xaxis},           {"XprodRes", lc::XprodRes}, {"Xeach", lc::Xeach},
-      {"Xumnop", lc::Xumnop},   {"Xlarg", lc::Xlarg},           {"Xnest", lc::Xnest},      {"Xindex", lc::Xindex},
-      {"Dot", lc::DotNotation}, {"Xasgn", lc::Xasgn},           {"Xbrnch", lc::Xbrnch},    {"Xmnfn", lc::Xmnfn},
-      {"Class", lc::SynterClass}, {"Synter", lc::Synter},       {"Xprod", lc::Xprod},      {"XemptyIndex", lc::XemptyIndex},
-      {"Xudyop", lc::Xudyop},   {"XmnDerfn", lc::XmnDerfn},     {"Xdyop", lc::Xdyop},      {"Xdyfn", lc::Xdyfn},
-      {"XdyDerfn", lc::XdyDerfn},
+  for (const Case& c : cases) EXPECT_EQ(step(c.n, c.t, c.s), c.expected) << c.phrase;
+}
+
+TEST(EngineTables, MisplacedTokensAreSyntaxErrors) {
+  // The action of a pair that cannot stand together, whatever the left:
+  // each names one of the SYNTAX ERROR routines.
+  struct Case {
+    const char* phrase;
+    int t, s;
+    LabelCode expected;
+  } cases[] = {
+      {"← )", TC_ASSIGN, TC_RPAREN, lc::SynterBadline},
+      {"← -", TC_ASSIGN, TC_PRIMITIVE, lc::SynterBadline},
+      {"→ ←", TC_BRANCH, TC_ASSIGN, lc::SynterBadline},
+      {"- ←", TC_PRIMITIVE, TC_ASSIGN, lc::SynterNoarray},
+      {"- )", TC_PRIMITIVE, TC_RPAREN, lc::SynterNoarray},
+      {"F ←", TC_NAMEDFN, TC_ASSIGN, lc::SynterClass},
+      {"F ]", TC_NAMEDFN, TC_RBRACKET, lc::Synter},
+      {"2 - ¨", TC_LEFTARG, TC_EACH, lc::Synter},
+      {"A →", TC_VALUE, TC_BRANCH, lc::SynterBadline},
   };
-  LabelCode expected[24][24];
-  for (auto& row : expected)
-    for (auto& cell : row) cell = lc::Nonce;
-  for (const char* row : rows) {
-    std::istringstream in(row);
-    int t;
-    in >> t;
-    for (std::string group; in >> group;) {
-      const LabelCode code = codes.at(group.substr(group.find('=') + 1));
-      std::istringstream cols(group.substr(0, group.find('=')));
-      for (std::string c; std::getline(cols, c, ',');) {
-        const auto dash = c.find('-');
-        const int from = std::stoi(c), to = dash == std::string::npos ? from : std::stoi(c.substr(dash + 1));
-        for (int s = from; s <= to; ++s) expected[t][s] = code;
-      }
-    }
-  }
+  for (const Case& c : cases) EXPECT_EQ(syntab[c.t][c.s], c.expected) << c.phrase;
+  // An assignment binds only a value.
+  for (int s = 0; s < 32; ++s)
+    EXPECT_EQ(binding[TC_ASSIGN][s] != 0, s == TC_VALUE) << s;
+}
+
+TEST(EngineTables, PunctuationAndUnusedClassesBindNothing) {
+  // Classes that never stand on top of the stack in a reduction: their
+  // rows bind to nothing, and none binds beyond the 24 classes.
+  for (int t : {TC_SEMICOLON, TC_INDEXLIST, TC_BOUNDDOT, TC_EDGE, TC_LPAREN, TC_RESERVED})
+    for (int s = 0; s < 32; ++s) EXPECT_EQ(binding[t][s], 0) << t << " " << s;
   for (int t = 0; t < 24; ++t)
-    for (int s = 0; s < 24; ++s) EXPECT_EQ(syntab[t][s], expected[t][s]) << "syntab[" << t << "][" << s << "]";
+    for (int s = 24; s < 32; ++s) EXPECT_EQ(binding[t][s], 0) << t << " " << s;
 }
 
 TEST(EngineTables, TokenClassesOfCharactersAndSymbols) {
