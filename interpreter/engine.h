@@ -124,7 +124,7 @@ int eolfnx(Ws ws);
 // Polls attention and reloads the countdown.
 void check_attention(Ws ws);
 
-// Reduce actions built so far.
+// Reduce actions.
 int do_syntlp(Ws ws);
 int do_xlarg(Ws ws);
 int do_xnest(Ws ws);
