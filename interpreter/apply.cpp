@@ -75,7 +75,7 @@ constexpr std::array<std::uint32_t, 128> build_opflg() {
 constexpr std::array<std::uint32_t, 128> kOpflg = build_opflg();
 
 // Handlers of the mixed primitives by code; a primitive whose handler is
-// not here answers NONCE ERROR. Each primitive adds its entry as it is built.
+// not here answers NONCE ERROR.
 std::array<PrimitiveHandler, 128> build_monadic_handlers() {
   std::array<PrimitiveHandler, 128> t{};
   t[0x52] = shape_monadic;     // ⍴
