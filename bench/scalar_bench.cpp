@@ -34,7 +34,10 @@ using namespace zema;
 using namespace zema::bench;
 
 int main(int argc, char** argv) {
-  const auto [quick, n, reps] = run_size(argc, argv);
+  const RunSize size = run_size(argc, argv);
+  const bool quick = size.quick;
+  const std::uint32_t n = size.n;
+  const int reps = size.reps;
   Session s(1200u * 1000u * 1000u);
 
   s.define("I", ET_INT, n, [&](std::uint8_t* p) {

@@ -36,7 +36,9 @@ using namespace zema;
 using namespace zema::bench;
 
 int main(int argc, char** argv) {
-  const auto [quick, n, reps] = run_size(argc, argv);
+  const RunSize size = run_size(argc, argv);
+  const std::uint32_t n = size.n;
+  const int reps = size.reps;
   Session s(1200u * 1000u * 1000u);
   const std::uint32_t words = (n + 31) / 32;
   s.define("I", ET_INT, n, [&](std::uint8_t* p) {

@@ -201,8 +201,7 @@ void off() {
 }
 
 void tidy_on_clear() {
-  // Native files and auxiliary processors are untied and unloaded by their
-  // own layers once they exist; the sequential file is closed here.
+  // The sequential file is the one host resource a clear releases.
   ServerSideTaskVars* v = get_server_side_task_vars();
   if (v->seq_fd >= 0) {
     ::close(v->seq_fd);

@@ -126,7 +126,7 @@ constexpr std::array<std::uint32_t, 128> build_opflg() {
 constexpr std::array<std::uint32_t, 128> kOpflg = build_opflg();
 
 // Handlers of the mixed primitives by code; a primitive whose handler is
-// not here answers NONCE ERROR. Each primitive adds its entry as it is built.
+// not here answers NONCE ERROR.
 std::array<PrimitiveHandler, 128> build_monadic_handlers() {
   std::array<PrimitiveHandler, 128> t{};
   t[0x52] = shape_monadic;     // ⍴
@@ -468,19 +468,20 @@ int xmnop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
   wr8(ws, hdr::LeftDesc + desc::Type, 0);
   xopafx(kRightMask, hdr::RightDesc, fn_entry + kStackEntrySize, ws);
   push_fake(ws);
-  // The selective-assignment model check arrives with selective assignment.
+  // No selective-assignment model check: a selective assignment is refused
+  // before any primitive of its target runs.
   const std::uint8_t entry_flags = rd8(ws, fn_entry + se::Flags);
   if (entry_flags & fe::Product) valence_error(ws);
   if (!(entry_flags & fe::ReduceScan)) {
     if (!(flags & pf::Monadic)) valence_error(ws);
     if (flags & pf::MonadicScalar) {
-      if (entry_flags & fe::Each) noncer_1(ws);  // each arrives with the operators
+      if (entry_flags & fe::Each) noncer_1(ws);  // each: NONCE ERROR
       if ((entry_flags & fe::Axis) || (flags & pf::FromDerived)) axis_error(ws);
       scalar_monadic(ws);
       return ES_FINISH_APPLICATION;
     }
   }
-  if (entry_flags & (fe::Each | fe::ReduceScan)) noncer_1(ws);  // operators arrive later
+  if (entry_flags & (fe::Each | fe::ReduceScan)) noncer_1(ws);  // each, reduce and scan: NONCE ERROR
   const PrimitiveHandler h = monadic_handler(code);
   if (!h) noncer_1(ws);
   h(PrimitiveCall{stack_entry_at(2, ws), 0, stack_entry_at(1, ws), flags}, ws);
@@ -496,7 +497,7 @@ int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
   xopafx(kLeftMask, hdr::LeftDesc, stack_entry_at(0, ws), ws);
   xopafx(kRightMask, hdr::RightDesc, stack_entry_at(2, ws), ws);
   const std::uint8_t entry_flags = rd8(ws, fn_entry + se::Flags);
-  if (entry_flags & (fe::Product | fe::ReduceScan)) noncer_1(ws);  // products and n-wise reduce arrive later
+  if (entry_flags & (fe::Product | fe::ReduceScan)) noncer_1(ws);  // products and n-wise reduce: NONCE ERROR
   const bool each = entry_flags & fe::Each;
   if ((flags & pf::DyadicScalar) && (!each || entry_flags == fe::Each)) {
     if ((entry_flags & fe::Axis) || (flags & pf::FromDerived))
@@ -505,7 +506,7 @@ int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
       scalar_dyadic(ws);
     return ES_FINISH_APPLICATION;
   }
-  if (each) noncer_1(ws);  // each arrives with the operators
+  if (each) noncer_1(ws);  // each: NONCE ERROR
   const PrimitiveHandler h = dyadic_handler(code);
   if (!h) noncer_1(ws);
   h(PrimitiveCall{stack_entry_at(2, ws), stack_entry_at(0, ws), stack_entry_at(1, ws), flags}, ws);
@@ -551,8 +552,9 @@ int do_xmnopd(Ws ws) {
   unstack(fn, ws);
   const std::uint32_t slot = stack_entry_at(0, ws);
   const StackEntry right = load_entry(slot, ws);
-  // References held by the result are counted once more here when the
-  // object system arrives.
+  // The result takes the right argument's slot as a plain value: its result
+  // and counted-references marks go (object references are not counted),
+  // and it keeps the right argument's selective-model mark.
   result.flags &= static_cast<std::uint8_t>(~(kSeResult | kSeRefsCounted));
   result.flags |= right.flags & kSeSelectiveModel;
   for (const StackEntry* e : std::initializer_list<const StackEntry*>{&fn, &left, &right})

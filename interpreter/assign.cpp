@@ -90,9 +90,8 @@ int assign_special(std::uint32_t value_entry, Ws ws) {
 int xasgn_common(std::uint32_t token, std::uint32_t value_entry, bool strand, Ws ws) {
   const StackEntry v = load_entry(value_entry, ws);
   const std::uint32_t sym = entry_of_token(token);
-  if (!(v.cls & kOwnsObject) && (v.value & 0xFFFF) == token) {
-    // A←A leaves A as it is.
-  } else {
+  // A←A leaves A as it is.
+  if ((v.cls & kOwnsObject) || (v.value & 0xFFFF) != token) {
     if ((v.cls & kOwnsObject) && v.value == 0) error(E_VALUE, 3, 1, ws);
     if (register_class(ws) == TC_SPECIAL && !strand) return assign_special(value_entry, ws);
     const std::uint8_t type_byte = rd8(ws, sym + sym::Type);
@@ -157,7 +156,7 @@ int do_xasgn(Ws ws) {
     if (c == TC_VALUE) {
       names.push_back(rd16(ws, hdr::TokenRegister + se::Value));
     } else if (c == TC_PRIMITIVE || c == TC_RBRACKET || c == TC_SLASH) {
-      noncer_1(ws);  // selective assignment arrives with the structural primitives
+      noncer_1(ws);  // selective assignment: NONCE ERROR
     } else if (c == TC_EACH) {
       noncer_1(ws);
     } else {

@@ -434,7 +434,7 @@ int bind_step(Ws ws) {
   const std::uint8_t n = register_class(ws);
   if (n == TC_DOT) return ES_NEXT_TOKEN;
   if (t == s) {
-    if (n == TC_DYOP) return ES_NEXT_TOKEN;  // a numeric operand split arrives with defined operators
+    if (n == TC_DYOP) return ES_NEXT_TOKEN;  // a dyadic operator to the left takes the top entry as its operand
     if (s == TC_VALUE) return do_xnest(ws);
   }
   // Entries below a statement's primer (frames, operator-frame entries of
@@ -550,7 +550,7 @@ int eolfnx(Ws ws) {
   ws[hdr::OutputBits] &= ~0x10;
   const int code = xfnclr(ws);
   if (!(rd16(ws, hdr::State) & st::NotFunctionLine) && static_cast<std::int32_t>(rd32(ws, hdr::FnLineNumber)) < 0)
-    noncer_1(ws);  // leaving by a branch arrives with branches
+    noncer_1(ws);  // leaving by a branch: NONCE ERROR
   if (code == 0 || code == 3) {
     popst(ws);
     return ES_NEXT_TOKEN;

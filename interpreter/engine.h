@@ -132,7 +132,7 @@ int eolfnx(Ws ws);
 // Polls attention and reloads the countdown.
 void check_attention(Ws ws);
 
-// Reduce actions built so far; each answers the next state.
+// Reduce actions; each answers the next state.
 int do_syntlp(Ws ws);  // shift: the next token (state 10)
 int do_xlarg(Ws ws);   // the top value becomes a left argument (class 22); state 9
 int do_xnest(Ws ws);   // the top two values joined as a strand; state 9

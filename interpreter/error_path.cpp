@@ -35,8 +35,7 @@ void symtab_full(Ws ws) { error(E_SYMBOL_TABLE_FULL, 1, 4, ws); }
 void sc_error(Ws ws) { error(E_STRUCTURED_CONTROL, 2, 10, ws); }
 
 void synatn(std::uint16_t state_word, Ws ws) {
-  // ⎕ input awaiting a value with no line executing prompts again; that
-  // arrives with ⎕ input.
+  // Always an INTERRUPT (there is no ⎕ input to prompt again).
   error(E_INTERRUPT, 1, 1, ws);
 }
 
@@ -146,8 +145,8 @@ int errorl(int code, Ws ws) {
     set_state(0, st::ListDigits | st::StatementStarted, ws);
     wr8(ws, hdr::SelectBits, rd8(ws, hdr::SelectBits) & ~0x03);
     const std::uint16_t state = rd16(ws, hdr::State);
-    // An armed trap word would take the error here (⎕EA, ⎕EC, :Try, ⎕ERX
-    // arrive with those features); until then such an error is displayed.
+    // An armed trap word keeps the error at this level, where it is
+    // displayed (no ⎕EA, ⎕EC, :Try or ⎕ERX takes it).
     if (rd32(ws, hdr::TrapWord) != 0 && ((state & st::ExecuteRunning) || !(state & st::NotFunctionLine))) break;
     if (!(state & st::PassErrors)) break;
     // Pass the error up: the level (a locked function, or one it called)

@@ -812,9 +812,9 @@ int scan_nst_width(std::uint32_t value, std::uint32_t column, Ws ws) {
 
 // ---- object references --------------------------------------------------------------------
 //
-// A stand-in until the object system brings its formatter: references are
-// shown as they read without one (no pool: every slot but 0 has no
-// instance); a workspace that has a pool is refused rather than shown wrong.
+// References are shown as they read without an object pool (every slot but
+// 0 has no instance); a workspace that has a pool is refused rather than
+// shown wrong.
 
 std::string format_object_reference(std::uint32_t slot, Ws ws) {
   if (rd32(ws, hdr::ObjectPool) != 0) noncer_1(ws);

@@ -174,9 +174,8 @@ int scan_obj_width(std::uint32_t data, std::uint32_t n, std::uint32_t stride, Ws
 int scan_nst_width(std::uint32_t value, std::uint32_t column, Ws ws);
 
 // The display text of an object reference (internal characters, at most
-// 96). Stands in for the object system's formatter: with no object pool a
-// slot shows as "[NULL OBJECT]" (0) or "[OBJ n NO INST???]"; with a pool
-// present it is NONCE ERROR until the object system formats them.
+// 96): with no object pool a slot shows as "[NULL OBJECT]" (0) or
+// "[OBJ n NO INST???]"; with a pool present it is NONCE ERROR.
 std::string format_object_reference(std::uint32_t slot, Ws ws);
 
 }  // namespace zema

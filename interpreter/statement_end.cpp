@@ -104,7 +104,7 @@ int eol(Ws ws) {
   const std::uint16_t state = rd16(ws, hdr::State);
   if (!(state & st::NotFunctionLine)) return eolfnx(ws);
   if (!(state & st::ValueAwaited)) return ES_LEAVE;
-  noncer_1(ws);  // execute and ⎕ input arrive later
+  noncer_1(ws);  // a value awaited by execute or ⎕ input: NONCE ERROR
 }
 
 void clrstk(Ws ws) {

@@ -309,8 +309,7 @@ int xsvref(Ws ws) {
       return ES_NEXT_TOKEN;
     }
     if (tag != TK_QUAD) sup_syser(kLoc, 300, ws);
-    // ⎕ input is refused inside ⎕EC text; otherwise it opens an evaluation
-    // level of its own, which arrives with defined-function calls.
+    // ⎕ input: VALUE ERROR inside ⎕EC text, else NONCE ERROR.
     if (rd8(ws, kInsideExecuteByte) & 0x02) valer(ws);
     noncer_1(ws);
   }

@@ -717,9 +717,10 @@ int do_xaxis(Ws ws) {
   const ArrayInfo ax = array_info(l.off + rel, ws);
   if ((ax.type == ET_CHAR && ax.count > 0) || ax.type == ET_NESTED || ax.type == ET_OBJREF) axis_error(ws);
   if (cls == TC_DERIVED) {
-    // Derived functions here come only from axis lists so far: a second axis.
+    // A function that has an axis list takes no second one (AXIS ERROR); an
+    // axis on an operator's derived function is NONCE ERROR.
     if (rd32(ws, derived_object(fn, ws) + dfn::ListWord) != 0) axis_error(ws);
-    noncer_1(ws);  // axes on operators' derived functions arrive with them
+    noncer_1(ws);
   }
   if (rd16(ws, fn + 4) != 0) axis_error(ws);
   if (ax.count != 1) {

@@ -112,8 +112,8 @@ int do_xempty_index(Ws ws) {
 
 int do_xbuild_nest(Ws ws) {
   if (bndx(TC_RPAREN, ws)) synter_badline(ws);
-  // Only ⎕SS takes a semicolon list in parentheses: it arrives with the
-  // system functions.
+  // A semicolon list in parentheses is taken only by ⎕SS, which this
+  // program does not offer: SYNTAX ERROR.
   synter_badline(ws);
 }
 

@@ -66,7 +66,7 @@ constexpr std::array<CommandRow, kCommandRows> kRows = {{
     {{'R', 'E', 'P', 'A'}, 0x0010, X, X, C_REPARENT_LIST},
 }};
 
-// The handlers built so far; every other slot is empty (not available).
+// The commands' handlers; every other slot is empty (not available).
 std::array<CommandHandler, kCommandCodes> make_handlers() {
   std::array<CommandHandler, kCommandCodes> h{};
   auto at = [&h](std::uint16_t code) -> CommandHandler& { return h[code - 0x500]; };

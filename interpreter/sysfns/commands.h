@@ -3,8 +3,8 @@
 // command table by its first four letters (case-blind); the row's flags say
 // how the rest of the line is parsed, and its three label codes name the
 // handlers of the forms without argument, with one argument and with a name
-// list. A form whose code is C_NOT_ALLOWED is refused; a handler not built
-// yet (an empty slot in the handler table) answers NONCE ERROR.
+// list. A form whose code is C_NOT_ALLOWED is refused; a form without a
+// handler (an empty slot in the handler table) answers NONCE ERROR.
 #pragma once
 
 #include <array>

@@ -26,8 +26,8 @@ constexpr const char* kLoc = "c_src/aplsfn";
 // ---- the table ----------------------------------------------------------------------
 //
 // One row per ⎕ name, by number. A handler given as nullptr is a service
-// that is not in this program yet: the call answers NONCE ERROR (code 24,
-// "not available here"). Later work replaces those nullptrs.
+// this program does not offer: the call answers NONCE ERROR (code 24,
+// "not available here").
 
 struct Row {
   SysFnRow fn;
@@ -291,7 +291,7 @@ int system_setup(std::uint32_t sym, int valence, Ws ws) {
 }
 
 // A system function as the operand of an operator (each, product, reduce):
-// the derived-function path arrives with those operators.
+// NONCE ERROR.
 [[noreturn]] void operand_call(Ws ws) { noncer_1(ws); }
 
 // ---- defined functions ---------------------------------------------------------------
@@ -311,7 +311,8 @@ int do_xdyfn(Ws ws) {
   const std::uint32_t sym = function_symbol(fn, ws);
   if (!is_system_function(sym, ws)) return call_defined(2, ws);
   const int n = system_setup(sym, 2, ws);
-  // (The model check of a selective assignment arrives with it.)
+  // No selective-assignment model check: a selective assignment is refused
+  // before a system function in its target runs.
   if (rd8(ws, fn + se::Flags) & 0xF0) operand_call(ws);
   if (rd32(ws, fn + se::Value) >> 16) axis_error(ws);
   const Row& row = kTable[static_cast<std::size_t>(n)];

@@ -53,7 +53,7 @@ enum class SfForm {
   Handler,    // a handler of its own runs
   Nonce,      // the form does not exist: NONCE ERROR
   Valence,    // the name does not take this valence: VALENCE ERROR
-  Missing,    // the service behind the name is not in this program yet: NONCE ERROR
+  Missing,    // the service behind the name is not in this program: NONCE ERROR
   Domain,     // DOMAIN ERROR (monadic ⎕DESC)
   Syntax,     // SYNTAX ERROR (⎕REF, ⎕VAL)
 };

@@ -1,4 +1,4 @@
-// The system-function handlers built so far, as the dispatch table names
+// The system-function handlers, as the dispatch table names
 // them. Each pushes its result (push_result) or raises an APL error.
 #pragma once
 

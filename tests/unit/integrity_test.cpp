@@ -95,11 +95,11 @@ TEST_F(Integrity, DamageIsFound) {
          wr32(ws, v - 4, entry_of("A", ws));
        },
        IF_VALUE_OWNER},
-      {"object size", [lx](Ws ws) { wr32(ws, rd32(ws, lx) + obj::Size, 0x100000); }, IF_HEAP_CHAIN},
-      {"owner kind", [lx](Ws ws) { wr8(ws, rd32(ws, lx), 6); }, IF_OWNER_KIND},
-      {"pool kind without a pool", [lx](Ws ws) { wr8(ws, rd32(ws, lx), OK_INSTANCE); }, IF_OWNER_KIND},
-      {"owner slot", [lx](Ws ws) { wr32(ws, rd32(ws, lx) - 4, sysvar_entry(sysvar::IO)); }, IF_OWNER_SLOT},
-      {"owner beyond the top", [lx](Ws ws) { wr32(ws, rd32(ws, lx) - 4, rd32(ws, hdr::Top)); }, IF_OFFSET_RANGE},
+      {"object size", [=](Ws ws) { wr32(ws, rd32(ws, lx) + obj::Size, 0x100000); }, IF_HEAP_CHAIN},
+      {"owner kind", [=](Ws ws) { wr8(ws, rd32(ws, lx), 6); }, IF_OWNER_KIND},
+      {"pool kind without a pool", [=](Ws ws) { wr8(ws, rd32(ws, lx), OK_INSTANCE); }, IF_OWNER_KIND},
+      {"owner slot", [=](Ws ws) { wr32(ws, rd32(ws, lx) - 4, sysvar_entry(sysvar::IO)); }, IF_OWNER_SLOT},
+      {"owner beyond the top", [=](Ws ws) { wr32(ws, rd32(ws, lx) - 4, rd32(ws, hdr::Top)); }, IF_OFFSET_RANGE},
       {"garbage count", [](Ws ws) { wr32(ws, hdr::Garbage, rd32(ws, hdr::Garbage) + 4); }, IF_GARBAGE_COUNT},
   };
   for (const Case& c : cases) {

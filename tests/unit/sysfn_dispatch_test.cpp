@@ -1,6 +1,6 @@
 // The system-function dispatch: every one of the 164 ⎕ names reaches a
 // handler or the error its form calls for, arguments are refused by the
-// row's flags, and the handlers built so far give their results.
+// row's flags, and the handlers the program has give their results.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -66,7 +66,7 @@ const std::map<std::string, int> kFlags = {
     {"⎕REPARENT", 0x19}, {"⎕RECLASS", 0x19},
 };
 
-// The handlers built so far, by valence.
+// The handlers the program has, by valence.
 const std::set<std::string> kBuiltNiladic = words(
     "⎕LC ⎕TS ⎕AI ⎕UL ⎕ID ⎕WA ⎕AV ⎕TT ⎕A ⎕a ⎕B ⎕b ⎕C ⎕D ⎕I ⎕i ⎕L ⎕R ⎕T ⎕LER ⎕CL ⎕N ⎕y ⎕W ⎕M ⎕ET ⎕TC ⎕TCBEL "
     "⎕TCBS ⎕TCDEL ⎕TCESC ⎕TCFF ⎕TCLF ⎕TCNL ⎕TCNUL ⎕TCHT ⎕WSSIZE ⎕SYMB ⎕EM");
@@ -162,7 +162,7 @@ class Dispatch : public ::testing::Test {
   }
 };
 
-// A valid argument for the handlers built so far (any value for the rest).
+// A valid argument for the handlers the program has (any value for the rest).
 ArrayImage good_argument(const std::string& name) {
   if (name == "⎕HC") return test::int_scalar(99);
   if (name == "⎕DL") return test::int_scalar(0);
@@ -184,7 +184,7 @@ TEST_F(Dispatch, EveryRowReachesItsHandlerOrItsError) {
     const bool syntax = name == "⎕REF" || name == "⎕VAL";
     const ArrayImage arg = good_argument(name);
     // One valence: the error it must give, or (form exists) a result from
-    // a built handler and NONCE ERROR from a service still missing.
+    // a handler and NONCE ERROR from a service the program lacks.
     auto expect = [&](int valence, bool exists, int refusal, const std::set<std::string>& built_set) {
       const Outcome o = valence == 0 ? call0(n) : valence == 1 ? call1(n, arg) : call2(n, test::int_scalar(5), arg);
       if (!exists) {
@@ -265,7 +265,7 @@ TEST_F(Dispatch, AnAxisOnASystemFunctionIsAnAxisError) {
   }
 }
 
-// ---- the handlers built so far ---------------------------------------------------------------
+// ---- the handlers the program has -----------------------------------------------------------
 
 std::string chars_of(Ws ws, std::uint32_t a) {
   std::uint32_t n = 1;

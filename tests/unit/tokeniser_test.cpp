@@ -104,8 +104,6 @@ std::string hex(const Bytes& b) {
 }
 
 // A session that keeps what the interpreter prints, current while it lives.
-// (GCC 12's null check misreads the address of a thread_local defined in
-// another file, hence the attribute.)
 class Session {
  public:
   Session() { set_current_apl_task(&task); }
