@@ -23,7 +23,7 @@
 #include "host/charset.h"
 #include "host/services.h"
 #include "host/task.h"
-#include "interpreter/entry.h"
+#include "interpreter/workspace/entry.h"
 
 namespace zema {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "interpreter/workspace.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema {
 

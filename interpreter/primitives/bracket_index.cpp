@@ -15,15 +15,15 @@
 #include <functional>
 #include <vector>
 
-#include "interpreter/args.h"
-#include "interpreter/engine.h"
-#include "interpreter/error_path.h"
-#include "interpreter/heap.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/heap.h"
 #include "interpreter/primitives/structural.h"
-#include "interpreter/stack.h"
-#include "interpreter/symtab.h"
-#include "interpreter/sysfns/arrays.h"
-#include "interpreter/sysvars.h"
+#include "interpreter/workspace/stack.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/workspace/arrays.h"
+#include "interpreter/engine/sysvars.h"
 
 namespace zema {
 

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "interpreter/engine.h"
+#include "interpreter/engine/engine.h"
 #include "interpreter/primitives/element_access.h"
-#include "interpreter/error_path.h"
+#include "interpreter/engine/error_path.h"
 #include "interpreter/primitives/scalar_codes.h"
 
 namespace zema {

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "interpreter/engine.h"
+#include "interpreter/engine/engine.h"
 
 namespace zema {
 

@@ -6,12 +6,12 @@
 #include <cstring>
 
 #include "host/charset.h"
-#include "interpreter/args.h"
-#include "interpreter/engine.h"
-#include "interpreter/error_path.h"
-#include "interpreter/primitives/extended80.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/extended80.h"
 #include "interpreter/primitives/kernels_compare.h"
-#include "interpreter/stack.h"
+#include "interpreter/workspace/stack.h"
 
 namespace zema {
 

@@ -8,8 +8,8 @@
 #include <functional>
 #include <vector>
 
-#include "interpreter/apply.h"
-#include "interpreter/workspace.h"
+#include "interpreter/engine/apply.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema {
 

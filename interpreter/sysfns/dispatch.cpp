@@ -1,20 +1,20 @@
 // The system-function table and the three call entries.
 #include "interpreter/sysfns/dispatch.h"
 
-#include "interpreter/call.h"
+#include "interpreter/engine/call.h"
 
 #include <array>
 #include <cstring>
 
-#include "interpreter/args.h"
-#include "interpreter/engine.h"
-#include "interpreter/entry.h"
-#include "interpreter/error_path.h"
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
-#include "interpreter/stack.h"
-#include "interpreter/symtab.h"
-#include "interpreter/sysfns/arrays.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/stack.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/workspace/arrays.h"
 #include "interpreter/sysfns/handlers.h"
 
 namespace zema {

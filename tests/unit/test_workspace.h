@@ -10,9 +10,9 @@
 
 #include "host/charset.h"
 #include "host/task.h"
-#include "interpreter/entry.h"
-#include "interpreter/line.h"
-#include "interpreter/workspace.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/engine/line.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema::test {
 

@@ -1,0 +1,14 @@
+// The immediate-execution loop: prompt, read a line, run it, again.
+#pragma once
+
+#include "interpreter/workspace/workspace.h"
+
+namespace zema {
+
+// Runs until the host ends the task; left only by exceptions.
+[[noreturn]] void intent(Ws ws);
+
+// Signals the interrupt taken by the attention poll.
+[[noreturn]] void intptr_attn(Ws ws);
+
+}  // namespace zema

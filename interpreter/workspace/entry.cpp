@@ -1,0 +1,205 @@
+// Interpreter entry, terminal routines and attention.
+#include "interpreter/workspace/entry.h"
+
+#include <cstring>
+
+#include "host/charset.h"
+#include "host/services.h"
+#include "interpreter/session/definition.h"
+#include "interpreter/session/immediate.h"
+#include "interpreter/workspace/support.h"
+#include "interpreter/sysfns/commands.h"
+
+namespace zema {
+
+namespace {
+// Scratch areas: the first of 252 bytes, then seven of 256.
+std::uint8_t* scratch_address(int i, Ws ws) {
+  LowGlobals& lg = lowglobals(ws);
+  return i == 0 ? lg.scratch0 : lg.scratch[i - 1];
+}
+}  // namespace
+
+void setup_wstmp_rhos(Ws ws) {
+  for (int i = 0; i < 8; ++i)
+    wr32(ws, hdr::ScratchAreas + 4 * i, static_cast<std::uint32_t>(low_offset(ws, scratch_address(i, ws))));
+}
+
+std::uint8_t* scratch_area(int i, Ws ws) { return ws + rdi32(ws, hdr::ScratchAreas + 4 * i); }
+
+Ws apl_setup(std::uint8_t* memory, std::uint32_t size, const char* startup_ws, std::uint32_t task_id) {
+  std::memset(memory, 0, kLowGlobalsSize);
+  Ws ws = memory + kLowGlobalsSize;
+  LowGlobals& lg = lowglobals(ws);
+  lg.ws_size = (size & ~3u) - kLowGlobalsSize;
+  lg.task_id = task_id;
+  if (startup_ws && *startup_ws) lg.startup_flags |= kStartupPending;
+  lg.pr_char = 0x20;
+  lg.start_time = gtime();
+
+  const NamesRecord& names = get_names();
+  SideState& side = side_state(ws);
+  side.temp_name1 = names.temp_name1;
+  side.temp_name2 = names.temp_name2;
+  side.help_file = names.help_file;
+  side.ws_directory = names.ws_directory;
+  std::size_t dn = std::min<std::size_t>(names.dataspace.size(), 120);
+  lg.dataspace[0] = static_cast<std::uint8_t>(dn);
+  std::memcpy(lg.dataspace + 1, names.dataspace.data(), dn);
+
+  if (names.parent_ws) {
+    std::memcpy(lg.mount, lowglobals(names.parent_ws).mount, sizeof lg.mount);
+  } else {
+    std::memset(lg.mount, 0x20, sizeof lg.mount);
+    for (int r = 0; r < 10; ++r) {
+      const std::string& p = names.libraries[r];
+      for (std::size_t i = 0; i < p.size() && i < 260; ++i) lg.mount[r][i] = fontin(static_cast<std::uint8_t>(p[i]));
+    }
+  }
+  lg.extension = kExtAws;
+
+  const PrefsRecord& prefs = get_prefs();
+  lg.pw_default = prefs.pw;
+  lg.term_format = static_cast<std::uint16_t>((prefs.term_format >> 8) | (prefs.term_format << 8));
+  lg.user_number = prefs.user_number;
+  lg.term_type = prefs.term_type;
+
+  wr32(ws, hdr::ObjectPool, 0);
+  return ws;
+}
+
+void apl(std::uint8_t* memory, std::uint32_t size, const char* startup_ws, std::uint8_t** ws_out,
+         std::uint32_t task_id) {
+  Ws ws = apl_setup(memory, size, startup_ws, task_id);
+  *ws_out = ws;
+  install_definition_routes();
+  install_command_routes();
+  bool first = true;
+  for (;;) {
+    try {
+      if (first) {
+        first = false;
+        sup_clear(ws);
+      }
+      intent(ws);
+    } catch (const EnterImmediate& e) {
+      ws = e.ws;
+      *ws_out = ws;
+    }
+  }
+}
+
+// ---- attention ----------------------------------------------------------------
+
+void atntrp(Ws ws) {
+  LowGlobals& lg = lowglobals(ws);
+  if (check_event_attention()) {
+    if (!lg.attn_enabled) return;
+    wr16(ws, hdr::State, rd16(ws, hdr::State) | st::AttentionSeen);
+    ++lg.attn_count;
+  } else if (lg.attn_count == 0) {
+    return;
+  }
+  if (lg.attn_count == 1 && (rd16(ws, hdr::State) & st::StatementStarted)) return;
+  lg.input_mode = 0;
+  lg.attn_count = 0;
+  intptr_attn(ws);
+}
+
+void sup_attn(int on, Ws ws) {
+  LowGlobals& lg = lowglobals(ws);
+  lg.attn_enabled = static_cast<std::uint16_t>(on);
+  if (!on) {
+    lg.attn_count = 0;
+    wr16(ws, hdr::State, rd16(ws, hdr::State) & ~st::AttentionSeen);
+  }
+  set_attention(on & 0x7F);
+}
+
+// ---- terminal ------------------------------------------------------------------
+
+int sup_lnin(const char** text, int* length, Ws ws) {
+  LowGlobals& lg = lowglobals(ws);
+  wr16(ws, hdr::State, rd16(ws, hdr::State) & ~st::AttentionSeen);
+  lg.wait_start = gtime();
+  if (lg.input_mode == 1 && lg.cursor_column != 0) cursor_x(static_cast<int>(lg.cursor_column));
+  lg.input_mode = 0;
+  linein(text, length);
+  lg.keying_time += gtime() - lg.wait_start;
+  return *length >= 0 ? 4 : 0;
+}
+
+int sup_qtqdi(int* length, char* buffer, Ws ws) {
+  int capacity = *length;
+  const char* prompt = nullptr;
+  int prompt_len = 0;
+  get_cur_line(&prompt, &prompt_len);
+  std::string saved(prompt, static_cast<std::size_t>(prompt_len));
+  const char* in = nullptr;
+  int in_len = 0;
+  if (sup_lnin(&in, &in_len, ws) == 0) return 0;
+  int out = 0;
+  int i = 0;
+  std::int16_t pr = lowglobals(ws).pr_char;
+  if (pr >= 0) {
+    while (i < in_len && out < capacity && i < static_cast<int>(saved.size()) && in[i] == saved[i]) {
+      buffer[out++] = static_cast<char>(pr);
+      ++i;
+    }
+  }
+  while (i < in_len && out < capacity) buffer[out++] = in[i++];
+  *length = out;
+  return 4;
+}
+
+int sup_cget(Ws ws) {
+  LowGlobals& lg = lowglobals(ws);
+  lg.wait_start = gtime();
+  int key = cget();
+  lg.keying_time += gtime() - lg.wait_start;
+  return key & 0xFF;
+}
+
+void sup_snd1c(int c, Ws ws) {
+  c &= 0xFF;
+  if (c == 0) return;
+  if (c == 0x0D && lowglobals(ws).input_mode != 0) return;
+  csend(c);
+}
+
+void sup_lnout(int length, const char* text, Ws ws) {
+  atntrp(ws);
+  msgout(text, length);
+}
+
+void sup_lsend(char* text, char* last, Ws ws) {
+  char saved = last[1];
+  last[1] = 0;
+  ascii_line_send(text);
+  last[1] = saved;
+}
+
+void sup_edit(int column, Ws ws) {
+  LowGlobals& lg = lowglobals(ws);
+  lg.input_mode = 1;
+  lg.cursor_column = static_cast<std::uint32_t>(column);
+}
+
+void sup_promt(Ws ws) { lowglobals(ws).input_mode = 2; }
+
+int sup_break(std::uint32_t symbol, int line, int reason, std::uint32_t message, Ws ws) {
+  return function_stopped(symbol, line, reason, message ? ws + message : nullptr);
+}
+
+void sup_off() { off(); }
+
+void print_message(std::string_view text, Ws ws) {
+  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::OwnMessage);
+  if (APLTask* t = find_my_task()) t->SetErrorColour(true);
+  sup_lnout(static_cast<int>(text.size()), text.data(), ws);
+  sup_snd1c(0x0D, ws);
+  if (APLTask* t = find_my_task()) t->SetErrorColour(false);
+  wr16(ws, hdr::State, rd16(ws, hdr::State) & ~st::OwnMessage);
+}
+
+}  // namespace zema

@@ -1,0 +1,81 @@
+// Error codes, the message table and the raising of APL errors.
+//
+// An ErrorCode is four times the index of a message in `ertab`. Routines that
+// raise an APL error never return: they record the error in the workspace
+// header and unwind (by exception) to the execution restart point.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "interpreter/workspace/workspace.h"
+
+namespace zema {
+
+enum ErrorCode : int {
+  E_NONE = 0,
+  E_WS_FULL = 4,
+  E_SYNTAX = 8,
+  E_DOMAIN = 12,
+  E_RANK = 16,
+  E_LENGTH = 20,
+  E_NONCE = 24,
+  E_VALUE = 28,
+  E_INDEX = 32,
+  E_UNAUTHORIZED_FILE_ACCESS = 36,
+  E_FILE_NOT_IN_SYSTEM = 40,
+  E_COMPONENT_NOT_IN_FILE = 44,
+  E_FILE_ALLOCATION_EXCEEDED = 48,
+  E_FILE_HELD = 52,
+  E_FILE_MAINTENANCE = 56,
+  E_USER_ALLOCATION_EXCEEDED = 60,
+  E_FILE_IN_EXISTENCE = 64,
+  E_FILE_IO = 68,
+  E_DISK_FULL = 72,
+  E_USER_NOT_IN_SYSTEM = 76,
+  E_DATA_DAMAGED = 80,
+  E_FILE_LOCKED = 84,
+  E_LOGICAL_UNIT = 88,
+  E_VALENCE = 92,
+  E_AXIS = 96,
+  E_SYSTEM_ERROR = 100,
+  E_SYSTEM_LIMIT = 104,
+  E_SYMBOL_TABLE_FULL = 108,
+  E_DEFN = 112,
+  E_UNKNOWN_ERROR_TYPE = 116,
+  E_INTERRUPT = 120,
+  E_INCORRECT_COMMAND = 124,
+  E_STRUCTURED_CONTROL = 128,
+};
+
+constexpr int kErtabSize = 33;
+
+// The message of an error code, in the internal character set (empty for 0
+// and for codes outside the table).
+std::string_view ertab(int code);
+// The error number of an error code (⎕ERS and the error-number word).
+int ertabn(int code);
+// The error number of a ⎕ET pair, or -1 when the table has no such pair.
+int et_tab_lookup(int major, int minor);
+// The first ⎕ET pair whose error number is `number`; false when none is.
+bool et_tab_pair(int number, int* major, int* minor);
+// The error code that signals error number `number`: 4 × the first message
+// index with that number, 116 (UNKNOWN ERROR TYPE) when no message has it,
+// -4 (no message at all) for a negative number.
+int error_code_of_number(int number);
+
+// Thrown by the error path to return to the execution restart point. The
+// error is already recorded in the workspace header.
+struct AplError {
+  int code;
+};
+
+// Records an error (code and ⎕ET pair) and unwinds.
+[[noreturn]] void error(int code, int et_major, int et_minor, Ws ws);
+[[noreturn]] void ws_full(Ws ws);
+
+// Internal inconsistency: prints SYSTEM ERROR with the location, writes a
+// dump of the workspace when possible and clears it. Never returns.
+[[noreturn]] void sup_syser(const char* file, int line, Ws ws);
+
+}  // namespace zema
