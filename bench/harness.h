@@ -14,6 +14,7 @@
 
 #include "host/charset.h"
 #include "host/task.h"
+#include "interpreter/session/life.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/engine/line.h"

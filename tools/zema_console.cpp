@@ -22,6 +22,7 @@
 #include <string>
 
 #include "host/task.h"
+#include "interpreter/session/life.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/workspace.h"
 #include "tools/console_task.h"

@@ -290,13 +290,6 @@ void nested_result(bool dyadic, Ws ws) {
 
 std::uint32_t primitive_flags(std::uint8_t code) { return kOpflg[code & 0x7F]; }
 
-std::uint32_t derived_object(std::uint32_t fn_entry, Ws ws) {
-  const std::uint8_t cls = rd8(ws, fn_entry + se::Class);
-  const std::uint32_t obj = (cls & kOwnsObject) ? rd32(ws, fn_entry + se::Value) : find_ws_entry(fn_entry, ws);
-  if (obj == 0 || rd8(ws, obj + obj::Type) != ET_DERIVED) synter_class(ws);
-  return obj;
-}
-
 std::uint8_t function_tag(std::uint32_t fn_entry, Ws ws) {
   if ((rd8(ws, fn_entry + se::Class) & kClassMask) == TC_DERIVED)
     return rd8(ws, derived_object(fn_entry, ws) + dfn::Entry + se::Value);

@@ -56,9 +56,6 @@ constexpr std::uint32_t ListWord = 34;
 constexpr std::uint32_t List = 42;  // where the list of axes given in brackets lies
 }  // namespace dfn
 
-// The derived-function object of a function entry of class 21 (SYNTAX
-// ERROR when the entry holds anything else).
-std::uint32_t derived_object(std::uint32_t fn_entry, Ws ws);
 // The token tag of the primitive a function entry applies: its own, or
 // that of the primitive a derived function derives from.
 std::uint8_t function_tag(std::uint32_t fn_entry, Ws ws);

@@ -19,11 +19,17 @@
 #include "interpreter/primitives/structural.h"
 #include "interpreter/engine/statement_end.h"
 #include "interpreter/workspace/symtab.h"
-#include "interpreter/sysfns/dispatch.h"
 #include "interpreter/engine/sysvars.h"
 #include "interpreter/reader/tokeniser.h"
 
 namespace zema {
+
+namespace {
+[[noreturn]] int no_named_call(Ws ws) { noncer_1(ws); }
+NamedCallRoutes named_calls{no_named_call, no_named_call, no_named_call};
+}  // namespace
+
+void set_named_call_routes(const NamedCallRoutes& routes) { named_calls = routes; }
 
 namespace {
 constexpr const char* kLoc = "c_src/aplssyn";
@@ -129,29 +135,10 @@ const LabelCode syntab[24][24] = {
 };
 
 
-void resume_apl(int state, Ws ws) { throw ResumeEngine{state}; }
-
 // ---- the token register --------------------------------------------------------
 
 StackEntry token_register(Ws ws) { return load_entry(hdr::TokenRegister, ws); }
 void set_token_register(const StackEntry& e, Ws ws) { store_entry(hdr::TokenRegister, e, ws); }
-
-std::uint32_t find_ws_entry(std::uint32_t entry, Ws ws) {
-  std::uint8_t cls = rd8(ws, entry + se::Class);
-  std::uint32_t value = rd32(ws, entry + se::Value);
-  if (cls & kOwnsObject) {
-    if (value == 0) error(E_VALUE, 3, 1, ws);
-    return value;
-  }
-  std::uint32_t sym = entry_of_token(value & 0xFFFF);
-  if ((rd8(ws, sym + sym::Type) & kSymTypeMask) == SYM_UNDEF) error(E_VALUE, 3, 1, ws);
-  return rd32(ws, sym + sym::Value);
-}
-
-void check_attention(Ws ws) {
-  atntrp(ws);
-  wr16(ws, hdr::AttnCountdown, rd16(ws, hdr::AttnReload));
-}
 
 // ---- taking tokens -----------------------------------------------------------------
 
@@ -291,8 +278,8 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::SynterNoarray: synter_noarray(ws);
     case lc::SynterClass: synter_class(ws);
     case lc::Valence: valence_error(ws);
-    case lc::Xmnfn: return do_xmnfn(ws);
-    case lc::Xdyfn: return do_xdyfn(ws);
+    case lc::Xmnfn: return named_calls.monadic(ws);
+    case lc::Xdyfn: return named_calls.dyadic(ws);
     case lc::Xaxis: return do_xaxis(ws);
     case lc::Xindex: return do_xindex(ws);
     case lc::XmnDerfn: return do_xmn_derfn(ws);
@@ -374,7 +361,7 @@ int next_token(Ws ws) {
       if (rd8(ws, line + rd32(ws, hdr::LineCursor) - 1) == kDotTag) break;
       if (t == TC_ASSIGN) return do_xasgn(ws);
       wr32(ws, hdr::CallingInstance, rd32(ws, hdr::CurrentInstance));
-      return xnilfn(ws);
+      return named_calls.niladic(ws);
     }
     case TC_SPECIAL:
       if (t == TC_ASSIGN) return do_xasgn(ws);
@@ -457,7 +444,7 @@ int syntax(int state, Ws ws) {
           state = xdyop_common(0, stack_entry_at(1, ws), ws);
         } else if (entry_class(1, ws) == TC_NAMEDFN) {
           wr32(ws, hdr::CallingInstance, rd32(ws, hdr::CurrentInstance));
-          state = do_xdyfn(ws);
+          state = named_calls.dyadic(ws);
         } else if (entry_class(1, ws) == TC_DERIVED) {
           state = do_xdy_derfn(ws);
         } else {
@@ -470,7 +457,7 @@ int syntax(int state, Ws ws) {
           state = do_xmnop(ws);
         } else if (entry_class(0, ws) == TC_NAMEDFN) {
           wr32(ws, hdr::CallingInstance, rd32(ws, hdr::CurrentInstance));
-          state = do_xmnfn(ws);
+          state = named_calls.monadic(ws);
         } else if (entry_class(0, ws) == TC_DERIVED) {
           state = do_xmn_derfn(ws);
         } else {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 
+#include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/workspace.h"
 
@@ -55,16 +56,9 @@ enum EngineState : int {
   ES_STATEMENT_END = 15,
   ES_NEXT_STATEMENT = 16,
   ES_STATEMENT_RESULT = 17,
-  ES_LEAVE = 18,
+  ES_LEAVE = kLeaveEngine,
   ES_AFTER_LINE = 19,
 };
-
-// Thrown to the execution restart point: the engine goes on in `state`
-// (18 leaves it).
-struct ResumeEngine {
-  int state;
-};
-[[noreturn]] void resume_apl(int state, Ws ws);
 
 // LabelCodes of the reduce actions (module x 256 + entry).
 using LabelCode = std::uint32_t;
@@ -121,8 +115,17 @@ void linsusm(std::uint32_t line, Ws ws);
 // State 12: the end of a line of a defined function: the next line, or the
 // function's end.
 int eolfnx(Ws ws);
-// Polls attention and reloads the countdown.
-void check_attention(Ws ws);
+
+// Calling a name in function position (a defined or a system function):
+// niladic, monadic and dyadic, each answering the next state. The
+// system-function layer installs them at start-up; until then each is
+// NONCE ERROR.
+struct NamedCallRoutes {
+  int (*niladic)(Ws ws);
+  int (*monadic)(Ws ws);
+  int (*dyadic)(Ws ws);
+};
+void set_named_call_routes(const NamedCallRoutes& routes);
 
 // Reduce actions built so far.
 int do_syntlp(Ws ws);
@@ -138,9 +141,6 @@ inline std::uint8_t register_class(Ws ws) { return rd8(ws, hdr::TokenRegister) &
 // Class of entry k from the top, without the ownership bit.
 inline std::uint8_t entry_class(std::uint32_t k, Ws ws) { return rd8(ws, stack_entry_at(k, ws)) & 0x7F; }
 
-// The offset of the array that a value entry stands for: its own object,
-// or the value of the name it holds. VALUE ERROR when there is none.
-std::uint32_t find_ws_entry(std::uint32_t entry, Ws ws);
 
 // The current token line (0 when none) and the byte at a line offset.
 inline std::uint32_t current_line(Ws ws) { return rd32(ws, hdr::CurrentLine); }

@@ -16,39 +16,6 @@
 
 namespace zema {
 
-void xwsfll(Ws ws) { error(E_WS_FULL, 1, 3, ws); }
-void synter_noarray(Ws ws) { error(E_SYNTAX, 2, 1, ws); }
-void synter_badline(Ws ws) { error(E_SYNTAX, 2, 2, ws); }
-void synter_class(Ws ws) { error(E_SYNTAX, 2, 3, ws); }
-void synter(Ws ws) { error(E_SYNTAX, 2, 4, ws); }
-void domner(Ws ws) { error(E_DOMAIN, 5, 4, ws); }
-void ranker(Ws ws) { error(E_RANK, 5, 2, ws); }
-void lener(Ws ws) { error(E_LENGTH, 5, 3, ws); }
-void noncer_1(Ws ws) { error(E_NONCE, 2, 4, ws); }
-void valer(Ws ws) { error(E_VALUE, 3, 2, ws); }
-void indxer(Ws ws) { error(E_INDEX, 5, 5, ws); }
-void valence_error(Ws ws) { error(E_VALENCE, 5, 1, ws); }
-void axis_error(Ws ws) { error(E_AXIS, 5, 6, ws); }
-void limit_error(Ws ws) { error(E_SYSTEM_LIMIT, 1, 8, ws); }
-void depth_error(Ws ws) { error(E_SYSTEM_LIMIT, 1, 10, ws); }
-void symtab_full(Ws ws) { error(E_SYMBOL_TABLE_FULL, 1, 4, ws); }
-void sc_error(Ws ws) { error(E_STRUCTURED_CONTROL, 2, 10, ws); }
-
-void synatn(std::uint16_t state_word, Ws ws) {
-  // ⎕ input awaiting a value with no line executing prompts again; that
-  // arrives with ⎕ input.
-  error(E_INTERRUPT, 1, 1, ws);
-}
-
-std::uint32_t kill_dead_man(Ws ws) {
-  std::uint32_t old = rd32(ws, hdr::ErrorMessage);
-  if (old) {
-    wr32(ws, hdr::ErrorMessage, 0);
-    mgarb(old, ws);
-  }
-  return old;
-}
-
 namespace {
 
 constexpr std::uint8_t kCaretChar = 0x29;  // ^
@@ -182,7 +149,7 @@ int errorl(int code, Ws ws) {
     set_state(st::OwnMessage, 0, ws);
     make_em(code, ws);
     crlm(0, ws);
-    atntrp(ws);
+    poll_attention(ws);
     if (rd32(ws, hdr::ErrorMessage)) {
       DisplayLine dl;
       display_array(dl, hdr::ErrorMessage, ws);

@@ -6,30 +6,10 @@
 #include <cstdint>
 #include <string>
 
+#include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
-
-// The error routines, by ⎕ET pair. None returns.
-[[noreturn]] void xwsfll(Ws ws);          // WS FULL 1 3
-[[noreturn]] void synter_noarray(Ws ws);  // SYNTAX ERROR 2 1
-[[noreturn]] void synter_badline(Ws ws);  // SYNTAX ERROR 2 2
-[[noreturn]] void synter_class(Ws ws);    // SYNTAX ERROR 2 3
-[[noreturn]] void synter(Ws ws);          // SYNTAX ERROR 2 4
-[[noreturn]] void domner(Ws ws);          // DOMAIN ERROR 5 4
-[[noreturn]] void ranker(Ws ws);          // RANK ERROR 5 2
-[[noreturn]] void lener(Ws ws);           // LENGTH ERROR 5 3
-[[noreturn]] void noncer_1(Ws ws);        // NONCE ERROR 2 4
-[[noreturn]] void valer(Ws ws);           // VALUE ERROR 3 2
-[[noreturn]] void indxer(Ws ws);          // INDEX ERROR 5 5
-[[noreturn]] void valence_error(Ws ws);   // VALENCE ERROR 5 1
-[[noreturn]] void axis_error(Ws ws);      // AXIS ERROR 5 6
-[[noreturn]] void limit_error(Ws ws);     // SYSTEM LIMIT 1 8
-[[noreturn]] void depth_error(Ws ws);     // SYSTEM LIMIT 1 10
-[[noreturn]] void symtab_full(Ws ws);     // SYMBOL TABLE FULL 1 4
-[[noreturn]] void sc_error(Ws ws);        // STRUCTURED CONTROL ERROR 2 10
-// INTERRUPT, 1 1.
-[[noreturn]] void synatn(std::uint16_t state_word, Ws ws);
 
 // The error path proper, run at the execution restart point for an error
 // already recorded by `error`: passes it up out of levels whose errors go
@@ -45,9 +25,6 @@ int errorl(int code, Ws ws);
 // the program's own message, when header byte 0x128 says there is one,
 // replaces it and is used up.
 void make_em(int code, Ws ws);
-
-// Releases the last error's message object; answers its old offset.
-std::uint32_t kill_dead_man(Ws ws);
 
 // Header byte 0x128 bit: the error being reported has a message of the
 // program's own (kept in the side state) instead of the table's.

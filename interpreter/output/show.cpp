@@ -10,7 +10,7 @@
 #include "host/charset.h"
 #include "interpreter/output/display.h"
 #include "interpreter/workspace/entry.h"
-#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/output/numfmt.h"
 
@@ -121,7 +121,7 @@ std::uint8_t shown_char(std::uint8_t c, Ws ws) {
 // The check before each element: polls attention; answers true when output
 // is to stop (an attention has been seen and nothing is being captured).
 bool exvac(Ws ws) {
-  atntrp(ws);
+  poll_attention(ws);
   return !capturing(ws) && (state(ws) & st::AttentionSeen);
 }
 
@@ -864,7 +864,7 @@ int exprn(std::uint32_t value, Ws ws) {
 // ---- nested arrays ----------------------------------------------------------------------------
 
 std::uint32_t make_display_array(std::uint32_t value, Ws ws) {
-  atntrp(ws);
+  poll_attention(ws);
   if (rd8(ws, value + obj::Type) != ET_NESTED) return lay_simple(value, ws);
   const std::int16_t budget = rdi16(ws, hdr::DepthBudget);
   if (budget < 1) depth_error(ws);

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "interpreter/engine/engine.h"
-#include "interpreter/engine/error_path.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/symtab.h"

@@ -10,7 +10,7 @@
 
 #include "interpreter/primitives/args.h"
 #include "interpreter/engine/engine.h"
-#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/structural.h"
 
 namespace zema {

@@ -9,7 +9,8 @@
 
 #include "interpreter/primitives/args.h"
 #include "interpreter/engine/engine.h"
-#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/search_hash.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/engine/sysvars.h"

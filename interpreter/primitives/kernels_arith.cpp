@@ -5,8 +5,9 @@
 #include <cstring>
 
 #include "interpreter/engine/engine.h"
+#include "interpreter/workspace/entry.h"
 #include "interpreter/primitives/element_access.h"
-#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/scalar_codes.h"
 
 namespace zema {

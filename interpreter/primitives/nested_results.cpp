@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "interpreter/primitives/args.h"
-#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 
 namespace zema {

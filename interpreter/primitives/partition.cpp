@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "interpreter/primitives/args.h"
-#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/structural.h"
 
 namespace zema {

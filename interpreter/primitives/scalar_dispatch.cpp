@@ -4,6 +4,7 @@
 
 #include "interpreter/primitives/args.h"
 #include "interpreter/engine/engine.h"
+#include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/circle.h"
 #include "interpreter/primitives/kernels_arith.h"

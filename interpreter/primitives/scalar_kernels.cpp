@@ -5,7 +5,7 @@
 
 #include "interpreter/primitives/element_access.h"
 #include "interpreter/engine/engine.h"
-#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/circle.h"
 #include "interpreter/primitives/kernels_arith.h"

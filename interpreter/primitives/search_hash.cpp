@@ -13,6 +13,7 @@
 #include <initializer_list>
 
 #include "interpreter/engine/engine.h"
+#include "interpreter/workspace/entry.h"
 
 namespace zema {
 

@@ -8,7 +8,4 @@ namespace zema {
 // Runs until the host ends the task; left only by exceptions.
 [[noreturn]] void intent(Ws ws);
 
-// Signals the interrupt taken by the attention poll.
-[[noreturn]] void intptr_attn(Ws ws);
-
 }  // namespace zema

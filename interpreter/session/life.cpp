@@ -9,6 +9,7 @@
 #include "files/wsfiles.h"
 #include "host/charset.h"
 #include "host/services.h"
+#include "interpreter/session/life.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
@@ -17,12 +18,6 @@
 namespace zema {
 
 namespace {
-
-std::mutex side_mutex;
-std::map<Ws, SideState>& side_map() {
-  static std::map<Ws, SideState> m;
-  return m;
-}
 
 // The ten system-variable entries of a clear workspace: ⎕LX ⎕IO ⎕PP ⎕PW ⎕RL
 // ⎕CT ⎕HT ⎕FC ⎕PR ⎕CS, kind 5, name length 3.
@@ -59,16 +54,6 @@ std::string dump_name = "ZEMAERR0";
 std::mutex dump_mutex;
 
 }  // namespace
-
-SideState& side_state(Ws ws) {
-  std::lock_guard<std::mutex> lock(side_mutex);
-  return side_map()[ws];
-}
-
-void forget_side_state(Ws ws) {
-  std::lock_guard<std::mutex> lock(side_mutex);
-  side_map().erase(ws);
-}
 
 void clear_workspace(Ws ws) {
   LowGlobals& lg = lowglobals(ws);
@@ -173,7 +158,7 @@ std::uint32_t libset(std::uint32_t library, Ws ws) {
     path[1] = '/';
     path[2] = 0;
   } else {
-    library_to_path(library, path, ws);
+    library_to_path(library, library <= 9 ? lowglobals(ws).mount[library] : nullptr, path);
   }
   return static_cast<std::uint32_t>(std::strlen(path));
 }
@@ -209,7 +194,7 @@ const char* wsset(std::uint32_t library, std::uint32_t flags, const std::uint8_t
   return mvwsid(start, flags, name, ws);
 }
 
-void sup_syser(const char* file, int line, Ws ws) {
+void system_error(const char* file, int line, Ws ws) {
   const char* base = std::strrchr(file, '/');
   base = base ? base + 1 : file;
   char location[256];

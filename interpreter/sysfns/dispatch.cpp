@@ -303,7 +303,7 @@ const SysFnRow& sysfn_row(int n) { return kTable.at(static_cast<std::size_t>(n))
 SfForm sysfn_form(int n, int valence) { return kTable.at(static_cast<std::size_t>(n)).forms[valence]; }
 
 int do_xdyfn(Ws ws) {
-  atntrp(ws);
+  poll_attention(ws);
   wr16(ws, 0x040, 0);
   check_argument_entry(stack_entry_at(0, ws), ws);
   check_argument_entry(stack_entry_at(2, ws), ws);
@@ -327,7 +327,7 @@ int do_xdyfn(Ws ws) {
 }
 
 int do_xmnfn(Ws ws) {
-  atntrp(ws);
+  poll_attention(ws);
   wr16(ws, 0x040, 1);
   check_argument_entry(stack_entry_at(1, ws), ws);
   push_fake(ws);  // the left argument's place

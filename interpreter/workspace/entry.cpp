@@ -1,18 +1,25 @@
-// Interpreter entry, terminal routines and attention.
+// Terminal routines, attention, scratch areas and the side state: the
+// interpreter's door towards its host task.
 #include "interpreter/workspace/entry.h"
 
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "host/charset.h"
 #include "host/services.h"
-#include "interpreter/session/definition.h"
-#include "interpreter/session/immediate.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/support.h"
-#include "interpreter/sysfns/commands.h"
 
 namespace zema {
 
 namespace {
+std::mutex side_mutex;
+std::map<Ws, SideState>& side_map() {
+  static std::map<Ws, SideState> m;
+  return m;
+}
+
 // Scratch areas: the first of 252 bytes, then seven of 256.
 std::uint8_t* scratch_address(int i, Ws ws) {
   LowGlobals& lg = lowglobals(ws);
@@ -27,83 +34,50 @@ void setup_wstmp_rhos(Ws ws) {
 
 std::uint8_t* scratch_area(int i, Ws ws) { return ws + rdi32(ws, hdr::ScratchAreas + 4 * i); }
 
-Ws apl_setup(std::uint8_t* memory, std::uint32_t size, const char* startup_ws, std::uint32_t task_id) {
-  std::memset(memory, 0, kLowGlobalsSize);
-  Ws ws = memory + kLowGlobalsSize;
-  LowGlobals& lg = lowglobals(ws);
-  lg.ws_size = (size & ~3u) - kLowGlobalsSize;
-  lg.task_id = task_id;
-  if (startup_ws && *startup_ws) lg.startup_flags |= kStartupPending;
-  lg.pr_char = 0x20;
-  lg.start_time = gtime();
-
-  const NamesRecord& names = get_names();
-  SideState& side = side_state(ws);
-  side.temp_name1 = names.temp_name1;
-  side.temp_name2 = names.temp_name2;
-  side.help_file = names.help_file;
-  side.ws_directory = names.ws_directory;
-  std::size_t dn = std::min<std::size_t>(names.dataspace.size(), 120);
-  lg.dataspace[0] = static_cast<std::uint8_t>(dn);
-  std::memcpy(lg.dataspace + 1, names.dataspace.data(), dn);
-
-  if (names.parent_ws) {
-    std::memcpy(lg.mount, lowglobals(names.parent_ws).mount, sizeof lg.mount);
-  } else {
-    std::memset(lg.mount, 0x20, sizeof lg.mount);
-    for (int r = 0; r < 10; ++r) {
-      const std::string& p = names.libraries[r];
-      for (std::size_t i = 0; i < p.size() && i < 260; ++i) lg.mount[r][i] = fontin(static_cast<std::uint8_t>(p[i]));
-    }
-  }
-  lg.extension = kExtAws;
-
-  const PrefsRecord& prefs = get_prefs();
-  lg.pw_default = prefs.pw;
-  lg.term_format = static_cast<std::uint16_t>((prefs.term_format >> 8) | (prefs.term_format << 8));
-  lg.user_number = prefs.user_number;
-  lg.term_type = prefs.term_type;
-
-  wr32(ws, hdr::ObjectPool, 0);
-  return ws;
+SideState& side_state(Ws ws) {
+  std::lock_guard<std::mutex> lock(side_mutex);
+  return side_map()[ws];
 }
 
-void apl(std::uint8_t* memory, std::uint32_t size, const char* startup_ws, std::uint8_t** ws_out,
-         std::uint32_t task_id) {
-  Ws ws = apl_setup(memory, size, startup_ws, task_id);
-  *ws_out = ws;
-  install_definition_routes();
-  install_command_routes();
-  bool first = true;
-  for (;;) {
-    try {
-      if (first) {
-        first = false;
-        sup_clear(ws);
-      }
-      intent(ws);
-    } catch (const EnterImmediate& e) {
-      ws = e.ws;
-      *ws_out = ws;
-    }
-  }
+void forget_side_state(Ws ws) {
+  std::lock_guard<std::mutex> lock(side_mutex);
+  side_map().erase(ws);
 }
 
 // ---- attention ----------------------------------------------------------------
 
-void atntrp(Ws ws) {
+bool atntrp(Ws ws) {
   LowGlobals& lg = lowglobals(ws);
   if (check_event_attention()) {
-    if (!lg.attn_enabled) return;
+    if (!lg.attn_enabled) return false;
     wr16(ws, hdr::State, rd16(ws, hdr::State) | st::AttentionSeen);
     ++lg.attn_count;
   } else if (lg.attn_count == 0) {
-    return;
+    return false;
   }
-  if (lg.attn_count == 1 && (rd16(ws, hdr::State) & st::StatementStarted)) return;
+  return !(lg.attn_count == 1 && (rd16(ws, hdr::State) & st::StatementStarted));
+}
+
+void poll_attention(Ws ws) {
+  if (!atntrp(ws)) return;
+  LowGlobals& lg = lowglobals(ws);
   lg.input_mode = 0;
   lg.attn_count = 0;
   intptr_attn(ws);
+}
+
+void check_attention(Ws ws) {
+  poll_attention(ws);
+  wr16(ws, hdr::AttnCountdown, rd16(ws, hdr::AttnReload));
+}
+
+void intptr_attn(Ws ws) {
+  wr16(ws, hdr::AttnCountdown, rd16(ws, hdr::AttnReload));
+  wr8(ws, hdr::OutputBits, 0);
+  wr16(ws, hdr::State, rd16(ws, hdr::State) & ~(st::ListDigits | st::Capturing));
+  if (!(rd16(ws, hdr::State) & st::Defining)) wr16(ws, hdr::LexState, 0);
+  if (rd16(ws, hdr::State) & st::Executing) synatn(rd16(ws, hdr::State), ws);
+  resume_apl(kLeaveEngine, ws);
 }
 
 void sup_attn(int on, Ws ws) {

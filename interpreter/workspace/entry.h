@@ -1,6 +1,5 @@
-// The interpreter's door towards its host task: the entry `apl`, the
-// terminal routines, attention, and the workspace's life (clear, resize,
-// paths, packing, system errors).
+// The interpreter's door towards its host task: the terminal routines,
+// attention, scratch areas, and the side state of a workspace.
 #pragma once
 
 #include <cstdint>
@@ -10,27 +9,23 @@
 
 namespace zema {
 
-// Thrown to (re-)enter the immediate-execution loop from any depth; carries
-// the workspace base, which a resize changes.
-struct EnterImmediate {
-  Ws ws;
-};
-
-// The one entry point: lays out LowGlobals and the workspace in `memory`,
-// takes the host's start-up facts, clears the workspace and runs immediate
-// execution. Never returns (the host ends the task from inside).
-[[noreturn]] void apl(std::uint8_t* memory, std::uint32_t size, const char* startup_ws, std::uint8_t** ws_out,
-                      std::uint32_t task_id);
-
-// Steps of `apl` before the first clear: LowGlobals laid out and filled from
-// the host's names and preferences. Answers the workspace base.
-Ws apl_setup(std::uint8_t* memory, std::uint32_t size, const char* startup_ws, std::uint32_t task_id);
-
 void setup_wstmp_rhos(Ws ws);
 // Address of scratch area i (0-7) as its header word gives it.
 std::uint8_t* scratch_area(int i, Ws ws);
 
-void atntrp(Ws ws);
+// Attention. `atntrp` takes an attention signalled by the host into the
+// state (bit st::AttentionSeen, the count in LowGlobals) and answers true
+// when one is to be acted on now: a second attention, or the first while no
+// statement has started. It never unwinds; the poll does.
+bool atntrp(Ws ws);
+// The poll: an attention to act on is taken (`intptr_attn`).
+void poll_attention(Ws ws);
+// The poll, then the countdown of the engine's next poll reloaded.
+void check_attention(Ws ws);
+// Takes the attention: output and listing state reset, then INTERRUPT while
+// a line executes, else the engine is left.
+[[noreturn]] void intptr_attn(Ws ws);
+// Enables (non-zero) or disables attention; disabling forgets one seen.
 void sup_attn(int on, Ws ws);
 int sup_lnin(const char** text, int* length, Ws ws);
 int sup_qtqdi(int* length, char* buffer, Ws ws);
@@ -46,25 +41,6 @@ int sup_break(std::uint32_t symbol, int line, int reason, std::uint32_t message,
 // Prints a message of the interpreter's own (error colour) followed by a
 // carriage return.
 void print_message(std::string_view internal_text, Ws ws);
-
-// ---- workspace life ----
-// Clears the workspace in place (header, symbol table, heap and stack).
-void clear_workspace(Ws ws);
-// Clears, announces CLEAR WS (unless a start-up workspace is pending) and
-// enters immediate execution.
-[[noreturn]] void sup_clear(Ws ws);
-[[noreturn]] void resize_ws(std::uint32_t new_size, Ws ws);
-std::uint32_t pkws(Ws ws);
-void unpkws(Ws ws);
-
-// Path building in the path buffer of LowGlobals. `name` points at a length
-// byte followed by internal characters.
-std::uint32_t libset(std::uint32_t library, Ws ws);
-const char* wsset(std::uint32_t library, std::uint32_t flags, const std::uint8_t* name, Ws ws);
-const char* wsset_temp(Ws ws);
-// Writes the name (and, unless flags bit 15 is set, the extension) into the
-// path buffer from position `start`.
-const char* mvwsid(std::uint32_t start, std::uint32_t flags, const std::uint8_t* name, Ws ws);
 
 // The side state of a workspace: host names and paths, which cannot live in
 // the block or in LowGlobals as pointers, kept here, keyed by base.

@@ -1,11 +1,12 @@
 #include "interpreter/workspace/errors.h"
 
 #include <array>
+#include <cstdlib>
 #include <string>
 
 #include "host/charset.h"
 #include "host/services.h"
-#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/heap.h"
 
 namespace zema {
 
@@ -125,5 +126,51 @@ void error(int code, int et_major, int et_minor, Ws ws) {
 }
 
 void ws_full(Ws ws) { error(E_WS_FULL, 1, 3, ws); }
+
+void xwsfll(Ws ws) { error(E_WS_FULL, 1, 3, ws); }
+void synter_noarray(Ws ws) { error(E_SYNTAX, 2, 1, ws); }
+void synter_badline(Ws ws) { error(E_SYNTAX, 2, 2, ws); }
+void synter_class(Ws ws) { error(E_SYNTAX, 2, 3, ws); }
+void synter(Ws ws) { error(E_SYNTAX, 2, 4, ws); }
+void domner(Ws ws) { error(E_DOMAIN, 5, 4, ws); }
+void ranker(Ws ws) { error(E_RANK, 5, 2, ws); }
+void lener(Ws ws) { error(E_LENGTH, 5, 3, ws); }
+void noncer_1(Ws ws) { error(E_NONCE, 2, 4, ws); }
+void valer(Ws ws) { error(E_VALUE, 3, 2, ws); }
+void indxer(Ws ws) { error(E_INDEX, 5, 5, ws); }
+void valence_error(Ws ws) { error(E_VALENCE, 5, 1, ws); }
+void axis_error(Ws ws) { error(E_AXIS, 5, 6, ws); }
+void limit_error(Ws ws) { error(E_SYSTEM_LIMIT, 1, 8, ws); }
+void depth_error(Ws ws) { error(E_SYSTEM_LIMIT, 1, 10, ws); }
+void symtab_full(Ws ws) { error(E_SYMBOL_TABLE_FULL, 1, 4, ws); }
+void sc_error(Ws ws) { error(E_STRUCTURED_CONTROL, 2, 10, ws); }
+
+void synatn(std::uint16_t state_word, Ws ws) {
+  // ⎕ input awaiting a value with no line executing prompts again; that
+  // arrives with ⎕ input.
+  error(E_INTERRUPT, 1, 1, ws);
+}
+
+std::uint32_t kill_dead_man(Ws ws) {
+  std::uint32_t old = rd32(ws, hdr::ErrorMessage);
+  if (old) {
+    wr32(ws, hdr::ErrorMessage, 0);
+    mgarb(old, ws);
+  }
+  return old;
+}
+
+void resume_apl(int state, Ws ws) { throw ResumeEngine{state}; }
+
+namespace {
+SystemErrorHandler system_error_handler = nullptr;
+}  // namespace
+
+void set_system_error_handler(SystemErrorHandler handler) { system_error_handler = handler; }
+
+void sup_syser(const char* file, int line, Ws ws) {
+  if (system_error_handler) system_error_handler(file, line, ws);
+  std::abort();
+}
 
 }  // namespace zema

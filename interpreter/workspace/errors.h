@@ -74,8 +74,44 @@ struct AplError {
 [[noreturn]] void error(int code, int et_major, int et_minor, Ws ws);
 [[noreturn]] void ws_full(Ws ws);
 
-// Internal inconsistency: prints SYSTEM ERROR with the location, writes a
-// dump of the workspace when possible and clears it. Never returns.
+// The error routines, by ⎕ET pair. None returns.
+[[noreturn]] void xwsfll(Ws ws);          // WS FULL 1 3
+[[noreturn]] void synter_noarray(Ws ws);  // SYNTAX ERROR 2 1
+[[noreturn]] void synter_badline(Ws ws);  // SYNTAX ERROR 2 2
+[[noreturn]] void synter_class(Ws ws);    // SYNTAX ERROR 2 3
+[[noreturn]] void synter(Ws ws);          // SYNTAX ERROR 2 4
+[[noreturn]] void domner(Ws ws);          // DOMAIN ERROR 5 4
+[[noreturn]] void ranker(Ws ws);          // RANK ERROR 5 2
+[[noreturn]] void lener(Ws ws);           // LENGTH ERROR 5 3
+[[noreturn]] void noncer_1(Ws ws);        // NONCE ERROR 2 4
+[[noreturn]] void valer(Ws ws);           // VALUE ERROR 3 2
+[[noreturn]] void indxer(Ws ws);          // INDEX ERROR 5 5
+[[noreturn]] void valence_error(Ws ws);   // VALENCE ERROR 5 1
+[[noreturn]] void axis_error(Ws ws);      // AXIS ERROR 5 6
+[[noreturn]] void limit_error(Ws ws);     // SYSTEM LIMIT 1 8
+[[noreturn]] void depth_error(Ws ws);     // SYSTEM LIMIT 1 10
+[[noreturn]] void symtab_full(Ws ws);     // SYMBOL TABLE FULL 1 4
+[[noreturn]] void sc_error(Ws ws);        // STRUCTURED CONTROL ERROR 2 10
+// INTERRUPT, 1 1.
+[[noreturn]] void synatn(std::uint16_t state_word, Ws ws);
+
+// Releases the last error's message object; answers its old offset.
+std::uint32_t kill_dead_man(Ws ws);
+
+// Thrown to the execution restart point: the engine goes on in `state`
+// (kLeaveEngine leaves it).
+struct ResumeEngine {
+  int state;
+};
+constexpr int kLeaveEngine = 18;
+[[noreturn]] void resume_apl(int state, Ws ws);
+
+// Internal inconsistency: hands the location to the handler the session
+// installs (SYSTEM ERROR with the location, a dump of the workspace when
+// possible, a clear), which never returns. Without a handler the process
+// ends.
 [[noreturn]] void sup_syser(const char* file, int line, Ws ws);
+using SystemErrorHandler = void (*)(const char* file, int line, Ws ws);
+void set_system_error_handler(SystemErrorHandler handler);
 
 }  // namespace zema

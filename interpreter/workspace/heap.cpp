@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "interpreter/reader/entry_errors.h"
 #include "interpreter/workspace/errors.h"
 
 namespace zema {
@@ -10,6 +9,9 @@ namespace zema {
 namespace {
 
 constexpr const char* kLoc = "c_src/aplflex";
+
+TokenLineRelease token_line_release = nullptr;
+
 constexpr std::uint32_t kStackMargin = 100;
 
 std::uint32_t size_of(std::uint32_t off, Ws ws) { return rd32(ws, off + obj::Size); }
@@ -97,8 +99,13 @@ void mgarb(std::uint32_t off, Ws ws) {
   }
   // What the object owns goes with it. Its storage stays in place until
   // compaction (or is already gone at the top), so it can still be read.
-  if (rd8(ws, off + obj::Flags1) & kHoldsTokenLines) clnlin(off, ws);
+  if (rd8(ws, off + obj::Flags1) & kHoldsTokenLines) {
+    if (!token_line_release) sup_syser(__FILE__, __LINE__, ws);
+    token_line_release(off, ws);
+  }
 }
+
+void set_token_line_release(TokenLineRelease release) { token_line_release = release; }
 
 void set_uncollected_garbage_limit(Ws ws) {
   std::uint32_t gap = rd32(ws, hdr::StackPointer) - rd32(ws, hdr::HeapTop);

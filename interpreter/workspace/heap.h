@@ -24,8 +24,15 @@ std::uint32_t getspc_nest(std::uint32_t n, Ws ws);
 // answers the new source end.
 std::uint32_t lddr(std::uint32_t n, std::uint32_t src_end, std::uint32_t dst_end, Ws ws);
 
-// Releases one object (offset 0 does nothing).
+// Releases one object (offset 0 does nothing). An object that holds token
+// lines gives up their symbol uses through the release routine installed
+// below.
 void mgarb(std::uint32_t off, Ws ws);
+
+// The routine that gives up the symbol uses of an object's token lines
+// (the reader's `clnlin`), installed at start-up.
+using TokenLineRelease = void (*)(std::uint32_t object, Ws ws);
+void set_token_line_release(TokenLineRelease release);
 
 // Compacts when garbage exceeds the garbage limit.
 void gcol(Ws ws);

@@ -5,7 +5,6 @@
 
 #include "host/charset.h"
 #include "interpreter/workspace/entry.h"
-#include "interpreter/engine/error_path.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/support.h"
 #include "interpreter/workspace/symtab.h"

@@ -158,4 +158,16 @@ std::uint32_t pop_result(Ws ws) {
   return desc::Saved;
 }
 
+std::uint32_t find_ws_entry(std::uint32_t entry, Ws ws) {
+  std::uint8_t cls = rd8(ws, entry + se::Class);
+  std::uint32_t value = rd32(ws, entry + se::Value);
+  if (cls & kOwnsObject) {
+    if (value == 0) error(E_VALUE, 3, 1, ws);
+    return value;
+  }
+  std::uint32_t sym = entry_of_token(value & 0xFFFF);
+  if ((rd8(ws, sym + sym::Type) & kSymTypeMask) == SYM_UNDEF) error(E_VALUE, 3, 1, ws);
+  return rd32(ws, sym + sym::Value);
+}
+
 }  // namespace zema

@@ -162,4 +162,8 @@ std::uint32_t pop_left(Ws ws);
 std::uint32_t pop_right(Ws ws);
 std::uint32_t pop_result(Ws ws);
 
+// The offset of the array that a value entry stands for: its own object,
+// or the value of the name it holds. VALUE ERROR when there is none.
+std::uint32_t find_ws_entry(std::uint32_t entry, Ws ws);
+
 }  // namespace zema

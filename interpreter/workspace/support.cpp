@@ -41,7 +41,7 @@ std::uint32_t sup_dl(std::uint32_t ms, Ws ws) {
   std::uint32_t start = gtime();
   std::uint32_t elapsed = 0;
   for (;;) {
-    atntrp(ws);
+    poll_attention(ws);
     std::uint32_t now = gtime();
     elapsed = now - start;
     if (rd16(ws, hdr::State) & st::AttentionSeen) break;

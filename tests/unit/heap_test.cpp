@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/charset.h"
+#include "interpreter/session/life.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"

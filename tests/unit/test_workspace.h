@@ -10,6 +10,7 @@
 
 #include "host/charset.h"
 #include "host/task.h"
+#include "interpreter/session/life.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/engine/line.h"
 #include "interpreter/workspace/workspace.h"

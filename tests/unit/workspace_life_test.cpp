@@ -9,6 +9,7 @@
 #include <string>
 
 #include "host/charset.h"
+#include "interpreter/session/life.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
