@@ -14,11 +14,12 @@
 
 #include "host/charset.h"
 #include "host/task.h"
-#include "interpreter/entry.h"
-#include "interpreter/heap.h"
-#include "interpreter/line.h"
-#include "interpreter/symtab.h"
-#include "interpreter/workspace.h"
+#include "interpreter/session/life.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/engine/line.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema::bench {
 

@@ -23,7 +23,6 @@
 #include "host/charset.h"
 #include "host/services.h"
 #include "host/task.h"
-#include "interpreter/entry.h"
 
 namespace zema {
 
@@ -53,9 +52,8 @@ constexpr std::size_t kNameArea = 6000;
 constexpr std::size_t kNameAreaReserve = 512;
 constexpr int kLibFieldWidth = 12;
 
-// ⎕PW is the fourth system-variable entry of the symbol table; its value word
-// lies 4 bytes into the entry.
-constexpr std::uint32_t kQuadPwValue = kSymtabStart + 3 * kSymtabEntrySize + 4;
+// Characters in a ⎕MOUNT row.
+constexpr std::size_t kMountRowSize = 260;
 
 void record_errno(int e) { get_server_side_task_vars()->last_errno = e; }
 
@@ -166,33 +164,30 @@ class WsDirectory {
   int first_;
 };
 
-// Prints names in fields of 12 columns, starting a new line before a name
+// Lays out names in fields of 12 columns, starting a new line before a name
 // once the column has passed ⎕PW − 12; a name of 12 or more characters takes
 // its length + 1 columns.
-class LibPrinter {
+class LibLayout {
  public:
-  LibPrinter(int pw, Ws ws) : pw_(pw), ws_(ws) {}
+  LibLayout(int pw, std::string& out) : pw_(pw), out_(out) {}
 
   void put(const std::string& name) {
     if (column_ > 0 && column_ > pw_ - kLibFieldWidth) {
-      sup_snd1c(kInternalReturn, ws_);
+      out_.push_back(static_cast<char>(kInternalReturn));
       column_ = 0;
     }
-    field_.clear();
-    for (char c : name) field_.push_back(static_cast<char>(fontin(static_cast<std::uint8_t>(c))));
+    for (char c : name) out_.push_back(static_cast<char>(fontin(static_cast<std::uint8_t>(c))));
     const std::size_t width = name.size() >= kLibFieldWidth ? name.size() + 1 : kLibFieldWidth;
-    field_.resize(width, static_cast<char>(kInternalBlank));
-    sup_lnout(static_cast<int>(field_.size()), field_.data(), ws_);
+    out_.append(width - name.size(), static_cast<char>(kInternalBlank));
     column_ += static_cast<int>(width);
   }
 
-  void end() { sup_snd1c(kInternalReturn, ws_); }
+  void end() { out_.push_back(static_cast<char>(kInternalReturn)); }
 
  private:
   int pw_;
-  Ws ws_;
+  std::string& out_;
   int column_ = 0;
-  std::string field_;
 };
 
 int open_failure_code(int e) { return e == ENOENT || e == 0 ? kNotFound : kIoError; }
@@ -284,10 +279,8 @@ int delete_ws(const char* path) {
 
 // ---- libraries ------------------------------------------------------------------
 
-int print_lib(const char* directory, int option, Ws ws) {
-  if (APLTask* task = find_my_task()) task->FlushOutput();
+int list_lib(const char* directory, int option, int pw, std::string& lines) {
   const int first = (option & 0xFF) != 0 ? fontout(option) : 0;
-  const int pw = rdi32(ws, kQuadPwValue);
   std::string path = host_path(directory);
   if (path.empty()) path = ".";
 
@@ -316,7 +309,7 @@ int print_lib(const char* directory, int option, Ws ws) {
       }
     }
 
-    LibPrinter printer(pw, ws);
+    LibLayout printer(pw, lines);
     if (complete) {
       std::sort(names.begin(), names.end());
       for (const std::string& name : names) printer.put(name);
@@ -337,13 +330,12 @@ int print_lib(const char* directory, int option, Ws ws) {
   return kOk;
 }
 
-void library_to_path(std::uint32_t library, char* buffer, Ws ws) {
+void library_to_path(std::uint32_t library, const std::uint8_t* mount_row, char* buffer) {
   std::string dir;
   if (library == 99) {
     dir = "~";
   } else if (library <= 9) {
-    const std::uint8_t* row = lowglobals(ws).mount[library];
-    for (std::size_t i = 0; i < sizeof lowglobals(ws).mount[0]; ++i) dir.push_back(static_cast<char>(fontout(row[i])));
+    for (std::size_t i = 0; i < kMountRowSize; ++i) dir.push_back(static_cast<char>(fontout(mount_row[i])));
     const std::size_t start = dir.find_first_not_of(" \t");
     if (start == std::string::npos) {
       dir = get_names().ws_directory;

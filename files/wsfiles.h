@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 
-#include "interpreter/workspace.h"
 
 namespace zema {
 
@@ -20,15 +19,18 @@ int read_ws(const char* path, std::uint32_t count, std::uint8_t* destination);
 int write_ws(const char* path, std::uint32_t length, const std::uint8_t* source);
 // Removes the file: 0, 1 when it does not exist, else 3.
 int delete_ws(const char* path);
-// Lists the ".aws" names of a directory in 12-column fields fitted to ⎕PW;
-// a non-zero option lists only names beginning with that character.
+// Lists the ".aws" names of a directory in 12-column fields fitted to the
+// width `pw` (⎕PW): lines of internal characters, each ended by a carriage
+// return, appended to `lines` for the caller to print. A non-zero option
+// lists only names beginning with that (internal) character.
 // 0 (also for a directory that does not exist), 3, or 68 out of memory.
-int print_lib(const char* directory, int option, Ws ws);
+int list_lib(const char* directory, int option, int pw, std::string& lines);
 // The directory of a library number, with a trailing "/", into `buffer`
-// (at least 516 bytes): 0-9 the ⎕MOUNT row (a blank row: the task's default
-// directory, else the installed "ws" directory), 99 "~/", any other number
-// the installed "ws" directory.
-void library_to_path(std::uint32_t library, char* buffer, Ws ws);
+// (at least 516 bytes): 0-9 the library's ⎕MOUNT row `mount_row` (260
+// internal characters; a blank row: the task's default directory, else the
+// installed "ws" directory), 99 "~/", any other number the installed "ws"
+// directory (`mount_row` is then not read).
+void library_to_path(std::uint32_t library, const std::uint8_t* mount_row, char* buffer);
 
 // The task's one sequential file (its descriptor in the task's host
 // variables; opening or creating closes the one before). open_seq opens

@@ -20,7 +20,7 @@
 #include "host/charset.h"
 #include "host/services.h"
 #include "host/task.h"
-#include "interpreter/workspace.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema {
 

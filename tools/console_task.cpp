@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "host/charset.h"
-#include "interpreter/workspace.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema {
 

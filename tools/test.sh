@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: once in a plain
-# build and once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# build and once under AddressSanitizer and UndefinedBehaviorSanitizer; then
+# links each layer of the interpreter on its own, so that a call that points
+# up a layer fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
@@ -12,3 +14,5 @@ cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZEMA_SANITIZE=O
 cmake --build build-sanitize -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
+cmake -S . -B build-layers -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZEMA_LAYER_CHECK=ON > /dev/null
+cmake --build build-layers -j "$jobs" --target zema_session

@@ -22,8 +22,9 @@
 #include <string>
 
 #include "host/task.h"
-#include "interpreter/entry.h"
-#include "interpreter/workspace.h"
+#include "interpreter/session/life.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/workspace.h"
 #include "tools/console_task.h"
 
 namespace {

@@ -15,17 +15,23 @@
 #include <functional>
 #include <vector>
 
-#include "interpreter/args.h"
-#include "interpreter/engine.h"
-#include "interpreter/error_path.h"
-#include "interpreter/heap.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
 #include "interpreter/primitives/structural.h"
-#include "interpreter/stack.h"
-#include "interpreter/symtab.h"
-#include "interpreter/sysfns/arrays.h"
-#include "interpreter/sysvars.h"
+#include "interpreter/workspace/stack.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/workspace/arrays.h"
+#include "interpreter/engine/sysvars.h"
 
 namespace zema {
+
+namespace {
+SystemVariableAssignment system_variable_assignment = nullptr;
+}  // namespace
+
+void set_system_variable_assignment(SystemVariableAssignment assign) { system_variable_assignment = assign; }
 
 namespace {
 
@@ -622,7 +628,10 @@ void indexed_assign(Ws ws) {
       }
     }
   }
-  if (special) assign_system_variable(sysvar_index, a_slot, ws);
+  if (special) {
+    if (!system_variable_assignment) sup_syser(__FILE__, __LINE__, ws);
+    system_variable_assignment(sysvar_index, a_slot, ws);
+  }
   // A, the list and the arrow go; V stays as the statement's value, not shown.
   for (int i = 0; i < 3; ++i) {
     StackEntry e;

@@ -2,8 +2,8 @@
 // laminate) and ∊R (enlist). Two same-typed vectors catenate as one copy.
 #include <cstring>
 
-#include "interpreter/args.h"
-#include "interpreter/error_path.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/structural.h"
 
 namespace zema {

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <cmath>
 
-#include "interpreter/error_path.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/kernels_transcendental.h"
 
 namespace zema {

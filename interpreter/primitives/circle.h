@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "interpreter/primitives/register_ops.h"
-#include "interpreter/workspace.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema {
 

@@ -8,9 +8,9 @@
 #include <bit>
 #include <cstring>
 
-#include "interpreter/args.h"
-#include "interpreter/engine.h"
-#include "interpreter/error_path.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/structural.h"
 
 namespace zema {

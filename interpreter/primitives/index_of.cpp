@@ -7,12 +7,13 @@
 #include <cstring>
 #include <vector>
 
-#include "interpreter/args.h"
-#include "interpreter/engine.h"
-#include "interpreter/error_path.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/search_hash.h"
 #include "interpreter/primitives/structural.h"
-#include "interpreter/sysvars.h"
+#include "interpreter/engine/sysvars.h"
 
 namespace zema {
 

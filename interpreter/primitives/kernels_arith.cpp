@@ -4,9 +4,10 @@
 #include <cmath>
 #include <cstring>
 
-#include "interpreter/engine.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/entry.h"
 #include "interpreter/primitives/element_access.h"
-#include "interpreter/error_path.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/scalar_codes.h"
 
 namespace zema {

@@ -20,7 +20,7 @@
 #include <cstdint>
 
 #include "interpreter/primitives/register_ops.h"
-#include "interpreter/workspace.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema {
 

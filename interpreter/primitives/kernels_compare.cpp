@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "interpreter/error_path.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/scalar_codes.h"
 
 namespace zema {

@@ -3,10 +3,10 @@
 #include <cerrno>
 #include <cmath>
 
-#include "interpreter/error_path.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/kernels_arith.h"
 #include "interpreter/primitives/kernels_compare.h"
-#include "interpreter/symtab.h"
+#include "interpreter/workspace/symtab.h"
 
 namespace zema {
 

@@ -1,9 +1,9 @@
 // ≡R (depth), L≡R (match) and ⊂R (enclose without axis).
 #include <cstring>
 
-#include "interpreter/args.h"
-#include "interpreter/engine.h"
-#include "interpreter/error_path.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/structural.h"
 
 namespace zema {

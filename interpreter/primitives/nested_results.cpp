@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "interpreter/args.h"
-#include "interpreter/error_path.h"
-#include "interpreter/heap.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
 
 namespace zema {
 

@@ -6,8 +6,8 @@
 // outside the workspace.
 #include <cstring>
 
-#include "interpreter/args.h"
-#include "interpreter/error_path.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/structural.h"
 
 namespace zema {

@@ -1,6 +1,6 @@
 #include "interpreter/primitives/register_ops.h"
 
-#include "interpreter/error_path.h"
+#include "interpreter/workspace/errors.h"
 
 namespace zema {
 

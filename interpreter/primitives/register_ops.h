@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <span>
 
-#include "interpreter/primitives/extended80.h"
-#include "interpreter/workspace.h"
+#include "interpreter/workspace/extended80.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema {
 

@@ -3,9 +3,9 @@
 // simple types by an overlapping forward copy of the bytes already written.
 #include <cstring>
 
-#include "interpreter/args.h"
-#include "interpreter/error_path.h"
-#include "interpreter/heap.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
 #include "interpreter/primitives/structural.h"
 
 namespace zema {

@@ -2,9 +2,10 @@
 
 #include <cstring>
 
-#include "interpreter/args.h"
-#include "interpreter/engine.h"
-#include "interpreter/errors.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/circle.h"
 #include "interpreter/primitives/kernels_arith.h"
 #include "interpreter/primitives/kernels_compare.h"

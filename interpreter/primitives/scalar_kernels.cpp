@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "interpreter/primitives/element_access.h"
-#include "interpreter/engine.h"
-#include "interpreter/error_path.h"
-#include "interpreter/errors.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/circle.h"
 #include "interpreter/primitives/kernels_arith.h"
 #include "interpreter/primitives/kernels_compare.h"

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "interpreter/workspace.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema {
 

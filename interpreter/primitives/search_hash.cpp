@@ -12,7 +12,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "interpreter/engine.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/entry.h"
 
 namespace zema {
 

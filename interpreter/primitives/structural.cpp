@@ -6,12 +6,12 @@
 #include <cstring>
 
 #include "host/charset.h"
-#include "interpreter/args.h"
-#include "interpreter/engine.h"
-#include "interpreter/error_path.h"
-#include "interpreter/primitives/extended80.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/extended80.h"
 #include "interpreter/primitives/kernels_compare.h"
-#include "interpreter/stack.h"
+#include "interpreter/workspace/stack.h"
 
 namespace zema {
 
@@ -709,6 +709,13 @@ AxisList multiple_axis(std::uint32_t fn_entry, std::uint32_t flags, std::uint32_
   a.given = true;
   a.k.push_back(b4 - 1u);
   return a;
+}
+
+std::uint32_t derived_object(std::uint32_t fn_entry, Ws ws) {
+  const std::uint8_t cls = rd8(ws, fn_entry + se::Class);
+  const std::uint32_t obj = (cls & kOwnsObject) ? rd32(ws, fn_entry + se::Value) : find_ws_entry(fn_entry, ws);
+  if (obj == 0 || rd8(ws, obj + obj::Type) != ET_DERIVED) synter_class(ws);
+  return obj;
 }
 
 }  // namespace zema

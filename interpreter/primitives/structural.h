@@ -8,8 +8,8 @@
 #include <functional>
 #include <vector>
 
-#include "interpreter/apply.h"
-#include "interpreter/workspace.h"
+#include "interpreter/engine/apply.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema {
 
@@ -220,5 +220,15 @@ bool arrays_match(std::uint32_t a, std::uint32_t b, Ws ws);
 // The engine's actions on brackets: A[I] and A[I]←V, and f[k].
 int do_xindex(Ws ws);
 int do_xaxis(Ws ws);
+
+// The derived-function object of a function entry of class 21 (SYNTAX
+// ERROR when the entry holds anything else).
+std::uint32_t derived_object(std::uint32_t fn_entry, Ws ws);
+
+// An indexed assignment to a system variable ends with that variable's
+// checks and effects (`assign_system_variable`), through the routine the
+// engine's layer installs at start-up.
+using SystemVariableAssignment = void (*)(int index, std::uint32_t value_slot, Ws ws);
+void set_system_variable_assignment(SystemVariableAssignment assign);
 
 }  // namespace zema

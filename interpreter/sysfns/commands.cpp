@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "host/charset.h"
-#include "interpreter/display.h"
-#include "interpreter/entry.h"
-#include "interpreter/errors.h"
-#include "interpreter/tokeniser.h"
+#include "interpreter/output/display.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/reader/tokeniser.h"
 
 namespace zema {
 

@@ -10,7 +10,7 @@
 #include <array>
 #include <cstdint>
 
-#include "interpreter/workspace.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema {
 

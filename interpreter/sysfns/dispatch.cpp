@@ -1,20 +1,20 @@
 // The system-function table and the three call entries.
 #include "interpreter/sysfns/dispatch.h"
 
-#include "interpreter/call.h"
+#include "interpreter/engine/call.h"
 
 #include <array>
 #include <cstring>
 
-#include "interpreter/args.h"
-#include "interpreter/engine.h"
-#include "interpreter/entry.h"
-#include "interpreter/error_path.h"
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
-#include "interpreter/stack.h"
-#include "interpreter/symtab.h"
-#include "interpreter/sysfns/arrays.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/stack.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/workspace/arrays.h"
 #include "interpreter/sysfns/handlers.h"
 
 namespace zema {
@@ -303,7 +303,7 @@ const SysFnRow& sysfn_row(int n) { return kTable.at(static_cast<std::size_t>(n))
 SfForm sysfn_form(int n, int valence) { return kTable.at(static_cast<std::size_t>(n)).forms[valence]; }
 
 int do_xdyfn(Ws ws) {
-  atntrp(ws);
+  poll_attention(ws);
   wr16(ws, 0x040, 0);
   check_argument_entry(stack_entry_at(0, ws), ws);
   check_argument_entry(stack_entry_at(2, ws), ws);
@@ -328,7 +328,7 @@ int do_xdyfn(Ws ws) {
 }
 
 int do_xmnfn(Ws ws) {
-  atntrp(ws);
+  poll_attention(ws);
   wr16(ws, 0x040, 1);
   check_argument_entry(stack_entry_at(1, ws), ws);
   push_fake(ws);  // the left argument's place

@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
-#include "interpreter/tokeniser.h"
-#include "interpreter/workspace.h"
+#include "interpreter/reader/tokeniser.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema {
 

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "interpreter/display.h"
-#include "interpreter/error_path.h"
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
-#include "interpreter/statement_end.h"
-#include "interpreter/sysfns/arrays.h"
+#include "interpreter/output/display.h"
+#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/engine/statement_end.h"
+#include "interpreter/workspace/arrays.h"
 #include "interpreter/sysfns/handlers.h"
 
 namespace zema {

@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "interpreter/error_path.h"
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
-#include "interpreter/integrity.h"
-#include "interpreter/statement_end.h"
-#include "interpreter/support.h"
-#include "interpreter/sysfns/arrays.h"
+#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/integrity.h"
+#include "interpreter/engine/statement_end.h"
+#include "interpreter/workspace/support.h"
+#include "interpreter/workspace/arrays.h"
 #include "interpreter/sysfns/handlers.h"
 
 namespace zema {

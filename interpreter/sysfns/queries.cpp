@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "host/charset.h"
-#include "interpreter/stack.h"
-#include "interpreter/support.h"
-#include "interpreter/symtab.h"
-#include "interpreter/sysfns/arrays.h"
+#include "interpreter/workspace/stack.h"
+#include "interpreter/workspace/support.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/workspace/arrays.h"
 #include "interpreter/sysfns/handlers.h"
 
 namespace zema {

@@ -4,10 +4,10 @@
 
 #include "host/charset.h"
 #include "host/services.h"
-#include "interpreter/call.h"
-#include "interpreter/display.h"
-#include "interpreter/numfmt.h"
-#include "interpreter/statement_end.h"
+#include "interpreter/engine/call.h"
+#include "interpreter/output/display.h"
+#include "interpreter/output/numfmt.h"
+#include "interpreter/engine/statement_end.h"
 #include "interpreter/sysfns/commands.h"
 
 namespace zema {

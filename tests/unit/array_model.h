@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "host/charset.h"
-#include "interpreter/workspace.h"
+#include "interpreter/workspace/workspace.h"
 #include "test_arrays.h"
 
 namespace zema::test {

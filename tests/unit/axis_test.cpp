@@ -8,9 +8,9 @@
 #include <string>
 
 #include "host/charset.h"
-#include "interpreter/heap.h"
-#include "interpreter/line.h"
-#include "interpreter/stack.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/engine/line.h"
+#include "interpreter/workspace/stack.h"
 #include "test_workspace.h"
 
 namespace zema {

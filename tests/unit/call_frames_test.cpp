@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "interpreter/heap.h"
-#include "interpreter/integrity.h"
-#include "interpreter/statement_end.h"
-#include "interpreter/symtab.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/integrity.h"
+#include "interpreter/engine/statement_end.h"
+#include "interpreter/workspace/symtab.h"
 #include "test_workspace.h"
 
 namespace zema {

@@ -2,7 +2,7 @@
 // the function object's layout, line numbers and prompts, the bracket
 // commands, listings with the fix time, control-structure depths, and
 // SI DAMAGE for a function that is executing.
-#include "interpreter/definition.h"
+#include "interpreter/session/definition.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +14,13 @@
 
 #include "host/charset.h"
 #include "host/task.h"
-#include "interpreter/entry_errors.h"
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
-#include "interpreter/line.h"
-#include "interpreter/line_editor.h"
-#include "interpreter/symtab.h"
-#include "interpreter/tokeniser.h"
+#include "interpreter/reader/entry_errors.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/engine/line.h"
+#include "interpreter/session/line_editor.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/reader/tokeniser.h"
 #include "test_workspace.h"
 
 namespace zema {

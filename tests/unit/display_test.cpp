@@ -7,11 +7,11 @@
 #include <string>
 
 #include "host/charset.h"
-#include "interpreter/display.h"
-#include "interpreter/errors.h"
-#include "interpreter/numfmt.h"
-#include "interpreter/symtab.h"
-#include "interpreter/tokeniser.h"
+#include "interpreter/output/display.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/output/numfmt.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/reader/tokeniser.h"
 #include "test_workspace.h"
 
 namespace zema {

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "host/charset.h"
-#include "interpreter/engine.h"
-#include "interpreter/symtab.h"
-#include "interpreter/tokeniser.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/reader/tokeniser.h"
 
 namespace zema {
 namespace {

@@ -1,6 +1,6 @@
 // Bit-exact tests of the software 80-bit extended real: format, conversions,
 // truncating arithmetic and the constant table.
-#include "interpreter/primitives/extended80.h"
+#include "interpreter/workspace/extended80.h"
 
 #include <gtest/gtest.h>
 

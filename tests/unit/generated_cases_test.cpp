@@ -24,9 +24,9 @@
 
 #include "array_model.h"
 #include "host/charset.h"
-#include "interpreter/heap.h"
-#include "interpreter/line.h"
-#include "interpreter/symtab.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/engine/line.h"
+#include "interpreter/workspace/symtab.h"
 #include "test_arrays.h"
 #include "test_workspace.h"
 

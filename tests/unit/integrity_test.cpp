@@ -7,13 +7,13 @@
 #include <string>
 
 #include "host/charset.h"
-#include "interpreter/entry.h"
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
-#include "interpreter/integrity.h"
-#include "interpreter/line.h"
-#include "interpreter/symtab.h"
-#include "interpreter/sysvars.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/integrity.h"
+#include "interpreter/engine/line.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/engine/sysvars.h"
 #include "test_workspace.h"
 
 namespace zema {

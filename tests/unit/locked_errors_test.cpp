@@ -10,14 +10,14 @@
 
 #include "host/charset.h"
 #include "host/task.h"
-#include "interpreter/call.h"
-#include "interpreter/definition.h"
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
-#include "interpreter/integrity.h"
-#include "interpreter/line.h"
-#include "interpreter/statement_end.h"
-#include "interpreter/tokeniser.h"
+#include "interpreter/engine/call.h"
+#include "interpreter/session/definition.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/integrity.h"
+#include "interpreter/engine/line.h"
+#include "interpreter/engine/statement_end.h"
+#include "interpreter/reader/tokeniser.h"
 #include "test_workspace.h"
 
 namespace zema {

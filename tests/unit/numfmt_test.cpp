@@ -15,8 +15,8 @@
 #include <string>
 
 #include "host/charset.h"
-#include "interpreter/numfmt.h"
-#include "interpreter/primitives/extended80.h"
+#include "interpreter/output/numfmt.h"
+#include "interpreter/workspace/extended80.h"
 #include "test_workspace.h"
 
 namespace zema {

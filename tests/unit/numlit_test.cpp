@@ -1,7 +1,7 @@
 // Numeric literals: correctly rounded values, the boolean/integer/float
 // choice and its limits, the element encodings, the pre-scan, and
 // conversion mode.
-#include "interpreter/numlit.h"
+#include "interpreter/reader/numlit.h"
 
 #include <gtest/gtest.h>
 
@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "host/charset.h"
-#include "interpreter/entry_errors.h"
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
-#include "interpreter/tokeniser.h"
+#include "interpreter/reader/entry_errors.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/reader/tokeniser.h"
 #include "test_workspace.h"
 
 namespace zema {

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "host/charset.h"
-#include "interpreter/heap.h"
-#include "interpreter/line.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/engine/line.h"
 #include "interpreter/primitives/structural.h"
-#include "interpreter/stack.h"
-#include "interpreter/symtab.h"
+#include "interpreter/workspace/stack.h"
+#include "interpreter/workspace/symtab.h"
 #include "test_arrays.h"
 #include "test_workspace.h"
 

@@ -13,13 +13,13 @@
 #include <vector>
 
 #include "host/charset.h"
-#include "interpreter/apply.h"
-#include "interpreter/args.h"
-#include "interpreter/engine.h"
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
-#include "interpreter/stack.h"
-#include "interpreter/tokeniser.h"
+#include "interpreter/engine/apply.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/stack.h"
+#include "interpreter/reader/tokeniser.h"
 #include "test_arrays.h"
 #include "test_workspace.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "interpreter/errors.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/circle.h"
 #include "interpreter/primitives/kernels_arith.h"
 #include "interpreter/primitives/kernels_compare.h"

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "host/charset.h"
-#include "interpreter/heap.h"
-#include "interpreter/line.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/engine/line.h"
 #include "interpreter/primitives/search_hash.h"
-#include "interpreter/stack.h"
+#include "interpreter/workspace/stack.h"
 #include "test_arrays.h"
 #include "test_workspace.h"
 

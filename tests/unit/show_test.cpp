@@ -12,12 +12,12 @@
 #include <vector>
 
 #include "host/charset.h"
-#include "interpreter/display.h"
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
-#include "interpreter/numfmt.h"
-#include "interpreter/show.h"
-#include "interpreter/stack.h"
+#include "interpreter/output/display.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/output/numfmt.h"
+#include "interpreter/output/show.h"
+#include "interpreter/workspace/stack.h"
 #include "test_arrays.h"
 #include "test_workspace.h"
 

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
-#include "interpreter/stack.h"
-#include "interpreter/symtab.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/stack.h"
+#include "interpreter/workspace/symtab.h"
 #include "test_workspace.h"
 
 namespace zema {

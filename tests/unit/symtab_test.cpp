@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "host/charset.h"
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
-#include "interpreter/symtab.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/symtab.h"
 #include "test_workspace.h"
 
 namespace zema {

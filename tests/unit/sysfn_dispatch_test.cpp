@@ -12,15 +12,15 @@
 #include <string>
 
 #include "host/charset.h"
-#include "interpreter/engine.h"
-#include "interpreter/entry.h"
-#include "interpreter/errors.h"
-#include "interpreter/integrity.h"
-#include "interpreter/line.h"
-#include "interpreter/stack.h"
-#include "interpreter/symtab.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/integrity.h"
+#include "interpreter/engine/line.h"
+#include "interpreter/workspace/stack.h"
+#include "interpreter/workspace/symtab.h"
 #include "interpreter/sysfns/dispatch.h"
-#include "interpreter/tokeniser.h"
+#include "interpreter/reader/tokeniser.h"
 #include "test_arrays.h"
 #include "test_workspace.h"
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "host/charset.h"
-#include "interpreter/heap.h"
-#include "interpreter/stack.h"
-#include "interpreter/workspace.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/stack.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema::test {
 

@@ -13,13 +13,14 @@
 
 #include "host/charset.h"
 #include "host/task.h"
-#include "interpreter/definition.h"
-#include "interpreter/entry.h"
-#include "interpreter/errors.h"
-#include "interpreter/line.h"
-#include "interpreter/symtab.h"
-#include "interpreter/tokeniser.h"
-#include "interpreter/workspace.h"
+#include "interpreter/engine/line.h"
+#include "interpreter/reader/tokeniser.h"
+#include "interpreter/session/definition.h"
+#include "interpreter/session/life.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/workspace/workspace.h"
 
 namespace zema::test {
 

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "host/charset.h"
-#include "interpreter/entry_errors.h"
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
-#include "interpreter/symtab.h"
-#include "interpreter/tokeniser.h"
+#include "interpreter/reader/entry_errors.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/reader/tokeniser.h"
 #include "test_workspace.h"
 
 namespace zema {

@@ -1,7 +1,7 @@
 // The tokeniser: token bytes of lines, labels and keywords, ⎕ names,
 // routing of system commands and ∇ lines, entry errors with their message
 // and caret, and the release of token lines.
-#include "interpreter/tokeniser.h"
+#include "interpreter/reader/tokeniser.h"
 
 #include <gtest/gtest.h>
 
@@ -14,11 +14,11 @@
 
 #include "host/charset.h"
 #include "host/task.h"
-#include "interpreter/entry_errors.h"
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
-#include "interpreter/line.h"
-#include "interpreter/symtab.h"
+#include "interpreter/reader/entry_errors.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/engine/line.h"
+#include "interpreter/workspace/symtab.h"
 #include "test_workspace.h"
 
 namespace zema {

@@ -9,9 +9,10 @@
 #include <string>
 
 #include "host/charset.h"
-#include "interpreter/entry.h"
-#include "interpreter/errors.h"
-#include "interpreter/heap.h"
+#include "interpreter/session/life.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
 #include "test_workspace.h"
 
 namespace zema {

@@ -74,7 +74,15 @@ class WsFilesTest : public ::testing::Test {
 
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
   int last_errno() const { return get_server_side_task_vars()->last_errno; }
-  void set_pw(std::int32_t pw) { wr32(ws_, kSymtabStart + 3 * kSymtabEntrySize + 4, static_cast<std::uint32_t>(pw)); }
+  void set_pw(std::int32_t pw) { pw_ = pw; }
+
+  // The listing of a directory, as the )LIB command would print it.
+  int print_lib(const char* directory, int option) {
+    std::string listing;
+    const int rc = list_lib(directory, option, pw_, listing);
+    task_.output += listing;
+    return rc;
+  }
 
   void set_mount_row(int row, const std::string& host_text) {
     std::uint8_t* r = lowglobals(ws_).mount[row];
@@ -85,7 +93,7 @@ class WsFilesTest : public ::testing::Test {
   std::string library(std::uint32_t n) {
     char buffer[516];
     std::memset(buffer, 'x', sizeof buffer);
-    library_to_path(n, buffer, ws_);
+    library_to_path(n, n <= 9 ? lowglobals(ws_).mount[n] : nullptr, buffer);
     return buffer;
   }
 
@@ -115,6 +123,7 @@ class WsFilesTest : public ::testing::Test {
   fs::path dir_;
   std::vector<std::uint8_t> memory_;
   Ws ws_ = nullptr;
+  std::int32_t pw_ = 80;
   CaptureTask task_;
 };
 
@@ -406,22 +415,22 @@ TEST_F(WsFilesTest, LibListingIsSortedInTwelveColumnFieldsFittedToPw) {
     SCOPED_TRACE(c.pw);
     task_.output.clear();
     set_pw(c.pw);
-    EXPECT_EQ(print_lib(dir_.c_str(), 0, ws_), 0);
+    EXPECT_EQ(print_lib(dir_.c_str(), 0), 0);
     EXPECT_EQ(printed(), c.expected);
   }
 }
 
 TEST_F(WsFilesTest, LibListingOfNamesBeginningWithOneCharacter) {
   touch_workspaces({"BETA", "ALPHA", "BRAVO", "bravo"});
-  EXPECT_EQ(print_lib(dir_.c_str(), fontin('B'), ws_), 0);
+  EXPECT_EQ(print_lib(dir_.c_str(), fontin('B')), 0);
   EXPECT_EQ(printed(), "BETA        BRAVO       \n");
 }
 
 TEST_F(WsFilesTest, LibListingOfADirectoryThatCannotBeListed) {
   write_file(dir_ / "FILE", {});
-  EXPECT_EQ(print_lib(path("MISSING").c_str(), 0, ws_), 0);
+  EXPECT_EQ(print_lib(path("MISSING").c_str(), 0), 0);
   EXPECT_EQ(task_.output, "");
-  EXPECT_EQ(print_lib(path("FILE").c_str(), 0, ws_), 3);
+  EXPECT_EQ(print_lib(path("FILE").c_str(), 0), 3);
   EXPECT_EQ(last_errno(), ENOTDIR);
   EXPECT_EQ(task_.output, "");
 }
@@ -452,7 +461,7 @@ TEST_F(WsFilesTest, LibListingTooLargeToSortComesInDirectoryOrder) {
     const std::vector<std::string>& expected = c.sorted ? sorted : in_directory;
 
     task_.output.clear();
-    EXPECT_EQ(print_lib(dir_.c_str(), 0, ws_), 0);
+    EXPECT_EQ(print_lib(dir_.c_str(), 0), 0);
     std::vector<std::string> listed;
     std::string text = printed();
     for (std::size_t pos = 0; pos < text.size();) {

@@ -1,0 +1,564 @@
+// Function application: flags, monadic and dyadic primitives, the scalar
+// path, nested pervasion and finishing an application.
+#include "interpreter/engine/apply.h"
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "interpreter/primitives/args.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/primitives/nested_results.h"
+#include "interpreter/primitives/scalar_dispatch.h"
+#include "interpreter/primitives/structural.h"
+
+namespace zema {
+
+namespace {
+
+constexpr std::uint8_t kClassOperatorFrame = 0x20;
+// Header byte hdr::MiscBits bit: a handler has set up a line to run.
+constexpr std::uint8_t kLineToRun = 0x40;
+// Nesting levels a walk of nested arguments may descend.
+constexpr std::int16_t kDepthBudget = 100;
+// Room the prototype of an empty nested result needs at least.
+constexpr std::uint32_t kPrototypeRoom = 256;
+
+constexpr std::array<std::uint32_t, 128> build_opflg() {
+  using namespace pf;
+  std::array<std::uint32_t, 128> t{};
+  // ⍐ ⍗ ⍇
+  t[0x07] = t[0x09] = t[0x0B] = Monadic | Dyadic | NoCharacters | NoLeftCharacters;
+  // ⍈
+  t[0x0C] = Dyadic | LeftReferences;
+  // ⍱ ⍲
+  t[0x0E] = t[0x0F] = Dyadic | MonadicScalar | DyadicScalar | BooleanArgs | BooleanResult | NoCharacters |
+      NoLeftCharacters | AcceptsModel;
+  // ⍒ ⍋
+  t[0x10] = t[0x11] = Monadic | Dyadic | IntegerReduce;
+  // ⌽ ⍉
+  t[0x12] = t[0x13] = Monadic | Dyadic | NoLeftCharacters | AcceptsModel | RightReferences;
+  // ⊖
+  t[0x14] = Monadic | Dyadic | NoLeftCharacters | FirstAxis | AcceptsModel | RightReferences;
+  // ⍟
+  t[0x15] = Monadic | Dyadic | MonadicScalar | DyadicScalar | FloatResult | NoCharacters | NoLeftCharacters;
+  // ⌶
+  t[0x16] = Monadic | Dyadic | NoCharacters | NoLeftCharacters | IntegerReduce;
+  // ⍎
+  t[0x18] = Monadic;
+  // ⍕
+  t[0x19] = Monadic | Dyadic | RightReferences;
+  // ⍀ ⌿
+  t[0x1A] = t[0x1B] = Dyadic | NoLeftCharacters | FirstAxis | AcceptsModel | RightReferences;
+  // !
+  t[0x1E] = Monadic | Dyadic | MonadicScalar | DyadicScalar | NoCharacters | NoLeftCharacters | IntegerReduce;
+  // ⌹
+  t[0x1F] = Monadic | Dyadic | FloatResult | NoCharacters | NoLeftCharacters;
+  // fill
+  t[0x20] = Monadic | Dyadic | MonadicScalar | DyadicScalar | MonadicInteger | IntegerReduce;
+  // < ≤ > ≥
+  t[0x23] = t[0x24] = t[0x26] = t[0x5E] = Dyadic | MonadicScalar | DyadicScalar | BooleanResult | NoCharacters |
+      NoLeftCharacters | AcceptsModel;
+  // = ≠
+  t[0x25] = t[0x2A] = Dyadic | MonadicScalar | DyadicScalar | BooleanResult | SimplifyNested | AcceptsModel |
+      RightReferences | LeftReferences;
+  // ∨ ∧
+  t[0x28] = t[0x29] = Dyadic | MonadicScalar | DyadicScalar | BooleanArgs | BooleanResult | NoCharacters |
+      NoLeftCharacters | ReduceIdentity | AcceptsModel;
+  // ÷
+  t[0x2B] = Monadic | Dyadic | MonadicScalar | DyadicScalar | FloatResult | NoCharacters | NoLeftCharacters;
+  // ,
+  t[0x2C] = Monadic | Dyadic | AcceptsModel | RightReferences | LeftReferences;
+  // +
+  t[0x2D] = Monadic | Dyadic | MonadicScalar | DyadicScalar | NoCharacters | NoLeftCharacters | IntegerReduce |
+      ReduceIdentity;
+  // /
+  t[0x2F] = Dyadic | NoLeftCharacters | AcceptsModel | RightReferences;
+  // ×
+  t[0x3D] = Monadic | Dyadic | MonadicScalar | DyadicScalar | MonadicInteger | NoCharacters | NoLeftCharacters |
+      IntegerReduce | ReduceIdentity;
+  // \ .
+  t[0x3F] = Dyadic | NoLeftCharacters | AcceptsModel | RightReferences;
+  // ⍺
+  t[0x41] = Dyadic;
+  // ⊥
+  t[0x42] = Dyadic | NoCharacters | NoLeftCharacters | IntegerReduce;
+  // ⌊ ⌈
+  t[0x44] = t[0x53] = Monadic | Dyadic | MonadicScalar | DyadicScalar | MonadicInteger | NoCharacters |
+      NoLeftCharacters | IntegerReduce | ReduceIdentity;
+  // ∊
+  t[0x45] = Monadic | Dyadic | BooleanResult | AcceptsModel | RightReferences | LeftReferences;
+  // ⍳
+  t[0x49] = Monadic | Dyadic | IntegerReduce | AcceptsModel | RightReferences | LeftReferences;
+  // | * −
+  t[0x4D] = t[0x50] = t[0x5F] = Monadic | Dyadic | MonadicScalar | DyadicScalar | NoCharacters | NoLeftCharacters |
+      IntegerReduce;
+  // ⊤
+  t[0x4E] = Dyadic | NoCharacters | NoLeftCharacters | IntegerReduce;
+  // ○
+  t[0x4F] = Monadic | Dyadic | MonadicScalar | DyadicScalar | FloatResult | NoCharacters | NoLeftCharacters;
+  // ?
+  t[0x51] = Monadic | Dyadic | MonadicScalar | MonadicInteger | NoCharacters | NoLeftCharacters | IntegerReduce;
+  // ⍴
+  t[0x52] = Monadic | Dyadic | NoLeftCharacters | AcceptsModel | RightReferences;
+  // ~
+  t[0x54] = Monadic | Dyadic | MonadicScalar | BooleanArgs | BooleanResult | AcceptsModel | RightReferences |
+      LeftReferences;
+  // ↓
+  t[0x55] = Dyadic | NoLeftCharacters | AcceptsModel | RightReferences;
+  // ⊃ ↑
+  t[0x58] = t[0x59] = Monadic | Dyadic | NoLeftCharacters | AcceptsModel | RightReferences;
+  // ⊂
+  t[0x5A] = Monadic | Dyadic | MonadicInteger | NoLeftCharacters | AcceptsModel | RightReferences;
+  // ≡
+  t[0x67] = Monadic | Dyadic | MonadicInteger | RightReferences | LeftReferences;
+  // ⍷
+  t[0x69] = Dyadic | BooleanResult | MonadicInteger | AcceptsModel | RightReferences | LeftReferences;
+  // ⌷
+  t[0x6F] = Dyadic | AcceptsModel | RightReferences;
+  // ⍪
+  t[0x7D] = Monadic | Dyadic | FirstAxis | AcceptsModel | RightReferences | LeftReferences;
+  return t;
+}
+constexpr std::array<std::uint32_t, 128> kOpflg = build_opflg();
+
+// Handlers of the mixed primitives by code; a primitive whose handler is
+// not here answers NONCE ERROR.
+std::array<PrimitiveHandler, 128> build_monadic_handlers() {
+  std::array<PrimitiveHandler, 128> t{};
+  t[0x52] = shape_monadic;     // ⍴
+  t[0x49] = iota_monadic;      // ⍳
+  t[0x67] = depth_monadic;     // ≡
+  t[0x5A] = enclose_monadic;   // ⊂
+  t[0x45] = enlist_monadic;    // ∊
+  t[0x2C] = t[0x7D] = ravel_monadic;  // , ⍪
+  return t;
+}
+std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
+  std::array<PrimitiveHandler, 128> t{};
+  t[0x52] = reshape_dyadic;    // ⍴
+  t[0x49] = index_of_dyadic;   // ⍳
+  t[0x67] = match_dyadic;      // ≡
+  t[0x2F] = t[0x1B] = compress_dyadic;  // / ⌿
+  t[0x3F] = t[0x1A] = expand_dyadic;    // \ ⍀
+  t[0x2C] = t[0x7D] = catenate_dyadic;  // , ⍪
+  t[0x6F] = squad_dyadic;      // ⌷
+  t[0x5A] = partition_dyadic;  // ⊂
+  return t;
+}
+
+// `xopsu`: the function's row ORed into the call flags, both kept in the
+// header while the primitive runs.
+std::uint32_t xopsu(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
+  const std::uint8_t code = (function_tag(fn_entry, ws) >> 1) & 0x7F;
+  const std::uint32_t row = kOpflg[code];
+  if (row == 0) synter_class(ws);
+  flags |= row;
+  set_call_flags(flags, ws);
+  wr32(ws, hdr::PrimCode, 4u * code);
+  return flags;
+}
+
+void lower_token_count(Ws ws) { wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) - 1); }
+
+void take_level(Ws ws) {
+  const std::int16_t budget = rdi16(ws, hdr::DepthBudget);
+  if (budget <= 0) depth_error(ws);
+  wr16(ws, hdr::DepthBudget, static_cast<std::uint16_t>(budget - 1));
+}
+void give_level(Ws ws) { wr16(ws, hdr::DepthBudget, static_cast<std::uint16_t>(rdi16(ws, hdr::DepthBudget) + 1)); }
+
+void set_bits(std::uint8_t bits, Ws ws) { wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) | bits); }
+void clear_bits(std::uint8_t bits, Ws ws) { wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) & ~bits); }
+
+// Allocates a simple result and runs the kernels until it fits its type.
+void run_simple_dyadic(Ws ws) {
+  const std::uint32_t source = xdy_shape(ws);
+  const SavedArgs saved = save_args(ws);
+  for (;;) {
+    xoprfx(xoprfs(call_flags(ws), ws), source, ws);
+    if (xdy_scalar(ws) == 0) return;
+    xoproe(ws);
+    restore_args(saved, ws);
+  }
+}
+
+void run_simple_monadic(Ws ws) {
+  const SavedArgs saved = save_args(ws);
+  for (;;) {
+    xoprfx(xoprfs(call_flags(ws), ws), hdr::RightDesc, ws);
+    if (xmn_scalar(ws) == 0) return;
+    xoproe(ws);
+    restore_args(saved, ws);
+  }
+}
+
+// Steps the descriptor at `at` into the current item of its argument: a
+// nested argument's item gets a descriptor of its own, its offset kept in
+// `item_word`; a simple argument's current element is held for extension
+// against the other side.
+void get_sub_arg(std::uint32_t mask, std::uint32_t at, std::uint32_t item_word, Ws ws) {
+  ArgDescriptor d = load_desc(at, ws);
+  if (d.type == ET_NESTED) {
+    const std::uint32_t array = desc_array(at, ws);
+    wr32(ws, item_word, array + rd32(ws, array + d.cursor));
+    xopafx_nest(mask, at, item_word, ws);
+    return;
+  }
+  // A boolean whose current bit is not at the top of the word at the
+  // cursor, and object references, take the element-at-a-time path.
+  if ((d.type == ET_BOOL && d.bits != 0) || d.type == ET_OBJREF) set_bits(rbits::SlowArgs, ws);
+  d.step = 0;
+  d.count = 1;
+  d.shape = kShapeSingle | kShapeHeld;
+  store_desc(at, d, ws);
+}
+
+// The result item just built at `item` in the nested-result area, made
+// simple when all its items are simple scalars of one kind.
+void simplify_in_area(std::uint32_t item, Ws ws) {
+  const std::uint8_t type = check_simple(item, ws);
+  if (type == ET_NESTED) return;
+  // The image is written above the item, in the area's free room, then moved
+  // down over it.
+  const std::uint32_t bytes = simple_image_size(item, type, ws);
+  const std::uint32_t above = rd32(ws, hdr::NestLow);
+  if (rd32(ws, hdr::NestHigh) - above < bytes) xwsfll(ws);
+  write_simple_image(item, type, above, ws);
+  const std::uint32_t size = bytes + 8;
+  wr32(ws, item, 0);
+  wr32(ws, item + obj::Size, size);
+  std::memmove(ws + item + obj::Type, ws + above, bytes);
+  wr32(ws, hdr::NestLow, item + size);
+}
+
+// The prototype of an empty nested result, from the empty argument.
+void empty_prototype(bool dyadic, Ws ws) {
+  if (rd32(ws, hdr::NestHigh) - rd32(ws, hdr::NestLow) < kPrototypeRoom) xwsfll(ws);
+  std::uint32_t source = hdr::RightDesc;
+  if (dyadic && !(rd8(ws, hdr::RightDesc + desc::Shape) & kShapeEmpty)) source = hdr::LeftDesc;
+  const std::uint32_t array = desc_array(source, ws);
+  if (rd8(ws, array + obj::Type) == ET_NESTED) {
+    const std::uint32_t first = obj::Shape + rd16(ws, array + obj::Rank4);
+    if (rd32(ws, array + obj::Size) > first) {
+      zero_prototype(array + first, ws);
+      return;
+    }
+  }
+  const std::uint32_t zero = getspc_nest(8, ws);
+  wr8(ws, zero + obj::Type, ET_BOOL);
+  wr8(ws, zero + obj::Flags9, 0);
+  wr16(ws, zero + obj::Rank4, 0);
+  wr32(ws, zero + obj::Shape, 0);
+}
+
+// One level of nested pervasion; `dyadic` says whether the left side takes part.
+void nest_walk(bool dyadic, Ws ws) {
+  const std::uint32_t count = rd32(ws, hdr::ResultDesc + desc::Count);
+  if (count == 0) {
+    empty_prototype(dyadic, ws);
+    return;
+  }
+  for (std::uint32_t i = 0; i < count; ++i) {
+    push_result(ws);
+    push_right(ws);
+    if (dyadic) push_left(ws);
+    clear_bits(rbits::SlowArgs, ws);
+    const std::uint32_t result = desc_array(hdr::ResultDesc, ws);
+    wr32(ws, result + rd32(ws, hdr::ResultDesc + desc::Cursor), rd32(ws, hdr::NestLow) - result);
+    if (dyadic) get_sub_arg(kLeftMask, hdr::LeftDesc, hdr::LeftItem, ws);
+    get_sub_arg(kRightMask, hdr::RightDesc, hdr::RightItem, ws);
+    const std::uint32_t flags = call_flags(ws);
+    const bool nested = rd8(ws, hdr::RightDesc + desc::Type) == ET_NESTED ||
+                        (dyadic && rd8(ws, hdr::LeftDesc + desc::Type) == ET_NESTED);
+    if (nested) {
+      xoprfx(ET_NESTED, dyadic ? xdy_shape(ws) : hdr::RightDesc, ws);
+      take_level(ws);
+      nest_walk(dyadic, ws);
+      give_level(ws);
+      const std::uint32_t item = rd32(ws, hdr::ResultDesc + desc::NestResult);
+      wr32(ws, item + obj::Size, rd32(ws, hdr::NestLow) - item);
+      if (flags & pf::SimplifyNested) simplify_in_area(item, ws);
+    } else if (dyadic) {
+      run_simple_dyadic(ws);
+    } else {
+      run_simple_monadic(ws);
+    }
+    set_call_flags(flags, ws);
+    if (dyadic) pop_left(ws);
+    pop_right(ws);
+    pop_result(ws);
+    if (dyadic) bump_argument(hdr::LeftDesc, ws);
+    bump_argument(hdr::RightDesc, ws);
+    wr32(ws, hdr::ResultDesc + desc::Cursor, rd32(ws, hdr::ResultDesc + desc::Cursor) + 4);
+  }
+}
+
+// A nested result on the heap, its items built in the nested-result area
+// opened just above it; the area closes into the result object.
+void nested_result(bool dyadic, Ws ws) {
+  gcol(ws);
+  xoprfx(ET_NESTED, dyadic ? xdy_shape(ws) : hdr::RightDesc, ws);
+  const std::uint32_t result_entry = stack_entry_at(0, ws);
+  set_bits(rbits::NestArea, ws);
+  wr32(ws, hdr::NestLow, rd32(ws, hdr::HeapTop) - 4);
+  wr32(ws, hdr::NestHigh, rd32(ws, hdr::StackPointer));
+  wr16(ws, hdr::DepthBudget, kDepthBudget);
+  try {
+    nest_walk(dyadic, ws);
+  } catch (...) {
+    // The partial items lie above the heap top and are simply forgotten.
+    clear_bits(rbits::NestArea, ws);
+    throw;
+  }
+  clear_bits(rbits::NestArea, ws);
+  const std::uint32_t result = rd32(ws, result_entry + se::Value);
+  const std::uint32_t low = rd32(ws, hdr::NestLow);
+  wr32(ws, result + obj::Size, low - result);
+  wr32(ws, hdr::HeapTop, low + 4);
+  if (!(call_flags(ws) & pf::SimplifyNested)) return;
+  const std::uint8_t type = check_simple(result, ws);
+  if (type == ET_NESTED) return;
+  // The simple array takes the nested result's stack entry.
+  const std::uint32_t n = array_count(result, ws);
+  const std::uint32_t rank4 = rd16(ws, result + obj::Rank4);
+  const std::uint32_t shape = oprslt(n, rank4, type, 0, ws);
+  // The allocation may have compacted the heap: find the nested result again.
+  const std::uint32_t source = rd32(ws, stack_entry_at(1, ws) + se::Value);
+  write_simple_image(source, type, shape - 4, ws);
+  StackEntry simple;
+  unstack(simple, ws);
+  const std::uint32_t slot = stack_entry_at(0, ws);
+  mgarb(rd32(ws, slot + se::Value), ws);
+  store_entry(slot, simple, ws);
+  set_owner(simple.value, slot, OK_STACK, ws);
+}
+
+}  // namespace
+
+std::uint32_t primitive_flags(std::uint8_t code) { return kOpflg[code & 0x7F]; }
+
+std::uint8_t function_tag(std::uint32_t fn_entry, Ws ws) {
+  if ((rd8(ws, fn_entry + se::Class) & kClassMask) == TC_DERIVED)
+    return rd8(ws, derived_object(fn_entry, ws) + dfn::Entry + se::Value);
+  return rd8(ws, fn_entry + se::Value);
+}
+
+PrimitiveHandler monadic_handler(std::uint8_t code) {
+  static const std::array<PrimitiveHandler, 128> table = build_monadic_handlers();
+  return table[code & 0x7F];
+}
+
+PrimitiveHandler dyadic_handler(std::uint8_t code) {
+  static const std::array<PrimitiveHandler, 128> table = build_dyadic_handlers();
+  return table[code & 0x7F];
+}
+
+void scalar_monadic(Ws ws) {
+  if (rd8(ws, hdr::RightDesc + desc::Type) == ET_NESTED)
+    nested_result(false, ws);
+  else
+    run_simple_monadic(ws);
+}
+
+void scalar_dyadic(Ws ws) {
+  if (rd8(ws, hdr::LeftDesc + desc::Type) == ET_NESTED || rd8(ws, hdr::RightDesc + desc::Type) == ET_NESTED)
+    nested_result(true, ws);
+  else
+    run_simple_dyadic(ws);
+}
+
+void scalar_dyadic_axis(std::uint32_t fn_entry, std::uint32_t flags, Ws ws) {
+  const ArrayInfo l = array_info(left_arg(ws), ws);
+  const ArrayInfo r = array_info(right_arg(ws), ws);
+  // H, the argument of higher rank (the right one on a tie), and M.
+  const bool right_high = r.rank >= l.rank;
+  const ArrayInfo& h = right_high ? r : l;
+  const ArrayInfo& m = right_high ? l : r;
+  const AxisList ax = multiple_axis(fn_entry, flags, h.rank, ws);
+  const auto n = static_cast<std::uint32_t>(ax.k.size());
+  if (n != m.rank || m.rank == 0 || m.rank == h.rank) {
+    if (n != m.rank && !(m.rank == 0 && h.rank == 1)) axis_error(ws);
+    scalar_dyadic(ws);
+    return;
+  }
+  // The step in M of each of H's axes (0 for the axes M does not have),
+  // for an odometer over H's axes: fixed records of at most 63 axes, the
+  // elements read and written in place in the workspace.
+  const std::vector<std::uint32_t> hshape = shape_of(h, ws);
+  std::uint32_t stride[63] = {};
+  std::uint32_t mstep = 1;
+  for (std::uint32_t j = n; j-- > 0;) {
+    if (hshape[ax.k[j]] != dim(m, j, ws)) lener(ws);
+    stride[ax.k[j]] = mstep;
+    mstep *= dim(m, j, ws);
+  }
+  const std::uint32_t hrank = h.rank, hcount = h.count;
+  // Calls f(i, p) for each element i of H with p its element of M.
+  auto spread = [&](auto&& f) {
+    std::uint32_t idx[63] = {};
+    std::uint32_t pos = 0;
+    for (std::uint32_t i = 0; i < hcount; ++i) {
+      f(i, pos);
+      for (std::uint32_t k = hrank; k-- > 0;) {
+        pos += stride[k];
+        if (++idx[k] < hshape[k]) break;
+        pos -= stride[k] * idx[k];
+        idx[k] = 0;
+      }
+    }
+  };
+  // M spread over H's shape, a temporary entry on top of the stack.
+  const std::uint32_t m_desc = right_high ? hdr::LeftDesc : hdr::RightDesc;
+  const std::uint32_t m_mask = right_high ? kLeftMask : kRightMask;
+  if (m.type == ET_NESTED) {
+    result_from_picks(
+        hshape,
+        [&](const std::function<void(const Pick&)>& pick) {
+          spread([&](std::uint32_t, std::uint32_t p) { pick(Pick{p, right_high, false}); });
+        },
+        right_high, ws);
+  } else {
+    const ArrayInfo z = new_simple(hshape, m.type, ws);
+    const ArrayInfo mm = array_info(right_high ? left_arg(ws) : right_arg(ws), ws);
+    const std::uint32_t w = elem_bytes(mm.type);
+    std::uint8_t* dst = ws + z.data;
+    const std::uint8_t* src = ws + mm.data;
+    if (w == 0) {
+      spread([&](std::uint32_t i, std::uint32_t p) {
+        if (bit_at(mm.data, p, ws)) put_bit(z.data, i, true, ws);
+      });
+    } else {
+      spread([&](std::uint32_t i, std::uint32_t p) { std::memcpy(dst + std::uint64_t{w} * i, src + std::uint64_t{w} * p, w); });
+    }
+  }
+  const std::uint32_t temp_slot = stack_entry_at(0, ws);
+  xopafx(m_mask, m_desc, temp_slot, ws);
+  set_call_flags(flags, ws);
+  scalar_dyadic(ws);
+  // The result takes the temporary's place.
+  StackEntry result;
+  unstack(result, ws);
+  const StackEntry temp = load_entry(temp_slot, ws);
+  if ((temp.cls & kOwnsObject) && temp.value) mgarb(temp.value, ws);
+  store_entry(temp_slot, result, ws);
+  if ((result.cls & kOwnsObject) && result.value) set_owner(result.value, temp_slot, OK_STACK, ws);
+}
+
+void xmn_nest_nest(Ws ws) { nest_walk(false, ws); }
+void xdy_nest_nest(Ws ws) { nest_walk(true, ws); }
+
+int do_xmnop(Ws ws) { return xmnop_common(0, stack_entry_at(0, ws), ws); }
+int do_xdyop(Ws ws) { return xdyop_common(0, stack_entry_at(1, ws), ws); }
+
+int xmnop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
+  lower_token_count(ws);
+  flags = xopsu(flags, fn_entry, ws);
+  const std::uint8_t code = prim_code(ws);
+  wr8(ws, hdr::LeftDesc + desc::Type, 0);
+  xopafx(kRightMask, hdr::RightDesc, fn_entry + kStackEntrySize, ws);
+  push_fake(ws);
+  // No selective-assignment model check: a selective assignment is refused
+  // before any primitive of its target runs.
+  const std::uint8_t entry_flags = rd8(ws, fn_entry + se::Flags);
+  if (entry_flags & fe::Product) valence_error(ws);
+  if (!(entry_flags & fe::ReduceScan)) {
+    if (!(flags & pf::Monadic)) valence_error(ws);
+    if (flags & pf::MonadicScalar) {
+      if (entry_flags & fe::Each) noncer_1(ws);  // each: NONCE ERROR
+      if ((entry_flags & fe::Axis) || (flags & pf::FromDerived)) axis_error(ws);
+      scalar_monadic(ws);
+      return ES_FINISH_APPLICATION;
+    }
+  }
+  if (entry_flags & (fe::Each | fe::ReduceScan)) noncer_1(ws);  // each, reduce and scan: NONCE ERROR
+  const PrimitiveHandler h = monadic_handler(code);
+  if (!h) noncer_1(ws);
+  h(PrimitiveCall{stack_entry_at(2, ws), 0, stack_entry_at(1, ws), flags}, ws);
+  return ES_FINISH_APPLICATION;
+}
+
+int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
+  lower_token_count(ws);
+  flags = xopsu(flags, fn_entry, ws);
+  const std::uint8_t code = prim_code(ws);
+  clear_bits(rbits::SlowArgs, ws);
+  if (!(flags & pf::Dyadic)) valence_error(ws);
+  xopafx(kLeftMask, hdr::LeftDesc, stack_entry_at(0, ws), ws);
+  xopafx(kRightMask, hdr::RightDesc, stack_entry_at(2, ws), ws);
+  const std::uint8_t entry_flags = rd8(ws, fn_entry + se::Flags);
+  if (entry_flags & (fe::Product | fe::ReduceScan)) noncer_1(ws);  // products and n-wise reduce: NONCE ERROR
+  const bool each = entry_flags & fe::Each;
+  if ((flags & pf::DyadicScalar) && (!each || entry_flags == fe::Each)) {
+    if ((entry_flags & fe::Axis) || (flags & pf::FromDerived))
+      scalar_dyadic_axis(fn_entry, flags, ws);
+    else
+      scalar_dyadic(ws);
+    return ES_FINISH_APPLICATION;
+  }
+  if (each) noncer_1(ws);  // each: NONCE ERROR
+  const PrimitiveHandler h = dyadic_handler(code);
+  if (!h) noncer_1(ws);
+  h(PrimitiveCall{stack_entry_at(2, ws), stack_entry_at(0, ws), stack_entry_at(1, ws), flags}, ws);
+  return ES_FINISH_APPLICATION;
+}
+
+namespace {
+
+// The primitive a derived function applies, for an entry whose flags name
+// no operator: the derived function of an axis list.
+std::uint32_t derived_primitive(std::uint32_t fn_entry, Ws ws) {
+  const std::uint32_t obj = derived_object(fn_entry, ws);
+  if (rd8(ws, fn_entry + se::Flags) & ~fe::Axis) noncer_1(ws);  // operators' derived functions arrive with them
+  const std::uint8_t cls = rd8(ws, obj + dfn::Entry + se::Class) & kClassMask;
+  // A named function with an axis list: a defined or system function takes no axis.
+  if (cls == TC_NAMEDFN && rd32(ws, obj + dfn::ListWord) != 0) axis_error(ws);
+  if (cls != TC_PRIMITIVE && cls != TC_SLASH) noncer_1(ws);
+  return obj;
+}
+
+}  // namespace
+
+int do_xmn_derfn(Ws ws) {
+  const std::uint32_t fn = stack_entry_at(0, ws);
+  derived_primitive(fn, ws);
+  return xmnop_common(pf::FromDerived, fn, ws);
+}
+
+int do_xdy_derfn(Ws ws) {
+  const std::uint32_t fn = stack_entry_at(1, ws);
+  derived_primitive(fn, ws);
+  return xdyop_common(pf::FromDerived, fn, ws);
+}
+
+int do_xmnopd(Ws ws) {
+  if (rd8(ws, hdr::MiscBits) & kLineToRun) {
+    wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) & ~kLineToRun);
+    return ES_LINE_START;
+  }
+  StackEntry result, left, fn;
+  unstack(result, ws);
+  unstack(left, ws);
+  unstack(fn, ws);
+  const std::uint32_t slot = stack_entry_at(0, ws);
+  const StackEntry right = load_entry(slot, ws);
+  // The result takes the right argument's slot as a plain value: its result
+  // and counted-references marks go (object references are not counted),
+  // and it keeps the right argument's selective-model mark.
+  result.flags &= static_cast<std::uint8_t>(~(kSeResult | kSeRefsCounted));
+  result.flags |= right.flags & kSeSelectiveModel;
+  for (const StackEntry* e : std::initializer_list<const StackEntry*>{&fn, &left, &right})
+    if ((e->cls & kOwnsObject) && e->value) mgarb(e->value, ws);
+  store_entry(slot, result, ws);
+  if ((result.cls & kOwnsObject) && result.value) set_owner(result.value, slot, OK_STACK, ws);
+  wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) + 1);
+  if (entry_class(1, ws) == kClassOperatorFrame) return x_do_next_opr(ws);
+  return ES_BIND;
+}
+
+int x_do_next_opr(Ws ws) { noncer_1(ws); }
+
+}  // namespace zema

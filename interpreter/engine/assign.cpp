@@ -1,0 +1,222 @@
+// Assignment to names and to ⎕ and ⍞.
+#include "interpreter/engine/assign.h"
+
+#include <cstring>
+#include <vector>
+
+#include "interpreter/engine/engine.h"
+#include "interpreter/engine/error_path.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/output/show.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/engine/sysvars.h"
+
+namespace zema {
+
+namespace {
+
+constexpr std::uint8_t kTokenQuad = 0x99;
+constexpr std::uint8_t kTokenQuoteQuad = 0x3B;
+
+[[noreturn]] void syntax_error_for(std::uint8_t cls, Ws ws) {
+  switch (cls) {
+    case TC_PRIMITIVE:
+    case TC_SLASH:
+    case TC_NAMEDFN:
+    case TC_EACH:
+    case TC_MONOP:
+    case TC_DYOP:
+    case TC_DERIVED: synter_noarray(ws);
+    default: synter_badline(ws);
+  }
+}
+
+void drop_entries(int n, Ws ws) {
+  for (int i = 0; i < n; ++i) {
+    StackEntry e;
+    unstack(e, ws);
+    if ((e.cls & kOwnsObject) && e.value) mgarb(e.value, ws);
+  }
+}
+
+// The old value of a variable is handed to an entry of the statement that
+// still names the variable, or released.
+void retire_old_value(std::uint32_t sym, std::uint32_t old, std::uint32_t value_entry, Ws ws) {
+  const std::uint32_t token = token_of_entry(sym);
+  for (std::uint32_t e = value_entry + kStackEntrySize;; e += kStackEntrySize) {
+    if (e + 4 >= rd32(ws, hdr::Top)) break;
+    const StackEntry se_ = load_entry(e, ws);
+    if (se_.cls == primer.cls && (se_.value & 0xFF) == 0) break;
+    const std::uint8_t c = se_.cls;
+    if ((c == TC_VALUE || c == TC_LEFTARG) && (se_.value & 0xFFFF) == token) {
+      store_entry(e, StackEntry{static_cast<std::uint8_t>(c | kOwnsObject), se_.flags, old}, ws);
+      set_owner(old, e, OK_STACK, ws);
+      return;
+    }
+  }
+  mgarb(old, ws);
+}
+
+// xsvspc: ⎕ and ⍞ show the value; a system or shared variable stores it.
+// Either way the value stays the statement's, not displayed again.
+int assign_special(std::uint32_t value_entry, Ws ws) {
+  const std::uint8_t tok = rd8(ws, hdr::TokenRegister + se::Value);
+  if (tok != kTokenQuad && tok != kTokenQuoteQuad) {
+    // A system or shared variable takes the value.
+    xsvspc_named(rd16(ws, hdr::TokenRegister + se::Value), value_entry, ws);
+  } else {
+    find_ws_entry(value_entry, ws);  // VALUE ERROR for a value that is not there
+    if (tok == kTokenQuoteQuad) wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) | 0x20);
+    DisplayLine dl;
+    const std::uint32_t slot = (rd8(ws, value_entry) & kOwnsObject)
+                                   ? value_entry + se::Value
+                                   : entry_of_token(rd16(ws, value_entry + se::Value)) + sym::Value;
+    display_array(dl, slot, ws);
+  }
+  // The arrow goes; the value, already shown, is not shown again.
+  StackEntry arrow, value;
+  unstack(arrow, ws);
+  unstack(value, ws);
+  value.flags |= kSeNoDisplay;
+  stack(value, ws);
+  if ((value.cls & kOwnsObject) && value.value) set_owner(value.value, stack_entry_at(0, ws), OK_STACK, ws);
+  get_token(ws);
+  return ES_BIND;
+}
+
+}  // namespace
+
+int xasgn_common(std::uint32_t token, std::uint32_t value_entry, bool strand, Ws ws) {
+  const StackEntry v = load_entry(value_entry, ws);
+  const std::uint32_t sym = entry_of_token(token);
+  // A←A leaves A as it is.
+  if ((v.cls & kOwnsObject) || (v.value & 0xFFFF) != token) {
+    if ((v.cls & kOwnsObject) && v.value == 0) error(E_VALUE, 3, 1, ws);
+    if (register_class(ws) == TC_SPECIAL && !strand) return assign_special(value_entry, ws);
+    const std::uint8_t type_byte = rd8(ws, sym + sym::Type);
+    const std::uint8_t kind = type_byte & kSymTypeMask;
+    if (kind == SYM_SYSFN0) {
+      wr8(ws, value_entry + se::Flags, 1);
+      get_token(ws);
+      return ES_BIND;
+    }
+    if (kind != SYM_UNDEF && kind != SYM_VAR) syntax_error_for(register_class(ws), ws);
+    const bool counted = !(type_byte & kSymLocalFlag);
+    if (kind == SYM_VAR) {
+      const std::uint32_t old = rd32(ws, sym + sym::Value);
+      if (counted) wr16(ws, sym + sym::Uses, rd16(ws, sym + sym::Uses) - 1);
+      wr32(ws, sym + sym::Value, 0);
+      if (old) retire_old_value(sym, old, value_entry, ws);
+    }
+    std::uint32_t value;
+    if (v.cls & kOwnsObject) {
+      value = v.value;
+      store_entry(value_entry, StackEntry{TC_VALUE, v.flags, 0}, ws);
+    } else {
+      // A value owned by another name is copied.
+      const std::uint32_t src_sym = entry_of_token(v.value & 0xFFFF);
+      const std::uint32_t size = rd32(ws, rd32(ws, src_sym + sym::Value) + obj::Size);
+      value = getspc(size - 8, ws);
+      const std::uint32_t src = rd32(ws, src_sym + sym::Value);  // compaction may have moved it
+      std::memcpy(ws + value + 8, ws + src + 8, size - 8);
+    }
+    wr32(ws, sym + sym::Value, value);
+    wr8(ws, sym + sym::Type, (type_byte & ~kSymTypeMask) | SYM_VAR);
+    if (counted) wr16(ws, sym + sym::Uses, rd16(ws, sym + sym::Uses) + 1);
+    wr32(ws, value - 4, sym);
+    wr8(ws, value, OK_SYMBOL);  // written whole: a strand mark goes
+  }
+  if (!strand) {
+    wr8(ws, hdr::TokenRegister + se::Flags, rd8(ws, hdr::TokenRegister + se::Flags) | kSeNoDisplay);
+    drop_entries(2, ws);
+  }
+  return ES_NEXT_TOKEN;
+}
+
+int do_xasgn(Ws ws) {
+  if (rd8(ws, hdr::SelectBits) & 0x01) domner(ws);
+  const std::uint32_t line = current_line(ws);
+  if (rd8(ws, line + rd32(ws, hdr::LineCursor) - 1) == kDotTag) return ES_NEXT_TOKEN;
+  const std::uint8_t cls = register_class(ws);
+  const std::uint32_t value_entry = stack_entry_at(1, ws);
+  switch (cls) {
+    case TC_VALUE:
+    case TC_NILADIC:
+    case TC_SPECIAL: return xasgn_common(rd16(ws, hdr::TokenRegister + se::Value), value_entry, false, ws);
+    case TC_RPAREN: break;
+    default: syntax_error_for(cls, ws);
+  }
+  // A parenthesised list of names.
+  std::vector<std::uint32_t> names;
+  for (;;) {
+    get_token(ws);
+    const std::uint8_t c = register_class(ws);
+    if (c == TC_LPAREN) break;
+    if (c == TC_VALUE) {
+      names.push_back(rd16(ws, hdr::TokenRegister + se::Value));
+    } else if (c == TC_PRIMITIVE || c == TC_RBRACKET || c == TC_SLASH) {
+      noncer_1(ws);  // selective assignment: NONCE ERROR
+    } else if (c == TC_EACH) {
+      noncer_1(ws);
+    } else {
+      syntax_error_for(c, ws);
+    }
+  }
+  if (names.empty()) synter_badline(ws);
+  // Names were read right to left.
+  std::vector<std::uint32_t> ordered(names.rbegin(), names.rend());
+  if (ordered.size() == 1) {
+    set_token_register(StackEntry{TC_VALUE, 0, ordered[0]}, ws);
+    return xasgn_common(ordered[0], value_entry, false, ws);
+  }
+  // Strand assignment: one item (or the one element) for each name.
+  std::uint32_t v = find_ws_entry(value_entry, ws);
+  const std::uint8_t type = rd8(ws, v + obj::Type);
+  const std::uint32_t rank = rd16(ws, v + obj::Rank4) / 4;
+  std::uint64_t count = 1;
+  for (std::uint32_t i = 0; i < rank; ++i) count *= rd32(ws, v + obj::Shape + 4 * i);
+  if (count != 1) {
+    if (rank != 1) ranker(ws);
+    if (count != ordered.size()) lener(ws);
+  }
+  for (std::uint32_t i = 0; i < ordered.size(); ++i) {
+    const std::uint32_t k = count == 1 ? 0 : i;
+    std::uint32_t item;
+    if (type == ET_NESTED) {
+      const std::uint32_t src_size = rd32(ws, v + rd32(ws, v + obj::Shape + 4 * rank + 4 * k) + obj::Size);
+      item = getspc(src_size - 8, ws);
+      v = find_ws_entry(value_entry, ws);
+      const std::uint32_t src = v + rd32(ws, v + obj::Shape + 4 * rank + 4 * k);
+      std::memcpy(ws + item + 8, ws + src + 8, src_size - 8);
+    } else {
+      const std::uint32_t width = type == ET_FLOAT ? 8 : 4;
+      item = getspc(4 + width, ws);
+      v = find_ws_entry(value_entry, ws);
+      const std::uint32_t data = v + obj::Shape + 4 * rank;
+      wr8(ws, item + obj::Type, type);
+      wr16(ws, item + obj::Rank4, 0);
+      wr32(ws, item + 12, 0);
+      if (type == ET_BOOL)
+        wr32(ws, item + 12, (rd32(ws, data + 4 * (k / 32)) >> (31 - k % 32) & 1) ? 0x80000000u : 0);
+      else if (type == ET_CHAR)
+        wr8(ws, item + 12, rd8(ws, data + k));
+      else
+        std::memcpy(ws + item + 12, ws + data + width * k, width);
+    }
+    const std::uint32_t temp = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, item}, ws);
+    set_owner(item, temp, OK_STACK, ws);
+    xasgn_common(ordered[i], temp, true, ws);
+    StackEntry done;
+    unstack(done, ws);
+  }
+  // The statement's value is the whole value, not displayed.
+  StackEntry arrow, value;
+  unstack(arrow, ws);
+  unstack(value, ws);
+  set_token_register(StackEntry{value.cls, static_cast<std::uint8_t>(value.flags | kSeNoDisplay), value.value}, ws);
+  if ((value.cls & kOwnsObject) && value.value) set_owner(value.value, hdr::TokenRegister, OK_STACK, ws);
+  return ES_NEXT_TOKEN;
+}
+
+}  // namespace zema

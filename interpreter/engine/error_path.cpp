@@ -1,0 +1,214 @@
+// The error routines and the common error path: display of the message,
+// the line and its caret, and the return to immediate execution.
+#include "interpreter/engine/error_path.h"
+
+#include <utility>
+
+#include "host/services.h"
+#include "interpreter/engine/call.h"
+#include "interpreter/output/display.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/output/show.h"
+#include "interpreter/engine/statement_end.h"
+
+namespace zema {
+
+namespace {
+
+constexpr std::uint8_t kCaretChar = 0x29;  // ^
+constexpr std::uint32_t kStringHeader = 16;  // a character vector's data offset
+
+void set_state(std::uint16_t set, std::uint16_t clear, Ws ws) {
+  wr16(ws, hdr::State, static_cast<std::uint16_t>((rd16(ws, hdr::State) | set) & ~clear));
+}
+
+// The three lines of an error report, through the display buffer. `own`
+// is the program's own message, or null for the table's.
+void compose_em(int code, const std::string* own, Ws ws) {
+  const std::uint16_t state = rd16(ws, hdr::State);
+  const std::uint32_t line = current_line(ws);
+  if ((state & st::ExecuteRunning) && !(state & (st::ListDigits | st::Executing))) {
+    cdisp(0x18, ws);  // ⍎
+    pspace(ws);
+  }
+  if (own)
+    ldprt(*own, ws);
+  else if (code > 0 && !(code == E_INTERRUPT && line == 0))
+    ldprt(ertab(code), ws);
+  cdisp(kCarriageReturn, ws);
+  if (state & st::NotFunctionLine)
+    sixsp(ws);
+  else
+    fnsub(ws);
+  wr16(ws, hdr::CaretColumn, 0);
+  if (line) {
+    wr16(ws, hdr::CaretColumn, rd16(ws, hdr::OutColumn));
+    ldis(line, ws);
+  } else {
+    cdisp(kCarriageReturn, ws);
+  }
+  const std::uint16_t caret = rd16(ws, hdr::CaretColumn);
+  if (line && caret) {
+    for (std::uint16_t i = 0; i < caret; ++i) cdisp(kBlank, ws);
+    cdisp(kCaretChar, ws);
+  }
+}
+
+}  // namespace
+
+void make_em(int code, Ws ws) {
+  // The program's own message serves this report only.
+  std::string own;
+  const bool has_own = rd8(ws, hdr::MiscBits) & kOwnMessageBit;
+  if (has_own) {
+    own = std::move(side_state(ws).own_message);
+    side_state(ws).own_message.clear();
+    wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) & ~kOwnMessageBit);
+  }
+  const std::string* own_text = has_own ? &own : nullptr;
+  sup_attn(0, ws);
+  force_gcol(ws);
+  const std::uint16_t column = rd16(ws, hdr::OutColumn);
+  wr16(ws, hdr::OutColumn, 0);
+  const std::uint32_t top = rd32(ws, hdr::HeapTop);
+  wr32(ws, hdr::CaptureAddress, top + kStringHeader);
+  wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) | outbits::Store | outbits::NoFold);
+  compose_em(code, own_text, ws);
+  wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) & ~outbits::Store);
+  const std::uint32_t n = rd32(ws, hdr::CaptureAddress) - (top + kStringHeader);
+  const std::uint64_t need = std::uint64_t(top) + ((n + 19) & ~3u) + 4 + 100;
+  if ((rd8(ws, hdr::OutputBits) & outbits::Overflowed) || need > rd32(ws, hdr::StackPointer)) {
+    // No room for the message object: the lines go straight to the session.
+    wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) & ~outbits::Overflowed);
+    set_state(0, st::CaptureOverflow, ws);
+    wr16(ws, hdr::OutColumn, 0);
+    compose_em(code, own_text, ws);
+    cdisp(kCarriageReturn, ws);
+  } else {
+    const std::uint32_t off = getspc(8 + n, ws);  // lands at `top`, over the captured text's header
+    wr8(ws, off + obj::Type, ET_CHAR);
+    wr16(ws, off + obj::Rank4, 4);
+    wr32(ws, off + obj::Shape, n);
+    wr32(ws, hdr::ErrorMessage, off);
+    set_owner(off, hdr::ErrorMessage, OK_WORD, ws);
+  }
+  wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) & ~outbits::NoFold);
+  wr16(ws, hdr::OutColumn, column);
+  sup_attn(rd16(ws, hdr::AttnLevel), ws);
+}
+
+int errorl(int code, Ws ws) {
+  // A result entry on top that owns an object no longer holds references.
+  const std::uint32_t top = stack_entry_at(0, ws);
+  if (!stack_is_empty(ws) && (rd8(ws, top + se::Flags) & kSeResult) && (rd8(ws, top) & kOwnsObject)) {
+    const std::uint32_t value = rd32(ws, top + se::Value);
+    if (value && (rd8(ws, value + obj::Type) == ET_OBJREF || rd8(ws, value + obj::Type) == ET_NESTED))
+      wr8(ws, value + obj::Type, ET_INT);
+    wr8(ws, top + se::Flags, rd8(ws, top + se::Flags) & ~kSeResult);
+  }
+  for (;;) {
+    set_state(0, st::ListDigits | st::StatementStarted, ws);
+    wr8(ws, hdr::SelectBits, rd8(ws, hdr::SelectBits) & ~0x03);
+    const std::uint16_t state = rd16(ws, hdr::State);
+    // An armed trap word keeps the error at this level, where it is
+    // displayed (no ⎕EA, ⎕EC, :Try or ⎕ERX takes it).
+    if (rd32(ws, hdr::TrapWord) != 0 && ((state & st::ExecuteRunning) || !(state & st::NotFunctionLine))) break;
+    if (!(state & st::PassErrors)) break;
+    // Pass the error up: the level (a locked function, or one it called)
+    // ends as if it had never been suspended, and the error is raised again
+    // at the line that called it. Only INTERRUPT and the ⎕ES errors without
+    // a table message (codes below 4) keep their identity; anything else
+    // becomes DOMAIN ERROR for the traps and the report, while the recorded
+    // code and error number stay those of the error raised.
+    const std::uint16_t et1 = rd16(ws, hdr::EtMajor), et2 = rd16(ws, hdr::EtMinor);
+    if (std::uint32_t line = current_line(ws)) {
+      wr32(ws, hdr::CurrentLine, 0);
+      mgarb(line, ws);
+    }
+    if (!stack_is_empty(ws)) clrstk(ws);
+    xfnclr(ws);
+    kill_dead_man(ws);
+    wr16(ws, hdr::ErrorLine, static_cast<std::uint16_t>(rd32(ws, hdr::FnLineNumber)));
+    if (code < 4 || code == E_INTERRUPT) {
+      wr16(ws, hdr::EtMajor, et1);
+      wr16(ws, hdr::EtMinor, et2);
+    } else {
+      code = E_DOMAIN;
+      wr16(ws, hdr::EtMajor, 5);
+      wr16(ws, hdr::EtMinor, 4);
+    }
+  }
+
+  // Display.
+  if (!(rd16(ws, hdr::State) & st::NotFunctionLine)) wr16(ws, hdr::ErrTokenCount, rd32(ws, hdr::TokensTaken));
+  wr16(ws, hdr::OutputBits, 0);  // the word at 0x192: output and line-start bits
+  if (!(rd16(ws, hdr::State) & st::OwnMessage)) {
+    set_state(st::OwnMessage, 0, ws);
+    make_em(code, ws);
+    crlm(0, ws);
+    poll_attention(ws);
+    if (rd32(ws, hdr::ErrorMessage)) {
+      DisplayLine dl;
+      display_array(dl, hdr::ErrorMessage, ws);
+    }
+  }
+  // End the line; release the current line and the statement's stack.
+  crlm(0, ws);
+  if (std::uint32_t line = current_line(ws)) {
+    wr32(ws, hdr::CurrentLine, 0);
+    mgarb(line, ws);
+    if (!stack_is_empty(ws)) clrstk(ws);
+  }
+  // error5 and sinten: back to immediate execution.
+  set_state(st::NotFunctionLine, st::OwnMessage | st::Executing, ws);
+  wr8(ws, hdr::StepRequest, 0);
+  crlm(0, ws);
+  return ES_LEAVE;
+}
+
+void clear_error_state(Ws ws) {
+  wr16(ws, hdr::EtMajor, 0);
+  wr16(ws, hdr::EtMinor, 0);
+  wr32(ws, hdr::ErrorNumber, 0);
+  wr16(ws, hdr::ErrorLine, 0);
+  kill_dead_man(ws);
+}
+
+void signal_error(int number, const std::string* own_message, Ws ws) {
+  // Copy the message first: leaving the function releases the arguments.
+  std::string own = own_message ? *own_message : std::string();
+  const std::uint16_t state = rd16(ws, hdr::State);
+  if (!(state & st::NotFunctionLine) || (state & st::ExecuteRunning)) {
+    // Report the error at the caller: leave the function, keeping ⎕ET
+    // (the frame may hold a ⎕ET to put back).
+    const std::uint16_t et1 = rd16(ws, hdr::EtMajor), et2 = rd16(ws, hdr::EtMinor);
+    if (std::uint32_t line = current_line(ws)) {
+      wr32(ws, hdr::CurrentLine, 0);
+      mgarb(line, ws);
+    }
+    clrstk(ws);
+    xfnclr(ws);
+    kill_dead_man(ws);
+    wr16(ws, hdr::EtMajor, et1);
+    wr16(ws, hdr::EtMinor, et2);
+  }
+  if (number == 0) domner(ws);
+  const int code = error_code_of_number(number);
+  wr32(ws, hdr::ErrorNumber, static_cast<std::uint32_t>(number));
+  wr16(ws, hdr::ErrorCode, static_cast<std::uint16_t>(code));
+  wr16(ws, hdr::ErrorLine, static_cast<std::uint16_t>(rd32(ws, hdr::FnLineNumber)));
+  kill_dead_man(ws);
+  if (own_message) {
+    side_state(ws).own_message = std::move(own);
+    wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) | kOwnMessageBit);
+  } else {
+    side_state(ws).own_message.clear();
+    wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) & ~kOwnMessageBit);
+  }
+  throw AplError{code};
+}
+
+}  // namespace zema

@@ -1,0 +1,224 @@
+// The tokeniser: one line of APL text (internal characters) becomes a token
+// line, a heap object that the execution engine reads from right to left
+// and that defined functions keep as their lines. Lines that are not for
+// execution are routed elsewhere: system commands and ∇ definition lines.
+//
+// TokenLine (offsets from the object; the owner word at -4 is the kill slot
+// 0x174 while the line is built):
+//   +0  b  owner kind 0          +1  b  0x42 (0x40 token line, 0x02 new line;
+//   +2  h  control depth                  definition adds 0x04 header, 0x80 locked)
+//   +4  w  size: 23 / 27 while being built, then header + statements + end
+//          marker rounded up to 4
+//   +8  w  next line of the same function, 0
+//   +12 w  0 (function definition's)
+//   +16 h  label: its symbol token, machine order; 0 when none
+//   +18    statements, then a u16 zero
+// Statement: u16 length low byte first (counting itself, the tag and the
+// tokens), or 0xFFFF and a u32 length low byte first (counting its 6 bytes,
+// tag and tokens); the opening tag 0x01; the tokens left to right.
+// Every token ends in its tag byte (TokenTag); an even last byte ends a
+// 2-byte symbol token, high byte first.
+#pragma once
+
+#include <cstdint>
+
+#include "interpreter/workspace/workspace.h"
+
+namespace zema {
+
+// ---- token-line layout --------------------------------------------------------
+
+namespace tl {
+constexpr std::uint32_t Marks = 1;     // b
+constexpr std::uint32_t CsDepth = 2;   // h
+constexpr std::uint32_t Size = 4;      // w
+constexpr std::uint32_t Next = 8;      // w
+constexpr std::uint32_t DefWord = 12;  // w
+constexpr std::uint32_t Label = 16;    // h
+constexpr std::uint32_t Body = 18;     // the first statement
+constexpr std::uint32_t kInitialShort = 23;
+constexpr std::uint32_t kInitialLong = 27;
+constexpr std::uint32_t kShortHead = 3;  // length and tag of a short-form statement
+constexpr std::uint32_t kLongHead = 7;   // 0xFFFF, u32 length and tag
+}  // namespace tl
+
+constexpr std::uint8_t kTokenLineMarks = 0x42;
+
+enum TokenTag : std::uint8_t {
+  TT_STATEMENT = 0x01,
+  TT_COMMENT = 0x03,  // 0x00, blanks before ⍝ (u16 high first), text, count, tag
+  TT_BOOL = 0x05,
+  TT_INT = 0x07,
+  TT_FLOAT = 0x09,
+  TT_CHARS = 0x0B,     // written in single quotes
+  TT_DQ_CHARS = 0x11,  // written in double quotes
+  TT_ZILDE = 0x15,
+};
+
+// One-byte tokens with a meaning of their own.
+constexpr std::uint8_t TK_QUAD = 0x99;     // ⎕ alone
+constexpr std::uint8_t TK_COLON = 0x7D;
+constexpr std::uint8_t TK_BRACKET = 0x77;  // [
+constexpr std::uint8_t TK_BLANK = 0x41;    // a character the engine rejects
+
+// Internal characters the tokeniser treats specially.
+namespace ich {
+constexpr std::uint8_t Blank = 0x20;
+constexpr std::uint8_t Tab = 0x89;
+constexpr std::uint8_t RightParen = 0x22;
+constexpr std::uint8_t Point = 0x2E;
+constexpr std::uint8_t LeftBracket = 0x3B;
+constexpr std::uint8_t Colon = 0x3E;
+constexpr std::uint8_t HighMinus = 0x40;
+constexpr std::uint8_t Underbar = 0x46;
+constexpr std::uint8_t Del = 0x47;       // ∇
+constexpr std::uint8_t LockedDel = 0x17; // ⍫
+constexpr std::uint8_t Quote = 0x4B;
+constexpr std::uint8_t Quad = 0x4C;
+constexpr std::uint8_t Lamp = 0x1C;      // ⍝
+constexpr std::uint8_t Diamond = 0x60;
+constexpr std::uint8_t Dollar = 0x7E;
+constexpr std::uint8_t DoubleQuote = 0xA0;
+constexpr std::uint8_t Zilde = 0xD7;
+constexpr std::uint8_t DeltaUnderbar = 0xFB;  // ⍙
+constexpr std::uint8_t Caret = 0x29;          // ^
+constexpr std::uint8_t LineFeed = 0x0A;
+constexpr std::uint8_t Return = 0x0D;
+}  // namespace ich
+
+// Character classes.
+constexpr bool is_blank(std::uint8_t c) { return c == ich::Blank || c == ich::Tab; }
+// A–Z, ∆ and, through the top bit, a–z and ⍙.
+constexpr bool cmpalp(std::uint8_t c) { return (c & 0x7F) >= 0x61 && (c & 0x7F) <= 0x7B; }
+constexpr bool cmpdig(std::uint8_t c) { return c >= 0x30 && c <= 0x39; }
+constexpr bool cmpnum(std::uint8_t c) { return cmpdig(c) || c == ich::HighMinus || c == ich::Point; }
+
+// The 7-bit primitive code of a character (the glyphs ≡ ≢ ⍷ ⍸ ⌻ ⍂ ⍤ ⍥ ⌷,
+// internal 0xA7–0xAF, take 0x67–0x6F) and its one-byte token 2c + 1.
+constexpr std::uint8_t primitive_code(std::uint8_t c) {
+  return (c >= 0xA7 && c <= 0xAF) ? static_cast<std::uint8_t>(c - 0x40) : c;
+}
+constexpr std::uint8_t one_byte_token(std::uint8_t c) {
+  return static_cast<std::uint8_t>(2 * primitive_code(c) + 1);
+}
+
+// Control keywords: index i (0–26, ":If" … ":In") → its one-byte token, or
+// the index of a keyword spelt by `letters` (compared without case), -1.
+constexpr int kKeywords = 27;
+std::uint8_t keyword_token(int i);
+int keyword_index(const std::uint8_t* letters, std::uint32_t n);
+
+// Number of the system function named by the ⎕ name in `name` (12 bytes,
+// zero padded, ⎕ first), -1 when none; masks the case as lexcal does.
+int system_function_number(const std::uint8_t* name);
+// Whether system function n takes arguments (symbol type 9, else 6).
+bool system_function_takes_arguments(int n);
+constexpr int kSystemFunctions = 164;
+
+// ---- header words and bits the tokeniser uses -------------------------------
+
+// Lexing state (hdr::LexState), kept across lines while a ∇ header is pending.
+namespace lexst {
+constexpr std::uint16_t Opened = 0x01;        // an opening ∇ (or ⍫) was read
+constexpr std::uint16_t Closed = 0x02;        // a closing ∇ was read
+constexpr std::uint16_t Locked = 0x04;        // opened with ⍫
+constexpr std::uint16_t HeaderBracket = 0x08; // the header was ended by "["
+constexpr std::uint16_t PerLine = 0x02 | 0x08 | 0x80;  // cleared for each new line
+}  // namespace lexst
+
+// Bit of header byte 0x1D8: a transfer file is being read or written.
+constexpr std::uint8_t kTransferFile = 0x20;
+// Header word cleared when a ∇ is read.
+constexpr std::uint32_t kDefinitionWord = 0x0EC;
+
+// Token-line statements use the long form while ⍎, ⎕EA or ⎕EC runs, unless
+// a definition is being fixed from text.
+bool long_form(Ws ws);
+
+// ---- building a token line ----------------------------------------------------
+
+// A line being tokenised: the text still to read and the token line being
+// written. Shared with the numeric scanner.
+struct LexCursor {
+  const std::uint8_t* text = nullptr;  // the next character
+  std::uint32_t remaining = 0;         // characters left from `text`
+  std::uint32_t line = 0;              // the token line (workspace offset)
+  std::uint32_t statement = 0;         // the current statement's length field
+  std::uint32_t token = 0;             // where the next token byte goes
+  std::uint32_t count = 0;             // token bytes written since the line began
+  bool long_form = false;
+  const std::uint8_t* mark = nullptr;  // start of the token being read: an error's caret goes here
+};
+
+// Starts a token line at the heap top, owned by the kill slot, with its
+// first (empty) statement; sets the token-area limit to the stack pointer
+// and clears conversion mode. WS FULL when the free gap cannot hold it.
+void setup_new_token_line(LexCursor& c, Ws ws);
+
+// Commits n token bytes already written at the token cursor: adds them to
+// the statement's length and moves the token cursor and count past them.
+// A short-form statement longer than 0xFFFE bytes is a SYSTEM LIMIT entry
+// error (with nothing committed).
+void lenbmp(LexCursor& c, std::uint32_t n, Ws ws);
+
+// Length of the current statement, and whether it holds no token yet.
+std::uint32_t statement_length(const LexCursor& c, Ws ws);
+bool statement_empty(const LexCursor& c, Ws ws);
+
+// Room for the next token: the token cursor + 50 lies below the token-area
+// limit. Writes two zero bytes at the cursor first.
+bool ckwsfl(const LexCursor& c, Ws ws);
+// The same test for a token cursor `token` and `extra` more bytes, no writes.
+bool ckwsf2(std::uint32_t token, std::uint32_t extra, Ws ws);
+
+// Finishes the token line in the kill slot at `token_cursor`: end marker,
+// size, heap top past the line, then the name fix-up.
+void lexfup(std::uint32_t token_cursor, Ws ws);
+
+// Name fix-up: the long-name objects taken from the top of the free gap
+// during a line (between the token-area limit and the stack pointer) slide
+// down to the heap top; the garbage count and lowest-released offset stay
+// as they were. The token-area limit returns to the stack pointer.
+void fxnms(Ws ws);
+
+// ---- the tokeniser ------------------------------------------------------------
+
+// What a line's entry answers to the immediate-execution loop (lexcal, the
+// line routes below, tokenise_input_line); the numbers cross those routes.
+namespace lr {
+constexpr int Nothing = 0;   // nothing to execute: prompt again
+constexpr int Ready = 4;     // a token line is ready in the kill slot
+constexpr int NoPrompt = 8;  // read the next line without a prompt
+constexpr int Refused = 12;  // an entry error or a refused command, already reported
+}  // namespace lr
+
+// Tokenises one line of `length` internal characters. Answers 0 when there
+// is nothing to execute (empty line, definition line), 4 when the token
+// line is ready (in the kill slot until the caller takes it), 8 when the
+// next input is read without a prompt, otherwise the result of the system
+// command or class-definition route. Entry errors (entry_errors.h) report
+// themselves, release the line and throw EntryAbandoned.
+int lexcal(const std::uint8_t* text, std::uint32_t length, Ws ws);
+
+// Where lexcal sends the lines it does not keep for execution. The system
+// commands, function definition and class-definition mode install their
+// entries here; an entry left null gives the behaviour noted.
+struct LexRoutes {
+  // A line whose first non-blank is ")" (text from the ")"). Null: prints
+  // INCORRECT COMMAND and answers 12.
+  int (*syscmd)(const std::uint8_t* text, std::uint32_t length, Ws ws) = nullptr;
+  // A finished line of a ∇ definition, in the kill slot. Null: DEFN ERROR.
+  int (*dfnent)(Ws ws) = nullptr;
+  // A ∇ header ended by "[", finished and in the kill slot. Null: DEFN ERROR.
+  void (*dfnhfx)(Ws ws) = nullptr;
+  // The bracket editor for a "[" that opens a line in ∇ mode; advances the
+  // text cursor over what it reads. Answers 5 (tokenise the rest), 6 (end,
+  // lexcal answers 0), 7 (end, answer 8) or 8 (the rest is a system
+  // command). Null: DEFN ERROR.
+  int (*lbrksv)(const std::uint8_t** text, std::uint32_t* remaining, Ws ws) = nullptr;
+  // A finished line typed while a class definition is open. Null: DEFN ERROR.
+  int (*class_line)(Ws ws) = nullptr;
+};
+LexRoutes& lex_routes();
+
+}  // namespace zema

@@ -1,0 +1,148 @@
+// Function definition: a defined function or operator is a chain of token
+// lines (tokeniser.h), its header line being the value of its name and the
+// body lines following through their next-line words. This module parses
+// and fixes headers (dfnhfx), takes every line typed while a ∇ definition
+// is open (dfnent), and closes the definition (dfnend): control-structure
+// depths, the fix time, the lock, and SI DAMAGE when a function on the
+// state indicator changed. Line numbers and the bracket commands are in
+// line_editor.h.
+//
+// Function object (offsets from the line; the owner word at -4):
+//   Header line — the name's value (owner kind 4 at the value slot)
+//     +1  b  0x40 token lines, 0x04 header, 0x80 locked (⍫)
+//     +2  h  greatest control-structure depth of the body
+//     +8  w  first body line, 0 when none
+//     +12 h  header word: valence (0, 1, 2; an operator 1 + left argument
+//            named) | 0x8000 for an explicit result
+//     +14 h  number of local names
+//     +18    one short-form statement: the header tokens as typed, from +0x15
+//     at (20 + statement length) rounded up to 4, when the object reaches
+//     that far: the fix time, two words (ms since midnight, date word
+//     month×10000 + day×100 + year mod 100); absent when the date is 0.
+//   Body line — owned by the line before it (owner kind 8, next-line word)
+//     +1  b  0x40 token lines, 0x02 a control structure opens and closes on
+//            the line, 0x08 stop, 0x10 trace
+//     +2  h  control-structure depth, for listing
+//     +8  w  next line in ascending number order, 0 for the last
+//     +12 w  line number, BCD: four integer digits above, four decimals below
+//     +16 h  label token, 0 when none
+//
+// The name's symbol type is the valence (0–2) for a function and
+// 8 + 2 × operands + valence (11–14) for an operator; bit 7 of the type
+// byte is kept.
+#pragma once
+
+#include <cstdint>
+
+#include "interpreter/workspace/workspace.h"
+
+namespace zema {
+
+namespace fnl {
+constexpr std::uint32_t Marks = 1;       // b
+constexpr std::uint32_t Depth = 2;       // h
+constexpr std::uint32_t Next = 8;        // w
+constexpr std::uint32_t HeaderWord = 12; // h, header line
+constexpr std::uint32_t Locals = 14;     // h, header line
+constexpr std::uint32_t Number = 12;     // w BCD, body lines
+constexpr std::uint32_t Label = 16;      // h
+constexpr std::uint32_t Names = 0x15;    // the header's tokens
+}  // namespace fnl
+
+namespace fnmark {
+constexpr std::uint8_t OneLineCs = 0x02;
+constexpr std::uint8_t Header = 0x04;
+constexpr std::uint8_t Stop = 0x08;
+constexpr std::uint8_t Trace = 0x10;
+constexpr std::uint8_t Locked = 0x80;
+}  // namespace fnmark
+
+constexpr std::uint16_t kExplicitResult = 0x8000;
+
+// Lexing-state bits (hdr::LexState) set while a definition is open, beside
+// the tokeniser's own (lexst::).
+namespace defst {
+constexpr std::uint16_t Executing = 0x0100;       // the function edited is the one executing
+constexpr std::uint16_t OnSi = 0x0200;            // it has frames on the state indicator
+constexpr std::uint16_t HeaderReplaced = 0x0400;  // its header was replaced while it executes
+}  // namespace defst
+
+// Where a name being replaced by a fix from text keeps its old value.
+namespace oldfn {
+constexpr std::uint32_t Value = 0x09C;  // w, owner word of the value (kind 0)
+constexpr std::uint32_t Entry = 0x0A0;  // w, the value slot
+constexpr std::uint32_t Type = 0x0A9;   // b
+}  // namespace oldfn
+
+// Puts dfnent, dfnhfx and lbrksv into the tokeniser's routes.
+void install_definition_routes();
+
+// A finished line in the kill slot while a definition is open or a ∇ is
+// pending: a header when no definition is open, else a body line filed
+// under the current line number (number 0 replaces the header). Answers 6.
+int dfnent(Ws ws);
+
+// Parses and fixes the header line in the kill slot: opens an existing
+// function for editing, starts a new one, or replaces the header of the
+// open definition. DEFN ERROR (an entry error) for a header it refuses.
+void dfnhfx(Ws ws);
+
+// After a line: sets the definition-open bit, then closes the definition
+// for a closing ∇ or an executed text, or prompts for the next line; in a
+// fix from text neither (the fixing code closes). Answers 6.
+int dfldn2(Ws ws);
+
+// Closes the open definition: depths, fix time, lock, SI DAMAGE; clears
+// the definition state. Answers 6.
+int dfnend(Ws ws);
+
+// The value slot of the open definition (a symbol entry or a local
+// record: value word at +4, type byte at +8) and its header line.
+std::uint32_t definition_slot(Ws ws);
+std::uint32_t definition_header(Ws ws);
+
+// The slot holding the outermost value of the name at `entry`: past every
+// local record that shadows it on the state indicator.
+std::uint32_t gtglbl(std::uint32_t entry, Ws ws);
+
+// Gives every body line of the function its control-structure depth, and
+// the header the greatest one.
+void set_indent_levels(std::uint32_t header, Ws ws);
+// Whether the last statement of the line starts with an end keyword.
+bool sc_check_single_line(std::uint32_t line, Ws ws);
+
+// Whether the line's first statement is a comment alone.
+bool comment_alone(std::uint32_t line, Ws ws);
+
+// Fix time. Offset from the header line where it lies.
+std::uint32_t fix_time_offset(std::uint32_t header, Ws ws);
+// Stores the current time in the header line held by the value word at
+// `value_slot`, enlarging the line by 8 bytes when it has no room (no
+// stamp when the workspace cannot give the room).
+void timestamp_fn(std::uint32_t value_slot, Ws ws);
+// The fix time; answers true when there is none.
+bool get_timestamp(std::uint32_t header, std::uint32_t* time, std::uint32_t* date, Ws ws);
+// Prints two blanks and the fix time; answers true (printing nothing)
+// when there is none. The words go through hdr::SaveTime/SaveDate.
+bool print_timestamp(std::uint32_t header, Ws ws);
+// Prints the time stamp in hdr::SaveTime/SaveDate in the time and date
+// styles of header bytes 0x1DA (bit 7: date first) and 0x1DB.
+void fmttd(Ws ws);
+
+// SI DAMAGE: prints the message (not while )COPY runs) and marks the
+// frames (sier2).
+void sier(std::uint32_t token, Ws ws);
+// Every frame from the link word `head` on whose calling function is
+// `token` (saved type byte not negative) gets -1 as its saved line number.
+// Answers true when one was marked.
+bool sier2(std::uint32_t token, std::uint32_t head, Ws ws);
+
+// ---- state-indicator questions -------------------------------------------
+// Whether the function whose symbol entry is given is the calling function
+// of any frame (saved type byte not negative).
+bool function_on_si(std::uint32_t symbol_entry, Ws ws);
+// Whether one of those frames was called from one of the function's own
+// lines (saved state word without bit 0x0040): the function is pendent.
+bool function_pendent(std::uint32_t symbol_entry, Ws ws);
+
+}  // namespace zema

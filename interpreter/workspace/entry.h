@@ -1,0 +1,85 @@
+// The interpreter's door towards its host task: the terminal routines,
+// attention, scratch areas, and the side state of a workspace.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "interpreter/workspace/workspace.h"
+
+namespace zema {
+
+void setup_wstmp_rhos(Ws ws);
+// Address of scratch area i (0-7) as its header word gives it.
+std::uint8_t* scratch_area(int i, Ws ws);
+
+// Attention. `atntrp` takes an attention signalled by the host into the
+// state (bit st::AttentionSeen, the count in LowGlobals) and answers true
+// when one is to be acted on now: a second attention, or the first while no
+// statement has started. It never unwinds; the poll does.
+bool atntrp(Ws ws);
+// The poll: an attention to act on is taken (`intptr_attn`).
+void poll_attention(Ws ws);
+// The poll, then the countdown of the engine's next poll reloaded.
+void check_attention(Ws ws);
+// Takes the attention: output and listing state reset, then INTERRUPT while
+// a line executes, else the engine is left.
+[[noreturn]] void intptr_attn(Ws ws);
+// Enables (non-zero) or disables attention; disabling forgets one seen.
+void sup_attn(int on, Ws ws);
+
+// ---- terminal (text in internal characters) ----
+// Reads one input line from the host: `text` and `length` receive it (the
+// host's buffer, valid until the next read). Clears st::AttentionSeen,
+// adds the waiting time to the keying time (⎕AI). Answers 4 for a line,
+// 0 when none came (an attention interrupted the read; length negative).
+// The end of input ends the task.
+int sup_lnin(const char** text, int* length, Ws ws);
+// ⍞ input: reads a line after the prompt already on the session line and
+// writes at most `*length` characters into `buffer`, the prompt's
+// characters that came back unchanged replaced by the ⎕PR character
+// (unless ⎕PR is empty); `*length` out: the count. Answers 4, or 0 when
+// no line came.
+int sup_qtqdi(int* length, char* buffer, Ws ws);
+// Waits for one key and answers its code (0-255); the wait counts as
+// keying time.
+int sup_cget(Ws ws);
+// Sends one character to the session; 0 is dropped, and a carriage return
+// while an input line is being edited or prompted.
+void sup_snd1c(int c, Ws ws);
+// Sends `length` characters of `text` (no line end); an attention the host
+// signalled meanwhile is recorded first (the next poll takes it).
+void sup_lnout(int length, const char* text, Ws ws);
+// Sends the characters from `text` to `last` (inclusive) as one line; the
+// byte after `last` is restored afterwards.
+void sup_lsend(char* text, char* last, Ws ws);
+// The next input line is edited: it starts with the session line's text,
+// the cursor at `column`.
+void sup_edit(int column, Ws ws);
+// The next input line follows a prompt already on the session line.
+void sup_promt(Ws ws);
+// Tells the host that function `symbol` stopped at `line` for `reason`,
+// with the message at workspace offset `message` (0: none); answers the
+// host's answer.
+int sup_break(std::uint32_t symbol, int line, int reason, std::uint32_t message, Ws ws);
+// Ends the task (through the host); never returns.
+[[noreturn]] void sup_off();
+
+// Prints a message of the interpreter's own (error colour) followed by a
+// carriage return.
+void print_message(std::string_view internal_text, Ws ws);
+
+// The side state of a workspace: host names and paths, which cannot live in
+// the block or in LowGlobals as pointers, kept here, keyed by base.
+struct SideState {
+  std::string temp_name1, temp_name2, help_file, ws_directory;
+  // The text of an error signalled with a message of the program's own
+  // (⎕ES, dyadic ⎕ERS), in effect while header byte 0x128 has bit 1.
+  std::string own_message;
+};
+// The side state of the workspace at `ws`, made empty on first use;
+// forget_side_state drops it (the block is gone or has moved).
+SideState& side_state(Ws ws);
+void forget_side_state(Ws ws);
+
+}  // namespace zema

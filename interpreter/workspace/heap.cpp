@@ -1,0 +1,195 @@
+#include "interpreter/workspace/heap.h"
+
+#include <cstring>
+
+#include "interpreter/workspace/errors.h"
+
+namespace zema {
+
+namespace {
+
+constexpr const char* kLoc = "c_src/aplflex";
+
+TokenLineRelease token_line_release = nullptr;
+
+constexpr std::uint32_t kStackMargin = 100;
+
+std::uint32_t size_of(std::uint32_t off, Ws ws) { return rd32(ws, off + obj::Size); }
+std::uint8_t kind_of(std::uint32_t off, Ws ws) { return rd8(ws, off) & 0x0F; }
+
+// Whether `total` bytes (object and owner word) fit at the heap top and still
+// leave the margin below the stack.
+bool fits(std::uint64_t total, Ws ws) {
+  std::uint64_t top = rd32(ws, hdr::HeapTop);
+  std::uint64_t sp = rd32(ws, hdr::StackPointer);
+  return top + total + kStackMargin <= sp;
+}
+
+// Object size for n bytes after the 8-byte prefix; never below 12 bytes.
+std::uint64_t alloc_size(std::uint32_t n) {
+  std::uint64_t size = (std::uint64_t(n) + 11) & ~std::uint64_t(3);
+  return size < 12 ? 12 : size;
+}
+
+}  // namespace
+
+std::uint32_t getspc(std::uint32_t n, Ws ws) {
+  std::uint64_t size = alloc_size(n);
+  if (!fits(size + 4, ws)) {
+    force_gcol(ws);
+    if (!fits(size + 4, ws)) ws_full(ws);
+  }
+  std::uint32_t off = rd32(ws, hdr::HeapTop);
+  wr32(ws, off - 4, hdr::TokenRegister);
+  wr32(ws, off, 0);
+  wr8(ws, off + obj::Kind, OK_STACK);
+  wr32(ws, off + obj::Size, static_cast<std::uint32_t>(size));
+  wr32(ws, hdr::HeapTop, off + static_cast<std::uint32_t>(size) + 4);
+  return off;
+}
+
+std::uint32_t getspc_clean(std::uint32_t n, Ws ws) { return getspc(n, ws); }
+
+std::uint32_t getspc_nest(std::uint32_t n, Ws ws) {
+  std::uint64_t size = alloc_size(n);
+  std::uint64_t low = rd32(ws, hdr::NestLow);
+  std::uint64_t high = rd32(ws, hdr::NestHigh);
+  if (low + size + kStackMargin >= high) ws_full(ws);
+  auto off = static_cast<std::uint32_t>(low);
+  wr32(ws, off, 0);
+  wr32(ws, off + obj::Size, static_cast<std::uint32_t>(size));
+  wr32(ws, hdr::NestLow, static_cast<std::uint32_t>(low + size));
+  return off;
+}
+
+std::uint32_t lddr(std::uint32_t n, std::uint32_t src_end, std::uint32_t dst_end, Ws ws) {
+  std::memmove(ws + dst_end - n, ws + src_end - n, n);
+  return src_end - n;
+}
+
+void set_owner(std::uint32_t off, std::uint32_t owner, std::uint8_t kind, Ws ws) {
+  wr32(ws, off - 4, owner);
+  wr8(ws, off, (rd8(ws, off) & 0xF0) | (kind & 0x0F));
+}
+
+std::uint32_t owner_slot(std::uint32_t off, Ws ws) {
+  std::uint32_t owner = rd32(ws, off - 4);
+  switch (kind_of(off, ws)) {
+    case OK_WORD: return owner;
+    case OK_STACK: return owner + 2;
+    case OK_SYMBOL: return owner + 4;
+    case OK_NEXTLINE: return owner + 8;
+    default: return 0;
+  }
+}
+
+void mgarb(std::uint32_t off, Ws ws) {
+  if (off == 0) return;
+  std::uint8_t k = rd8(ws, off);
+  if (k & kReleased) sup_syser(kLoc, 5001, ws);
+  wr8(ws, off, k | kReleased);
+  std::uint32_t size = size_of(off, ws);
+  std::uint32_t top = rd32(ws, hdr::HeapTop);
+  if (off + size + 4 == top && !(rd16(ws, hdr::State) & st::Defining)) {
+    wr32(ws, hdr::HeapTop, top - size - 4);
+  } else {
+    wr32(ws, hdr::Garbage, rd32(ws, hdr::Garbage) + size + 4);
+    std::uint32_t lowest = rd32(ws, hdr::LowestReleased);
+    if (lowest == 0 || lowest >= off) wr32(ws, hdr::LowestReleased, off);
+  }
+  // What the object owns goes with it. Its storage stays in place until
+  // compaction (or is already gone at the top), so it can still be read.
+  if (rd8(ws, off + obj::Flags1) & kHoldsTokenLines) {
+    if (!token_line_release) sup_syser(__FILE__, __LINE__, ws);
+    token_line_release(off, ws);
+  }
+}
+
+void set_token_line_release(TokenLineRelease release) { token_line_release = release; }
+
+void set_uncollected_garbage_limit(Ws ws) {
+  std::uint32_t gap = rd32(ws, hdr::StackPointer) - rd32(ws, hdr::HeapTop);
+  wr32(ws, hdr::GarbageLimit, gap / 100);
+}
+
+namespace {
+
+void compact(Ws ws) {
+  std::uint32_t start = rd32(ws, hdr::LowestReleased);
+  std::uint32_t kept = rd32(ws, hdr::Garbage);
+  wr32(ws, hdr::LowestReleased, 0);
+  wr32(ws, hdr::Garbage, 0);
+  std::uint32_t top = rd32(ws, hdr::HeapTop);
+  if (start == 0) {
+    if (kept != 0) sup_syser(kLoc, 5311, ws);
+    return;
+  }
+  std::uint32_t dst = start;
+  std::uint32_t src = start;
+  while (src < top) {
+    std::uint32_t size = size_of(src, ws);
+    if (size < 12 || (size & 3) || src + size + 4 > top) sup_syser(kLoc, 5202, ws);
+    if (rd8(ws, src) & kReleased) {
+      kept -= size + 4;
+      src += size + 4;
+      continue;
+    }
+    std::uint32_t owner = rd32(ws, src - 4);
+    std::uint8_t kind = kind_of(src, ws);
+    if (kind == OK_INSTANCE || kind == OK_CLASS) {
+      // Instances and classes live only in an object pool, which this
+      // workspace has not got.
+      sup_syser(kLoc, 5251, ws);
+    }
+    std::uint32_t slot = owner_slot(src, ws);
+    if (kind != OK_WORD && kind != OK_STACK && kind != OK_SYMBOL && kind != OK_NEXTLINE) sup_syser(kLoc, 5257, ws);
+    if (rd32(ws, slot) != src) sup_syser(kLoc, 5266, ws);
+    wr32(ws, dst - 4, owner);
+    if (dst != src) std::memmove(ws + dst, ws + src, size);
+    wr32(ws, slot, dst);
+    if (rd8(ws, dst + obj::Flags1) & kHoldsTokenLines) {
+      std::uint32_t next = rd32(ws, dst + 8);
+      if (next != 0) wr32(ws, next - 4, dst);
+    }
+    wr32(ws, dst + size, 0);
+    dst += size + 4;
+    src += size + 4;
+  }
+  if (src != top || kept != 0) sup_syser(kLoc, 5311, ws);
+  wr32(ws, hdr::HeapTop, dst);
+}
+
+}  // namespace
+
+void gcol(Ws ws) {
+  auto garbage = rdi32(ws, hdr::Garbage);
+  if (garbage == 0 || garbage <= rdi32(ws, hdr::GarbageLimit)) return;
+  compact(ws);
+}
+
+void force_gcol(Ws ws) {
+  if (rd32(ws, hdr::Garbage) == 0) return;
+  compact(ws);
+}
+
+bool heap_consistent(Ws ws) {
+  std::uint32_t top = rd32(ws, hdr::HeapTop);
+  std::uint32_t off = kHeapStart;
+  std::uint64_t garbage = 0;
+  while (off < top) {
+    std::uint32_t size = size_of(off, ws);
+    if (size < 12 || (size & 3) || std::uint64_t(off) + size + 4 > top) return false;
+    if (rd8(ws, off) & kReleased) {
+      garbage += size + 4;
+    } else {
+      std::uint32_t slot = owner_slot(off, ws);
+      std::uint8_t kind = kind_of(off, ws);
+      if (kind != OK_WORD && kind != OK_STACK && kind != OK_SYMBOL && kind != OK_NEXTLINE) return false;
+      if (slot + 4 > rd32(ws, hdr::Top) || rd32(ws, slot) != off) return false;
+    }
+    off += size + 4;
+  }
+  return off == top && garbage == rd32(ws, hdr::Garbage);
+}
+
+}  // namespace zema
