@@ -122,9 +122,8 @@ void xfarg(std::uint32_t entry, Ws ws) {
   const std::uint32_t size = rd32(ws, rd32(ws, src_sym + sym::Value) + obj::Size);
   const std::uint32_t copy = getspc(size - 8, ws);
   std::memcpy(ws + copy + 8, ws + rd32(ws, src_sym + sym::Value) + 8, size - 8);
-  wr8(ws, entry + se::Class, kOwnsObject | TC_VALUE);
-  wr32(ws, entry + se::Value, copy);
-  set_owner(copy, entry, OK_STACK, ws);
+  const std::uint8_t flags = rd8(ws, entry + se::Flags);
+  settle_entry(entry, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), flags, copy}, ws);
 }
 
 void check_arg_type(std::uint32_t entry, Ws ws) {
@@ -342,8 +341,7 @@ int xfnc(Ws ws) {
   locala(rd16(ws, callreg::LeftOperand), ws);
   locala(rd16(ws, callreg::RightOperand), ws);
   const std::uint32_t fentry = sp + kStackEntrySize;
-  if ((rd8(ws, fentry) & kOwnsObject) && rd32(ws, fentry + se::Value)) {
-    mgarb(rd32(ws, fentry + se::Value), ws);
+  if (release_entry(load_entry(fentry, ws), ws)) {
     wr8(ws, fentry + se::Class, 0);
     wr8(ws, fentry + se::Flags, 0);
   }

@@ -4,6 +4,7 @@
 
 #include "interpreter/entry_errors.h"
 #include "interpreter/errors.h"
+#include "interpreter/stack.h"
 
 namespace zema {
 
@@ -68,6 +69,18 @@ std::uint32_t lddr(std::uint32_t n, std::uint32_t src_end, std::uint32_t dst_end
 void set_owner(std::uint32_t off, std::uint32_t owner, std::uint8_t kind, Ws ws) {
   wr32(ws, off - 4, owner);
   wr8(ws, off, (rd8(ws, off) & 0xF0) | (kind & 0x0F));
+}
+
+bool release_entry(const StackEntry& e, Ws ws) {
+  if (!(e.cls & kOwnsObject) || e.value == 0) return false;
+  mgarb(e.value, ws);
+  return true;
+}
+
+void settle_entry(std::uint32_t slot, const StackEntry& e, Ws ws) {
+  release_entry(load_entry(slot, ws), ws);
+  store_entry(slot, e, ws);
+  if ((e.cls & kOwnsObject) && e.value != 0) set_owner(e.value, slot, OK_STACK, ws);
 }
 
 std::uint32_t owner_slot(std::uint32_t off, Ws ws) {

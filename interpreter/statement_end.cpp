@@ -73,7 +73,7 @@ int xrsltp(Ws ws) {
       StackEntry value, marker;
       unstack(value, ws);
       unstack(marker, ws);
-      if ((value.cls & kOwnsObject) && value.value) mgarb(value.value, ws);
+      release_entry(value, ws);
     }
     return ES_NEXT_STATEMENT;
   }
@@ -115,9 +115,8 @@ void clrstk(Ws ws) {
     const StackEntry e = load_entry(sp, ws);
     wr32(ws, hdr::StackPointer, sp + kStackEntrySize);
     if (e.cls == primer.cls && (e.value & 0xFF) == 0) break;
-    if ((e.cls & kOwnsObject) && e.value) {
-      mgarb(e.value, ws);
-    } else if (e.cls == 0x25) {
+    release_entry(e, ws);
+    if (e.cls == 0x25) {
       // A name that may have no other use: count one and give it back.
       const std::uint32_t sym = entry_of_token(e.value & 0xFFFF);
       if ((rd8(ws, sym + sym::Type) & kSymTypeMask) != SYM_SYSVAR) {
@@ -126,9 +125,9 @@ void clrstk(Ws ws) {
       }
     }
   }
-  if (rd8(ws, hdr::TokenRegister) & kOwnsObject) {
-    const std::uint32_t v = rd32(ws, hdr::TokenRegister + se::Value);
-    if (v) mgarb(v, ws);
+  const StackEntry reg = load_entry(hdr::TokenRegister, ws);
+  if (reg.cls & kOwnsObject) {
+    release_entry(reg, ws);
     wr8(ws, hdr::TokenRegister + se::Class, 0);
     wr8(ws, hdr::TokenRegister + se::Flags, 0);
   }

@@ -441,13 +441,10 @@ void settle_result(std::uint32_t n, std::uint8_t flags, Ws ws) {
   for (std::uint32_t i = 0; i + 2 < n; ++i) {
     StackEntry e;
     unstack(e, ws);
-    if ((e.cls & kOwnsObject) && e.value) mgarb(e.value, ws);
+    release_entry(e, ws);
   }
-  const std::uint32_t slot = stack_entry_at(0, ws);
-  const StackEntry old = load_entry(slot, ws);
-  if ((old.cls & kOwnsObject) && old.value) mgarb(old.value, ws);
-  store_entry(slot, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), flags, result.value}, ws);
-  set_owner(result.value, slot, OK_STACK, ws);
+  result = StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), flags, result.value};
+  settle_entry(stack_entry_at(0, ws), result, ws);
 }
 
 // V's shape against the selection's: one element goes everywhere, else the
@@ -508,8 +505,7 @@ void replace_value(const Target& t, Ws ws) {
 void own_copy(std::uint32_t e, std::uint32_t slot, Ws ws) {
   const std::uint32_t copy = copy_array(slot, ws);
   const std::uint8_t flags = rd8(ws, e + se::Flags);
-  store_entry(e, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), flags, copy}, ws);
-  set_owner(copy, e, OK_STACK, ws);
+  settle_entry(e, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), flags, copy}, ws);
 }
 
 // A[I]←V with A or V nested, or of kinds that do not mix: A is rebuilt in
@@ -545,10 +541,7 @@ void assign_items(const Plan& s, std::uint32_t a_slot, std::uint32_t v_slot, Ws 
   // The new array takes the map's place.
   StackEntry result;
   unstack(result, ws);
-  const std::uint32_t slot = stack_entry_at(0, ws);
-  mgarb(load_entry(slot, ws).value, ws);
-  store_entry(slot, result, ws);
-  set_owner(result.value, slot, OK_STACK, ws);
+  settle_entry(stack_entry_at(0, ws), result, ws);
 }
 
 void indexed_assign(Ws ws) {
@@ -627,7 +620,7 @@ void indexed_assign(Ws ws) {
   for (int i = 0; i < 3; ++i) {
     StackEntry e;
     unstack(e, ws);
-    if ((e.cls & kOwnsObject) && e.value) mgarb(e.value, ws);
+    release_entry(e, ws);
   }
   const std::uint32_t top = stack_entry_at(0, ws);
   wr8(ws, top + se::Flags, rd8(ws, top + se::Flags) | kSeNoDisplay);
@@ -660,11 +653,7 @@ namespace {
 int drop_index_list(Ws ws) {
   StackEntry f;
   unstack(f, ws);
-  const std::uint32_t slot = stack_entry_at(0, ws);
-  const StackEntry list = load_entry(slot, ws);
-  if ((list.cls & kOwnsObject) && list.value) mgarb(list.value, ws);
-  store_entry(slot, f, ws);
-  if ((f.cls & kOwnsObject) && f.value) set_owner(f.value, slot, OK_STACK, ws);
+  settle_entry(stack_entry_at(0, ws), f, ws);
   return ES_BIND;
 }
 
