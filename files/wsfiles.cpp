@@ -24,6 +24,7 @@
 #include "host/services.h"
 #include "host/task.h"
 #include "interpreter/entry.h"
+#include "interpreter/sysvars.h"
 
 namespace zema {
 
@@ -52,10 +53,6 @@ constexpr std::size_t kMaxListedNames = 300;
 constexpr std::size_t kNameArea = 6000;
 constexpr std::size_t kNameAreaReserve = 512;
 constexpr int kLibFieldWidth = 12;
-
-// ⎕PW is the fourth system-variable entry of the symbol table; its value word
-// lies 4 bytes into the entry.
-constexpr std::uint32_t kQuadPwValue = kSymtabStart + 3 * kSymtabEntrySize + 4;
 
 void record_errno(int e) { get_server_side_task_vars()->last_errno = e; }
 
@@ -287,7 +284,7 @@ int delete_ws(const char* path) {
 int print_lib(const char* directory, int option, Ws ws) {
   if (APLTask* task = find_my_task()) task->FlushOutput();
   const int first = (option & 0xFF) != 0 ? fontout(option) : 0;
-  const int pw = rdi32(ws, kQuadPwValue);
+  const int pw = rdi32(ws, sysvar_value_word(sysvar::PW));
   std::string path = host_path(directory);
   if (path.empty()) path = ".";
 

@@ -13,6 +13,7 @@
 #include "interpreter/numfmt.h"
 #include "interpreter/support.h"
 #include "interpreter/symtab.h"
+#include "interpreter/sysvars.h"
 #include "interpreter/tokeniser.h"
 
 namespace zema {
@@ -30,7 +31,7 @@ std::uint8_t out_bits(Ws ws) { return rd8(ws, hdr::OutputBits); }
 std::int32_t column(Ws ws) { return rdi16(ws, hdr::OutColumn); }
 void set_column(std::int32_t c, Ws ws) { wr16(ws, hdr::OutColumn, static_cast<std::uint32_t>(c)); }
 void count_line(Ws ws) { wr16(ws, hdr::OutLineCount, rd16(ws, hdr::OutLineCount) + 1u); }
-std::int32_t print_width(Ws ws) { return rdi32(ws, kQuadPWValue); }
+std::int32_t print_width(Ws ws) { return rdi32(ws, sysvar_value_word(sysvar::PW)); }
 
 // One byte into the capture area, with the overflow check.
 void store_byte(std::uint8_t c, Ws ws) {

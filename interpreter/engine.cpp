@@ -28,9 +28,8 @@ namespace zema {
 namespace {
 constexpr const char* kLoc = "c_src/aplssyn";
 
-// Bit 0 of ⎕CS (value word of the tenth fixed symbol) allows indexing a
-// numeric literal.
-constexpr std::uint32_t kQuadCSValue = kSymtabStart + 9 * kSymtabEntrySize + 4;
+// Bit 0 of ⎕CS allows indexing a numeric literal.
+constexpr std::uint32_t kCsIndexLiteral = 1;
 
 std::array<std::uint8_t, 128> build_optran() {
   std::array<std::uint8_t, 128> t;
@@ -361,7 +360,7 @@ int next_token(Ws ws) {
     case TC_CONSTANT: {
       if (t == TC_ASSIGN) synter_badline(ws);
       const std::uint8_t tag = rd8(ws, current_line(ws) + rd32(ws, hdr::LineCursor));
-      if (t == TC_INDEXLIST && !(rd32(ws, kQuadCSValue) & 1) && tag != TT_CHARS) {
+      if (t == TC_INDEXLIST && !(rd32(ws, sysvar_value_word(sysvar::CS)) & kCsIndexLiteral) && tag != TT_CHARS) {
         wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) - 1);
         error(E_RANK, 5, 2, ws);
       }

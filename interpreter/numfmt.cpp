@@ -6,13 +6,11 @@
 
 #include "interpreter/errors.h"
 #include "interpreter/primitives/extended80.h"
+#include "interpreter/sysvars.h"
 
 namespace zema {
 
 namespace {
-
-// Value word of ⎕PP (fixed symbol entry 2).
-constexpr std::uint32_t kQuadPPValue = kSymtabStart + 2 * kSymtabEntrySize + 4;
 
 // Digits shown while a token line is listed.
 constexpr int kListingDigits = 15;
@@ -42,7 +40,7 @@ constexpr int kScaledHigh = 0x403E;
 
 int significant_digits(Ws ws) {
   if (rd16(ws, hdr::State) & st::ListDigits) return kListingDigits;
-  return std::clamp(rdi32(ws, kQuadPPValue), 1, 20);
+  return std::clamp(rdi32(ws, sysvar_value_word(sysvar::PP)), 1, 20);
 }
 
 std::uint32_t clear_text(Ws ws) {

@@ -13,6 +13,7 @@
 #include "interpreter/error_path.h"
 #include "interpreter/heap.h"
 #include "interpreter/numfmt.h"
+#include "interpreter/sysvars.h"
 
 namespace zema {
 
@@ -32,14 +33,14 @@ std::uint16_t state(Ws ws) { return rd16(ws, hdr::State); }
 void set_state(std::uint16_t s, Ws ws) { wr16(ws, hdr::State, s); }
 bool capturing(Ws ws) { return (state(ws) & st::Capturing) != 0; }
 int column(Ws ws) { return rdi16(ws, hdr::OutColumn); }
-bool uniform_widths(Ws ws) { return (rd32(ws, kQuadCSWord) & kCsUniform) != 0; }
+bool uniform_widths(Ws ws) { return (rd32(ws, sysvar_value_word(sysvar::CS)) & kCsUniform) != 0; }
 bool compact_layout(Ws ws) { return (rd8(ws, hdr::MiscBits) & kCompactLayout) != 0; }
 bool nested_layout(Ws ws) { return (rd8(ws, hdr::ResultBits) & kNestedLayout) != 0; }
 
 // Significant digits of a float as the formatter writes it.
 int significant_digits(Ws ws) {
   if (state(ws) & st::ListDigits) return 15;
-  return std::clamp(rdi32(ws, kQuadPPWord), 1, 20);
+  return std::clamp(rdi32(ws, sysvar_value_word(sysvar::PP)), 1, 20);
 }
 
 // ---- the text buffer ------------------------------------------------------------------

@@ -9,6 +9,7 @@
 #include "interpreter/numfmt.h"
 #include "interpreter/statement_end.h"
 #include "interpreter/sysfns/commands.h"
+#include "interpreter/sysvars.h"
 
 namespace zema {
 
@@ -29,7 +30,7 @@ struct Level {
 // (eight more when it is one already), on a new line when it would pass ⎕PW.
 void print_padded(std::string text, Ws ws) {
   text.append(8 - text.size() % 8, static_cast<char>(kBlank));
-  const std::uint32_t width = rd16(ws, kQuadPWValue);
+  const std::uint32_t width = rd16(ws, sysvar_value_word(sysvar::PW));
   if (rd16(ws, hdr::OutColumn) != 0 && rd16(ws, hdr::OutColumn) + text.size() > width) cdisp(kCarriageReturn, ws);
   ldprt(text, ws);
 }

@@ -17,6 +17,7 @@
 #include "host/charset.h"
 #include "interpreter/numfmt.h"
 #include "interpreter/primitives/extended80.h"
+#include "interpreter/sysvars.h"
 #include "test_workspace.h"
 
 namespace zema {
@@ -24,14 +25,12 @@ namespace {
 
 using test::TestWorkspace;
 
-constexpr std::uint32_t kQuadPP = kSymtabStart + 2 * kSymtabEntrySize + 4;
-
 class NumFmt : public ::testing::Test {
  protected:
   TestWorkspace tw;
   Ws ws = tw.ws();
 
-  void set_pp(int pp) { wr32(ws, kQuadPP, static_cast<std::uint32_t>(pp)); }
+  void set_pp(int pp) { wr32(ws, sysvar_value_word(sysvar::PP), static_cast<std::uint32_t>(pp)); }
   int count() const { return rdi16(ws, hdr::TextCount); }
   // The counted text, as UTF-8.
   std::string text() const {

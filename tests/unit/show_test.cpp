@@ -18,6 +18,7 @@
 #include "interpreter/numfmt.h"
 #include "interpreter/show.h"
 #include "interpreter/stack.h"
+#include "interpreter/sysvars.h"
 #include "test_arrays.h"
 #include "test_workspace.h"
 
@@ -31,7 +32,7 @@ std::string in(const std::string& utf8) { return utf8_to_internal(utf8); }
 class ShowTest : public ::testing::Test, public SessionFixture {
  protected:
   ShowTest() : SessionFixture(80) {}
-  void set_cs(int cs) { wr32(ws, kQuadCSWord, static_cast<std::uint32_t>(cs)); }
+  void set_cs(int cs) { wr32(ws, sysvar_value_word(sysvar::CS), static_cast<std::uint32_t>(cs)); }
   void set_state_bits(std::uint16_t bits) { wr16(ws, hdr::State, rd16(ws, hdr::State) | bits); }
 
   // What the session received, as UTF-8 with a new line for each carriage return.

@@ -12,6 +12,7 @@
 #include "host/task.h"
 #include "interpreter/entry.h"
 #include "interpreter/line.h"
+#include "interpreter/sysvars.h"
 #include "interpreter/workspace.h"
 
 namespace zema::test {
@@ -90,7 +91,7 @@ class SessionFixture {
     wr16(ws, hdr::OutColumn, 0);
     wr16(ws, hdr::OutLineCount, 0);
   }
-  void set_pw(int pw) { wr32(ws, kSymtabStart + 3 * kSymtabEntrySize + 4, static_cast<std::uint32_t>(pw)); }
+  void set_pw(int pw) { wr32(ws, sysvar_value_word(sysvar::PW), static_cast<std::uint32_t>(pw)); }
 
   TestWorkspace tw;
   Ws ws = tw.ws();

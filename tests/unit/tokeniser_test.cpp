@@ -19,6 +19,7 @@
 #include "interpreter/heap.h"
 #include "interpreter/line.h"
 #include "interpreter/symtab.h"
+#include "interpreter/sysvars.h"
 #include "test_workspace.h"
 
 namespace zema {
@@ -640,11 +641,11 @@ TEST(TokenLines, ReleaseDropsLabelAndSymbolUses) {
   EXPECT_EQ(uses_of(ws, "LAB"), 1);
   EXPECT_EQ(uses_of(ws, "ALPHA"), 3);
   EXPECT_EQ(uses_of(ws, "BETA"), 1);
-  const std::uint32_t io_uses = rd16(ws, kSymtabStart + 16 + sym::Uses);
+  const std::uint32_t io_uses = rd16(ws, sysvar_entry(sysvar::IO) + sym::Uses);
   clrkil(ws);
   EXPECT_EQ(rd32(ws, hdr::KillSlot), 0u);
   EXPECT_EQ(token_of(ws, "ALPHA"), -1);
-  EXPECT_EQ(rd16(ws, kSymtabStart + 16 + sym::Uses), io_uses);
+  EXPECT_EQ(rd16(ws, sysvar_entry(sysvar::IO) + sym::Uses), io_uses);
   force_gcol(ws);
   EXPECT_EQ(symbol_table(ws), symbols);
   EXPECT_TRUE(heap_consistent(ws));

@@ -23,6 +23,7 @@
 #include "host/charset.h"
 #include "host/services.h"
 #include "host/task.h"
+#include "interpreter/sysvars.h"
 #include "test_workspace.h"
 
 namespace zema {
@@ -74,7 +75,7 @@ class WsFilesTest : public ::testing::Test {
 
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
   int last_errno() const { return get_server_side_task_vars()->last_errno; }
-  void set_pw(std::int32_t pw) { wr32(ws_, kSymtabStart + 3 * kSymtabEntrySize + 4, static_cast<std::uint32_t>(pw)); }
+  void set_pw(std::int32_t pw) { wr32(ws_, sysvar_value_word(sysvar::PW), static_cast<std::uint32_t>(pw)); }
 
   void set_mount_row(int row, const std::string& host_text) {
     std::uint8_t* r = lowglobals(ws_).mount[row];
