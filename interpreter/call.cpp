@@ -26,10 +26,6 @@ constexpr std::uint32_t kTabBytes = 22;
 
 std::uint16_t be16(Ws ws, std::uint32_t at) { return static_cast<std::uint16_t>((rd8(ws, at) << 8) | rd8(ws, at + 1)); }
 
-void set_state(std::uint16_t set, std::uint16_t clear, Ws ws) {
-  wr16(ws, hdr::State, static_cast<std::uint16_t>((rd16(ws, hdr::State) | set) & ~clear));
-}
-
 // The function named by the function entry (entry 1 from the top).
 std::uint32_t function_entry(Ws ws) { return stack_entry_at(1, ws); }
 
@@ -286,7 +282,7 @@ int xfnc(Ws ws) {
   const std::uint8_t rb = rd8(ws, hdr::ResultBits);
   bool save_et = rb & 0x08;
   if (!save_et) {
-    save_et = !(rb & 0x04) && (rd16(ws, hdr::State) & st::NotFunctionLine);
+    save_et = !(rb & 0x04) && state_has(st::NotFunctionLine, ws);
     wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) & ~0x04);
   }
   if (save_et) {
@@ -303,7 +299,7 @@ int xfnc(Ws ws) {
   wr32(ws, frame + siframe::Instance, rd32(ws, hdr::CurrentInstance));
   wr32(ws, frame + siframe::RunningSymbol, rd32(ws, hdr::RunningSymbol));
   wr16(ws, frame + siframe::RunningToken, rd16(ws, hdr::RunningToken));
-  wr16(ws, frame + siframe::State, rd16(ws, hdr::State));
+  wr16(ws, frame + siframe::State, engine_state(ws));
   wr32(ws, frame + siframe::Line, rd32(ws, hdr::CurrentLine));
   wr32(ws, frame + siframe::StackPointer, sp);
   wr32(ws, frame + siframe::LineNumber, rd32(ws, hdr::FnLineNumber));
@@ -391,7 +387,7 @@ std::uint32_t quadus(Ws ws) {
       set_owner(msg, hdr::ErrorMessage, OK_WORD, ws);
     }
   }
-  const std::uint16_t callee = rd16(ws, hdr::State);
+  const std::uint16_t callee = engine_state(ws);
   wr32(ws, hdr::RunningSymbol, rd32(ws, frame + siframe::RunningSymbol));
   wr16(ws, hdr::RunningToken, rd16(ws, frame + siframe::RunningToken));
   std::uint16_t state = rd16(ws, frame + siframe::State);

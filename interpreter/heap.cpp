@@ -101,7 +101,7 @@ void mgarb(std::uint32_t off, Ws ws) {
   wr8(ws, off, k | kReleased);
   std::uint32_t size = size_of(off, ws);
   std::uint32_t top = rd32(ws, hdr::HeapTop);
-  if (off + size + 4 == top && !(rd16(ws, hdr::State) & st::Defining)) {
+  if (off + size + 4 == top && !state_has(st::Defining, ws)) {
     wr32(ws, hdr::HeapTop, top - size - 4);
   } else {
     wr32(ws, hdr::Garbage, rd32(ws, hdr::Garbage) + size + 4);

@@ -42,9 +42,9 @@ void intent(Ws ws) {
 void intptr_attn(Ws ws) {
   wr16(ws, hdr::AttnCountdown, rd16(ws, hdr::AttnReload));
   wr8(ws, hdr::OutputBits, 0);
-  wr16(ws, hdr::State, rd16(ws, hdr::State) & ~(st::ListDigits | st::Capturing));
-  if (!(rd16(ws, hdr::State) & st::Defining)) wr16(ws, hdr::LexState, 0);
-  if (rd16(ws, hdr::State) & st::Executing) synatn(rd16(ws, hdr::State), ws);
+  set_state(0, st::ListDigits | st::Capturing, ws);
+  if (!state_has(st::Defining, ws)) wr16(ws, hdr::LexState, 0);
+  if (state_has(st::Executing, ws)) synatn(engine_state(ws), ws);
   resume_apl(ES_LEAVE, ws);
 }
 

@@ -39,7 +39,7 @@ constexpr int kScaledLow = 0x4038;
 constexpr int kScaledHigh = 0x403E;
 
 int significant_digits(Ws ws) {
-  if (rd16(ws, hdr::State) & st::ListDigits) return kListingDigits;
+  if (state_has(st::ListDigits, ws)) return kListingDigits;
   return std::clamp(rdi32(ws, sysvar_value_word(sysvar::PP)), 1, 20);
 }
 

@@ -16,10 +16,6 @@ namespace zema {
 
 namespace {
 
-void set_state(std::uint16_t set, std::uint16_t clear, Ws ws) {
-  wr16(ws, hdr::State, static_cast<std::uint16_t>((rd16(ws, hdr::State) | set) & ~clear));
-}
-
 // The word that holds the array a value entry stands for: the entry's own
 // value word, or its name's symbol value word.
 std::uint32_t value_slot(std::uint32_t entry, Ws ws) {
@@ -101,7 +97,7 @@ int eol(Ws ws) {
     wr32(ws, hdr::CurrentLine, 0);
     mgarb(line, ws);
   }
-  const std::uint16_t state = rd16(ws, hdr::State);
+  const std::uint16_t state = engine_state(ws);
   if (!(state & st::NotFunctionLine)) return eolfnx(ws);
   if (!(state & st::ValueAwaited)) return ES_LEAVE;
   noncer_1(ws);  // execute and ⎕ input arrive later
@@ -153,10 +149,10 @@ void siclr_n(int n, Ws ws) {
     }
     if (n == 0) {
       release_line();
-      wr16(ws, hdr::State, rd16(ws, hdr::State) & 0x0FDD);
+      set_state(0, static_cast<std::uint16_t>(~0x0FDDu), ws);
       wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) & ~0x0C);
       wr8(ws, hdr::StepRequest, 0);
-      if (rd16(ws, hdr::State) & st::NotFunctionLine) return;
+      if (state_has(st::NotFunctionLine, ws)) return;
       set_state(st::NotFunctionLine, 0, ws);
       kill_dead_man(ws);
       wr16(ws, hdr::EtMajor, 1);
@@ -170,7 +166,7 @@ void siclr_n(int n, Ws ws) {
       release_line();
       xfnclr(ws);
       clrstk(ws);
-    } while ((rd16(ws, hdr::State) & st::ExecuteRunning) && !si_empty(ws));
+    } while (state_has(st::ExecuteRunning, ws) && !si_empty(ws));
     if (n > 0) --n;
   }
 }

@@ -156,8 +156,8 @@ void assign_ht(std::uint32_t a, Ws ws) {
 
 // ⍞ read as a value: the answer to the prompt already on the line.
 void quote_quad_input(Ws ws) {
-  const auto state = static_cast<std::uint16_t>(rd16(ws, hdr::State) & ~st::AttentionSeen);
-  wr16(ws, hdr::State, static_cast<std::uint16_t>((state | st::QuoteQuadInput) & ~st::StatementStarted));
+  const auto state = static_cast<std::uint16_t>(engine_state(ws) & ~st::AttentionSeen);
+  set_state(st::QuoteQuadInput, st::AttentionSeen | st::StatementStarted, ws);
   auto fail = [&](int code, int major, int minor) {
     wr16(ws, hdr::State, state);
     error(code, major, minor, ws);

@@ -72,7 +72,7 @@ int csie(std::int32_t n, int mode, Ws ws) {
     c_incorrect(ws);
     return 12;
   }
-  Level level{rd16(ws, hdr::RunningToken), rdi32(ws, hdr::FnLineNumber), rd16(ws, hdr::State)};
+  Level level{rd16(ws, hdr::RunningToken), rdi32(ws, hdr::FnLineNumber), engine_state(ws)};
   if (n == 0 || level.function == 0) return 0;
   mode = csip(level, mode, ws);
   std::int32_t shown = 0;

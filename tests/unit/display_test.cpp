@@ -27,7 +27,7 @@ std::string in(const std::string& utf8) { return utf8_to_internal(utf8); }
 class Display : public ::testing::Test, public test::SessionFixture {
  protected:
   Display() : SessionFixture(30) {}
-  void set_state(std::uint16_t bits) { wr16(ws, hdr::State, rd16(ws, hdr::State) | bits); }
+  void set_state(std::uint16_t bits) { zema::set_state(bits, 0, ws); }
   int column() const { return rdi16(ws, hdr::OutColumn); }
   int lines() const { return rd16(ws, hdr::OutLineCount); }
   // What the session received, as UTF-8 with a new line for each carriage return.

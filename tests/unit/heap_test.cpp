@@ -132,7 +132,7 @@ TEST(Heap, ReleaseAtTheTopIsImmediateUnlessADefinitionIsOpen) {
 
   std::uint32_t off = getspc(40, ws);
   s.put(1, off);
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::Defining);
+  set_state(st::Defining, 0, ws);
   mgarb(off, ws);
   EXPECT_EQ(rd32(ws, hdr::HeapTop), top + 48 + 4);
   EXPECT_EQ(rd32(ws, hdr::Garbage), 48u + 4);
