@@ -15,13 +15,16 @@
 #include "interpreter/statement_end.h"
 #include "interpreter/support.h"
 #include "interpreter/symtab.h"
+#include "interpreter/sysvars.h"
 
 namespace zema {
 
 namespace {
 
-constexpr std::uint32_t kTokenLX = 0, kTokenRL = 8, kTokenCT = 10, kTokenHT = 12, kTokenFC = 14;
-constexpr std::uint32_t kTokenPW = 6, kTokenPR = 16;
+constexpr std::uint32_t kTokenLX = sysvar_token(sysvar::LX), kTokenRL = sysvar_token(sysvar::RL),
+                        kTokenCT = sysvar_token(sysvar::CT), kTokenHT = sysvar_token(sysvar::HT),
+                        kTokenFC = sysvar_token(sysvar::FC), kTokenPW = sysvar_token(sysvar::PW),
+                        kTokenPR = sysvar_token(sysvar::PR);
 constexpr std::uint32_t kTabBytes = 22;
 
 std::uint16_t be16(Ws ws, std::uint32_t at) { return static_cast<std::uint16_t>((rd8(ws, at) << 8) | rd8(ws, at + 1)); }

@@ -319,7 +319,7 @@ int xsvref(Ws ws) {
   switch (rd8(ws, entry + sym::Type) & kSymTypeMask) {
     case SYM_SYSVAR:
       if (!is_sysvar_token(token)) sup_syser(kLoc, 310, ws);
-      read_system_variable(static_cast<int>(token / 2), ws);
+      read_system_variable(sysvar_index_of_token(token), ws);
       break;
     case SYM_SHARED: shared_reference(entry, ws); break;
     default: sup_syser(kLoc, 320, ws);
@@ -336,7 +336,7 @@ void xsvspc_named(std::uint32_t token, std::uint32_t value_entry, Ws ws) {
   switch (rd8(ws, entry + sym::Type) & kSymTypeMask) {
     case SYM_SYSVAR:
       if (!is_sysvar_token(token)) sup_syser(kLoc, 400, ws);
-      assign_system_variable(static_cast<int>(token / 2), slot, ws);
+      assign_system_variable(sysvar_index_of_token(token), slot, ws);
       break;
     case SYM_SHARED: {
       const std::uint32_t share = rd32(ws, entry + sym::Value);

@@ -561,7 +561,7 @@ void indexed_assign(Ws ws) {
     // the assignment works on a copy, which the variable's own rules then
     // check and take, so that a refused value leaves the old one.
     if (!is_sysvar_token(token)) indxer(ws);
-    sysvar_index = static_cast<int>(token / 2);
+    sysvar_index = sysvar_index_of_token(token);
     if (sysvar_index != sysvar::LX && sysvar_index != sysvar::FC) indxer(ws);
     if (rd32(ws, sysvar_value_word(sysvar_index)) == 0) indxer(ws);
     own_copy(a_entry, sysvar_value_word(sysvar_index), ws);
