@@ -197,7 +197,7 @@ TEST_F(NumFmt, ExponentForm) {
 }
 
 TEST_F(NumFmt, ListingShowsFifteenDigitsWhateverPrintPrecision) {
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::ListDigits);
+  set_state(st::ListDigits, 0, ws);
   EXPECT_EQ(show(1.0 / 3, 3), "0.333333333333333");
   EXPECT_EQ(show(0.1, 1), "0.1");
   EXPECT_EQ(show(12345678901.5, 2), "12345678901.5");

@@ -33,7 +33,7 @@ class ShowTest : public ::testing::Test, public SessionFixture {
  protected:
   ShowTest() : SessionFixture(80) {}
   void set_cs(int cs) { wr32(ws, sysvar_value_word(sysvar::CS), static_cast<std::uint32_t>(cs)); }
-  void set_state_bits(std::uint16_t bits) { wr16(ws, hdr::State, rd16(ws, hdr::State) | bits); }
+  void set_state_bits(std::uint16_t bits) { set_state(bits, 0, ws); }
 
   // What the session received, as UTF-8 with a new line for each carriage return.
   std::string shown() const {
