@@ -82,7 +82,7 @@ APLTask::Input ConsoleTask::ReadInputLine(std::string& line) {
   // A ⍞ answer is data, and the line handed back holds the prompt it was
   // typed after, as a session line does: the interpreter tells the prompt
   // from what was typed over it.
-  const bool answer = wsBase && (rd16(wsBase, hdr::State) & st::QuoteQuadInput);
+  const bool answer = wsBase && state_has(st::QuoteQuadInput, wsBase);
   if (options_.input_marker) {
     // The marker carries the prompt already on the line (blank for the
     // six-blank prompt of immediate execution).

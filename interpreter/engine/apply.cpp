@@ -331,10 +331,7 @@ void nested_result(bool dyadic, Ws ws) {
   write_simple_image(source, type, shape - 4, ws);
   StackEntry simple;
   unstack(simple, ws);
-  const std::uint32_t slot = stack_entry_at(0, ws);
-  mgarb(rd32(ws, slot + se::Value), ws);
-  store_entry(slot, simple, ws);
-  set_owner(simple.value, slot, OK_STACK, ws);
+  settle_entry(stack_entry_at(0, ws), simple, ws);
 }
 
 }  // namespace
@@ -442,10 +439,7 @@ void scalar_dyadic_axis(std::uint32_t fn_entry, std::uint32_t flags, Ws ws) {
   // The result takes the temporary's place.
   StackEntry result;
   unstack(result, ws);
-  const StackEntry temp = load_entry(temp_slot, ws);
-  if ((temp.cls & kOwnsObject) && temp.value) mgarb(temp.value, ws);
-  store_entry(temp_slot, result, ws);
-  if ((result.cls & kOwnsObject) && result.value) set_owner(result.value, temp_slot, OK_STACK, ws);
+  settle_entry(temp_slot, result, ws);
 }
 
 void xmn_nest_nest(Ws ws) { nest_walk(false, ws); }
@@ -550,10 +544,9 @@ int do_xmnopd(Ws ws) {
   // and it keeps the right argument's selective-model mark.
   result.flags &= static_cast<std::uint8_t>(~(kSeResult | kSeRefsCounted));
   result.flags |= right.flags & kSeSelectiveModel;
-  for (const StackEntry* e : std::initializer_list<const StackEntry*>{&fn, &left, &right})
-    if ((e->cls & kOwnsObject) && e->value) mgarb(e->value, ws);
-  store_entry(slot, result, ws);
-  if ((result.cls & kOwnsObject) && result.value) set_owner(result.value, slot, OK_STACK, ws);
+  release_entry(fn, ws);
+  release_entry(left, ws);
+  settle_entry(slot, result, ws);
   wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) + 1);
   if (entry_class(1, ws) == kClassOperatorFrame) return x_do_next_opr(ws);
   return ES_BIND;

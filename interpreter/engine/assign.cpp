@@ -36,7 +36,7 @@ void drop_entries(int n, Ws ws) {
   for (int i = 0; i < n; ++i) {
     StackEntry e;
     unstack(e, ws);
-    if ((e.cls & kOwnsObject) && e.value) mgarb(e.value, ws);
+    release_entry(e, ws);
   }
 }
 
@@ -50,8 +50,7 @@ void retire_old_value(std::uint32_t sym, std::uint32_t old, std::uint32_t value_
     if (se_.cls == primer.cls && (se_.value & 0xFF) == 0) break;
     const std::uint8_t c = se_.cls;
     if ((c == TC_VALUE || c == TC_LEFTARG) && (se_.value & 0xFFFF) == token) {
-      store_entry(e, StackEntry{static_cast<std::uint8_t>(c | kOwnsObject), se_.flags, old}, ws);
-      set_owner(old, e, OK_STACK, ws);
+      settle_entry(e, StackEntry{static_cast<std::uint8_t>(c | kOwnsObject), se_.flags, old}, ws);
       return;
     }
   }
@@ -80,7 +79,6 @@ int assign_special(std::uint32_t value_entry, Ws ws) {
   unstack(value, ws);
   value.flags |= kSeNoDisplay;
   stack(value, ws);
-  if ((value.cls & kOwnsObject) && value.value) set_owner(value.value, stack_entry_at(0, ws), OK_STACK, ws);
   get_token(ws);
   return ES_BIND;
 }
@@ -205,7 +203,6 @@ int do_xasgn(Ws ws) {
         std::memcpy(ws + item + 12, ws + data + width * k, width);
     }
     const std::uint32_t temp = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, item}, ws);
-    set_owner(item, temp, OK_STACK, ws);
     xasgn_common(ordered[i], temp, true, ws);
     StackEntry done;
     unstack(done, ws);
@@ -214,8 +211,8 @@ int do_xasgn(Ws ws) {
   StackEntry arrow, value;
   unstack(arrow, ws);
   unstack(value, ws);
-  set_token_register(StackEntry{value.cls, static_cast<std::uint8_t>(value.flags | kSeNoDisplay), value.value}, ws);
-  if ((value.cls & kOwnsObject) && value.value) set_owner(value.value, hdr::TokenRegister, OK_STACK, ws);
+  value.flags |= kSeNoDisplay;
+  settle_entry(hdr::TokenRegister, value, ws);
   return ES_NEXT_TOKEN;
 }
 

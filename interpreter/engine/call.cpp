@@ -5,14 +5,15 @@
 
 #include <cstring>
 
-#include "interpreter/output/display.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
+#include "interpreter/engine/statement_end.h"
+#include "interpreter/engine/sysvars.h"
+#include "interpreter/output/display.h"
+#include "interpreter/output/numfmt.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
-#include "interpreter/output/numfmt.h"
 #include "interpreter/workspace/stack.h"
-#include "interpreter/engine/statement_end.h"
 #include "interpreter/workspace/support.h"
 #include "interpreter/workspace/symtab.h"
 
@@ -20,15 +21,13 @@ namespace zema {
 
 namespace {
 
-constexpr std::uint32_t kTokenLX = 0, kTokenRL = 8, kTokenCT = 10, kTokenHT = 12, kTokenFC = 14;
-constexpr std::uint32_t kTokenPW = 6, kTokenPR = 16;
+constexpr std::uint32_t kTokenLX = sysvar_token(sysvar::LX), kTokenRL = sysvar_token(sysvar::RL),
+                        kTokenCT = sysvar_token(sysvar::CT), kTokenHT = sysvar_token(sysvar::HT),
+                        kTokenFC = sysvar_token(sysvar::FC), kTokenPW = sysvar_token(sysvar::PW),
+                        kTokenPR = sysvar_token(sysvar::PR);
 constexpr std::uint32_t kTabBytes = 22;
 
 std::uint16_t be16(Ws ws, std::uint32_t at) { return static_cast<std::uint16_t>((rd8(ws, at) << 8) | rd8(ws, at + 1)); }
-
-void set_state(std::uint16_t set, std::uint16_t clear, Ws ws) {
-  wr16(ws, hdr::State, static_cast<std::uint16_t>((rd16(ws, hdr::State) | set) & ~clear));
-}
 
 // The function named by the function entry (entry 1 from the top).
 std::uint32_t function_entry(Ws ws) { return stack_entry_at(1, ws); }
@@ -124,9 +123,8 @@ void xfarg(std::uint32_t entry, Ws ws) {
   const std::uint32_t size = rd32(ws, rd32(ws, src_sym + sym::Value) + obj::Size);
   const std::uint32_t copy = getspc(size - 8, ws);
   std::memcpy(ws + copy + 8, ws + rd32(ws, src_sym + sym::Value) + 8, size - 8);
-  wr8(ws, entry + se::Class, kOwnsObject | TC_VALUE);
-  wr32(ws, entry + se::Value, copy);
-  set_owner(copy, entry, OK_STACK, ws);
+  const std::uint8_t flags = rd8(ws, entry + se::Flags);
+  settle_entry(entry, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), flags, copy}, ws);
 }
 
 void check_arg_type(std::uint32_t entry, Ws ws) {
@@ -289,7 +287,7 @@ int xfnc(Ws ws) {
   const std::uint8_t rb = rd8(ws, hdr::ResultBits);
   bool save_et = rb & 0x08;
   if (!save_et) {
-    save_et = !(rb & 0x04) && (rd16(ws, hdr::State) & st::NotFunctionLine);
+    save_et = !(rb & 0x04) && state_has(st::NotFunctionLine, ws);
     wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) & ~0x04);
   }
   if (save_et) {
@@ -306,7 +304,7 @@ int xfnc(Ws ws) {
   wr32(ws, frame + siframe::Instance, rd32(ws, hdr::CurrentInstance));
   wr32(ws, frame + siframe::RunningSymbol, rd32(ws, hdr::RunningSymbol));
   wr16(ws, frame + siframe::RunningToken, rd16(ws, hdr::RunningToken));
-  wr16(ws, frame + siframe::State, rd16(ws, hdr::State));
+  wr16(ws, frame + siframe::State, engine_state(ws));
   wr32(ws, frame + siframe::Line, rd32(ws, hdr::CurrentLine));
   wr32(ws, frame + siframe::StackPointer, sp);
   wr32(ws, frame + siframe::LineNumber, rd32(ws, hdr::FnLineNumber));
@@ -351,8 +349,7 @@ int xfnc(Ws ws) {
   locala(rd16(ws, callreg::LeftOperand), ws);
   locala(rd16(ws, callreg::RightOperand), ws);
   const std::uint32_t fentry = sp + kStackEntrySize;
-  if ((rd8(ws, fentry) & kOwnsObject) && rd32(ws, fentry + se::Value)) {
-    mgarb(rd32(ws, fentry + se::Value), ws);
+  if (release_entry(load_entry(fentry, ws), ws)) {
     wr8(ws, fentry + se::Class, 0);
     wr8(ws, fentry + se::Flags, 0);
   }
@@ -402,7 +399,7 @@ std::uint32_t quadus(Ws ws) {
       set_owner(msg, hdr::ErrorMessage, OK_WORD, ws);
     }
   }
-  const std::uint16_t callee = rd16(ws, hdr::State);
+  const std::uint16_t callee = engine_state(ws);
   wr32(ws, hdr::RunningSymbol, rd32(ws, frame + siframe::RunningSymbol));
   wr16(ws, hdr::RunningToken, rd16(ws, frame + siframe::RunningToken));
   std::uint16_t state = rd16(ws, frame + siframe::State);

@@ -35,9 +35,8 @@ void set_named_call_routes(const NamedCallRoutes& routes) { named_calls = routes
 namespace {
 constexpr const char* kLoc = "c_src/aplssyn";
 
-// Bit 0 of ⎕CS (value word of the tenth fixed symbol) allows indexing a
-// numeric literal.
-constexpr std::uint32_t kQuadCSValue = kSymtabStart + 9 * kSymtabEntrySize + 4;
+// Bit 0 of ⎕CS allows indexing a numeric literal.
+constexpr std::uint32_t kCsIndexLiteral = 1;
 
 std::array<std::uint8_t, 128> build_optran() {
   std::array<std::uint8_t, 128> t;
@@ -349,7 +348,7 @@ void linsusm(std::uint32_t line, Ws ws) {
   }
   wr8(ws, hdr::FirstTag, rd8(ws, line + first + 1));
   wr32(ws, hdr::LineCursor, length + tl::Body);
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::StatementStarted);
+  set_state(st::StatementStarted, 0, ws);
   stack(primer, ws);
 }
 
@@ -459,7 +458,7 @@ int next_token(Ws ws) {
     case TC_CONSTANT: {
       if (t == TC_ASSIGN) synter_badline(ws);
       const std::uint8_t tag = rd8(ws, current_line(ws) + rd32(ws, hdr::LineCursor));
-      if (t == TC_INDEXLIST && !(rd32(ws, kQuadCSValue) & 1) && tag != TT_CHARS) {
+      if (t == TC_INDEXLIST && !(rd32(ws, sysvar_value_word(sysvar::CS)) & kCsIndexLiteral) && tag != TT_CHARS) {
         wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) - 1);
         error(E_RANK, 5, 2, ws);
       }
@@ -521,10 +520,10 @@ int eolfnx(Ws ws) {
     } else {
       const bool stop = rd8(ws, line + tl::Marks) & 0x08;
       const bool step = (rd8(ws, hdr::StepRequest) & 1) && !stop;
-      if ((stop || step) && !(rd16(ws, hdr::State) & st::PassErrors)) {
+      if ((stop || step) && !state_has(st::PassErrors, ws)) {
         const int answer = sup_break(rd32(ws, hdr::RunningSymbol), static_cast<int>(n), stop ? 0 : 1, 0, ws);
         if (answer != 2) {
-          wr16(ws, hdr::State, rd16(ws, hdr::State) | st::NotFunctionLine);
+          set_state(st::NotFunctionLine, 0, ws);
           wr8(ws, hdr::StepRequest, 0);
           return ES_STATEMENT_END;
         }
@@ -536,7 +535,7 @@ int eolfnx(Ws ws) {
   // The function ends.
   ws[hdr::OutputBits] &= ~0x10;
   const int code = xfnclr(ws);
-  if (!(rd16(ws, hdr::State) & st::NotFunctionLine) && static_cast<std::int32_t>(rd32(ws, hdr::FnLineNumber)) < 0)
+  if (!state_has(st::NotFunctionLine, ws) && static_cast<std::int32_t>(rd32(ws, hdr::FnLineNumber)) < 0)
     noncer_1(ws);  // leaving by a branch: NONCE ERROR
   if (code == 0 || code == 3) {
     popst(ws);
@@ -582,7 +581,7 @@ int syntax(int state, Ws ws) {
       case ES_FUNCTION_LINE_END: state = eolfnx(ws); break;
       case ES_LINE_START: {
         wr8(ws, hdr::FirstTag, 0);
-        wr16(ws, hdr::State, rd16(ws, hdr::State) | st::Executing);
+        set_state(st::Executing, 0, ws);
         const std::uint32_t line = rd32(ws, hdr::KillSlot);
         wr32(ws, hdr::KillSlot, 0);
         linsu(line, ws);
@@ -605,14 +604,14 @@ int syntax(int state, Ws ws) {
         }
         wr32(ws, hdr::LineCursor, next);
         wr32(ws, hdr::TokensTaken, 0);
-        wr16(ws, hdr::State, rd16(ws, hdr::State) | st::StatementStarted);
+        set_state(st::StatementStarted, 0, ws);
         wr32(ws, hdr::StackPointer, rd32(ws, hdr::StackPointer) - kStackEntrySize);
         state = ES_STATEMENT_START;
         break;
       }
       case ES_STATEMENT_RESULT: state = xrsltp(ws); break;
       case ES_LEAVE:
-        wr16(ws, hdr::State, rd16(ws, hdr::State) & ~st::Executing);
+        set_state(0, st::Executing, ws);
         return crlm(0, ws);
       case ES_AFTER_LINE: state = after_line(ws); break;
       default: sup_syser(kLoc, 2448, ws);

@@ -21,14 +21,10 @@ namespace {
 constexpr std::uint8_t kCaretChar = 0x29;  // ^
 constexpr std::uint32_t kStringHeader = 16;  // a character vector's data offset
 
-void set_state(std::uint16_t set, std::uint16_t clear, Ws ws) {
-  wr16(ws, hdr::State, static_cast<std::uint16_t>((rd16(ws, hdr::State) | set) & ~clear));
-}
-
 // The three lines of an error report, through the display buffer. `own`
 // is the program's own message, or null for the table's.
 void compose_em(int code, const std::string* own, Ws ws) {
-  const std::uint16_t state = rd16(ws, hdr::State);
+  const std::uint16_t state = engine_state(ws);
   const std::uint32_t line = current_line(ws);
   if ((state & st::ExecuteRunning) && !(state & (st::ListDigits | st::Executing))) {
     cdisp(0x18, ws);  // ⍎
@@ -112,7 +108,7 @@ int errorl(int code, Ws ws) {
   for (;;) {
     set_state(0, st::ListDigits | st::StatementStarted, ws);
     wr8(ws, hdr::SelectBits, rd8(ws, hdr::SelectBits) & ~0x03);
-    const std::uint16_t state = rd16(ws, hdr::State);
+    const std::uint16_t state = engine_state(ws);
     // An armed trap word keeps the error at this level, where it is
     // displayed (no ⎕EA, ⎕EC, :Try or ⎕ERX takes it).
     if (rd32(ws, hdr::TrapWord) != 0 && ((state & st::ExecuteRunning) || !(state & st::NotFunctionLine))) break;
@@ -143,9 +139,9 @@ int errorl(int code, Ws ws) {
   }
 
   // Display.
-  if (!(rd16(ws, hdr::State) & st::NotFunctionLine)) wr16(ws, hdr::ErrTokenCount, rd32(ws, hdr::TokensTaken));
+  if (!state_has(st::NotFunctionLine, ws)) wr16(ws, hdr::ErrTokenCount, rd32(ws, hdr::TokensTaken));
   wr16(ws, hdr::OutputBits, 0);  // the word at 0x192: output and line-start bits
-  if (!(rd16(ws, hdr::State) & st::OwnMessage)) {
+  if (!state_has(st::OwnMessage, ws)) {
     set_state(st::OwnMessage, 0, ws);
     make_em(code, ws);
     crlm(0, ws);
@@ -180,7 +176,7 @@ void clear_error_state(Ws ws) {
 void signal_error(int number, const std::string* own_message, Ws ws) {
   // Copy the message first: leaving the function releases the arguments.
   std::string own = own_message ? *own_message : std::string();
-  const std::uint16_t state = rd16(ws, hdr::State);
+  const std::uint16_t state = engine_state(ws);
   if (!(state & st::NotFunctionLine) || (state & st::ExecuteRunning)) {
     // Report the error at the caller: leave the function, keeping ⎕ET
     // (the frame may hold a ⎕ET to put back).

@@ -68,11 +68,9 @@ int bndx(int terminator, Ws ws) {
   for (std::uint32_t i = 0; i < terminator_at; ++i) {
     StackEntry popped;
     unstack(popped, ws);
-    if ((popped.cls & kOwnsObject) && popped.value) mgarb(popped.value, ws);
+    release_entry(popped, ws);
   }
-  const std::uint32_t slot = stack_entry_at(0, ws);
-  store_entry(slot, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_INDEXLIST), 0, list}, ws);
-  set_owner(list, slot, OK_STACK, ws);
+  settle_entry(stack_entry_at(0, ws), StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_INDEXLIST), 0, list}, ws);
   return elided;
 }
 

@@ -16,10 +16,6 @@ namespace zema {
 
 namespace {
 
-void set_state(std::uint16_t set, std::uint16_t clear, Ws ws) {
-  wr16(ws, hdr::State, static_cast<std::uint16_t>((rd16(ws, hdr::State) | set) & ~clear));
-}
-
 // The word that holds the array a value entry stands for: the entry's own
 // value word, or its name's symbol value word.
 std::uint32_t value_slot(std::uint32_t entry, Ws ws) {
@@ -73,7 +69,7 @@ int xrsltp(Ws ws) {
       StackEntry value, marker;
       unstack(value, ws);
       unstack(marker, ws);
-      if ((value.cls & kOwnsObject) && value.value) mgarb(value.value, ws);
+      release_entry(value, ws);
     }
     return ES_NEXT_STATEMENT;
   }
@@ -101,7 +97,7 @@ int eol(Ws ws) {
     wr32(ws, hdr::CurrentLine, 0);
     mgarb(line, ws);
   }
-  const std::uint16_t state = rd16(ws, hdr::State);
+  const std::uint16_t state = engine_state(ws);
   if (!(state & st::NotFunctionLine)) return eolfnx(ws);
   if (!(state & st::ValueAwaited)) return ES_LEAVE;
   noncer_1(ws);  // a value awaited by execute or ⎕ input: NONCE ERROR
@@ -115,9 +111,8 @@ void clrstk(Ws ws) {
     const StackEntry e = load_entry(sp, ws);
     wr32(ws, hdr::StackPointer, sp + kStackEntrySize);
     if (e.cls == primer.cls && (e.value & 0xFF) == 0) break;
-    if ((e.cls & kOwnsObject) && e.value) {
-      mgarb(e.value, ws);
-    } else if (e.cls == 0x25) {
+    release_entry(e, ws);
+    if (e.cls == 0x25) {
       // A name that may have no other use: count one and give it back.
       const std::uint32_t sym = entry_of_token(e.value & 0xFFFF);
       if ((rd8(ws, sym + sym::Type) & kSymTypeMask) != SYM_SYSVAR) {
@@ -126,9 +121,9 @@ void clrstk(Ws ws) {
       }
     }
   }
-  if (rd8(ws, hdr::TokenRegister) & kOwnsObject) {
-    const std::uint32_t v = rd32(ws, hdr::TokenRegister + se::Value);
-    if (v) mgarb(v, ws);
+  const StackEntry reg = load_entry(hdr::TokenRegister, ws);
+  if (reg.cls & kOwnsObject) {
+    release_entry(reg, ws);
     wr8(ws, hdr::TokenRegister + se::Class, 0);
     wr8(ws, hdr::TokenRegister + se::Flags, 0);
   }
@@ -154,10 +149,10 @@ void siclr_n(int n, Ws ws) {
     }
     if (n == 0) {
       release_line();
-      wr16(ws, hdr::State, rd16(ws, hdr::State) & 0x0FDD);
+      set_state(0, static_cast<std::uint16_t>(~0x0FDDu), ws);
       wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) & ~0x0C);
       wr8(ws, hdr::StepRequest, 0);
-      if (rd16(ws, hdr::State) & st::NotFunctionLine) return;
+      if (state_has(st::NotFunctionLine, ws)) return;
       set_state(st::NotFunctionLine, 0, ws);
       kill_dead_man(ws);
       wr16(ws, hdr::EtMajor, 1);
@@ -171,7 +166,7 @@ void siclr_n(int n, Ws ws) {
       release_line();
       xfnclr(ws);
       clrstk(ws);
-    } while ((rd16(ws, hdr::State) & st::ExecuteRunning) && !si_empty(ws));
+    } while (state_has(st::ExecuteRunning, ws) && !si_empty(ws));
     if (n > 0) --n;
   }
 }

@@ -204,12 +204,8 @@ int do_xnest(Ws ws) {
   // The result takes B's slot; A's entry goes.
   StackEntry ta;
   unstack(ta, ws);
-  if ((ta.cls & kOwnsObject) && ta.value) mgarb(ta.value, ws);
-  const std::uint32_t slot = stack_entry_at(0, ws);
-  const StackEntry tb = load_entry(slot, ws);
-  if ((tb.cls & kOwnsObject) && tb.value) mgarb(tb.value, ws);
-  store_entry(slot, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, result}, ws);
-  set_owner(result, slot, OK_STACK, ws);
+  release_entry(ta, ws);
+  settle_entry(stack_entry_at(0, ws), StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, result}, ws);
   wr8(ws, result, rd8(ws, result) | kStrandMark);
   return ES_BIND;
 }

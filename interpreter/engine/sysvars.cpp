@@ -156,8 +156,8 @@ void assign_ht(std::uint32_t a, Ws ws) {
 
 // ⍞ read as a value: the answer to the prompt already on the line.
 void quote_quad_input(Ws ws) {
-  const auto state = static_cast<std::uint16_t>(rd16(ws, hdr::State) & ~st::AttentionSeen);
-  wr16(ws, hdr::State, static_cast<std::uint16_t>((state | st::QuoteQuadInput) & ~st::StatementStarted));
+  const auto state = static_cast<std::uint16_t>(engine_state(ws) & ~st::AttentionSeen);
+  set_state(st::QuoteQuadInput, st::AttentionSeen | st::StatementStarted, ws);
   auto fail = [&](int code, int major, int minor) {
     wr16(ws, hdr::State, state);
     error(code, major, minor, ws);
@@ -318,7 +318,7 @@ int xsvref(Ws ws) {
   switch (rd8(ws, entry + sym::Type) & kSymTypeMask) {
     case SYM_SYSVAR:
       if (!is_sysvar_token(token)) sup_syser(kLoc, 310, ws);
-      read_system_variable(static_cast<int>(token / 2), ws);
+      read_system_variable(sysvar_index_of_token(token), ws);
       break;
     case SYM_SHARED: shared_reference(entry, ws); break;
     default: sup_syser(kLoc, 320, ws);
@@ -335,7 +335,7 @@ void xsvspc_named(std::uint32_t token, std::uint32_t value_entry, Ws ws) {
   switch (rd8(ws, entry + sym::Type) & kSymTypeMask) {
     case SYM_SYSVAR:
       if (!is_sysvar_token(token)) sup_syser(kLoc, 400, ws);
-      assign_system_variable(static_cast<int>(token / 2), slot, ws);
+      assign_system_variable(sysvar_index_of_token(token), slot, ws);
       break;
     case SYM_SHARED: {
       const std::uint32_t share = rd32(ws, entry + sym::Value);

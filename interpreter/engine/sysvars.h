@@ -31,6 +31,9 @@ constexpr std::uint32_t sysvar_entry(int index) { return kSymtabStart + kSymtabE
 constexpr std::uint32_t sysvar_value_word(int index) { return sysvar_entry(index) + sym::Value; }
 constexpr std::uint32_t sysvar_token(int index) { return 2 * std::uint32_t(index); }
 constexpr bool is_sysvar_token(std::uint32_t token) { return token < 2 * sysvar::kCount && token % 2 == 0; }
+// The index of the system variable whose symbol token is `token` (one that
+// is_sysvar_token accepts).
+constexpr int sysvar_index_of_token(std::uint32_t token) { return static_cast<int>(token / 2); }
 
 // The tab-stop buffer: byte 0 is 1 once any stop is set; the 160-bit map
 // of columns 1-160 follows from byte 1 as five 32-bit words, column p being

@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "host/charset.h"
-#include "interpreter/workspace/entry.h"
-#include "interpreter/reader/entry_errors.h"
-#include "interpreter/workspace/errors.h"
+#include "interpreter/engine/sysvars.h"
 #include "interpreter/output/numfmt.h"
+#include "interpreter/reader/entry_errors.h"
+#include "interpreter/reader/tokeniser.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/support.h"
 #include "interpreter/workspace/symtab.h"
-#include "interpreter/reader/tokeniser.h"
 
 namespace zema {
 
@@ -25,12 +26,11 @@ namespace {
 // capture overflow, attention.
 constexpr std::uint16_t kNoUnitFold = st::Capturing | st::CaptureOverflow | st::AttentionSeen;
 
-std::uint16_t state(Ws ws) { return rd16(ws, hdr::State); }
 std::uint8_t out_bits(Ws ws) { return rd8(ws, hdr::OutputBits); }
 std::int32_t column(Ws ws) { return rdi16(ws, hdr::OutColumn); }
 void set_column(std::int32_t c, Ws ws) { wr16(ws, hdr::OutColumn, static_cast<std::uint32_t>(c)); }
 void count_line(Ws ws) { wr16(ws, hdr::OutLineCount, rd16(ws, hdr::OutLineCount) + 1u); }
-std::int32_t print_width(Ws ws) { return rdi32(ws, kQuadPWValue); }
+std::int32_t print_width(Ws ws) { return rdi32(ws, sysvar_value_word(sysvar::PW)); }
 
 // One byte into the capture area, with the overflow check.
 void store_byte(std::uint8_t c, Ws ws) {
@@ -44,10 +44,10 @@ void store_byte(std::uint8_t c, Ws ws) {
   if (room > kCaptureReserve) return;
   set_column(0, ws);
   wr8(ws, hdr::OutputBits, out_bits(ws) | outbits::Overflowed);
-  wr16(ws, hdr::State, state(ws) | st::CaptureOverflow);
+  set_state(st::CaptureOverflow, 0, ws);
   wr32(ws, hdr::CaptureAddress, static_cast<std::uint32_t>(addr - 1));
-  if ((state(ws) & st::Copying) || (out_bits(ws) & outbits::Store)) return;
-  wr16(ws, hdr::State, state(ws) & ~(st::CaptureOverflow | st::Capturing));
+  if (state_has(st::Copying, ws) || (out_bits(ws) & outbits::Store)) return;
+  set_state(0, st::CaptureOverflow | st::Capturing, ws);
   ws_full(ws);
 }
 
@@ -84,7 +84,7 @@ void cdispo(Ws ws) {
 
 void cdisp(int c, Ws ws) {
   c &= 0xFF;
-  if (state(ws) & st::Capturing) {
+  if (state_has(st::Capturing, ws)) {
     if (c == kCarriageReturn) {
       set_column(0, ws);
       count_line(ws);
@@ -119,7 +119,7 @@ namespace {
 // Folds the line when the text buffer would reach ⎕PW from the column.
 void fold_before_unit(Ws ws) {
   std::int32_t count = rdi16(ws, hdr::TextCount);
-  if (!(state(ws) & kNoUnitFold) && !(out_bits(ws) & outbits::NoFold) && column(ws) + count >= print_width(ws))
+  if (!state_has(kNoUnitFold, ws) && !(out_bits(ws) & outbits::NoFold) && column(ws) + count >= print_width(ws))
     cdispo(ws);
 }
 }  // namespace
@@ -277,7 +277,7 @@ class Lister {
     record_ = false;
     std::int32_t col = column(ws_);
     std::uint32_t line = rd16(ws_, hdr::OutLineCount);
-    if (!(state(ws_) & st::Capturing) && !(out_bits(ws_) & outbits::NoFold) && col >= print_width(ws_)) {
+    if (!state_has(st::Capturing, ws_) && !(out_bits(ws_) & outbits::NoFold) && col >= print_width(ws_)) {
       col = 6;
       ++line;
     }
@@ -397,7 +397,7 @@ class Lister {
     separate(Kind::Comment);
     std::uint32_t n = count_of(end);
     std::uint32_t blanks = (std::uint32_t(rd8(ws_, start + 1)) << 8) | rd8(ws_, start + 2);
-    if (blanks != 0 && (!opening || (state(ws_) & st::Capturing))) {
+    if (blanks != 0 && (!opening || state_has(st::Capturing, ws_))) {
       for (std::uint32_t i = 0; i < blanks; ++i) cdisp(kBlank, ws_);
     } else if (blanks == 0 && !opening) {
       cdisp(kBlank, ws_);
@@ -412,8 +412,8 @@ class Lister {
 void ldis(std::uint32_t line, Ws ws) {
   struct ListingDigits {
     Ws ws;
-    explicit ListingDigits(Ws w) : ws(w) { wr16(ws, hdr::State, state(ws) | st::ListDigits); }
-    ~ListingDigits() { wr16(ws, hdr::State, state(ws) & ~st::ListDigits); }
+    explicit ListingDigits(Ws w) : ws(w) { set_state(st::ListDigits, 0, ws); }
+    ~ListingDigits() { set_state(0, st::ListDigits, ws); }
   } digits(ws);
   Lister(ws).list(line);
 }

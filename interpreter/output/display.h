@@ -34,9 +34,6 @@ constexpr std::uint8_t Overflowed = 0x02;    // the capture area overflowed
 constexpr std::uint8_t DoubleQuotes = 0x01;  // store every quote twice
 }  // namespace outbits
 
-// Value word of ⎕PW (fixed symbol entry 3).
-constexpr std::uint32_t kQuadPWValue = kSymtabStart + 3 * kSymtabEntrySize + 4;
-
 // Internal codes the display treats specially.
 constexpr std::uint8_t kCarriageReturn = 0x0D;
 constexpr std::uint8_t kDroppedChar = 0x01;  // dropped outside capture

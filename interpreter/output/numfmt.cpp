@@ -4,15 +4,13 @@
 #include <array>
 #include <stdexcept>
 
+#include "interpreter/engine/sysvars.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/extended80.h"
 
 namespace zema {
 
 namespace {
-
-// Value word of ⎕PP (fixed symbol entry 2).
-constexpr std::uint32_t kQuadPPValue = kSymtabStart + 2 * kSymtabEntrySize + 4;
 
 // Digits shown while a token line is listed.
 constexpr int kListingDigits = 15;
@@ -41,8 +39,8 @@ constexpr int kScaledLow = 0x4038;
 constexpr int kScaledHigh = 0x403E;
 
 int significant_digits(Ws ws) {
-  if (rd16(ws, hdr::State) & st::ListDigits) return kListingDigits;
-  return std::clamp(rdi32(ws, kQuadPPValue), 1, 20);
+  if (state_has(st::ListDigits, ws)) return kListingDigits;
+  return std::clamp(rdi32(ws, sysvar_value_word(sysvar::PP)), 1, 20);
 }
 
 std::uint32_t clear_text(Ws ws) {

@@ -8,11 +8,13 @@
 #include <utility>
 
 #include "host/charset.h"
+#include "interpreter/engine/error_path.h"
+#include "interpreter/engine/sysvars.h"
 #include "interpreter/output/display.h"
+#include "interpreter/output/numfmt.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
-#include "interpreter/output/numfmt.h"
 
 namespace zema {
 
@@ -28,18 +30,16 @@ constexpr std::size_t kObjectTextMax = 96;
 constexpr std::size_t kWidthTable = 4096;
 constexpr std::uint32_t kFirstCharNode = dnode::Chars;
 
-std::uint16_t state(Ws ws) { return rd16(ws, hdr::State); }
-void set_state(std::uint16_t s, Ws ws) { wr16(ws, hdr::State, s); }
-bool capturing(Ws ws) { return (state(ws) & st::Capturing) != 0; }
+bool capturing(Ws ws) { return state_has(st::Capturing, ws); }
 int column(Ws ws) { return rdi16(ws, hdr::OutColumn); }
-bool uniform_widths(Ws ws) { return (rd32(ws, kQuadCSWord) & kCsUniform) != 0; }
+bool uniform_widths(Ws ws) { return (rd32(ws, sysvar_value_word(sysvar::CS)) & kCsUniform) != 0; }
 bool compact_layout(Ws ws) { return (rd8(ws, hdr::MiscBits) & kCompactLayout) != 0; }
 bool nested_layout(Ws ws) { return (rd8(ws, hdr::ResultBits) & kNestedLayout) != 0; }
 
 // Significant digits of a float as the formatter writes it.
 int significant_digits(Ws ws) {
-  if (state(ws) & st::ListDigits) return 15;
-  return std::clamp(rdi32(ws, kQuadPPWord), 1, 20);
+  if (state_has(st::ListDigits, ws)) return 15;
+  return std::clamp(rdi32(ws, sysvar_value_word(sysvar::PP)), 1, 20);
 }
 
 // ---- the text buffer ------------------------------------------------------------------
@@ -122,7 +122,7 @@ std::uint8_t shown_char(std::uint8_t c, Ws ws) {
 // is to stop (an attention has been seen and nothing is being captured).
 bool exvac(Ws ws) {
   poll_attention(ws);
-  return !capturing(ws) && (state(ws) & st::AttentionSeen);
+  return !capturing(ws) && state_has(st::AttentionSeen, ws);
 }
 
 // ---- arrays -------------------------------------------------------------------------------
@@ -380,7 +380,7 @@ void start_lines(Ws ws) {
 std::uint32_t captured_columns(std::uint32_t start, std::uint32_t rows, Ws ws) {
   // A quiet overflow (a capture for the session log or a copy) dropped
   // characters: the layout cannot be completed.
-  if (state(ws) & st::CaptureOverflow) ws_full(ws);
+  if (state_has(st::CaptureOverflow, ws)) ws_full(ws);
   const std::uint32_t chars = cursor(ws) - start;
   if (rows == 0) {
     if (chars != 0) sup_syser(__FILE__, __LINE__, ws);
@@ -676,14 +676,14 @@ class LayoutScope {
  public:
   explicit LayoutScope(Ws ws)
       : ws_(ws), capture_(cursor(ws)), column_(rd16(ws, hdr::OutColumn)), lines_(rd16(ws, hdr::OutLineCount)),
-        state_(state(ws)), result_bits_(rd8(ws, hdr::ResultBits)), misc_(rd8(ws, hdr::MiscBits)),
+        state_(engine_state(ws)), result_bits_(rd8(ws, hdr::ResultBits)), misc_(rd8(ws, hdr::MiscBits)),
         output_(rd8(ws, hdr::OutputBits)), depth_(rd16(ws, hdr::DepthBudget)) {}
   ~LayoutScope() {
     set_cursor(capture_, ws_);
     wr16(ws_, hdr::OutColumn, column_);
     wr16(ws_, hdr::OutLineCount, lines_);
     constexpr std::uint16_t kCaptureBits = st::Capturing | st::CaptureOverflow;
-    set_state(static_cast<std::uint16_t>((state(ws_) & ~kCaptureBits) | (state_ & kCaptureBits)), ws_);
+    set_state(state_ & kCaptureBits, static_cast<std::uint16_t>(kCaptureBits & ~state_), ws_);
     wr8(ws_, hdr::ResultBits, result_bits_);
     wr8(ws_, hdr::MiscBits, misc_);
     wr8(ws_, hdr::OutputBits, output_);
@@ -697,7 +697,7 @@ class LayoutScope {
   static void begin(std::uint32_t start, Ws ws) {
     set_cursor(start, ws);
     wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) & ~outbits::DoubleQuotes);
-    set_state(static_cast<std::uint16_t>((state(ws) | st::Capturing) & ~st::CaptureOverflow), ws);
+    set_state(st::Capturing, st::CaptureOverflow, ws);
     wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) | kNestedLayout);
     wr16(ws, hdr::DepthBudget, static_cast<std::uint32_t>(kDisplayDepth));
   }
@@ -912,7 +912,7 @@ void display_array(DisplayLine& line, std::uint32_t value_slot, Ws ws) {
 int format_APL_array(Ws ws, const std::uint8_t* value, const std::uint8_t** matrix) {
   // The layout uses the free space and the display's header words, which
   // belong to a running line while one executes.
-  if (state(ws) & st::Executing) return kFormatBusy;
+  if (state_has(st::Executing, ws)) return kFormatBusy;
 
   struct ErrorWords {
     std::uint16_t et_major, et_minor, code;

@@ -54,10 +54,7 @@ constexpr std::uint8_t kNestedLayout = 0x01;
 // are being displayed on one line.
 constexpr std::uint8_t kMultiValue = 0x80;
 
-// Value words of ⎕PP and ⎕CS (fixed symbol entries 2 and 9); ⎕CS bit value
-// 4 asks for one width for the whole array.
-constexpr std::uint32_t kQuadPPWord = kSymtabStart + 2 * kSymtabEntrySize + 4;
-constexpr std::uint32_t kQuadCSWord = kSymtabStart + 9 * kSymtabEntrySize + 4;
+// ⎕CS bit value 4 asks for one width for the whole array.
 constexpr std::uint32_t kCsUniform = 4;
 
 // The nesting allowance of a layout: a value may be nested this many

@@ -150,8 +150,7 @@ std::uint32_t oprslt(std::uint32_t count, std::uint32_t rank4, std::uint8_t type
     wr32(ws, hdr::ResultDesc + desc::OffsetWord, hdr::ResultDesc + desc::NestResult);
   } else {
     off = getspc(static_cast<std::uint32_t>(n), ws);
-    store_entry(entry, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), kSeResult, off}, ws);
-    set_owner(off, entry, OK_STACK, ws);
+    settle_entry(entry, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), kSeResult, off}, ws);
     wr32(ws, hdr::ResultDesc + desc::OffsetWord, entry + se::Value);
   }
   if (type == ET_NESTED) wr32(ws, hdr::ResultDesc + desc::Word, obj::Shape + rank4 + 4 * count);
@@ -339,7 +338,7 @@ std::uint32_t xoproe(Ws ws) {
   } else {
     StackEntry e;
     unstack(e, ws);
-    if ((e.cls & kOwnsObject) && e.value) mgarb(e.value, ws);
+    release_entry(e, ws);
   }
   return flags;
 }

@@ -447,13 +447,10 @@ void settle_result(std::uint32_t n, std::uint8_t flags, Ws ws) {
   for (std::uint32_t i = 0; i + 2 < n; ++i) {
     StackEntry e;
     unstack(e, ws);
-    if ((e.cls & kOwnsObject) && e.value) mgarb(e.value, ws);
+    release_entry(e, ws);
   }
-  const std::uint32_t slot = stack_entry_at(0, ws);
-  const StackEntry old = load_entry(slot, ws);
-  if ((old.cls & kOwnsObject) && old.value) mgarb(old.value, ws);
-  store_entry(slot, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), flags, result.value}, ws);
-  set_owner(result.value, slot, OK_STACK, ws);
+  result = StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), flags, result.value};
+  settle_entry(stack_entry_at(0, ws), result, ws);
 }
 
 // V's shape against the selection's: one element goes everywhere, else the
@@ -514,8 +511,7 @@ void replace_value(const Target& t, Ws ws) {
 void own_copy(std::uint32_t e, std::uint32_t slot, Ws ws) {
   const std::uint32_t copy = copy_array(slot, ws);
   const std::uint8_t flags = rd8(ws, e + se::Flags);
-  store_entry(e, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), flags, copy}, ws);
-  set_owner(copy, e, OK_STACK, ws);
+  settle_entry(e, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), flags, copy}, ws);
 }
 
 // A[I]←V with A or V nested, or of kinds that do not mix: A is rebuilt in
@@ -551,10 +547,7 @@ void assign_items(const Plan& s, std::uint32_t a_slot, std::uint32_t v_slot, Ws 
   // The new array takes the map's place.
   StackEntry result;
   unstack(result, ws);
-  const std::uint32_t slot = stack_entry_at(0, ws);
-  mgarb(load_entry(slot, ws).value, ws);
-  store_entry(slot, result, ws);
-  set_owner(result.value, slot, OK_STACK, ws);
+  settle_entry(stack_entry_at(0, ws), result, ws);
 }
 
 void indexed_assign(Ws ws) {
@@ -574,7 +567,7 @@ void indexed_assign(Ws ws) {
     // the assignment works on a copy, which the variable's own rules then
     // check and take, so that a refused value leaves the old one.
     if (!is_sysvar_token(token)) indxer(ws);
-    sysvar_index = static_cast<int>(token / 2);
+    sysvar_index = sysvar_index_of_token(token);
     if (sysvar_index != sysvar::LX && sysvar_index != sysvar::FC) indxer(ws);
     if (rd32(ws, sysvar_value_word(sysvar_index)) == 0) indxer(ws);
     own_copy(a_entry, sysvar_value_word(sysvar_index), ws);
@@ -636,7 +629,7 @@ void indexed_assign(Ws ws) {
   for (int i = 0; i < 3; ++i) {
     StackEntry e;
     unstack(e, ws);
-    if ((e.cls & kOwnsObject) && e.value) mgarb(e.value, ws);
+    release_entry(e, ws);
   }
   const std::uint32_t top = stack_entry_at(0, ws);
   wr8(ws, top + se::Flags, rd8(ws, top + se::Flags) | kSeNoDisplay);
@@ -669,11 +662,7 @@ namespace {
 int drop_index_list(Ws ws) {
   StackEntry f;
   unstack(f, ws);
-  const std::uint32_t slot = stack_entry_at(0, ws);
-  const StackEntry list = load_entry(slot, ws);
-  if ((list.cls & kOwnsObject) && list.value) mgarb(list.value, ws);
-  store_entry(slot, f, ws);
-  if ((f.cls & kOwnsObject) && f.value) set_owner(f.value, slot, OK_STACK, ws);
+  settle_entry(stack_entry_at(0, ws), f, ws);
   return ES_BIND;
 }
 

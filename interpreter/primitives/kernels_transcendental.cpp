@@ -6,6 +6,7 @@
 #include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/kernels_arith.h"
 #include "interpreter/primitives/kernels_compare.h"
+#include "interpreter/engine/sysvars.h"
 #include "interpreter/workspace/symtab.h"
 
 namespace zema {
@@ -15,10 +16,7 @@ namespace {
 constexpr std::int32_t kFactorials[13] = {1,     1,      2,       6,        24,        120,      720,
                                           5040,  40320,  362880,  3628800,  39916800,  479001600};
 
-// ⎕IO: the value word of the second fixed symbol.
-constexpr std::uint32_t kQuadIOWord = kSymtabStart + 1 * kSymtabEntrySize + 4;
-
-std::uint32_t index_origin(Ws ws) { return rd16(ws, kQuadIOWord); }
+std::uint32_t index_origin(Ws ws) { return rd16(ws, sysvar_value_word(sysvar::IO)); }
 
 bool is_integral(const Extended80& x) {
   Extended80 f;

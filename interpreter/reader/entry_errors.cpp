@@ -81,7 +81,7 @@ void dfn1er(const std::uint8_t* text, std::uint32_t token, Ws ws) {
 void ercrt(const std::uint8_t* text, std::uint32_t token, Ws ws) {
   release_line(token, ws);
   const int code = rdi16(ws, hdr::ErrorCode);
-  const std::uint16_t state = rd16(ws, hdr::State);
+  const std::uint16_t state = engine_state(ws);
   const bool trapped = rd32(ws, hdr::TrapWord) != 0;
 
   const bool silent =
@@ -100,12 +100,12 @@ void ercrt(const std::uint8_t* text, std::uint32_t token, Ws ws) {
   constexpr std::uint16_t kQuietStates =
       st::Copying | st::CaptureOverflow | st::FixingText | st::Capturing | st::ExecuteRunning;
   if (start && text && text > start && !(state & kQuietStates) && !trapped) {
-    wr16(ws, hdr::State, rd16(ws, hdr::State) | st::OwnMessage);
+    set_state(st::OwnMessage, 0, ws);
     sup_lnout(static_cast<int>(text - start), reinterpret_cast<const char*>(start), ws);
     sup_snd1c(ich::LineFeed, ws);
     sup_snd1c(ich::Caret, ws);
     sup_snd1c(ich::Return, ws);
-    wr16(ws, hdr::State, rd16(ws, hdr::State) & ~st::OwnMessage);
+    set_state(0, st::OwnMessage, ws);
   }
 
   // An open ∇ definition keeps its pending header state.

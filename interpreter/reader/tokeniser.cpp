@@ -127,7 +127,7 @@ int system_function_number(const std::uint8_t* name) {
 bool system_function_takes_arguments(int n) { return !niladic(n); }
 
 bool long_form(Ws ws) {
-  std::uint16_t s = rd16(ws, hdr::State);
+  std::uint16_t s = engine_state(ws);
   return (s & st::ExecuteRunning) && !(s & st::FixingText);
 }
 
@@ -255,7 +255,7 @@ class Lexer {
   bool routed() const { return routed_; }
 
  private:
-  std::uint16_t state() const { return rd16(ws_, hdr::State); }
+  std::uint16_t state() const { return engine_state(ws_); }
   bool fixing() const { return state() & st::FixingText; }
   bool defining() const { return state() & st::Defining; }
   bool class_open() const { return rd32(ws_, hdr::ClassDefining) != 0; }

@@ -41,10 +41,6 @@ std::uint32_t le16(Ws ws, std::uint32_t off) { return ws[off] | (std::uint32_t(w
 std::uint32_t le32(Ws ws, std::uint32_t off) { return le16(ws, off) | (le16(ws, off + 2) << 16); }
 std::uint16_t be16(Ws ws, std::uint32_t off) { return static_cast<std::uint16_t>((ws[off] << 8) | ws[off + 1]); }
 
-std::uint16_t state(Ws ws) { return rd16(ws, hdr::State); }
-void set_state(std::uint16_t bits, bool on, Ws ws) {
-  wr16(ws, hdr::State, on ? (state(ws) | bits) : (state(ws) & ~bits));
-}
 bool class_open(Ws ws) { return rd32(ws, hdr::ClassDefining) != 0; }
 
 [[noreturn]] void defn_error(Ws ws) { entry::dfn1er(nullptr, 0, ws); }
@@ -381,9 +377,9 @@ std::uint32_t definition_header(Ws ws) { return rd32(ws, definition_slot(ws) + s
 // ---- lines in ∇ mode --------------------------------------------------------------
 
 int dfnent(Ws ws) {
-  if (!(state(ws) & st::Defining)) {
+  if (!state_has(st::Defining, ws)) {
     dfnhfx(ws);
-    return (state(ws) & st::Defining) ? dfldn2(ws) : 6;
+    return state_has(st::Defining, ws) ? dfldn2(ws) : 6;
   }
   const std::uint32_t line = rd32(ws, hdr::KillSlot);
   const std::vector<Statement> s = statements_of(line, ws);
@@ -393,23 +389,23 @@ int dfnent(Ws ws) {
   }
   if (rd32(ws, hdr::EditLine) == 0) {
     dfnhfx(ws);
-    return (state(ws) & st::Defining) ? dfldn2(ws) : 6;
+    return state_has(st::Defining, ws) ? dfldn2(ws) : 6;
   }
   file_line(ws);
   return dfldn2(ws);
 }
 
 int dfldn2(Ws ws) {
-  set_state(st::Defining, true, ws);
-  if ((state(ws) & st::FixingText) && !class_open(ws)) return 6;
-  if ((rd16(ws, hdr::LexState) & lexst::Closed) || (state(ws) & st::ExecuteRunning)) return dfnend(ws);
+  set_state(st::Defining, 0, ws);
+  if (state_has(st::FixingText, ws) && !class_open(ws)) return 6;
+  if ((rd16(ws, hdr::LexState) & lexst::Closed) || state_has(st::ExecuteRunning, ws)) return dfnend(ws);
   prompt_line(ws);
   return 6;
 }
 
 void dfnhfx(Ws ws) {
   const Header h = parse_header(rd32(ws, hdr::KillSlot), ws);
-  const std::uint16_t s = state(ws);
+  const std::uint16_t s = engine_state(ws);
   const bool defining = s & st::Defining;
   std::uint16_t lex = rd16(ws, hdr::LexState);
   const std::uint32_t entry = entry_of_token(h.name);
@@ -486,7 +482,7 @@ void dfnhfx(Ws ws) {
     dfnend(ws);
     return;
   }
-  set_state(st::Defining, true, ws);
+  set_state(st::Defining, 0, ws);
   renumber_lines(ws);
 }
 
@@ -519,7 +515,7 @@ int dfnend(Ws ws) {
     sier(token, ws);
   }
 
-  set_state(st::Defining, false, ws);
+  set_state(0, st::Defining, ws);
   wr16(ws, hdr::LexState, 0);
   return 6;
 }
@@ -554,7 +550,7 @@ bool function_on_si(std::uint32_t symbol_entry, Ws ws) { return find_calling_fra
 bool function_pendent(std::uint32_t symbol_entry, Ws ws) { return find_calling_frame(symbol_entry, true, ws); }
 
 void sier(std::uint32_t token, Ws ws) {
-  if (!(state(ws) & st::Copying)) {
+  if (!state_has(st::Copying, ws)) {
     if (rd8(ws, hdr::SelectBits) & 0x80) cdisp(kCarriageReturn, ws);
     print_internal("SI DAMAGE", ws);
     cdisp(kCarriageReturn, ws);

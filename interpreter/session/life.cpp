@@ -9,6 +9,7 @@
 #include "files/wsfiles.h"
 #include "host/charset.h"
 #include "host/services.h"
+#include "interpreter/engine/sysvars.h"
 #include "interpreter/session/life.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
@@ -25,7 +26,7 @@ void write_clrsym(Ws ws) {
   static const char* const names[10] = {"LX", "IO", "PP", "PW", "RL", "CT", "HT", "FC", "PR", "CS"};
   static const std::uint32_t values[10] = {0, 1, 10, 80, 0, 0, 0, 0, 0, 0};
   for (int i = 0; i < 10; ++i) {
-    std::uint32_t e = kSymtabStart + kSymtabEntrySize * i;
+    std::uint32_t e = sysvar_entry(i);
     std::uint32_t c1 = convert_from_unicode(static_cast<std::uint16_t>(names[i][0]));
     std::uint32_t c2 = convert_from_unicode(static_cast<std::uint16_t>(names[i][1]));
     wr32(ws, e, (3u << 24) | (0x4Cu << 16) | (c1 << 8) | c2);
@@ -98,9 +99,9 @@ void clear_workspace(Ws ws) {
   setup_wstmp_rhos(ws);
   _control87(0x037F, 0xFFFF);
 
-  wr32(ws, kSymtabStart + 3 * kSymtabEntrySize + 4, lg.pw_default);
+  wr32(ws, sysvar_value_word(sysvar::PW), lg.pw_default);
   wr16(ws, hdr::TermFormat, lg.term_format);
-  wr32(ws, kSymtabStart + 8 * kSymtabEntrySize + 4, static_cast<std::uint32_t>(static_cast<std::int32_t>(lg.pr_char)));
+  wr32(ws, sysvar_value_word(sysvar::PR), static_cast<std::uint32_t>(static_cast<std::int32_t>(lg.pr_char)));
   std::memcpy(ws + hdr::SaveName, ws + hdr::Wsid, 9);
 }
 

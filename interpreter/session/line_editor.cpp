@@ -74,9 +74,9 @@ std::string line_text(std::uint32_t line, Ws ws) {
   const std::uint8_t saved_bits = rd8(ws, hdr::OutputBits);
   wr32(ws, hdr::CaptureAddress, start);
   wr8(ws, hdr::OutputBits, saved_bits | outbits::Store);
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::Capturing);
+  set_state(st::Capturing, 0, ws);
   ldis(line, ws);
-  wr16(ws, hdr::State, rd16(ws, hdr::State) & ~(st::Capturing | st::CaptureOverflow));
+  set_state(0, st::Capturing | st::CaptureOverflow, ws);
   const std::uint32_t end = rd32(ws, hdr::CaptureAddress);
   std::string text(reinterpret_cast<const char*>(ws + start), end - start);
   wr32(ws, hdr::CaptureAddress, saved_address);
@@ -346,7 +346,7 @@ int lbrksv(const std::uint8_t** text, std::uint32_t* remaining, Ws ws) {
       if (findl(&line, n, ws)) lbrsub(n, line, ws);
     } else if (!closing) {
       std::uint32_t line = 0;  // [n⎕m]
-      if (findl(&line, n, ws) && !(rd16(ws, hdr::State) & st::ExecuteRunning)) {
+      if (findl(&line, n, ws) && !state_has(st::ExecuteRunning, ws)) {
         if (m & 0xFFFF) fail(end);
         edit_line(n, line, bcd_integer(m), ws);
         return 7;

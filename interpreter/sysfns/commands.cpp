@@ -374,12 +374,12 @@ int syscmd(const std::uint8_t* text, std::uint32_t length, Ws ws) {
   wr16(ws, cmdws::Flags, row->flags);
 
   if (row->flags & cmdf::NotWhileDefining) {
-    const bool defining = rd16(ws, hdr::State) & st::Defining;
+    const bool defining = state_has(st::Defining, ws);
     if (defining || rd32(ws, hdr::ClassDefining) != 0) {
-      const std::uint16_t was = rd16(ws, hdr::State);
-      wr16(ws, hdr::State, was | st::OwnMessage);
+      const std::uint16_t was = engine_state(ws);
+      set_state(st::OwnMessage, 0, ws);
       print_message(utf8_to_internal(defining ? "NOT WITH OPEN DEFINITION" : "NOT WITH OPEN CLASS DEFINITION"), ws);
-      wr16(ws, hdr::State, static_cast<std::uint16_t>((rd16(ws, hdr::State) & ~st::OwnMessage) | (was & st::OwnMessage)));
+      if (!(was & st::OwnMessage)) set_state(0, st::OwnMessage, ws);
       return 0;
     }
   }

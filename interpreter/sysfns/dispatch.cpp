@@ -366,7 +366,7 @@ int xnilfn(Ws ws) {
   for (int i = 0; i < 3; ++i) {
     StackEntry e;
     unstack(e, ws);
-    if ((e.cls & kOwnsObject) && e.value) mgarb(e.value, ws);
+    release_entry(e, ws);
   }
   return ES_BIND;
 }

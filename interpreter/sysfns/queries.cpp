@@ -58,7 +58,7 @@ void sflc(Ws ws) {
   if (rd16(ws, hdr::RunningToken) != 0) {
     // The running level first, then each suspended or pendent level down
     // to the one called from immediate execution; ⎕ input levels are left out.
-    if (!(rd16(ws, hdr::State) & st::ValueAwaited)) lines.push_back(rdi32(ws, hdr::FnLineNumber));
+    if (!state_has(st::ValueAwaited, ws)) lines.push_back(rdi32(ws, hdr::FnLineNumber));
     for (std::uint32_t link = rd32(ws, hdr::SiLink); rd32(ws, link) != 0; link = rd32(ws, link)) {
       if (rd16(ws, link - kFrameFunction) == 0) break;
       if (!(rd16(ws, link - kFrameState) & st::ValueAwaited)) lines.push_back(rdi32(ws, link - kFrameLine));

@@ -9,6 +9,7 @@
 #include "interpreter/output/numfmt.h"
 #include "interpreter/engine/statement_end.h"
 #include "interpreter/sysfns/commands.h"
+#include "interpreter/engine/sysvars.h"
 
 namespace zema {
 
@@ -29,7 +30,7 @@ struct Level {
 // (eight more when it is one already), on a new line when it would pass ⎕PW.
 void print_padded(std::string text, Ws ws) {
   text.append(8 - text.size() % 8, static_cast<char>(kBlank));
-  const std::uint32_t width = rd16(ws, kQuadPWValue);
+  const std::uint32_t width = rd16(ws, sysvar_value_word(sysvar::PW));
   if (rd16(ws, hdr::OutColumn) != 0 && rd16(ws, hdr::OutColumn) + text.size() > width) cdisp(kCarriageReturn, ws);
   ldprt(text, ws);
 }
@@ -71,7 +72,7 @@ int csie(std::int32_t n, int mode, Ws ws) {
     c_incorrect(ws);
     return 12;
   }
-  Level level{rd16(ws, hdr::RunningToken), rdi32(ws, hdr::FnLineNumber), rd16(ws, hdr::State)};
+  Level level{rd16(ws, hdr::RunningToken), rdi32(ws, hdr::FnLineNumber), engine_state(ws)};
   if (n == 0 || level.function == 0) return 0;
   mode = csip(level, mode, ws);
   std::int32_t shown = 0;

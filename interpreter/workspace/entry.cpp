@@ -50,12 +50,12 @@ bool atntrp(Ws ws) {
   LowGlobals& lg = lowglobals(ws);
   if (check_event_attention()) {
     if (!lg.attn_enabled) return false;
-    wr16(ws, hdr::State, rd16(ws, hdr::State) | st::AttentionSeen);
+    set_state(st::AttentionSeen, 0, ws);
     ++lg.attn_count;
   } else if (lg.attn_count == 0) {
     return false;
   }
-  return !(lg.attn_count == 1 && (rd16(ws, hdr::State) & st::StatementStarted));
+  return !(lg.attn_count == 1 && state_has(st::StatementStarted, ws));
 }
 
 void poll_attention(Ws ws) {
@@ -74,9 +74,9 @@ void check_attention(Ws ws) {
 void intptr_attn(Ws ws) {
   wr16(ws, hdr::AttnCountdown, rd16(ws, hdr::AttnReload));
   wr8(ws, hdr::OutputBits, 0);
-  wr16(ws, hdr::State, rd16(ws, hdr::State) & ~(st::ListDigits | st::Capturing));
-  if (!(rd16(ws, hdr::State) & st::Defining)) wr16(ws, hdr::LexState, 0);
-  if (rd16(ws, hdr::State) & st::Executing) synatn(rd16(ws, hdr::State), ws);
+  set_state(0, st::ListDigits | st::Capturing, ws);
+  if (!state_has(st::Defining, ws)) wr16(ws, hdr::LexState, 0);
+  if (state_has(st::Executing, ws)) synatn(engine_state(ws), ws);
   resume_apl(kLeaveEngine, ws);
 }
 
@@ -85,7 +85,7 @@ void sup_attn(int on, Ws ws) {
   lg.attn_enabled = static_cast<std::uint16_t>(on);
   if (!on) {
     lg.attn_count = 0;
-    wr16(ws, hdr::State, rd16(ws, hdr::State) & ~st::AttentionSeen);
+    set_state(0, st::AttentionSeen, ws);
   }
   set_attention(on & 0x7F);
 }
@@ -94,7 +94,7 @@ void sup_attn(int on, Ws ws) {
 
 int sup_lnin(const char** text, int* length, Ws ws) {
   LowGlobals& lg = lowglobals(ws);
-  wr16(ws, hdr::State, rd16(ws, hdr::State) & ~st::AttentionSeen);
+  set_state(0, st::AttentionSeen, ws);
   lg.wait_start = gtime();
   if (lg.input_mode == 1 && lg.cursor_column != 0) cursor_x(static_cast<int>(lg.cursor_column));
   lg.input_mode = 0;
@@ -168,12 +168,12 @@ int sup_break(std::uint32_t symbol, int line, int reason, std::uint32_t message,
 void sup_off() { off(); }
 
 void print_message(std::string_view text, Ws ws) {
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::OwnMessage);
+  set_state(st::OwnMessage, 0, ws);
   if (APLTask* t = find_my_task()) t->SetErrorColour(true);
   sup_lnout(static_cast<int>(text.size()), text.data(), ws);
   sup_snd1c(0x0D, ws);
   if (APLTask* t = find_my_task()) t->SetErrorColour(false);
-  wr16(ws, hdr::State, rd16(ws, hdr::State) & ~st::OwnMessage);
+  set_state(0, st::OwnMessage, ws);
 }
 
 }  // namespace zema

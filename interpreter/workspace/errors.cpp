@@ -112,7 +112,7 @@ void error(int code, int et_major, int et_minor, Ws ws) {
   wr16(ws, hdr::EtMajor, et_major);
   wr16(ws, hdr::EtMinor, et_minor);
   wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) & ~0x0C);
-  wr16(ws, hdr::State, rd16(ws, hdr::State) & ~st::Capturing);
+  set_state(0, st::Capturing, ws);
   wr8(ws, hdr::MultiDisplay, rd8(ws, hdr::MultiDisplay) & ~0x80);
   wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) & ~0x02);
   wr32(ws, hdr::CallingInstance, 0);

@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "interpreter/reader/entry_errors.h"
 #include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/stack.h"
 
 namespace zema {
 
@@ -72,6 +74,18 @@ void set_owner(std::uint32_t off, std::uint32_t owner, std::uint8_t kind, Ws ws)
   wr8(ws, off, (rd8(ws, off) & 0xF0) | (kind & 0x0F));
 }
 
+bool release_entry(const StackEntry& e, Ws ws) {
+  if (!(e.cls & kOwnsObject) || e.value == 0) return false;
+  mgarb(e.value, ws);
+  return true;
+}
+
+void settle_entry(std::uint32_t slot, const StackEntry& e, Ws ws) {
+  release_entry(load_entry(slot, ws), ws);
+  store_entry(slot, e, ws);
+  if ((e.cls & kOwnsObject) && e.value != 0) set_owner(e.value, slot, OK_STACK, ws);
+}
+
 std::uint32_t owner_slot(std::uint32_t off, Ws ws) {
   std::uint32_t owner = rd32(ws, off - 4);
   switch (kind_of(off, ws)) {
@@ -90,7 +104,7 @@ void mgarb(std::uint32_t off, Ws ws) {
   wr8(ws, off, k | kReleased);
   std::uint32_t size = size_of(off, ws);
   std::uint32_t top = rd32(ws, hdr::HeapTop);
-  if (off + size + 4 == top && !(rd16(ws, hdr::State) & st::Defining)) {
+  if (off + size + 4 == top && !state_has(st::Defining, ws)) {
     wr32(ws, hdr::HeapTop, top - size - 4);
   } else {
     wr32(ws, hdr::Garbage, rd32(ws, hdr::Garbage) + size + 4);

@@ -8,6 +8,8 @@
 
 namespace zema {
 
+struct StackEntry;
+
 // Offset of a new object with n bytes after its 8-byte prefix (n counts from
 // object offset 8). The object belongs to the token register (owner 0x156,
 // kind 2) until its creator hands it on. Compacts once when the heap top
@@ -43,6 +45,17 @@ void set_uncollected_garbage_limit(Ws ws);
 
 // Hands an object to a new owner slot: writes the owner word and kind.
 void set_owner(std::uint32_t off, std::uint32_t owner, std::uint8_t kind, Ws ws);
+
+// Releases the object a stack entry owns (class bit 7 set, value not 0);
+// an entry that owns none is left alone. Reads only `e`, not the slot it
+// came from, so a popped entry may be given. Answers whether it released.
+bool release_entry(const StackEntry& e, Ws ws);
+
+// The result `e` takes the stack slot at `slot`: the object the slot's
+// entry owns is released, `e` is written there, and its object (if it owns
+// one) is handed to the slot (owner kind 2). The slot must hold an entry:
+// a freshly pushed slot is written by `stack` instead.
+void settle_entry(std::uint32_t slot, const StackEntry& e, Ws ws);
 
 // Offset of the slot that refers to an object, by its owner word and kind.
 // Answers 0 for a kind that names no slot here.

@@ -44,7 +44,7 @@ std::uint32_t sup_dl(std::uint32_t ms, Ws ws) {
     poll_attention(ws);
     std::uint32_t now = gtime();
     elapsed = now - start;
-    if (rd16(ws, hdr::State) & st::AttentionSeen) break;
+    if (state_has(st::AttentionSeen, ws)) break;
     if (static_cast<std::int32_t>(elapsed) < 0) break;  // midnight passed
     if (elapsed >= ms) break;
     sleep_a_while(static_cast<int>(ms - elapsed));
@@ -91,7 +91,7 @@ int sup_fse(const std::uint8_t* name, int length, int line_word, Ws ws) {
   int n = std::min(length, 99);
   for (int i = 0; i < n; ++i) lg.editor_name[i] = fontout(name[i]);
   lg.editor_name[n] = 0;
-  int mode = (rd16(ws, hdr::State) & st::NotFunctionLine) ? 0 : -1;
+  int mode = state_has(st::NotFunctionLine, ws) ? 0 : -1;
   return start_fse(reinterpret_cast<const char*>(lg.editor_name), line_word, mode);
 }
 

@@ -181,6 +181,14 @@ constexpr std::uint16_t QuoteQuadInput = 0x2000;
 constexpr std::uint16_t ValueAwaited = 0x4000;
 }  // namespace st
 
+// The engine state word hdr::State: reads it whole; answers whether any of
+// `bits` is set in it; sets the bits `set` and then clears the bits `clear`.
+inline std::uint16_t engine_state(Ws ws) { return rd16(ws, hdr::State); }
+inline bool state_has(std::uint16_t bits, Ws ws) { return (engine_state(ws) & bits) != 0; }
+inline void set_state(std::uint16_t set, std::uint16_t clear, Ws ws) {
+  wr16(ws, hdr::State, static_cast<std::uint16_t>((engine_state(ws) | set) & ~clear));
+}
+
 // ---- heap objects (wsobj) ---------------------------------------------------
 
 // Offsets within an object (from its start; the owner word lies at -4).

@@ -87,7 +87,7 @@ class Definition : public ::testing::Test {
   std::uint32_t entry_of(const char* name) { return entry_of_token(token_of(name)); }
   std::uint8_t type_of(const char* name) { return rd8(ws(), entry_of(name) + sym::Type); }
   std::uint32_t header_of(const char* name) { return rd32(ws(), entry_of(name) + sym::Value); }
-  bool defining() { return rd16(ws(), hdr::State) & st::Defining; }
+  bool defining() { return state_has(st::Defining, ws()); }
 
   // The body lines of a function: (BCD number, depth) in chain order.
   std::vector<std::pair<std::uint32_t, std::uint16_t>> lines_of(const char* name) {
@@ -696,11 +696,11 @@ TEST_F(Executing, AnExecutingFunctionWithoutChangesReportsNothing) {
 
 TEST_F(Definition, AFixFromTextReplacesAFunctionAndKeepsTheOldOne) {
   auto fix = [&](std::initializer_list<const char*> lines) {
-    wr16(ws(), hdr::State, rd16(ws(), hdr::State) | st::FixingText);
+    set_state(st::FixingText, 0, ws());
     wr16(ws(), hdr::LexState, lexst::Opened);
     const std::string out = type(lines);
     if (defining()) dfnend(ws());
-    wr16(ws(), hdr::State, rd16(ws(), hdr::State) & ~st::FixingText);
+    set_state(0, st::FixingText, ws());
     return out;
   };
   EXPECT_EQ(fix({"Z←G X", "Z←X"}), "");  // no prompts
@@ -737,7 +737,7 @@ TEST_F(Executing, AFixFromTextLeavesTheRunningFunctionAlone) {
   type({"∇G", "X←1", "∇"});
   run("G", {{kEmpty}, {kEmpty}, {kEmpty}, {kEmpty}, {kEmpty}, {kControl}});
   wr16(ws(), hdr::ErrorCode, 0);
-  wr16(ws(), hdr::State, rd16(ws(), hdr::State) | st::FixingText);
+  set_state(st::FixingText, 0, ws());
   wr16(ws(), hdr::LexState, lexst::Opened);
   type({"G"});
   EXPECT_EQ(rd16(ws(), hdr::ErrorCode), E_DEFN);
@@ -751,7 +751,7 @@ TEST_F(Executing, AFixFromTextLeavesTheRunningFunctionAlone) {
   EXPECT_EQ(rd16(ws(), hdr::ErrorCode), 0);
   EXPECT_TRUE(defining());
   dfnend(ws());
-  wr16(ws(), hdr::State, rd16(ws(), hdr::State) & ~st::FixingText);
+  set_state(0, st::FixingText, ws());
 }
 
 }  // namespace

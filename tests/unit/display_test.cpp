@@ -7,11 +7,12 @@
 #include <string>
 
 #include "host/charset.h"
+#include "interpreter/engine/sysvars.h"
 #include "interpreter/output/display.h"
-#include "interpreter/workspace/errors.h"
 #include "interpreter/output/numfmt.h"
-#include "interpreter/workspace/symtab.h"
 #include "interpreter/reader/tokeniser.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/symtab.h"
 #include "test_workspace.h"
 
 namespace zema {
@@ -26,7 +27,7 @@ std::string in(const std::string& utf8) { return utf8_to_internal(utf8); }
 class Display : public ::testing::Test, public test::SessionFixture {
  protected:
   Display() : SessionFixture(30) {}
-  void set_state(std::uint16_t bits) { wr16(ws, hdr::State, rd16(ws, hdr::State) | bits); }
+  void set_state(std::uint16_t bits) { zema::set_state(bits, 0, ws); }
   int column() const { return rdi16(ws, hdr::OutColumn); }
   int lines() const { return rd16(ws, hdr::OutLineCount); }
   // What the session received, as UTF-8 with a new line for each carriage return.
@@ -318,7 +319,7 @@ TEST_F(DisplayCapture, DoubledQuoteAtTheLimit) {
 TEST_F(Display, NamesShortAndLong) {
   // ⎕PP: fixed entry 2, a packed three-character name.
   std::uint32_t cursor = 0;
-  EXPECT_EQ(fmtnam(token_of_table_offset(2 * kSymtabEntrySize), &cursor, ws), 3);
+  EXPECT_EQ(fmtnam(sysvar_token(sysvar::PP), &cursor, ws), 3);
   EXPECT_EQ(internal_to_utf8(std::string(text_buffer(ws))), "⎕PP");
   EXPECT_EQ(cursor, hdr::TextChars + 3);
 
@@ -410,7 +411,7 @@ TEST_F(DisplayListing, NumbersFromTheirValues) {
       {"2.0 2.5", "2 2.5"},
       {"X+00012", "X+12"},
   };
-  wr32(ws, kSymtabStart + 2 * kSymtabEntrySize + 4, 3);  // ⎕PP 3 does not matter
+  wr32(ws, sysvar_value_word(sysvar::PP), 3);  // ⎕PP 3 does not matter
   for (const auto& c : cases) EXPECT_EQ(listed(c.typed), std::string(c.listed) + "\n") << c.typed;
   EXPECT_EQ(rd16(ws, hdr::State) & st::ListDigits, 0);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/charset.h"
+#include "interpreter/engine/sysvars.h"
 #include "interpreter/session/life.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
@@ -17,7 +18,7 @@ namespace {
 
 using test::TestWorkspace;
 
-std::uint32_t symvalue(Ws ws, int entry) { return rd32(ws, kSymtabStart + 16 * entry + 4); }
+std::uint32_t symvalue(Ws ws, int index) { return rd32(ws, sysvar_value_word(index)); }
 
 TEST(ClearWorkspace, HeaderAndSystemVariables) {
   TestWorkspace t(300 * 1024);
@@ -44,14 +45,14 @@ TEST(ClearWorkspace, HeaderAndSystemVariables) {
   for (int i = 0; i < 10; ++i) {
     std::string n = utf8_to_internal(names[i]);
     std::uint32_t packed = (3u << 24) | (std::uint8_t(n[0]) << 16) | (std::uint8_t(n[1]) << 8) | std::uint8_t(n[2]);
-    EXPECT_EQ(rd32(ws, kSymtabStart + 16 * i), packed) << names[i];
-    EXPECT_EQ(rd8(ws, kSymtabStart + 16 * i + 8), 5) << names[i];
-    EXPECT_EQ(rd8(ws, kSymtabStart + 16 * i + 9), 3) << names[i];
+    EXPECT_EQ(rd32(ws, sysvar_entry(i) + sym::Name), packed) << names[i];
+    EXPECT_EQ(rd8(ws, sysvar_entry(i) + sym::Type), 5) << names[i];
+    EXPECT_EQ(rd8(ws, sysvar_entry(i) + sym::Length), 3) << names[i];
   }
-  EXPECT_EQ(symvalue(ws, 1), 1u);    // ⎕IO
-  EXPECT_EQ(symvalue(ws, 2), 10u);   // ⎕PP
-  EXPECT_EQ(symvalue(ws, 3), 80u);   // ⎕PW from the session default
-  EXPECT_EQ(symvalue(ws, 8), 0x20u); // ⎕PR: blank
+  EXPECT_EQ(symvalue(ws, sysvar::IO), 1u);    // ⎕IO
+  EXPECT_EQ(symvalue(ws, sysvar::PP), 10u);   // ⎕PP
+  EXPECT_EQ(symvalue(ws, sysvar::PW), 80u);   // ⎕PW from the session default
+  EXPECT_EQ(symvalue(ws, sysvar::PR), 0x20u); // ⎕PR: blank
   std::string wsid = internal_to_utf8(std::string(reinterpret_cast<const char*>(ws + hdr::Wsid + 1), rd8(ws, hdr::Wsid)));
   EXPECT_EQ(wsid, "CLEAR WS");
   EXPECT_TRUE(heap_consistent(ws));
@@ -62,7 +63,7 @@ TEST(ClearWorkspace, PrintWidthComesFromTheSessionDefault) {
   Ws ws = t.ws();
   lowglobals(ws).pw_default = 120;
   clear_workspace(ws);
-  EXPECT_EQ(symvalue(ws, 3), 120u);
+  EXPECT_EQ(symvalue(ws, sysvar::PW), 120u);
 }
 
 // Slots for test objects: words reserved at the top of the execution stack,
@@ -132,7 +133,7 @@ TEST(Heap, ReleaseAtTheTopIsImmediateUnlessADefinitionIsOpen) {
 
   std::uint32_t off = getspc(40, ws);
   s.put(1, off);
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::Defining);
+  set_state(st::Defining, 0, ws);
   mgarb(off, ws);
   EXPECT_EQ(rd32(ws, hdr::HeapTop), top + 48 + 4);
   EXPECT_EQ(rd32(ws, hdr::Garbage), 48u + 4);

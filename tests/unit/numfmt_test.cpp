@@ -15,6 +15,7 @@
 #include <string>
 
 #include "host/charset.h"
+#include "interpreter/engine/sysvars.h"
 #include "interpreter/output/numfmt.h"
 #include "interpreter/workspace/extended80.h"
 #include "test_workspace.h"
@@ -24,14 +25,12 @@ namespace {
 
 using test::TestWorkspace;
 
-constexpr std::uint32_t kQuadPP = kSymtabStart + 2 * kSymtabEntrySize + 4;
-
 class NumFmt : public ::testing::Test {
  protected:
   TestWorkspace tw;
   Ws ws = tw.ws();
 
-  void set_pp(int pp) { wr32(ws, kQuadPP, static_cast<std::uint32_t>(pp)); }
+  void set_pp(int pp) { wr32(ws, sysvar_value_word(sysvar::PP), static_cast<std::uint32_t>(pp)); }
   int count() const { return rdi16(ws, hdr::TextCount); }
   // The counted text, as UTF-8.
   std::string text() const {
@@ -198,7 +197,7 @@ TEST_F(NumFmt, ExponentForm) {
 }
 
 TEST_F(NumFmt, ListingShowsFifteenDigitsWhateverPrintPrecision) {
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::ListDigits);
+  set_state(st::ListDigits, 0, ws);
   EXPECT_EQ(show(1.0 / 3, 3), "0.333333333333333");
   EXPECT_EQ(show(0.1, 1), "0.1");
   EXPECT_EQ(show(12345678901.5, 2), "12345678901.5");

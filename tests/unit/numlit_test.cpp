@@ -306,7 +306,7 @@ TEST(NumericLiteral, ShortFormLiteralStopsAt65535Numbers) {
   // writes the count in 32 bits.
   Literal ok = lex_literal(ws, text.substr(2));
   EXPECT_EQ(ok.count, 65534u);
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::ExecuteRunning);
+  set_state(st::ExecuteRunning, 0, ws);
   in = internal(text + "1 1 1");
   ASSERT_EQ(lexcal(reinterpret_cast<const std::uint8_t*>(in.data()), static_cast<std::uint32_t>(in.size()), ws), 4);
   const std::uint32_t line = rd32(ws, hdr::KillSlot);

@@ -12,11 +12,12 @@
 #include <vector>
 
 #include "host/charset.h"
+#include "interpreter/engine/sysvars.h"
 #include "interpreter/output/display.h"
-#include "interpreter/workspace/errors.h"
-#include "interpreter/workspace/heap.h"
 #include "interpreter/output/numfmt.h"
 #include "interpreter/output/show.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/stack.h"
 #include "test_arrays.h"
 #include "test_workspace.h"
@@ -31,8 +32,8 @@ std::string in(const std::string& utf8) { return utf8_to_internal(utf8); }
 class ShowTest : public ::testing::Test, public SessionFixture {
  protected:
   ShowTest() : SessionFixture(80) {}
-  void set_cs(int cs) { wr32(ws, kQuadCSWord, static_cast<std::uint32_t>(cs)); }
-  void set_state_bits(std::uint16_t bits) { wr16(ws, hdr::State, rd16(ws, hdr::State) | bits); }
+  void set_cs(int cs) { wr32(ws, sysvar_value_word(sysvar::CS), static_cast<std::uint32_t>(cs)); }
+  void set_state_bits(std::uint16_t bits) { set_state(bits, 0, ws); }
 
   // What the session received, as UTF-8 with a new line for each carriage return.
   std::string shown() const {

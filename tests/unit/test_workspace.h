@@ -14,6 +14,7 @@
 #include "host/charset.h"
 #include "host/task.h"
 #include "interpreter/engine/line.h"
+#include "interpreter/engine/sysvars.h"
 #include "interpreter/reader/tokeniser.h"
 #include "interpreter/session/definition.h"
 #include "interpreter/session/life.h"
@@ -98,7 +99,7 @@ class SessionFixture {
     wr16(ws, hdr::OutColumn, 0);
     wr16(ws, hdr::OutLineCount, 0);
   }
-  void set_pw(int pw) { wr32(ws, kSymtabStart + 3 * kSymtabEntrySize + 4, static_cast<std::uint32_t>(pw)); }
+  void set_pw(int pw) { wr32(ws, sysvar_value_word(sysvar::PW), static_cast<std::uint32_t>(pw)); }
 
   TestWorkspace tw;
   Ws ws = tw.ws();

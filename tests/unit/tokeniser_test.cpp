@@ -14,10 +14,11 @@
 
 #include "host/charset.h"
 #include "host/task.h"
+#include "interpreter/engine/line.h"
+#include "interpreter/engine/sysvars.h"
 #include "interpreter/reader/entry_errors.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
-#include "interpreter/engine/line.h"
 #include "interpreter/workspace/symtab.h"
 #include "test_workspace.h"
 
@@ -205,14 +206,14 @@ TEST(Tokeniser, FinishedLineIsAHeapObjectInTheKillSlot) {
 TEST(Tokeniser, LongFormStatementsInsideExecute) {
   TestWorkspace t;
   Ws ws = t.ws();
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::ExecuteRunning);
+  set_state(st::ExecuteRunning, 0, ws);
   ASSERT_EQ(lex(ws, internal("X⋄Y")), 4);
   const int x = token_of(ws, "X"), y = token_of(ws, "Y");
   const Bytes want = {0xFF, 0xFF, 9, 0, 0, 0, 1, Bytes::value_type(x >> 8), Bytes::value_type(x),
                       0xFF, 0xFF, 9, 0, 0, 0, 1, Bytes::value_type(y >> 8), Bytes::value_type(y)};
   EXPECT_EQ(hex(body_of(ws)), hex(want));
   // Fixing from text keeps the short form even inside execute.
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::FixingText);
+  set_state(st::FixingText, 0, ws);
   ASSERT_EQ(lex(ws, internal("X")), 4);
   EXPECT_EQ(hex(body_of(ws)), hex(expected_body(ws, "@X")));
 }
@@ -262,7 +263,7 @@ TEST(Tokeniser, TransferFileReadsQuadAsDeltaUnderbar) {
   TestWorkspace t;
   Ws ws = t.ws();
   wr8(ws, hdr::ResultBits, kTransferFile);
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::FixingText);
+  set_state(st::FixingText, 0, ws);
   ASSERT_EQ(lex(ws, internal("⎕IO ⎕NL ⎕QQ ⎕+")), 4);
   EXPECT_EQ(hex(body_of(ws)), hex(expected_body(ws, "0002 @⍙NL @⍙QQ @⍙ 5B")));
 }
@@ -299,7 +300,7 @@ TEST_F(Routes, SystemCommandsGoToTheDispatcher) {
   EXPECT_EQ(RouteLog::text, internal(")LOAD X"));
   EXPECT_EQ(rd32(ws, hdr::KillSlot), 0u);
   // Fixing a definition from text, ")" is an ordinary character.
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::FixingText);
+  set_state(st::FixingText, 0, ws);
   EXPECT_EQ(lex(ws, internal(")X")), 4);
   EXPECT_EQ(RouteLog::calls, 1);
 }
@@ -337,7 +338,7 @@ TEST_F(Routes, DefinitionLinesGoToFunctionDefinition) {
 void header_fixed(Ws ws) {
   ++RouteLog::calls;
   clrkil(ws);  // function definition takes the header line
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::Defining);
+  set_state(st::Defining, 0, ws);
 }
 
 int bracket_editor(const std::uint8_t** text, std::uint32_t* remaining, Ws) {
@@ -372,11 +373,11 @@ TEST_F(Routes, BracketEditorMayHandTheRestBack) {
   Ws ws = t.ws();
   lex_routes().lbrksv = bracket_then_go_on;
   lex_routes().dfnent = definition_line;
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::Defining);
+  set_state(st::Defining, 0, ws);
   EXPECT_EQ(lex(ws, internal("[3] X←1")), 0);
   EXPECT_EQ(RouteLog::calls, 1);
   EXPECT_EQ(hex(body_of(ws)), hex(expected_body(ws, "@X B7 80000000 0100 05")));
-  wr16(ws, hdr::State, rd16(ws, hdr::State) & ~st::Defining);
+  set_state(0, st::Defining, ws);
   clrkil(ws);
   EXPECT_TRUE(heap_consistent(ws));
 }
@@ -443,7 +444,7 @@ TEST(EntryErrors, DefinitionErrorsShowTheCaretUnderTheCause) {
 TEST(EntryErrors, FixingFromTextRefusesDelSilently) {
   TestWorkspace t;
   Ws ws = t.ws();
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::FixingText);
+  set_state(st::FixingText, 0, ws);
   Failure f = fail(ws, internal("X∇"));
   EXPECT_EQ(f.code, E_DEFN);
   EXPECT_EQ(f.output, "");
@@ -557,7 +558,7 @@ TEST(EntryErrors, StatementLongerThan16BitsIsSystemLimitInShortForm) {
 
   // Inside execute the statement length and the literal's count are 32-bit;
   // stepping back from the statement's end crosses the whole literal.
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::ExecuteRunning);
+  set_state(st::ExecuteRunning, 0, ws);
   ASSERT_EQ(lex(ws, text), 4);
   const std::uint32_t s = rd32(ws, hdr::KillSlot) + tl::Body;
   ASSERT_EQ(rd16(ws, s), 0xFFFF);
@@ -589,7 +590,7 @@ TEST(EntryErrors, PartlyWrittenOutputLineIsEndedFirst) {
 TEST(EntryErrors, OpenDefinitionKeepsItsLexingState) {
   TestWorkspace t;
   Ws ws = t.ws();
-  wr16(ws, hdr::State, rd16(ws, hdr::State) | st::Defining);
+  set_state(st::Defining, 0, ws);
   wr16(ws, hdr::LexState, lexst::Opened | lexst::Locked | 0x80);
   Failure f = fail(ws, internal("A∇"));  // a definition line, and no definition editor
   EXPECT_EQ(f.code, E_DEFN);
@@ -638,11 +639,11 @@ TEST(TokenLines, ReleaseDropsLabelAndSymbolUses) {
   EXPECT_EQ(uses_of(ws, "LAB"), 1);
   EXPECT_EQ(uses_of(ws, "ALPHA"), 3);
   EXPECT_EQ(uses_of(ws, "BETA"), 1);
-  const std::uint32_t io_uses = rd16(ws, kSymtabStart + 16 + sym::Uses);
+  const std::uint32_t io_uses = rd16(ws, sysvar_entry(sysvar::IO) + sym::Uses);
   clrkil(ws);
   EXPECT_EQ(rd32(ws, hdr::KillSlot), 0u);
   EXPECT_EQ(token_of(ws, "ALPHA"), -1);
-  EXPECT_EQ(rd16(ws, kSymtabStart + 16 + sym::Uses), io_uses);
+  EXPECT_EQ(rd16(ws, sysvar_entry(sysvar::IO) + sym::Uses), io_uses);
   force_gcol(ws);
   EXPECT_EQ(symbol_table(ws), symbols);
   EXPECT_TRUE(heap_consistent(ws));
