@@ -193,7 +193,7 @@ int xconfx(Ws ws) {
     return tag;
   }
   std::uint32_t at = line + cursor;
-  std::uint32_t count = skpsll(at, ws);
+  std::uint32_t count = get_count(ws, at);
   if (tag == TT_COMMENT) {
     wr32(ws, hdr::LineCursor, at - count - line);
     get_token(ws);
@@ -243,14 +243,9 @@ void linsu(std::uint32_t line, Ws ws) {
 
 void linsusm(std::uint32_t line, Ws ws) {
   wr32(ws, hdr::TokensTaken, 0);
-  std::uint32_t length = rd8(ws, line + tl::Body) | (std::uint32_t(rd8(ws, line + tl::Body + 1)) << 8);
-  std::uint32_t first = tl::Body + 2;
-  if (length == 0xFFFF) {
-    length = rd32(ws, line + tl::Body + 2);
-    first = tl::Body + 6;
-  }
-  wr8(ws, hdr::FirstTag, rd8(ws, line + first + 1));
-  wr32(ws, hdr::LineCursor, length + tl::Body);
+  const std::uint32_t s = line + tl::Body;
+  wr8(ws, hdr::FirstTag, rd8(ws, s + get_statement_head(ws, s)));
+  wr32(ws, hdr::LineCursor, get_statement_length(ws, s) + tl::Body);
   wr16(ws, hdr::State, rd16(ws, hdr::State) | st::StatementStarted);
   stack(primer, ws);
 }
