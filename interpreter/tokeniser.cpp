@@ -31,29 +31,16 @@ constexpr std::array<const char*, kKeywords> kKeywordNames = {
 
 // ---- system-function names, by number ----
 
-constexpr std::array<const char*, kSystemFunctions> kSystemFunctionNames = {
-    "⎕LC",       "⎕TS",       "⎕AI",       "⎕UL",      "⎕ID",      "⎕WA",       "⎕AV",      "⎕TT",
-    "⎕A",        "⎕a",        "⎕B",        "⎕b",       "⎕C",       "⎕D",        "⎕I",       "⎕i",
-    "⎕L",        "⎕R",        "⎕T",        "⎕LER",     "⎕CL",      "⎕N",        "⎕y",       "⎕W",
-    "⎕M",        "⎕SI",       "⎕ERM",      "⎕ET",      "⎕TC",      "⎕EM",       "⎕HC",      "⎕DL",
-    "⎕CR",       "⎕OV",       "⎕EX",       "⎕FX",      "⎕NC",      "⎕NL",       "⎕STOP",    "⎕TRACE",
-    "⎕SVO",      "⎕SVR",      "⎕SVC",      "⎕SVQ",     "⎕SS",      "⎕DR",       "⎕ERS",     "⎕BOX",
-    "⎕ERX",      "⎕DBR",      "⎕MOUNT",    "⎕1421",    "⎕FMT",     "⎕CONF",     "⎕CC",      "⎕EDIT",
-    "⎕EA",       "⎕EC",       "⎕ES",       "⎕AF",      "⎕AT",      "⎕TF",       "⎕TIME",    "⎕HOST",
-    "⎕NAPPEND",  "⎕NCREATE",  "⎕NERASE",   "⎕NERROR",  "⎕NLOCK",   "⎕NNAMES",   "⎕NNUMS",   "⎕NREAD",
-    "⎕NRENAME",  "⎕NREPLACE", "⎕NRESIZE",  "⎕NSIZE",   "⎕NTIE",    "⎕NUNTIE",   "⎕NWRITE",  "⎕WI",
-    "⎕WE",       "⎕EV",       "⎕WSELF",    "⎕NA",      "⎕NTYPE",   "⎕WARG",     "⎕DISPLAY", "⎕VI",
-    "⎕FI",       "⎕TCBEL",    "⎕TCBS",     "⎕TCDEL",   "⎕TCESC",   "⎕TCFF",     "⎕TCLF",    "⎕TCNL",
-    "⎕TCNUL",    "⎕UCS",      "⎕FAPPEND",  "⎕FCREATE", "⎕FCSIZE",  "⎕FDELETE",  "⎕FDROP",   "⎕FDUP",
-    "⎕FERASE",   "⎕FERROR",   "⎕FHOLD",    "⎕FLIB",    "⎕FNAMES",  "⎕FNUMS",    "⎕FRDAC",   "⎕FRDCI",
-    "⎕FRDFI",    "⎕FREAD",    "⎕FRENAME",  "⎕FREPLACE", "⎕FRESIZE", "⎕FSIZE",   "⎕FSTAC",   "⎕FSTIE",
-    "⎕FTIE",     "⎕FUNTIE",   "⎕FWRITE",   "⎕PFKEY",   "⎕TCHT",    "⎕SQL",      "⎕CHART",   "⎕LIB",
-    "⎕TR",       "⎕WSSIZE",   "⎕SYMB",     "⎕NEW",     "⎕DESC",    "⎕IC",       "⎕THIS",    "⎕EXPORT",
-    "⎕IMPORT",   "⎕BASE",     "⎕CLASS",    "⎕INSTANCES", "⎕DF",    "⎕STATE",    "⎕NULL",    "⎕HANDLE",
-    "⎕OID",      "⎕DS",       "⎕PARENT",   "⎕CHILDREN", "⎕CLASSES", "⎕CLASSNAME", "⎕CLASSREF", "⎕REPARENT",
-    "⎕RECLASS",  "⎕MEMBERS",  "⎕SETUP",    "⎕EVAL",    "⎕CLONE",   "⎕CALL",     "⎕REF",     "⎕VAL",
-    "⎕GETCLASS", "⎕EVA",      "⎕EVN",      "⎕EVT",
+struct SystemFunctionName {
+  const char* name;     // UTF-8
+  std::uint8_t flags;   // sff::
 };
+
+constexpr SystemFunctionName kSystemFunctionNames[] = {
+#define SYSFN(form, name, flags, ...) {name, flags},
+#include "interpreter/system_functions.def"
+};
+static_assert(std::size(kSystemFunctionNames) == kSystemFunctions);
 
 using SfRow = std::array<std::uint8_t, 12>;
 
@@ -61,24 +48,12 @@ const std::array<SfRow, kSystemFunctions>& sftab() {
   static const std::array<SfRow, kSystemFunctions> table = [] {
     std::array<SfRow, kSystemFunctions> t{};
     for (int n = 0; n < kSystemFunctions; ++n) {
-      std::string name = utf8_to_internal(kSystemFunctionNames[n]);
+      std::string name = utf8_to_internal(kSystemFunctionNames[n].name);
       std::memcpy(t[n].data(), name.data(), name.size() < 12 ? name.size() : 12);
     }
     return t;
   }();
   return table;
-}
-
-// The niladic system functions (flags 0): every other one takes arguments.
-bool niladic(int n) {
-  if (n <= 29) return true;
-  switch (n) {
-    case 62: case 67: case 69: case 70: case 81: case 82: case 85: case 105: case 108: case 109:
-    case 124: case 129: case 130: case 134: case 137: case 153: case 158: case 159:
-      return true;
-    default: break;
-  }
-  return (n >= 89 && n <= 96) || (n >= 142 && n <= 150) || (n >= 161 && n <= 163);
 }
 
 }  // namespace
@@ -110,7 +85,9 @@ int system_function_number(const std::uint8_t* name) {
   return -1;
 }
 
-bool system_function_takes_arguments(int n) { return !niladic(n); }
+bool system_function_takes_arguments(int n) {
+  return kSystemFunctionNames[n].flags & sff::TakesArguments;
+}
 
 bool long_form(Ws ws) {
   std::uint16_t s = rd16(ws, hdr::State);

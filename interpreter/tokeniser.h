@@ -65,12 +65,23 @@ constexpr int kKeywords = 27;
 std::uint8_t keyword_token(int i);
 int keyword_index(const std::uint8_t* letters, std::uint32_t n);
 
+// The system functions are numbered by their rows in
+// interpreter/system_functions.def, which the dispatcher reads too.
+constexpr int kSystemFunctions = 164;
+// Bits of a row's flags (the low byte of its sfflags word).
+namespace sff {
+constexpr std::uint8_t TakesArguments = 0x01;
+constexpr std::uint8_t RightNested = 0x02;   // the right argument may be nested
+constexpr std::uint8_t LeftNested = 0x04;
+constexpr std::uint8_t RightObjects = 0x08;  // the right argument may hold object references
+constexpr std::uint8_t LeftObjects = 0x10;
+}  // namespace sff
 // Number of the system function named by the ⎕ name in `name` (12 bytes,
 // zero padded, ⎕ first), -1 when none; masks the case as lexcal does.
 int system_function_number(const std::uint8_t* name);
-// Whether system function n takes arguments (symbol type 9, else 6).
+// Whether system function n takes arguments (its flags' sff::TakesArguments:
+// symbol type 9, else 6).
 bool system_function_takes_arguments(int n);
-constexpr int kSystemFunctions = 164;
 
 // ---- header words and bits the tokeniser uses -------------------------------
 
