@@ -74,7 +74,7 @@ Tokens tokens_of(const Statement& s, Ws ws) {
   Tokens t;
   for (std::uint32_t cursor = s.end; cursor > s.first;) {
     const std::uint32_t start = skipsl(cursor, ws);
-    if (start >= cursor || start < s.first) sup_syser("interpreter/definition", __LINE__, ws);
+    if (start >= cursor || start < s.first) ZEMA_SYSTEM_ERROR(ws);
     t.emplace_back(start, cursor);
     cursor = start;
   }

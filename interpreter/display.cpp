@@ -200,7 +200,7 @@ Tokens statement_tokens(std::uint32_t first, std::uint32_t end, Ws ws) {
   Tokens t;
   for (std::uint32_t cursor = end; cursor > first;) {
     std::uint32_t start = skipsl(cursor, ws);
-    if (start >= cursor || start < first) sup_syser(__FILE__, __LINE__, ws);
+    if (start >= cursor || start < first) ZEMA_SYSTEM_ERROR(ws);
     t.emplace_back(start, cursor);
     cursor = start;
   }

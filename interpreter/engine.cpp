@@ -26,8 +26,6 @@
 namespace zema {
 
 namespace {
-constexpr const char* kLoc = "c_src/aplssyn";
-
 // Bit 0 of ⎕CS (value word of the tenth fixed symbol) allows indexing a
 // numeric literal.
 constexpr std::uint32_t kQuadCSValue = kSymtabStart + 9 * kSymtabEntrySize + 4;
@@ -207,7 +205,7 @@ int xconfx(Ws ws) {
     case TT_FLOAT: type = ET_FLOAT; bytes = 8 * count; break;
     case TT_CHARS:
     case TT_DQ_CHARS: type = ET_CHAR; bytes = count; break;
-    default: sup_syser(kLoc, 2448, ws);
+    default: ZEMA_SYSTEM_ERROR(ws);
   }
   if (count == 0) bytes = 0;
   const std::uint32_t data_start = at - bytes - line;
@@ -307,7 +305,7 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::XprodRes:
     case lc::Xbrnch:
     case lc::DotNotation: noncer_1(ws);
-    default: sup_syser(kLoc, 2448, ws);
+    default: ZEMA_SYSTEM_ERROR(ws);
   }
 }
 
@@ -408,7 +406,7 @@ int eolfnx(Ws ws) {
     set_owner(copy, hdr::KillSlot, OK_WORD, ws);
     std::memset(ws + hdr::TokenRegister, 0, 6);
     const std::uint32_t line = xffndl(n, ws);  // compaction may have moved it
-    if (line == 0) sup_syser(kLoc, 2622, ws);
+    if (line == 0) ZEMA_SYSTEM_ERROR(ws);
     wr16(ws, copy + tl::CsDepth, rd16(ws, line + tl::CsDepth));
     wr8(ws, copy + tl::Marks, rd8(ws, line + tl::Marks) & 0x1A);
     std::memcpy(ws + copy + 8, ws + line + 8, size - 8);
@@ -512,7 +510,7 @@ int syntax(int state, Ws ws) {
         wr16(ws, hdr::State, rd16(ws, hdr::State) & ~st::Executing);
         return crlm(0, ws);
       case ES_AFTER_LINE: state = after_line(ws); break;
-      default: sup_syser(kLoc, 2448, ws);
+      default: ZEMA_SYSTEM_ERROR(ws);
     }
   }
 }

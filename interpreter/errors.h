@@ -74,8 +74,13 @@ struct AplError {
 [[noreturn]] void error(int code, int et_major, int et_minor, Ws ws);
 [[noreturn]] void ws_full(Ws ws);
 
-// Internal inconsistency: prints SYSTEM ERROR with the location, writes a
-// dump of the workspace when possible and clears it. Never returns.
+// Internal inconsistency: prints SYSTEM ERROR with the location (the part
+// of `file` after its last "/", and `line`), writes a dump of the workspace
+// when possible and clears it. Never returns.
 [[noreturn]] void sup_syser(const char* file, int line, Ws ws);
+
+// An internal inconsistency at this point of the source: sup_syser with
+// this file and line, so that every report names where it was raised.
+#define ZEMA_SYSTEM_ERROR(ws) ::zema::sup_syser(__FILE__, __LINE__, (ws))
 
 }  // namespace zema

@@ -168,7 +168,7 @@ void fxnms(Ws ws) {
   // object then slides the names down. Garbage below it stays as it was.
   const std::uint32_t top = rd32(ws, hdr::HeapTop);
   const std::uint32_t size = limit - top;
-  if (limit < top || size < 12 || (size & 3)) sup_syser("interpreter/tokeniser", __LINE__, ws);
+  if (limit < top || size < 12 || (size & 3)) ZEMA_SYSTEM_ERROR(ws);
   const std::uint32_t garbage = rd32(ws, hdr::Garbage);
   const std::uint32_t lowest = rd32(ws, hdr::LowestReleased);
   wr32(ws, top - 4, 0);

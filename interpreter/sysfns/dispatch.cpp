@@ -21,8 +21,6 @@ namespace zema {
 
 namespace {
 
-constexpr const char* kLoc = "c_src/aplsfn";
-
 // ---- the table ----------------------------------------------------------------------
 //
 // One row per ⎕ name, by number, from interpreter/system_functions.def. A
@@ -81,7 +79,7 @@ static_assert(std::tuple_size_v<decltype(kTable)> == kSystemFunctions);
     case SfForm::Missing: noncer_1(ws);
     case SfForm::Handler: break;
   }
-  sup_syser(kLoc, 100, ws);
+  ZEMA_SYSTEM_ERROR(ws);
 }
 
 // ---- the call's entries -------------------------------------------------------------
@@ -129,7 +127,7 @@ int system_setup(std::uint32_t sym, int valence, Ws ws) {
   wr8(ws, hdr::HeaderSymType, rd8(ws, sym + sym::Type) & kSymTypeMask);
   wr32(ws, hdr::CallingInstance, 0);
   const std::uint32_t number4 = rd32(ws, sym + sym::Value);
-  if (number4 % 4 != 0 || number4 / 4 >= std::uint32_t(kSystemFunctions)) sup_syser(kLoc, 200, ws);
+  if (number4 % 4 != 0 || number4 / 4 >= std::uint32_t(kSystemFunctions)) ZEMA_SYSTEM_ERROR(ws);
   wr32(ws, hdr::PrimCode, number4);
   return static_cast<int>(number4 / 4);
 }
