@@ -489,7 +489,7 @@ namespace {
 
 int call_with(bool dyadic, bool niladic, Ws ws) {
   int valence = 0;
-  if (dfnsu(&valence, ws) != 4) sup_syser("c_src/aplsfnex", 1, ws);
+  if (dfnsu(&valence, ws) != 4) ZEMA_SYSTEM_ERROR(ws);
   // The valence first, then a selective-assignment model, then an axis
   // (bytes 4 and 5 of the function entry): a defined function takes none.
   if (niladic ? valence != -1 : dyadic ? valence < 1 : valence < 0) valence_error(ws);

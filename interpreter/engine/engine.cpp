@@ -33,8 +33,6 @@ NamedCallRoutes named_calls{no_named_call, no_named_call, no_named_call};
 void set_named_call_routes(const NamedCallRoutes& routes) { named_calls = routes; }
 
 namespace {
-constexpr const char* kLoc = "c_src/aplssyn";
-
 // Bit 0 of ⎕CS allows indexing a numeric literal.
 constexpr std::uint32_t kCsIndexLiteral = 1;
 
@@ -290,7 +288,7 @@ int xconfx(Ws ws) {
     return tag;
   }
   std::uint32_t at = line + cursor;
-  std::uint32_t count = skpsll(at, ws);
+  std::uint32_t count = get_count(ws, at);
   if (tag == TT_COMMENT) {
     wr32(ws, hdr::LineCursor, at - count - line);
     get_token(ws);
@@ -304,7 +302,7 @@ int xconfx(Ws ws) {
     case TT_FLOAT: type = ET_FLOAT; bytes = 8 * count; break;
     case TT_CHARS:
     case TT_DQ_CHARS: type = ET_CHAR; bytes = count; break;
-    default: sup_syser(kLoc, 2448, ws);
+    default: ZEMA_SYSTEM_ERROR(ws);
   }
   if (count == 0) bytes = 0;
   const std::uint32_t data_start = at - bytes - line;
@@ -340,14 +338,9 @@ void linsu(std::uint32_t line, Ws ws) {
 
 void linsusm(std::uint32_t line, Ws ws) {
   wr32(ws, hdr::TokensTaken, 0);
-  std::uint32_t length = rd8(ws, line + tl::Body) | (std::uint32_t(rd8(ws, line + tl::Body + 1)) << 8);
-  std::uint32_t first = tl::Body + 2;
-  if (length == 0xFFFF) {
-    length = rd32(ws, line + tl::Body + 2);
-    first = tl::Body + 6;
-  }
-  wr8(ws, hdr::FirstTag, rd8(ws, line + first + 1));
-  wr32(ws, hdr::LineCursor, length + tl::Body);
+  const std::uint32_t s = line + tl::Body;
+  wr8(ws, hdr::FirstTag, rd8(ws, s + get_statement_head(ws, s)));
+  wr32(ws, hdr::LineCursor, get_statement_length(ws, s) + tl::Body);
   set_state(st::StatementStarted, 0, ws);
   stack(primer, ws);
 }
@@ -409,7 +402,7 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::XprodRes:
     case lc::Xbrnch:
     case lc::DotNotation: noncer_1(ws);
-    default: sup_syser(kLoc, 2448, ws);
+    default: ZEMA_SYSTEM_ERROR(ws);
   }
 }
 
@@ -510,7 +503,7 @@ int eolfnx(Ws ws) {
     set_owner(copy, hdr::KillSlot, OK_WORD, ws);
     std::memset(ws + hdr::TokenRegister, 0, 6);
     const std::uint32_t line = xffndl(n, ws);  // compaction may have moved it
-    if (line == 0) sup_syser(kLoc, 2622, ws);
+    if (line == 0) ZEMA_SYSTEM_ERROR(ws);
     wr16(ws, copy + tl::CsDepth, rd16(ws, line + tl::CsDepth));
     wr8(ws, copy + tl::Marks, rd8(ws, line + tl::Marks) & 0x1A);
     std::memcpy(ws + copy + 8, ws + line + 8, size - 8);
@@ -614,7 +607,7 @@ int syntax(int state, Ws ws) {
         set_state(0, st::Executing, ws);
         return crlm(0, ws);
       case ES_AFTER_LINE: state = after_line(ws); break;
-      default: sup_syser(kLoc, 2448, ws);
+      default: ZEMA_SYSTEM_ERROR(ws);
     }
   }
 }

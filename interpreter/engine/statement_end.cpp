@@ -35,24 +35,12 @@ bool eolck(std::uint32_t* next_cursor, Ws ws) {
   const bool lng = long_form(ws);
   // The line cursor is at the statement's opening tag; its length field
   // lies just before.
-  const std::uint32_t start = rd32(ws, hdr::LineCursor) - (lng ? 6 : 2);
-  auto length_at = [&](std::uint32_t at, std::uint32_t* head) -> std::uint32_t {
-    std::uint32_t n = rd8(ws, line + at) | (std::uint32_t(rd8(ws, line + at + 1)) << 8);
-    *head = 2;
-    if (n == 0xFFFF) {
-      *head = 6;
-      n = rd32(ws, line + at + 2);
-    } else if (lng && n == 0) {
-      return 0;
-    }
-    return n;
-  };
-  std::uint32_t head = 0;
-  const std::uint32_t next = start + length_at(start, &head);
-  const std::uint32_t n = length_at(next, &head);
+  const std::uint32_t start = rd32(ws, hdr::LineCursor) + 1 - statement_head(lng);
+  const std::uint32_t next = start + get_statement_length(ws, line + start);
+  const std::uint32_t n = get_statement_length(ws, line + next);
   if (n == 0) return false;
   *next_cursor = next + n;
-  wr8(ws, hdr::FirstTag, rd8(ws, line + next + head + 1));
+  wr8(ws, hdr::FirstTag, rd8(ws, line + next + get_statement_head(ws, line + next)));
   return true;
 }
 

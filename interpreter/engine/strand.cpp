@@ -11,8 +11,6 @@ namespace zema {
 
 namespace {
 
-constexpr const char* kLoc = "c_src/aplssyn";
-
 struct Array {
   std::uint32_t off;
   std::uint8_t type;
@@ -179,7 +177,7 @@ int do_xnest(Ws ws) {
       if (it.whole) {
         const std::uint32_t src = it.index == ~0u ? side.off : item_object(side, it.index, ws);
         const std::uint32_t size = rd32(ws, src + obj::Size);
-        if (size != it.size) sup_syser(kLoc, 7556, ws);
+        if (size != it.size) ZEMA_SYSTEM_ERROR(ws);
         std::memmove(ws + at, ws + src, size);
         wr8(ws, at, 0);  // an item has no owner of its own
       } else {

@@ -26,7 +26,6 @@ const std::uint8_t qfc_default[6] = {0x2E, 0x2C, 0x50, 0x30, 0x46, 0x40};
 
 namespace {
 
-constexpr const char* kLoc = "c_src/aplsvar";
 constexpr std::uint8_t kTokenQuoteQuad = 0x3B;  // ⍞
 
 // A share record (the value of a shared variable's symbol): the processor
@@ -237,7 +236,7 @@ void read_system_variable(int index, Ws ws) {
       a = new_char_vector(c < 0 ? std::string_view{} : std::string_view(&one, 1), ws);
       break;
     }
-    default: sup_syser(kLoc, 100, ws);
+    default: ZEMA_SYSTEM_ERROR(ws);
   }
   set_register(a, ws);
 }
@@ -290,7 +289,7 @@ void assign_system_variable(int index, std::uint32_t value_slot, Ws ws) {
       assign_owned_value(index, value_slot, ws);
       break;
     case sysvar::PR: assign_pr(a, ws); break;
-    default: sup_syser(kLoc, 200, ws);
+    default: ZEMA_SYSTEM_ERROR(ws);
   }
 }
 
@@ -308,7 +307,7 @@ int xsvref(Ws ws) {
       quote_quad_input(ws);
       return ES_NEXT_TOKEN;
     }
-    if (tag != TK_QUAD) sup_syser(kLoc, 300, ws);
+    if (tag != TK_QUAD) ZEMA_SYSTEM_ERROR(ws);
     // ⎕ input: VALUE ERROR inside ⎕EC text, else NONCE ERROR.
     if (rd8(ws, kInsideExecuteByte) & 0x02) valer(ws);
     noncer_1(ws);
@@ -317,11 +316,11 @@ int xsvref(Ws ws) {
   const std::uint32_t entry = entry_of_token(token);
   switch (rd8(ws, entry + sym::Type) & kSymTypeMask) {
     case SYM_SYSVAR:
-      if (!is_sysvar_token(token)) sup_syser(kLoc, 310, ws);
+      if (!is_sysvar_token(token)) ZEMA_SYSTEM_ERROR(ws);
       read_system_variable(sysvar_index_of_token(token), ws);
       break;
     case SYM_SHARED: shared_reference(entry, ws); break;
-    default: sup_syser(kLoc, 320, ws);
+    default: ZEMA_SYSTEM_ERROR(ws);
   }
   return ES_NEXT_TOKEN;
 }
@@ -334,7 +333,7 @@ void xsvspc_named(std::uint32_t token, std::uint32_t value_entry, Ws ws) {
   const std::uint32_t entry = entry_of_token(token);
   switch (rd8(ws, entry + sym::Type) & kSymTypeMask) {
     case SYM_SYSVAR:
-      if (!is_sysvar_token(token)) sup_syser(kLoc, 400, ws);
+      if (!is_sysvar_token(token)) ZEMA_SYSTEM_ERROR(ws);
       assign_system_variable(sysvar_index_of_token(token), slot, ws);
       break;
     case SYM_SHARED: {
@@ -344,7 +343,7 @@ void xsvspc_named(std::uint32_t token, std::uint32_t value_entry, Ws ws) {
       if (code != 0) error(code, 0, 1, ws);
       break;
     }
-    default: sup_syser(kLoc, 410, ws);
+    default: ZEMA_SYSTEM_ERROR(ws);
   }
 }
 

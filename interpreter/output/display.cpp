@@ -185,10 +185,7 @@ int keyword_of(std::uint8_t token) {
   return -1;
 }
 
-// Token-line integers: lengths and counts low byte first, elements most
-// significant byte first.
-std::uint32_t le16(Ws ws, std::uint32_t off) { return ws[off] | (std::uint32_t(ws[off + 1]) << 8); }
-std::uint32_t le32(Ws ws, std::uint32_t off) { return le16(ws, off) | (le16(ws, off + 2) << 16); }
+// Literal elements: most significant byte first.
 std::uint32_t be32(Ws ws, std::uint32_t off) {
   return (std::uint32_t(ws[off]) << 24) | (std::uint32_t(ws[off + 1]) << 16) | (std::uint32_t(ws[off + 2]) << 8) |
          ws[off + 3];
@@ -203,7 +200,7 @@ Tokens statement_tokens(std::uint32_t first, std::uint32_t end, Ws ws) {
   Tokens t;
   for (std::uint32_t cursor = end; cursor > first;) {
     std::uint32_t start = skipsl(cursor, ws);
-    if (start >= cursor || start < first) sup_syser(__FILE__, __LINE__, ws);
+    if (start >= cursor || start < first) ZEMA_SYSTEM_ERROR(ws);
     t.emplace_back(start, cursor);
     cursor = start;
   }
@@ -223,13 +220,9 @@ class Lister {
     const std::uint32_t cursor = rd32(ws_, hdr::LineCursor) & 0x7FFFFFFFu;
     bool first = true;
     for (std::uint32_t off = line + tl::Body;;) {
-      std::uint32_t length = le16(ws_, off);
+      const std::uint32_t length = get_statement_length(ws_, off);
       if (length == 0) break;
-      std::uint32_t head = tl::kShortHead;
-      if (length == 0xFFFF) {
-        length = le32(ws_, off + 2);
-        head = tl::kLongHead;
-      }
+      const std::uint32_t head = get_statement_head(ws_, off);
       const std::uint32_t end = off + length;
       if (!first) {
         put(kBlank);
@@ -255,15 +248,9 @@ class Lister {
     std::uint32_t depth = rd16(ws_, line + tl::CsDepth);
     if (depth == 0) return;
     if (rd16(ws_, line + tl::Label) == 0) {
-      std::uint32_t off = line + tl::Body;
-      std::uint32_t length = le16(ws_, off);
-      std::uint32_t head = tl::kShortHead;
-      if (length == 0xFFFF) {
-        length = le32(ws_, off + 2);
-        head = tl::kLongHead;
-      }
-      if (length != 0) {
-        Tokens t = statement_tokens(off + head, off + length, ws_);
+      const std::uint32_t off = line + tl::Body;
+      if (const std::uint32_t length = get_statement_length(ws_, off)) {
+        Tokens t = statement_tokens(off + get_statement_head(ws_, off), off + length, ws_);
         if (t.size() == 1 && rd8(ws_, t[0].second - 1) == TT_COMMENT) return;
       }
     }
@@ -360,7 +347,7 @@ class Lister {
 
   std::uint32_t count_of(std::uint32_t end) {
     std::uint32_t cursor = end - 1;
-    return skpsll(cursor, ws_);
+    return get_count(ws_, cursor);
   }
 
   void characters(std::uint8_t quote, std::uint32_t start, std::uint32_t end) {

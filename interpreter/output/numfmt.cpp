@@ -161,10 +161,10 @@ int fmtfls(std::uint16_t exp_word, std::uint32_t mant_hi, std::uint32_t mant_lo,
     auto p = kPowers.begin();
     Extended80 z;
     for (; p != kPowers.end(); ++p) {
-      if (!fmult(x, p->value, z)) sup_syser(__FILE__, __LINE__, ws);
+      if (!fmult(x, p->value, z)) ZEMA_SYSTEM_ERROR(ws);
       if (z.exponent() <= kScaledHigh) break;
     }
-    if (p == kPowers.end()) sup_syser(__FILE__, __LINE__, ws);
+    if (p == kPowers.end()) ZEMA_SYSTEM_ERROR(ws);
     x = z;
     scale -= p->power;
   }
@@ -172,10 +172,10 @@ int fmtfls(std::uint16_t exp_word, std::uint32_t mant_hi, std::uint32_t mant_lo,
     auto p = kPowers.begin();
     Extended80 z;
     for (; p != kPowers.end(); ++p) {
-      if (!fdiv(x, p->value, z)) sup_syser(__FILE__, __LINE__, ws);
+      if (!fdiv(x, p->value, z)) ZEMA_SYSTEM_ERROR(ws);
       if (z.exponent() >= kScaledLow) break;
     }
-    if (p == kPowers.end()) sup_syser(__FILE__, __LINE__, ws);
+    if (p == kPowers.end()) ZEMA_SYSTEM_ERROR(ws);
     x = z;
     scale += p->power;
   }

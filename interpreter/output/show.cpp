@@ -383,10 +383,10 @@ std::uint32_t captured_columns(std::uint32_t start, std::uint32_t rows, Ws ws) {
   if (state_has(st::CaptureOverflow, ws)) ws_full(ws);
   const std::uint32_t chars = cursor(ws) - start;
   if (rows == 0) {
-    if (chars != 0) sup_syser(__FILE__, __LINE__, ws);
+    if (chars != 0) ZEMA_SYSTEM_ERROR(ws);
     return 0;
   }
-  if (chars % rows != 0) sup_syser(__FILE__, __LINE__, ws);
+  if (chars % rows != 0) ZEMA_SYSTEM_ERROR(ws);
   return chars / rows;
 }
 

@@ -13,8 +13,6 @@ namespace zema {
 
 namespace {
 
-constexpr const char* kLoc = "c_src/aplssyn";
-
 constexpr std::uint32_t kAllowRefsRight = 0x100000;
 constexpr std::uint32_t kAllowRefsLeft = 0x200000;
 
@@ -224,7 +222,7 @@ void xopftc(std::uint32_t at, Ws ws) {
     }
     case ET_CHAR: reg[0] = rd8(ws, array + d.cursor); break;
     case ET_OBJREF: std::memcpy(reg, ws + array + d.cursor, 4); break;
-    default: sup_syser(kLoc, 11365, ws);
+    default: ZEMA_SYSTEM_ERROR(ws);
   }
   d.cursor += d.step;
   store_desc(at, d, ws);
@@ -275,7 +273,7 @@ int stuff_value(Ws ws) {
     }
     case ET_CHAR: wr8(ws, array + d.cursor, z[0]); d.cursor += 1; break;
     case ET_OBJREF: std::memcpy(ws + array + d.cursor, z, 4); d.cursor += 4; break;
-    default: sup_syser(kLoc, 11652, ws);
+    default: ZEMA_SYSTEM_ERROR(ws);
   }
   --d.count;
   store_desc(hdr::ResultDesc, d, ws);
@@ -313,7 +311,7 @@ void fetch_nth(std::uint32_t n, std::uint32_t at, Ws ws) {
     case ET_CHAR: reg[0] = rd8(ws, data + n); break;
     case ET_OBJREF:
     case ET_NESTED: std::memcpy(reg, ws + data + 4 * n, 4); break;
-    default: sup_syser(kLoc, 10371, ws);
+    default: ZEMA_SYSTEM_ERROR(ws);
   }
   std::memcpy(ws + reg_of(at), reg, sizeof reg);
 }

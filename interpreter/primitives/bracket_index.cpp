@@ -622,7 +622,7 @@ void indexed_assign(Ws ws) {
     }
   }
   if (special) {
-    if (!system_variable_assignment) sup_syser(__FILE__, __LINE__, ws);
+    if (!system_variable_assignment) ZEMA_SYSTEM_ERROR(ws);
     system_variable_assignment(sysvar_index, a_slot, ws);
   }
   // A, the list and the arrow go; V stays as the statement's value, not shown.

@@ -17,8 +17,6 @@ namespace zema {
 
 namespace {
 
-constexpr const char* kLoc = "c_src/apllash";
-
 Extended80 reg(std::uint32_t at, Ws ws) { return desc_reg(at, ws); }
 
 // Clears the bits after the last element of a boolean result, which the
@@ -45,7 +43,7 @@ int store_z(const Extended80& z, Ws ws) {
 int general_dyadic(Ws ws) {
   const std::uint8_t code = prim_code(ws);
   const RegDyadic f = slow_dyadic(code);
-  if (!f) sup_syser(kLoc, 10, ws);
+  if (!f) ZEMA_SYSTEM_ERROR(ws);
   const std::uint8_t lt = rd8(ws, hdr::LeftDesc + desc::Type), rt = rd8(ws, hdr::RightDesc + desc::Type);
   for (std::uint32_t i = 0;; ++i) {
     xopftc(hdr::LeftDesc, ws);
@@ -60,7 +58,7 @@ int general_dyadic(Ws ws) {
 int general_monadic(Ws ws) {
   const std::uint8_t code = prim_code(ws);
   const RegMonadic f = slow_monadic(code);
-  if (!f) sup_syser(kLoc, 11, ws);
+  if (!f) ZEMA_SYSTEM_ERROR(ws);
   const std::uint8_t rt = rd8(ws, hdr::RightDesc + desc::Type);
   for (std::uint32_t i = 0;; ++i) {
     xopftc(hdr::RightDesc, ws);

@@ -17,8 +17,6 @@ namespace zema {
 
 namespace {
 
-constexpr const char* kLoc = "c_src/apllash";
-
 // ---- element access (the data has no alignment guarantee) ---------------------------
 
 using namespace elem;
@@ -199,7 +197,7 @@ int int_kernel(const DyadicCall& c, std::uint8_t lt, std::uint8_t rt) {
     return fused_i_ii(c.code, c.z, l, r, c.lstep, c.rstep, c.count, c.ws);
   }
   const IntDyadic op = int_rule(c.code);
-  if (!op) sup_syser(kLoc, 1, c.ws);
+  if (!op) ZEMA_SYSTEM_ERROR(c.ws);
   switch (lt * 16 + rt) {
     case ET_BOOL * 16 + ET_BOOL: return int_elements<ET_BOOL, ET_BOOL>(c, op);
     case ET_BOOL * 16 + ET_INT: return int_elements<ET_BOOL, ET_INT>(c, op);
@@ -228,7 +226,7 @@ std::uint32_t fetchbc(std::uint8_t type, const std::uint8_t* p, bool single, std
     } else if (type == ET_FLOAT) {
       if (!dblint(ld_f(p, i), v)) domner(ws);
     } else {
-      sup_syser("c_src/aploptim", 3070, ws);
+      ZEMA_SYSTEM_ERROR(ws);
     }
     if (v != 0 && v != 1) domner(ws);
     w = (w << 1) | static_cast<std::uint32_t>(v);
@@ -330,7 +328,7 @@ int mixed_kernel(const DyadicCall& c, std::uint8_t lt, std::uint8_t rt) {
     // Integers against bits (the kernels bib and ibb hand ∧ ∨ ⍲ ⍱ over).
     case ET_BOOL * 16 + ET_INT: relate_elements<ET_BOOL, ET_INT, false>(c, rel); break;
     case ET_INT * 16 + ET_BOOL: relate_elements<ET_INT, ET_BOOL, false>(c, rel); break;
-    default: sup_syser(kLoc, 2, c.ws);
+    default: ZEMA_SYSTEM_ERROR(c.ws);
   }
   return 0;
 }
@@ -520,7 +518,7 @@ int run_dyadic(DyKernel k, const DyadicCall& c) {
   switch (k) {
     case DyKernel::BBB: {
       const WordOp op = word_op(c.code);
-      if (op == WordOp::None) sup_syser(kLoc, 3, c.ws);
+      if (op == WordOp::None) ZEMA_SYSTEM_ERROR(c.ws);
       word_loop(op, c.z, c.l, c.r, c.lstep == 0, c.rstep == 0, (c.count + 31) / 32);
       return 0;
     }

@@ -23,12 +23,6 @@ void record(int code, int et_major, int et_minor, Ws ws) {
   wr32(ws, hdr::ErrorNumber, ertabn(code));
 }
 
-std::uint32_t get_le16(Ws ws, std::uint32_t off) { return ws[off] | (std::uint32_t(ws[off + 1]) << 8); }
-std::uint32_t get_le32(Ws ws, std::uint32_t off) {
-  return ws[off] | (std::uint32_t(ws[off + 1]) << 8) | (std::uint32_t(ws[off + 2]) << 16) |
-         (std::uint32_t(ws[off + 3]) << 24);
-}
-
 // Releases the token line being built, closing it first at the token
 // cursor when it is still unfinished.
 void release_line(std::uint32_t token, Ws ws) {
@@ -128,17 +122,10 @@ void clnlin(std::uint32_t line, Ws ws) {
   const std::uint16_t label = rd16(ws, line + tl::Label);
   if (label != 0) clnuse(label, ws);
   std::uint32_t s = line + tl::Body;
-  for (;;) {
-    std::uint32_t length = get_le16(ws, s);
-    if (length == 0) break;
-    std::uint32_t head = 2;
-    if (length == 0xFFFF) {
-      length = get_le32(ws, s + 2);
-      head = 6;
-    }
-    const std::uint32_t opening = s + head;
+  while (const std::uint32_t length = get_statement_length(ws, s)) {
+    const std::uint32_t first = s + get_statement_head(ws, s);
     std::uint32_t cursor = s + length;
-    while (cursor > opening + 1) {
+    while (cursor > first) {
       const std::uint8_t last = rd8(ws, cursor - 1);
       if ((last & 1) == 0) {
         clnuse((std::uint32_t(rd8(ws, cursor - 2)) << 8) | last, ws);
@@ -160,23 +147,13 @@ std::uint32_t skipsl(std::uint32_t cursor, Ws ws) {
 std::uint32_t skpsl2(std::uint8_t tag, std::uint32_t at, Ws ws) {
   if (tag > TT_DQ_CHARS || tag == TT_STATEMENT || tag == 0x0D || tag == 0x0F) return at;
   std::uint32_t cursor = at;
-  const std::uint32_t n = skpsll(cursor, ws);
+  const std::uint32_t n = get_count(ws, cursor);
   switch (tag) {
     case TT_BOOL: return n == 0 ? cursor : cursor - ((n - 1) / 32 + 1) * 4;
     case TT_INT: return cursor - 4 * n;
     case TT_FLOAT: return cursor - 8 * n;
     default: return cursor - n;  // comment, characters: a byte each
   }
-}
-
-std::uint32_t skpsll(std::uint32_t& cursor, Ws ws) {
-  std::uint32_t n = get_le16(ws, cursor - 2);
-  cursor -= 2;
-  if (n == 0xFFFF) {
-    n = get_le32(ws, cursor - 4);
-    cursor -= 4;
-  }
-  return n;
 }
 
 }  // namespace zema

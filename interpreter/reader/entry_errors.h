@@ -52,8 +52,6 @@ void clnlin(std::uint32_t line, Ws ws);
 std::uint32_t skipsl(std::uint32_t cursor, Ws ws);
 // The first byte of the token whose tag `tag` lies at `at`.
 std::uint32_t skpsl2(std::uint8_t tag, std::uint32_t at, Ws ws);
-// Reads the count that ends just before `cursor` (u16 low byte first, or
-// after 0xFFFF the u32 before it) and moves the cursor back over it.
-std::uint32_t skpsll(std::uint32_t& cursor, Ws ws);
+// (A counted token's count is read by get_count, token_format.h.)
 
 }  // namespace zema

@@ -62,8 +62,7 @@ std::uint32_t element_bytes(std::uint8_t type, std::uint32_t n) {
 }
 
 // Writes count and tag after `elements` bytes of a literal that starts at
-// the token cursor and commits the literal (count encoding as for every
-// counted token: u16 low byte first below 0xFFFF, else u32 then 0xFFFF).
+// the token cursor and commits the literal.
 // In conversion mode only the elements are kept, without a trailer.
 void close_literal(LexCursor& c, std::uint32_t n, std::uint8_t type, Ws ws) {
   if (n == 0) return;
@@ -76,16 +75,7 @@ void close_literal(LexCursor& c, std::uint32_t n, std::uint8_t type, Ws ws) {
     c.token = start + elements;
     return;
   }
-  std::uint32_t at = start + elements;
-  if (n < 0xFFFF) {
-    wr8(ws, at++, n);
-    wr8(ws, at++, n >> 8);
-  } else {
-    for (int i = 0; i < 4; ++i) wr8(ws, at++, n >> (8 * i));
-    wr8(ws, at++, 0xFF);
-    wr8(ws, at++, 0xFF);
-  }
-  wr8(ws, at++, type);
+  const std::uint32_t at = set_count_and_tag(ws, start + elements, n, type);
   lenbmp(c, at - start, ws);
 }
 

@@ -18,23 +18,9 @@ namespace {
 
 constexpr std::uint32_t kRoom = 50;  // bytes kept free below the token-area limit
 
-// Statement lengths and counts are stored low byte first whatever the machine.
-std::uint32_t get_le16(Ws ws, std::uint32_t off) { return ws[off] | (std::uint32_t(ws[off + 1]) << 8); }
-std::uint32_t get_le32(Ws ws, std::uint32_t off) {
-  return ws[off] | (std::uint32_t(ws[off + 1]) << 8) | (std::uint32_t(ws[off + 2]) << 16) |
-         (std::uint32_t(ws[off + 3]) << 24);
-}
-void put_le16(Ws ws, std::uint32_t off, std::uint32_t v) {
-  ws[off] = static_cast<std::uint8_t>(v);
-  ws[off + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-void put_le32(Ws ws, std::uint32_t off, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) ws[off + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-// Writes the u16 end marker at the token cursor, so that the line under
+// Writes the end marker at the token cursor, so that the line under
 // construction is always well formed up to it.
-void mark_end(const LexCursor& c, Ws ws) { put_le16(ws, c.token, 0); }
+void mark_end(const LexCursor& c, Ws ws) { set_line_end(ws, c.token); }
 
 // ---- keywords ----
 
@@ -45,29 +31,16 @@ constexpr std::array<const char*, kKeywords> kKeywordNames = {
 
 // ---- system-function names, by number ----
 
-constexpr std::array<const char*, kSystemFunctions> kSystemFunctionNames = {
-    "⎕LC",       "⎕TS",       "⎕AI",       "⎕UL",      "⎕ID",      "⎕WA",       "⎕AV",      "⎕TT",
-    "⎕A",        "⎕a",        "⎕B",        "⎕b",       "⎕C",       "⎕D",        "⎕I",       "⎕i",
-    "⎕L",        "⎕R",        "⎕T",        "⎕LER",     "⎕CL",      "⎕N",        "⎕y",       "⎕W",
-    "⎕M",        "⎕SI",       "⎕ERM",      "⎕ET",      "⎕TC",      "⎕EM",       "⎕HC",      "⎕DL",
-    "⎕CR",       "⎕OV",       "⎕EX",       "⎕FX",      "⎕NC",      "⎕NL",       "⎕STOP",    "⎕TRACE",
-    "⎕SVO",      "⎕SVR",      "⎕SVC",      "⎕SVQ",     "⎕SS",      "⎕DR",       "⎕ERS",     "⎕BOX",
-    "⎕ERX",      "⎕DBR",      "⎕MOUNT",    "⎕1421",    "⎕FMT",     "⎕CONF",     "⎕CC",      "⎕EDIT",
-    "⎕EA",       "⎕EC",       "⎕ES",       "⎕AF",      "⎕AT",      "⎕TF",       "⎕TIME",    "⎕HOST",
-    "⎕NAPPEND",  "⎕NCREATE",  "⎕NERASE",   "⎕NERROR",  "⎕NLOCK",   "⎕NNAMES",   "⎕NNUMS",   "⎕NREAD",
-    "⎕NRENAME",  "⎕NREPLACE", "⎕NRESIZE",  "⎕NSIZE",   "⎕NTIE",    "⎕NUNTIE",   "⎕NWRITE",  "⎕WI",
-    "⎕WE",       "⎕EV",       "⎕WSELF",    "⎕NA",      "⎕NTYPE",   "⎕WARG",     "⎕DISPLAY", "⎕VI",
-    "⎕FI",       "⎕TCBEL",    "⎕TCBS",     "⎕TCDEL",   "⎕TCESC",   "⎕TCFF",     "⎕TCLF",    "⎕TCNL",
-    "⎕TCNUL",    "⎕UCS",      "⎕FAPPEND",  "⎕FCREATE", "⎕FCSIZE",  "⎕FDELETE",  "⎕FDROP",   "⎕FDUP",
-    "⎕FERASE",   "⎕FERROR",   "⎕FHOLD",    "⎕FLIB",    "⎕FNAMES",  "⎕FNUMS",    "⎕FRDAC",   "⎕FRDCI",
-    "⎕FRDFI",    "⎕FREAD",    "⎕FRENAME",  "⎕FREPLACE", "⎕FRESIZE", "⎕FSIZE",   "⎕FSTAC",   "⎕FSTIE",
-    "⎕FTIE",     "⎕FUNTIE",   "⎕FWRITE",   "⎕PFKEY",   "⎕TCHT",    "⎕SQL",      "⎕CHART",   "⎕LIB",
-    "⎕TR",       "⎕WSSIZE",   "⎕SYMB",     "⎕NEW",     "⎕DESC",    "⎕IC",       "⎕THIS",    "⎕EXPORT",
-    "⎕IMPORT",   "⎕BASE",     "⎕CLASS",    "⎕INSTANCES", "⎕DF",    "⎕STATE",    "⎕NULL",    "⎕HANDLE",
-    "⎕OID",      "⎕DS",       "⎕PARENT",   "⎕CHILDREN", "⎕CLASSES", "⎕CLASSNAME", "⎕CLASSREF", "⎕REPARENT",
-    "⎕RECLASS",  "⎕MEMBERS",  "⎕SETUP",    "⎕EVAL",    "⎕CLONE",   "⎕CALL",     "⎕REF",     "⎕VAL",
-    "⎕GETCLASS", "⎕EVA",      "⎕EVN",      "⎕EVT",
+struct SystemFunctionName {
+  const char* name;     // UTF-8
+  std::uint8_t flags;   // sff::
 };
+
+constexpr SystemFunctionName kSystemFunctionNames[] = {
+#define SYSFN(form, name, flags, ...) {name, flags},
+#include "interpreter/reader/system_functions.def"
+};
+static_assert(std::size(kSystemFunctionNames) == kSystemFunctions);
 
 using SfRow = std::array<std::uint8_t, 12>;
 
@@ -75,24 +48,12 @@ const std::array<SfRow, kSystemFunctions>& sftab() {
   static const std::array<SfRow, kSystemFunctions> table = [] {
     std::array<SfRow, kSystemFunctions> t{};
     for (int n = 0; n < kSystemFunctions; ++n) {
-      std::string name = utf8_to_internal(kSystemFunctionNames[n]);
+      std::string name = utf8_to_internal(kSystemFunctionNames[n].name);
       std::memcpy(t[n].data(), name.data(), name.size() < 12 ? name.size() : 12);
     }
     return t;
   }();
   return table;
-}
-
-// The niladic system functions (flags 0): every other one takes arguments.
-bool niladic(int n) {
-  if (n <= 29) return true;
-  switch (n) {
-    case 62: case 67: case 69: case 70: case 81: case 82: case 85: case 105: case 108: case 109:
-    case 124: case 129: case 130: case 134: case 137: case 153: case 158: case 159:
-      return true;
-    default: break;
-  }
-  return (n >= 89 && n <= 96) || (n >= 142 && n <= 150) || (n >= 161 && n <= 163);
 }
 
 }  // namespace
@@ -124,7 +85,9 @@ int system_function_number(const std::uint8_t* name) {
   return -1;
 }
 
-bool system_function_takes_arguments(int n) { return !niladic(n); }
+bool system_function_takes_arguments(int n) {
+  return kSystemFunctionNames[n].flags & sff::TakesArguments;
+}
 
 bool long_form(Ws ws) {
   std::uint16_t s = engine_state(ws);
@@ -147,22 +110,14 @@ bool ckwsfl(const LexCursor& c, Ws ws) {
   return ckwsf2(c.token, 0, ws);
 }
 
-std::uint32_t statement_length(const LexCursor& c, Ws ws) {
-  return c.long_form ? get_le32(ws, c.statement + 2) : get_le16(ws, c.statement);
-}
+std::uint32_t statement_length(const LexCursor& c, Ws ws) { return get_statement_length(ws, c.statement); }
 
-bool statement_empty(const LexCursor& c, Ws ws) {
-  return statement_length(c, ws) == (c.long_form ? tl::kLongHead : tl::kShortHead);
-}
+bool statement_empty(const LexCursor& c, Ws ws) { return statement_length(c, ws) == statement_head(c.long_form); }
 
 void lenbmp(LexCursor& c, std::uint32_t n, Ws ws) {
   std::uint32_t length = statement_length(c, ws) + n;
-  if (c.long_form) {
-    put_le32(ws, c.statement + 2, length);
-  } else {
-    if (length > 0xFFFE) entry::limit(c.mark ? c.mark : c.text, c.token, ws);
-    put_le16(ws, c.statement, length);
-  }
+  if (!c.long_form && length > tl::kShortLengthMax) entry::limit(c.mark ? c.mark : c.text, c.token, ws);
+  set_statement_length(ws, c.statement, length);
   c.token += n;
   c.count += n;
   mark_end(c, ws);
@@ -188,24 +143,14 @@ void setup_new_token_line(LexCursor& c, Ws ws) {
   c.line = line;
   c.statement = line + tl::Body;
   c.count = 0;
-  if (c.long_form) {
-    wr32(ws, line + tl::Size, tl::kInitialLong);
-    put_le16(ws, c.statement, 0xFFFF);
-    put_le32(ws, c.statement + 2, tl::kLongHead);
-    wr8(ws, c.statement + 6, TT_STATEMENT);
-    c.token = c.statement + tl::kLongHead;
-  } else {
-    wr32(ws, line + tl::Size, tl::kInitialShort);
-    put_le16(ws, c.statement, tl::kShortHead);
-    wr8(ws, c.statement + 2, TT_STATEMENT);
-    c.token = c.statement + tl::kShortHead;
-  }
+  wr32(ws, line + tl::Size, c.long_form ? tl::kInitialLong : tl::kInitialShort);
+  c.token = c.statement + set_statement_start(ws, c.statement, c.long_form);
   mark_end(c, ws);
 }
 
 void lexfup(std::uint32_t token_cursor, Ws ws) {
   const std::uint32_t line = rd32(ws, hdr::KillSlot);
-  put_le16(ws, token_cursor, 0);
+  set_line_end(ws, token_cursor);
   const std::uint32_t size = (token_cursor + 2 - line + 3) & ~3u;
   for (std::uint32_t p = token_cursor + 2; p < line + size; ++p) wr8(ws, p, 0);
   wr32(ws, line + tl::Size, size);
@@ -223,7 +168,7 @@ void fxnms(Ws ws) {
   // object then slides the names down. Garbage below it stays as it was.
   const std::uint32_t top = rd32(ws, hdr::HeapTop);
   const std::uint32_t size = limit - top;
-  if (limit < top || size < 12 || (size & 3)) sup_syser("interpreter/tokeniser", __LINE__, ws);
+  if (limit < top || size < 12 || (size & 3)) ZEMA_SYSTEM_ERROR(ws);
   const std::uint32_t garbage = rd32(ws, hdr::Garbage);
   const std::uint32_t lowest = rd32(ws, hdr::LowestReleased);
   wr32(ws, top - 4, 0);
@@ -286,7 +231,7 @@ class Lexer {
   }
   // SYSTEM LIMIT now, before anything is counted, if n more bytes would not fit the statement.
   void reserve(std::uint32_t n) {
-    if (!c_.long_form && statement_length(c_, ws_) + n > 0xFFFE) entry::limit(c_.mark, c_.token, ws_);
+    if (!c_.long_form && statement_length(c_, ws_) + n > tl::kShortLengthMax) entry::limit(c_.mark, c_.token, ws_);
   }
 
   void name(std::uint8_t first);
@@ -518,16 +463,7 @@ void Lexer::quoted(std::uint8_t quote, std::uint8_t tag) {
     }
     wr8(ws_, start + n++, ch);
   }
-  std::uint32_t at = start + n;
-  if (n < 0xFFFF) {
-    wr8(ws_, at++, n);
-    wr8(ws_, at++, n >> 8);
-  } else {
-    for (int i = 0; i < 4; ++i) wr8(ws_, at++, n >> (8 * i));
-    wr8(ws_, at++, 0xFF);
-    wr8(ws_, at++, 0xFF);
-  }
-  wr8(ws_, at++, tag);
+  const std::uint32_t at = set_count_and_tag(ws_, start + n, n, tag);
   lenbmp(c_, at - start, ws_);
   if (full) {
     c_.mark = c_.text;
@@ -549,13 +485,12 @@ void Lexer::colon() {
     }
   }
   if (one_name) {
-    const std::uint32_t first = c_.statement + (c_.long_form ? tl::kLongHead : tl::kShortHead);
+    const std::uint32_t first = c_.statement + statement_head(c_.long_form);
     const std::uint32_t token = (std::uint32_t(rd8(ws_, first)) << 8) | rd8(ws_, first + 1);
     const std::uint8_t type = rd8(ws_, entry_of_token(token) + sym::Type) & kSymTypeMask;
     if (type != SYM_SYSVAR && type != SYM_SYSFN0 && type != SYM_SYSFN && label() == 0) {
       wr16(ws_, c_.line + tl::Label, token);
-      if (c_.long_form) put_le32(ws_, c_.statement + 2, statement_length(c_, ws_) - 2);
-      else put_le16(ws_, c_.statement, statement_length(c_, ws_) - 2);
+      set_statement_length(ws_, c_.statement, statement_length(c_, ws_) - 2);
       c_.token -= 2;
       c_.count -= 2;
       mark_end(c_, ws_);
@@ -598,7 +533,7 @@ void Lexer::comment() {
   std::uint32_t length = c_.remaining;
   while (length && is_blank(c_.text[length - 1])) --length;
   const std::uint32_t count = 3 + length;
-  const std::uint32_t trailer = count < 0xFFFF ? 3 : 7;
+  const std::uint32_t trailer = count_trailer_size(count);
   if (!ckwsf2(c_.token, count + trailer, ws_)) ws_full();
   reserve(count + trailer);
   std::uint32_t at = c_.token;
@@ -606,16 +541,7 @@ void Lexer::comment() {
   wr8(ws_, at++, blanks >> 8);
   wr8(ws_, at++, blanks);
   std::memcpy(ws_ + at, c_.text, length);
-  at += length;
-  if (count < 0xFFFF) {
-    wr8(ws_, at++, count);
-    wr8(ws_, at++, count >> 8);
-  } else {
-    for (int i = 0; i < 4; ++i) wr8(ws_, at++, count >> (8 * i));
-    wr8(ws_, at++, 0xFF);
-    wr8(ws_, at++, 0xFF);
-  }
-  wr8(ws_, at++, TT_COMMENT);
+  at = set_count_and_tag(ws_, at + length, count, TT_COMMENT);
   lenbmp(c_, at - c_.token, ws_);
   advance(c_.remaining);
 }
@@ -628,17 +554,7 @@ bool Lexer::diamond() {
   const std::uint8_t next = *c_.text;
   if (next == ich::Diamond || next == ich::Lamp || statement_empty(c_, ws_)) return true;
   const std::uint32_t s = c_.token;
-  std::uint32_t head;
-  if (c_.long_form) {
-    put_le16(ws_, s, 0xFFFF);
-    put_le32(ws_, s + 2, tl::kLongHead);
-    wr8(ws_, s + 6, TT_STATEMENT);
-    head = tl::kLongHead;
-  } else {
-    put_le16(ws_, s, tl::kShortHead);
-    wr8(ws_, s + 2, TT_STATEMENT);
-    head = tl::kShortHead;
-  }
+  const std::uint32_t head = set_statement_start(ws_, s, c_.long_form);
   c_.statement = s;
   c_.token = s + head;
   c_.count += head;
@@ -701,12 +617,7 @@ void close_unfinished_line(Ws ws) {
   const std::uint32_t size = rd32(ws, line + tl::Size);
   if (size != tl::kInitialShort && size != tl::kInitialLong) return;
   std::uint32_t s = line + tl::Body;
-  for (;;) {
-    std::uint32_t length = get_le16(ws, s);
-    if (length == 0) break;
-    if (length == 0xFFFF) length = get_le32(ws, s + 2);
-    s += length;
-  }
+  while (const std::uint32_t length = get_statement_length(ws, s)) s += length;
   lexfup(s, ws);
 }
 

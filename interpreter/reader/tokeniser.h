@@ -2,58 +2,15 @@
 // line, a heap object that the execution engine reads from right to left
 // and that defined functions keep as their lines. Lines that are not for
 // execution are routed elsewhere: system commands and ∇ definition lines.
-//
-// TokenLine (offsets from the object; the owner word at -4 is the kill slot
-// 0x174 while the line is built):
-//   +0  b  owner kind 0          +1  b  0x42 (0x40 token line, 0x02 new line;
-//   +2  h  control depth                  definition adds 0x04 header, 0x80 locked)
-//   +4  w  size: 23 / 27 while being built, then header + statements + end
-//          marker rounded up to 4
-//   +8  w  next line of the same function, 0
-//   +12 w  0 (function definition's)
-//   +16 h  label: its symbol token, machine order; 0 when none
-//   +18    statements, then a u16 zero
-// Statement: u16 length low byte first (counting itself, the tag and the
-// tokens), or 0xFFFF and a u32 length low byte first (counting its 6 bytes,
-// tag and tokens); the opening tag 0x01; the tokens left to right.
-// Every token ends in its tag byte (TokenTag); an even last byte ends a
-// 2-byte symbol token, high byte first.
+// The token line's byte format is in token_format.h.
 #pragma once
 
 #include <cstdint>
 
+#include "interpreter/reader/token_format.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
-
-// ---- token-line layout --------------------------------------------------------
-
-namespace tl {
-constexpr std::uint32_t Marks = 1;     // b
-constexpr std::uint32_t CsDepth = 2;   // h
-constexpr std::uint32_t Size = 4;      // w
-constexpr std::uint32_t Next = 8;      // w
-constexpr std::uint32_t DefWord = 12;  // w
-constexpr std::uint32_t Label = 16;    // h
-constexpr std::uint32_t Body = 18;     // the first statement
-constexpr std::uint32_t kInitialShort = 23;
-constexpr std::uint32_t kInitialLong = 27;
-constexpr std::uint32_t kShortHead = 3;  // length and tag of a short-form statement
-constexpr std::uint32_t kLongHead = 7;   // 0xFFFF, u32 length and tag
-}  // namespace tl
-
-constexpr std::uint8_t kTokenLineMarks = 0x42;
-
-enum TokenTag : std::uint8_t {
-  TT_STATEMENT = 0x01,
-  TT_COMMENT = 0x03,  // 0x00, blanks before ⍝ (u16 high first), text, count, tag
-  TT_BOOL = 0x05,
-  TT_INT = 0x07,
-  TT_FLOAT = 0x09,
-  TT_CHARS = 0x0B,     // written in single quotes
-  TT_DQ_CHARS = 0x11,  // written in double quotes
-  TT_ZILDE = 0x15,
-};
 
 // One-byte tokens with a meaning of their own.
 constexpr std::uint8_t TK_QUAD = 0x99;     // ⎕ alone
@@ -108,12 +65,23 @@ constexpr int kKeywords = 27;
 std::uint8_t keyword_token(int i);
 int keyword_index(const std::uint8_t* letters, std::uint32_t n);
 
+// The system functions are numbered by their rows in
+// interpreter/system_functions.def, which the dispatcher reads too.
+constexpr int kSystemFunctions = 164;
+// Bits of a row's flags (the low byte of its sfflags word).
+namespace sff {
+constexpr std::uint8_t TakesArguments = 0x01;
+constexpr std::uint8_t RightNested = 0x02;   // the right argument may be nested
+constexpr std::uint8_t LeftNested = 0x04;
+constexpr std::uint8_t RightObjects = 0x08;  // the right argument may hold object references
+constexpr std::uint8_t LeftObjects = 0x10;
+}  // namespace sff
 // Number of the system function named by the ⎕ name in `name` (12 bytes,
 // zero padded, ⎕ first), -1 when none; masks the case as lexcal does.
 int system_function_number(const std::uint8_t* name);
-// Whether system function n takes arguments (symbol type 9, else 6).
+// Whether system function n takes arguments (its flags' sff::TakesArguments:
+// symbol type 9, else 6).
 bool system_function_takes_arguments(int n);
-constexpr int kSystemFunctions = 164;
 
 // ---- header words and bits the tokeniser uses -------------------------------
 

@@ -37,8 +37,6 @@ constexpr std::uint32_t Token = 2;  // h
 constexpr std::uint8_t Label = 0x7F;
 }  // namespace record
 
-std::uint32_t le16(Ws ws, std::uint32_t off) { return ws[off] | (std::uint32_t(ws[off + 1]) << 8); }
-std::uint32_t le32(Ws ws, std::uint32_t off) { return le16(ws, off) | (le16(ws, off + 2) << 16); }
 std::uint16_t be16(Ws ws, std::uint32_t off) { return static_cast<std::uint16_t>((ws[off] << 8) | ws[off + 1]); }
 
 bool class_open(Ws ws) { return rd32(ws, hdr::ClassDefining) != 0; }
@@ -57,14 +55,9 @@ struct Statement {
 std::vector<Statement> statements_of(std::uint32_t line, Ws ws) {
   std::vector<Statement> out;
   for (std::uint32_t s = line + tl::Body;;) {
-    std::uint32_t length = le16(ws, s);
+    const std::uint32_t length = get_statement_length(ws, s);
     if (length == 0) break;
-    std::uint32_t head = tl::kShortHead;
-    if (length == 0xFFFF) {
-      length = le32(ws, s + 2);
-      head = tl::kLongHead;
-    }
-    out.push_back({s + head, s + length});
+    out.push_back({s + get_statement_head(ws, s), s + length});
     s += length;
   }
   return out;
@@ -77,7 +70,7 @@ Tokens tokens_of(const Statement& s, Ws ws) {
   Tokens t;
   for (std::uint32_t cursor = s.end; cursor > s.first;) {
     const std::uint32_t start = skipsl(cursor, ws);
-    if (start >= cursor || start < s.first) sup_syser("interpreter/definition", __LINE__, ws);
+    if (start >= cursor || start < s.first) ZEMA_SYSTEM_ERROR(ws);
     t.emplace_back(start, cursor);
     cursor = start;
   }
@@ -614,8 +607,7 @@ bool comment_alone(std::uint32_t line, Ws ws) {
 // ---- fix time ----------------------------------------------------------------------
 
 std::uint32_t fix_time_offset(std::uint32_t header, Ws ws) {
-  std::uint32_t length = le16(ws, header + tl::Body);
-  if (length == 0xFFFF) length = le32(ws, header + tl::Body + 2);
+  const std::uint32_t length = get_statement_length(ws, header + tl::Body);
   return (20 + length + 3) & ~3u;
 }
 

@@ -21,13 +21,11 @@ namespace zema {
 
 namespace {
 
-constexpr const char* kLoc = "c_src/aplsfn";
-
 // ---- the table ----------------------------------------------------------------------
 //
-// One row per ⎕ name, by number. A handler given as nullptr is a service
-// this program does not offer: the call answers NONCE ERROR (code 24,
-// "not available here").
+// One row per ⎕ name, by number, from system_functions.def. A handler
+// given as nullptr is a service this program does not offer: the call
+// answers NONCE ERROR (code 24, "not available here").
 
 struct Row {
   SysFnRow fn;
@@ -37,8 +35,8 @@ struct Row {
 constexpr SfForm given(bool present) { return present ? SfForm::Handler : SfForm::Missing; }
 
 // Niladic names: their monadic and dyadic forms do not exist.
-constexpr Row nil(const char* name, SfNiladic h) {
-  return {{name, 0x00, h, nullptr, nullptr}, {given(h), SfForm::Nonce, SfForm::Nonce}};
+constexpr Row nil(const char* name, std::uint8_t flags, SfNiladic h) {
+  return {{name, flags, h, nullptr, nullptr}, {given(h), SfForm::Nonce, SfForm::Nonce}};
 }
 // Monadic only: called dyadically, VALENCE ERROR.
 constexpr Row mon(const char* name, std::uint8_t flags, SfMonadic h) {
@@ -53,179 +51,22 @@ constexpr Row both(const char* name, std::uint8_t flags, SfMonadic m, SfDyadic d
   return {{name, flags, nullptr, m, d}, {SfForm::Nonce, given(m), given(d)}};
 }
 // A niladic name whose call is a SYNTAX ERROR.
-constexpr Row nil_syntax(const char* name) {
-  return {{name, 0x00, nullptr, nullptr, nullptr}, {SfForm::Syntax, SfForm::Nonce, SfForm::Nonce}};
+constexpr Row nil_syntax(const char* name, std::uint8_t flags) {
+  return {{name, flags, nullptr, nullptr, nullptr}, {SfForm::Syntax, SfForm::Nonce, SfForm::Nonce}};
+}
+// A name that takes arguments and refuses every monadic call with DOMAIN ERROR.
+constexpr Row domain(const char* name, std::uint8_t flags) {
+  return {{name, flags, nullptr, nullptr, nullptr}, {SfForm::Nonce, SfForm::Domain, SfForm::Nonce}};
 }
 
 constexpr SfMonadic kNoMonadic = nullptr;
 constexpr SfDyadic kNoDyadic = nullptr;
 
-const std::array<Row, kSystemFunctions> kTable = {{
-    nil("⎕LC", sflc),                                  // 0
-    nil("⎕TS", sfts),                                  // 1
-    nil("⎕AI", sfai),                                  // 2
-    nil("⎕UL", sful),                                  // 3
-    nil("⎕ID", sfid),                                  // 4
-    nil("⎕WA", sfwa),                                  // 5
-    nil("⎕AV", sfav),                                  // 6
-    nil("⎕TT", sftt),                                  // 7
-    nil("⎕A", sfa),                                    // 8
-    nil("⎕a", sfau),                                   // 9
-    nil("⎕B", sfb),                                    // 10
-    nil("⎕b", sfbu),                                   // 11
-    nil("⎕C", sf_c),                                   // 12
-    nil("⎕D", sfd),                                    // 13
-    nil("⎕I", sfi),                                    // 14
-    nil("⎕i", sfiu),                                   // 15
-    nil("⎕L", sfl),                                    // 16
-    nil("⎕R", sfr),                                    // 17
-    nil("⎕T", sft),                                    // 18
-    nil("⎕LER", sfler),                                // 19
-    nil("⎕CL", sfcl),                                  // 20
-    nil("⎕N", sfn),                                    // 21
-    nil("⎕y", sfyu),                                   // 22
-    nil("⎕W", sfw),                                    // 23
-    nil("⎕M", sfm),                                    // 24
-    nil("⎕SI", nullptr),                               // 25
-    nil("⎕ERM", nullptr),                              // 26
-    nil("⎕ET", sfet),                                  // 27
-    nil("⎕TC", sftc),                                  // 28
-    nil("⎕EM", sfem),                                  // 29
-    mon("⎕HC", 0x01, sfhc_monadic),                    // 30
-    mon("⎕DL", 0x01, sfdl_monadic),                    // 31
-    both("⎕CR", 0x01, kNoMonadic, kNoDyadic),          // 32
-    dya("⎕OV", 0x01, kNoDyadic),                       // 33
-    mon("⎕EX", 0x01, kNoMonadic),                      // 34
-    both("⎕FX", 0x03, kNoMonadic, kNoDyadic),          // 35
-    mon("⎕NC", 0x01, kNoMonadic),                      // 36
-    both("⎕NL", 0x01, kNoMonadic, kNoDyadic),          // 37
-    both("⎕STOP", 0x01, kNoMonadic, kNoDyadic),        // 38
-    both("⎕TRACE", 0x01, kNoMonadic, kNoDyadic),       // 39
-    both("⎕SVO", 0x01, kNoMonadic, kNoDyadic),         // 40
-    mon("⎕SVR", 0x01, kNoMonadic),                     // 41
-    both("⎕SVC", 0x01, kNoMonadic, kNoDyadic),         // 42
-    mon("⎕SVQ", 0x01, kNoMonadic),                     // 43
-    both("⎕SS", 0x03, kNoMonadic, kNoDyadic),          // 44
-    both("⎕DR", 0x0B, kNoMonadic, kNoDyadic),          // 45
-    both("⎕ERS", 0x01, qers_monadic, qers_dyadic),     // 46
-    both("⎕BOX", 0x01, kNoMonadic, kNoDyadic),         // 47
-    mon("⎕ERX", 0x01, kNoMonadic),                     // 48
-    both("⎕DBR", 0x01, kNoMonadic, kNoDyadic),         // 49
-    mon("⎕MOUNT", 0x01, qmt_monadic),                  // 50
-    both("⎕1421", 0x0B, kNoMonadic, kNoDyadic),        // 51: dyadic is ⎕OV's handler
-    dya("⎕FMT", 0x01, kNoDyadic),                      // 52
-    dya("⎕CONF", 0x01, kNoDyadic),                     // 53
-    mon("⎕CC", 0x01, kNoMonadic),                      // 54
-    both("⎕EDIT", 0x01, kNoMonadic, kNoDyadic),        // 55
-    dya("⎕EA", 0x01, kNoDyadic),                       // 56
-    mon("⎕EC", 0x01, kNoMonadic),                      // 57
-    both("⎕ES", 0x01, quades_monadic, quades_dyadic),  // 58
-    mon("⎕AF", 0x01, kNoMonadic),                      // 59
-    dya("⎕AT", 0x01, kNoDyadic),                       // 60
-    dya("⎕TF", 0x01, kNoDyadic),                       // 61
-    nil("⎕TIME", nullptr),                             // 62
-    both("⎕HOST", 0x01, sfhost_monadic, sfhost_dyadic),  // 63
-    dya("⎕NAPPEND", 0x01, kNoDyadic),                  // 64
-    dya("⎕NCREATE", 0x01, kNoDyadic),                  // 65
-    both("⎕NERASE", 0x01, kNoMonadic, kNoDyadic),      // 66
-    nil("⎕NERROR", nullptr),                           // 67
-    mon("⎕NLOCK", 0x01, kNoMonadic),                   // 68
-    nil("⎕NNAMES", nullptr),                           // 69
-    nil("⎕NNUMS", nullptr),                            // 70
-    mon("⎕NREAD", 0x01, kNoMonadic),                   // 71
-    dya("⎕NRENAME", 0x01, kNoDyadic),                  // 72
-    dya("⎕NREPLACE", 0x01, kNoDyadic),                 // 73
-    dya("⎕NRESIZE", 0x01, kNoDyadic),                  // 74
-    mon("⎕NSIZE", 0x01, kNoMonadic),                   // 75
-    dya("⎕NTIE", 0x01, kNoDyadic),                     // 76
-    mon("⎕NUNTIE", 0x01, kNoMonadic),                  // 77
-    dya("⎕NWRITE", 0x01, kNoDyadic),                   // 78
-    both("⎕WI", 0x03, kNoMonadic, kNoDyadic),          // 79
-    both("⎕WE", 0x09, kNoMonadic, kNoDyadic),          // 80
-    nil("⎕EV", nullptr),                               // 81
-    nil("⎕WSELF", nullptr),                            // 82
-    both("⎕NA", 0x01, kNoMonadic, kNoDyadic),          // 83
-    both("⎕NTYPE", 0x05, kNoMonadic, kNoDyadic),       // 84
-    nil("⎕WARG", nullptr),                             // 85
-    mon("⎕DISPLAY", 0x0B, kNoMonadic),                 // 86
-    mon("⎕VI", 0x01, kNoMonadic),                      // 87
-    mon("⎕FI", 0x01, kNoMonadic),                      // 88
-    nil("⎕TCBEL", sftcbel),                            // 89
-    nil("⎕TCBS", sftcbs),                              // 90
-    nil("⎕TCDEL", sftcdel),                            // 91
-    nil("⎕TCESC", sftcesc),                            // 92
-    nil("⎕TCFF", sftcff),                              // 93
-    nil("⎕TCLF", sftclf),                              // 94
-    nil("⎕TCNL", sftcnl),                              // 95
-    nil("⎕TCNUL", sftcnul),                            // 96
-    mon("⎕UCS", 0x01, kNoMonadic),                     // 97
-    dya("⎕FAPPEND", 0x15, kNoDyadic),                  // 98
-    dya("⎕FCREATE", 0x01, kNoDyadic),                  // 99
-    mon("⎕FCSIZE", 0x01, kNoMonadic),                  // 100
-    mon("⎕FDELETE", 0x01, kNoMonadic),                 // 101
-    mon("⎕FDROP", 0x01, kNoMonadic),                   // 102
-    dya("⎕FDUP", 0x01, kNoDyadic),                     // 103
-    both("⎕FERASE", 0x01, kNoMonadic, kNoDyadic),      // 104
-    nil("⎕FERROR", nullptr),                           // 105
-    mon("⎕FHOLD", 0x01, kNoMonadic),                   // 106
-    mon("⎕FLIB", 0x01, kNoMonadic),                    // 107
-    nil("⎕FNAMES", nullptr),                           // 108
-    nil("⎕FNUMS", nullptr),                            // 109
-    mon("⎕FRDAC", 0x01, kNoMonadic),                   // 110
-    mon("⎕FRDCI", 0x01, kNoMonadic),                   // 111
-    mon("⎕FRDFI", 0x01, kNoMonadic),                   // 112
-    mon("⎕FREAD", 0x01, kNoMonadic),                   // 113
-    dya("⎕FRENAME", 0x01, kNoDyadic),                  // 114
-    dya("⎕FREPLACE", 0x15, kNoDyadic),                 // 115
-    dya("⎕FRESIZE", 0x01, kNoDyadic),                  // 116
-    mon("⎕FSIZE", 0x01, kNoMonadic),                   // 117
-    dya("⎕FSTAC", 0x01, kNoDyadic),                    // 118
-    dya("⎕FSTIE", 0x01, kNoDyadic),                    // 119
-    dya("⎕FTIE", 0x01, kNoDyadic),                     // 120
-    mon("⎕FUNTIE", 0x01, kNoMonadic),                  // 121
-    dya("⎕FWRITE", 0x15, kNoDyadic),                   // 122
-    both("⎕PFKEY", 0x01, kNoMonadic, kNoDyadic),       // 123
-    nil("⎕TCHT", sftcht),                              // 124
-    both("⎕SQL", 0x03, kNoMonadic, kNoDyadic),         // 125
-    both("⎕CHART", 0x07, kNoMonadic, kNoDyadic),       // 126
-    both("⎕LIB", 0x01, kNoMonadic, kNoDyadic),         // 127
-    dya("⎕TR", 0x01, kNoDyadic),                       // 128
-    nil("⎕WSSIZE", sfwssize),                          // 129
-    nil("⎕SYMB", sfsymb),                              // 130
-    both("⎕NEW", 0x0B, kNoMonadic, kNoDyadic),         // 131
-    {{"⎕DESC", 0x01, nullptr, nullptr, nullptr}, {SfForm::Nonce, SfForm::Domain, SfForm::Nonce}},  // 132
-    dya("⎕IC", 0x01, kNoDyadic),                       // 133
-    nil("⎕THIS", nullptr),                             // 134
-    dya("⎕EXPORT", 0x07, kNoDyadic),                   // 135
-    mon("⎕IMPORT", 0x03, kNoMonadic),                  // 136
-    nil("⎕BASE", nullptr),                             // 137
-    mon("⎕CLASS", 0x09, kNoMonadic),                   // 138
-    both("⎕INSTANCES", 0x09, kNoMonadic, kNoDyadic),   // 139
-    mon("⎕DF", 0x01, kNoMonadic),                      // 140
-    mon("⎕STATE", 0x01, kNoMonadic),                   // 141
-    nil("⎕NULL", nullptr),                             // 142
-    nil("⎕HANDLE", nullptr),                           // 143
-    nil("⎕OID", nullptr),                              // 144
-    nil("⎕DS", nullptr),                               // 145
-    nil("⎕PARENT", nullptr),                           // 146
-    nil("⎕CHILDREN", nullptr),                         // 147
-    nil("⎕CLASSES", nullptr),                          // 148
-    nil("⎕CLASSNAME", nullptr),                        // 149
-    nil("⎕CLASSREF", nullptr),                         // 150
-    dya("⎕REPARENT", 0x19, kNoDyadic),                 // 151
-    dya("⎕RECLASS", 0x19, kNoDyadic),                  // 152
-    nil("⎕MEMBERS", nullptr),                          // 153
-    dya("⎕SETUP", 0x03, kNoDyadic),                    // 154
-    dya("⎕EVAL", 0x01, kNoDyadic),                     // 155
-    mon("⎕CLONE", 0x01, kNoMonadic),                   // 156
-    dya("⎕CALL", 0x03, kNoDyadic),                     // 157
-    nil_syntax("⎕REF"),                                // 158
-    nil_syntax("⎕VAL"),                                // 159
-    both("⎕GETCLASS", 0x01, kNoMonadic, kNoDyadic),    // 160
-    nil("⎕EVA", nullptr),                              // 161: ⎕WARG's handler
-    nil("⎕EVN", nullptr),                              // 162
-    nil("⎕EVT", nullptr),                              // 163
-}};
+const auto kTable = std::to_array<Row>({
+#define SYSFN(form, name, flags, ...) form(name, flags __VA_OPT__(, ) __VA_ARGS__),
+#include "interpreter/reader/system_functions.def"
+});
+static_assert(std::tuple_size_v<decltype(kTable)> == kSystemFunctions);
 
 // Raises the error of a form that runs no handler.
 [[noreturn]] void refuse(SfForm form, Ws ws) {
@@ -237,7 +78,7 @@ const std::array<Row, kSystemFunctions> kTable = {{
     case SfForm::Missing: noncer_1(ws);
     case SfForm::Handler: break;
   }
-  sup_syser(kLoc, 100, ws);
+  ZEMA_SYSTEM_ERROR(ws);
 }
 
 // ---- the call's entries -------------------------------------------------------------
@@ -285,7 +126,7 @@ int system_setup(std::uint32_t sym, int valence, Ws ws) {
   wr8(ws, hdr::HeaderSymType, rd8(ws, sym + sym::Type) & kSymTypeMask);
   wr32(ws, hdr::CallingInstance, 0);
   const std::uint32_t number4 = rd32(ws, sym + sym::Value);
-  if (number4 % 4 != 0 || number4 / 4 >= std::uint32_t(kSystemFunctions)) sup_syser(kLoc, 200, ws);
+  if (number4 % 4 != 0 || number4 / 4 >= std::uint32_t(kSystemFunctions)) ZEMA_SYSTEM_ERROR(ws);
   wr32(ws, hdr::PrimCode, number4);
   return static_cast<int>(number4 / 4);
 }

@@ -1,7 +1,7 @@
 // Calling a name in function position: xnilfn (niladic), do_xmnfn
 // (monadic) and do_xdyfn (dyadic) decide between a defined function and a
 // system function, and dispatch a system function through the table of
-// the 164 ⎕ names to its handler.
+// the 164 ⎕ names (interpreter/system_functions.def) to its handler.
 //
 // A ⎕ name is a symbol whose value word holds its number × 4 (the row of
 // the table) and whose type is 9 (takes arguments) or 6 (niladic).
@@ -27,15 +27,6 @@ struct SfArg {
 using SfNiladic = void (*)(Ws ws);
 using SfMonadic = void (*)(SfArg right, Ws ws);
 using SfDyadic = void (*)(SfArg left, SfArg right, Ws ws);
-
-// Bits of a row's flags (the low byte of its sfflags word).
-namespace sff {
-constexpr std::uint8_t TakesArguments = 0x01;
-constexpr std::uint8_t RightNested = 0x02;   // the right argument may be nested
-constexpr std::uint8_t LeftNested = 0x04;
-constexpr std::uint8_t RightObjects = 0x08;  // the right argument may hold object references
-constexpr std::uint8_t LeftObjects = 0x10;
-}  // namespace sff
 
 struct SysFnRow {
   const char* name;  // UTF-8, for listings and diagnostics

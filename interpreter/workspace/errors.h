@@ -106,12 +106,16 @@ struct ResumeEngine {
 constexpr int kLeaveEngine = 18;
 [[noreturn]] void resume_apl(int state, Ws ws);
 
-// Internal inconsistency: hands the location to the handler the session
-// installs (SYSTEM ERROR with the location, a dump of the workspace when
-// possible, a clear), which never returns. Without a handler the process
-// ends.
+// Internal inconsistency at `file` (the part after its last "/") and
+// `line`: hands the location to the handler the session installs (SYSTEM
+// ERROR with the location, a dump of the workspace when possible, a clear),
+// which never returns. Without a handler the process ends.
 [[noreturn]] void sup_syser(const char* file, int line, Ws ws);
 using SystemErrorHandler = void (*)(const char* file, int line, Ws ws);
 void set_system_error_handler(SystemErrorHandler handler);
+
+// An internal inconsistency at this point of the source: sup_syser with
+// this file and line, so that every report names where it was raised.
+#define ZEMA_SYSTEM_ERROR(ws) ::zema::sup_syser(__FILE__, __LINE__, (ws))
 
 }  // namespace zema

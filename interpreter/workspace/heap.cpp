@@ -10,8 +10,6 @@ namespace zema {
 
 namespace {
 
-constexpr const char* kLoc = "c_src/aplflex";
-
 TokenLineRelease token_line_release = nullptr;
 
 constexpr std::uint32_t kStackMargin = 100;
@@ -100,7 +98,7 @@ std::uint32_t owner_slot(std::uint32_t off, Ws ws) {
 void mgarb(std::uint32_t off, Ws ws) {
   if (off == 0) return;
   std::uint8_t k = rd8(ws, off);
-  if (k & kReleased) sup_syser(kLoc, 5001, ws);
+  if (k & kReleased) ZEMA_SYSTEM_ERROR(ws);
   wr8(ws, off, k | kReleased);
   std::uint32_t size = size_of(off, ws);
   std::uint32_t top = rd32(ws, hdr::HeapTop);
@@ -114,7 +112,7 @@ void mgarb(std::uint32_t off, Ws ws) {
   // What the object owns goes with it. Its storage stays in place until
   // compaction (or is already gone at the top), so it can still be read.
   if (rd8(ws, off + obj::Flags1) & kHoldsTokenLines) {
-    if (!token_line_release) sup_syser(__FILE__, __LINE__, ws);
+    if (!token_line_release) ZEMA_SYSTEM_ERROR(ws);
     token_line_release(off, ws);
   }
 }
@@ -135,14 +133,14 @@ void compact(Ws ws) {
   wr32(ws, hdr::Garbage, 0);
   std::uint32_t top = rd32(ws, hdr::HeapTop);
   if (start == 0) {
-    if (kept != 0) sup_syser(kLoc, 5311, ws);
+    if (kept != 0) ZEMA_SYSTEM_ERROR(ws);
     return;
   }
   std::uint32_t dst = start;
   std::uint32_t src = start;
   while (src < top) {
     std::uint32_t size = size_of(src, ws);
-    if (size < 12 || (size & 3) || src + size + 4 > top) sup_syser(kLoc, 5202, ws);
+    if (size < 12 || (size & 3) || src + size + 4 > top) ZEMA_SYSTEM_ERROR(ws);
     if (rd8(ws, src) & kReleased) {
       kept -= size + 4;
       src += size + 4;
@@ -153,11 +151,11 @@ void compact(Ws ws) {
     if (kind == OK_INSTANCE || kind == OK_CLASS) {
       // Instances and classes live only in an object pool, which this
       // workspace has not got.
-      sup_syser(kLoc, 5251, ws);
+      ZEMA_SYSTEM_ERROR(ws);
     }
     std::uint32_t slot = owner_slot(src, ws);
-    if (kind != OK_WORD && kind != OK_STACK && kind != OK_SYMBOL && kind != OK_NEXTLINE) sup_syser(kLoc, 5257, ws);
-    if (rd32(ws, slot) != src) sup_syser(kLoc, 5266, ws);
+    if (kind != OK_WORD && kind != OK_STACK && kind != OK_SYMBOL && kind != OK_NEXTLINE) ZEMA_SYSTEM_ERROR(ws);
+    if (rd32(ws, slot) != src) ZEMA_SYSTEM_ERROR(ws);
     wr32(ws, dst - 4, owner);
     if (dst != src) std::memmove(ws + dst, ws + src, size);
     wr32(ws, slot, dst);
@@ -169,7 +167,7 @@ void compact(Ws ws) {
     dst += size + 4;
     src += size + 4;
   }
-  if (src != top || kept != 0) sup_syser(kLoc, 5311, ws);
+  if (src != top || kept != 0) ZEMA_SYSTEM_ERROR(ws);
   wr32(ws, hdr::HeapTop, dst);
 }
 

@@ -57,7 +57,7 @@ Literal lex_literal(Ws ws, const std::string& utf8) {
   Literal lit;
   lit.tag = rd8(ws, end - 1);
   std::uint32_t cursor = end - 1;
-  lit.count = skpsll(cursor, ws);
+  lit.count = get_count(ws, cursor);
   const std::uint32_t first = skpsl2(lit.tag, end - 1, ws);
   EXPECT_EQ(first, s + 3) << utf8 << ": the literal should be the statement's only token";
   lit.elements.assign(ws + first, ws + cursor);
@@ -314,7 +314,7 @@ TEST(NumericLiteral, ShortFormLiteralStopsAt65535Numbers) {
   ASSERT_EQ(rd16(ws, s), 0xFFFF);
   const std::uint32_t end = s + rd32(ws, s + 2);
   std::uint32_t cursor = end - 1;
-  EXPECT_EQ(skpsll(cursor, ws), 65538u);
+  EXPECT_EQ(get_count(ws, cursor), 65538u);
   EXPECT_EQ(skipsl(end, ws), s + tl::kLongHead);
 }
 

@@ -216,6 +216,52 @@ TEST_F(Dispatch, EveryRowReachesItsHandlerOrItsError) {
   EXPECT_EQ(built, static_cast<int>(kBuiltNiladic.size() + kBuiltMonadic.size() + kBuiltDyadic.size()));
 }
 
+// Every name of the table, typed, becomes a symbol that leads the
+// dispatcher to its row: value the row's number × 4, type 9 when the row's
+// flags say it takes arguments, else 6. Its lower-case spelling too.
+TEST_F(Dispatch, EveryNameTokenisesToTheRowThatRunsIt) {
+  // Case is masked except for ⎕a: these spell another row's name, or (⎕y)
+  // none, when read.
+  const std::map<std::string, std::string> read_as = {{"⎕b", "⎕B"}, {"⎕i", "⎕I"}, {"⎕y", ""}};
+  auto lower = [](std::string s) {
+    for (char& ch : s)
+      if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+    return s;
+  };
+  auto row_of = [&](const std::string& spelling) {
+    for (int n = 0; n < kSystemFunctions; ++n) {
+      if (spelling != sysfn_row(n).name) continue;
+      const auto it = read_as.find(spelling);
+      return it == read_as.end() ? n : it->second.empty() ? -1 : number(it->second.c_str());
+    }
+    return -2;  // not a row's own spelling
+  };
+  for (int n = 0; n < kSystemFunctions; ++n) {
+    const std::string name = sysfn_row(n).name;
+    for (const std::string& spelling : {name, lower(name)}) {
+      int row = row_of(spelling);
+      if (row == -2) row = n;  // a lower-case spelling of the name
+      TestWorkspace tw;
+      Ws ws = tw.ws();
+      const std::string text = utf8_to_internal(spelling);
+      ASSERT_EQ(lexcal(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<std::uint32_t>(text.size()), ws),
+                4)
+          << spelling;
+      const std::uint32_t s = rd32(ws, hdr::KillSlot) + tl::Body;
+      const std::uint32_t length = rd8(ws, s) | (std::uint32_t(rd8(ws, s + 1)) << 8);
+      if (row < 0) {
+        EXPECT_EQ(rd8(ws, s + 3), TK_QUAD) << spelling << ": the ⎕ alone, then a name";
+        continue;
+      }
+      ASSERT_EQ(length, 5u) << spelling << ": one symbol token";
+      const std::uint32_t e = entry_of_token((std::uint32_t(rd8(ws, s + 3)) << 8) | rd8(ws, s + 4));
+      EXPECT_EQ(rd32(ws, e + sym::Value), 4u * static_cast<std::uint32_t>(row)) << spelling;
+      const bool takes_arguments = sysfn_row(row).flags & sff::TakesArguments;
+      EXPECT_EQ(rd8(ws, e + sym::Type) & kSymTypeMask, takes_arguments ? SYM_SYSFN : SYM_SYSFN0) << spelling;
+    }
+  }
+}
+
 TEST_F(Dispatch, FlagsAreTheListedOnes) {
   for (int n = 0; n < kSystemFunctions; ++n) {
     const std::string name = sysfn_row(n).name;
