@@ -14,11 +14,12 @@ namespace zema {
 
 // One-byte tokens with a meaning of their own.
 constexpr std::uint8_t TK_QUAD = 0x99;     // ⎕ alone
-constexpr std::uint8_t TK_COLON = 0x7D;
+constexpr std::uint8_t TK_COLON = 0x7D;    // a colon that is neither a label's nor a keyword's
 constexpr std::uint8_t TK_BRACKET = 0x77;  // [
 constexpr std::uint8_t TK_BLANK = 0x41;    // a character the engine rejects
 
-// Internal characters the tokeniser treats specially.
+// Internal characters the tokeniser treats specially, named by their glyphs
+// (Point is the decimal point, Tab the horizontal tab).
 namespace ich {
 constexpr std::uint8_t Blank = 0x20;
 constexpr std::uint8_t Tab = 0x89;
@@ -47,34 +48,42 @@ constexpr std::uint8_t Return = 0x0D;
 constexpr bool is_blank(std::uint8_t c) { return c == ich::Blank || c == ich::Tab; }
 // A–Z, ∆ and, through the top bit, a–z and ⍙.
 constexpr bool cmpalp(std::uint8_t c) { return (c & 0x7F) >= 0x61 && (c & 0x7F) <= 0x7B; }
+// A digit 0–9.
 constexpr bool cmpdig(std::uint8_t c) { return c >= 0x30 && c <= 0x39; }
+// A character that can start a number: a digit, ¯ or the decimal point.
 constexpr bool cmpnum(std::uint8_t c) { return cmpdig(c) || c == ich::HighMinus || c == ich::Point; }
 
-// The 7-bit primitive code of a character (the glyphs ≡ ≢ ⍷ ⍸ ⌻ ⍂ ⍤ ⍥ ⌷,
-// internal 0xA7–0xAF, take 0x67–0x6F) and its one-byte token 2c + 1.
+// The 7-bit primitive code of internal character `c` (the glyphs
+// ≡ ≢ ⍷ ⍸ ⌻ ⍂ ⍤ ⍥ ⌷, internal 0xA7–0xAF, take 0x67–0x6F; others are their
+// own code).
 constexpr std::uint8_t primitive_code(std::uint8_t c) {
   return (c >= 0xA7 && c <= 0xAF) ? static_cast<std::uint8_t>(c - 0x40) : c;
 }
+// The one-byte token of internal character `c`: 2 × primitive_code(c) + 1.
 constexpr std::uint8_t one_byte_token(std::uint8_t c) {
   return static_cast<std::uint8_t>(2 * primitive_code(c) + 1);
 }
 
-// Control keywords: index i (0–26, ":If" … ":In") → its one-byte token, or
-// the index of a keyword spelt by `letters` (compared without case), -1.
+// Number of control keywords (":If" … ":In"), indexed 0–26.
 constexpr int kKeywords = 27;
+// The one-byte token 2c + 1 of keyword i (0 <= i < 27), c running through
+// 0x30–0x38, 0x61–0x66, 0x70–0x7B; no range check.
 std::uint8_t keyword_token(int i);
+// Index of the keyword spelt by the `n` characters at `letters` (without
+// the colon; letters compared without case), -1 when none is.
 int keyword_index(const std::uint8_t* letters, std::uint32_t n);
 
 // The system functions are numbered by their rows in
-// interpreter/system_functions.def, which the dispatcher reads too.
+// interpreter/reader/system_functions.def, which the dispatcher reads too;
+// the number of rows.
 constexpr int kSystemFunctions = 164;
 // Bits of a row's flags (the low byte of its sfflags word).
 namespace sff {
-constexpr std::uint8_t TakesArguments = 0x01;
+constexpr std::uint8_t TakesArguments = 0x01; // monadic, dyadic or both (symbol type 9), else niladic (6)
 constexpr std::uint8_t RightNested = 0x02;   // the right argument may be nested
-constexpr std::uint8_t LeftNested = 0x04;
+constexpr std::uint8_t LeftNested = 0x04;    // the left argument may be nested
 constexpr std::uint8_t RightObjects = 0x08;  // the right argument may hold object references
-constexpr std::uint8_t LeftObjects = 0x10;
+constexpr std::uint8_t LeftObjects = 0x10;   // the left argument may hold object references
 }  // namespace sff
 // Number of the system function named by the ⎕ name in `name` (12 bytes,
 // zero padded, ⎕ first), -1 when none; masks the case as lexcal does.
@@ -114,7 +123,7 @@ struct LexCursor {
   std::uint32_t statement = 0;         // the current statement's length field
   std::uint32_t token = 0;             // where the next token byte goes
   std::uint32_t count = 0;             // token bytes written since the line began
-  bool long_form = false;
+  bool long_form = false;              // statements carry the long length field (see long_form())
   const std::uint8_t* mark = nullptr;  // start of the token being read: an error's caret goes here
 };
 
@@ -129,8 +138,11 @@ void setup_new_token_line(LexCursor& c, Ws ws);
 // error (with nothing committed).
 void lenbmp(LexCursor& c, std::uint32_t n, Ws ws);
 
-// Length of the current statement, and whether it holds no token yet.
+// Length of the current statement, read from its length field (which
+// counts the field itself).
 std::uint32_t statement_length(const LexCursor& c, Ws ws);
+// True when the current statement holds no token yet: its length is only
+// its head (statement_head: the length field and the opening tag).
 bool statement_empty(const LexCursor& c, Ws ws);
 
 // Room for the next token: the token cursor + 50 lies below the token-area
@@ -187,6 +199,8 @@ struct LexRoutes {
   // A finished line typed while a class definition is open. Null: DEFN ERROR.
   int (*class_line)(Ws ws) = nullptr;
 };
+// The one set of routes: null until the session's start installs them
+// (install_command_routes, install_definition_routes); read by lexcal.
 LexRoutes& lex_routes();
 
 }  // namespace zema

@@ -21,6 +21,7 @@ namespace zema {
 
 // ---- stack entries ----------------------------------------------------------------
 
+// Bytes per stack entry: class, flags and the unaligned value word.
 constexpr std::uint32_t kStackEntrySize = 6;
 // Room kept between a new stack entry and the heap top.
 constexpr std::uint32_t kStackHeapMargin = 50;
@@ -32,22 +33,25 @@ constexpr std::uint32_t Value = 2;  // w (unaligned)
 }  // namespace se
 
 constexpr std::uint8_t kOwnsObject = 0x80;     // class bit: value is an owned heap object
-constexpr std::uint8_t kClassMask = 0x7F;
+constexpr std::uint8_t kClassMask = 0x7F;      // the token class without kOwnsObject
 constexpr std::uint8_t kOperatorFrame = 0x20;  // class of operator-frame entries
 
-// Flags byte.
-constexpr std::uint8_t kSeNoDisplay = 0x01;
-constexpr std::uint8_t kSeSelectiveModel = 0x02;
-constexpr std::uint8_t kSeClassMember = 0x04;
-constexpr std::uint8_t kSeResult = 0x08;
-constexpr std::uint8_t kSeRefsCounted = 0x10;
-constexpr std::uint8_t kSeReduceScan = 0x20;
-constexpr std::uint8_t kSeEach = 0x40;
-constexpr std::uint8_t kSeProduct = 0x80;
+// Bits of the flags byte (se::Flags).
+constexpr std::uint8_t kSeNoDisplay = 0x01;       // the statement's end does not display this value (assigned)
+constexpr std::uint8_t kSeSelectiveModel = 0x02;  // the value is a selective-assignment model; results keep it
+constexpr std::uint8_t kSeClassMember = 0x04;     // the name was resolved as a class member (no VALUE ERROR check)
+constexpr std::uint8_t kSeResult = 0x08;          // a fresh result of a primitive or ⎕ function
+constexpr std::uint8_t kSeRefsCounted = 0x10;     // the object references in the value are counted
+constexpr std::uint8_t kSeReduceScan = 0x20;      // operator marks of a function entry: reduce or scan,
+constexpr std::uint8_t kSeEach = 0x40;            //   each,
+constexpr std::uint8_t kSeProduct = 0x80;         //   inner or outer product (not set yet)
 
 // The one-byte token of the dot in a token line.
 constexpr std::uint8_t kDotTag = 0x5D;
 
+// One stack entry (or the token register) as values: class byte (bit 7
+// kOwnsObject), flags byte, value word (an object's offset when it owns one,
+// a symbol's token, a one-byte token or a small number).
 struct StackEntry {
   std::uint8_t cls = 0;
   std::uint8_t flags = 0;
@@ -55,13 +59,18 @@ struct StackEntry {
   friend constexpr bool operator==(const StackEntry&, const StackEntry&) = default;
 };
 
-// The bottom marker of every statement, and the placeholder of push_fake.
+// The bottom marker of every statement (class 5, value 0).
 inline constexpr StackEntry primer{5, 0, 0};
+// The placeholder of push_fake: class 0, no object (the absent left argument).
 inline constexpr StackEntry null_entry{0, 0, 0};
 
+// Reads the 6 bytes at `off` (a stack entry, the token register, or any slot
+// of that shape) as a StackEntry; ownership is not touched.
 inline StackEntry load_entry(std::uint32_t off, Ws ws) {
   return StackEntry{rd8(ws, off + se::Class), rd8(ws, off + se::Flags), rd32(ws, off + se::Value)};
 }
+// Writes `e` into the 6 bytes at `off`. Only the bytes: the object's owner
+// word is not changed (set_owner, or settle_entry in heap.h, do that).
 inline void store_entry(std::uint32_t off, const StackEntry& e, Ws ws) {
   wr8(ws, off + se::Class, e.cls);
   wr8(ws, off + se::Flags, e.flags);
@@ -72,6 +81,7 @@ inline void store_entry(std::uint32_t off, const StackEntry& e, Ws ws) {
 inline std::uint32_t stack_entry_at(std::uint32_t k, Ws ws) {
   return rd32(ws, hdr::StackPointer) + kStackEntrySize * k;
 }
+// True when no entry is above the sentinel (stack pointer = hdr::Top - 4).
 inline bool stack_is_empty(Ws ws) { return rd32(ws, hdr::StackPointer) == rd32(ws, hdr::Top) - 4; }
 
 // Pushes a copy of the entry at offset `source`; answers the new entry's
@@ -117,10 +127,11 @@ constexpr std::uint32_t Saved = 42;      // bytes saved by push_left and friends
 constexpr std::uint32_t Size = 44;       // with padding
 }  // namespace desc
 
-constexpr std::uint8_t kShapeSingle = 0x80;
+// Bits of a descriptor's shape byte (desc::Shape), set by xopafx.
+constexpr std::uint8_t kShapeSingle = 0x80;      // one element, read with step 0 (a scalar unless kShapeOneElement)
 constexpr std::uint8_t kShapeOneElement = 0x08;  // with kShapeSingle: not a scalar
-constexpr std::uint8_t kShapeVector = 0x10;
-constexpr std::uint8_t kShapeEmpty = 0x20;
+constexpr std::uint8_t kShapeVector = 0x10;      // rank 1
+constexpr std::uint8_t kShapeEmpty = 0x20;       // no elements
 
 // A descriptor read out of (or to be written into) the header.
 struct ArgDescriptor {
@@ -138,9 +149,12 @@ struct ArgDescriptor {
   friend bool operator==(const ArgDescriptor&, const ArgDescriptor&) = default;
 };
 
-// `at` is hdr::LeftDesc, hdr::RightDesc or hdr::ResultDesc.
+// Reads the descriptor at `at` (hdr::LeftDesc, hdr::RightDesc or
+// hdr::ResultDesc) field by field.
 ArgDescriptor load_desc(std::uint32_t at, Ws ws);
+// Writes every field of `d` into the descriptor at `at`.
 void store_desc(std::uint32_t at, const ArgDescriptor& d, Ws ws);
+// Reads and writes only the register of the descriptor at `at`.
 inline Extended80 desc_reg(std::uint32_t at, Ws ws) { return load_x80(ws + at + desc::Reg); }
 inline void set_desc_reg(std::uint32_t at, const Extended80& v, Ws ws) { store_x80(ws + at + desc::Reg, v); }
 
@@ -152,14 +166,21 @@ void push_nest(std::uint32_t n, std::uint32_t source, Ws ws);
 // by n; answers the new high end (just past the bytes taken).
 std::uint32_t pop_nest(std::uint32_t n, std::uint32_t destination, Ws ws);
 
-// Save the left/right descriptor and its item word (hdr::LeftItem /
-// hdr::RightItem), or the result descriptor alone.
+// Saves on the descriptor stack (push_nest) the first desc::Saved (42)
+// bytes of the left descriptor, then the word hdr::LeftItem; WS FULL when
+// the area has no room.
 void push_left(Ws ws);
+// The same for the right descriptor and hdr::RightItem.
 void push_right(Ws ws);
+// Saves the result descriptor alone (42 bytes).
 void push_result(Ws ws);
-// Restore them in reverse order; each answers 42.
+// Restores what push_left saved (the item word, then the descriptor) and
+// answers desc::Saved (42), the descriptor bytes taken. Pops must come in
+// the reverse order of the pushes.
 std::uint32_t pop_left(Ws ws);
+// The same for the right descriptor and hdr::RightItem.
 std::uint32_t pop_right(Ws ws);
+// Restores the result descriptor; answers 42.
 std::uint32_t pop_result(Ws ws);
 
 // The offset of the array that a value entry stands for: its own object,

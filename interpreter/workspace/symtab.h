@@ -34,8 +34,11 @@ constexpr std::uint32_t Uses = 10;     // h: number of symbol tokens referring t
 constexpr std::uint32_t Reserved = 12; // w: 0 on entry; parked value of the result display
 }  // namespace sym
 
+// The type byte (sym::Type): the SymbolType, and the mark of a name
+// localised by a running defined function.
 constexpr std::uint8_t kSymTypeMask = 0x7F;
 constexpr std::uint8_t kSymLocalFlag = 0x80;
+// Most uses an entry counts (sym::Uses); one more is SYSTEM LIMIT.
 constexpr std::uint16_t kMaxUses = 0xFFFF;
 
 // Bucket area: starts after the sixteen fixed entries.
@@ -44,7 +47,7 @@ constexpr std::uint32_t kBucketArea = kSymtabStart + kFixedAreaBytes;      // 0x
 
 // The name buffer and the system-function result the tokeniser leaves for syment.
 constexpr std::uint32_t kNameBuffer = 0x038;     // 30 bytes of characters
-constexpr std::uint32_t kMaxNameLength = 30;
+constexpr std::uint32_t kMaxNameLength = 30;     // longer names are cut to 30 characters
 constexpr std::uint32_t kSysFnNumber = 0x060;    // w: system-function number x 4
 constexpr std::uint32_t kSysFnType = 0x064;      // b: SymbolType of that function (6 or 9)
 
@@ -54,16 +57,17 @@ constexpr std::uint8_t kQuadChar = 0x4C;
 // Bit 0 of this header byte: the line being tokenised belongs to an executed text.
 constexpr std::uint32_t kInsideExecuteByte = 0x173;
 
+// What an entry names (bits 0-6 of sym::Type).
 enum SymbolType : std::uint8_t {
   SYM_FN0 = 0,        // defined function, no arguments
   SYM_FN1 = 1,        // monadic defined function
   SYM_FN2 = 2,        // dyadic defined function
   SYM_VAR = 3,        // variable
-  SYM_LABEL = 4,
+  SYM_LABEL = 4,      // label of a running defined function
   SYM_SYSVAR = 5,     // system variable (never released by clnus2)
   SYM_SYSFN0 = 6,     // system function without arguments
   SYM_SHARED = 7,     // shared variable
-  SYM_GROUP = 8,
+  SYM_GROUP = 8,      // group of names (name class 5)
   SYM_SYSFN = 9,      // system function taking arguments
   SYM_OPERAND = 10,   // function operand of a running defined operator
   SYM_OP_FIRST = 11,  // defined operators 11-14
@@ -77,10 +81,17 @@ extern const std::uint8_t fttb[18];
 
 // ---- conversions ----------------------------------------------------------------
 
+// Between the three kinds of "where" (see the top of this file); pure
+// arithmetic, nothing is read or checked.
+// Entry offset of table offset `rel`.
 constexpr std::uint32_t entry_of_table_offset(std::uint32_t rel) { return kSymtabStart + rel; }
+// Table offset of the entry at entry offset `entry`.
 constexpr std::uint32_t table_offset_of_entry(std::uint32_t entry) { return entry - kSymtabStart; }
+// Entry offset of symbol token `token` (token × 8 from the table base).
 constexpr std::uint32_t entry_of_token(std::uint32_t token) { return kSymtabStart + token * 8; }
+// Symbol token of the entry at entry offset `entry`.
 constexpr std::uint32_t token_of_entry(std::uint32_t entry) { return (entry - kSymtabStart) / 8; }
+// Symbol token of table offset `rel`.
 constexpr std::uint32_t token_of_table_offset(std::uint32_t rel) { return rel / 8; }
 
 // Size of the name object of a name of `length` (> 3) characters.
@@ -132,9 +143,11 @@ void clnus2(std::uint32_t entry, Ws ws);
 // The name of the entry at entry offset `entry` (internal characters).
 std::string symbol_name(std::uint32_t entry, Ws ws);
 
-// Entry errors raised by the symbol table: SYMBOL TABLE FULL (108, ⎕ET 1 4)
-// and SYSTEM LIMIT (104, ⎕ET 1 13). Neither returns.
+// Entry errors raised by the symbol table; neither returns. The cursors
+// (where the caret would go) are taken but not used yet.
+// SYMBOL TABLE FULL (108, ⎕ET 1 4): no free entry for a new name.
 [[noreturn]] void symtfl(std::int32_t text_cursor, std::int32_t token_cursor, Ws ws);
+// SYSTEM LIMIT (104, ⎕ET 1 13): an entry already counts kMaxUses uses.
 [[noreturn]] void limit(std::int32_t text_cursor, std::int32_t token_cursor, Ws ws);
 
 }  // namespace zema
