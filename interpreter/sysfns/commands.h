@@ -16,42 +16,44 @@ namespace zema {
 
 // Flag bits of a command row (low 16 bits of the row's flag word).
 namespace cmdf {
-constexpr std::uint16_t NotWhileDefining = 0x0001;
-constexpr std::uint16_t OneName = 0x0002;
-constexpr std::uint16_t ListAfterName = 0x0004;
-constexpr std::uint16_t WorkspaceName = 0x0008;
-constexpr std::uint16_t NameList = 0x0010;
-constexpr std::uint16_t Number = 0x0020;
-constexpr std::uint16_t Quiet = 0x0040;
-constexpr std::uint16_t Tabs = 0x0080;
-constexpr std::uint16_t LibraryAlone = 0x0100;
-constexpr std::uint16_t EditorName = 0x0200;
-constexpr std::uint16_t ExecuteLoad = 0x0400;
-constexpr std::uint16_t FileName = 0x0800;
-constexpr std::uint16_t Raw = 0x1000;
-constexpr std::uint16_t Indirect = 0x2000;
-constexpr std::uint16_t Size = 0x4000;          // in the table
-constexpr std::uint16_t LibraryGiven = 0x4000;  // at run time
-constexpr std::uint16_t Path = 0x8000;          // at run time
+constexpr std::uint16_t NotWhileDefining = 0x0001;  // refused while a definition or class is open
+constexpr std::uint16_t OneName = 0x0002;           // the argument is one name
+constexpr std::uint16_t ListAfterName = 0x0004;     // a name list may follow the workspace name
+constexpr std::uint16_t WorkspaceName = 0x0008;     // the argument is a workspace name (library, password)
+constexpr std::uint16_t NameList = 0x0010;          // the argument is a list of names
+constexpr std::uint16_t Number = 0x0020;            // the argument is a number
+constexpr std::uint16_t Quiet = 0x0040;             // the S-form of a command (SSAVE, SLOAD …)
+constexpr std::uint16_t Tabs = 0x0080;              // the argument is tab stops
+constexpr std::uint16_t LibraryAlone = 0x0100;      // a library number alone is an argument
+constexpr std::uint16_t EditorName = 0x0200;        // the argument is a name for the editor
+constexpr std::uint16_t ExecuteLoad = 0x0400;       // a load that does not run ⎕LX
+constexpr std::uint16_t FileName = 0x0800;          // the list's items are file names
+constexpr std::uint16_t Raw = 0x1000;               // the rest of the line goes to the handler as text
+constexpr std::uint16_t Indirect = 0x2000;          // a list item "(NAME)" names a variable holding names
+constexpr std::uint16_t Size = 0x4000;          // in the table: the argument is a workspace size
+constexpr std::uint16_t LibraryGiven = 0x4000;  // at run time: a library number was given
+constexpr std::uint16_t Path = 0x8000;          // at run time: the name holds a path (: \ /)
 }  // namespace cmdf
 
 // Workspace fields the parse fills for the handlers.
 namespace cmdws {
 constexpr std::uint32_t Scratch = 0x038;     // the command word, then each name read
 constexpr std::uint32_t kScratchName = 60;   // characters kept of a name
-constexpr std::uint32_t EditLength = 0x05F;  // b
-constexpr std::uint32_t EditName = 0x060;    // 62 bytes
-constexpr std::uint32_t Key = 0x06C;         // 8 bytes
-constexpr std::uint32_t Library = 0x074;     // w
-constexpr std::uint32_t EditLibrary = 0x09B; // b
-constexpr std::uint32_t Flags = 0x0A2;       // h
-constexpr std::uint32_t FirstLimit = 0x0D8;  // h + 30 bytes
-constexpr std::uint32_t kLimitBytes = 32;
+constexpr std::uint32_t EditLength = 0x05F;  // b: length of the editor's name
+constexpr std::uint32_t EditName = 0x060;    // 62 bytes: the editor's name (at most 61) and its end character
+constexpr std::uint32_t Key = 0x06C;         // 8 bytes: the password's key (password_key), zeros for none
+constexpr std::uint32_t Library = 0x074;     // w: the library number given, 0 for none
+constexpr std::uint32_t EditLibrary = 0x09B; // b: the library number given to the editor
+constexpr std::uint32_t Flags = 0x0A2;       // h: the row's flags with the run-time bits
+constexpr std::uint32_t FirstLimit = 0x0D8;  // h + 30 bytes: limits, cleared for a form without argument
+constexpr std::uint32_t kLimitBytes = 32;    // bytes cleared from FirstLimit
 constexpr std::uint8_t kFileOperation = 0x10;  // bit of hdr::MiscBits
 }  // namespace cmdws
 // The workspace-name buffer is scratch area 1: a length byte, the name, a blank.
 
-// Label codes of the handlers.
+// Label codes of the handlers, by form (the command's first four letters
+// and _N, _NAME, _LIST for the number, name and list forms). C_RAW_HOST
+// takes the line as text; C_NOT_ALLOWED refuses the form.
 enum CommandCode : std::uint16_t {
   C_RAW_HOST = 0x501,
   C_NOT_ALLOWED = 0x502,
@@ -72,12 +74,15 @@ enum CommandCode : std::uint16_t {
 };
 constexpr int kCommandCodes = 0x3F;  // 0x500 to 0x53E
 
+// One command: its key, flags (cmdf::) and the codes of its three forms.
 struct CommandRow {
   char key[4];  // first four letters, upper case; a blank (and NUL) after a shorter word
   std::uint16_t flags;
   std::uint16_t no_args, one_arg, list;  // CommandCode
 };
+// Rows in the command table.
 constexpr int kCommandRows = 46;
+// The command table (kRows), in the order the dispatcher searches it.
 const std::array<CommandRow, kCommandRows>& command_table();
 
 // Handler shapes; the workspace comes last.
@@ -87,7 +92,7 @@ using CmdName = int (*)(std::uint32_t length, std::uint16_t flags, Ws ws);  // n
 using CmdTabs = int (*)(const std::uint8_t* text, std::uint32_t length, bool several, std::int32_t first, Ws ws);
 using CmdText = int (*)(const std::uint8_t* text, std::uint32_t length, std::uint16_t flags, Ws ws);  // lists, raw
 
-// The handler behind a code: the one pointer of the code's shape is used.
+// The handlers of one code: the one pointer of the code's shape is used.
 // All empty: the command is not available (NONCE ERROR).
 struct CommandHandler {
   CmdNoArgs no_args = nullptr;
@@ -96,28 +101,38 @@ struct CommandHandler {
   CmdTabs tabs = nullptr;
   CmdText text = nullptr;
 };
+// The handlers behind `code`; all empty for a code outside 0x500–0x53E.
 const CommandHandler& command_handler(std::uint16_t code);
 
-// The dispatcher. Answers 8 for a line of ")" and blanks (six blanks have
-// been printed), 12 when the line was refused, else the handler's result.
+// The dispatcher, for `length` internal characters from the ")". Answers 8
+// for a line of ")" and blanks (six blanks have been printed); 12 when the
+// line was refused (INCORRECT COMMAND for an unknown command or a malformed
+// argument, NONCE ERROR for a form not available); 0 after INCORRECT
+// COMMAND for a form the row does not allow (C_NOT_ALLOWED); else the
+// handler's result.
 int syscmd(const std::uint8_t* text, std::uint32_t length, Ws ws);
 // Installs `syscmd` as the tokeniser's system-command route.
 void install_command_routes();
 
-// "INCORRECT COMMAND" on a line of its own; ends a file operation; 0.
+// Prints "INCORRECT COMMAND" on a line of its own and clears the file
+// operation bit (cmdws::kFileOperation); answers 0.
 int c_incorrect(Ws ws);
 
 // The 8-byte workspace key of a password (internal characters, the first
-// eight used).
+// eight used; zeros after a shorter one): each byte's halves swapped,
+// negated and rotated right by one.
 std::array<std::uint8_t, 8> password_key(const std::uint8_t* password, std::uint32_t length);
 
 // ---- state-indicator commands (si_commands.cpp) ----
 // )SI, )SIV and )SICLEAR without and with a number: each lists (or
 // clears) the levels and answers 0, or 12 after INCORRECT COMMAND.
+// )SI: every level; with n, the n newest.
 int csi_no_args(std::uint16_t flags, Ws ws);
 int csi_args(std::int32_t n, std::uint16_t flags, Ws ws);
+// )SIV (and )SINL): the same with each level's local names.
 int csiv_no_args(std::uint16_t flags, Ws ws);
 int csiv_args(std::int32_t n, std::uint16_t flags, Ws ws);
+// )SICLEAR: clears every level; with n, the n newest.
 int csicl_no_args(std::uint16_t flags, Ws ws);
 int csicl_args(std::int32_t n, std::uint16_t flags, Ws ws);
 // The listing of n levels, newest first; mode 0x01 adds the local names.

@@ -23,18 +23,23 @@ using Ws = std::uint8_t*;
 // bits as signed; wrN writes the low N bits of `v` there. Offsets may be
 // negative (LowGlobals lies below the base).
 inline std::uint8_t rd8(Ws ws, std::int64_t off) { return ws[off]; }
+// The 16-bit value at `off`.
 inline std::uint16_t rd16(Ws ws, std::int64_t off) {
   std::uint16_t v;
   std::memcpy(&v, ws + off, 2);
   return v;
 }
+// The same 16 bits, signed.
 inline std::int16_t rdi16(Ws ws, std::int64_t off) { return static_cast<std::int16_t>(rd16(ws, off)); }
+// The 32-bit value at `off`.
 inline std::uint32_t rd32(Ws ws, std::int64_t off) {
   std::uint32_t v;
   std::memcpy(&v, ws + off, 4);
   return v;
 }
+// The same 32 bits, signed.
 inline std::int32_t rdi32(Ws ws, std::int64_t off) { return static_cast<std::int32_t>(rd32(ws, off)); }
+// Writes the low 8, 16 or 32 bits of `v` at `off`.
 inline void wr8(Ws ws, std::int64_t off, std::uint32_t v) { ws[off] = static_cast<std::uint8_t>(v); }
 inline void wr16(Ws ws, std::int64_t off, std::uint32_t v) {
   auto x = static_cast<std::uint16_t>(v);
@@ -44,14 +49,16 @@ inline void wr32(Ws ws, std::int64_t off, std::uint32_t v) { std::memcpy(ws + of
 
 // ---- regions ----------------------------------------------------------------
 
+// The block from its base: the header words (hdr::), the symbol table,
+// then the heap, whose first object's owner word follows the table.
 constexpr std::uint32_t kHeaderSize = 0x3F8;
-constexpr std::uint32_t kSymtabStart = 0x3F8;
-constexpr std::uint32_t kSymtabEntrySize = 16;
+constexpr std::uint32_t kSymtabStart = 0x3F8;      // the symbol table's base, just after the header
+constexpr std::uint32_t kSymtabEntrySize = 16;     // bytes per symbol entry
 constexpr std::uint32_t kSymtabEntries = 1042;  // 16 fixed + 27 buckets of 38
-constexpr std::uint32_t kSymtabFixed = 16;
-constexpr std::uint32_t kSymtabBuckets = 27;
-constexpr std::uint32_t kSymtabBucketSize = 38;
-constexpr std::uint32_t kFirstOwnerWord = 0x4518;
+constexpr std::uint32_t kSymtabFixed = 16;         // fixed entries (the system variables)
+constexpr std::uint32_t kSymtabBuckets = 27;       // buckets: A–Z and everything else
+constexpr std::uint32_t kSymtabBucketSize = 38;    // entries per bucket
+constexpr std::uint32_t kFirstOwnerWord = 0x4518;  // owner word of the heap's first object
 constexpr std::uint32_t kHeapStart = 0x451C;  // 17,692: heap top of a clear workspace
 static_assert(kSymtabStart + kSymtabEntries * kSymtabEntrySize == kFirstOwnerWord);
 
@@ -162,23 +169,24 @@ constexpr std::uint32_t BucketEntries = 0x3F4;    // h: 1026
 constexpr std::uint32_t BucketSize = 0x3F6;       // h: 38
 }  // namespace hdr
 
-// Bits of the engine state word (hdr::State).
+// Bits of the engine state word (hdr::State); a defined-function call
+// saves the word in its frame.
 namespace st {
-constexpr std::uint16_t ListDigits = 0x0001;
-constexpr std::uint16_t Executing = 0x0002;
-constexpr std::uint16_t Defining = 0x0004;
-constexpr std::uint16_t PassErrors = 0x0008;
-constexpr std::uint16_t OwnMessage = 0x0010;
-constexpr std::uint16_t StatementStarted = 0x0020;
-constexpr std::uint16_t NotFunctionLine = 0x0040;
-constexpr std::uint16_t AttentionSeen = 0x0080;
-constexpr std::uint16_t Copying = 0x0100;
-constexpr std::uint16_t CaptureOverflow = 0x0200;
-constexpr std::uint16_t FixingText = 0x0400;
-constexpr std::uint16_t Capturing = 0x0800;
-constexpr std::uint16_t ExecuteRunning = 0x1000;
-constexpr std::uint16_t QuoteQuadInput = 0x2000;
-constexpr std::uint16_t ValueAwaited = 0x4000;
+constexpr std::uint16_t ListDigits = 0x0001;        // a token line is being listed: floats with 15 digits
+constexpr std::uint16_t Executing = 0x0002;         // the engine has started the current line
+constexpr std::uint16_t Defining = 0x0004;          // ∇ definition mode is open
+constexpr std::uint16_t PassErrors = 0x0008;        // errors pass up out of this level (locked or trapped)
+constexpr std::uint16_t OwnMessage = 0x0010;        // a report or message is under way: errorl writes no other
+constexpr std::uint16_t StatementStarted = 0x0020;  // the current statement has been set up (see linsu)
+constexpr std::uint16_t NotFunctionLine = 0x0040;   // the running line is not a defined function's line
+constexpr std::uint16_t AttentionSeen = 0x0080;     // an attention was taken at this level
+constexpr std::uint16_t Copying = 0x0100;           // a )COPY is bringing objects in
+constexpr std::uint16_t CaptureOverflow = 0x0200;   // captured output found no room: it goes to the session
+constexpr std::uint16_t FixingText = 0x0400;        // a definition is being fixed from text
+constexpr std::uint16_t Capturing = 0x0800;         // output is captured instead of shown
+constexpr std::uint16_t ExecuteRunning = 0x1000;    // ⍎, ⎕EA or ⎕EC runs a line of text
+constexpr std::uint16_t QuoteQuadInput = 0x2000;    // a ⍞ answer is being read
+constexpr std::uint16_t ValueAwaited = 0x4000;      // a level that awaits a ⎕ input's value
 }  // namespace st
 
 // The engine state word hdr::State: reads it whole; answers whether any of
@@ -203,23 +211,26 @@ constexpr std::uint32_t Rank4 = 10; // h: rank x 4
 constexpr std::uint32_t Shape = 12; // rank words
 }  // namespace obj
 
+// Bits of byte obj::Kind: the object is released (garbage); the object
+// is a strand's result. Bit of byte obj::Flags1: the object holds token lines.
 constexpr std::uint8_t kReleased = 0x80;
 constexpr std::uint8_t kStrandMark = 0x40;
 constexpr std::uint8_t kHoldsTokenLines = 0x40;
 
+// Element type of an array object (byte obj::Type), or a descriptor's.
 enum ElementType : std::uint8_t {
-  ET_DERIVED = 2,
-  ET_POOL = 4,
-  ET_BOOL = 5,
-  ET_CLASS = 6,
-  ET_INT = 7,
-  ET_INSTANCE = 8,
-  ET_FLOAT = 9,
-  ET_CHAR = 11,
-  ET_WIDE16 = 13,
-  ET_OBJREF = 14,
-  ET_NESTED = 15,
-  ET_INDEXVEC = 19,
+  ET_DERIVED = 2,     // a derived function (a primitive with an axis list)
+  ET_POOL = 4,        // object pool
+  ET_BOOL = 5,        // booleans, 32 to a word, the first in bit 31
+  ET_CLASS = 6,       // class
+  ET_INT = 7,         // 32-bit integers
+  ET_INSTANCE = 8,    // instance
+  ET_FLOAT = 9,       // doubles
+  ET_CHAR = 11,       // one-byte characters, internal set
+  ET_WIDE16 = 13,     // 16-byte elements
+  ET_OBJREF = 14,     // object references
+  ET_NESTED = 15,     // offsets of item arrays
+  ET_INDEXVEC = 19,   // index vector
 };
 
 // Where the single slot that refers to an object lies, relative to its owner word.
@@ -239,6 +250,7 @@ enum OwnerKind : std::uint8_t {
 // pointers; they live in the task's side state (see SideState).
 constexpr std::uint32_t kLowGlobalsSize = 10232;
 
+// The layout of LowGlobals, field by field; sizes and order are fixed.
 struct LowGlobals {
   std::uint8_t reserved0[6];
   std::uint16_t pw_default;
@@ -285,6 +297,7 @@ struct LowGlobals {
 };
 static_assert(sizeof(LowGlobals) == kLowGlobalsSize, "LowGlobals must be 10,232 bytes");
 
+// The LowGlobals of the workspace at `ws` (the bytes just below the base).
 inline LowGlobals& lowglobals(Ws ws) { return *reinterpret_cast<LowGlobals*>(ws - kLowGlobalsSize); }
 
 // Signed offset from the base of a byte inside LowGlobals (negative).
@@ -297,16 +310,19 @@ constexpr std::uint32_t ext_word(const char (&s)[5]) {
   return (std::uint32_t(std::uint8_t(s[0])) << 24) | (std::uint32_t(std::uint8_t(s[1])) << 16) |
          (std::uint32_t(std::uint8_t(s[2])) << 8) | std::uint32_t(std::uint8_t(s[3]));
 }
-constexpr std::uint32_t kExtAws = ext_word(".aws");
-constexpr std::uint32_t kExtAtm = ext_word(".atm");
-constexpr std::uint32_t kExtAff = ext_word(".aff");
-constexpr std::uint32_t kExtAtf = ext_word(".atf");
-constexpr std::uint32_t kExtDmp = ext_word(".dmp");
+// The file extensions the interpreter uses as words.
+constexpr std::uint32_t kExtAws = ext_word(".aws");  // workspace
+constexpr std::uint32_t kExtAtm = ext_word(".atm");  // temporary file, the host's first temporary name
+constexpr std::uint32_t kExtAff = ext_word(".aff");  // temporary file, the host's second temporary name
+constexpr std::uint32_t kExtAtf = ext_word(".atf");  // transfer file
+constexpr std::uint32_t kExtDmp = ext_word(".dmp");  // SYSTEM ERROR dump
 
 // Start-up flag bit: a start-up workspace is pending.
 constexpr std::uint8_t kStartupPending = 0x02;
 
-// Support-layer results.
+// Answer codes named for support-layer routines: 0 done, else the failure
+// the name says (failed, end, no room). No routine answers them yet: the
+// terminal routines answer 4 for a line and 0 for none (entry.h).
 constexpr int SUP_OK = 0;
 constexpr int SUP_FAILED = 4;
 constexpr int SUP_END = 8;
