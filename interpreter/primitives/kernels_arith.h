@@ -46,7 +46,8 @@ bool minusfm(std::int32_t& x, Ws ws);  // negation; true for −2*31
 bool resfm(std::int32_t& x, Ws ws);    // magnitude; true for −2*31
 bool sfillfim(std::int32_t& x, Ws ws); // 0
 
-// In-place helpers with overflow flags (1 on overflow).
+// In-place helpers with overflow flags: x ← x × v (signed, then unsigned)
+// and x ← x + v, answering 1 on overflow (x then wrapped), else 0.
 int mul32(std::int32_t& x, std::int32_t v);
 int mulu32(std::uint32_t& x, std::uint32_t v);
 int add32(std::int32_t& x, std::int32_t v);
@@ -57,6 +58,7 @@ int add32(std::int32_t& x, std::int32_t v);
 // Attention is polled once per 800,000 elements.
 int fused_i_ii(std::uint8_t code, std::uint8_t* z, const std::uint8_t* l, const std::uint8_t* r,
                std::uint32_t lstep, std::uint32_t rstep, std::uint32_t count, Ws ws);
+// Whether fused_i_ii has a loop for `code` (+ − × ⌈ ⌊).
 bool has_fused_i_ii(std::uint8_t code);
 
 // Whole-vector double loops for + − × ÷ ⌈ ⌊: answers 0, −1 when the
@@ -64,6 +66,7 @@ bool has_fused_i_ii(std::uint8_t code);
 // and for a non-zero number divided by 0; 0÷0 is 1; −0 is stored as +0.
 int fused_f_ff(std::uint8_t code, std::uint8_t* z, const std::uint8_t* l, const std::uint8_t* r,
                std::uint32_t lstep, std::uint32_t rstep, std::uint32_t count, Ws ws);
+// Whether fused_f_ff has a loop for `code` (+ − × ÷ ⌈ ⌊).
 bool has_fused_f_ff(std::uint8_t code);
 
 // Whether x is tolerantly the integer n nearest it (halves go up):
@@ -76,6 +79,7 @@ inline bool tolerantly_integer(double x, double n, double ct) {
 // For a non-integral x below 2*52 the floor and ceiling differ by 1 and
 // x − floor is exact, which gives the nearest integer without a second
 // rounding.
+// ⌈x: the nearest integer when x is tolerantly it, else the exact ceiling.
 inline double maxffm(double x, double ct) {
   const double c = std::ceil(x);
   if (c == x) return x;
@@ -83,12 +87,16 @@ inline double maxffm(double x, double ct) {
   const double n = x - f >= 0.5 ? c : f;
   return tolerantly_integer(x, n, ct) ? n : c;
 }
+// ⌊x: the nearest integer when x is tolerantly it, else the exact floor.
 inline double minffm(double x, double ct) {
   const double f = std::floor(x);
   if (f == x) return x;
   const double n = x - f >= 0.5 ? f + 1.0 : f;
   return tolerantly_integer(x, n, ct) ? n : f;
 }
+// l|r on doubles under the header's ⎕CT: r when l is 0, 0 when r is 0 or
+// r÷l is tolerantly an integer, else r − l×⌊r÷l; DOMAIN ERROR for a
+// non-finite step.
 double resffd(double l, double r, Ws ws);
 // The same with ⎕CT given, for loops that read it once.
 double resffd(double l, double r, double ct, Ws ws);
@@ -96,25 +104,28 @@ double resffd(double l, double r, double ct, Ws ws);
 // A double result checked: DOMAIN ERROR unless finite; −0 becomes +0.
 double checked(double v, Ws ws);
 
-// Register routines of the general path.
-Extended80 plusd_r(const RegArgs& a, Ws ws);
-Extended80 minusd_r(const RegArgs& a, Ws ws);
-Extended80 multd_r(const RegArgs& a, Ws ws);
-Extended80 divdd_r(const RegArgs& a, Ws ws);
-Extended80 resd(const RegArgs& a, Ws ws);
-Extended80 maxd(const RegArgs& a, Ws ws);
-Extended80 mind(const RegArgs& a, Ws ws);
-Extended80 sfillo(const RegArgs& a, Ws ws);
-Extended80 rtoz(const RegArgs& a, Ws ws);
-Extended80 minusm(const RegArgs& a, Ws ws);
-Extended80 multm(const RegArgs& a, Ws ws);
-Extended80 divd_4r(const RegArgs& a, Ws ws);
-Extended80 resm(const RegArgs& a, Ws ws);
-Extended80 maxm(const RegArgs& a, Ws ws);
-Extended80 minm(const RegArgs& a, Ws ws);
+// Register routines of the general path: Z from the registers a.l and a.r
+// (RegDyadic / RegMonadic); DOMAIN ERROR when a result leaves the range.
+Extended80 plusd_r(const RegArgs& a, Ws ws);   // L + R
+Extended80 minusd_r(const RegArgs& a, Ws ws);  // L − R
+Extended80 multd_r(const RegArgs& a, Ws ws);   // L × R
+Extended80 divdd_r(const RegArgs& a, Ws ws);   // L ÷ R (0÷0 is 1, x÷0 DOMAIN ERROR)
+Extended80 resd(const RegArgs& a, Ws ws);      // L | R, tolerant as above
+Extended80 maxd(const RegArgs& a, Ws ws);      // L ⌈ R
+Extended80 mind(const RegArgs& a, Ws ws);      // L ⌊ R
+Extended80 sfillo(const RegArgs& a, Ws ws);    // 0: the fill function's result
+Extended80 rtoz(const RegArgs& a, Ws ws);      // R (monadic +)
+Extended80 minusm(const RegArgs& a, Ws ws);    // − R
+Extended80 multm(const RegArgs& a, Ws ws);     // × R: ¯1, 0 or 1
+Extended80 divd_4r(const RegArgs& a, Ws ws);   // ÷ R: 1 ÷ R
+Extended80 resm(const RegArgs& a, Ws ws);      // | R
+Extended80 maxm(const RegArgs& a, Ws ws);      // ⌈ R: tolerant ceiling of a float, else R
+Extended80 minm(const RegArgs& a, Ws ws);      // ⌊ R: tolerant floor of a float, else R
 
-// Tolerant ceiling and floor of a register value treated as a float.
+// Tolerant ceiling of a register value treated as a float, under the
+// header's ⎕CT.
 Extended80 tolerant_ceiling(const Extended80& x, Ws ws);
+// Tolerant floor, the same way.
 Extended80 tolerant_floor(const Extended80& x, Ws ws);
 
 // Attention poll from inside a kernel: polls the host and reloads the

@@ -18,9 +18,13 @@ double comparison_tolerance(Ws ws);
 
 // ---- whole boolean words -----------------------------------------------------------
 
+// A boolean dyadic function as a bitwise operation on 32 elements at once
+// (∧ ∨ ⍲ ⍱ and the six comparisons on booleans); None for no such form.
 enum class WordOp : std::uint8_t { None, And, Or, Nand, Nor, Eq, Ne, Ge, Lt, Gt, Le };
 // The word operation of a boolean dyadic function (None for others).
 WordOp word_op(std::uint8_t code);
+// 32 results of `op` at once from the words l and r (0 for None); bits
+// past the last element are not cleared.
 std::uint32_t apply_word_op(WordOp op, std::uint32_t l, std::uint32_t r);
 
 // Z ← L op R over `words` words; a single-element side (step 0) contributes
@@ -45,6 +49,7 @@ inline bool tolerant_equal(double x, double y, double tol) {
   const double ax = std::fabs(x), ay = std::fabs(y);
   return (x == y) | (std::fabs(x - y) <= tol * (ax > ay ? ax : ay));
 }
+// l R r, tolerant through tolerant_equal, the relation fixed at compile time.
 template <Rel R>
 inline bool relate(double l, double r, double tol) {
   if constexpr (R == Rel::Eq) return tolerant_equal(l, r, tol);
@@ -54,6 +59,7 @@ inline bool relate(double l, double r, double tol) {
   if constexpr (R == Rel::Gt) return l > r && !tolerant_equal(l, r, tol);
   return l < r || tolerant_equal(l, r, tol);
 }
+// The same with the relation chosen at run time (false for Rel::None).
 bool relate_ff(Rel rel, double l, double r, double tol);
 
 // Tolerant comparisons of the L and R registers (types say which are
@@ -65,17 +71,20 @@ bool ckgte(const RegArgs& a, Ws ws);
 // A register holding exactly 0 or 1 (DOMAIN ERROR otherwise); answers the bit.
 bool ckbin(const Extended80& x, Ws ws);
 
-// The general-path routines.
-Extended80 equalo(const RegArgs& a, Ws ws);
-Extended80 nequalo(const RegArgs& a, Ws ws);
-Extended80 gteo(const RegArgs& a, Ws ws);
-Extended80 lto(const RegArgs& a, Ws ws);
-Extended80 gto(const RegArgs& a, Ws ws);
-Extended80 lteo(const RegArgs& a, Ws ws);
-Extended80 ando(const RegArgs& a, Ws ws);
-Extended80 oro(const RegArgs& a, Ws ws);
-Extended80 nando(const RegArgs& a, Ws ws);
-Extended80 noro(const RegArgs& a, Ws ws);
-Extended80 noto(const RegArgs& a, Ws ws);
+// The general-path routines: 1 or 0 in the result register. The
+// comparisons go through ckeq and ckgte; the boolean functions take only
+// 0 or 1 (ckbin: DOMAIN ERROR otherwise; ~ also refuses characters and
+// references by their type).
+Extended80 equalo(const RegArgs& a, Ws ws);  // L = R
+Extended80 nequalo(const RegArgs& a, Ws ws); // L ≠ R
+Extended80 gteo(const RegArgs& a, Ws ws);    // L ≥ R
+Extended80 lto(const RegArgs& a, Ws ws);     // L < R
+Extended80 gto(const RegArgs& a, Ws ws);     // L > R
+Extended80 lteo(const RegArgs& a, Ws ws);    // L ≤ R
+Extended80 ando(const RegArgs& a, Ws ws);    // L ∧ R
+Extended80 oro(const RegArgs& a, Ws ws);     // L ∨ R
+Extended80 nando(const RegArgs& a, Ws ws);   // L ⍲ R
+Extended80 noro(const RegArgs& a, Ws ws);    // L ⍱ R
+Extended80 noto(const RegArgs& a, Ws ws);    // ~ R
 
 }  // namespace zema
