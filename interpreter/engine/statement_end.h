@@ -25,9 +25,13 @@ int crlm(int value, Ws ws);
 void clrstk(Ws ws);
 // Clears n suspended levels of the state indicator (-1: all).
 void siclr_n(int n, Ws ws);
+// Clears every level of the state indicator.
 inline void siclr(Ws ws) { siclr_n(-1, ws); }
-// One element as a 32-bit integer (DOMAIN ERROR when it is not one).
+// The element at workspace offset `element`, of element type `type`
+// (boolean: its word's bit 31; integer; float), as a 32-bit integer;
+// DOMAIN ERROR when it is not one (or for any other type).
 std::int32_t getint(std::uint8_t type, std::uint32_t element, Ws ws);
+// The same for the double at `element`, with the conversion fuzz (fltint).
 std::int32_t getin3(std::uint32_t element, Ws ws);
 
 }  // namespace zema

@@ -37,8 +37,8 @@ constexpr std::uint8_t DoubleQuotes = 0x01;  // store every quote twice
 // Internal codes the display treats specially.
 constexpr std::uint8_t kCarriageReturn = 0x0D;
 constexpr std::uint8_t kDroppedChar = 0x01;  // dropped outside capture
-constexpr std::uint8_t kBlank = 0x20;
-constexpr std::uint8_t kQuote = 0x4B;
+constexpr std::uint8_t kBlank = 0x20;        // blank
+constexpr std::uint8_t kQuote = 0x4B;        // '
 
 // A capture store that brings the capture address within this many bytes
 // of the execution stack (hdr::StackPointer) overflows.
@@ -62,6 +62,7 @@ void cdisp_store(int c, Ws ws);
 
 // `cdisp` of n characters.
 void ldprt(const std::uint8_t* text, int n, Ws ws);
+// The same for the internal characters of `text`.
 inline void ldprt(std::string_view text, Ws ws) {
   ldprt(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<int>(text.size()), ws);
 }

@@ -23,11 +23,11 @@ namespace zema {
 
 // Internal codes of the characters numbers are written with.
 namespace numch {
-constexpr std::uint8_t Zero = 0x30;
-constexpr std::uint8_t Point = 0x2E;
+constexpr std::uint8_t Zero = 0x30;   // 0 (the digits follow it)
+constexpr std::uint8_t Point = 0x2E;  // .
 constexpr std::uint8_t Minus = 0x40;  // ¯
 constexpr std::uint8_t Exp = 0x65;    // E
-constexpr std::uint8_t Blank = 0x20;
+constexpr std::uint8_t Blank = 0x20;  // the uncounted blank after the text
 }  // namespace numch
 
 // The mode that asks for exponent form.
@@ -52,6 +52,7 @@ std::uint32_t fmtbin(std::uint32_t word, Ws ws);
 // finite double of their sign. Answers the decimal exponent
 // (the power of ten of the leading digit), 0 for zero.
 int fmtflt(std::uint32_t low_word, std::uint32_t high_word, int mode, Ws ws);
+// The same for a double value.
 inline int fmtflt(double d, int mode, Ws ws) {
   auto bits = std::bit_cast<std::uint64_t>(d);
   return fmtflt(static_cast<std::uint32_t>(bits), static_cast<std::uint32_t>(bits >> 32), mode, ws);

@@ -63,18 +63,22 @@ constexpr std::int16_t kDisplayDepth = 100;
 
 // ---- display tree nodes --------------------------------------------------------------
 
+// Fields of a display-tree node, laid out from the layout cursor: a
+// character node holds rows of text; a nested node an item offset per item.
 namespace dnode {
-constexpr std::uint32_t Rank = 0;       // u16
-constexpr std::uint32_t NotChar = 2;    // u8
-constexpr std::uint32_t NumScalar = 3;  // u8
-constexpr std::uint32_t Size = 4;       // u32
-constexpr std::uint32_t TypeWord = 8;   // u32
+constexpr std::uint32_t Rank = 0;       // u16: the array's rank
+constexpr std::uint32_t NotChar = 2;    // u8: 1 when the text is not characters (or the items not simple)
+constexpr std::uint32_t NumScalar = 3;  // u8: 1 for a numeric scalar
+constexpr std::uint32_t Size = 4;       // u32: bytes of the node (the next node follows)
+constexpr std::uint32_t TypeWord = 8;   // u32: kCharNodeType for a character node
 constexpr std::uint32_t Shape = 12;     // nested node: rank words, then item offsets
 constexpr std::uint32_t Rows = 12;      // character node
 constexpr std::uint32_t Columns = 16;   // character node
 constexpr std::uint32_t Chars = 20;     // character node
 }  // namespace dnode
 
+// The type word that marks a character node (a nested node holds the
+// array's element type and flags there instead).
 constexpr std::uint32_t kCharNodeType = 0x0008000B;
 
 // ---- the session's display -----------------------------------------------------------

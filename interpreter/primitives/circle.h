@@ -23,7 +23,7 @@ double circlffm(double r, Ws ws);
 bool tolint(double d, std::int32_t& out);
 
 // Register routines of the general path.
-Extended80 circld(const RegArgs& a, Ws ws);
-Extended80 circlm(const RegArgs& a, Ws ws);
+Extended80 circld(const RegArgs& a, Ws ws);  // L ○ R (L must be an integer: DOMAIN ERROR)
+Extended80 circlm(const RegArgs& a, Ws ws);  // ○ R: π × R
 
 }  // namespace zema

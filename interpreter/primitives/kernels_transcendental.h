@@ -47,9 +47,10 @@ Extended80 bc(const RegArgs& a, Ws ws);         // L ! R, the binomial, 0 where 
 // DOMAIN ERROR); advances the ⎕RL seed.
 Extended80 slow_roll(const RegArgs& a, Ws ws);
 
-// The random generator behind ⎕RL: one draw (the new seed), and a draw
-// scaled to 0 … n − 1.
+// The random generator behind ⎕RL: one draw, seed ← 16807 × seed mod
+// 2*31 − 1 (hdr::QuadRL); answers the new seed.
 std::uint32_t getrnd(Ws ws);
+// One draw scaled to 0 … n − 1: ⌊(2 × n × getrnd) ÷ 2*32.
 std::uint32_t dealrl(std::uint32_t n, Ws ws);
 
 }  // namespace zema

@@ -19,22 +19,25 @@ struct RegArgs {
   std::uint8_t ltype = 0, rtype = 0;
 };
 
-// Z ← f(L, R) and Z ← f(R) on the general path.
+// Z ← f(L, R) on the general path: reads a.l, a.r and their types.
 using RegDyadic = Extended80 (*)(const RegArgs& a, Ws ws);
+// Z ← f(R): reads a.r and a.rtype only.
 using RegMonadic = Extended80 (*)(const RegArgs& a, Ws ws);
 
 // Arithmetic that raises DOMAIN ERROR when the result leaves the range.
-Extended80 xadd(const Extended80& l, const Extended80& r, Ws ws);
-Extended80 xsub(const Extended80& l, const Extended80& r, Ws ws);
-Extended80 xmul(const Extended80& l, const Extended80& r, Ws ws);
+Extended80 xadd(const Extended80& l, const Extended80& r, Ws ws);  // l + r
+Extended80 xsub(const Extended80& l, const Extended80& r, Ws ws);  // l − r
+Extended80 xmul(const Extended80& l, const Extended80& r, Ws ws);  // l × r
 // Division with the zero rules of ÷ (0÷0 is 1, x÷0 DOMAIN ERROR).
 Extended80 xdiv(const Extended80& l, const Extended80& r, Ws ws);
 
-// |x|; whether x is negative; whether it is exactly 1.
+// |x| (the sign bit cleared).
 inline Extended80 xabs(const Extended80& x) {
   return Extended80{static_cast<std::uint16_t>(x.exp_word & ~Extended80::kSignBit), x.mant_hi, x.mant_lo};
 }
+// Whether x is negative (its sign bit).
 inline bool xneg_sign(const Extended80& x) { return x.negative(); }
+// Whether x is exactly 1.
 inline bool xis_one(const Extended80& x) { return x == x80const::one; }
 
 // Exact order: true when a < b (the ordering keys of the two values).

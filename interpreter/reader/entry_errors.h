@@ -23,6 +23,7 @@ struct EntryAbandoned {
 // for counting the blanks before a comment. The header word 0x1BC holds its
 // offset from the base when the text lies inside the workspace, else 0.
 void set_line_text_start(const std::uint8_t* text, Ws ws);
+// The start last set for this workspace; null when it was set for another.
 const std::uint8_t* line_text_start(Ws ws);
 
 namespace entry {

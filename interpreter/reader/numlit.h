@@ -24,17 +24,17 @@ namespace zema {
 
 // Flags of a number being read (and of the literal, for 0x040 and 0x080).
 namespace nf {
-constexpr std::uint32_t Negative = 0x001;
+constexpr std::uint32_t Negative = 0x001;     // a ¯ opened the number
 constexpr std::uint32_t Digit = 0x002;        // a digit has been read
 constexpr std::uint32_t Point = 0x004;        // a "." has been read
 constexpr std::uint32_t ExpNegative = 0x008;  // the written exponent is negative
 constexpr std::uint32_t Significant = 0x010;  // a digit other than a leading zero
-constexpr std::uint32_t Started = 0x020;
+constexpr std::uint32_t Started = 0x020;      // a ¯, "." or digit has been read
 constexpr std::uint32_t NotBoolean = 0x040;   // kept across the literal
 constexpr std::uint32_t Float = 0x080;        // kept across the literal
 constexpr std::uint32_t ExpRange = 0x100;     // the exponent is out of range
 constexpr std::uint32_t Stray = 0x200;        // stopped at a ¯ or "." that is no part of a number
-constexpr std::uint32_t LiteralFlags = NotBoolean | Float;
+constexpr std::uint32_t LiteralFlags = NotBoolean | Float;  // the bits kept across the literal
 }  // namespace nf
 
 // Working fields the scanner leaves in the header when it closes a literal:

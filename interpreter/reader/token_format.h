@@ -31,23 +31,27 @@ namespace zema {
 
 // ---- token-line layout --------------------------------------------------------
 
+// Offsets in a token line (a heap object) and its sizes.
 namespace tl {
-constexpr std::uint32_t Marks = 1;     // b
-constexpr std::uint32_t CsDepth = 2;   // h
-constexpr std::uint32_t Size = 4;      // w
-constexpr std::uint32_t Next = 8;      // w
-constexpr std::uint32_t DefWord = 12;  // w
-constexpr std::uint32_t Label = 16;    // h
+constexpr std::uint32_t Marks = 1;     // b: kTokenLineMarks; a function line's marks (fnmark::)
+constexpr std::uint32_t CsDepth = 2;   // h: control-structure depth for listing
+constexpr std::uint32_t Size = 4;      // w: object size (obj::Size)
+constexpr std::uint32_t Next = 8;      // w: the function's next line, 0 for none
+constexpr std::uint32_t DefWord = 12;  // w: 0 when made; a function line's own words (fnl::)
+constexpr std::uint32_t Label = 16;    // h: the label's symbol token, 0 for none
 constexpr std::uint32_t Body = 18;     // the first statement
-constexpr std::uint32_t kInitialShort = 23;
-constexpr std::uint32_t kInitialLong = 27;
+constexpr std::uint32_t kInitialShort = 23;  // size of a fresh line, its first statement short form
+constexpr std::uint32_t kInitialLong = 27;   // the same, long form
 constexpr std::uint32_t kShortHead = 3;  // length and tag of a short-form statement
 constexpr std::uint32_t kLongHead = 7;   // 0xFFFF, u32 length and tag
 constexpr std::uint32_t kShortLengthMax = 0xFFFE;  // the longest short-form statement
 }  // namespace tl
 
+// The marks byte of a token line made by the tokeniser.
 constexpr std::uint8_t kTokenLineMarks = 0x42;
 
+// Tags of the tokens that are not names or one-byte tokens (odd, so that
+// an even last byte is a symbol token's).
 enum TokenTag : std::uint8_t {
   TT_STATEMENT = 0x01,
   TT_COMMENT = 0x03,  // 0x00, blanks before ⍝ (u16 high first), text, count, tag
@@ -63,12 +67,14 @@ enum TokenTag : std::uint8_t {
 
 // The u16 / u32 at `off`, low byte first whatever the machine's order.
 inline std::uint32_t get_le16(Ws ws, std::uint32_t off) { return ws[off] | (std::uint32_t(ws[off + 1]) << 8); }
+// The u32 at `off`, low byte first.
 inline std::uint32_t get_le32(Ws ws, std::uint32_t off) { return get_le16(ws, off) | (get_le16(ws, off + 2) << 16); }
 // Writes the low 16 / all 32 bits of v at `off`, low byte first.
 inline void set_le16(Ws ws, std::uint32_t off, std::uint32_t v) {
   ws[off] = static_cast<std::uint8_t>(v);
   ws[off + 1] = static_cast<std::uint8_t>(v >> 8);
 }
+// Writes the low 32 bits of v at `off`, low byte first.
 inline void set_le32(Ws ws, std::uint32_t off, std::uint32_t v) {
   set_le16(ws, off, v);
   set_le16(ws, off + 2, v >> 16);

@@ -38,25 +38,28 @@
 
 namespace zema {
 
+// Offsets in a function's line (a token line as the definition keeps it).
 namespace fnl {
-constexpr std::uint32_t Marks = 1;       // b
-constexpr std::uint32_t Depth = 2;       // h
-constexpr std::uint32_t Next = 8;        // w
-constexpr std::uint32_t HeaderWord = 12; // h, header line
-constexpr std::uint32_t Locals = 14;     // h, header line
+constexpr std::uint32_t Marks = 1;       // b: fnmark:: bits
+constexpr std::uint32_t Depth = 2;       // h: control-structure depth for listing (header: the deepest)
+constexpr std::uint32_t Next = 8;        // w: the next line, 0 after the last
+constexpr std::uint32_t HeaderWord = 12; // h, header line: valence (low byte) | kExplicitResult
+constexpr std::uint32_t Locals = 14;     // h, header line: count of local names
 constexpr std::uint32_t Number = 12;     // w BCD, body lines
-constexpr std::uint32_t Label = 16;      // h
+constexpr std::uint32_t Label = 16;      // h: the label's token, 0 for none
 constexpr std::uint32_t Names = 0x15;    // the header's tokens
 }  // namespace fnl
 
+// Bits of a function line's marks byte (fnl::Marks).
 namespace fnmark {
-constexpr std::uint8_t OneLineCs = 0x02;
-constexpr std::uint8_t Header = 0x04;
-constexpr std::uint8_t Stop = 0x08;
-constexpr std::uint8_t Trace = 0x10;
-constexpr std::uint8_t Locked = 0x80;
+constexpr std::uint8_t OneLineCs = 0x02;  // a control structure opens and closes on this line
+constexpr std::uint8_t Header = 0x04;     // the header line
+constexpr std::uint8_t Stop = 0x08;       // a stop is set on the line
+constexpr std::uint8_t Trace = 0x10;      // a trace is set on the line
+constexpr std::uint8_t Locked = 0x80;     // header line: the function is locked
 }  // namespace fnmark
 
+// Bit of fnl::HeaderWord: the header names a result.
 constexpr std::uint16_t kExplicitResult = 0x8000;
 
 // Lexing-state bits (hdr::LexState) set while a definition is open, beside
@@ -99,6 +102,7 @@ int dfnend(Ws ws);
 // The value slot of the open definition (a symbol entry or a local
 // record: value word at +4, type byte at +8) and its header line.
 std::uint32_t definition_slot(Ws ws);
+// The header line: the value word of definition_slot.
 std::uint32_t definition_header(Ws ws);
 
 // The slot holding the outermost value of the name at `entry`: past every

@@ -36,6 +36,8 @@ void clear_workspace(Ws ws);
 // the offset of the end of the packed block. unpkws moves it back up under
 // hdr::Top.
 std::uint32_t pkws(Ws ws);
+// Moves the packed stack (hdr::Top − stack pointer bytes, from the heap
+// top) back to the stack pointer; nothing else is changed.
 void unpkws(Ws ws);
 
 // Path building in the path buffer of LowGlobals. `name` points at a length

@@ -17,8 +17,9 @@
 
 namespace zema {
 
+// BCD line numbers.
 namespace bcd {
-constexpr std::uint32_t One = 0x00010000;
+constexpr std::uint32_t One = 0x00010000;   // line 1
 constexpr std::uint32_t Last = 0x99999999;  // where an overflowing advance stops
 }  // namespace bcd
 

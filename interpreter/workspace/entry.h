@@ -9,6 +9,8 @@
 
 namespace zema {
 
+// Points the eight scratch-area words (hdr::ScratchAreas) at the scratch
+// buffers in LowGlobals, as signed offsets from the base.
 void setup_wstmp_rhos(Ws ws);
 // Address of scratch area i (0-7) as its header word gives it.
 std::uint8_t* scratch_area(int i, Ws ws);
@@ -80,6 +82,7 @@ struct SideState {
 // The side state of the workspace at `ws`, made empty on first use;
 // forget_side_state drops it (the block is gone or has moved).
 SideState& side_state(Ws ws);
+// Drops the side state of the workspace at `ws` (none: nothing happens).
 void forget_side_state(Ws ws);
 
 }  // namespace zema

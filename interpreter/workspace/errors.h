@@ -12,6 +12,7 @@
 
 namespace zema {
 
+// Error codes: 4 × the row of the error's message in the table (ertab).
 enum ErrorCode : int {
   E_NONE = 0,
   E_WS_FULL = 4,
@@ -48,6 +49,7 @@ enum ErrorCode : int {
   E_STRUCTURED_CONTROL = 128,
 };
 
+// Rows of the message table (codes 0 to 128).
 constexpr int kErtabSize = 33;
 
 // The message of an error code, in the internal character set (empty for 0
@@ -72,6 +74,7 @@ struct AplError {
 
 // Records an error (code and ⎕ET pair) and unwinds.
 [[noreturn]] void error(int code, int et_major, int et_minor, Ws ws);
+// WS FULL (⎕ET 1 3).
 [[noreturn]] void ws_full(Ws ws);
 
 // The error routines, by ⎕ET pair. None returns.
@@ -104,6 +107,7 @@ struct ResumeEngine {
   int state;
 };
 constexpr int kLeaveEngine = 18;
+// Throws ResumeEngine{state}; nothing is written.
 [[noreturn]] void resume_apl(int state, Ws ws);
 
 // Internal inconsistency at `file` (the part after its last "/") and
@@ -111,7 +115,9 @@ constexpr int kLeaveEngine = 18;
 // ERROR with the location, a dump of the workspace when possible, a clear),
 // which never returns. Without a handler the process ends.
 [[noreturn]] void sup_syser(const char* file, int line, Ws ws);
+// The SYSTEM ERROR handler's shape; it must not return.
 using SystemErrorHandler = void (*)(const char* file, int line, Ws ws);
+// Installs the handler sup_syser calls (the session's system_error).
 void set_system_error_handler(SystemErrorHandler handler);
 
 // An internal inconsistency at this point of the source: sup_syser with

@@ -87,14 +87,16 @@ int sup_svo(int processor, int name_length, const std::uint8_t* name, int spare,
 int sup_svr(int processor, std::uint32_t handle);
 // ⎕SVQ's state of a processor: 2 served, 1 not.
 int sup_svqs(int processor);
-// The access-control and coupling degrees: 15 served, 0 not.
+// The access-control degree set for a processor (⎕SVC): 15 served, 0 not.
 int sup_svc(int processor, int spare1, int spare2, Ws ws);
+// The access-control degree asked for (⎕SVC monadic): the same answers.
 int sup_svcq(int processor, int spare, Ws ws);
 // `*list` ← the processors served inside the task (just 3); answers their count.
 int sup_svtf(const std::int32_t** list, Ws ws);
-// Reads the share's value into `result` (`room` bytes), or specifies it
-// from `value`; answers the host's answer, 28 when unserved.
+// Reads the share's value into `result` (`room` bytes); answers the
+// host's answer, 28 when the processor is not served.
 int sup_svref(int processor, std::uint32_t handle, void* result, int room);
+// Specifies the share's value from `value`; the same answers.
 int sup_svspc(int processor, std::uint32_t handle, const void* value);
 
 }  // namespace zema
