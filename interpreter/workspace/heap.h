@@ -16,6 +16,7 @@ struct StackEntry;
 // would come within 100 bytes of the stack; raises WS FULL when it still
 // does not fit.
 std::uint32_t getspc(std::uint32_t n, Ws ws);
+// Another name for getspc: nothing is cleared.
 std::uint32_t getspc_clean(std::uint32_t n, Ws ws);
 
 // A temporary object carved from the low end of the nested-result area (no
@@ -34,6 +35,8 @@ void mgarb(std::uint32_t off, Ws ws);
 // The routine that gives up the symbol uses of an object's token lines
 // (the reader's `clnlin`), installed at start-up.
 using TokenLineRelease = void (*)(std::uint32_t object, Ws ws);
+// Installs it; until then, releasing an object that holds token lines is
+// SYSTEM ERROR.
 void set_token_line_release(TokenLineRelease release);
 
 // Compacts when garbage exceeds the garbage limit.
