@@ -1,5 +1,5 @@
 // Defined-function call and return: a call becomes a new level of the
-// state indicator (an SIEntry frame on the execution stack with its local
+// state indicator (a frame, siframe::, on the execution stack with its local
 // records below it), and the end of the function turns back into a value.
 #pragma once
 
