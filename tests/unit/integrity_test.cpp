@@ -34,11 +34,9 @@ class Integrity : public ::testing::Test {
   }
   // Entry offset of a variable.
   static std::uint32_t entry_of(const char* utf8, Ws ws) {
-    const std::string name = utf8_to_internal(utf8);
-    std::memcpy(ws + kNameBuffer, name.data(), name.size());
-    std::uint32_t free = 0, found = 0;
-    EXPECT_EQ(symfnd(free, found, static_cast<std::uint32_t>(name.size()), ws), 0) << utf8;
-    return entry_of_table_offset(found);
+    const std::uint32_t e = test::symbol_entry(utf8, ws);
+    EXPECT_NE(e, 0u) << utf8;
+    return e;
   }
   // A workspace after a run of assignments, some of them failing.
   static void populate(Ws ws) {

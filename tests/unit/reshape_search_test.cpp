@@ -42,11 +42,9 @@ class Apl {
   std::string run(const std::string& line) { return run_line(line, task_, ws()); }
 
   std::uint32_t symbol(const std::string& name) {
-    const std::string text = utf8_to_internal(name);
-    std::memcpy(ws() + kNameBuffer, text.data(), text.size());
-    std::uint32_t first_free = 0, found = 0;
-    EXPECT_EQ(symfnd(first_free, found, static_cast<std::uint32_t>(text.size()), ws()), 0) << name;
-    return entry_of_table_offset(found);
+    const std::uint32_t e = test::symbol_entry(name, ws());
+    EXPECT_NE(e, 0u) << name;
+    return e;
   }
 
   // Binds `name` to a heap copy of the image.

@@ -88,6 +88,15 @@ inline std::string run_line(const std::string& utf8, CaptureTask& task, Ws ws) {
   return internal_to_utf8(task.output);
 }
 
+// The symbol-table entry of a name given in UTF-8; 0 when it has none.
+inline std::uint32_t symbol_entry(const std::string& utf8, Ws ws) {
+  const std::string name = utf8_to_internal(utf8);
+  std::memcpy(ws + kNameBuffer, name.data(), name.size());
+  std::uint32_t free = 0, found = 0;
+  if (symfnd(free, found, static_cast<std::uint32_t>(name.size()), ws) != 0) return 0;
+  return entry_of_table_offset(found);
+}
+
 inline std::string first_line(const std::string& s) { return s.substr(0, s.find_first_of("\r\n")); }
 
 // A cleared workspace whose session output is recorded, with the output
@@ -141,13 +150,7 @@ class DefiningSession : public ::testing::Test {
   std::vector<int> et() const { return {rdi16(ws(), hdr::EtMajor), rdi16(ws(), hdr::EtMinor)}; }
 
   // The symbol-table entry of a name (SIZE_MAX-like 0 when it has none).
-  std::uint32_t entry_of(const std::string& utf8) const {
-    const std::string name = utf8_to_internal(utf8);
-    std::memcpy(ws() + kNameBuffer, name.data(), name.size());
-    std::uint32_t free = 0, found = 0;
-    if (symfnd(free, found, static_cast<std::uint32_t>(name.size()), ws()) != 0) return 0;
-    return entry_of_table_offset(found);
-  }
+  std::uint32_t entry_of(const std::string& utf8) const { return symbol_entry(utf8, ws()); }
 
   TestWorkspace t_;
   CaptureTask task_;
