@@ -8,7 +8,6 @@
 #include <utility>
 
 #include "host/charset.h"
-#include "interpreter/engine/error_path.h"
 #include "interpreter/engine/sysvars.h"
 #include "interpreter/output/display.h"
 #include "interpreter/output/numfmt.h"

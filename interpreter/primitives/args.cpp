@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "interpreter/engine/engine.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/symtab.h"

@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "interpreter/primitives/args.h"
-#include "interpreter/engine/engine.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/primitives/structural.h"

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "interpreter/primitives/args.h"
-#include "interpreter/engine/engine.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/search_hash.h"

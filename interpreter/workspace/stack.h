@@ -35,6 +35,35 @@ constexpr std::uint8_t kOwnsObject = 0x80;     // class bit: value is an owned h
 constexpr std::uint8_t kClassMask = 0x7F;
 constexpr std::uint8_t kOperatorFrame = 0x20;  // class of operator-frame entries
 
+// Token classes: the low 7 bits of a stack entry's class byte.
+enum TokenClass : std::uint8_t {
+  TC_PRIMITIVE = 0,
+  TC_VALUE = 1,
+  TC_ASSIGN = 2,
+  TC_BRANCH = 3,
+  TC_RBRACKET = 4,
+  TC_RPAREN = 5,
+  TC_SEMICOLON = 6,
+  TC_SLASH = 7,
+  TC_NAMEDFN = 8,
+  TC_INDEXLIST = 9,
+  TC_BOUNDDOT = 10,
+  TC_DOT = 11,
+  TC_CONSTANT = 12,
+  TC_NILADIC = 13,
+  TC_SPECIAL = 14,
+  TC_EDGE = 15,
+  TC_LPAREN = 16,
+  TC_LBRACKET = 17,
+  TC_EACH = 18,
+  TC_MONOP = 19,
+  TC_DYOP = 20,
+  TC_DERIVED = 21,
+  TC_LEFTARG = 22,
+  TC_RESERVED = 23,
+  TC_INVALID = 0x80,
+};
+
 // Flags byte.
 constexpr std::uint8_t kSeNoDisplay = 0x01;
 constexpr std::uint8_t kSeSelectiveModel = 0x02;
