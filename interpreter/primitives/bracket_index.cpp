@@ -22,7 +22,7 @@
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/symtab.h"
 #include "interpreter/workspace/arrays.h"
-#include "interpreter/engine/sysvars.h"
+#include "interpreter/workspace/sysvar_slots.h"
 
 namespace zema {
 

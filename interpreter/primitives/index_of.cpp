@@ -12,7 +12,7 @@
 #include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/search_hash.h"
 #include "interpreter/primitives/structural.h"
-#include "interpreter/engine/sysvars.h"
+#include "interpreter/workspace/sysvar_slots.h"
 
 namespace zema {
 
