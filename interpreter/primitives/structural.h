@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "interpreter/engine/apply.h"
+#include "interpreter/primitives/primitive_call.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
