@@ -84,13 +84,6 @@ std::uint32_t element_size(std::uint8_t type) {
   }
 }
 
-std::uint32_t array_count(std::uint32_t off, Ws ws) {
-  const std::uint32_t rank = array_rank(off, ws);
-  std::uint64_t n = 1;
-  for (std::uint32_t i = 0; i < rank; ++i) n *= rd32(ws, off + obj::Shape + 4 * i);
-  return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
-}
-
 void xopafx(std::uint32_t mask, std::uint32_t at, std::uint32_t entry, Ws ws) {
   const std::uint8_t cls = rd8(ws, entry + se::Class) & kClassMask;
   if (cls != TC_VALUE && cls != TC_SPECIAL && cls != TC_LEFTARG) synter_noarray(ws);
