@@ -2,8 +2,9 @@
 """Fails when a source file includes a header of a layer above its own.
 
 Every #include "..." in the tree is resolved (from the top of the tree, else
-from the including file's folder) to the layer folder that holds it; a
-layer may include its own headers and those of the layers below it. The
+from the including file's folder), and every #include <...> that names a
+file of the tree, to the layer folder that holds it; a layer may include
+its own headers and those of the layers below it. The
 linker check (-DZEMA_LAYER_CHECK=ON) catches calls that point up; this one
 catches declarations, constants and inline code taken from above.
 
@@ -32,7 +33,7 @@ FREE = ("tools", "tests", "bench", "examples")
 
 SOURCE_SUFFIXES = (".h", ".hpp", ".cpp", ".cc", ".def", ".inc")
 SKIP_DIRS = (".git",)
-INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"')
+INCLUDE = re.compile(r'^\s*#\s*include\s*(?:"([^"]+)"|<([^>]+)>)')
 
 
 def allowed(layer):
@@ -57,9 +58,9 @@ def layer_of(rel):
     return best
 
 
-def resolve(root, rel, target):
+def resolve(root, rel, target, quoted):
     """Tree path of the header TARGET as included from REL, or None."""
-    for base in ("", os.path.dirname(rel)):
+    for base in ("", os.path.dirname(rel)) if quoted else ("",):
         candidate = os.path.normpath(os.path.join(base, target))
         if os.path.isfile(os.path.join(root, candidate)):
             return candidate
@@ -89,9 +90,12 @@ def main():
                     match = INCLUDE.match(line)
                     if not match:
                         continue
-                    target = resolve(root, rel, match.group(1))
+                    quoted = match.group(1) is not None
+                    name = match.group(1) if quoted else match.group(2)
+                    target = resolve(root, rel, name, quoted)
                     if target is None:
-                        faults.append(f"{rel}:{number}: {match.group(1)} not found")
+                        if quoted:
+                            faults.append(f"{rel}:{number}: {name} not found")
                         continue
                     theirs = layer_of(target)
                     if theirs and theirs not in may:
