@@ -8,13 +8,6 @@
 
 namespace zema {
 
-std::uint32_t array_count(std::uint32_t off, Ws ws) {
-  const std::uint32_t rank = array_rank(off, ws);
-  std::uint64_t n = 1;
-  for (std::uint32_t i = 0; i < rank; ++i) n *= rd32(ws, off + obj::Shape + 4 * i);
-  return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
-}
-
 bool all_axes_one(std::uint32_t a, Ws ws) {
   const std::uint32_t rank = array_rank(a, ws);
   for (std::uint32_t k = 0; k < rank; ++k)

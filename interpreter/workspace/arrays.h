@@ -17,11 +17,17 @@ namespace zema {
 
 // ---- reading an array -----------------------------------------------------------------
 
-// The element count of the array at `a` (1 for a scalar; 0xFFFFFFFF when
-// the product of its axes does not fit in 32 bits).
-std::uint32_t array_count(std::uint32_t a, Ws ws);
-// Its rank, element type, and the length of axis k (0 first).
+// The rank of the array at `a`.
 inline std::uint32_t array_rank(std::uint32_t a, Ws ws) { return rd16(ws, a + obj::Rank4) / 4u; }
+// Its element count (1 for a scalar; 0xFFFFFFFF when the product of its
+// axes does not fit in 32 bits).
+inline std::uint32_t array_count(std::uint32_t a, Ws ws) {
+  const std::uint32_t rank = array_rank(a, ws);
+  std::uint64_t n = 1;
+  for (std::uint32_t i = 0; i < rank; ++i) n *= rd32(ws, a + obj::Shape + 4 * i);
+  return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
+}
+// Its element type, and the length of axis k (0 first).
 inline std::uint8_t array_type(std::uint32_t a, Ws ws) { return rd8(ws, a + obj::Type); }
 inline std::uint32_t array_axis(std::uint32_t a, std::uint32_t k, Ws ws) { return rd32(ws, a + obj::Shape + 4 * k); }
 // Offset of the first element.
