@@ -9,6 +9,8 @@
 
 namespace zema {
 
+// Writes the header words of the eight scratch areas (signed offsets from
+// the base into LowGlobals).
 void setup_wstmp_rhos(Ws ws);
 // Address of scratch area i (0-7) as its header word gives it.
 std::uint8_t* scratch_area(int i, Ws ws);

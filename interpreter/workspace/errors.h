@@ -12,6 +12,7 @@
 
 namespace zema {
 
+// Error codes: four times the error's row in the message table (ertab).
 enum ErrorCode : int {
   E_NONE = 0,
   E_WS_FULL = 4,
@@ -48,6 +49,7 @@ enum ErrorCode : int {
   E_STRUCTURED_CONTROL = 128,
 };
 
+// Rows of the message table: codes 0 to 4 × (kErtabSize − 1).
 constexpr int kErtabSize = 33;
 
 // The message of an error code, in the internal character set (empty for 0

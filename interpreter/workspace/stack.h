@@ -21,10 +21,12 @@ namespace zema {
 
 // ---- stack entries ----------------------------------------------------------------
 
+// Bytes of a stack entry (and of the token register).
 constexpr std::uint32_t kStackEntrySize = 6;
 // Room kept between a new stack entry and the heap top.
 constexpr std::uint32_t kStackHeapMargin = 50;
 
+// Fields of a stack entry.
 namespace se {
 constexpr std::uint32_t Class = 0;  // b: bit 7 owns an object; bits 0-6 token class
 constexpr std::uint32_t Flags = 1;  // b
@@ -32,7 +34,7 @@ constexpr std::uint32_t Value = 2;  // w (unaligned)
 }  // namespace se
 
 constexpr std::uint8_t kOwnsObject = 0x80;     // class bit: value is an owned heap object
-constexpr std::uint8_t kClassMask = 0x7F;
+constexpr std::uint8_t kClassMask = 0x7F;     // the token class
 constexpr std::uint8_t kOperatorFrame = 0x20;  // class of operator-frame entries
 
 // Token classes: the low 7 bits of a stack entry's class byte.
@@ -77,6 +79,7 @@ constexpr std::uint8_t kSeProduct = 0x80;
 // The one-byte token of the dot in a token line.
 constexpr std::uint8_t kDotTag = 0x5D;
 
+// A stack entry read out of the workspace: class byte, flags, value word.
 struct StackEntry {
   std::uint8_t cls = 0;
   std::uint8_t flags = 0;
@@ -88,6 +91,7 @@ struct StackEntry {
 inline constexpr StackEntry primer{5, 0, 0};
 inline constexpr StackEntry null_entry{0, 0, 0};
 
+// Reads and writes the entry at workspace offset `off`.
 inline StackEntry load_entry(std::uint32_t off, Ws ws) {
   return StackEntry{rd8(ws, off + se::Class), rd8(ws, off + se::Flags), rd32(ws, off + se::Value)};
 }
@@ -130,6 +134,7 @@ bool is_primer(std::uint32_t k, Ws ws);
 
 // ---- argument descriptors -----------------------------------------------------------
 
+// Fields of an argument descriptor in the header.
 namespace desc {
 constexpr std::uint32_t Type = 0;        // b: ElementType
 constexpr std::uint32_t Shape = 1;       // b: shape flags below
@@ -146,6 +151,8 @@ constexpr std::uint32_t Saved = 42;      // bytes saved by push_left and friends
 constexpr std::uint32_t Size = 44;       // with padding
 }  // namespace desc
 
+// Shape flags of a descriptor (desc::Shape). kShapeSingle: a single
+// element (a scalar, or with kShapeOneElement a one-element array).
 constexpr std::uint8_t kShapeSingle = 0x80;
 constexpr std::uint8_t kShapeOneElement = 0x08;  // with kShapeSingle: not a scalar
 constexpr std::uint8_t kShapeVector = 0x10;
