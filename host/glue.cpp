@@ -20,7 +20,6 @@
 #include "host/charset.h"
 #include "host/services.h"
 #include "host/task.h"
-#include "interpreter/workspace/workspace.h"
 
 namespace zema {
 
@@ -61,7 +60,8 @@ int msgout(const char* text, int length) {
   return 0;
 }
 
-int linein(const char** text, int* length) {
+int linein(const char** text, int* length, bool* line_typed) {
+  *line_typed = false;
   APLTask* t = find_my_task();
   if (!t) {
     *text = "";
@@ -74,9 +74,7 @@ int linein(const char** text, int* length) {
   if (got == APLTask::Input::Ended) off();
   *text = line.data();
   *length = static_cast<int>(line.size());
-  // The typed line ended the session line: output starts a new one, so the
-  // line a ⍞ prompt left open needs no ending of its own.
-  if (got == APLTask::Input::Line && t->wsBase) wr16(t->wsBase, hdr::OutColumn, 0);
+  *line_typed = got == APLTask::Input::Line;
   if (got == APLTask::Input::Interrupted && t->attnEnabled) {
     t->attnPending = false;
     *length = -1;

@@ -18,8 +18,11 @@ int csend(int c);
 int msgout(const char* text, int length);
 // Stores the next input line (internal characters) and its length; a
 // negative length means no line (an attention interrupted the read). The
-// end of input ends the task. Flushes output first; answers the length.
-int linein(const char** text, int* length);
+// end of input ends the task. `*line_typed` ← true when the line was typed
+// to its end (which ends the session line, so output starts a new one),
+// false when a read was interrupted. Flushes output first; answers the
+// length.
+int linein(const char** text, int* length, bool* line_typed);
 // Waits for one keystroke and answers it (3 without a task).
 int cget();
 // `*text`, `*length` ← the characters on the current session line (a

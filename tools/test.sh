@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and runs every test: once in a plain
 # build and once under AddressSanitizer and UndefinedBehaviorSanitizer; then
 # links each layer of the interpreter on its own, so that a call that points
-# up a layer fails.
+# up a layer fails, and checks that no file includes a header of a layer
+# above its own.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
@@ -16,3 +17,4 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 cmake -S . -B build-layers -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZEMA_LAYER_CHECK=ON > /dev/null
 cmake --build build-layers -j "$jobs" --target zema_session
+python3 tools/check_layers.py

@@ -2,59 +2,17 @@
 // and dyadic application the engine reduces to, the scalar path with its
 // rerun on integer overflow, nested pervasion of the scalar functions, the
 // handler tables of the mixed (non-scalar) primitives, and finishing an
-// application (state 2).
-//
-// The stack during an application, from the top: the result (pushed by
-// oprslt), the left argument (a null entry for a monadic call), the
-// function, the right argument. Finishing puts the result in the right
-// argument's slot and releases the rest.
+// application (state 2). The flags, the function-entry flags, the
+// derived-function layout and the handlers' call are in the primitives'
+// primitive_call.h.
 #pragma once
 
 #include <cstdint>
 
+#include "interpreter/primitives/primitive_call.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
-
-// PrimitiveFlags bits.
-namespace pf {
-constexpr std::uint32_t MonadicScalar = 0x1;
-constexpr std::uint32_t BooleanArgs = 0x2;
-constexpr std::uint32_t BooleanResult = 0x4;
-constexpr std::uint32_t IntegerReduce = 0x8;
-constexpr std::uint32_t FloatResult = 0x10;
-constexpr std::uint32_t Monadic = 0x20;
-constexpr std::uint32_t Dyadic = 0x40;
-constexpr std::uint32_t MonadicInteger = 0x80;
-constexpr std::uint32_t NoCharacters = 0x100;
-constexpr std::uint32_t NoLeftCharacters = 0x200;
-constexpr std::uint32_t ReduceIdentity = 0x2000;
-constexpr std::uint32_t FirstAxis = 0x8000;
-constexpr std::uint32_t DyadicScalar = 0x10000;
-constexpr std::uint32_t SimplifyNested = 0x20000;
-constexpr std::uint32_t FromDerived = 0x40000;
-constexpr std::uint32_t AcceptsModel = 0x80000;
-constexpr std::uint32_t RightReferences = 0x100000;
-constexpr std::uint32_t LeftReferences = 0x200000;
-}  // namespace pf
-
-// Stack-entry flags of a function entry that change how it applies.
-namespace fe {
-constexpr std::uint8_t Axis = 0x04;
-constexpr std::uint8_t ReduceScan = 0x20;
-constexpr std::uint8_t Each = 0x40;
-constexpr std::uint8_t Product = 0x80;
-}  // namespace fe
-
-// A derived-function object (element type 2): the function it derives from
-// as a stack-entry image at Entry (class, flags, value), and the offset of
-// its axis list at ListWord (0: none). The list is a count followed by that
-// many one-based axis numbers.
-namespace dfn {
-constexpr std::uint32_t Entry = 18;
-constexpr std::uint32_t ListWord = 34;
-constexpr std::uint32_t List = 42;  // where the list of axes given in brackets lies
-}  // namespace dfn
 
 // The token tag of the primitive a function entry applies: its own, or
 // that of the primitive a derived function derives from.
@@ -63,16 +21,6 @@ std::uint8_t function_tag(std::uint32_t fn_entry, Ws ws);
 // The opflg row of a PrimitiveCode (0: the code is not a function).
 std::uint32_t primitive_flags(std::uint8_t code);
 
-// A mixed primitive's handler: the descriptors are set on its arguments
-// (the left descriptor's type is 0 in a monadic call); it pushes its result
-// (oprslt) and returns. The entries are those of the stack layout above.
-struct PrimitiveCall {
-  std::uint32_t right_entry;
-  std::uint32_t left_entry;  // 0 for a monadic call
-  std::uint32_t fn_entry;
-  std::uint32_t flags;       // call flags
-};
-using PrimitiveHandler = void (*)(const PrimitiveCall& call, Ws ws);
 // The handler of a code's monadic and dyadic form (nullptr: NONCE ERROR).
 PrimitiveHandler monadic_handler(std::uint8_t code);
 PrimitiveHandler dyadic_handler(std::uint8_t code);

@@ -1,12 +1,11 @@
 // Defined-function call and return.
 #include "interpreter/engine/call.h"
 
-#include "interpreter/session/definition.h"
-
 #include <cstring>
 
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
+#include "interpreter/engine/function_object.h"
 #include "interpreter/engine/statement_end.h"
 #include "interpreter/engine/sysvars.h"
 #include "interpreter/output/display.h"

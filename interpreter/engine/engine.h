@@ -14,52 +14,8 @@
 
 namespace zema {
 
-// Token classes: the low 7 bits of a stack entry's class byte.
-enum TokenClass : std::uint8_t {
-  TC_PRIMITIVE = 0,
-  TC_VALUE = 1,
-  TC_ASSIGN = 2,
-  TC_BRANCH = 3,
-  TC_RBRACKET = 4,
-  TC_RPAREN = 5,
-  TC_SEMICOLON = 6,
-  TC_SLASH = 7,
-  TC_NAMEDFN = 8,
-  TC_INDEXLIST = 9,
-  TC_BOUNDDOT = 10,
-  TC_DOT = 11,
-  TC_CONSTANT = 12,
-  TC_NILADIC = 13,
-  TC_SPECIAL = 14,
-  TC_EDGE = 15,
-  TC_LPAREN = 16,
-  TC_LBRACKET = 17,
-  TC_EACH = 18,
-  TC_MONOP = 19,
-  TC_DYOP = 20,
-  TC_DERIVED = 21,
-  TC_LEFTARG = 22,
-  TC_RESERVED = 23,
-  TC_INVALID = 0x80,
-};
-
-// Engine states.
-enum EngineState : int {
-  ES_APPLY_DYADIC = 0,
-  ES_APPLY_MONADIC = 1,
-  ES_FINISH_APPLICATION = 2,
-  ES_APPLY_PRIMITIVE_DYADIC = 3,
-  ES_BIND = 9,
-  ES_NEXT_TOKEN = 10,
-  ES_FUNCTION_LINE_END = 12,
-  ES_LINE_START = 13,
-  ES_STATEMENT_START = 14,
-  ES_STATEMENT_END = 15,
-  ES_NEXT_STATEMENT = 16,
-  ES_STATEMENT_RESULT = 17,
-  ES_LEAVE = kLeaveEngine,
-  ES_AFTER_LINE = 19,
-};
+// Token classes (TokenClass) are in stack.h, engine states (EngineState)
+// in errors.h.
 
 // LabelCodes of the reduce actions (module x 256 + entry).
 using LabelCode = std::uint32_t;

@@ -2,38 +2,16 @@
 // variables (⎕, ⍞, system and shared variables) that the engine and the
 // assignment arrow hand over.
 //
-// The system variables are the first ten fixed symbol entries, symbol
-// tokens 0, 2 … 18 (index = token ÷ 2). Where each keeps its value:
-//   ⎕LX  value word: a value object owned by the entry, 0 for none
-//   ⎕IO ⎕PP ⎕PW ⎕CS  value word: the number
-//   ⎕RL  header word hdr::QuadRL
-//   ⎕CT  header hdr::QuadCT, 80-bit extended
-//   ⎕HT  the tab-stop buffer of LowGlobals (sup_tabs; not saved)
-//   ⎕FC  value word: a character vector owned by the entry, 0 for none
-//   ⎕PR  value word: a character code 0-255, or -1 for none
-// ⎕PW and ⎕PR are also kept in LowGlobals as the session's settings
-// (sup_qpw, sup_qpr).
+// The slots of the system variables and where each keeps its value are
+// in sysvar_slots.h.
 #pragma once
 
 #include <cstdint>
 
-#include "interpreter/workspace/symtab.h"
+#include "interpreter/workspace/sysvar_slots.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
-
-namespace sysvar {
-enum Index : int { LX = 0, IO, PP, PW, RL, CT, HT, FC, PR, CS };
-constexpr int kCount = 10;
-}  // namespace sysvar
-
-constexpr std::uint32_t sysvar_entry(int index) { return kSymtabStart + kSymtabEntrySize * std::uint32_t(index); }
-constexpr std::uint32_t sysvar_value_word(int index) { return sysvar_entry(index) + sym::Value; }
-constexpr std::uint32_t sysvar_token(int index) { return 2 * std::uint32_t(index); }
-constexpr bool is_sysvar_token(std::uint32_t token) { return token < 2 * sysvar::kCount && token % 2 == 0; }
-// The index of the system variable whose symbol token is `token` (one that
-// is_sysvar_token accepts).
-constexpr int sysvar_index_of_token(std::uint32_t token) { return static_cast<int>(token / 2); }
 
 // The tab-stop buffer: byte 0 is 1 once any stop is set; the 160-bit map
 // of columns 1-160 follows from byte 1 as five 32-bit words, column p being
@@ -60,7 +38,6 @@ void assign_system_variable(int index, std::uint32_t value_slot, Ws ws);
 
 // ⎕CT as a double (the extended value truncated), for tolerant comparison.
 double get_qct(Ws ws);
-inline std::int32_t quad_io(Ws ws) { return rdi32(ws, sysvar_value_word(sysvar::IO)); }
 
 // ---- special variables as the engine meets them ------------------------------------
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "host/charset.h"
-#include "interpreter/engine/sysvars.h"
+#include "interpreter/workspace/sysvar_slots.h"
 #include "interpreter/output/numfmt.h"
 #include "interpreter/reader/entry_errors.h"
 #include "interpreter/reader/tokeniser.h"

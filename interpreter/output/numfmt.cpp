@@ -4,7 +4,7 @@
 #include <array>
 #include <stdexcept>
 
-#include "interpreter/engine/sysvars.h"
+#include "interpreter/workspace/sysvar_slots.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/extended80.h"
 

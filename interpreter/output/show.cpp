@@ -8,8 +8,7 @@
 #include <utility>
 
 #include "host/charset.h"
-#include "interpreter/engine/error_path.h"
-#include "interpreter/engine/sysvars.h"
+#include "interpreter/workspace/sysvar_slots.h"
 #include "interpreter/output/display.h"
 #include "interpreter/output/numfmt.h"
 #include "interpreter/workspace/entry.h"

@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "interpreter/engine/engine.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/symtab.h"
@@ -83,13 +82,6 @@ std::uint32_t element_size(std::uint8_t type) {
     case ET_WIDE16: return 16;
     default: return 0;
   }
-}
-
-std::uint32_t array_count(std::uint32_t off, Ws ws) {
-  const std::uint32_t rank = array_rank(off, ws);
-  std::uint64_t n = 1;
-  for (std::uint32_t i = 0; i < rank; ++i) n *= rd32(ws, off + obj::Shape + 4 * i);
-  return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(n);
 }
 
 void xopafx(std::uint32_t mask, std::uint32_t at, std::uint32_t entry, Ws ws) {

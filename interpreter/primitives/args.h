@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/workspace.h"
 
@@ -36,9 +37,8 @@ constexpr std::uint32_t kLeftMask = 0x300;
 // offsets, 8 for floats, 16 for type 13; 0 for a type that has no elements.
 std::uint32_t element_size(std::uint8_t type);
 
-// Element count of the array at `off` (1 for a scalar).
-std::uint32_t array_count(std::uint32_t off, Ws ws);
-inline std::uint32_t array_rank(std::uint32_t off, Ws ws) { return rd16(ws, off + obj::Rank4) / 4u; }
+// array_count and array_rank, the facts of an array the descriptors read,
+// come from arrays.h.
 
 // The array a descriptor describes, and the byte address of its cursor.
 inline std::uint32_t desc_array(std::uint32_t at, Ws ws) { return rd32(ws, rd32(ws, at + desc::OffsetWord)); }

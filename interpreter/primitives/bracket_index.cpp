@@ -16,14 +16,13 @@
 #include <vector>
 
 #include "interpreter/primitives/args.h"
-#include "interpreter/engine/engine.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/symtab.h"
 #include "interpreter/workspace/arrays.h"
-#include "interpreter/engine/sysvars.h"
+#include "interpreter/workspace/sysvar_slots.h"
 
 namespace zema {
 

@@ -9,7 +9,6 @@
 #include <cstring>
 
 #include "interpreter/primitives/args.h"
-#include "interpreter/engine/engine.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/structural.h"
 

@@ -8,12 +8,11 @@
 #include <vector>
 
 #include "interpreter/primitives/args.h"
-#include "interpreter/engine/engine.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/search_hash.h"
 #include "interpreter/primitives/structural.h"
-#include "interpreter/engine/sysvars.h"
+#include "interpreter/workspace/sysvar_slots.h"
 
 namespace zema {
 

@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "interpreter/engine/engine.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/primitives/element_access.h"
 #include "interpreter/workspace/errors.h"

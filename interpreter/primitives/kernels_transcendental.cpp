@@ -6,7 +6,7 @@
 #include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/kernels_arith.h"
 #include "interpreter/primitives/kernels_compare.h"
-#include "interpreter/engine/sysvars.h"
+#include "interpreter/workspace/sysvar_slots.h"
 #include "interpreter/workspace/symtab.h"
 
 namespace zema {

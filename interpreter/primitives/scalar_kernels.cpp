@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "interpreter/primitives/element_access.h"
-#include "interpreter/engine/engine.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/primitives/circle.h"

@@ -12,7 +12,6 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "interpreter/engine/engine.h"
 #include "interpreter/workspace/entry.h"
 
 namespace zema {

@@ -7,7 +7,6 @@
 
 #include "host/charset.h"
 #include "interpreter/primitives/args.h"
-#include "interpreter/engine/engine.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/extended80.h"
 #include "interpreter/primitives/kernels_compare.h"

@@ -8,13 +8,14 @@
 #include <functional>
 #include <vector>
 
-#include "interpreter/engine/apply.h"
+#include "interpreter/primitives/primitive_call.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
 
 // ---- arrays ---------------------------------------------------------------------
 
+// What the structural primitives read of an array (array_info).
 struct ArrayInfo {
   std::uint32_t off = 0;    // object offset
   std::uint8_t type = 0;
@@ -172,6 +173,7 @@ std::uint32_t whole_axis(const PrimitiveCall& c, const ArrayInfo& r, std::uint32
 
 // ---- axes ------------------------------------------------------------------------
 
+// An axis written on a function entry (axis_of).
 struct Axis {
   bool given = false;
   bool fraction = false;

@@ -98,7 +98,11 @@ int sup_lnin(const char** text, int* length, Ws ws) {
   lg.wait_start = gtime();
   if (lg.input_mode == 1 && lg.cursor_column != 0) cursor_x(static_cast<int>(lg.cursor_column));
   lg.input_mode = 0;
-  linein(text, length);
+  bool line_typed = false;
+  linein(text, length, &line_typed);
+  // The typed line ended the session line: output starts a new one, so the
+  // line a ⍞ prompt left open needs no ending of its own.
+  if (line_typed) wr16(ws, hdr::OutColumn, 0);
   lg.keying_time += gtime() - lg.wait_start;
   return *length >= 0 ? 4 : 0;
 }

@@ -33,7 +33,8 @@ void sup_attn(int on, Ws ws);
 // ---- terminal (text in internal characters) ----
 // Reads one input line from the host: `text` and `length` receive it (the
 // host's buffer, valid until the next read). Clears st::AttentionSeen,
-// adds the waiting time to the keying time (⎕AI). Answers 4 for a line,
+// adds the waiting time to the keying time (⎕AI); a line typed to its end
+// puts the output column (hdr::OutColumn) back to 0. Answers 4 for a line,
 // 0 when none came (an attention interrupted the read; length negative).
 // The end of input ends the task.
 int sup_lnin(const char** text, int* length, Ws ws);

@@ -107,7 +107,26 @@ struct ResumeEngine {
   int state;
 };
 constexpr int kLeaveEngine = 18;
-// Throws ResumeEngine{state}; nothing is written.
+// Engine states: the numbers the engine's loop (syntax) runs by, which
+// every reduce action answers and ResumeEngine names.
+enum EngineState : int {
+  ES_APPLY_DYADIC = 0,
+  ES_APPLY_MONADIC = 1,
+  ES_FINISH_APPLICATION = 2,
+  ES_APPLY_PRIMITIVE_DYADIC = 3,
+  ES_BIND = 9,
+  ES_NEXT_TOKEN = 10,
+  ES_FUNCTION_LINE_END = 12,
+  ES_LINE_START = 13,
+  ES_STATEMENT_START = 14,
+  ES_STATEMENT_END = 15,
+  ES_NEXT_STATEMENT = 16,
+  ES_STATEMENT_RESULT = 17,
+  ES_LEAVE = kLeaveEngine,
+  ES_AFTER_LINE = 19,
+};
+// Unwinds to the execution restart point, which goes on in `state`
+// (throws ResumeEngine).
 [[noreturn]] void resume_apl(int state, Ws ws);
 
 // Internal inconsistency at `file` (the part after its last "/") and

@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "interpreter/reader/entry_errors.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/stack.h"
 

@@ -26,6 +26,7 @@ constexpr std::uint32_t kStackEntrySize = 6;
 // Room kept between a new stack entry and the heap top.
 constexpr std::uint32_t kStackHeapMargin = 50;
 
+// Fields of a stack entry.
 namespace se {
 constexpr std::uint32_t Class = 0;  // b: bit 7 owns an object; bits 0-6 token class
 constexpr std::uint32_t Flags = 1;  // b
@@ -35,6 +36,35 @@ constexpr std::uint32_t Value = 2;  // w (unaligned)
 constexpr std::uint8_t kOwnsObject = 0x80;     // class bit: value is an owned heap object
 constexpr std::uint8_t kClassMask = 0x7F;      // the token class without kOwnsObject
 constexpr std::uint8_t kOperatorFrame = 0x20;  // class of operator-frame entries
+
+// Token classes: the low 7 bits of a stack entry's class byte.
+enum TokenClass : std::uint8_t {
+  TC_PRIMITIVE = 0,
+  TC_VALUE = 1,
+  TC_ASSIGN = 2,
+  TC_BRANCH = 3,
+  TC_RBRACKET = 4,
+  TC_RPAREN = 5,
+  TC_SEMICOLON = 6,
+  TC_SLASH = 7,
+  TC_NAMEDFN = 8,
+  TC_INDEXLIST = 9,
+  TC_BOUNDDOT = 10,
+  TC_DOT = 11,
+  TC_CONSTANT = 12,
+  TC_NILADIC = 13,
+  TC_SPECIAL = 14,
+  TC_EDGE = 15,
+  TC_LPAREN = 16,
+  TC_LBRACKET = 17,
+  TC_EACH = 18,
+  TC_MONOP = 19,
+  TC_DYOP = 20,
+  TC_DERIVED = 21,
+  TC_LEFTARG = 22,
+  TC_RESERVED = 23,
+  TC_INVALID = 0x80,
+};
 
 // Bits of the flags byte (se::Flags).
 constexpr std::uint8_t kSeNoDisplay = 0x01;       // the statement's end does not display this value (assigned)
@@ -111,6 +141,7 @@ bool is_primer(std::uint32_t k, Ws ws);
 
 // ---- argument descriptors -----------------------------------------------------------
 
+// Fields of an argument descriptor in the header.
 namespace desc {
 constexpr std::uint32_t Type = 0;        // b: ElementType
 constexpr std::uint32_t Shape = 1;       // b: shape flags below
