@@ -45,9 +45,11 @@ Counts check_counts(const PrimitiveCall& c, bool take, Ws ws) {
     n.rank = l.count;
     for (std::uint32_t k = 0; k < n.rank; ++k) n.count[k] = int_at(l, k, ws);
   } else {
-    // A scalar R has no axis to name: any axis, even one beyond its rank, is RANK ERROR.
-    const AxisList ax = multiple_axis(c.fn_entry, c.flags, r.rank == 0 ? kMaxRank : r.rank, ws);
-    if (r.rank == 0) ranker(ws);
+    if (r.rank == 0) {  // a scalar R has no axis to name
+      if (axis_of(c.fn_entry, ws).fraction) axis_error(ws);
+      ranker(ws);
+    }
+    const AxisList ax = multiple_axis(c.fn_entry, c.flags, r.rank, ws);
     if (ax.k.size() != l.count) axis_error(ws);
     n.rank = r.rank;
     for (std::uint32_t k = 0; k < n.rank; ++k) n.count[k] = take ? dim(r, k, ws) : 0;
