@@ -69,6 +69,7 @@ int main(int argc, char** argv) {
     for (std::uint32_t i = 0; i < n; ++i) store_el<double>(p, i, 0.5 * i);
   });
   s.run("N←" + std::to_string(n));
+  s.run("M←1000 1000⍴I");  // take and drop: rows of a 1000 by 1000 integer matrix
 
   std::vector<std::uint8_t> out(8ull * n + 64);  // room for 2/I
   std::uint8_t* z = out.data();
@@ -91,6 +92,13 @@ int main(int argc, char** argv) {
         if (i >= n) std::abort();
         std::memcpy(z + width * j, x + width * i, width);
       }
+    };
+  };
+  // Rows [r0, r1) of M, columns [c0, c0+w), copied row by row.
+  auto rows = [&](std::size_t r0, std::size_t r1, std::size_t c0, std::size_t w) {
+    return [&, r0, r1, c0, w] {
+      const std::uint8_t* m = s.data("M") + 4;  // a matrix: past its second shape word
+      for (std::size_t r = r0; r < r1; ++r) std::memcpy(z + 4 * w * (r - r0), m + 4 * (1000 * r + c0), 4 * w);
     };
   };
   struct Case {
@@ -157,6 +165,9 @@ int main(int argc, char** argv) {
          for (std::size_t i = 0; i < n; ++i) store_el<std::int32_t>(z, i, load_el<std::int32_t>(x, i));
          for (std::size_t i = 0; i < n; ++i) store_el<std::int32_t>(z, n + i, load_el<std::int32_t>(y, i));
        }},
+      {"1↓[1]M", rows(1, 1000, 0, 1000)},
+      {"500↑[1]M", rows(0, 500, 0, 1000)},
+      {"0 1↓M", rows(0, 1000, 1, 999)},
   };
   auto padded = [](const std::string& t) {
     std::size_t columns = 0;

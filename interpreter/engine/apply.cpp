@@ -14,6 +14,7 @@
 #include "interpreter/primitives/nested_results.h"
 #include "interpreter/primitives/scalar_dispatch.h"
 #include "interpreter/primitives/structural.h"
+#include "interpreter/primitives/take_drop.h"
 
 namespace zema {
 
@@ -147,6 +148,8 @@ std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
   t[0x2C] = t[0x7D] = catenate_dyadic;  // , ⍪
   t[0x6F] = squad_dyadic;      // ⌷
   t[0x5A] = partition_dyadic;  // ⊂
+  t[0x59] = take_dyadic;       // ↑
+  t[0x55] = drop_dyadic;       // ↓
   return t;
 }
 

@@ -327,6 +327,78 @@ Val expand(const Val& l, const Val& r, std::optional<int> axis_written, bool fir
   return complete(r, shape, picks);
 }
 
+// L↑R and L↓R; `axes` (zero-based) when an axis list was written. A result
+// position maps to R's position shifted on each axis; the fill of a row
+// along the last axis is the prototype of the first item of R it receives,
+// or of R's first item when it receives none.
+Val take_drop(const Val& l, const Val& r, const std::optional<std::vector<int>>& axes, bool drop) {
+  if (l.kind == Val::Chr && l.count() > 0) fail("DOMAIN ERROR");  // refused before the function runs
+  if (!drop && l.count() == 0 && r.rank() == 0) return r;
+  if (!l.simple()) fail("DOMAIN ERROR");
+  if (l.rank() > 1) fail("RANK ERROR");
+  std::vector<std::int64_t> c;
+  if (!axes) {
+    if (l.count() < 1 || l.count() > 63) fail("LENGTH ERROR");
+    c = integers_of(l);
+    if (r.rank() != 0 && r.rank() != c.size()) fail("LENGTH ERROR");
+  } else {
+    if (r.rank() == 0) fail("RANK ERROR");
+    for (std::size_t j = 0; j < axes->size(); ++j) {
+      const int a = (*axes)[j];
+      if (a < 0 || static_cast<std::size_t>(a) >= r.rank()) fail("AXIS ERROR");
+      for (std::size_t i = 0; i < j; ++i)
+        if ((*axes)[i] == a) fail("AXIS ERROR");
+    }
+    if (axes->size() != l.count()) fail("AXIS ERROR");
+    const std::vector<std::int64_t> lv = integers_of(l);
+    for (std::size_t k = 0; k < r.rank(); ++k) c.push_back(drop ? 0 : r.shape[k]);
+    for (std::size_t j = 0; j < lv.size(); ++j) c[static_cast<std::size_t>((*axes)[j])] = lv[j];
+  }
+  const Shape rs = r.rank() == 0 ? Shape(c.size(), 1) : r.shape;
+  const std::size_t rank = c.size();
+  Shape shape(rank);
+  std::vector<std::int64_t> shift(rank);
+  for (std::size_t k = 0; k < rank; ++k) {
+    const std::int64_t len = rs[k], m = c[k] < 0 ? -c[k] : c[k];
+    if (drop) {
+      shape[k] = static_cast<std::uint32_t>(std::max<std::int64_t>(0, len - m));
+      shift[k] = c[k] > 0 ? m : 0;
+    } else {
+      shape[k] = static_cast<std::uint32_t>(m);
+      shift[k] = c[k] < 0 ? len - m : 0;
+    }
+  }
+  const std::size_t count = product(shape, 0, rank), row = shape[rank - 1];
+  // R's ravel position of each result position, −1 outside R.
+  std::vector<std::int64_t> from(count, -1);
+  std::vector<std::int64_t> at(rank, 0);
+  for (std::size_t i = 0; i < count; ++i) {
+    std::int64_t src = 0;
+    bool inside = true;
+    for (std::size_t k = 0; k < rank; ++k) {
+      const std::int64_t p = at[k] + shift[k];
+      inside = inside && p >= 0 && p < static_cast<std::int64_t>(rs[k]);
+      src = src * static_cast<std::int64_t>(rs[k]) + p;
+    }
+    if (inside) from[i] = src;
+    for (std::size_t k = rank; k-- > 0;) {
+      if (++at[k] < static_cast<std::int64_t>(shape[k])) break;
+      at[k] = 0;
+    }
+  }
+  std::vector<Pick> picks;
+  for (std::size_t i = 0; i < count; i += row) {
+    std::int64_t proto = r.count() == 0 ? -1 : 0;
+    for (std::size_t j = 0; j < row; ++j)
+      if (from[i + j] >= 0) {
+        proto = from[i + j];
+        break;
+      }
+    for (std::size_t j = 0; j < row; ++j) picks.push_back(from[i + j] >= 0 ? Pick{from[i + j], false} : Pick{proto, true});
+  }
+  return complete(r, shape, picks);
+}
+
 // How a catenation axis was written: none, a whole axis (zero-based), or a
 // new axis inserted at position `at` (laminate).
 struct CatAxis {
@@ -1311,6 +1383,49 @@ TEST(GeneratedCases, RavelEnlistShapeDepthMatch) {
       k.line = "L≡R";
       k.model = [l, r] { return test::num_scalar(match(l, r), ET_BOOL); };
     }
+    return k;
+  });
+}
+
+TEST(GeneratedCases, TakeAndDrop) {
+  run_cases("take and drop", 111, 2500, [](Gen& g, int io) {
+    const Val r = g.value();
+    const bool drop = g.chance(45);
+    const int rank = static_cast<int>(r.rank());
+    // A count from beyond the length at one end to beyond it at the other.
+    auto count = [&](std::size_t k) {
+      const int len = k < r.rank() ? static_cast<int>(r.shape[k]) : 1;
+      return static_cast<std::int64_t>(g.below(2 * len + 5) - len - 2);
+    };
+    std::vector<std::int64_t> v;
+    std::optional<std::vector<int>> axes;
+    std::string axis;
+    if (g.chance(30)) {
+      std::vector<int> all(static_cast<std::size_t>(rank));
+      for (int k = 0; k < rank; ++k) all[static_cast<std::size_t>(k)] = k;
+      for (int k = rank - 1; k > 0; --k) std::swap(all[static_cast<std::size_t>(k)], all[static_cast<std::size_t>(g.below(k + 1))]);
+      all.resize(static_cast<std::size_t>(g.below(rank + 1)));
+      if (g.chance(8)) all.push_back(g.below(rank + 1));  // repeated or beyond the rank
+      axes = all;
+      for (int a : all) {
+        v.push_back(count(static_cast<std::size_t>(a < 0 ? 0 : a)));
+        axis += (axis.empty() ? "" : " ") + std::to_string(a + io);
+      }
+      if (g.chance(8)) v.push_back(1);  // a count without its axis
+      axis = all.size() == 1 && g.chance(50) ? "[" + axis + "]" : "[" + (all.empty() ? std::string("⍳0") : axis) + "]";
+    } else {
+      const std::size_t n = rank == 0 ? 1 + g.below(3) : g.chance(8) ? g.below(rank + 2) : rank;
+      for (std::size_t k = 0; k < n; ++k) v.push_back(count(k));
+    }
+    Val l = g.integers(v, !(v.size() == 1 && g.chance(30)));
+    const int c = g.below(25);
+    if (c == 0 && !v.empty()) Gen::set_first(l, 1.5);
+    if (c == 1) l = g.value(Gen::Nested, {static_cast<std::uint32_t>(v.size())});
+    if (c == 2) l.shape = {1, static_cast<std::uint32_t>(v.size())};
+    Case k;
+    k.names = {{"L", l}, {"R", r}};
+    k.line = std::string("L") + (drop ? "↓" : "↑") + axis + "R";
+    k.model = [l, r, axes, drop] { return take_drop(l, r, axes, drop); };
     return k;
   });
 }
