@@ -1,7 +1,7 @@
 // Dyadic ↑ (take) and ↓ (drop), with or without an axis.
 #pragma once
 
-#include "interpreter/engine/apply.h"
+#include "interpreter/primitives/primitive_call.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
