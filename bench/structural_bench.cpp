@@ -69,6 +69,8 @@ int main(int argc, char** argv) {
     for (std::uint32_t i = 0; i < n; ++i) store_el<double>(p, i, 0.5 * i);
   });
   s.run("N←" + std::to_string(n));
+  // V: n/10 integer vectors of length 10, the rows of I, for ⊃V.
+  s.run("V←⊂[2]" + std::to_string(n / 10) + " 10⍴I");
 
   std::vector<std::uint8_t> out(8ull * n + 64);  // room for 2/I
   std::uint8_t* z = out.data();
@@ -156,6 +158,13 @@ int main(int argc, char** argv) {
          const std::uint8_t *x = s.data("I"), *y = s.data("J");
          for (std::size_t i = 0; i < n; ++i) store_el<std::int32_t>(z, i, load_el<std::int32_t>(x, i));
          for (std::size_t i = 0; i < n; ++i) store_el<std::int32_t>(z, n + i, load_el<std::int32_t>(y, i));
+       }},
+      {"⊃V",
+       [&] {
+         // Each item's data straight into its row of the matrix.
+         const std::uint8_t* v = s.data("V");
+         const std::uint8_t* base = v - 16;
+         for (std::size_t i = 0; i < n / 10; ++i) std::memcpy(z + 40 * i, base + load_el<std::uint32_t>(v, i) + 16, 40);
        }},
   };
   auto padded = [](const std::string& t) {

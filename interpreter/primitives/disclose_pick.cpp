@@ -73,26 +73,36 @@ std::uint8_t joined_kind(std::uint8_t common, std::uint8_t t, Ws ws) {
 }
 
 // What the items of R are like: the result kind, the common rank of the
-// non-scalar items and the largest length on each of their axes.
+// non-scalar items and the largest length on each of their axes; whether
+// every item has the same shape (then no item is padded).
 struct ItemsFacts {
   std::uint8_t kind = 0;
   std::uint32_t rank = 0;
   std::uint32_t longest[kMaxRank] = {};
   bool ranked = false;  // a non-scalar item has been seen
+  bool uniform = true;
+  std::uint32_t first = 0;  // the first item seen
 };
 
 void visit_item(ItemsFacts& f, std::uint32_t item, Ws ws) {
-  const ArrayInfo a = array_info(item, ws);
-  f.kind = joined_kind(f.kind, a.type, ws);
-  if (a.rank == 0) return;
+  const std::uint8_t type = rd8(ws, item + obj::Type);
+  if (type != f.kind) f.kind = joined_kind(f.kind, type, ws);
+  const std::uint32_t rank = rd16(ws, item + obj::Rank4) / 4;
+  if (f.first == 0) {
+    f.first = item;
+  } else if (f.uniform) {
+    f.uniform = rank == rd16(ws, f.first + obj::Rank4) / 4 &&
+                std::memcmp(ws + item + obj::Shape, ws + f.first + obj::Shape, 4 * rank) == 0;
+  }
+  if (rank == 0) return;
   if (!f.ranked) {
     f.ranked = true;
-    f.rank = a.rank;
-  } else if (a.rank != f.rank) {
+    f.rank = rank;
+  } else if (rank != f.rank) {
     ranker(ws);
   }
-  for (std::uint32_t k = 0; k < a.rank; ++k) {
-    const std::uint32_t len = dim(a, k, ws);
+  for (std::uint32_t k = 0; k < rank; ++k) {
+    const std::uint32_t len = rd32(ws, item + obj::Shape + 4 * k);
     if (len > f.longest[k]) f.longest[k] = len;
   }
 }
@@ -202,19 +212,53 @@ std::uint64_t block_base(const std::uint32_t* outer, std::uint32_t r_rank, const
   return base;
 }
 
-void disclose_simple(const Layout& lay, std::uint8_t kind, Ws ws) {
-  std::vector<std::uint32_t> shape(lay.shape, lay.shape + lay.rank);
-  const ArrayInfo z = new_simple(shape, kind, ws);
+// The simple result. When the items' axes are the last ones, an item of the
+// result's type and rank is its block's data (every item of one shape) or
+// its rows' data, copied whole; anything else goes row by row.
+void disclose_simple(const Layout& lay, const ItemsFacts& f, bool last_axes, Ws ws) {
+  const std::uint8_t kind = f.kind;
+  const std::vector<std::uint32_t> shape(lay.shape, lay.shape + lay.rank);
+  ArrayInfo z;
+  if (f.uniform && kind != ET_BOOL) {
+    // Every element is written below: only the padding after the last is cleared.
+    const std::uint32_t count = checked_count(shape, ws);
+    const std::uint32_t first = oprslt(count, 4 * lay.rank, kind, 0, ws);
+    for (std::uint32_t k = 0; k < lay.rank; ++k) wr32(ws, first + 4 * k, lay.shape[k]);
+    z = array_info(first - obj::Shape, ws);
+    const std::uint32_t end = z.off + rd32(ws, z.off + obj::Size);
+    const std::uint32_t used = z.data + count * elem_bytes(kind);
+    if (end > used) std::memset(ws + used, 0, end - used);
+  } else {
+    z = new_simple(shape, kind, ws);
+    if (kind == ET_CHAR) std::memset(ws + z.data, blank_char(), z.count);
+  }
   if (z.count == 0) return;
-  if (kind == ET_CHAR) std::memset(ws + z.data, blank_char(), z.count);
   const ArrayInfo r = array_info(right_arg(ws), ws);
+  const std::uint32_t m = f.rank;
+  const std::uint32_t w = elem_bytes(kind);
+  const bool blocks = last_axes && kind != ET_BOOL && m > 0;
+  std::uint64_t block = 1;
+  for (std::uint32_t b = 0; b < m; ++b) block *= f.longest[b];
   std::uint32_t outer[kMaxRank] = {};
   std::uint32_t rs[kMaxRank] = {};
   for (std::uint32_t a = 0; a < r.rank; ++a) rs[a] = dim(r, a, ws);
   for (std::uint32_t i = 0; i < r.count; ++i) {
     if ((i & 0xFFF) == 0xFFF) check_attention(ws);
-    place_simple_item(array_info(item_at(r, i, ws), ws), block_base(outer, r.rank, lay), lay, z, ws);
-    advance(outer, rs, r.rank);
+    const std::uint32_t it = item_at(r, i, ws);
+    if (blocks && rd8(ws, it + obj::Type) == kind && rd16(ws, it + obj::Rank4) == 4 * m) {
+      std::uint8_t* to = ws + z.data + i * block * w;
+      const std::uint8_t* from = ws + it + obj::Shape + 4 * m;
+      if (f.uniform) {
+        std::memcpy(to, from, block * w);
+        continue;
+      }
+      if (m == 1) {
+        std::memcpy(to, from, std::uint64_t(rd32(ws, it + obj::Shape)) * w);
+        continue;
+      }
+    }
+    place_simple_item(array_info(it, ws), last_axes ? i * block : block_base(outer, r.rank, lay), lay, z, ws);
+    if (!last_axes) advance(outer, rs, r.rank);
   }
 }
 
@@ -365,7 +409,9 @@ void disclose_monadic(const PrimitiveCall& c, Ws ws) {
     s *= lay.shape[k];
   }
   if (f.kind != ET_NESTED) {
-    disclose_simple(lay, f.kind, ws);
+    bool last_axes = true;
+    for (std::uint32_t b = 0; b < m; ++b) last_axes = last_axes && lay.item_axis[b] == r.rank + b;
+    disclose_simple(lay, f, last_axes, ws);
     return;
   }
   if (count == 0) {
