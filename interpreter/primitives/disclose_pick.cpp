@@ -73,14 +73,16 @@ std::uint8_t joined_kind(std::uint8_t common, std::uint8_t t, Ws ws) {
 }
 
 // What the items of R are like: the result kind, the common rank of the
-// non-scalar items and the largest length on each of their axes; whether
-// every item has the same shape (then no item is padded).
+// non-scalar items and the largest length on each of their axes (at least
+// 1 when there is a scalar item, which takes one position); whether every
+// item has the same shape (then no item is padded).
 struct ItemsFacts {
   std::uint8_t kind = 0;
   std::uint32_t rank = 0;
   std::uint32_t longest[kMaxRank] = {};
   bool ranked = false;  // a non-scalar item has been seen
   bool uniform = true;
+  bool scalar = false;      // a scalar item has been seen
   std::uint32_t first = 0;  // the first item seen
 };
 
@@ -94,7 +96,10 @@ void visit_item(ItemsFacts& f, std::uint32_t item, Ws ws) {
     f.uniform = rank == rd16(ws, f.first + obj::Rank4) / 4 &&
                 std::memcmp(ws + item + obj::Shape, ws + f.first + obj::Shape, 4 * rank) == 0;
   }
-  if (rank == 0) return;
+  if (rank == 0) {
+    f.scalar = true;
+    return;
+  }
   if (!f.ranked) {
     f.ranked = true;
     f.rank = rank;
@@ -384,6 +389,8 @@ void disclose_monadic(const PrimitiveCall& c, Ws ws) {
   }
   Layout lay;
   const std::uint32_t m = f.rank;
+  if (f.scalar)
+    for (std::uint32_t b = 0; b < m; ++b) f.longest[b] = f.longest[b] > 0 ? f.longest[b] : 1;
   if (ax.given && ax.k.size() != m) axis_error(ws);
   if (r.rank + m > kMaxRank) limit_error(ws);
   lay.rank = r.rank + m;
