@@ -31,17 +31,17 @@ std::uint32_t carried_prototype(const ArrayInfo& a, Ws ws) {
 // Item i of a nested array.
 std::uint32_t item_at(const ArrayInfo& a, std::uint32_t i, Ws ws) { return a.off + rd32(ws, a.data + 4 * i); }
 
-// Pushes a copy of the array lying `rel` bytes after the start of the right
-// (or left) argument as the result.
-void copy_as_result(bool left, std::uint32_t rel, Ws ws) {
-  std::uint32_t src = (left ? left_arg(ws) : right_arg(ws)) + rel;
+// Pushes a copy of the array lying `rel` bytes after the start of R as the
+// result.
+void copy_as_result(std::uint32_t rel, Ws ws) {
+  std::uint32_t src = right_arg(ws) + rel;
   const ArrayInfo a = array_info(src, ws);
   const std::uint32_t size = rd32(ws, src + obj::Size);
   const std::uint32_t head = a.data - a.off;
   const std::uint32_t extra = a.type == ET_NESTED ? round4(size) - head - 4 * a.count : 0;
   need_room(std::uint64_t(size) + 16, ws);
   const std::uint32_t z = oprslt(a.count, 4 * a.rank, a.type, extra, ws) - obj::Shape;
-  src = (left ? left_arg(ws) : right_arg(ws)) + rel;
+  src = right_arg(ws) + rel;
   const std::uint32_t room = rd32(ws, z + obj::Size);
   const std::uint32_t n = size < room ? size : room;
   std::memmove(ws + z + obj::Shape, ws + src + obj::Shape, n - obj::Shape);
@@ -68,7 +68,6 @@ std::uint8_t joined_kind(std::uint8_t common, std::uint8_t t, Ws ws) {
   if ((common == ET_CHAR) != (t == ET_CHAR)) return ET_NESTED;
   if (common == t) return common;
   if (is_numeric(common) && is_numeric(t)) return common > t ? common : t;
-  if (common == ET_CHAR || t == ET_CHAR) return ET_NESTED;
   domner(ws);
 }
 
@@ -369,7 +368,7 @@ void disclose_monadic(const PrimitiveCall& c, Ws ws) {
   const ArrayInfo r = array_info(right_arg(ws), ws);
   if (r.type != ET_NESTED) {
     if (ax.given) axis_error(ws);
-    copy_as_result(false, 0, ws);
+    copy_as_result(0, ws);
     return;
   }
   // Every item is visited; an empty R stands for its prototype item.
@@ -435,7 +434,7 @@ void pick_dyadic(const PrimitiveCall& c, Ws ws) {
   const ArrayInfo l = array_info(left_arg(ws), ws);
   const ArrayInfo r = array_info(right_arg(ws), ws);
   if (l.count == 0) {
-    copy_as_result(false, 0, ws);
+    copy_as_result(0, ws);
     return;
   }
   if (l.rank > 1) ranker(ws);
@@ -467,7 +466,7 @@ void pick_dyadic(const PrimitiveCall& c, Ws ws) {
     }
     cur = array_info(item_at(cur, at, ws), ws);
     if (last) {
-      copy_as_result(false, cur.off - r.off, ws);
+      copy_as_result(cur.off - r.off, ws);
       return;
     }
   }
@@ -482,7 +481,7 @@ void first_monadic(const PrimitiveCall& c, Ws ws) {
       new_simple({0}, ET_INT, ws);
       return;
     }
-    copy_as_result(false, item - r.off, ws);
+    copy_as_result(item - r.off, ws);
     return;
   }
   if (r.count > 0) {
