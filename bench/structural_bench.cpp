@@ -70,6 +70,8 @@ int main(int argc, char** argv) {
   });
   s.run("N←" + std::to_string(n));
   s.run("M←1000 1000⍴I");  // take and drop: rows of a 1000 by 1000 integer matrix
+  // V: n/10 integer vectors of length 10, the rows of I, for ⊃V.
+  s.run("V←⊂[2]" + std::to_string(n / 10) + " 10⍴I");
 
   std::vector<std::uint8_t> out(8ull * n + 64);  // room for 2/I
   std::uint8_t* z = out.data();
@@ -168,6 +170,13 @@ int main(int argc, char** argv) {
       {"1↓[1]M", rows(1, 1000, 0, 1000)},
       {"500↑[1]M", rows(0, 500, 0, 1000)},
       {"0 1↓M", rows(0, 1000, 1, 999)},
+      {"⊃V",
+       [&] {
+         // Each item's data straight into its row of the matrix.
+         const std::uint8_t* v = s.data("V");
+         const std::uint8_t* base = v - 16;
+         for (std::size_t i = 0; i < n / 10; ++i) std::memcpy(z + 40 * i, base + load_el<std::uint32_t>(v, i) + 16, 40);
+       }},
   };
   auto padded = [](const std::string& t) {
     std::size_t columns = 0;

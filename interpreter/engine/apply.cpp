@@ -11,6 +11,7 @@
 #include "interpreter/engine/error_path.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/primitives/disclose_pick.h"
 #include "interpreter/primitives/nested_results.h"
 #include "interpreter/primitives/scalar_dispatch.h"
 #include "interpreter/primitives/structural.h"
@@ -136,6 +137,8 @@ std::array<PrimitiveHandler, 128> build_monadic_handlers() {
   t[0x5A] = enclose_monadic;   // ⊂
   t[0x45] = enlist_monadic;    // ∊
   t[0x2C] = t[0x7D] = ravel_monadic;  // , ⍪
+  t[0x58] = disclose_monadic;  // ⊃
+  t[0x59] = first_monadic;     // ↑
   return t;
 }
 std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
@@ -150,6 +153,7 @@ std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
   t[0x5A] = partition_dyadic;  // ⊂
   t[0x59] = take_dyadic;       // ↑
   t[0x55] = drop_dyadic;       // ↓
+  t[0x58] = pick_dyadic;       // ⊃
   return t;
 }
 
