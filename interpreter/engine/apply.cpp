@@ -135,6 +135,8 @@ std::array<PrimitiveHandler, 128> build_monadic_handlers() {
   t[0x5A] = enclose_monadic;   // ⊂
   t[0x45] = enlist_monadic;    // ∊
   t[0x2C] = t[0x7D] = ravel_monadic;  // , ⍪
+  t[0x12] = t[0x14] = reverse_monadic;  // ⌽ ⊖
+  t[0x13] = transpose_monadic;  // ⍉
   return t;
 }
 std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
@@ -147,6 +149,8 @@ std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
   t[0x2C] = t[0x7D] = catenate_dyadic;  // , ⍪
   t[0x6F] = squad_dyadic;      // ⌷
   t[0x5A] = partition_dyadic;  // ⊂
+  t[0x12] = t[0x14] = rotate_dyadic;  // ⌽ ⊖
+  t[0x13] = transpose_dyadic;  // ⍉
   return t;
 }
 
