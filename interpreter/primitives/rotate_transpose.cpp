@@ -312,9 +312,40 @@ void transpose_fixed(std::uint8_t* z, const std::uint8_t* r, const TransposePlan
                  [&](std::uint64_t base, std::uint64_t out) { block_transpose<W>(z + out * W, r + base * W, A, B, sa, sb); });
 }
 
-// Booleans: the result built a word at a time from bits read at the steps.
+// A 32 × 32 bit matrix transposed in place: row i in x[i], column j in bit 31 − j.
+void transpose32(std::uint32_t* x) {
+  std::uint32_t m = 0x0000FFFFu;
+  for (unsigned j = 16; j != 0; j >>= 1, m ^= m << j) {
+    for (unsigned k = 0; k < 32; k = (k + j + 1) & ~j) {
+      const std::uint32_t t = (x[k] ^ (x[k + j] >> j)) & m;
+      x[k] ^= t;
+      x[k + j] ^= t << j;
+    }
+  }
+}
+
+// Booleans. When R's elements are adjacent along the result's next-to-last
+// axis (⍉ of a matrix), 32 × 32 blocks of bits are read a row of R at a
+// time, transposed and written a row of the result at a time; otherwise
+// the result is built a word at a time from bits read at the steps.
 void transpose_bits(std::uint8_t* z, const std::uint8_t* r, const TransposePlan& p) {
   const std::uint64_t B = p.len[p.rank - 1], sb = p.step[p.rank - 1];
+  if (p.rank >= 2 && p.step[p.rank - 2] == 1) {
+    const std::uint64_t A = p.len[p.rank - 2];
+    for_each_outer(p, 2, A * B, [&](std::uint64_t base, std::uint64_t out) {
+      for (std::uint64_t a0 = 0; a0 < A; a0 += 32) {
+        const auto na = static_cast<unsigned>(std::min<std::uint64_t>(32, A - a0));
+        for (std::uint64_t b0 = 0; b0 < B; b0 += 32) {
+          const auto nb = static_cast<unsigned>(std::min<std::uint64_t>(32, B - b0));
+          std::uint32_t x[32] = {};
+          for (unsigned b = 0; b < nb; ++b) x[b] = get_bits(r, base + (b0 + b) * sb + a0, na);
+          transpose32(x);
+          for (unsigned a = 0; a < na; ++a) put_bits(z, out + (a0 + a) * B + b0, x[a], nb);
+        }
+      }
+    });
+    return;
+  }
   std::uint32_t word = 0;
   unsigned filled = 0;
   std::uint64_t words = 0;
