@@ -72,6 +72,9 @@ int main(int argc, char** argv) {
   s.run("M←1000 1000⍴I");  // take and drop: rows of a 1000 by 1000 integer matrix
   // V: n/10 integer vectors of length 10, the rows of I, for ⊃V.
   s.run("V←⊂[2]" + std::to_string(n / 10) + " 10⍴I");
+  // 1000 × 1000 matrices of integers and of booleans for ⍉ ⌽ ⊖.
+  s.run("BM←1000 1000⍴B");
+  auto matrix = [&](const char* name) { return s.data(name) + 4; };  // past the second length
 
   std::vector<std::uint8_t> out(8ull * n + 64);  // room for 2/I
   std::uint8_t* z = out.data();
@@ -160,6 +163,68 @@ int main(int argc, char** argv) {
            }
          }
          if (nk % 32) store_el<std::uint32_t>(z, nk / 32, word);
+       }},
+      {"⍉M",
+       [&] {
+         // The plain blocked transpose: 32 × 32 tiles.
+         const std::uint8_t* x = matrix("M");
+         for (std::size_t r0 = 0; r0 < 1000; r0 += 32)
+           for (std::size_t c0 = 0; c0 < 1000; c0 += 32)
+             for (std::size_t c = c0; c < std::min<std::size_t>(c0 + 32, 1000); ++c)
+               for (std::size_t r = r0; r < std::min<std::size_t>(r0 + 32, 1000); ++r)
+                 store_el<std::int32_t>(z, c * 1000 + r, load_el<std::int32_t>(x, r * 1000 + c));
+       }},
+      {"⌽M",
+       [&] {
+         const std::uint8_t* x = matrix("M");
+         for (std::size_t r = 0; r < 1000; ++r)
+           for (std::size_t c = 0; c < 1000; ++c)
+             store_el<std::int32_t>(z, r * 1000 + c, load_el<std::int32_t>(x, r * 1000 + 999 - c));
+       }},
+      {"⊖M",
+       [&] {
+         const std::uint8_t* x = matrix("M");
+         for (std::size_t r = 0; r < 1000; ++r) std::memcpy(z + 4000 * r, x + 4000 * (999 - r), 4000);
+       }},
+      {"1⌽I",
+       [&] {
+         const std::uint8_t* x = s.data("I");
+         std::memcpy(z, x + 4, 4 * (n - 1));
+         std::memcpy(z + 4 * (n - 1), x, 4);
+       }},
+      {"⌽B",
+       [&] {
+         // Word by word: the 32 bits ending at each position, bit-reversed.
+         const std::uint8_t* b = s.data("B");
+         const std::size_t shift = (32 - n % 32) % 32;  // unused bits of the last word
+         for (std::size_t w = 0; w < words; ++w) {
+           const std::size_t end = 32 * (words - w) - shift;  // one past the last source bit
+           const std::size_t first = end >= 32 ? end - 32 : 0;
+           std::uint64_t pair = std::uint64_t{load_el<std::uint32_t>(b, first / 32)} << 32;
+           if (first % 32) pair |= load_el<std::uint32_t>(b, first / 32 + 1);
+           std::uint32_t v = static_cast<std::uint32_t>(pair >> (32 - first % 32));
+           if (end < 32) v &= ~(~0u >> end);
+           v = ((v >> 1) & 0x55555555u) | ((v & 0x55555555u) << 1);
+           v = ((v >> 2) & 0x33333333u) | ((v & 0x33333333u) << 2);
+           v = ((v >> 4) & 0x0F0F0F0Fu) | ((v & 0x0F0F0F0Fu) << 4);
+           store_el<std::uint32_t>(z, w, __builtin_bswap32(v) << (end < 32 ? 32 - end : 0));
+         }
+       }},
+      {"⍉BM",
+       [&] {
+         // Bit by bit down the columns, the result written a word at a time.
+         const std::uint8_t* b = matrix("BM");
+         std::uint32_t word = 0;
+         std::size_t k = 0;
+         for (std::size_t c = 0; c < 1000; ++c)
+           for (std::size_t r = 0; r < 1000; ++r, ++k) {
+             const std::size_t i = r * 1000 + c;
+             word |= ((load_el<std::uint32_t>(b, i / 32) >> (31 - i % 32)) & 1u) << (31 - k % 32);
+             if (k % 32 == 31) {
+               store_el<std::uint32_t>(z, k / 32, word);
+               word = 0;
+             }
+           }
        }},
       {"I,J",
        [&] {

@@ -139,6 +139,8 @@ std::array<PrimitiveHandler, 128> build_monadic_handlers() {
   t[0x2C] = t[0x7D] = ravel_monadic;  // , ⍪
   t[0x58] = disclose_monadic;  // ⊃
   t[0x59] = first_monadic;     // ↑
+  t[0x12] = t[0x14] = reverse_monadic;  // ⌽ ⊖
+  t[0x13] = transpose_monadic;  // ⍉
   return t;
 }
 std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
@@ -154,6 +156,8 @@ std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
   t[0x59] = take_dyadic;       // ↑
   t[0x55] = drop_dyadic;       // ↓
   t[0x58] = pick_dyadic;       // ⊃
+  t[0x12] = t[0x14] = rotate_dyadic;  // ⌽ ⊖
+  t[0x13] = transpose_dyadic;  // ⍉
   return t;
 }
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "interpreter/engine/sysvars.h"
+#include "interpreter/workspace/sysvar_slots.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/workspace/entry.h"

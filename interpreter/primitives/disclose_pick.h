@@ -2,7 +2,7 @@
 // primitives that reach inside nested arrays.
 #pragma once
 
-#include "interpreter/engine/apply.h"
+#include "interpreter/primitives/primitive_call.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {

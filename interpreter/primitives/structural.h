@@ -213,6 +213,10 @@ void ravel_monadic(const PrimitiveCall& c, Ws ws);      // ,R ⍪R
 void catenate_dyadic(const PrimitiveCall& c, Ws ws);    // L,R L⍪R
 void squad_dyadic(const PrimitiveCall& c, Ws ws);       // I⌷A
 void partition_dyadic(const PrimitiveCall& c, Ws ws);   // L⊂R L⊂[K]R
+void reverse_monadic(const PrimitiveCall& c, Ws ws);    // ⌽R ⊖R
+void rotate_dyadic(const PrimitiveCall& c, Ws ws);      // L⌽R L⊖R
+void transpose_monadic(const PrimitiveCall& c, Ws ws);  // ⍉R
+void transpose_dyadic(const PrimitiveCall& c, Ws ws);   // L⍉R
 // ⊂[K]R, called by enclose_monadic when an axis was written.
 void enclose_axis(const PrimitiveCall& c, Ws ws);
 

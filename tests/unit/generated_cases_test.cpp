@@ -511,6 +511,75 @@ Val enlist(const Val& r) {
   return test::pack_items(shape, es);
 }
 
+// ⌽R ⊖R (no `l`) and L⌽R L⊖R along the axis written or the default one.
+Val rotate(const Val* l, const Val& r, std::optional<int> axis_written, bool first) {
+  if (l && l->kind != Val::Num) fail("DOMAIN ERROR");
+  const std::size_t a = whole_axis(r, axis_written, first);
+  const Shape rs = r.rank() == 0 ? Shape{1} : r.shape;
+  const std::size_t n = rs[a], pre = product(rs, 0, a), post = product(rs, a + 1, rs.size());
+  std::vector<std::int64_t> amounts;
+  if (l) {
+    if (l->count() != 1) {
+      if (l->rank() + 1 != r.rank()) fail("RANK ERROR");
+      Shape rest = r.shape;
+      rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(a));
+      if (l->shape != rest) fail("LENGTH ERROR");
+    }
+    if (r.count() == 0) return r;
+    amounts = integers_of(*l);
+  }
+  std::vector<Pick> picks;
+  for (std::size_t o = 0; o < pre; ++o)
+    for (std::size_t j = 0; j < n; ++j)
+      for (std::size_t i = 0; i < post; ++i) {
+        std::size_t from = n - 1 - j;
+        if (l) {
+          const auto m = static_cast<std::int64_t>(n);
+          const std::int64_t v = amounts[amounts.size() == 1 ? 0 : o * post + i];
+          from = static_cast<std::size_t>(((static_cast<std::int64_t>(j) + v) % m + m) % m);
+        }
+        picks.push_back({static_cast<std::int64_t>((o * n + from) * post + i), false});
+      }
+  return complete(r, r.shape, picks);
+}
+
+// ⍉R (no `l`) and L⍉R: R's axis i becomes result axis map[i]; axes that
+// meet take the diagonal.
+Val transpose(const Val* l, const Val& r, int io) {
+  std::vector<std::size_t> map;
+  if (!l) {
+    for (std::size_t i = 0; i < r.rank(); ++i) map.push_back(r.rank() - 1 - i);
+  } else {
+    if (l->kind != Val::Num) fail("DOMAIN ERROR");
+    if (l->rank() > 1) fail("RANK ERROR");
+    if (l->count() != r.rank()) fail("LENGTH ERROR");
+    for (std::int64_t v : integers_of(*l)) {
+      if (v - io < 0) fail("DOMAIN ERROR");
+      map.push_back(static_cast<std::size_t>(v - io));
+    }
+    const std::size_t top = map.empty() ? 0 : *std::max_element(map.begin(), map.end());
+    for (std::size_t v = 0; v <= top && !map.empty(); ++v)
+      if (std::find(map.begin(), map.end(), v) == map.end()) fail("DOMAIN ERROR");
+  }
+  if (r.rank() <= 1) return r;
+  const std::size_t rank = *std::max_element(map.begin(), map.end()) + 1;
+  Shape shape(rank, 0xFFFFFFFFu);
+  for (std::size_t i = 0; i < r.rank(); ++i) shape[map[i]] = std::min(shape[map[i]], r.shape[i]);
+  std::vector<Pick> picks;
+  const std::size_t count = product(shape, 0, rank);
+  std::vector<std::size_t> at(rank, 0);
+  for (std::size_t k = 0; k < count; ++k) {
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < r.rank(); ++i) from = from * r.shape[i] + at[map[i]];
+    picks.push_back({static_cast<std::int64_t>(from), false});
+    for (std::size_t d = rank; d-- > 0;) {
+      if (++at[d] < shape[d]) break;
+      at[d] = 0;
+    }
+  }
+  return complete(r, shape, picks);
+}
+
 // One position of a bracket index: elided, or an index array.
 using IndexItem = std::optional<Val>;
 
@@ -1426,6 +1495,75 @@ TEST(GeneratedCases, TakeAndDrop) {
     k.names = {{"L", l}, {"R", r}};
     k.line = std::string("L") + (drop ? "↓" : "↑") + axis + "R";
     k.model = [l, r, axes, drop] { return take_drop(l, r, axes, drop); };
+    return k;
+  });
+}
+
+TEST(GeneratedCases, ReverseAndRotate) {
+  run_cases("reverse and rotate", 111, 2000, [](Gen& g, int io) {
+    const Val r = g.value();
+    const bool first = g.chance(35);
+    std::optional<int> axis;
+    if (g.chance(30)) axis = g.below(static_cast<int>(r.rank()) + 1);
+    const std::size_t a = r.rank() == 0 ? 0 : (axis ? std::min<std::size_t>(*axis, r.rank() - 1) : (first ? 0 : r.rank() - 1));
+    Case k;
+    k.names = {{"R", r}};
+    const std::string fn = std::string(first ? "⊖" : "⌽") + (axis ? axis_text(*axis, io) : "");
+    if (g.chance(30)) {
+      k.line = fn + "R";
+      k.model = [r, axis, first] { return rotate(nullptr, r, axis, first); };
+      return k;
+    }
+    // Amounts: one for all, or one per vector along the axis (R's shape
+    // without the axis), now and then of a wrong shape or not integers.
+    Shape rest = r.shape;
+    if (!rest.empty()) rest.erase(rest.begin() + static_cast<std::ptrdiff_t>(a));
+    std::vector<std::int64_t> v;
+    const int c = g.below(10);
+    const std::size_t n = c < 4 ? 1 : c < 9 ? product(rest, 0, rest.size()) : static_cast<std::size_t>(g.below(4));
+    for (std::size_t i = 0; i < n; ++i) v.push_back(g.below(19) - 9);
+    Val l = g.integers(v, c >= 2);
+    if (c >= 4 && c < 9) l.shape = rest;
+    if (g.chance(5) && !v.empty()) Gen::set_first(l, 1.5);
+    if (g.chance(3)) l = g.value(Gen::Nested, {1});
+    if (g.chance(3)) l = g.simple(Gen::Char, {1});
+    k.names.push_back({"L", l});
+    k.line = "L" + fn + "R";
+    k.model = [l, r, axis, first] { return rotate(&l, r, axis, first); };
+    return k;
+  });
+}
+
+TEST(GeneratedCases, Transpose) {
+  run_cases("transpose", 112, 2000, [](Gen& g, int io) {
+    const Val r = g.value(Gen::Any, g.shape(4, 3));
+    Case k;
+    k.names = {{"R", r}};
+    if (g.chance(25)) {
+      k.line = "⍉R";
+      k.model = [r] { return transpose(nullptr, r, 0); };
+      return k;
+    }
+    // Each of R's axes sent to a result axis, every result axis reached
+    // (repeats take diagonals); now and then a value missing or out of range.
+    const int rank = static_cast<int>(r.rank());
+    const int m = rank == 0 ? 0 : 1 + g.below(rank);
+    std::vector<std::int64_t> v;
+    for (int i = 0; i < rank; ++i) v.push_back(i < m ? i : g.below(m));
+    for (int i = rank - 1; i > 0; --i) std::swap(v[static_cast<std::size_t>(i)], v[static_cast<std::size_t>(g.below(i + 1))]);
+    for (auto& x : v) x += io;
+    const int c = g.below(20);
+    if (c == 0 && !v.empty()) v[0] = rank + io;
+    if (c == 1 && !v.empty()) v[0] = io - 1;
+    if (c == 2) v.push_back(io);
+    if (c == 3 && !v.empty()) v.pop_back();
+    Val l = g.integers(v, !(v.size() == 1 && g.chance(40)));
+    if (c == 4 && !v.empty()) Gen::set_first(l, 0.5);
+    if (c == 5) l.shape = {1, static_cast<std::uint32_t>(v.size())};
+    if (c == 6) l = g.value(Gen::Nested, {static_cast<std::uint32_t>(v.size())});
+    k.names.push_back({"L", l});
+    k.line = "L⍉R";
+    k.model = [l, r, io] { return transpose(&l, r, io); };
     return k;
   });
 }
