@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "interpreter/primitives/args.h"
+#include "interpreter/primitives/grade.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
 #include "interpreter/workspace/errors.h"
@@ -135,6 +136,8 @@ std::array<PrimitiveHandler, 128> build_monadic_handlers() {
   t[0x5A] = enclose_monadic;   // ⊂
   t[0x45] = enlist_monadic;    // ∊
   t[0x2C] = t[0x7D] = ravel_monadic;  // , ⍪
+  t[0x11] = grade_up_monadic;  // ⍋
+  t[0x10] = grade_down_monadic;  // ⍒
   return t;
 }
 std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
@@ -147,6 +150,8 @@ std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
   t[0x2C] = t[0x7D] = catenate_dyadic;  // , ⍪
   t[0x6F] = squad_dyadic;      // ⌷
   t[0x5A] = partition_dyadic;  // ⊂
+  t[0x11] = grade_up_dyadic;   // ⍋
+  t[0x10] = grade_down_dyadic;  // ⍒
   return t;
 }
 
