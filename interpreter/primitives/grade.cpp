@@ -8,6 +8,7 @@
 #include "interpreter/primitives/grade.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -115,50 +116,71 @@ void prefix_sums(std::uint32_t* h, std::uint32_t buckets) {
 constexpr int kDigitBits = 11;
 constexpr std::uint32_t kBuckets = 1u << kDigitBits;
 
-// Integers: the key is the value with its sign bit flipped (complemented
-// as well for ⍒), so that unsigned order is the wanted order; each element
-// is one 64-bit word, key above index. Three passes of 11, 11 and 10 bits,
-// a pass skipped when every key has the same digit there; the last pass
-// writes the result. `a` and `b` hold n words each, `hist` kIntPasses
-// histograms.
 constexpr int kIntPasses = 3;
-void grade_ints(std::uint32_t data, std::uint32_t n, bool down, std::int32_t io, std::uint64_t* a, std::uint64_t* b,
-                std::uint32_t (*hist)[kBuckets], std::uint8_t* z, Ws ws) {
-  constexpr int kPasses = kIntPasses;
-  std::memset(hist, 0, sizeof(std::uint32_t) * kPasses * kBuckets);
-  const std::uint32_t flip = down ? 0x7FFFFFFFu : 0x80000000u;
-  const std::uint8_t* d = ws + data;
+
+// Sorts n 64-bit words by their high 32 bits, stably: three passes of 11,
+// 11 and 10 bits, a pass skipped when every word has the same digit there.
+// `b` holds n words, `hist` kIntPasses histograms. Answers the array that
+// holds the order (`a` or `b`).
+std::uint64_t* radix_high_words(std::uint64_t* a, std::uint64_t* b, std::uint32_t n, std::uint32_t (*hist)[kBuckets],
+                                Ws ws) {
+  std::memset(hist, 0, sizeof(std::uint32_t) * kIntPasses * kBuckets);
   for (std::uint32_t i = 0; i < n; ++i) {
-    const std::uint32_t key = load32(d + 4ull * i) ^ flip;
-    a[i] = std::uint64_t(key) << 32 | i;
+    const auto key = static_cast<std::uint32_t>(a[i] >> 32);
     ++hist[0][key & (kBuckets - 1)];
     ++hist[1][(key >> kDigitBits) & (kBuckets - 1)];
     ++hist[2][key >> (2 * kDigitBits)];
   }
-  int moving[kPasses], passes = 0;
-  const std::uint32_t key0 = static_cast<std::uint32_t>(a[0] >> 32);
-  for (int p = 0; p < kPasses; ++p)
-    if (hist[p][(key0 >> (kDigitBits * p)) & (kBuckets - 1)] != n) moving[passes++] = p;
-  if (passes == 0) return write_identity(n, io, ws);
-  for (int k = 0; k < passes; ++k) {
-    check_attention(ws);
-    const int p = moving[k];
-    const int shift = 32 + kDigitBits * p;
+  const auto key0 = static_cast<std::uint32_t>(a[0] >> 32);
+  for (int p = 0; p < kIntPasses; ++p) {
     std::uint32_t* h = hist[p];
+    if (h[(key0 >> (kDigitBits * p)) & (kBuckets - 1)] == n) continue;
+    check_attention(ws);
     prefix_sums(h, kBuckets);
-    if (k == passes - 1) {
-      for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint64_t e = a[i];
-        store32(z + 4ull * h[(e >> shift) & (kBuckets - 1)]++, static_cast<std::uint32_t>(e) + static_cast<std::uint32_t>(io));
-      }
-    } else {
-      for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint64_t e = a[i];
-        b[h[(e >> shift) & (kBuckets - 1)]++] = e;
-      }
-      std::swap(a, b);
+    const int shift = 32 + kDigitBits * p;
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const std::uint64_t e = a[i];
+      b[h[(e >> shift) & (kBuckets - 1)]++] = e;
     }
+    std::swap(a, b);
   }
+  return a;
+}
+
+// The unsigned key of an integer: its sign bit flipped, so that unsigned
+// order is signed order, and complemented as well for ⍒.
+inline std::uint32_t int_flip(bool down) { return down ? 0x7FFFFFFFu : 0x80000000u; }
+
+// Integers: each element one 64-bit word, key above index, radix sorted.
+// `a` and `b` hold n words each.
+void grade_ints(std::uint32_t data, std::uint32_t n, bool down, std::int32_t io, std::uint64_t* a, std::uint64_t* b,
+                std::uint32_t (*hist)[kBuckets], Ws ws) {
+  const std::uint32_t flip = int_flip(down);
+  const std::uint8_t* d = ws + data;
+  for (std::uint32_t i = 0; i < n; ++i) a[i] = std::uint64_t(load32(d + 4ull * i) ^ flip) << 32 | i;
+  const std::uint64_t* order = radix_high_words(a, b, n, hist, ws);
+  std::uint8_t* z = ws + desc_array(hdr::ResultDesc, ws) + obj::Shape + 4;
+  for (std::uint32_t i = 0; i < n; ++i) store32(z + 4ull * i, static_cast<std::uint32_t>(order[i]) + static_cast<std::uint32_t>(io));
+}
+
+// Rows of an integer matrix (n cells of c integers): sorted by the last
+// column, then stably by each column before it, the first last. Each
+// column's keys are gathered beside the indices in their current order.
+void grade_int_rows(std::uint32_t data, std::uint32_t n, std::uint64_t c, bool down, std::int32_t io, std::uint64_t* a,
+                    std::uint64_t* b, std::uint32_t (*hist)[kBuckets], Ws ws) {
+  const std::uint32_t flip = int_flip(down);
+  const std::uint8_t* d = ws + data;
+  for (std::uint32_t i = 0; i < n; ++i) a[i] = i;
+  for (std::uint64_t k = c; k-- > 0;) {
+    for (std::uint32_t i = 0; i < n; ++i) {
+      const auto at = static_cast<std::uint32_t>(a[i]);
+      a[i] = std::uint64_t(load32(d + 4 * (c * at + k)) ^ flip) << 32 | at;
+    }
+    std::uint64_t* order = radix_high_words(a, b, n, hist, ws);
+    if (order != a) std::swap(a, b);
+  }
+  std::uint8_t* z = ws + desc_array(hdr::ResultDesc, ws) + obj::Shape + 4;
+  for (std::uint32_t i = 0; i < n; ++i) store32(z + 4ull * i, static_cast<std::uint32_t>(a[i]) + static_cast<std::uint32_t>(io));
 }
 
 // The order-preserving unsigned key of a double: a negative value's bits
@@ -443,9 +465,20 @@ void grade(const PrimitiveCall& c, bool down, bool dyadic, Ws ws) {
       auto* hist = reinterpret_cast<std::uint32_t(*)[kBuckets]>(s);
       auto* k = reinterpret_cast<std::uint64_t*>(s + hist_bytes);
       z = ws + desc_array(hdr::ResultDesc, ws) + obj::Shape + 4;
-      if (ints) return grade_ints(right_data(ws), n, down, io, k, k + n, hist, z, ws);
+      if (ints) return grade_ints(right_data(ws), n, down, io, k, k + n, hist, ws);
       auto* i = reinterpret_cast<std::uint32_t*>(k + 2ull * n);
       return grade_floats(right_data(ws), n, down, io, k, k + n, i, i + n, hist, z, ws);
+    }
+  }
+
+  // Integer rows by a radix sort per column when the rows are short enough
+  // for it to beat the merge sort's log n passes.
+  if (r.type == ET_INT && n >= kRadixMin && 3 * cell <= std::uint64_t(std::bit_width(n)) + 2) {
+    const std::uint64_t hist_bytes = 4ull * kBuckets * kIntPasses;
+    if (std::uint8_t* s = gap_room(hist_bytes + 16ull * n, ws)) {
+      auto* k = reinterpret_cast<std::uint64_t*>(s + hist_bytes);
+      return grade_int_rows(right_data(ws), n, cell, down, io, k, k + n,
+                            reinterpret_cast<std::uint32_t(*)[kBuckets]>(s), ws);
     }
   }
 

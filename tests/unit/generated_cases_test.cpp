@@ -1453,6 +1453,17 @@ TEST(GeneratedCases, GradeLong) {
   Val m = ints([&](std::uint32_t) { return static_cast<double>(static_cast<std::int32_t>(rng() % 3) - 1); });
   m.shape = {n / 5, 5};
   cases.push_back(m);
+  // Short rows: first columns of few values, a last column over the
+  // whole range.
+  Val m2 = ints([&](std::uint32_t i) {
+    return i % 2 ? static_cast<double>(static_cast<std::int32_t>(rng())) : static_cast<double>(rng() % 5) - 2;
+  });
+  m2.shape = {n / 2, 2};
+  cases.push_back(m2);
+  Val m3 = ints([&](std::uint32_t i) { return i % 3 == 2 ? static_cast<double>(rng() % 3) : 2147483647.0 - (rng() % 2); });
+  m3.shape = {n / 3 - 1, 3};
+  m3.num.resize(m3.count());
+  cases.push_back(m3);
   Val mf = f;
   mf.shape = {n / 4, 4};
   cases.push_back(mf);
