@@ -3,8 +3,10 @@
 // digit radix sort of order-preserving unsigned keys. Each is stable, and ⍒
 // sorts the complemented keys upwards, so equal elements keep ascending
 // index order in both directions. Cells of higher-rank arrays are merge
-// sorted by index with a lexicographic comparison (stable as well). All
-// scratch that grows with the data lies in the free gap above the heap.
+// sorted by index with a lexicographic comparison (stable as well), but
+// for integer rows of a few columns, radix sorted a column at a time from
+// the last. All scratch that grows with the data lies in the free gap
+// above the heap.
 #include "interpreter/primitives/grade.h"
 
 #include <algorithm>
@@ -198,8 +200,7 @@ inline std::uint64_t float_key(double v) {
 // `hist` kFloatPasses histograms.
 constexpr int kFloatPasses = 6;
 void grade_floats(std::uint32_t data, std::uint32_t n, bool down, std::int32_t io, std::uint64_t* ka,
-                  std::uint64_t* kb, std::uint32_t* ia, std::uint32_t* ib, std::uint32_t (*hist)[kBuckets],
-                  std::uint8_t* z, Ws ws) {
+                  std::uint64_t* kb, std::uint32_t* ia, std::uint32_t* ib, std::uint32_t (*hist)[kBuckets], Ws ws) {
   constexpr int kPasses = kFloatPasses;
   std::memset(hist, 0, sizeof(std::uint32_t) * kPasses * kBuckets);
   const std::uint64_t flip = down ? ~std::uint64_t(0) : 0;
@@ -216,6 +217,7 @@ void grade_floats(std::uint32_t data, std::uint32_t n, bool down, std::int32_t i
   for (int p = 0; p < kPasses; ++p)
     if (hist[p][(ka[0] >> (kDigitBits * p)) & (kBuckets - 1)] != n) moving[passes++] = p;
   if (passes == 0) return write_identity(n, io, ws);
+  std::uint8_t* z = ws + desc_array(hdr::ResultDesc, ws) + obj::Shape + 4;
   for (int k = 0; k < passes; ++k) {
     check_attention(ws);
     const int shift = kDigitBits * moving[k];
@@ -464,10 +466,9 @@ void grade(const PrimitiveCall& c, bool down, bool dyadic, Ws ws) {
     if (s) {
       auto* hist = reinterpret_cast<std::uint32_t(*)[kBuckets]>(s);
       auto* k = reinterpret_cast<std::uint64_t*>(s + hist_bytes);
-      z = ws + desc_array(hdr::ResultDesc, ws) + obj::Shape + 4;
       if (ints) return grade_ints(right_data(ws), n, down, io, k, k + n, hist, ws);
       auto* i = reinterpret_cast<std::uint32_t*>(k + 2ull * n);
-      return grade_floats(right_data(ws), n, down, io, k, k + n, i, i + n, hist, z, ws);
+      return grade_floats(right_data(ws), n, down, io, k, k + n, i, i + n, hist, ws);
     }
   }
 
