@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "interpreter/primitives/args.h"
+#include "interpreter/primitives/grade.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
 #include "interpreter/workspace/errors.h"
@@ -141,6 +142,8 @@ std::array<PrimitiveHandler, 128> build_monadic_handlers() {
   t[0x59] = first_monadic;     // ↑
   t[0x12] = t[0x14] = reverse_monadic;  // ⌽ ⊖
   t[0x13] = transpose_monadic;  // ⍉
+  t[0x11] = grade_up_monadic;  // ⍋
+  t[0x10] = grade_down_monadic;  // ⍒
   return t;
 }
 std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
@@ -158,6 +161,8 @@ std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
   t[0x58] = pick_dyadic;       // ⊃
   t[0x12] = t[0x14] = rotate_dyadic;  // ⌽ ⊖
   t[0x13] = transpose_dyadic;  // ⍉
+  t[0x11] = grade_up_dyadic;   // ⍋
+  t[0x10] = grade_down_dyadic;  // ⍒
   return t;
 }
 

@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "interpreter/engine/sysvars.h"
+#include "interpreter/workspace/sysvar_slots.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/workspace/errors.h"

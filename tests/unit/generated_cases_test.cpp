@@ -942,6 +942,66 @@ Val apply_monadic(const FnInfo& f, const Val& r) {
   return test::pack_nested(r.shape, items);
 }
 
+// ⍋R ⍒R L⍋R L⍒R: the indices that sort R's major cells, compared exactly
+// element by element (characters by internal code, or by their positions
+// in L), equal cells in index order for both directions.
+Val grade(const Val* l, const Val& r, bool down, int io) {
+  if (l ? l->kind == Val::Nest : r.kind == Val::Nest) fail("DOMAIN ERROR");
+  if (l && (l->kind != Val::Chr || r.kind != Val::Chr || l->rank() == 0 || l->count() == 0)) fail("DOMAIN ERROR");
+  if (r.rank() == 0) fail("RANK ERROR");
+  const std::size_t n = r.shape[0], cell = product(r.shape, 1, r.rank());
+  // levels[k][c]: the rank of character c at level k.
+  std::vector<std::vector<std::uint32_t>> levels;
+  if (r.kind == Val::Chr && !l) {
+    levels.assign(1, std::vector<std::uint32_t>(256));
+    for (int c = 32; c < 127; ++c)
+      levels[0][c] = static_cast<unsigned char>(utf8_to_internal(std::string(1, static_cast<char>(c)))[0]);
+  } else if (l && (l->rank() == 1 || r.rank() == 1)) {
+    levels.assign(1, std::vector<std::uint32_t>(256, 255));
+    std::uint32_t next = 0;
+    for (std::size_t i = 0; i < l->count(); ++i) {
+      auto& t = levels[0][static_cast<unsigned char>(l->chr[i])];
+      if (t == 255 && l->chr.find(l->chr[i]) == i) t = std::min<std::uint32_t>(next++, 255);
+    }
+  } else if (l) {
+    levels.assign(l->rank(), std::vector<std::uint32_t>(256, 1u << 31));
+    for (std::size_t i = 0; i < l->count(); ++i) {
+      if (l->chr.find(l->chr[i]) != i) continue;
+      std::size_t rest = i;
+      for (std::size_t k = 0; k < l->rank(); ++k) {
+        const std::uint32_t len = l->shape[l->rank() - 1 - k];
+        levels[k][static_cast<unsigned char>(l->chr[i])] = static_cast<std::uint32_t>(rest % len);
+        rest /= len;
+      }
+    }
+  }
+  auto compare = [&](std::size_t x, std::size_t y) {
+    if (r.kind == Val::Num) {
+      for (std::size_t k = 0; k < cell; ++k) {
+        const double u = r.num[x * cell + k], v = r.num[y * cell + k];
+        if (u != v) return u < v ? -1 : 1;
+      }
+      return 0;
+    }
+    for (const auto& t : levels)
+      for (std::size_t k = 0; k < cell; ++k) {
+        const std::uint32_t u = t[static_cast<unsigned char>(r.chr[x * cell + k])];
+        const std::uint32_t v = t[static_cast<unsigned char>(r.chr[y * cell + k])];
+        if (u != v) return u < v ? -1 : 1;
+      }
+    return 0;
+  };
+  std::vector<std::size_t> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+    const int c = compare(x, y);
+    return down ? c > 0 : c < 0;
+  });
+  std::vector<std::int64_t> z;
+  for (std::size_t i : order) z.push_back(static_cast<std::int64_t>(i) + io);
+  return int_vector(z);
+}
+
 // ---- the generator ----------------------------------------------------------------------------
 
 class Gen {
@@ -1575,6 +1635,108 @@ TEST(GeneratedCases, SelectedSimpleScalarsGiveSimpleArrays) {
                            "(2 0⍴'a' (1 2))≡2 0⍴''"}) {
     EXPECT_EQ(test::first_line(apl.run(line)), "1") << line;
   }
+}
+
+TEST(GeneratedCases, Grade) {
+  run_cases("grade", 112, 2000, [](Gen& g, int io) {
+    const bool down = g.chance(50);
+    const std::string glyph = down ? "⍒" : "⍋";
+    Case k;
+    if (g.chance(60)) {
+      const Val r = g.chance(10) ? g.value() : g.value(g.chance(5) ? Gen::Nested : g.simple_kind(), g.shape(3, 6));
+      k.names = {{"R", r}};
+      k.line = glyph + "R";
+      k.model = [r, down, io] { return grade(nullptr, r, down, io); };
+      return k;
+    }
+    // A collating sequence: characters of R's alphabet and others, of rank
+    // 1 to 3, each character maybe more than once.
+    Val l = g.simple(Gen::Char, g.shape(3, 4));
+    if (g.chance(5)) l = g.value();
+    const Val r = g.chance(90) ? g.simple(Gen::Char, g.shape(3, 5)) : g.value();
+    k.names = {{"L", l}, {"R", r}};
+    k.line = "L" + glyph + "R";
+    k.model = [l, r, down, io] { return grade(&l, r, down, io); };
+    return k;
+  });
+}
+
+// Long vectors and tall matrices: every pass of the radix sorts, keys that
+// differ only in high or only in low bits, all keys equal, −0 and +0,
+// neighbouring floats, and many ties.
+TEST(GeneratedCases, GradeLong) {
+  Apl apl;
+  std::mt19937 rng(113);
+  const std::uint32_t n = 20000;
+  auto ints = [&](const std::function<double(std::uint32_t)>& f) {
+    Val v;
+    v.shape = {n};
+    v.ntype = ET_INT;
+    for (std::uint32_t i = 0; i < n; ++i) v.num.push_back(f(i));
+    return v;
+  };
+  std::vector<Val> cases = {
+      ints([&](std::uint32_t) { return static_cast<double>(static_cast<std::int32_t>(rng())); }),
+      ints([&](std::uint32_t) { return static_cast<double>(static_cast<std::int32_t>(rng() & 0xFFC00000u)); }),
+      ints([&](std::uint32_t) { return static_cast<double>(static_cast<std::int32_t>(rng() % 7) - 3); }),
+      ints([&](std::uint32_t i) { return i == 5 ? 2 : 2147483647.0 * (i % 2 ? 1 : -1) - (i % 2 ? 0 : 1); }),
+      ints([&](std::uint32_t) { return 7; }),
+  };
+  Val f = ints([&](std::uint32_t i) {
+    static const double special[] = {0.0, -0.0, 1.0, std::nextafter(1.0, 2.0), std::nextafter(1.0, 0.0), -1e300, 1e-300, -1e-300};
+    if (i % 3 == 0) return special[rng() % 8];
+    double d;
+    std::uint64_t bits = std::uint64_t(rng()) << 32 | rng();
+    std::memcpy(&d, &bits, 8);
+    return std::isfinite(d) ? d : 0.5;
+  });
+  f.ntype = ET_FLOAT;
+  cases.push_back(f);
+  Val b = ints([&](std::uint32_t i) { return i % 97 == 0 ? 1 : rng() % 2; });
+  b.ntype = ET_BOOL;
+  cases.push_back(b);
+  Val c;
+  c.kind = Val::Chr;
+  c.shape = {n};
+  for (std::uint32_t i = 0; i < n; ++i) c.chr += "abAB z'9"[rng() % 8];
+  cases.push_back(c);
+  // Matrices: rows that share long prefixes.
+  Val m = ints([&](std::uint32_t) { return static_cast<double>(static_cast<std::int32_t>(rng() % 3) - 1); });
+  m.shape = {n / 5, 5};
+  cases.push_back(m);
+  // Short rows: first columns of few values, a last column over the
+  // whole range.
+  Val m2 = ints([&](std::uint32_t i) {
+    return i % 2 ? static_cast<double>(static_cast<std::int32_t>(rng())) : static_cast<double>(rng() % 5) - 2;
+  });
+  m2.shape = {n / 2, 2};
+  cases.push_back(m2);
+  Val m3 = ints([&](std::uint32_t i) { return i % 3 == 2 ? static_cast<double>(rng() % 3) : 2147483647.0 - (rng() % 2); });
+  m3.shape = {n / 3 - 1, 3};
+  m3.num.resize(m3.count());
+  cases.push_back(m3);
+  Val mf = f;
+  mf.shape = {n / 4, 4};
+  cases.push_back(mf);
+  Val mb = b;
+  mb.shape = {n / 40, 40};
+  cases.push_back(mb);
+  Val mc = c;
+  mc.shape = {n / 2, 2};
+  cases.push_back(mc);
+  for (const Val& r : cases)
+    for (int io = 0; io <= 1; ++io)
+      for (const bool down : {false, true}) {
+        Case k;
+        k.names = {{"R", r}};
+        k.line = down ? "⍒R" : "⍋R";
+        k.model = [&r, down, io] { return grade(nullptr, r, down, io); };
+        ASSERT_EQ(apl.run("⎕IO←" + std::to_string(io)), "");
+        const Outcome o = check(apl, k, io);
+        EXPECT_TRUE(o.kind.empty()) << k.line << " of type " << int{r.ntype} << " kind " << int{r.kind} << " rank "
+                                    << r.rank() << ": " << o.kind;
+      }
+  EXPECT_TRUE(heap_consistent(apl.ws()));
 }
 
 // Prototypes and fill items hold boolean zeros whatever the numeric type
