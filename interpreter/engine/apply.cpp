@@ -13,6 +13,7 @@
 #include "interpreter/workspace/heap.h"
 #include "interpreter/primitives/nested_results.h"
 #include "interpreter/primitives/scalar_dispatch.h"
+#include "interpreter/primitives/search_primitives.h"
 #include "interpreter/primitives/structural.h"
 
 namespace zema {
@@ -147,6 +148,10 @@ std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
   t[0x2C] = t[0x7D] = catenate_dyadic;  // , ⍪
   t[0x6F] = squad_dyadic;      // ⌷
   t[0x5A] = partition_dyadic;  // ⊂
+  t[0x51] = deal_dyadic;       // ?
+  t[0x69] = find_dyadic;       // ⍷
+  t[0x45] = membership_dyadic; // ∊
+  t[0x54] = without_dyadic;    // ~
   return t;
 }
 
@@ -188,11 +193,14 @@ void run_simple_dyadic(Ws ws) {
 
 void run_simple_monadic(Ws ws) {
   const SavedArgs saved = save_args(ws);
+  // The rerun for a float result (roll beyond 2*31) draws the same numbers again.
+  const std::uint32_t seed = rd32(ws, hdr::QuadRL);
   for (;;) {
     xoprfx(xoprfs(call_flags(ws), ws), hdr::RightDesc, ws);
     if (xmn_scalar(ws) == 0) return;
     xoproe(ws);
     restore_args(saved, ws);
+    wr32(ws, hdr::QuadRL, seed);
   }
 }
 
