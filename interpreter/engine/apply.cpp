@@ -15,6 +15,7 @@
 #include "interpreter/primitives/disclose_pick.h"
 #include "interpreter/primitives/nested_results.h"
 #include "interpreter/primitives/scalar_dispatch.h"
+#include "interpreter/primitives/search_primitives.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/primitives/take_drop.h"
 
@@ -163,6 +164,10 @@ std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
   t[0x13] = transpose_dyadic;  // ⍉
   t[0x11] = grade_up_dyadic;   // ⍋
   t[0x10] = grade_down_dyadic;  // ⍒
+  t[0x51] = deal_dyadic;       // ?
+  t[0x69] = find_dyadic;       // ⍷
+  t[0x45] = membership_dyadic; // ∊
+  t[0x54] = without_dyadic;    // ~
   return t;
 }
 
@@ -204,11 +209,14 @@ void run_simple_dyadic(Ws ws) {
 
 void run_simple_monadic(Ws ws) {
   const SavedArgs saved = save_args(ws);
+  // The rerun for a float result (roll beyond 2*31) draws the same numbers again.
+  const std::uint32_t seed = rd32(ws, hdr::QuadRL);
   for (;;) {
     xoprfx(xoprfs(call_flags(ws), ws), hdr::RightDesc, ws);
     if (xmn_scalar(ws) == 0) return;
     xoproe(ws);
     restore_args(saved, ws);
+    wr32(ws, hdr::QuadRL, seed);
   }
 }
 

@@ -92,6 +92,13 @@ std::uint32_t hash_variable(std::uint32_t array, std::uint8_t numeric_type, Ws w
 }
 
 bool index_nested_hashed(const ArrayInfo& l, const ArrayInfo& r, const ArrayInfo& z, std::int32_t io, Ws ws) {
+  return search_nested_hashed(l, r, [&](std::uint32_t j, std::uint32_t found) {
+    wr32(ws, z.data + 4 * j, static_cast<std::uint32_t>(io) + found);
+  }, ws);
+}
+
+bool search_nested_hashed(const ArrayInfo& l, const ArrayInfo& r,
+                          const std::function<void(std::uint32_t, std::uint32_t)>& answer, Ws ws) {
   const std::uint32_t n = l.count, m = r.count;
   if (l.type != ET_NESTED || r.type != ET_NESTED || n < kMinLeft || m < kMinRight) return false;
   // The table lies in the free gap between heap top and stack.
@@ -139,7 +146,7 @@ bool index_nested_hashed(const ArrayInfo& l, const ArrayInfo& r, const ArrayInfo
       const std::uint8_t* e = table + std::uint64_t(kEntryBytes) * s;
       if (load32(e) != 0) found = load32(e + 8);
     }
-    wr32(ws, z.data + 4 * j, static_cast<std::uint32_t>(io) + found);
+    answer(j, found);
   }
   return true;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "interpreter/primitives/structural.h"
 
@@ -27,5 +28,12 @@ std::uint32_t hash_variable(std::uint32_t array, std::uint8_t numeric_type, Ws w
 // nothing, when the table does not apply: L under 100 items, R under 70,
 // a float item in either, too little free space, or a full table.
 bool index_nested_hashed(const ArrayInfo& l, const ArrayInfo& r, const ArrayInfo& z, std::int32_t io, Ws ws);
+
+// The same search with the answers handed on: `answer(j, i)` for each item
+// j of `probes` in order, i the first position of a matching item of
+// `table` or table's count. Answers false, having called nothing, under the
+// same conditions (`table` as L, `probes` as R).
+bool search_nested_hashed(const ArrayInfo& table, const ArrayInfo& probes,
+                          const std::function<void(std::uint32_t, std::uint32_t)>& answer, Ws ws);
 
 }  // namespace zema
