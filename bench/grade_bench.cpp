@@ -87,16 +87,9 @@ int main(int argc, char** argv) {
          for (std::uint32_t i = 0; i < rows; ++i) store_el<std::uint32_t>(z, i, v[i].second + 1);
        }},
   };
-  auto time_line = [&](const std::string& line) {
-    s.run(line);
-    return best_of(reps, [&] {
-      s.run("Z←0");
-      force_gcol(s.ws);
-    }, [&] { s.run(line); });
-  };
   std::printf("%-6s %12s %12s %8s\n", "", "interpreter", "stable_sort", "ratio");
   for (const Case& c : cases) {
-    const double t = time_line(std::string("Z←") + c.expr);
+    const double t = s.time_line(std::string("Z←") + c.expr, reps);
     const double b = best_of(reps, [] {}, c.loop);
     std::printf("%s    %10.2fms %10.2fms %8.2f\n", c.expr, 1e3 * t, 1e3 * b, t / b);
   }

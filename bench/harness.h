@@ -86,7 +86,19 @@ struct Session {
   }
   // The data of a variable (it moves only when the heap is compacted).
   std::uint8_t* data(const std::string& name) { return ws + rd32(ws, symbol(name) + sym::Value) + 16; }
+
+  // The best time of `reps` runs of `line`, run once first; before each run
+  // Z is released and the heap compacted.
+  double time_line(const std::string& line, int reps);
 };
+
+// `text` padded with blanks to `width` columns (printf counts the bytes of
+// the glyphs, not their columns).
+inline std::string padded(const std::string& text, std::size_t width = 10) {
+  std::size_t columns = 0;
+  for (unsigned char c : text) columns += (c & 0xC0) != 0x80;
+  return text + std::string(columns < width ? width - columns : 0, ' ');
+}
 
 // The size of a run: 10⁷ elements and 7 repetitions, or with --quick 10⁶
 // and 3.
@@ -110,6 +122,14 @@ inline double best_of(int reps, const std::function<void()>& before, const std::
     best = std::min(best, s);
   }
   return best;
+}
+
+inline double Session::time_line(const std::string& line, int reps) {
+  run(line);
+  return best_of(reps, [&] {
+    run("Z←0");
+    force_gcol(ws);
+  }, [&] { run(line); });
 }
 
 template <class T>

@@ -156,12 +156,6 @@ int main(int argc, char** argv) {
        }},
   };
 
-  // Names are padded by hand: printf counts the bytes of the glyphs.
-  auto padded = [](const std::string& t) {
-    std::size_t columns = 0;
-    for (unsigned char c : t) columns += (c & 0xC0) != 0x80;
-    return t + std::string(columns < 10 ? 10 - columns : 0, ' ');
-  };
   std::printf("%s %12s %12s %8s\n", padded("").c_str(), "interpreter", "C++ loop", "ratio");
   for (const Case& c : cases) {
     const std::string line = std::string("Z←") + c.expr;

@@ -71,18 +71,9 @@ int main(int argc, char** argv) {
   std::uint8_t* z = out.data();
   std::int64_t sink = 0;
 
-  auto time_line = [&](const std::string& line) {
-    s.run(line);
-    return best_of(reps, [&] {
-      s.run("Z←0");
-      force_gcol(s.ws);
-    }, [&] { s.run(line); });
-  };
   std::printf("%-22s %12s %12s %8s\n", "", "interpreter", "C++", "ratio");
   auto report = [&](const std::string& what, double t, double b) {
-    std::size_t columns = 0;
-    for (unsigned char c : what) columns += (c & 0xC0) != 0x80;
-    std::printf("%s%s %10.2fms %10.2fms %8.2f\n", what.c_str(), std::string(columns < 22 ? 22 - columns : 0, ' ').c_str(),
+    std::printf("%s %10.2fms %10.2fms %8.2f\n", padded(what, 22).c_str(),
                 1e3 * t, 1e3 * b, t / b);
   };
 
@@ -128,10 +119,10 @@ int main(int argc, char** argv) {
         store_el<std::int32_t>(p, i, static_cast<std::int32_t>((m - 1 - i) * 2654435761u + (i % 2)));
     });
     const std::string len = std::to_string(m);
-    report("X∊Y " + len, time_line("Z←X∊Y"), best_of(reps, [] {}, [&] {
+    report("X∊Y " + len, s.time_line("Z←X∊Y", reps), best_of(reps, [] {}, [&] {
       member_ints(s.data("X"), m, s.data("Y"), m, set_bits);
     }));
-    report("X~Y " + len, time_line("Z←X~Y"), best_of(reps, [] {}, [&] {
+    report("X~Y " + len, s.time_line("Z←X~Y", reps), best_of(reps, [] {}, [&] {
       std::uint32_t k = 0;
       const std::uint8_t* x = s.data("X");
       member_ints(x, m, s.data("Y"), m, [&](std::uint32_t j, bool found) {
@@ -143,7 +134,7 @@ int main(int argc, char** argv) {
     s.define("T", ET_INT, 1000, [&](std::uint8_t* p) {
       for (std::uint32_t i = 0; i < 1000; ++i) store_el<std::int32_t>(p, i, static_cast<std::int32_t>(i + 1));
     });
-    report("(⍳N)∊⍳1000 " + len, time_line("Z←(⍳N)∊⍳1000"), best_of(reps, [] {}, [&] {
+    report("(⍳N)∊⍳1000 " + len, s.time_line("Z←(⍳N)∊⍳1000", reps), best_of(reps, [] {}, [&] {
       std::vector<std::int32_t> iota(m);
       for (std::uint32_t i = 0; i < m; ++i) iota[i] = static_cast<std::int32_t>(i + 1);
       member_ints(reinterpret_cast<const std::uint8_t*>(iota.data()), m, s.data("T"), 1000, set_bits);
@@ -183,10 +174,10 @@ int main(int argc, char** argv) {
       for (std::uint32_t i = 0; i < m; ++i) store_el<double>(p, i, 0.25 * (mix(m - 1 - i) % (4 * m)) + 0.125 * (i % 2));
     });
     const std::string len = std::to_string(m);
-    report("F⍳G " + len, time_line("Z←F⍳G"), best_of(reps, [] {}, [&] {
+    report("F⍳G " + len, s.time_line("Z←F⍳G", reps), best_of(reps, [] {}, [&] {
       search_floats(s.data("F"), m, s.data("G"), m, true);
     }));
-    report("F∊G " + len, time_line("Z←F∊G"), best_of(reps, [] {}, [&] {
+    report("F∊G " + len, s.time_line("Z←F∊G", reps), best_of(reps, [] {}, [&] {
       search_floats(s.data("G"), m, s.data("F"), m, false);
     }));
   }
@@ -199,7 +190,7 @@ int main(int argc, char** argv) {
     for (std::uint32_t i = 0; i < h; ++i) p[i] = static_cast<std::uint8_t>(letters[mix(i) % 26]);
     for (std::uint32_t i = 500; i + needle.size() < h; i += 997) std::memcpy(p + i, needle.data(), needle.size());
   });
-  report("'needle'⍷H " + std::to_string(h), time_line("Z←'needle'⍷H"), best_of(reps, [] {}, [&] {
+  report("'needle'⍷H " + std::to_string(h), s.time_line("Z←'needle'⍷H", reps), best_of(reps, [] {}, [&] {
     const std::uint8_t* hay = s.data("H");
     std::memset(z, 0, (h + 31) / 32 * 4);
     std::size_t at = 0;

@@ -243,21 +243,9 @@ int main(int argc, char** argv) {
          for (std::size_t i = 0; i < n / 10; ++i) std::memcpy(z + 40 * i, base + load_el<std::uint32_t>(v, i) + 16, 40);
        }},
   };
-  auto padded = [](const std::string& t) {
-    std::size_t columns = 0;
-    for (unsigned char c : t) columns += (c & 0xC0) != 0x80;
-    return t + std::string(columns < 10 ? 10 - columns : 0, ' ');
-  };
-  auto time_line = [&](const std::string& line) {
-    s.run(line);
-    return best_of(reps, [&] {
-      s.run("Z←0");
-      force_gcol(s.ws);
-    }, [&] { s.run(line); });
-  };
   std::printf("%s %12s %12s %8s\n", padded("").c_str(), "interpreter", "C++ loop", "ratio");
   for (const Case& c : cases) {
-    const double t = time_line(std::string("Z←") + c.expr);
+    const double t = s.time_line(std::string("Z←") + c.expr, reps);
     const double b = best_of(reps, [] {}, c.loop);
     std::printf("%s %10.2fms %10.2fms %8.2f\n", padded(c.expr).c_str(), 1e3 * t, 1e3 * b, t / b);
   }
@@ -274,7 +262,7 @@ int main(int argc, char** argv) {
     s.define("Y", ET_INT, m, [&](std::uint8_t* p) {
       for (std::uint32_t i = 0; i < m; ++i) store_el<std::int32_t>(p, i, static_cast<std::int32_t>((m - 1 - i) * 2654435761u + (i % 2)));
     });
-    const double t = time_line("Z←X⍳Y");
+    const double t = s.time_line("Z←X⍳Y", reps);
     std::vector<std::uint64_t> table(3ull * m);
     const double b = best_of(reps, [] {}, [&] {
       const std::uint8_t *x = s.data("X"), *y = s.data("Y");
