@@ -47,7 +47,7 @@ bool eolck(std::uint32_t* next_cursor, Ws ws) {
 int xrsltp(Ws ws) {
   const std::uint32_t top = stack_entry_at(0, ws);
   const std::uint8_t t = rd8(ws, top) & 0x7F;
-  if (t == TC_BRANCH) noncer_1(ws);  // branches arrive with control structures
+  if (t == TC_BRANCH) noncer_1(ws);  // a branch: NONCE ERROR
   if (t == TC_VALUE && is_primer(1, ws)) {
     if (!(rd8(ws, top + se::Flags) & kSeNoDisplay)) {
       DisplayLine dl;

@@ -88,8 +88,6 @@ void xopafx(std::uint32_t mask, std::uint32_t at, std::uint32_t entry, Ws ws) {
   const std::uint8_t cls = rd8(ws, entry + se::Class) & kClassMask;
   if (cls != TC_VALUE && cls != TC_SPECIAL && cls != TC_LEFTARG) synter_noarray(ws);
   find_ws_entry(entry, ws);  // VALUE ERROR for a missing value
-  // Members of the current class taken as private copies inside a method
-  // arrive with the object system.
   const std::uint32_t word = (rd8(ws, entry + se::Class) & kOwnsObject)
                                  ? entry + se::Value
                                  : entry_of_token(rd16(ws, entry + se::Value)) + sym::Value;

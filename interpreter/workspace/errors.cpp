@@ -146,8 +146,7 @@ void symtab_full(Ws ws) { error(E_SYMBOL_TABLE_FULL, 1, 4, ws); }
 void sc_error(Ws ws) { error(E_STRUCTURED_CONTROL, 2, 10, ws); }
 
 void synatn(std::uint16_t state_word, Ws ws) {
-  // ⎕ input awaiting a value with no line executing prompts again; that
-  // arrives with ⎕ input.
+  // Always INTERRUPT: there is no ⎕ input to prompt again.
   error(E_INTERRUPT, 1, 1, ws);
 }
 
