@@ -6,6 +6,7 @@
 // each reflection runs over contiguous memory, in 80-bit long doubles.
 #include "interpreter/primitives/domino.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -148,31 +149,50 @@ Real load(const Work& w, bool identity, Ws ws) {
   return kRankTolerance * largest;
 }
 
+// The sum of v[r]·c[r] for r in [from, to), in two interleaved halves so
+// that the additions do not wait on each other.
+inline Real dot_from(const Real* v, const Real* c, std::uint64_t from, std::uint64_t to) {
+  Real a = 0, b = 0;
+  std::uint64_t r = from;
+  for (; r + 1 < to; r += 2) {
+    a += v[r] * c[r];
+    b += v[r + 1] * c[r + 1];
+  }
+  if (r < to) a += v[r] * c[r];
+  return a + b;
+}
+
+// The largest magnitude of c[r] for r in [from, to).
+inline Real max_from(const Real* c, std::uint64_t from, std::uint64_t to) {
+  Real g = 0;
+  for (std::uint64_t r = from; r < to; ++r) {
+    const Real a = c[r] < 0 ? -c[r] : c[r];
+    if (a > g) g = a;
+  }
+  return g;
+}
+
 // Householder QR of M's first n columns with column and row pivoting, the
 // reflections applied to every later column. DOMAIN ERROR when a column is
-// dependent.
-void factorise(const Work& w, Real tolerance, Ws ws) {
+// dependent. `col_max` holds, for each of R's columns not yet chosen, the
+// largest magnitude of its remaining rows, kept up by each reflection.
+void factorise(const Work& w, Real* col_max, Real tolerance, Ws ws) {
   const std::uint64_t m = w.m, n = w.n, width = w.n + w.k;
+  for (std::uint64_t j = 0; j < n; ++j) col_max[j] = max_from(w.col(j), 0, m);
   for (std::uint64_t i = 0; i < n; ++i) {
     check_attention(ws);
     // The remaining column of largest magnitude (the first on ties).
     std::uint64_t q = i;
-    Real best = -1;
-    for (std::uint64_t j = i; j < n; ++j) {
-      const Real* c = w.col(j);
-      Real g = 0;
-      for (std::uint64_t r = i; r < m; ++r) g = std::fmax(g, std::fabs(c[r]));
-      if (g > best) {
-        best = g;
-        q = j;
-      }
+    for (std::uint64_t j = i + 1; j < n; ++j) {
+      if (col_max[j] > col_max[q]) q = j;
     }
-    if (best < tolerance || best == 0) domner(ws);
+    if (col_max[q] < tolerance || col_max[q] == 0) domner(ws);
     if (q != i) {
       Real* a = w.col(i);
       Real* b = w.col(q);
       for (std::uint64_t r = 0; r < m; ++r) std::swap(a[r], b[r]);
       std::swap(w.perm[i], w.perm[q]);
+      std::swap(col_max[i], col_max[q]);
     }
     Real* v = w.col(i);
     // The row of largest magnitude in the pivot column leads.
@@ -183,19 +203,33 @@ void factorise(const Work& w, Real tolerance, Ws ws) {
     if (t != i) {
       for (std::uint64_t j = i; j < width; ++j) std::swap(w.col(j)[i], w.col(j)[t]);
     }
-    Real sigma2 = 0;
-    for (std::uint64_t r = i; r < m; ++r) sigma2 += v[r] * v[r];
+    const Real sigma2 = dot_from(v, v, i, m);
     const Real sigma = std::sqrt(sigma2);
     const Real alpha = v[i] >= 0 ? -sigma : sigma;
     const Real v1 = v[i] - alpha;
     const Real beta = 1 / (sigma2 - alpha * v[i]);
     for (std::uint64_t j = i + 1; j < width; ++j) {
       Real* c = w.col(j);
-      Real dot = v1 * c[i];
-      for (std::uint64_t r = i + 1; r < m; ++r) dot += v[r] * c[r];
-      const Real s = beta * dot;
+      const Real s = beta * (v1 * c[i] + dot_from(v, c, i + 1, m));
       c[i] -= s * v1;
-      for (std::uint64_t r = i + 1; r < m; ++r) c[r] -= s * v[r];
+      if (j < n) {
+        // Two running maxima, so that the comparisons do not wait on each other.
+        Real g = 0, h = 0;
+        std::uint64_t r = i + 1;
+        for (; r + 1 < m; r += 2) {
+          c[r] -= s * v[r];
+          c[r + 1] -= s * v[r + 1];
+          g = std::max(g, std::fabs(c[r]));
+          h = std::max(h, std::fabs(c[r + 1]));
+        }
+        if (r < m) {
+          c[r] -= s * v[r];
+          g = std::max(g, std::fabs(c[r]));
+        }
+        col_max[j] = std::max(g, h);
+      } else {
+        for (std::uint64_t r = i + 1; r < m; ++r) c[r] -= s * v[r];
+      }
     }
     v[i] = alpha;
   }
@@ -250,15 +284,16 @@ void domino(const PrimitiveCall& c, bool dyadic, Ws ws) {
   if (z.count == 0) return;
 
   const std::uint64_t m = b.rows, n = b.cols, k = a.cols;
-  // M (m × (n + k)), row maxima (m), column scales (n), permutation (n).
-  const std::uint64_t values = m * (n + k) + m + n;
+  // M (m × (n + k)), row maxima (m), column scales (n), column maxima (n),
+  // permutation (n).
+  const std::uint64_t values = m * (n + k) + m + 2 * n;
   if (values > 0x10000000ull) xwsfll(ws);
   std::uint8_t* s = gap_scratch(sizeof(Real) * values + 4 * n, ws);
   Real* base = reinterpret_cast<Real*>(s);
   const Work w{base, base + m * (n + k), base + m * (n + k) + m,
                reinterpret_cast<std::uint32_t*>(base + values), m, n, k};
   const Real tolerance = load(w, !dyadic, ws);
-  factorise(w, tolerance, ws);
+  factorise(w, base + values - n, tolerance, ws);
   solve(w, ws);
 }
 
