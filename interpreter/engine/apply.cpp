@@ -13,6 +13,7 @@
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/primitives/disclose_pick.h"
+#include "interpreter/primitives/domino.h"
 #include "interpreter/primitives/nested_results.h"
 #include "interpreter/primitives/scalar_dispatch.h"
 #include "interpreter/primitives/search_primitives.h"
@@ -145,6 +146,7 @@ std::array<PrimitiveHandler, 128> build_monadic_handlers() {
   t[0x13] = transpose_monadic;  // ⍉
   t[0x11] = grade_up_monadic;  // ⍋
   t[0x10] = grade_down_monadic;  // ⍒
+  t[0x1F] = domino_monadic;    // ⌹
   return t;
 }
 std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
@@ -164,6 +166,7 @@ std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
   t[0x13] = transpose_dyadic;  // ⍉
   t[0x11] = grade_up_dyadic;   // ⍋
   t[0x10] = grade_down_dyadic;  // ⍒
+  t[0x1F] = domino_dyadic;     // ⌹
   t[0x51] = deal_dyadic;       // ?
   t[0x69] = find_dyadic;       // ⍷
   t[0x45] = membership_dyadic; // ∊
