@@ -125,16 +125,9 @@ int main(int argc, char** argv) {
     std::size_t k;
   };
   const Case cases[] = {{"⌹M", &identity, n}, {"V⌹M", &rhs, 1}};
-  auto time_line = [&](const std::string& line) {
-    s.run(line);
-    return best_of(reps, [&] {
-      s.run("Z←0");
-      force_gcol(s.ws);
-    }, [&] { s.run(line); });
-  };
   std::printf("%-6s %12s %12s %8s %12s %8s\n", "", "interpreter", "LU double", "ratio", "QR long dbl", "ratio");
   for (const Case& c : cases) {
-    const double t = time_line(std::string("Z←") + c.expr);
+    const double t = s.time_line(std::string("Z←") + c.expr, reps);
     const double lu = best_of(reps, [] {}, [&] { lu_solve(s.data("F"), *c.a, n, c.k, out.data()); });
     const double qr = best_of(reps, [] {}, [&] { qr_solve(s.data("F"), *c.a, n, c.k, out.data()); });
     std::printf("%-6s %10.2fms %10.2fms %8.2f %10.2fms %8.2f\n", c.expr, 1e3 * t, 1e3 * lu, t / lu, 1e3 * qr,
