@@ -76,6 +76,27 @@ double i64_truncated(std::int64_t v) {
   return negative ? -d : d;
 }
 
+// Reads booleans in order from bit `p` of the bits at `data`, one word load
+// per 32 elements.
+class BitCursor {
+ public:
+  BitCursor(const std::uint8_t* data, std::uint64_t p) : data_(data), p_(p) {
+    if (p_ % 32 != 0) load();
+  }
+  std::int32_t next() {
+    if (p_ % 32 == 0) load();
+    const std::int32_t bit = static_cast<std::int32_t>((word_ >> (31 - p_ % 32)) & 1);
+    ++p_;
+    return bit;
+  }
+
+ private:
+  void load() { std::memcpy(&word_, data_ + 4 * (p_ / 32), 4); }
+  const std::uint8_t* data_;
+  std::uint64_t p_;
+  std::uint32_t word_ = 0;
+};
+
 // ---- encode ----------------------------------------------------------------------
 
 struct EncodeShape {
@@ -155,7 +176,9 @@ bool decode_int(const ArrayInfo& a, const ArrayInfo& b, const ArrayInfo& z, cons
   for (std::uint32_t i = 0; i < d.rows; ++i) {
     check_attention(ws);
     std::uint8_t* const row = ws + z.data + 4ull * i * d.cols;
-    for (std::uint32_t j = 0; j < d.cols; ++j) store_int(z, std::uint64_t{i} * d.cols + j, int_el(b, j, ws), ws);
+    BitCursor first(ws + b.data, 0);
+    for (std::uint32_t j = 0; j < d.cols; ++j)
+      store_int(z, std::uint64_t{i} * d.cols + j, b.type == ET_BOOL ? first.next() : int_el(b, j, ws), ws);
     bool over = false;
     for (std::uint32_t k = 1; k < d.n; ++k) {
       const std::int64_t r = int_el(a, std::uint64_t{i} * d.na + k * d.astep(), ws);
@@ -173,11 +196,12 @@ bool decode_int(const ArrayInfo& a, const ArrayInfo& b, const ArrayInfo& z, cons
           std::memcpy(row + 4ull * j, &tv, 4);
         }
       } else {
+        BitCursor bits(ws + b.data, bk);
         for (std::uint32_t j = 0; j < d.cols; ++j) {
           std::int32_t zv;
           std::memcpy(&zv, row + 4ull * j, 4);
           const std::int64_t p = zv * r;
-          const std::int64_t t = p + (bit_at(b.data, bk + j, ws) ? 1 : 0);
+          const std::int64_t t = p + bits.next();
           over |= (p < kMin32) | (p > kMax32) | (t > kMax32);
           const auto tv = static_cast<std::int32_t>(t);
           std::memcpy(row + 4ull * j, &tv, 4);
@@ -206,20 +230,29 @@ void decode_float(const ArrayInfo& a, const ArrayInfo& b, const ArrayInfo& z, co
     bool over = !exact;
     if (exact) {
       // Exact values in 64-bit integers held in the result's slots.
+      BitCursor first(ws + b.data, 0);
       for (std::uint32_t j = 0; j < d.cols; ++j) {
-        const std::int64_t v = int_el(b, j, ws);
+        const std::int64_t v = b.type == ET_BOOL ? first.next() : int_el(b, j, ws);
         std::memcpy(row + 8ull * j, &v, 8);
       }
       for (std::uint32_t k = 1; k < d.n && !over; ++k) {
         const std::int64_t r = int_el(a, std::uint64_t{i} * d.na + k * d.astep(), ws);
         const std::uint64_t bk = k * d.bstep();
-        for (std::uint32_t j = 0; j < d.cols; ++j) {
-          std::int64_t v;
-          std::memcpy(&v, row + 8ull * j, 8);
-          std::int64_t t;
-          over |= __builtin_mul_overflow(v, r, &t);
-          over |= __builtin_add_overflow(t, std::int64_t{int_el(b, bk + j, ws)}, &t);
-          std::memcpy(row + 8ull * j, &t, 8);
+        auto step = [&](auto next) {
+          for (std::uint32_t j = 0; j < d.cols; ++j) {
+            std::int64_t v;
+            std::memcpy(&v, row + 8ull * j, 8);
+            std::int64_t t;
+            over |= __builtin_mul_overflow(v, r, &t);
+            over |= __builtin_add_overflow(t, std::int64_t{next(j)}, &t);
+            std::memcpy(row + 8ull * j, &t, 8);
+          }
+        };
+        if (b.type == ET_BOOL) {
+          BitCursor bits(ws + b.data, bk);
+          step([&](std::uint32_t) { return bits.next(); });
+        } else {
+          step([&](std::uint32_t j) { return int_el(b, bk + j, ws); });
         }
       }
       if (!over) {
