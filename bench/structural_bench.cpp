@@ -75,6 +75,12 @@ int main(int argc, char** argv) {
   // 1000 × 1000 matrices of integers and of booleans for ⍉ ⌽ ⊖.
   s.run("BM←1000 1000⍴B");
   auto matrix = [&](const char* name) { return s.data(name) + 4; };  // past the second length
+  // ⊤ and ⊥: 10⁶ values in 32 binary digits, and back from a 32 × 10⁶ boolean matrix.
+  constexpr std::uint32_t kCoded = 1000000;
+  s.run("E←⍳1000000");
+  s.run("R2←32⍴2");
+  s.run("BB←32 1000000⍴B");
+  std::vector<std::int32_t> digits(32ull * kCoded);
 
   std::vector<std::uint8_t> out(8ull * n + 64);  // room for 2/I
   std::uint8_t* z = out.data();
@@ -235,6 +241,33 @@ int main(int argc, char** argv) {
       {"1↓[1]M", rows(1, 1000, 0, 1000)},
       {"500↑[1]M", rows(0, 500, 0, 1000)},
       {"0 1↓M", rows(0, 1000, 1, 999)},
+      {"R2⊤E",
+       [&] {
+         const std::uint8_t *r = s.data("R2"), *x = s.data("E");
+         for (std::size_t j = 0; j < kCoded; ++j) {
+           std::int64_t v = load_el<std::int32_t>(x, j);
+           for (std::size_t k = 32; k-- > 0;) {
+             const std::int64_t q = load_el<std::int32_t>(r, k);
+             std::int64_t m = v % q;
+             if (m != 0 && (m < 0) != (q < 0)) m += q;
+             digits[k * kCoded + j] = static_cast<std::int32_t>(m);
+             v = (v - m) / q;
+           }
+         }
+         sink += digits[kCoded - 1];
+       }},
+      {"2⊥BB",
+       [&] {
+         const std::uint8_t* b = matrix("BB");
+         for (std::size_t j = 0; j < kCoded; ++j) {
+           std::int64_t v = 0;
+           for (std::size_t k = 0; k < 32; ++k) {
+             const std::size_t i = k * kCoded + j;
+             v = v * 2 + ((load_el<std::uint32_t>(b, i / 32) >> (31 - i % 32)) & 1);
+           }
+           store_el<double>(z, j, static_cast<double>(v));
+         }
+       }},
       {"⊃V",
        [&] {
          // Each item's data straight into its row of the matrix.

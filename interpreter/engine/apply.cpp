@@ -14,6 +14,7 @@
 #include "interpreter/workspace/heap.h"
 #include "interpreter/primitives/disclose_pick.h"
 #include "interpreter/primitives/domino.h"
+#include "interpreter/primitives/encode_decode.h"
 #include "interpreter/primitives/nested_results.h"
 #include "interpreter/primitives/scalar_dispatch.h"
 #include "interpreter/primitives/search_primitives.h"
@@ -171,6 +172,8 @@ std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
   t[0x69] = find_dyadic;       // ⍷
   t[0x45] = membership_dyadic; // ∊
   t[0x54] = without_dyadic;    // ~
+  t[0x4E] = encode_dyadic;     // ⊤
+  t[0x42] = decode_dyadic;     // ⊥
   return t;
 }
 
