@@ -322,7 +322,8 @@ int do_xrdce(Ws ws) {
   if (rd8(ws, op + 5) != 0) axis_error(ws);  // a fractional axis
   const std::uint32_t fn = stack_entry_at(0, ws);
   const StackEntry operand = load_entry(fn, ws);
-  if ((operand.cls & ~kOwnsObject) != TC_PRIMITIVE || (operand.cls & kOwnsObject)) noncer_1(ws);
+  // Only a primitive function without an axis is an operand here.
+  if (operand.cls != TC_PRIMITIVE || operand.flags != 0) noncer_1(ws);
   const std::uint32_t obj = getspc(kDerivedBody, ws);
   std::memset(ws + obj + obj::Type, 0, 8 + kDerivedBody - obj::Type);
   wr8(ws, obj + obj::Type, ET_DERIVED);
