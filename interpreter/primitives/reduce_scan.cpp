@@ -154,11 +154,12 @@ struct FltPlus {
 struct FltTimes {
   static double apply(double l, double r) { return l * r; }
 };
+// The two operands are never NaN, so the order of the test does not matter.
 struct FltMax {
-  static double apply(double l, double r) { return l >= r ? l : r; }
+  static double apply(double l, double r) { return std::max(l, r); }
 };
 struct FltMin {
-  static double apply(double l, double r) { return l > r ? r : l; }
+  static double apply(double l, double r) { return std::min(l, r); }
 };
 struct FltMinus {
   static double apply(double l, double r) { return l - r; }
@@ -363,17 +364,43 @@ std::uint64_t ones_in(const std::uint8_t* x, std::uint64_t from, std::uint64_t l
 
 // Plain reduction of booleans by + ∧ ∨ × ⌈ ⌊ along the last axis: each row's
 // ones counted a word at a time (∧ asks whether all are ones, ∨ whether any).
+// Whether `len` bits from bit `from` are all ones (`ones`) or all zeros,
+// stopping at the first word that says otherwise.
+bool all_bits(const std::uint8_t* x, std::uint64_t from, std::uint64_t len, bool ones) {
+  const std::uint32_t want = ones ? 0xFFFFFFFFu : 0;
+  std::uint64_t i = from;
+  const std::uint64_t end = from + len;
+  while (i < end && (i & 31)) {
+    if (static_cast<bool>(bit_of(x, i)) != ones) return false;
+    ++i;
+  }
+  // Eight words at a time, then one.
+  for (; i + 256 <= end; i += 256) {
+    std::uint32_t all = 0xFFFFFFFFu, any = 0;
+    for (std::uint64_t j = 0; j < 8; ++j) {
+      const std::uint32_t w = ld_w(x, (i >> 5) + j);
+      all &= w;
+      any |= w;
+    }
+    if (ones ? all != want : any != want) return false;
+  }
+  for (; i + 32 <= end; i += 32)
+    if (ld_w(x, i >> 5) != want) return false;
+  for (; i < end; ++i)
+    if (static_cast<bool>(bit_of(x, i)) != ones) return false;
+  return true;
+}
+
 bool bool_rows(const FoldCall& f, const Geo& g, const std::uint8_t* x, const ArrayInfo& z, Poll& poll, Ws ws) {
   std::uint8_t* zp = ws + z.data;
   for (std::uint64_t a = 0; a < g.outer; ++a) {
-    const std::uint64_t ones = ones_in(x, a * g.n, g.n);
     std::int32_t v;
     switch (f.code) {
-      case pc::Plus: v = static_cast<std::int32_t>(ones); break;
+      case pc::Plus: v = static_cast<std::int32_t>(ones_in(x, a * g.n, g.n)); break;
       case pc::And:
       case pc::Times:
-      case pc::Floor: v = ones == g.n; break;
-      default: v = ones != 0; break;
+      case pc::Floor: v = all_bits(x, a * g.n, g.n, true); break;
+      default: v = !all_bits(x, a * g.n, g.n, false); break;
     }
     if (z.type == ET_INT) {
       st_i(zp, a, v);
@@ -385,36 +412,48 @@ bool bool_rows(const FoldCall& f, const Geo& g, const std::uint8_t* x, const Arr
   return true;
 }
 
-// +/ of integer rows: the sum and the sum of magnitudes in 64 bits; when the
-// magnitudes stay within 32 bits no partial sum can overflow, else the row
-// is added again step by step to find whether one does.
+// +/ of integer rows, right to left in 32 bits as the element routine adds,
+// the overflow tests gathered over a run and looked at once.
+[[gnu::noinline]] bool int_sum_run(const std::uint8_t* q, std::uint64_t k, std::int32_t& acc) {
+  std::int32_t a = acc;
+  bool over = false;
+  for (std::uint64_t i = k; i-- > 0;) over |= __builtin_add_overflow(ld_i(q, i), a, &a);
+  acc = a;
+  return !over;
+}
+
 bool int_sum_rows(const Geo& g, const std::uint8_t* x, std::uint8_t* z, Poll& poll) {
   for (std::uint64_t a = 0; a < g.outer; ++a) {
-    const std::uint64_t first = a * g.n;
-    std::int64_t sum = 0;
-    std::uint64_t mag = 0;
-    for (std::uint64_t done = 0; done < g.n;) {
-      const std::uint64_t k = std::min<std::uint64_t>(g.n - done, kPollEvery);
-      const std::uint8_t* p = x + 4 * (first + done);
-      for (std::uint64_t i = 0; i < k; ++i) {
-        const std::int32_t v = ld_i(p, i);
-        sum += v;
-        mag += static_cast<std::uint32_t>(v < 0 ? -static_cast<std::int64_t>(v) : v);
-      }
-      done += k;
+    const std::uint8_t* p = x + 4 * a * g.n;
+    std::int32_t acc = ld_i(p, g.n - 1);
+    for (std::uint64_t end = g.n - 1; end > 0;) {
+      const std::uint64_t k = std::min<std::uint64_t>(end, kPollEvery);
+      if (!int_sum_run(p + 4 * (end - k), k, acc)) return false;
+      end -= k;
       poll.step(k);
     }
-    if (mag > 0x7FFFFFFF) {
-      std::int32_t acc = ld_i(x, first + g.n - 1);
-      for (std::uint64_t i = g.n - 1; i-- > 0;) {
-        std::int32_t v = ld_i(x, first + i);
-        if (__builtin_add_overflow(v, acc, &acc)) return false;
-      }
-      sum = acc;
-    }
-    st_i(z, a, static_cast<std::int32_t>(sum));
+    st_i(z, a, acc);
   }
   return true;
+}
+
+// One run of elements folded into an accumulator, out of line so that the
+// accumulator stays in a register through the run.
+template <class Op>
+[[gnu::noinline]] std::int32_t int_extreme_run(const std::uint8_t* q, std::uint64_t k, std::int32_t acc) {
+  for (std::uint64_t i = 0; i < k; ++i) Op::apply(acc, ld_i(q, i));
+  return acc;
+}
+template <class Op>
+[[gnu::noinline]] double float_extreme_run(const std::uint8_t* q, std::uint64_t k, double acc) {
+  for (std::uint64_t i = 0; i < k; ++i) acc = Op::apply(acc, ld_f(q, i));
+  return acc;
+}
+// Elements k−1 down to 0 from q, each x giving x f acc.
+template <class Op>
+[[gnu::noinline]] double float_fold_run(const std::uint8_t* q, std::uint64_t k, double acc) {
+  for (std::uint64_t i = k; i-- > 0;) acc = Op::apply(ld_f(q, i), acc);
+  return acc;
 }
 
 template <class Op>
@@ -424,7 +463,7 @@ void int_extreme_rows(const Geo& g, const std::uint8_t* x, std::uint8_t* z, Poll
     std::int32_t acc = ld_i(p, g.n - 1);
     for (std::uint64_t done = 0; done < g.n;) {
       const std::uint64_t k = std::min<std::uint64_t>(g.n - done, kPollEvery);
-      for (std::uint64_t i = done; i < done + k; ++i) Op::apply(acc, ld_i(p, i));
+      acc = int_extreme_run<Op>(p + 4 * done, k, acc);
       done += k;
       poll.step(k);
     }
@@ -439,7 +478,7 @@ void float_extreme_rows(const Geo& g, const std::uint8_t* x, std::uint8_t* z, Po
     double acc = ld_f(p, g.n - 1);
     for (std::uint64_t done = 0; done < g.n;) {
       const std::uint64_t k = std::min<std::uint64_t>(g.n - done, kPollEvery);
-      for (std::uint64_t i = done; i < done + k; ++i) acc = Op::apply(acc, ld_f(p, i));
+      acc = float_extreme_run<Op>(p + 8 * done, k, acc);
       done += k;
       poll.step(k);
     }
@@ -455,7 +494,7 @@ void float_fold_rows(const Geo& g, const std::uint8_t* x, std::uint8_t* z, Poll&
     double acc = ld_f(p, g.n - 1);
     for (std::uint64_t end = g.n - 1; end > 0;) {
       const std::uint64_t k = std::min<std::uint64_t>(end, kPollEvery);
-      for (std::uint64_t i = end; i-- > end - k;) acc = Op::apply(ld_f(p, i), acc);
+      acc = float_fold_run<Op>(p + 8 * (end - k), k, acc);
       end -= k;
       poll.step(k);
     }
@@ -603,9 +642,13 @@ void float_running(const Op& op, const Geo& g, const std::uint8_t* x, std::uint8
         return true;
       },
       [&](std::uint64_t i, double v) {
-        if (!std::isfinite(v)) domner(ws);
+        // A value that is not finite stays so: one test at the end serves.
         st_f(z, i, v + 0.0);
       });
+  for (std::uint64_t a = 0; a < g.outer * g.s; ++a) {
+    const std::uint64_t last = (a / g.s) * g.n * g.s + (g.n - 1) * g.s + a % g.s;
+    if (!std::isfinite(ld_f(z, last))) domner(ws);
+  }
 }
 
 // The running fold of an associative operand (or = ≠ < on booleans);
