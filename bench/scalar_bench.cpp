@@ -60,6 +60,21 @@ int main(int argc, char** argv) {
     for (std::uint32_t i = 0; i < words; ++i) store_el<std::uint32_t>(p, i, i * 40503u + 0x9E3779B9u);
   });
 
+  // Reductions: ±1 integers and floats near 1 keep products finite; all
+  // ones and all zeros make ∧/ and ∨/ read every word.
+  s.define("K", ET_INT, n, [&](std::uint8_t* p) {
+    for (std::uint32_t i = 0; i < n; ++i) store_el<std::int32_t>(p, i, (i * 7919u % 13u) < 6 ? -1 : 1);
+  });
+  s.define("H", ET_FLOAT, n, [&](std::uint8_t* p) {
+    for (std::uint32_t i = 0; i < n; ++i) store_el<double>(p, i, 1.0 + ((i * 7919u % 2001u) - 1000.0) * 1e-9);
+  });
+  s.define("T", ET_BOOL, n, [&](std::uint8_t* p) {
+    for (std::uint32_t i = 0; i < words; ++i) store_el<std::uint32_t>(p, i, 0xFFFFFFFFu);
+  });
+  s.define("E", ET_BOOL, n, [&](std::uint8_t* p) {
+    for (std::uint32_t i = 0; i < words; ++i) store_el<std::uint32_t>(p, i, 0);
+  });
+
   std::vector<std::uint8_t> out(8ull * n + 64);
   std::uint8_t* z = out.data();
   double ct = 1e-13;
@@ -153,6 +168,89 @@ int main(int argc, char** argv) {
        [&] {
          const std::uint8_t *x = s.data("B"), *y = s.data("C");
          for (std::size_t i = 0; i < words; ++i) store_el<std::uint32_t>(z, i, load_el<std::uint32_t>(x, i) & load_el<std::uint32_t>(y, i));
+       }},
+      // Reductions right to left, as the interpreter defines them.
+      {"+/I",
+       [&] {
+         const std::uint8_t* x = s.data("I");
+         std::int64_t acc = 0;
+         for (std::size_t i = n; i-- > 0;) acc += load_el<std::int32_t>(x, i);
+         store_el<std::int32_t>(z, 0, static_cast<std::int32_t>(acc));
+       }},
+      {"×/K",
+       [&] {
+         const std::uint8_t* x = s.data("K");
+         std::int32_t acc = 1;
+         for (std::size_t i = n; i-- > 0;) acc *= load_el<std::int32_t>(x, i);
+         store_el<std::int32_t>(z, 0, acc);
+       }},
+      {"⌈/I",
+       [&] {
+         const std::uint8_t* x = s.data("I");
+         std::int32_t acc = load_el<std::int32_t>(x, n - 1);
+         for (std::size_t i = 0; i < n; ++i) acc = std::max(acc, load_el<std::int32_t>(x, i));
+         store_el<std::int32_t>(z, 0, acc);
+       }},
+      {"+/F",
+       [&] {
+         const std::uint8_t* x = s.data("F");
+         double acc = load_el<double>(x, n - 1);
+         for (std::size_t i = n - 1; i-- > 0;) acc = load_el<double>(x, i) + acc;
+         store_el<double>(z, 0, acc);
+       }},
+      {"×/H",
+       [&] {
+         const std::uint8_t* x = s.data("H");
+         double acc = load_el<double>(x, n - 1);
+         for (std::size_t i = n - 1; i-- > 0;) acc = load_el<double>(x, i) * acc;
+         store_el<double>(z, 0, acc);
+       }},
+      {"⌈/F",
+       [&] {
+         const std::uint8_t* x = s.data("F");
+         double acc = load_el<double>(x, n - 1);
+         for (std::size_t i = 0; i < n; ++i) acc = std::max(acc, load_el<double>(x, i));
+         store_el<double>(z, 0, acc);
+       }},
+      {"+/B",
+       [&] {
+         const std::uint8_t* x = s.data("B");
+         std::int64_t acc = 0;
+         for (std::size_t i = 0; i < words; ++i) acc += __builtin_popcount(load_el<std::uint32_t>(x, i));
+         store_el<std::int32_t>(z, 0, static_cast<std::int32_t>(acc));
+       }},
+      {"∧/T",
+       [&] {
+         const std::uint8_t* x = s.data("T");
+         std::uint32_t all = 1;
+         for (std::size_t i = 0; i < words && all; ++i) all = load_el<std::uint32_t>(x, i) == 0xFFFFFFFFu;
+         store_el<std::uint32_t>(z, 0, all);
+       }},
+      {"∨/E",
+       [&] {
+         const std::uint8_t* x = s.data("E");
+         std::uint32_t any = 0;
+         for (std::size_t i = 0; i < words && !any; ++i) any = load_el<std::uint32_t>(x, i) != 0;
+         store_el<std::uint32_t>(z, 0, any);
+       }},
+      {"+\\I",
+       [&] {
+         const std::uint8_t* x = s.data("I");
+         std::int32_t acc = 0;
+         for (std::size_t i = 0; i < n; ++i) store_el<std::int32_t>(z, i, acc += load_el<std::int32_t>(x, i));
+       }},
+      {"+\\F",
+       [&] {
+         const std::uint8_t* x = s.data("F");
+         double acc = 0;
+         for (std::size_t i = 0; i < n; ++i) store_el<double>(z, i, acc += load_el<double>(x, i));
+       }},
+      {"+\\B",
+       [&] {
+         const std::uint8_t* x = s.data("B");
+         std::int32_t acc = 0;
+         for (std::size_t i = 0; i < n; ++i)
+           store_el<std::int32_t>(z, i, acc += (load_el<std::uint32_t>(x, i / 32) >> (31 - i % 32)) & 1);
        }},
   };
 

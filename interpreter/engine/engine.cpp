@@ -17,6 +17,7 @@
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/engine/indexing.h"
+#include "interpreter/engine/reduce_operator.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/engine/statement_end.h"
 #include "interpreter/workspace/symtab.h"
@@ -387,11 +388,7 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::Xindex: return do_xindex(ws);
     case lc::XmnDerfn: return do_xmn_derfn(ws);
     case lc::XdyDerfn: return do_xdy_derfn(ws);
-    case lc::Xrdce:
-      // A value left of / or \ makes it compress or expand; reduce and
-      // scan arrive with the operators.
-      if (entry_class(0, ws) == TC_VALUE) return do_xdyop(ws);
-      noncer_1(ws);
+    case lc::Xrdce: return do_xrdce(ws);
     case lc::Nonce:
     // Actions whose routines arrive with branches, defined functions and
     // operators.

@@ -42,6 +42,8 @@ constexpr std::uint32_t LeftReferences = 0x200000;   // object references allowe
 // Stack-entry flags of a function entry that change how it applies.
 namespace fe {
 constexpr std::uint8_t Axis = 0x04;        // an axis is written on the entry (bytes 4 and 5)
+constexpr std::uint8_t FirstAxis = 0x08;   // a reduction or scan along the first axis (⌿ ⍀)
+constexpr std::uint8_t Scan = 0x10;        // a scan (\ ⍀)
 constexpr std::uint8_t ReduceScan = 0x20;  // a reduction or scan
 constexpr std::uint8_t Each = 0x40;        // an each
 constexpr std::uint8_t Product = 0x80;     // a product

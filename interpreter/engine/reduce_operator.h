@@ -1,0 +1,29 @@
+// The operators / ⌿ \ ⍀ with a function operand: binding them into a
+// derived function, and applying that function (reduction, n-wise
+// reduction and scan).
+#pragma once
+
+#include "interpreter/workspace/workspace.h"
+
+namespace zema {
+
+// The engine's action for / \ ⌿ ⍀ with the function entry on top and the
+// operator token below it: a value on top makes the token replicate or
+// expand (dyadic application); a primitive function becomes the operand of
+// a derived function (class 21, entry flags fe::ReduceScan, fe::FirstAxis
+// for ⌿ ⍀, fe::Scan for \ ⍀) holding the operand's entry and the
+// operator's one-based axis (0: none); answers the next state. AXIS ERROR
+// for a fractional axis on the operator; NONCE ERROR for an operand that
+// is not a primitive function.
+int do_xrdce(Ws ws);
+
+// Applies the reduce-family derived function on top of the stack to the
+// right argument below it (f/R, f⌿R, f\R, f⍀R), or the one under a left
+// argument on top (L f/R, L f⌿R: n-wise reduction). Pushes the result and
+// answers state 2. RANK, LENGTH and DOMAIN ERROR for a bad window, SYNTAX
+// ERROR for an n-wise scan, AXIS ERROR for an axis beyond R's rank, NONCE
+// ERROR for a nested R or a non-scalar operand.
+int reduce_monadic(Ws ws);
+int reduce_dyadic(Ws ws);
+
+}  // namespace zema
