@@ -537,7 +537,7 @@ namespace {
 // no operator: the derived function of an axis list.
 std::uint32_t derived_primitive(std::uint32_t fn_entry, Ws ws) {
   const std::uint32_t obj = derived_object(fn_entry, ws);
-  if (rd8(ws, fn_entry + se::Flags) & ~fe::Axis) noncer_1(ws);  // operators' derived functions arrive with them
+  if (rd8(ws, fn_entry + se::Flags) & ~fe::Axis) noncer_1(ws);  // an operator's derived function: NONCE ERROR
   const std::uint8_t cls = rd8(ws, obj + dfn::Entry + se::Class) & kClassMask;
   // A named function with an axis list: a defined or system function takes no axis.
   if (cls == TC_NAMEDFN && rd32(ws, obj + dfn::ListWord) != 0) axis_error(ws);

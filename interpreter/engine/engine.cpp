@@ -390,8 +390,7 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::XdyDerfn: return do_xdy_derfn(ws);
     case lc::Xrdce: return do_xrdce(ws);
     case lc::Nonce:
-    // Actions whose routines arrive with branches, defined functions and
-    // operators.
+    // Actions not built (branches, defined operators): NONCE ERROR.
     case lc::Xumnop:
     case lc::Xudyop:
     case lc::Xeach:
@@ -430,7 +429,7 @@ int bind_step(Ws ws) {
       unstack(paren, ws);
       return ES_BIND;
     }
-    synter_badline(ws);  // operator frames arrive with the operators
+    synter_badline(ws);  // an operator frame below the value: SYNTAX ERROR
   }
   if (t == TC_ASSIGN) return s < 24 ? dispatch(syntab[TC_ASSIGN][s], ws) : (synter_badline(ws), ES_BIND);
   if (n == TC_EDGE) return ES_STATEMENT_RESULT;
@@ -548,7 +547,7 @@ int syntax(int state, Ws ws) {
         } else if (entry_class(1, ws) == TC_DERIVED) {
           state = do_xdy_derfn(ws);
         } else {
-          noncer_1(ws);  // derived functions arrive with the operators
+          noncer_1(ws);  // any other function class: NONCE ERROR
         }
         break;
       case ES_APPLY_MONADIC:
@@ -561,7 +560,7 @@ int syntax(int state, Ws ws) {
         } else if (entry_class(0, ws) == TC_DERIVED) {
           state = do_xmn_derfn(ws);
         } else {
-          noncer_1(ws);  // derived functions arrive with the operators
+          noncer_1(ws);  // any other function class: NONCE ERROR
         }
         break;
       case ES_FINISH_APPLICATION: state = do_xmnopd(ws); break;
