@@ -22,38 +22,6 @@ namespace {
 
 using namespace test;
 
-// The array at `off` as text: type letter (R reference, I integer, C
-// character, B boolean, N nested), shape in brackets, the elements; a
-// nested array's items in parentheses.
-std::string render(Ws ws, std::uint32_t off) {
-  std::ostringstream s;
-  const std::uint8_t type = rd8(ws, off + obj::Type);
-  const std::uint32_t rank = rd16(ws, off + obj::Rank4) / 4;
-  std::uint32_t n = 1;
-  const char* letters = "?????B?I?F?C??RN";
-  s << (type < 16 ? letters[type] : '?');
-  if (rank) {
-    s << '[';
-    for (std::uint32_t i = 0; i < rank; ++i) {
-      const std::uint32_t len = rd32(ws, off + obj::Shape + 4 * i);
-      s << (i ? " " : "") << len;
-      n *= len;
-    }
-    s << ']';
-  }
-  const std::uint32_t data = off + obj::Shape + 4 * rank;
-  for (std::uint32_t i = 0; i < n; ++i) {
-    switch (type) {
-      case ET_BOOL: s << ' ' << ((rd32(ws, data + 4 * (i / 32)) >> (31 - i % 32)) & 1); break;
-      case ET_INT:
-      case ET_OBJREF: s << ' ' << rdi32(ws, data + 4 * i); break;
-      case ET_CHAR: s << ' ' << internal_to_utf8(std::string(1, static_cast<char>(rd8(ws, data + i)))); break;
-      case ET_NESTED: s << '(' << render(ws, off + rd32(ws, data + 4 * i)) << ')'; break;
-      default: s << " ?";
-    }
-  }
-  return s.str();
-}
 
 class DisclosePick : public ::testing::Test {
  protected:

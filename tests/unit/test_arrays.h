@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,47 @@ inline std::uint32_t make_float_vector(Ws ws, const std::vector<double>& v) { re
 inline std::uint32_t make_char_vector(Ws ws, const std::string& utf8) { return place(ws, char_vector(utf8)); }
 inline std::uint32_t make_nested(Ws ws, const std::vector<ArrayImage>& items) {
   return place(ws, nested_vector(items));
+}
+
+// The array at `off` as text: type letter (B boolean, I integer, F float,
+// C character, R reference, N nested), shape in brackets (none for a
+// scalar), the elements; a nested array's items in parentheses, and an
+// empty nested array's prototype after a colon.
+inline std::string render(Ws ws, std::uint32_t off) {
+  std::ostringstream s;
+  const std::uint8_t type = rd8(ws, off + obj::Type);
+  const std::uint32_t rank = rd16(ws, off + obj::Rank4) / 4;
+  std::uint32_t n = 1;
+  const char* letters = "?????B?I?F?C??RN";
+  s << (type < 16 ? letters[type] : '?');
+  if (rank) {
+    s << '[';
+    for (std::uint32_t i = 0; i < rank; ++i) {
+      const std::uint32_t len = rd32(ws, off + obj::Shape + 4 * i);
+      s << (i ? " " : "") << len;
+      n *= len;
+    }
+    s << ']';
+  }
+  const std::uint32_t data = off + obj::Shape + 4 * rank;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    switch (type) {
+      case ET_BOOL: s << ' ' << ((rd32(ws, data + 4 * (i / 32)) >> (31 - i % 32)) & 1); break;
+      case ET_INT: s << ' ' << rdi32(ws, data + 4 * i); break;
+      case ET_FLOAT: {
+        double d;
+        std::memcpy(&d, ws + data + 8 * i, 8);
+        s << ' ' << d;
+        break;
+      }
+      case ET_CHAR: s << ' ' << internal_to_utf8(std::string(1, static_cast<char>(rd8(ws, data + i)))); break;
+      case ET_OBJREF: s << ' ' << rd32(ws, data + 4 * i); break;
+      case ET_NESTED: s << '(' << render(ws, off + rd32(ws, data + 4 * i)) << ')'; break;
+      default: s << " ?";
+    }
+  }
+  if (type == ET_NESTED && n == 0 && rd32(ws, off + obj::Size) > data - off) s << ':' << render(ws, data);
+  return s.str();
 }
 
 }  // namespace zema::test
