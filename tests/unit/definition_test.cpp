@@ -33,20 +33,8 @@ std::string internal(std::string_view utf8) { return utf8_to_internal(utf8); }
 // A workspace with function definition installed and a session that keeps
 // what the interpreter prints. Lines are typed through line entry, so an
 // entry error reports itself and the next line goes on.
-class Definition : public ::testing::Test {
+class Definition : public test::DefiningSession {
  protected:
-  void SetUp() override {
-    saved_ = lex_routes();
-    install_definition_routes();
-    set_current_apl_task(&task_);
-  }
-  void TearDown() override {
-    set_current_apl_task(nullptr);
-    lex_routes() = saved_;
-  }
-
-  Ws ws() const { return t_.ws(); }
-
   // Types the lines; answers what was printed meanwhile (UTF-8, a new line
   // for each carriage return).
   std::string type(std::initializer_list<const char*> lines) {
@@ -102,9 +90,6 @@ class Definition : public ::testing::Test {
     return out;
   }
 
-  TestWorkspace t_;
-  test::CaptureTask task_;
-  LexRoutes saved_;
   int last_ = 0;
 };
 
