@@ -25,12 +25,13 @@ constexpr std::uint32_t kDerivedBody = 34;
 constexpr std::uint8_t kDominoCode = 0x1F;
 constexpr std::uint8_t kTransposeTag = 0x27;
 
-// A copy of the object at `from` (its size word read there) pushed as a value.
+// A copy of the object `rel` bytes into the array of the stack slot
+// `from_slot` (its size word read there) pushed as a value.
 void push_copy(std::uint32_t from_slot, std::uint32_t rel, Ws ws) {
-  std::uint32_t src = rd32(ws, from_slot + se::Value) + rel;
+  std::uint32_t src = find_ws_entry(from_slot, ws) + rel;
   const std::uint32_t size = rd32(ws, src + obj::Size);
   const std::uint32_t copy = getspc(size - 8, ws);
-  src = rd32(ws, from_slot + se::Value) + rel;
+  src = find_ws_entry(from_slot, ws) + rel;
   std::memmove(ws + copy + 8, ws + src + 8, size - 8);
   const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, copy}, ws);
   set_owner(copy, at, OK_STACK, ws);
@@ -46,7 +47,7 @@ void push_scalar(std::uint8_t type, const Elem& e, Ws ws) {
 // Pushes item i of the array in the stack slot `slot` as a value of its
 // own: a copy of a nested array's item, a scalar of a simple one's element.
 void push_item(std::uint32_t slot, std::uint32_t i, Ws ws) {
-  const ArrayInfo a = array_info(rd32(ws, slot + se::Value), ws);
+  const ArrayInfo a = array_info(find_ws_entry(slot, ws), ws);
   if (a.type == ET_NESTED) {
     push_copy(slot, rd32(ws, a.data + 4 * i), ws);
     return;
@@ -58,7 +59,7 @@ void push_item(std::uint32_t slot, std::uint32_t i, Ws ws) {
 // first item, the one an empty nested array carries, or a blank (characters)
 // or zero scalar.
 void push_prototype(std::uint32_t slot, Ws ws) {
-  const ArrayInfo a = array_info(rd32(ws, slot + se::Value), ws);
+  const ArrayInfo a = array_info(find_ws_entry(slot, ws), ws);
   if (a.type == ET_NESTED) {
     if (a.count > 0) {
       push_copy(slot, rd32(ws, a.data), ws);
@@ -82,7 +83,7 @@ void push_prototype(std::uint32_t slot, Ws ws) {
 // An argument's item i, or its prototype when it is empty; its only item
 // when it has one (repeated over the other's items).
 void push_arg(std::uint32_t slot, std::uint32_t i, Ws ws) {
-  const ArrayInfo a = array_info(rd32(ws, slot + se::Value), ws);
+  const ArrayInfo a = array_info(find_ws_entry(slot, ws), ws);
   if (a.count == 0)
     push_prototype(slot, ws);
   else
@@ -123,7 +124,7 @@ void apply_dyadic(const StackEntry& op, std::uint32_t l_slot, std::uint32_t i, W
 // The shape of the array in `slot`, read into `shape` (at most 63 axes);
 // answers the rank.
 std::uint32_t read_shape(std::uint32_t slot, std::uint32_t (&shape)[64], Ws ws) {
-  const ArrayInfo a = array_info(rd32(ws, slot + se::Value), ws);
+  const ArrayInfo a = array_info(find_ws_entry(slot, ws), ws);
   for (std::uint32_t k = 0; k < a.rank && k < 64; ++k) shape[k] = dim(a, k, ws);
   return a.rank;
 }
@@ -257,7 +258,7 @@ int each_dyadic(Ws ws) {
   const std::uint32_t r_slot = stack_entry_at(2, ws);
   const std::uint32_t shape_slot = xdy_shape(ws) == hdr::LeftDesc ? l_slot : r_slot;
   const StackEntry op = operand_of(fn, ws);
-  const std::uint32_t n = array_info(rd32(ws, shape_slot + se::Value), ws).count;
+  const std::uint32_t n = array_info(find_ws_entry(shape_slot, ws), ws).count;
   if (n == 0) {
     push_arg(r_slot, 0, ws);
     apply_dyadic(fill_function(op, pf::DyadicScalar), l_slot, 0, ws);
