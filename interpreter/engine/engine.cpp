@@ -18,6 +18,7 @@
 #include "interpreter/workspace/heap.h"
 #include "interpreter/engine/indexing.h"
 #include "interpreter/engine/reduce_operator.h"
+#include "interpreter/engine/each_operator.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/engine/statement_end.h"
 #include "interpreter/workspace/symtab.h"
@@ -389,11 +390,11 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::XmnDerfn: return do_xmn_derfn(ws);
     case lc::XdyDerfn: return do_xdy_derfn(ws);
     case lc::Xrdce: return do_xrdce(ws);
+    case lc::Xeach: return do_xeach(ws);
     case lc::Nonce:
     // Actions not built (branches, defined operators): NONCE ERROR.
     case lc::Xumnop:
     case lc::Xudyop:
-    case lc::Xeach:
     case lc::Xprod:
     case lc::XprodRes:
     case lc::Xbrnch:

@@ -1,0 +1,277 @@
+// The operator ¨ (each) with a primitive function operand.
+#include "interpreter/engine/each_operator.h"
+
+#include <cstring>
+
+#include "interpreter/engine/apply.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/primitives/nested_results.h"
+#include "interpreter/primitives/primitive_call.h"
+#include "interpreter/primitives/scalar_codes.h"
+#include "interpreter/primitives/structural.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/stack.h"
+
+namespace zema {
+
+namespace {
+
+// Bytes of a derived object without an axis list, after its header words.
+constexpr std::uint32_t kDerivedBody = 34;
+// The token value of ⌹ and of ⍉, the fill function of ⌹ on empty arguments.
+constexpr std::uint8_t kDominoCode = 0x1F;
+constexpr std::uint8_t kTransposeTag = 0x27;
+
+// A copy of the object `rel` bytes into the array of the stack slot
+// `from_slot` (its size word read there) pushed as a value.
+void push_copy(std::uint32_t from_slot, std::uint32_t rel, Ws ws) {
+  std::uint32_t src = find_ws_entry(from_slot, ws) + rel;
+  const std::uint32_t size = rd32(ws, src + obj::Size);
+  const std::uint32_t copy = getspc(size - 8, ws);
+  src = find_ws_entry(from_slot, ws) + rel;
+  std::memmove(ws + copy + 8, ws + src + 8, size - 8);
+  const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, copy}, ws);
+  set_owner(copy, at, OK_STACK, ws);
+}
+
+// A simple scalar of `type` holding `e`, pushed as a value.
+void push_scalar(std::uint8_t type, const Elem& e, Ws ws) {
+  const std::uint32_t data = oprslt(1, 0, type, 0, ws);
+  put_elem(array_info(data - obj::Shape, ws), 0, e, ws);
+  wr8(ws, stack_entry_at(0, ws) + se::Flags, 0);
+}
+
+// Pushes item i of the array in the stack slot `slot` as a value of its
+// own: a copy of a nested array's item, a scalar of a simple one's element.
+void push_item(std::uint32_t slot, std::uint32_t i, Ws ws) {
+  const ArrayInfo a = array_info(find_ws_entry(slot, ws), ws);
+  if (a.type == ET_NESTED) {
+    push_copy(slot, rd32(ws, a.data + 4 * i), ws);
+    return;
+  }
+  push_scalar(a.type, elem_at(a, i, ws), ws);
+}
+
+// Pushes the prototype of the array in `slot` before it is cleared: its
+// first item, the one an empty nested array carries, or a blank (characters)
+// or zero scalar.
+void push_prototype(std::uint32_t slot, Ws ws) {
+  const ArrayInfo a = array_info(find_ws_entry(slot, ws), ws);
+  if (a.type == ET_NESTED) {
+    if (a.count > 0) {
+      push_copy(slot, rd32(ws, a.data), ws);
+      return;
+    }
+    if (rd32(ws, a.off + obj::Size) >= a.data - a.off + 12) {
+      push_copy(slot, a.data - a.off, ws);
+      return;
+    }
+  }
+  Elem e;
+  if (a.type == ET_CHAR) {
+    e.type = ET_CHAR;
+    e.i = blank_char();
+    push_scalar(ET_CHAR, e, ws);
+    return;
+  }
+  push_scalar(ET_BOOL, e, ws);
+}
+
+// An argument's item i, or its prototype when it is empty; its only item
+// when it has one (repeated over the other's items).
+void push_arg(std::uint32_t slot, std::uint32_t i, Ws ws) {
+  const ArrayInfo a = array_info(find_ws_entry(slot, ws), ws);
+  if (a.count == 0)
+    push_prototype(slot, ws);
+  else
+    push_item(slot, a.count == 1 ? 0 : i, ws);
+}
+
+// The operand's entry kept in the derived function `fn`.
+StackEntry operand_of(std::uint32_t fn, Ws ws) { return load_entry(derived_object(fn, ws) + dfn::Entry, ws); }
+
+// The function applied to the prototypes of empty arguments: a scalar
+// function's fill function (every element 0), ⍉ for ⌹, else the operand.
+StackEntry fill_function(StackEntry op, std::uint32_t scalar_bit) {
+  const std::uint8_t code = static_cast<std::uint8_t>(((op.value & 0xFF) >> 1) & 0x7F);
+  if (op.cls != TC_PRIMITIVE) return op;
+  std::uint8_t tag = static_cast<std::uint8_t>(op.value & 0xFF);
+  if (primitive_flags(code) & scalar_bit)
+    tag = static_cast<std::uint8_t>(2 * pc::Fill + 1);
+  else if (code == kDominoCode)
+    tag = kTransposeTag;
+  return StackEntry{TC_PRIMITIVE, 0, (op.value & ~0xFFu) | tag};
+}
+
+// The operand applied to the value on top of the stack (monadic), or to
+// the value on top (left) and the one under it (right): the function entry
+// goes between them; the result takes the right value's slot.
+void apply_monadic(const StackEntry& op, Ws ws) {
+  stack(op, ws);
+  xmnop_common(0, stack_entry_at(0, ws), ws);
+  do_xmnopd(ws);
+}
+void apply_dyadic(const StackEntry& op, std::uint32_t l_slot, std::uint32_t i, Ws ws) {
+  stack(op, ws);
+  push_arg(l_slot, i, ws);
+  xdyop_common(0, stack_entry_at(1, ws), ws);
+  do_xmnopd(ws);
+}
+
+// The shape of the array in `slot`, read into `shape` (at most 63 axes);
+// answers the rank.
+std::uint32_t read_shape(std::uint32_t slot, std::uint32_t (&shape)[64], Ws ws) {
+  const ArrayInfo a = array_info(find_ws_entry(slot, ws), ws);
+  for (std::uint32_t k = 0; k < a.rank && k < 64; ++k) shape[k] = dim(a, k, ws);
+  return a.rank;
+}
+
+// Replaces the entry on top of the stack (under which `keep` entries are
+// released) by `result`, which was pushed above them all.
+void replace_top(std::uint32_t count, Ws ws) {
+  StackEntry result;
+  unstack(result, ws);
+  for (std::uint32_t k = 0; k < count; ++k) {
+    StackEntry e;
+    unstack(e, ws);
+    release_entry(e, ws);
+  }
+  const std::uint32_t slot = stack(result, ws);
+  set_owner(result.value, slot, OK_STACK, ws);
+}
+
+// The `count` results on top of the stack (the first deepest) made one
+// array of the shape of the array in `shape_slot`, which replaces them;
+// simple when every result is a simple scalar and their kinds agree.
+void collect(std::uint32_t shape_slot, std::uint32_t count, Ws ws) {
+  std::uint32_t shape[64];
+  const std::uint32_t rank = read_shape(shape_slot, shape, ws);
+  std::uint64_t extra = 0;
+  for (std::uint32_t k = 0; k < count; ++k) {
+    const std::uint32_t v = rd32(ws, stack_entry_at(k, ws) + se::Value);
+    extra += rd32(ws, v + obj::Size);
+  }
+  const std::uint64_t total = extra + 4ull * count + 4ull * rank + 16;
+  if (total > 0x7FFFFFF0u) xwsfll(ws);
+  need_room(total, ws);
+  const std::uint32_t first = oprslt(count, 4 * rank, ET_NESTED, static_cast<std::uint32_t>(extra), ws);
+  for (std::uint32_t k = 0; k < rank; ++k) wr32(ws, first + 4 * k, shape[k]);
+  const std::uint32_t z = first - obj::Shape;
+  const std::uint32_t table = first + 4 * rank;
+  std::uint32_t at = table + 4 * count;
+  for (std::uint32_t k = 0; k < count; ++k) {
+    const std::uint32_t v = rd32(ws, stack_entry_at(count - k, ws) + se::Value);
+    const std::uint32_t size = rd32(ws, v + obj::Size);
+    wr32(ws, table + 4 * k, at - z);
+    std::memmove(ws + at, ws + v, size);
+    wr32(ws, at, 0);
+    at += size;
+  }
+  replace_top(count, ws);
+  const std::uint8_t type = check_simple(rd32(ws, stack_entry_at(0, ws) + se::Value), ws);
+  if (type == ET_NESTED) return;
+  const std::uint32_t shape_at = oprslt(count, 4 * rank, type, 0, ws);
+  write_simple_image(rd32(ws, stack_entry_at(1, ws) + se::Value), type, shape_at - 4, ws);
+  replace_top(1, ws);
+}
+
+// The fill call's result on top of the stack made the prototype of an
+// empty array of the shape of the array in `shape_slot`, which replaces it:
+// a simple empty array when the prototype is a simple scalar.
+void finish_empty(std::uint32_t shape_slot, Ws ws) {
+  std::uint32_t shape[64];
+  const std::uint32_t rank = read_shape(shape_slot, shape, ws);
+  std::uint32_t v = rd32(ws, stack_entry_at(0, ws) + se::Value);
+  bool deep = false;
+  const std::uint32_t bytes = prototype_bytes(ws + v, 0, deep);
+  if (deep) depth_error(ws);
+  const std::uint8_t type = rd8(ws, v + obj::Type);
+  if (type != ET_NESTED && rd16(ws, v + obj::Rank4) == 0) {
+    new_simple(std::vector<std::uint32_t>(shape, shape + rank), type == ET_CHAR ? ET_CHAR : ET_BOOL, ws);
+  } else {
+    need_room(std::uint64_t{bytes} + 4ull * rank + 16, ws);
+    const std::uint32_t first = oprslt(0, 4 * rank, ET_NESTED, bytes, ws);
+    for (std::uint32_t k = 0; k < rank; ++k) wr32(ws, first + 4 * k, shape[k]);
+    v = rd32(ws, stack_entry_at(1, ws) + se::Value);
+    write_prototype(ws + v, ws + first + 4 * rank, 0);
+  }
+  replace_top(1, ws);
+}
+
+}  // namespace
+
+int do_xeach(Ws ws) {
+  const StackEntry operand = load_entry(stack_entry_at(0, ws), ws);
+  // A primitive function, with an axis written on it or none, is an operand here.
+  const bool primitive = operand.cls == TC_PRIMITIVE && (operand.flags & ~fe::Axis) == 0;
+  const bool slash = operand.cls == TC_SLASH && operand.flags == 0;
+  if (!primitive && !slash) noncer_1(ws);
+  const std::uint32_t obj = getspc(kDerivedBody, ws);
+  std::memset(ws + obj + obj::Type, 0, 8 + kDerivedBody - obj::Type);
+  wr8(ws, obj + obj::Type, ET_DERIVED);
+  wr16(ws, obj + obj::Rank4, 4);
+  wr32(ws, obj + obj::Shape, 8 + kDerivedBody - obj::Shape - 4);
+  store_entry(obj + dfn::Entry, operand, ws);
+  StackEntry top;
+  unstack(top, ws);
+  const std::uint32_t at = stack_entry_at(0, ws);
+  store_entry(at, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), fe::Each, obj}, ws);
+  set_owner(obj, at, OK_STACK, ws);
+  return ES_BIND;
+}
+
+int each_monadic(Ws ws) {
+  const std::uint32_t fn = stack_entry_at(0, ws);
+  wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) - 1);
+  wr8(ws, hdr::LeftDesc + desc::Type, 0);
+  set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
+  xopafx(0, hdr::RightDesc, fn + kStackEntrySize, ws);
+  push_fake(ws);
+  const std::uint32_t r_slot = stack_entry_at(2, ws);
+  const StackEntry op = operand_of(stack_entry_at(1, ws), ws);
+  const std::uint32_t n = array_info(right_arg(ws), ws).count;
+  if (n == 0) {
+    push_prototype(r_slot, ws);
+    apply_monadic(fill_function(op, pf::MonadicScalar), ws);
+    finish_empty(r_slot, ws);
+    return ES_FINISH_APPLICATION;
+  }
+  for (std::uint32_t i = 0; i < n; ++i) {
+    push_item(r_slot, i, ws);
+    apply_monadic(op, ws);
+    if ((i & 0x3FF) == 0x3FF) poll_attention(ws);
+  }
+  collect(r_slot, n, ws);
+  return ES_FINISH_APPLICATION;
+}
+
+int each_dyadic(Ws ws) {
+  const std::uint32_t fn = stack_entry_at(1, ws);
+  wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) - 1);
+  set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
+  xopafx(0, hdr::LeftDesc, stack_entry_at(0, ws), ws);
+  xopafx(0, hdr::RightDesc, stack_entry_at(2, ws), ws);
+  const std::uint32_t l_slot = stack_entry_at(0, ws);
+  const std::uint32_t r_slot = stack_entry_at(2, ws);
+  const std::uint32_t shape_slot = xdy_shape(ws) == hdr::LeftDesc ? l_slot : r_slot;
+  const StackEntry op = operand_of(fn, ws);
+  const std::uint32_t n = array_info(find_ws_entry(shape_slot, ws), ws).count;
+  if (n == 0) {
+    push_arg(r_slot, 0, ws);
+    apply_dyadic(fill_function(op, pf::DyadicScalar), l_slot, 0, ws);
+    finish_empty(shape_slot, ws);
+    return ES_FINISH_APPLICATION;
+  }
+  for (std::uint32_t i = 0; i < n; ++i) {
+    push_arg(r_slot, i, ws);
+    apply_dyadic(op, l_slot, i, ws);
+    if ((i & 0x3FF) == 0x3FF) poll_attention(ws);
+  }
+  collect(shape_slot, n, ws);
+  return ES_FINISH_APPLICATION;
+}
+
+}  // namespace zema

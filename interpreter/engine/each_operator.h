@@ -1,0 +1,33 @@
+// The operator ¨ (each) with a primitive function operand: binding it into
+// a derived function and applying that function item by item.
+#pragma once
+
+#include "interpreter/workspace/workspace.h"
+
+namespace zema {
+
+// The engine's action for ¨ with the function entry on top and the
+// operator token below it: a primitive function (with or without an axis
+// written on it) becomes the operand of a derived function (class 21,
+// entry flags fe::Each) holding the operand's entry; answers the next
+// state. NONCE ERROR for any other operand (defined functions, derived
+// functions, user-defined operators are not applied item by item yet).
+int do_xeach(Ws ws);
+
+// Applies f¨ on top of the stack to the right argument below it (f¨R), or,
+// with a left argument on top, to both (L f¨R): the operand applied to each
+// item (a simple argument's elements as scalars; a single-element argument
+// repeated for every item of the other), the results made one array of the
+// argument's shape (the one of the longer argument, dyadic) and completed
+// (simple when every result is a simple scalar and their kinds agree).
+// An empty argument applies the operand once to the prototypes (a scalar
+// function through the fill function, whose every element is 0; ⌹ through
+// ⍉) and the empty result carries that call's result made a prototype.
+// Pushes the result and answers state 2. RANK and LENGTH ERROR for
+// arguments that do not conform; any error of the operand; SYSTEM LIMIT for
+// a prototype nested deeper than 100 levels; WS FULL before allocating a
+// result that cannot fit.
+int each_monadic(Ws ws);
+int each_dyadic(Ws ws);
+
+}  // namespace zema
