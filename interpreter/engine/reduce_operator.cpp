@@ -73,11 +73,11 @@ Applied set_up(std::uint32_t fn, Ws ws) {
 // Pushes item i of the array in the stack slot `r_slot` as a value of its
 // own: a copy of a nested array's item, a scalar of a simple one's element.
 void push_item(std::uint32_t r_slot, std::uint64_t i, Ws ws) {
-  ArrayInfo r = array_info(rd32(ws, r_slot + se::Value), ws);
+  ArrayInfo r = array_info(find_ws_entry(r_slot, ws), ws);
   if (r.type == ET_NESTED) {
     const std::uint32_t size = rd32(ws, r.off + rd32(ws, r.data + 4 * i) + obj::Size);
     const std::uint32_t copy = getspc(size - 8, ws);
-    r = array_info(rd32(ws, r_slot + se::Value), ws);
+    r = array_info(find_ws_entry(r_slot, ws), ws);
     const std::uint32_t item = r.off + rd32(ws, r.data + 4 * i);
     std::memmove(ws + copy + 8, ws + item + 8, size - 8);
     const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, copy}, ws);
@@ -147,7 +147,7 @@ void collect(const std::vector<std::uint32_t>& shape, std::uint32_t count, Ws ws
 void structural_identity(std::uint8_t code, std::uint32_t r_slot, Ws ws) {
   std::vector<std::uint32_t> s;
   {
-    const ArrayInfo r = array_info(rd32(ws, r_slot + se::Value), ws);
+    const ArrayInfo r = array_info(find_ws_entry(r_slot, ws), ws);
     if (r.type == ET_NESTED && rd32(ws, r.off + obj::Size) >= r.data - r.off + 12) {
       const ArrayInfo p = array_info(r.data, ws);
       s = shape_of(p, ws);
@@ -213,14 +213,14 @@ void identity_items(const Applied& a, std::uint32_t r_slot, std::uint64_t count,
   }
   const double id = reduce_identity(a.code, ws);
   // The prototype: the one an empty nested R carries, else a boolean zero.
-  ArrayInfo r = array_info(rd32(ws, r_slot + se::Value), ws);
+  ArrayInfo r = array_info(find_ws_entry(r_slot, ws), ws);
   const bool carried = r.type == ET_NESTED && rd32(ws, r.off + obj::Size) >= r.data - r.off + 12;
   if (carried) {
     bool deep = false;
     const std::uint32_t bytes = prototype_bytes(ws + r.data, 0, deep);
     if (deep) depth_error(ws);
     const std::uint32_t proto = getspc(bytes - 8, ws);
-    r = array_info(rd32(ws, r_slot + se::Value), ws);
+    r = array_info(find_ws_entry(r_slot, ws), ws);
     write_prototype(ws + r.data, ws + proto, 0);
     const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, proto}, ws);
     set_owner(proto, at, OK_STACK, ws);
@@ -248,7 +248,7 @@ void identity_items(const Applied& a, std::uint32_t r_slot, std::uint64_t count,
 // The reduction or scan through applications of the operand, for a nested
 // R or an operand that is not a scalar function.
 void run_general(const Applied& a, std::uint32_t r_slot, Ws ws) {
-  ArrayInfo r = array_info(rd32(ws, r_slot + se::Value), ws);
+  ArrayInfo r = array_info(find_ws_entry(r_slot, ws), ws);
   std::vector<std::uint32_t> shape = a.scan ? shape_of(r, ws) : reduce_shape(a.fold, ws);
   std::uint64_t outer = 1, n = 1, s = 1;
   for (std::uint32_t k = 0; k < r.rank; ++k) {
