@@ -1,4 +1,5 @@
 // The operator ¨ (each) with a primitive function operand.
+#include "interpreter/engine/derived_operand.h"
 #include "interpreter/engine/each_operator.h"
 
 #include <cstring>
@@ -19,8 +20,6 @@ namespace zema {
 
 namespace {
 
-// Bytes of a derived object without an axis list, after its header words.
-constexpr std::uint32_t kDerivedBody = 34;
 // The token value of ⌹ and of ⍉, the fill function of ⌹ on empty arguments.
 constexpr std::uint8_t kDominoCode = 0x1F;
 constexpr std::uint8_t kTransposeTag = 0x27;
@@ -209,17 +208,7 @@ int do_xeach(Ws ws) {
   const bool primitive = operand.cls == TC_PRIMITIVE && (operand.flags & ~fe::Axis) == 0;
   const bool slash = operand.cls == TC_SLASH && operand.flags == 0;
   if (!primitive && !slash) noncer_1(ws);
-  const std::uint32_t obj = getspc(kDerivedBody, ws);
-  std::memset(ws + obj + obj::Type, 0, 8 + kDerivedBody - obj::Type);
-  wr8(ws, obj + obj::Type, ET_DERIVED);
-  wr16(ws, obj + obj::Rank4, 4);
-  wr32(ws, obj + obj::Shape, 8 + kDerivedBody - obj::Shape - 4);
-  store_entry(obj + dfn::Entry, operand, ws);
-  StackEntry top;
-  unstack(top, ws);
-  const std::uint32_t at = stack_entry_at(0, ws);
-  store_entry(at, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), fe::Each, obj}, ws);
-  set_owner(obj, at, OK_STACK, ws);
+  replace_operand_with_derived(new_derived_object(operand, ws), fe::Each, ws);
   return ES_BIND;
 }
 

@@ -1,4 +1,5 @@
 // The operators / ⌿ \ ⍀ with a function operand.
+#include "interpreter/engine/derived_operand.h"
 #include "interpreter/engine/reduce_operator.h"
 
 #include <cstring>
@@ -23,8 +24,6 @@ namespace {
 
 // Where a reduce-family derived object keeps the operator's axis.
 constexpr std::uint32_t kAxisWord = 30;
-// Bytes of a derived object without an axis list, after its header words.
-constexpr std::uint32_t kDerivedBody = 34;
 
 // The glyph codes of the operator tokens.
 constexpr std::uint8_t kScanFirst = 0x1A;   // ⍀
@@ -324,23 +323,14 @@ int do_xrdce(Ws ws) {
   const StackEntry operand = load_entry(fn, ws);
   // Only a primitive function without an axis is an operand here.
   if (operand.cls != TC_PRIMITIVE || operand.flags != 0) noncer_1(ws);
-  const std::uint32_t obj = getspc(kDerivedBody, ws);
-  std::memset(ws + obj + obj::Type, 0, 8 + kDerivedBody - obj::Type);
-  wr8(ws, obj + obj::Type, ET_DERIVED);
-  wr16(ws, obj + obj::Rank4, 4);
-  wr32(ws, obj + obj::Shape, 8 + kDerivedBody - obj::Shape - 4);
-  store_entry(obj + dfn::Entry, operand, ws);
+  const std::uint32_t obj = new_derived_object(operand, ws);
   const std::uint32_t slot = stack_entry_at(1, ws);
   const std::uint8_t glyph = static_cast<std::uint8_t>((rd8(ws, slot + se::Value) >> 1) & 0x7F);
   wr32(ws, obj + kAxisWord, rd8(ws, slot + 4));
   std::uint8_t flags = fe::ReduceScan;
   if (glyph == kScanFirst || glyph == kReduceFirst) flags |= fe::FirstAxis;
   if (glyph == kScanFirst || glyph == kScanLast) flags |= fe::Scan;
-  StackEntry top;
-  unstack(top, ws);
-  const std::uint32_t at = stack_entry_at(0, ws);
-  store_entry(at, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), flags, obj}, ws);
-  set_owner(obj, at, OK_STACK, ws);
+  replace_operand_with_derived(obj, flags, ws);
   return ES_BIND;
 }
 
