@@ -17,6 +17,7 @@
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/engine/indexing.h"
+#include "interpreter/engine/product_operator.h"
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/engine/statement_end.h"
@@ -389,13 +390,13 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::XmnDerfn: return do_xmn_derfn(ws);
     case lc::XdyDerfn: return do_xdy_derfn(ws);
     case lc::Xrdce: return do_xrdce(ws);
+    case lc::Xprod: return do_xprod(ws);
+    case lc::XprodRes: return do_xprod_res(ws);
     case lc::Nonce:
     // Actions not built (branches, defined operators): NONCE ERROR.
     case lc::Xumnop:
     case lc::Xudyop:
     case lc::Xeach:
-    case lc::Xprod:
-    case lc::XprodRes:
     case lc::Xbrnch:
     case lc::DotNotation: noncer_1(ws);
     default: ZEMA_SYSTEM_ERROR(ws);
