@@ -11,6 +11,7 @@
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
 #include "interpreter/engine/each_operator.h"
+#include "interpreter/engine/product_operator.h"
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
@@ -560,6 +561,7 @@ int do_xdy_derfn(Ws ws) {
   const std::uint32_t fn = stack_entry_at(1, ws);
   if (rd8(ws, fn + se::Flags) & fe::ReduceScan) return reduce_dyadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::Each) return each_dyadic(ws);
+  if (rd8(ws, fn + se::Flags) & fe::Product) return product_dyadic(ws);
   derived_primitive(fn, ws);
   return xdyop_common(pf::FromDerived, fn, ws);
 }

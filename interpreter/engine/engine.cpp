@@ -17,6 +17,7 @@
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/engine/indexing.h"
+#include "interpreter/engine/product_operator.h"
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/engine/each_operator.h"
 #include "interpreter/primitives/structural.h"
@@ -391,12 +392,12 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::XdyDerfn: return do_xdy_derfn(ws);
     case lc::Xrdce: return do_xrdce(ws);
     case lc::Xeach: return do_xeach(ws);
+    case lc::Xprod: return do_xprod(ws);
+    case lc::XprodRes: return do_xprod_res(ws);
     case lc::Nonce:
     // Actions not built (branches, defined operators): NONCE ERROR.
     case lc::Xumnop:
     case lc::Xudyop:
-    case lc::Xprod:
-    case lc::XprodRes:
     case lc::Xbrnch:
     case lc::DotNotation: noncer_1(ws);
     default: ZEMA_SYSTEM_ERROR(ws);

@@ -20,6 +20,68 @@
 
 namespace zema {
 
+// Pushes item i of the array in the stack slot `r_slot` as a value of its
+// own: a copy of a nested array's item, a scalar of a simple one's element.
+void push_item(std::uint32_t r_slot, std::uint64_t i, Ws ws) {
+  ArrayInfo r = array_info(find_ws_entry(r_slot, ws), ws);
+  if (r.type == ET_NESTED) {
+    const std::uint32_t size = rd32(ws, r.off + rd32(ws, r.data + 4 * i) + obj::Size);
+    const std::uint32_t copy = getspc(size - 8, ws);
+    r = array_info(find_ws_entry(r_slot, ws), ws);
+    const std::uint32_t item = r.off + rd32(ws, r.data + 4 * i);
+    std::memmove(ws + copy + 8, ws + item + 8, size - 8);
+    const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, copy}, ws);
+    set_owner(copy, at, OK_STACK, ws);
+    return;
+  }
+  const Elem e = elem_at(r, i, ws);
+  const std::uint32_t data = oprslt(1, 0, r.type, 0, ws);
+  put_elem(array_info(data - obj::Shape, ws), 0, e, ws);
+  wr8(ws, stack_entry_at(0, ws) + se::Flags, 0);
+}
+
+// The results left on the stack (`count` entries, the last on top) made
+// one array of `shape`, which replaces them; a nested array of simple
+// scalars of one kind is made simple.
+void collect(const std::vector<std::uint32_t>& shape, std::uint32_t count, Ws ws) {
+  std::uint64_t extra = 0;
+  for (std::uint32_t k = 0; k < count; ++k) {
+    const std::uint32_t v = rd32(ws, stack_entry_at(k, ws) + se::Value);
+    extra += rd32(ws, v + obj::Size);
+  }
+  if (extra > 0x7FFFFFF0u) xwsfll(ws);
+  const std::uint32_t first =
+      oprslt(count, static_cast<std::uint32_t>(4 * shape.size()), ET_NESTED, static_cast<std::uint32_t>(extra), ws);
+  for (std::size_t k = 0; k < shape.size(); ++k) wr32(ws, first + 4 * k, shape[k]);
+  const std::uint32_t z = first - obj::Shape;
+  const std::uint32_t table = first + 4 * static_cast<std::uint32_t>(shape.size());
+  std::uint32_t at = table + 4 * count;
+  for (std::uint32_t k = 0; k < count; ++k) {
+    const std::uint32_t v = rd32(ws, stack_entry_at(count - k, ws) + se::Value);
+    const std::uint32_t size = rd32(ws, v + obj::Size);
+    wr32(ws, table + 4 * k, at - z);
+    std::memmove(ws + at, ws + v, size);
+    wr32(ws, at, 0);
+    at += size;
+  }
+  StackEntry result;
+  unstack(result, ws);
+  for (std::uint32_t k = 0; k < count; ++k) {
+    StackEntry e;
+    unstack(e, ws);
+    release_entry(e, ws);
+  }
+  const std::uint32_t slot = stack(result, ws);
+  set_owner(result.value, slot, OK_STACK, ws);
+  const std::uint8_t type = check_simple(result.value, ws);
+  if (type == ET_NESTED) return;
+  const std::uint32_t shape_at = oprslt(count, static_cast<std::uint32_t>(4 * shape.size()), type, 0, ws);
+  write_simple_image(rd32(ws, stack_entry_at(1, ws) + se::Value), type, shape_at - 4, ws);
+  StackEntry simple;
+  unstack(simple, ws);
+  settle_entry(stack_entry_at(0, ws), simple, ws);
+}
+
 namespace {
 
 // Where a reduce-family derived object keeps the operator's axis.
@@ -69,26 +131,6 @@ Applied set_up(std::uint32_t fn, Ws ws) {
 
 // ---- the operand applied item by item ------------------------------------------------------
 
-// Pushes item i of the array in the stack slot `r_slot` as a value of its
-// own: a copy of a nested array's item, a scalar of a simple one's element.
-void push_item(std::uint32_t r_slot, std::uint64_t i, Ws ws) {
-  ArrayInfo r = array_info(find_ws_entry(r_slot, ws), ws);
-  if (r.type == ET_NESTED) {
-    const std::uint32_t size = rd32(ws, r.off + rd32(ws, r.data + 4 * i) + obj::Size);
-    const std::uint32_t copy = getspc(size - 8, ws);
-    r = array_info(find_ws_entry(r_slot, ws), ws);
-    const std::uint32_t item = r.off + rd32(ws, r.data + 4 * i);
-    std::memmove(ws + copy + 8, ws + item + 8, size - 8);
-    const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, copy}, ws);
-    set_owner(copy, at, OK_STACK, ws);
-    return;
-  }
-  const Elem e = elem_at(r, i, ws);
-  const std::uint32_t data = oprslt(1, 0, r.type, 0, ws);
-  put_elem(array_info(data - obj::Shape, ws), 0, e, ws);
-  wr8(ws, stack_entry_at(0, ws) + se::Flags, 0);
-}
-
 // One application of the operand: the left item on top of the operand's
 // entry, the accumulator below; the result takes the accumulator's slot.
 void apply_operand(std::uint32_t operand, std::uint32_t r_slot, std::uint64_t i, Ws ws) {
@@ -96,48 +138,6 @@ void apply_operand(std::uint32_t operand, std::uint32_t r_slot, std::uint64_t i,
   push_item(r_slot, i, ws);
   xdyop_common(0, stack_entry_at(1, ws), ws);
   do_xmnopd(ws);
-}
-
-// The results left on the stack (`count` entries, the last on top) made
-// one array of `shape`, which replaces them; a nested array of simple
-// scalars of one kind is made simple.
-void collect(const std::vector<std::uint32_t>& shape, std::uint32_t count, Ws ws) {
-  std::uint64_t extra = 0;
-  for (std::uint32_t k = 0; k < count; ++k) {
-    const std::uint32_t v = rd32(ws, stack_entry_at(k, ws) + se::Value);
-    extra += rd32(ws, v + obj::Size);
-  }
-  if (extra > 0x7FFFFFF0u) xwsfll(ws);
-  const std::uint32_t first =
-      oprslt(count, static_cast<std::uint32_t>(4 * shape.size()), ET_NESTED, static_cast<std::uint32_t>(extra), ws);
-  for (std::size_t k = 0; k < shape.size(); ++k) wr32(ws, first + 4 * k, shape[k]);
-  const std::uint32_t z = first - obj::Shape;
-  const std::uint32_t table = first + 4 * static_cast<std::uint32_t>(shape.size());
-  std::uint32_t at = table + 4 * count;
-  for (std::uint32_t k = 0; k < count; ++k) {
-    const std::uint32_t v = rd32(ws, stack_entry_at(count - k, ws) + se::Value);
-    const std::uint32_t size = rd32(ws, v + obj::Size);
-    wr32(ws, table + 4 * k, at - z);
-    std::memmove(ws + at, ws + v, size);
-    wr32(ws, at, 0);
-    at += size;
-  }
-  StackEntry result;
-  unstack(result, ws);
-  for (std::uint32_t k = 0; k < count; ++k) {
-    StackEntry e;
-    unstack(e, ws);
-    release_entry(e, ws);
-  }
-  const std::uint32_t slot = stack(result, ws);
-  set_owner(result.value, slot, OK_STACK, ws);
-  const std::uint8_t type = check_simple(result.value, ws);
-  if (type == ET_NESTED) return;
-  const std::uint32_t shape_at = oprslt(count, static_cast<std::uint32_t>(4 * shape.size()), type, 0, ws);
-  write_simple_image(rd32(ws, stack_entry_at(1, ws) + se::Value), type, shape_at - 4, ws);
-  StackEntry simple;
-  unstack(simple, ws);
-  settle_entry(stack_entry_at(0, ws), simple, ws);
 }
 
 // The identity of a structural operand for an empty axis, an integer array

@@ -3,6 +3,9 @@
 // reduction and scan).
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
@@ -16,6 +19,15 @@ namespace zema {
 // for a fractional axis on the operator; NONCE ERROR for an operand that
 // is not a primitive function.
 int do_xrdce(Ws ws);
+
+// Pushes item i of the array in the stack slot `r_slot` as a value of its
+// own: a copy of a nested array's item, a scalar of a simple one's element.
+void push_item(std::uint32_t r_slot, std::uint64_t i, Ws ws);
+
+// Replaces the `count` values on top of the stack (the last on top) by one
+// array of `shape` holding them as items; a nested array of simple scalars
+// of one kind is made simple. WS FULL when it cannot be made.
+void collect(const std::vector<std::uint32_t>& shape, std::uint32_t count, Ws ws);
 
 // Applies the reduce-family derived function on top of the stack to the
 // right argument below it (f/R, f⌿R, f\R, f⍀R), or the one under a left

@@ -1,0 +1,131 @@
+// The operator . with primitive operands.
+#include "interpreter/engine/derived_operand.h"
+#include "interpreter/engine/product_operator.h"
+
+#include <cstring>
+#include <vector>
+
+#include "host/charset.h"
+#include "interpreter/engine/apply.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/engine/reduce_operator.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/primitives/primitive_call.h"
+#include "interpreter/primitives/products.h"
+#include "interpreter/primitives/structural.h"
+#include "interpreter/reader/tokeniser.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/stack.h"
+
+namespace zema {
+
+namespace {
+
+// Where it keeps f's entry image (∘ for an outer product).
+constexpr std::uint32_t kLeftOperand = 24;
+// The PrimitiveCode of ∘.
+std::uint8_t jot() {
+  static const std::uint8_t code = primitive_code(static_cast<std::uint8_t>(utf8_to_internal("∘")[0]));
+  return code;
+}
+
+std::uint8_t code_of(const StackEntry& e) { return static_cast<std::uint8_t>(((e.value & 0xFF) >> 1) & 0x7F); }
+
+ScalarOperand operand_of(const StackEntry& e) {
+  ScalarOperand s;
+  s.code = code_of(e);
+  s.flags = primitive_flags(s.code);
+  return s;
+}
+
+// L∘.g R by applying g to each pair of items through the engine.
+void outer_general(const StackEntry& g, Ws ws) {
+  const std::uint32_t l_slot = stack_entry_at(0, ws);
+  const std::uint32_t r_slot = stack_entry_at(2, ws);
+  const ArrayInfo l = array_info(rd32(ws, l_slot + se::Value), ws);
+  const ArrayInfo r = array_info(rd32(ws, r_slot + se::Value), ws);
+  if (l.rank + r.rank > 63) limit_error(ws);
+  std::vector<std::uint32_t> shape = shape_of(l, ws);
+  for (std::uint32_t d : shape_of(r, ws)) shape.push_back(d);
+  std::uint64_t count = 1;
+  for (std::uint32_t d : shape) count *= d;
+  if (count > 0x7FFFFFFFu) xwsfll(ws);
+  if (count == 0) {
+    result_from_picks(shape, [](const std::function<void(const Pick&)>&) {}, false, ws);
+    return;
+  }
+  const std::uint32_t lc = l.count, rc = r.count;
+  // The results pile up on the stack; the argument slots stay where they are.
+  std::uint32_t done = 0;
+  for (std::uint64_t i = 0; i < lc; ++i) {
+    for (std::uint64_t j = 0; j < rc; ++j) {
+      push_item(r_slot, j, ws);
+      stack(g, ws);
+      push_item(l_slot, i, ws);
+      xdyop_common(0, stack_entry_at(1, ws), ws);
+      do_xmnopd(ws);
+      ++done;
+    }
+    poll_attention(ws);
+  }
+  collect(shape, done, ws);
+}
+
+}  // namespace
+
+int do_xprod(Ws ws) {
+  if (entry_class(1, ws) != TC_PRIMITIVE) noncer_1(ws);
+  wr8(ws, stack_entry_at(0, ws) + se::Class, TC_BOUNDDOT);
+  return ES_BIND;
+}
+
+int do_xprod_res(Ws ws) {
+  const StackEntry f = load_entry(stack_entry_at(0, ws), ws);
+  const StackEntry g = load_entry(stack_entry_at(2, ws), ws);
+  const bool outer = f.cls == TC_PRIMITIVE && code_of(f) == jot();
+  if (outer && f.flags != 0) axis_error(ws);
+  if (f.cls != TC_PRIMITIVE || f.flags != 0) noncer_1(ws);
+  if (g.cls != TC_PRIMITIVE || g.flags != 0) noncer_1(ws);
+  const std::uint32_t obj = new_derived_object(g, ws);
+  store_entry(obj + kLeftOperand, f, ws);
+  StackEntry e;
+  unstack(e, ws);  // f
+  replace_operand_with_derived(obj, fe::Product, ws);  // the bound dot goes; g's entry takes the object
+  return ES_BIND;
+}
+
+int product_dyadic(Ws ws) {
+  const std::uint32_t fn = stack_entry_at(1, ws);
+  wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) - 1);
+  set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
+  xopafx(0, hdr::LeftDesc, stack_entry_at(0, ws), ws);
+  xopafx(0, hdr::RightDesc, stack_entry_at(2, ws), ws);
+  const std::uint32_t obj = derived_object(fn, ws);
+  const StackEntry g = load_entry(obj + dfn::Entry, ws);
+  const StackEntry f = load_entry(obj + kLeftOperand, ws);
+  const ScalarOperand gs = operand_of(g);
+  const ScalarOperand fs = operand_of(f);
+  const std::uint8_t lt = rd8(ws, hdr::LeftDesc + desc::Type), rt = rd8(ws, hdr::RightDesc + desc::Type);
+  const bool simple = lt != ET_NESTED && lt != ET_OBJREF && rt != ET_NESTED && rt != ET_OBJREF;
+  if (!(gs.flags & pf::Dyadic)) valence_error(ws);
+  if (code_of(f) == jot()) {
+    if (simple && (gs.flags & pf::DyadicScalar)) {
+      wr32(ws, hdr::PrimCode, 4u * gs.code);
+      set_call_flags(gs.flags, ws);
+      outer_simple(gs, ws);
+    } else {
+      outer_general(g, ws);
+    }
+    return ES_FINISH_APPLICATION;
+  }
+  if (!(fs.flags & pf::Dyadic)) valence_error(ws);
+  if (!simple || !(gs.flags & pf::DyadicScalar) || !(fs.flags & pf::DyadicScalar)) noncer_1(ws);
+  wr32(ws, hdr::PrimCode, 4u * gs.code);
+  set_call_flags(gs.flags, ws);
+  inner_simple(fs, gs, ws);
+  return ES_FINISH_APPLICATION;
+}
+
+}  // namespace zema
