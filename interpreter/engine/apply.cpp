@@ -1,6 +1,7 @@
 // Function application: flags, monadic and dyadic primitives, the scalar
 // path, nested pervasion and finishing an application.
 #include "interpreter/engine/apply.h"
+#include "interpreter/engine/operator_frame.h"
 
 #include <array>
 #include <cstring>
@@ -28,7 +29,6 @@ namespace zema {
 
 namespace {
 
-constexpr std::uint8_t kClassOperatorFrame = 0x20;
 // Header byte hdr::MiscBits bit: a handler has set up a line to run.
 constexpr std::uint8_t kLineToRun = 0x40;
 // Nesting levels a walk of nested arguments may descend.
@@ -589,7 +589,5 @@ int do_xmnopd(Ws ws) {
   if (entry_class(1, ws) == kClassOperatorFrame) return x_do_next_opr(ws);
   return ES_BIND;
 }
-
-int x_do_next_opr(Ws ws) { noncer_1(ws); }
 
 }  // namespace zema

@@ -64,8 +64,5 @@ void scalar_dyadic_axis(std::uint32_t fn_entry, std::uint32_t flags, Ws ws);
 void xmn_nest_nest(Ws ws);
 void xdy_nest_nest(Ws ws);
 
-// Resumes an operator after its operand; with no operator frames on the
-// stack, NONCE ERROR.
-int x_do_next_opr(Ws ws);
 
 }  // namespace zema

@@ -6,6 +6,7 @@
 
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/engine.h"
+#include "interpreter/engine/operator_frame.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/nested_results.h"
 #include "interpreter/primitives/primitive_call.h"
@@ -200,6 +201,57 @@ void finish_empty(std::uint32_t shape_slot, Ws ws) {
   replace_top(1, ws);
 }
 
+// True when the operand is a function the engine runs (a defined
+// function): each then calls it through an operator frame.
+bool engine_operand(const StackEntry& op) { return op.cls == TC_NAMEDFN; }
+
+// The operand's call pushed for the frame at P: its entry as bound.
+void push_operand(std::uint32_t p, Ws ws) {
+  stack(operand_of(p + kStackEntrySize * (opf::Entries + 1), ws), ws);
+}
+
+// Pushes the link, the next right item, the operand and (dyadic) the next
+// left item; answers the state that applies the operand.
+int next_monadic_call(std::uint32_t p, Ws ws) {
+  stack_table_ptr(p, ws);
+  get_next_right(p, ws);
+  push_operand(p, ws);
+  return ES_APPLY_MONADIC;
+}
+int next_dyadic_call(std::uint32_t p, Ws ws) {
+  stack_table_ptr(p, ws);
+  get_next_right(p, ws);
+  push_operand(p, ws);
+  get_next_left(p, ws);
+  return ES_APPLY_DYADIC;
+}
+
+// The frame at P and the results above it replaced by the final array
+// (or, when some call gave no value, by the no-value entry) in the frame's
+// result slot; answers the state that finishes the application.
+int each_done(std::uint32_t p, Ws ws) {
+  const std::uint32_t n = frame_word(p, opf::Count, ws);
+  bool nothing = false;
+  for (std::uint32_t k = 0; k < n; ++k)
+    if (rd32(ws, stack_entry_at(k, ws) + se::Value) == 0) nothing = true;
+  StackEntry result{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), kSeNoDisplay, 0};
+  if (nothing) {
+    for (std::uint32_t k = 0; k < n; ++k) {
+      StackEntry e;
+      unstack(e, ws);
+      release_entry(e, ws);
+    }
+  } else {
+    collect(frame_word(p, opf::Caller, ws) - se::Value, n, ws);
+    unstack(result, ws);
+  }
+  const std::uint32_t slot = p + kStackEntrySize * opf::ResultSlot;
+  wr32(ws, hdr::StackPointer, slot);
+  store_entry(slot, result, ws);
+  if (result.value) set_owner(result.value, slot, OK_STACK, ws);
+  return ES_FINISH_APPLICATION;
+}
+
 }  // namespace
 
 int do_xeach(Ws ws) {
@@ -207,7 +259,7 @@ int do_xeach(Ws ws) {
   // A primitive function, with an axis written on it or none, is an operand here.
   const bool primitive = operand.cls == TC_PRIMITIVE && (operand.flags & ~fe::Axis) == 0;
   const bool slash = operand.cls == TC_SLASH && operand.flags == 0;
-  if (!primitive && !slash) noncer_1(ws);
+  if (!primitive && !slash && !engine_operand(operand)) noncer_1(ws);
   replace_operand_with_derived(new_derived_object(operand, ws), fe::Each, ws);
   return ES_BIND;
 }
@@ -224,10 +276,12 @@ int each_monadic(Ws ws) {
   const std::uint32_t n = array_info(right_arg(ws), ws).count;
   if (n == 0) {
     push_prototype(r_slot, ws);
-    apply_monadic(fill_function(op, pf::MonadicScalar), ws);
+    // A defined operand is not called: the argument's prototype is cleared.
+    if (!engine_operand(op)) apply_monadic(fill_function(op, pf::MonadicScalar), ws);
     finish_empty(r_slot, ws);
     return ES_FINISH_APPLICATION;
   }
+  if (engine_operand(op)) return next_monadic_call(stack_opctl(kEachMonadic, n, r_slot + se::Value, ws), ws);
   for (std::uint32_t i = 0; i < n; ++i) {
     push_item(r_slot, i, ws);
     apply_monadic(op, ws);
@@ -250,10 +304,11 @@ int each_dyadic(Ws ws) {
   const std::uint32_t n = array_info(find_ws_entry(shape_slot, ws), ws).count;
   if (n == 0) {
     push_arg(r_slot, 0, ws);
-    apply_dyadic(fill_function(op, pf::DyadicScalar), l_slot, 0, ws);
+    if (!engine_operand(op)) apply_dyadic(fill_function(op, pf::DyadicScalar), l_slot, 0, ws);
     finish_empty(shape_slot, ws);
     return ES_FINISH_APPLICATION;
   }
+  if (engine_operand(op)) return next_dyadic_call(stack_opctl(kEachDyadic, n, shape_slot + se::Value, ws), ws);
   for (std::uint32_t i = 0; i < n; ++i) {
     push_arg(r_slot, i, ws);
     apply_dyadic(op, l_slot, i, ws);
@@ -261,6 +316,22 @@ int each_dyadic(Ws ws) {
   }
   collect(shape_slot, n, ws);
   return ES_FINISH_APPLICATION;
+}
+
+int each_mon_return(Ws ws) {
+  const std::uint32_t p = stack_op_result(ws);
+  const std::uint32_t i = frame_word(p, opf::Index, ws) + 1;
+  set_frame_word(p, opf::Index, i, ws);
+  if (i == frame_word(p, opf::Count, ws)) return each_done(p, ws);
+  return next_monadic_call(p, ws);
+}
+
+int each_dy_return(Ws ws) {
+  const std::uint32_t p = stack_op_result(ws);
+  const std::uint32_t i = frame_word(p, opf::Index, ws) + 1;
+  set_frame_word(p, opf::Index, i, ws);
+  if (i == frame_word(p, opf::Count, ws)) return each_done(p, ws);
+  return next_dyadic_call(p, ws);
 }
 
 }  // namespace zema

@@ -10,8 +10,9 @@ namespace zema {
 // operator token below it: a primitive function (with or without an axis
 // written on it) becomes the operand of a derived function (class 21,
 // entry flags fe::Each) holding the operand's entry; answers the next
-// state. NONCE ERROR for any other operand (defined functions, derived
-// functions, user-defined operators are not applied item by item yet).
+// state. A defined function is an operand too (called through an operator
+// frame). NONCE ERROR for any other operand (derived functions,
+// user-defined operators are not applied item by item yet).
 int do_xeach(Ws ws);
 
 // Applies f¨ on top of the stack to the right argument below it (f¨R), or,
@@ -29,5 +30,15 @@ int do_xeach(Ws ws);
 // result that cannot fit.
 int each_monadic(Ws ws);
 int each_dyadic(Ws ws);
+
+// With a defined operand, each pushes an operator frame (kind
+// kEachMonadic or kEachDyadic, the shape-giving array's word as its caller
+// value) and the first call, and answers the state that applies it.
+// each_mon_return and each_dy_return take the operand's result on its link
+// (x_do_next_opr calls them), count it and push the next call, or, after
+// the last, replace the frame by the final array (the no-value entry when
+// some call gave no value) and answer state 2.
+int each_mon_return(Ws ws);
+int each_dy_return(Ws ws);
 
 }  // namespace zema

@@ -20,6 +20,7 @@
 #include "interpreter/engine/product_operator.h"
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/engine/each_operator.h"
+#include "interpreter/engine/operator_frame.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/engine/statement_end.h"
 #include "interpreter/workspace/symtab.h"
@@ -533,6 +534,8 @@ int eolfnx(Ws ws) {
     return ES_NEXT_TOKEN;
   }
   wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) + 1);
+  // A function called as an operator's operand: the operator goes on.
+  if (entry_class(1, ws) == kClassOperatorFrame) return x_do_next_opr(ws);
   return ES_BIND;
 }
 
