@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "interpreter/engine/each_operator.h"
+#include "interpreter/engine/reduce_defined.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/workspace/errors.h"
@@ -121,6 +122,8 @@ int x_do_next_opr(Ws ws) {
   switch (frame_word(p, opf::Kind, ws)) {
     case kEachMonadic: return each_mon_return(ws);
     case kEachDyadic: return each_dy_return(ws);
+    case kReduceDefined: return reduce_return(ws);
+    case kScanDefined: return scan_return(ws);
     default: ZEMA_SYSTEM_ERROR(ws);
   }
 }

@@ -35,6 +35,8 @@ constexpr std::uint32_t ResultSlot = 16;  // the same value; the slot of the fin
 // Continuation kinds (word 0).
 constexpr std::uint32_t kEachMonadic = 0;
 constexpr std::uint32_t kEachDyadic = 4;
+constexpr std::uint32_t kReduceDefined = 12;
+constexpr std::uint32_t kScanDefined = 16;
 
 // Word k of the frame at P, read and written.
 std::uint32_t frame_word(std::uint32_t p, std::uint32_t k, Ws ws);

@@ -6,6 +6,7 @@
 
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/engine.h"
+#include "interpreter/engine/reduce_defined.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/nested_results.h"
 #include "interpreter/primitives/primitive_call.h"
@@ -321,8 +322,8 @@ int do_xrdce(Ws ws) {
   if (rd8(ws, op + 5) != 0) axis_error(ws);  // a fractional axis
   const std::uint32_t fn = stack_entry_at(0, ws);
   const StackEntry operand = load_entry(fn, ws);
-  // Only a primitive function without an axis is an operand here.
-  if (operand.cls != TC_PRIMITIVE || operand.flags != 0) noncer_1(ws);
+  // A primitive function without an axis, or a defined function, is an operand here.
+  if ((operand.cls != TC_PRIMITIVE || operand.flags != 0) && operand.cls != TC_NAMEDFN) noncer_1(ws);
   const std::uint32_t obj = new_derived_object(operand, ws);
   const std::uint32_t slot = stack_entry_at(1, ws);
   const std::uint8_t glyph = static_cast<std::uint8_t>((rd8(ws, slot + se::Value) >> 1) & 0x7F);
@@ -341,6 +342,8 @@ int reduce_monadic(Ws ws) {
   set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
   xopafx(0, hdr::RightDesc, fn + kStackEntrySize, ws);
   push_fake(ws);
+  if (load_entry(derived_object(stack_entry_at(1, ws), ws) + dfn::Entry, ws).cls == TC_NAMEDFN)
+    return reduce_defined_monadic(ws);
   const Applied a = set_up(stack_entry_at(1, ws), ws);
   run(a, stack_entry_at(2, ws), ws);
   return ES_FINISH_APPLICATION;
@@ -350,6 +353,8 @@ int reduce_dyadic(Ws ws) {
   const std::uint32_t fn = stack_entry_at(1, ws);
   wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) - 1);
   if (rd8(ws, fn + se::Flags) & fe::Scan) synter(ws);
+  // n-wise reduction by a defined function is not done yet.
+  if (load_entry(derived_object(fn, ws) + dfn::Entry, ws).cls == TC_NAMEDFN) noncer_1(ws);
   set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
   xopafx(0, hdr::LeftDesc, stack_entry_at(0, ws), ws);
   xopafx(0, hdr::RightDesc, stack_entry_at(2, ws), ws);

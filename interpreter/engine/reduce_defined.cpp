@@ -1,0 +1,253 @@
+// Reduction and scan with a defined function as the operand: the operand is
+// called through an operator frame, one call per step, right to left.
+#include "interpreter/engine/reduce_defined.h"
+
+#include <functional>
+#include <vector>
+
+#include "interpreter/engine/engine.h"
+#include "interpreter/engine/operator_frame.h"
+#include "interpreter/engine/reduce_operator.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/primitives/primitive_call.h"
+#include "interpreter/primitives/structural.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/stack.h"
+
+namespace zema {
+
+namespace {
+
+// Where a reduce-family derived object keeps the operator's axis.
+constexpr std::uint32_t kAxisWord = 30;
+
+// Frame words of a reduction (kind kReduceDefined).
+namespace rdw {
+constexpr std::uint32_t Count = 1;       // result elements
+constexpr std::uint32_t Left = 2;        // result elements still to make
+constexpr std::uint32_t Reload = 5;      // result elements per block (the stride)
+constexpr std::uint32_t Window = 6;      // elements per reduction
+constexpr std::uint32_t Mode = 7;        // low byte: n-wise mode (0: plain)
+constexpr std::uint32_t FirstOff = 10;   // first element of a row from its base: (n-1)×stride
+constexpr std::uint32_t Base = 11;       // base index of the current result element
+constexpr std::uint32_t Countdown = 12;  // result elements to the next base jump
+constexpr std::uint32_t PerRow = 13;     // elements per reduction
+constexpr std::uint32_t Step = 14;       // index step along the axis (the stride)
+constexpr std::uint32_t Fetched = 15;    // index of the element fetched last
+constexpr std::uint32_t Steps = 16;      // operand calls left in the current reduction
+}  // namespace rdw
+
+// Frame words of a scan (kind kScanDefined).
+namespace scw {
+constexpr std::uint32_t Count = 1;     // result elements
+constexpr std::uint32_t Steps = 2;     // operand calls left for the current element
+constexpr std::uint32_t Pos = 9;       // position of the current element along the axis
+constexpr std::uint32_t Block = 10;    // n×stride
+constexpr std::uint32_t Index = 11;    // index of the current element
+constexpr std::uint32_t InStride = 12; // position within the stride
+constexpr std::uint32_t InBlock = 13;  // position within the block
+constexpr std::uint32_t Stride = 14;   // stride
+constexpr std::uint32_t Next = 16;     // index of the next left element
+}  // namespace scw
+
+// Stack slots of the entries the operator found, from the frame at P.
+std::uint32_t below_slot(std::uint32_t p) { return p + kStackEntrySize * opf::Entries; }
+std::uint32_t fn_slot(std::uint32_t p) { return p + kStackEntrySize * (opf::Entries + 1); }
+std::uint32_t right_slot(std::uint32_t p) { return p + kStackEntrySize * (opf::Entries + 2); }
+
+// The axis kept in bytes 4-5 of the (object-less) entry under the frame, as axis×4.
+void keep_axis(std::uint32_t p, std::uint32_t axis, Ws ws) { wr16(ws, below_slot(p) + 4, static_cast<std::uint16_t>(4 * axis)); }
+std::uint32_t kept_axis(std::uint32_t p, Ws ws) { return rd16(ws, below_slot(p) + 4) / 4u; }
+
+void push_operand(std::uint32_t p, Ws ws) { stack(load_entry(derived_object(fn_slot(p), ws) + dfn::Entry, ws), ws); }
+
+// The shape of the array in `slot`, with the axis `axis` removed when `drop`.
+std::vector<std::uint32_t> shape_without(std::uint32_t slot, std::uint32_t axis, bool drop, Ws ws) {
+  const ArrayInfo r = array_info(find_ws_entry(slot, ws), ws);
+  std::vector<std::uint32_t> s = shape_of(r, ws);
+  if (drop && !s.empty()) s.erase(s.begin() + axis);
+  return s;
+}
+
+// The N results above the frame at P made one array of `shape`, put in the
+// frame's result slot (the no-value entry when some call gave no value);
+// answers the state that finishes the application.
+int frame_done(std::uint32_t p, const std::vector<std::uint32_t>& shape, Ws ws) {
+  const std::uint32_t n = frame_word(p, opf::Count, ws);
+  bool nothing = false;
+  for (std::uint32_t k = 0; k < n; ++k)
+    if (rd32(ws, stack_entry_at(k, ws) + se::Value) == 0) nothing = true;
+  StackEntry result{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), kSeNoDisplay, 0};
+  if (nothing) {
+    for (std::uint32_t k = 0; k < n; ++k) {
+      StackEntry e;
+      unstack(e, ws);
+      release_entry(e, ws);
+    }
+  } else {
+    collect(shape, n, ws);
+    unstack(result, ws);
+  }
+  const std::uint32_t slot = p + kStackEntrySize * opf::ResultSlot;
+  wr32(ws, hdr::StackPointer, slot);
+  store_entry(slot, result, ws);
+  if (result.value) set_owner(result.value, slot, OK_STACK, ws);
+  return ES_FINISH_APPLICATION;
+}
+
+// ---- reduction -----------------------------------------------------------------------------
+
+// The operand call x[i−step] f acc, with the accumulator on top.
+int reduce_next(std::uint32_t p, Ws ws) {
+  push_operand(p, ws);
+  const std::uint32_t i = frame_word(p, rdw::Fetched, ws) - frame_word(p, rdw::Step, ws);
+  set_frame_word(p, rdw::Fetched, i, ws);
+  push_item(right_slot(p), i, ws);
+  return ES_APPLY_DYADIC;
+}
+
+// The link and the last element of the current row, then its first call.
+int reduce_outer(std::uint32_t p, Ws ws) {
+  stack_table_ptr(p, ws);
+  set_frame_word(p, rdw::Steps, frame_word(p, rdw::PerRow, ws) - 1, ws);
+  const std::uint32_t i = frame_word(p, rdw::Base, ws) + frame_word(p, rdw::FirstOff, ws);
+  set_frame_word(p, rdw::Fetched, i, ws);
+  push_item(right_slot(p), i, ws);
+  return reduce_next(p, ws);
+}
+
+// ---- scan ----------------------------------------------------------------------------------
+
+// The operand call x[next] f acc, with the accumulator on top.
+int scan_next(std::uint32_t p, Ws ws) {
+  push_operand(p, ws);
+  const std::uint32_t i = frame_word(p, scw::Next, ws);
+  set_frame_word(p, scw::Next, i - frame_word(p, scw::Stride, ws), ws);
+  set_frame_word(p, scw::Steps, frame_word(p, scw::Steps, ws) - 1, ws);
+  push_item(right_slot(p), i, ws);
+  return ES_APPLY_DYADIC;
+}
+
+// Moves to the next element: index, position within the stride and along the axis.
+void scan_advance(std::uint32_t p, Ws ws) {
+  set_frame_word(p, scw::Index, frame_word(p, scw::Index, ws) + 1, ws);
+  std::uint32_t in_block = frame_word(p, scw::InBlock, ws) + 1;
+  if (in_block == frame_word(p, scw::Block, ws)) in_block = 0;
+  const std::uint32_t stride = frame_word(p, scw::Stride, ws);
+  set_frame_word(p, scw::InBlock, in_block, ws);
+  set_frame_word(p, scw::Pos, in_block / stride, ws);
+  set_frame_word(p, scw::InStride, in_block % stride, ws);
+}
+
+// Elements at the first position along the axis are their own result; the
+// next element elsewhere gets its link, x[k] and its first call. After the
+// last element, the results made one array of R's shape.
+int scan_inner(std::uint32_t p, Ws ws) {
+  for (;;) {
+    const std::uint32_t k = frame_word(p, scw::Index, ws);
+    if (k == frame_word(p, scw::Count, ws)) return frame_done(p, shape_without(right_slot(p), 0, false, ws), ws);
+    const std::uint32_t pos = frame_word(p, scw::Pos, ws);
+    if (pos != 0) {
+      stack_table_ptr(p, ws);
+      push_item(right_slot(p), k, ws);
+      set_frame_word(p, scw::Steps, pos, ws);
+      set_frame_word(p, scw::Next, k - frame_word(p, scw::Stride, ws), ws);
+      return scan_next(p, ws);
+    }
+    push_item(right_slot(p), k, ws);
+    scan_advance(p, ws);
+  }
+}
+
+}  // namespace
+
+int reduce_defined_monadic(Ws ws) {
+  const std::uint32_t fn = stack_entry_at(1, ws);
+  const std::uint32_t r_slot = stack_entry_at(2, ws);
+  const std::uint8_t flags = rd8(ws, fn + se::Flags);
+  const bool scan = flags & fe::Scan;
+  const std::uint32_t given = rd32(ws, derived_object(fn, ws) + kAxisWord);
+  const ArrayInfo r = array_info(find_ws_entry(r_slot, ws), ws);
+  const std::uint32_t rank = r.rank == 0 ? 1 : r.rank;
+  if (given > rank) axis_error(ws);
+  const std::uint32_t axis = given != 0 ? given - 1 : (flags & fe::FirstAxis) || r.rank == 0 ? 0 : r.rank - 1;
+  std::uint64_t n = 1, stride = 1;
+  for (std::uint32_t k = 0; k < r.rank; ++k) {
+    const std::uint64_t d = dim(r, k, ws);
+    if (k == axis) n = d;
+    if (k > axis) stride *= d;
+  }
+  const std::vector<std::uint32_t> shape = shape_without(r_slot, axis, !scan && r.rank > 0, ws);
+  std::uint64_t count = 1;
+  for (std::uint32_t d : shape) count *= d;
+  if (count == 0) {
+    result_from_picks(shape, [](const std::function<void(const Pick&)>&) {}, false, ws);
+    return ES_FINISH_APPLICATION;
+  }
+  // A defined function has no identity element.
+  if (n == 0) domner(ws);
+  if (count > 0x3FFFFFFFu) xwsfll(ws);
+  const auto n32 = static_cast<std::uint32_t>(n);
+  const auto s32 = static_cast<std::uint32_t>(stride);
+  if (scan) {
+    const std::uint32_t p = stack_opctl(kScanDefined, static_cast<std::uint32_t>(count), r_slot + se::Value, ws);
+    keep_axis(p, axis, ws);
+    set_frame_word(p, scw::Stride, s32, ws);
+    set_frame_word(p, scw::Block, n32 * s32, ws);
+    for (std::uint32_t w : {scw::Pos, scw::Index, scw::InStride, scw::InBlock}) set_frame_word(p, w, 0, ws);
+    return scan_inner(p, ws);
+  }
+  if (n == 1) {
+    // Each row's single element is its reduction: no call.
+    for (std::uint64_t i = 0; i < count; ++i) push_item(r_slot, i, ws);
+    collect(shape, static_cast<std::uint32_t>(count), ws);
+    return ES_FINISH_APPLICATION;
+  }
+  const std::uint32_t p = stack_opctl(kReduceDefined, static_cast<std::uint32_t>(count), r_slot + se::Value, ws);
+  keep_axis(p, axis, ws);
+  set_frame_word(p, rdw::Left, static_cast<std::uint32_t>(count), ws);
+  set_frame_word(p, rdw::Reload, s32, ws);
+  set_frame_word(p, rdw::Window, n32, ws);
+  set_frame_word(p, rdw::Mode, 0, ws);
+  set_frame_word(p, rdw::FirstOff, (n32 - 1) * s32, ws);
+  set_frame_word(p, rdw::Base, 0, ws);
+  set_frame_word(p, rdw::Countdown, s32, ws);
+  set_frame_word(p, rdw::PerRow, n32, ws);
+  set_frame_word(p, rdw::Step, s32, ws);
+  return reduce_outer(p, ws);
+}
+
+int reduce_return(Ws ws) {
+  const std::uint32_t p = rd32(ws, stack_entry_at(1, ws) + se::Value);
+  const std::uint32_t steps = frame_word(p, rdw::Steps, ws);
+  if (steps > 1) {
+    // The result stays on the link as the next call's accumulator.
+    set_frame_word(p, rdw::Steps, steps - 1, ws);
+    return reduce_next(p, ws);
+  }
+  stack_op_result(ws);
+  const std::uint32_t left = frame_word(p, rdw::Left, ws) - 1;
+  set_frame_word(p, rdw::Left, left, ws);
+  if (left == 0) return frame_done(p, shape_without(right_slot(p), kept_axis(p, ws), true, ws), ws);
+  set_frame_word(p, rdw::Base, frame_word(p, rdw::Base, ws) + 1, ws);
+  const std::uint32_t countdown = frame_word(p, rdw::Countdown, ws) - 1;
+  if (countdown == 0) {
+    set_frame_word(p, rdw::Base, frame_word(p, rdw::Base, ws) + frame_word(p, rdw::FirstOff, ws), ws);
+    set_frame_word(p, rdw::Countdown, frame_word(p, rdw::Reload, ws), ws);
+  } else {
+    set_frame_word(p, rdw::Countdown, countdown, ws);
+  }
+  return reduce_outer(p, ws);
+}
+
+int scan_return(Ws ws) {
+  const std::uint32_t p = rd32(ws, stack_entry_at(1, ws) + se::Value);
+  if (frame_word(p, scw::Steps, ws) > 0) return scan_next(p, ws);
+  stack_op_result(ws);
+  scan_advance(p, ws);
+  return scan_inner(p, ws);
+}
+
+}  // namespace zema
