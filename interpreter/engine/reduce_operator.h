@@ -15,9 +15,10 @@ namespace zema {
 // expand (dyadic application); a primitive function becomes the operand of
 // a derived function (class 21, entry flags fe::ReduceScan, fe::FirstAxis
 // for ⌿ ⍀, fe::Scan for \ ⍀) holding the operand's entry and the
-// operator's one-based axis (0: none); answers the next state. AXIS ERROR
-// for a fractional axis on the operator; NONCE ERROR for an operand that
-// is not a primitive function.
+// operator's one-based axis (0: none); a defined function is an operand
+// too (called through an operator frame, reduce_defined.h); answers the
+// next state. AXIS ERROR for a fractional axis on the operator; NONCE
+// ERROR for any other operand.
 int do_xrdce(Ws ws);
 
 // Pushes item i of the array in the stack slot `r_slot` as a value of its
@@ -33,8 +34,9 @@ void collect(const std::vector<std::uint32_t>& shape, std::uint32_t count, Ws ws
 // right argument below it (f/R, f⌿R, f\R, f⍀R), or the one under a left
 // argument on top (L f/R, L f⌿R: n-wise reduction). Pushes the result and
 // answers state 2. RANK, LENGTH and DOMAIN ERROR for a bad window, SYNTAX
-// ERROR for an n-wise scan, AXIS ERROR for an axis beyond R's rank, NONCE
-// ERROR for a nested R or a non-scalar operand.
+// ERROR for an n-wise scan, AXIS ERROR for an axis beyond R's rank. A
+// defined operand goes to reduce_defined_monadic; n-wise reduction by one
+// is a NONCE ERROR.
 int reduce_monadic(Ws ws);
 int reduce_dyadic(Ws ws);
 
