@@ -1,6 +1,7 @@
 // Function application: flags, monadic and dyadic primitives, the scalar
 // path, nested pervasion and finishing an application.
 #include "interpreter/engine/apply.h"
+#include "interpreter/engine/user_operator.h"
 #include "interpreter/engine/operator_frame.h"
 
 #include <array>
@@ -551,6 +552,7 @@ std::uint32_t derived_primitive(std::uint32_t fn_entry, Ws ws) {
 
 int do_xmn_derfn(Ws ws) {
   const std::uint32_t fn = stack_entry_at(0, ws);
+  if (is_user_operator(fn, ws)) return user_operator_monadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::ReduceScan) return reduce_monadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::Each) return each_monadic(ws);
   derived_primitive(fn, ws);
@@ -559,6 +561,7 @@ int do_xmn_derfn(Ws ws) {
 
 int do_xdy_derfn(Ws ws) {
   const std::uint32_t fn = stack_entry_at(1, ws);
+  if (is_user_operator(fn, ws)) return user_operator_dyadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::ReduceScan) return reduce_dyadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::Each) return each_dyadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::Product) return product_dyadic(ws);

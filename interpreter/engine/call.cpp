@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "interpreter/engine/derived_operand.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
 #include "interpreter/engine/function_object.h"
@@ -25,6 +26,8 @@ constexpr std::uint32_t kTokenLX = sysvar_token(sysvar::LX), kTokenRL = sysvar_t
                         kTokenFC = sysvar_token(sysvar::FC), kTokenPW = sysvar_token(sysvar::PW),
                         kTokenPR = sysvar_token(sysvar::PR);
 constexpr std::uint32_t kTabBytes = 22;
+
+bool is_operator_type(std::uint8_t type) { return type >= 11 && type <= 14; }
 
 std::uint16_t be16(Ws ws, std::uint32_t at) { return static_cast<std::uint16_t>((rd8(ws, at) << 8) | rd8(ws, at + 1)); }
 
@@ -212,7 +215,7 @@ int dfnsu(int* valence_code, Ws ws) {
   wr8(ws, hdr::HeaderSymType, type);
   wr32(ws, hdr::CallingInstance, 0);
   if (type == SYM_SYSFN0 || type == SYM_SYSFN) return 0;
-  if (type > 2) synter(ws);
+  if (type > 2 && !is_operator_type(type)) synter(ws);
   wr32(ws, hdr::PrimCode, 0);
   const std::uint32_t fn = rd32(ws, e + sym::Value);
   const std::uint16_t word = rd16(ws, fn + fnl::HeaderWord);
@@ -358,6 +361,9 @@ int xfnc(Ws ws) {
   const int code = static_cast<int>(rd16(ws, fn + fnl::HeaderWord) & 0xFF) - 1;
   std::uint32_t cursor = fn + fnl::Names + ((rd16(ws, fn + fnl::HeaderWord) & 0x8000) ? 3 : 0) +
                          2 * (code < 0 ? 1 : code == 0 ? 2 : 3);
+  // An operator's header also names its operands, in parentheses.
+  const std::uint8_t ftype = rd8(ws, fsym + sym::Type) & kSymTypeMask;
+  if (is_operator_type(ftype)) cursor += 2 * static_cast<std::uint32_t>((ftype - 9) / 2) + 2;
   for (std::uint32_t i = 0; i < locals; ++i, cursor += 3) {
     local(be16(ws, cursor + 1), kRecName, ws);
     fn = running_function(ws);
@@ -517,6 +523,42 @@ int call_with(bool dyadic, bool niladic, Ws ws) {
 }
 
 }  // namespace
+
+int call_operator(bool dyadic, const StackEntry& left_operand, const StackEntry& right_operand, Ws ws) {
+  if (dyadic) check_arg_type(stack_entry_at(0, ws), ws);
+  check_arg_type(stack_entry_at(2, ws), ws);
+  int valence = 0;
+  if (dfnsu(&valence, ws) != 4) ZEMA_SYSTEM_ERROR(ws);
+  if (dyadic && valence < 1) valence_error(ws);
+  if (rd8(ws, hdr::SelectBits) & 0x01) domner(ws);
+  const bool two = (rd8(ws, function_symbol(ws) + sym::Type) & kSymTypeMask) >= 13;
+  // [L] ( F OP [G] ) R: names are two bytes, parentheses one.
+  std::uint32_t cursor = header_names(ws);
+  if (valence >= 1) {
+    wr16(ws, callreg::LeftName, be16(ws, cursor));
+    cursor += 2;
+  }
+  wr16(ws, callreg::LeftOperand, be16(ws, cursor + 1));
+  wr16(ws, callreg::OwnName, be16(ws, cursor + 3));
+  cursor += 5;
+  if (two) {
+    wr16(ws, callreg::RightOperand, be16(ws, cursor));
+    cursor += 2;
+  }
+  wr16(ws, callreg::RightName, be16(ws, cursor + 1));
+  const std::uint16_t names[2] = {rd16(ws, callreg::LeftOperand), rd16(ws, callreg::RightOperand)};
+  const int state = xfnc(ws);
+  const StackEntry operands[2] = {left_operand, right_operand};
+  for (int i = 0; i < (two ? 2 : 1); ++i) {
+    const std::uint32_t obj = new_derived_object(operands[i], ws);
+    const std::uint32_t e = entry_of_token(names[i]);
+    if (const std::uint32_t old = rd32(ws, e + sym::Value)) mgarb(old, ws);
+    wr32(ws, e + sym::Value, obj);
+    wr8(ws, e + sym::Type, kSymLocalFlag | SYM_OPERAND);
+    set_owner(obj, e, OK_SYMBOL, ws);
+  }
+  return state;
+}
 
 int call_defined(int valence, Ws ws) {
   if (valence == 2) check_arg_type(stack_entry_at(0, ws), ws);

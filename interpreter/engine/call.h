@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
@@ -95,6 +96,15 @@ std::uint32_t running_function(Ws ws);
 // placeholder), the function entry and the right entry (or a placeholder)
 // from the stack pointer up. Answers the engine state.
 int call_defined(int valence, Ws ws);
+
+// Calls a defined operator as call_defined calls a function (`dyadic` for
+// a call with a left argument; the function entry names the operator): the
+// names of the header are bound as a function's, and its operand names
+// become local names of type 10 whose values hold `left_operand` and, for
+// a dyadic operator, `right_operand` (entries that own no object).
+// VALENCE ERROR for a left argument the header does not name. Answers the
+// engine state.
+int call_operator(bool dyadic, const StackEntry& left_operand, const StackEntry& right_operand, Ws ws);
 
 // Prints "NAME[line] " for the running function (error reports).
 void fnsub(Ws ws);

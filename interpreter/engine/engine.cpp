@@ -17,6 +17,8 @@
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/engine/indexing.h"
+#include "interpreter/engine/user_operator.h"
+#include "interpreter/primitives/primitive_call.h"
 #include "interpreter/engine/product_operator.h"
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/engine/each_operator.h"
@@ -268,7 +270,14 @@ void get_token(Ws ws) {
     cls = optran(static_cast<std::uint8_t>(b >> 1));
   } else {
     --cursor;
-    std::uint8_t type = rd8(ws, entry_of_token(value) + sym::Type) & kSymTypeMask;
+    const std::uint32_t sym_entry = entry_of_token(value);
+    std::uint8_t type = rd8(ws, sym_entry + sym::Type) & kSymTypeMask;
+    if (type == SYM_OPERAND) {
+      // An operator's operand name stands for the operand it holds.
+      wr32(ws, hdr::LineCursor, cursor);
+      set_token_register(load_entry(rd32(ws, sym_entry + sym::Value) + dfn::Entry, ws), ws);
+      return;
+    }
     cls = type < sizeof stran ? stran[type] : static_cast<std::uint8_t>(TC_INVALID);
   }
   wr32(ws, hdr::LineCursor, cursor);
@@ -395,10 +404,10 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::Xeach: return do_xeach(ws);
     case lc::Xprod: return do_xprod(ws);
     case lc::XprodRes: return do_xprod_res(ws);
+    case lc::Xumnop: return do_xumnop(ws);
+    case lc::Xudyop: return do_xudyop(ws);
     case lc::Nonce:
-    // Actions not built (branches, defined operators): NONCE ERROR.
-    case lc::Xumnop:
-    case lc::Xudyop:
+    // Actions not built (branches): NONCE ERROR.
     case lc::Xbrnch:
     case lc::DotNotation: noncer_1(ws);
     default: ZEMA_SYSTEM_ERROR(ws);
