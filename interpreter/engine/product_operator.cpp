@@ -73,6 +73,70 @@ void outer_general(const StackEntry& g, Ws ws) {
   collect(shape, done, ws);
 }
 
+// Pushes the `n` items of the array in `slot` at base, base+step, ... as
+// one vector of its own; an empty one carries the array's prototype.
+void push_vector(std::uint32_t slot, std::uint64_t base, std::uint64_t step, std::uint32_t n, Ws ws) {
+  if (n == 0) {
+    set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
+    xopafx(0, hdr::RightDesc, slot, ws);
+    result_from_picks({0}, [](const std::function<void(const Pick&)>&) {}, false, ws);
+    return;
+  }
+  for (std::uint32_t k = 0; k < n; ++k) push_item(slot, base + k * step, ws);
+  collect({n}, n, ws);
+}
+
+// f/ applied to the value on top of the stack; the result replaces it.
+void reduce_top(const StackEntry& f, Ws ws) {
+  const std::uint32_t obj = new_derived_object(f, ws);
+  const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), fe::ReduceScan, obj}, ws);
+  set_owner(obj, at, OK_STACK, ws);
+  reduce_monadic(ws);
+  do_xmnopd(ws);
+}
+
+// L f.g R as (f/)¨ (rows of L) ∘.g (columns of R): for each row i of L and
+// column j of R, g is applied to the two vectors through the engine and f/
+// to its result, which becomes item (i, j). A scalar argument is a vector
+// of one item, extended by g against the other side. g decides what fits (LENGTH,
+// RANK, DOMAIN ERROR).
+void inner_general(const StackEntry& f, const StackEntry& g, Ws ws) {
+  const std::uint32_t l_slot = stack_entry_at(0, ws);
+  const std::uint32_t r_slot = stack_entry_at(2, ws);
+  const ArrayInfo l = array_info(rd32(ws, l_slot + se::Value), ws);
+  const ArrayInfo r = array_info(rd32(ws, r_slot + se::Value), ws);
+  std::vector<std::uint32_t> ls = shape_of(l, ws), rs = shape_of(r, ws);
+  const std::uint32_t n_l = l.rank == 0 ? 1 : ls.back();
+  const std::uint32_t n_r = r.rank == 0 ? 1 : rs.front();
+  if (l.rank != 0) ls.pop_back();
+  if (r.rank != 0) rs.erase(rs.begin());
+  if (ls.size() + rs.size() > 63) limit_error(ws);
+  std::uint64_t rows = 1, cols = 1;
+  for (std::uint32_t d : ls) rows *= d;
+  for (std::uint32_t d : rs) cols *= d;
+  std::vector<std::uint32_t> shape = ls;
+  for (std::uint32_t d : rs) shape.push_back(d);
+  const std::uint32_t count = checked_count(shape, ws);
+  if (count == 0) {
+    result_from_picks(shape, [](const std::function<void(const Pick&)>&) {}, false, ws);
+    return;
+  }
+  std::uint32_t done = 0;
+  for (std::uint64_t i = 0; i < rows; ++i) {
+    for (std::uint64_t j = 0; j < cols; ++j) {
+      push_vector(r_slot, j, cols, n_r, ws);
+      stack(g, ws);
+      push_vector(l_slot, i * n_l, 1, n_l, ws);
+      xdyop_common(0, stack_entry_at(1, ws), ws);
+      do_xmnopd(ws);
+      reduce_top(f, ws);
+      ++done;
+    }
+    poll_attention(ws);
+  }
+  collect(shape, done, ws);
+}
+
 }  // namespace
 
 int do_xprod(Ws ws) {
@@ -121,7 +185,10 @@ int product_dyadic(Ws ws) {
     return ES_FINISH_APPLICATION;
   }
   if (!(fs.flags & pf::Dyadic)) valence_error(ws);
-  if (!simple || !(gs.flags & pf::DyadicScalar) || !(fs.flags & pf::DyadicScalar)) noncer_1(ws);
+  if (!simple || !(gs.flags & pf::DyadicScalar) || !(fs.flags & pf::DyadicScalar)) {
+    inner_general(f, g, ws);
+    return ES_FINISH_APPLICATION;
+  }
   wr32(ws, hdr::PrimCode, 4u * gs.code);
   set_call_flags(gs.flags, ws);
   inner_simple(fs, gs, ws);
