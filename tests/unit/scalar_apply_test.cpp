@@ -21,6 +21,7 @@
 #include "interpreter/workspace/stack.h"
 #include "interpreter/reader/tokeniser.h"
 #include "test_arrays.h"
+#include "primitive_fixture.h"
 #include "test_workspace.h"
 
 namespace zema {
@@ -28,51 +29,9 @@ namespace {
 
 using namespace test;
 
-std::uint8_t code_of(const char* glyph) { return static_cast<std::uint8_t>(utf8_to_internal(glyph)[0]); }
 
 
-class ScalarApply : public ::testing::Test {
- protected:
-  TestWorkspace tw{1024 * 1024};
-  Ws ws = tw.ws();
-  CaptureTask task;
-  CurrentTask current{&task};
-
-  void SetUp() override { stack(primer, ws); }
-
-  void push_function(const char* glyph) {
-    stack(StackEntry{TC_PRIMITIVE, 0, one_byte_token(code_of(glyph))}, ws);
-  }
-  // The result's text, or the error's message.
-  std::string finish(const std::function<int()>& apply) {
-    try {
-      EXPECT_EQ(apply(), ES_FINISH_APPLICATION);
-      EXPECT_EQ(do_xmnopd(ws), ES_BIND);
-    } catch (const AplError& e) {
-      return "error " + internal_to_utf8(std::string(ertab(e.code)));
-    }
-    const std::uint32_t value = rd32(ws, stack_entry_at(0, ws) + se::Value);
-    std::string text = render(ws, value);
-    EXPECT_TRUE(heap_consistent(ws)) << text;
-    StackEntry e;
-    unstack(e, ws);
-    mgarb(e.value, ws);
-    return text;
-  }
-  std::string dyadic(const ArrayImage& left, const char* glyph, const ArrayImage& right) {
-    place(ws, right);
-    push_function(glyph);
-    place(ws, left);
-    const std::uint32_t top = stack_entry_at(0, ws);
-    wr8(ws, top, kOwnsObject | TC_LEFTARG);
-    return finish([&] { return do_xdyop(ws); });
-  }
-  std::string monadic(const char* glyph, const ArrayImage& right) {
-    place(ws, right);
-    push_function(glyph);
-    return finish([&] { return do_xmnop(ws); });
-  }
-};
+class ScalarApply : public test::PrimitiveCalls {};
 
 ArrayImage int_matrix(std::uint32_t rows, std::uint32_t cols, std::int32_t v) {
   return int_array({rows, cols}, std::vector<std::int32_t>(rows * cols, v));
