@@ -7,6 +7,7 @@
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/operator_frame.h"
+#include "interpreter/engine/reduce_operator.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/nested_results.h"
 #include "interpreter/primitives/primitive_call.h"
@@ -42,17 +43,6 @@ void push_scalar(std::uint8_t type, const Elem& e, Ws ws) {
   const std::uint32_t data = oprslt(1, 0, type, 0, ws);
   put_elem(array_info(data - obj::Shape, ws), 0, e, ws);
   wr8(ws, stack_entry_at(0, ws) + se::Flags, 0);
-}
-
-// Pushes item i of the array in the stack slot `slot` as a value of its
-// own: a copy of a nested array's item, a scalar of a simple one's element.
-void push_item(std::uint32_t slot, std::uint32_t i, Ws ws) {
-  const ArrayInfo a = array_info(find_ws_entry(slot, ws), ws);
-  if (a.type == ET_NESTED) {
-    push_copy(slot, rd32(ws, a.data + 4 * i), ws);
-    return;
-  }
-  push_scalar(a.type, elem_at(a, i, ws), ws);
 }
 
 // Pushes the prototype of the array in `slot` before it is cleared: its
@@ -121,76 +111,24 @@ void apply_dyadic(const StackEntry& op, std::uint32_t l_slot, std::uint32_t i, W
   do_xmnopd(ws);
 }
 
-// The shape of the array in `slot`, read into `shape` (at most 63 axes);
-// answers the rank.
-std::uint32_t read_shape(std::uint32_t slot, std::uint32_t (&shape)[64], Ws ws) {
-  const ArrayInfo a = array_info(find_ws_entry(slot, ws), ws);
-  for (std::uint32_t k = 0; k < a.rank && k < 64; ++k) shape[k] = dim(a, k, ws);
-  return a.rank;
-}
-
-// Replaces the entry on top of the stack (under which `keep` entries are
-// released) by `result`, which was pushed above them all.
-void replace_top(std::uint32_t count, Ws ws) {
-  StackEntry result;
-  unstack(result, ws);
-  for (std::uint32_t k = 0; k < count; ++k) {
-    StackEntry e;
-    unstack(e, ws);
-    release_entry(e, ws);
-  }
-  const std::uint32_t slot = stack(result, ws);
-  set_owner(result.value, slot, OK_STACK, ws);
-}
-
-// The `count` results on top of the stack (the first deepest) made one
-// array of the shape of the array in `shape_slot`, which replaces them;
-// simple when every result is a simple scalar and their kinds agree.
-void collect(std::uint32_t shape_slot, std::uint32_t count, Ws ws) {
-  std::uint32_t shape[64];
-  const std::uint32_t rank = read_shape(shape_slot, shape, ws);
-  std::uint64_t extra = 0;
-  for (std::uint32_t k = 0; k < count; ++k) {
-    const std::uint32_t v = rd32(ws, stack_entry_at(k, ws) + se::Value);
-    extra += rd32(ws, v + obj::Size);
-  }
-  const std::uint64_t total = extra + 4ull * count + 4ull * rank + 16;
-  if (total > 0x7FFFFFF0u) xwsfll(ws);
-  need_room(total, ws);
-  const std::uint32_t first = oprslt(count, 4 * rank, ET_NESTED, static_cast<std::uint32_t>(extra), ws);
-  for (std::uint32_t k = 0; k < rank; ++k) wr32(ws, first + 4 * k, shape[k]);
-  const std::uint32_t z = first - obj::Shape;
-  const std::uint32_t table = first + 4 * rank;
-  std::uint32_t at = table + 4 * count;
-  for (std::uint32_t k = 0; k < count; ++k) {
-    const std::uint32_t v = rd32(ws, stack_entry_at(count - k, ws) + se::Value);
-    const std::uint32_t size = rd32(ws, v + obj::Size);
-    wr32(ws, table + 4 * k, at - z);
-    std::memmove(ws + at, ws + v, size);
-    wr32(ws, at, 0);
-    at += size;
-  }
-  replace_top(count, ws);
-  const std::uint8_t type = check_simple(rd32(ws, stack_entry_at(0, ws) + se::Value), ws);
-  if (type == ET_NESTED) return;
-  const std::uint32_t shape_at = oprslt(count, 4 * rank, type, 0, ws);
-  write_simple_image(rd32(ws, stack_entry_at(1, ws) + se::Value), type, shape_at - 4, ws);
-  replace_top(1, ws);
+// The shape of the array in `slot` (at most 63 axes).
+std::vector<std::uint32_t> slot_shape(std::uint32_t slot, Ws ws) {
+  return shape_of(array_info(find_ws_entry(slot, ws), ws), ws);
 }
 
 // The fill call's result on top of the stack made the prototype of an
 // empty array of the shape of the array in `shape_slot`, which replaces it:
 // a simple empty array when the prototype is a simple scalar.
 void finish_empty(std::uint32_t shape_slot, Ws ws) {
-  std::uint32_t shape[64];
-  const std::uint32_t rank = read_shape(shape_slot, shape, ws);
+  const std::vector<std::uint32_t> shape = slot_shape(shape_slot, ws);
+  const auto rank = static_cast<std::uint32_t>(shape.size());
   std::uint32_t v = rd32(ws, stack_entry_at(0, ws) + se::Value);
   bool deep = false;
   const std::uint32_t bytes = prototype_bytes(ws + v, 0, deep);
   if (deep) depth_error(ws);
   const std::uint8_t type = rd8(ws, v + obj::Type);
   if (type != ET_NESTED && rd16(ws, v + obj::Rank4) == 0) {
-    new_simple(std::vector<std::uint32_t>(shape, shape + rank), type == ET_CHAR ? ET_CHAR : ET_BOOL, ws);
+    new_simple(shape, type == ET_CHAR ? ET_CHAR : ET_BOOL, ws);
   } else {
     need_room(std::uint64_t{bytes} + 4ull * rank + 16, ws);
     const std::uint32_t first = oprslt(0, 4 * rank, ET_NESTED, bytes, ws);
@@ -198,7 +136,9 @@ void finish_empty(std::uint32_t shape_slot, Ws ws) {
     v = rd32(ws, stack_entry_at(1, ws) + se::Value);
     write_prototype(ws + v, ws + first + 4 * rank, 0);
   }
-  replace_top(1, ws);
+  StackEntry result;
+  unstack(result, ws);
+  settle_entry(stack_entry_at(0, ws), result, ws);
 }
 
 // True when the operand is a function the engine runs (a defined
@@ -230,26 +170,7 @@ int next_dyadic_call(std::uint32_t p, Ws ws) {
 // (or, when some call gave no value, by the no-value entry) in the frame's
 // result slot; answers the state that finishes the application.
 int each_done(std::uint32_t p, Ws ws) {
-  const std::uint32_t n = frame_word(p, opf::Count, ws);
-  bool nothing = false;
-  for (std::uint32_t k = 0; k < n; ++k)
-    if (rd32(ws, stack_entry_at(k, ws) + se::Value) == 0) nothing = true;
-  StackEntry result{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), kSeNoDisplay, 0};
-  if (nothing) {
-    for (std::uint32_t k = 0; k < n; ++k) {
-      StackEntry e;
-      unstack(e, ws);
-      release_entry(e, ws);
-    }
-  } else {
-    collect(frame_word(p, opf::Caller, ws) - se::Value, n, ws);
-    unstack(result, ws);
-  }
-  const std::uint32_t slot = p + kStackEntrySize * opf::ResultSlot;
-  wr32(ws, hdr::StackPointer, slot);
-  store_entry(slot, result, ws);
-  if (result.value) set_owner(result.value, slot, OK_STACK, ws);
-  return ES_FINISH_APPLICATION;
+  return finish_frame(p, slot_shape(frame_word(p, opf::Caller, ws) - se::Value, ws), ws);
 }
 
 }  // namespace
@@ -287,7 +208,7 @@ int each_monadic(Ws ws) {
     apply_monadic(op, ws);
     if ((i & 0x3FF) == 0x3FF) poll_attention(ws);
   }
-  collect(r_slot, n, ws);
+  collect(slot_shape(r_slot, ws), n, ws);
   return ES_FINISH_APPLICATION;
 }
 
@@ -314,7 +235,7 @@ int each_dyadic(Ws ws) {
     apply_dyadic(op, l_slot, i, ws);
     if ((i & 0x3FF) == 0x3FF) poll_attention(ws);
   }
-  collect(shape_slot, n, ws);
+  collect(slot_shape(shape_slot, ws), n, ws);
   return ES_FINISH_APPLICATION;
 }
 

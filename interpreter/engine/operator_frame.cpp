@@ -5,6 +5,7 @@
 
 #include "interpreter/engine/each_operator.h"
 #include "interpreter/engine/reduce_defined.h"
+#include "interpreter/engine/reduce_operator.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/workspace/errors.h"
@@ -126,6 +127,29 @@ int x_do_next_opr(Ws ws) {
     case kScanDefined: return scan_return(ws);
     default: ZEMA_SYSTEM_ERROR(ws);
   }
+}
+
+int finish_frame(std::uint32_t p, const std::vector<std::uint32_t>& shape, Ws ws) {
+  const std::uint32_t n = frame_word(p, opf::Count, ws);
+  bool nothing = false;
+  for (std::uint32_t k = 0; k < n; ++k)
+    if (rd32(ws, stack_entry_at(k, ws) + se::Value) == 0) nothing = true;
+  StackEntry result{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), kSeNoDisplay, 0};
+  if (nothing) {
+    for (std::uint32_t k = 0; k < n; ++k) {
+      StackEntry e;
+      unstack(e, ws);
+      release_entry(e, ws);
+    }
+  } else {
+    collect(shape, n, ws);
+    unstack(result, ws);
+  }
+  const std::uint32_t slot = p + kStackEntrySize * opf::ResultSlot;
+  wr32(ws, hdr::StackPointer, slot);
+  store_entry(slot, result, ws);
+  if (result.value) set_owner(result.value, slot, OK_STACK, ws);
+  return ES_FINISH_APPLICATION;
 }
 
 }  // namespace zema

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "interpreter/workspace/workspace.h"
 
@@ -64,5 +65,11 @@ std::uint32_t stack_op_result(Ws ws);
 // stack by its frame's kind; answers the engine state. SYSTEM ERROR for an
 // unknown kind.
 int x_do_next_opr(Ws ws);
+
+// The N results above the frame at P (N its count word) made one array of
+// `shape`, completed as collect does, and put in the frame's result slot (the
+// no-value entry when some call gave no value); the stack is cut back to that
+// slot. Answers the state that finishes the application.
+int finish_frame(std::uint32_t p, const std::vector<std::uint32_t>& shape, Ws ws);
 
 }  // namespace zema

@@ -71,31 +71,6 @@ std::vector<std::uint32_t> shape_without(std::uint32_t slot, std::uint32_t axis,
   return s;
 }
 
-// The N results above the frame at P made one array of `shape`, put in the
-// frame's result slot (the no-value entry when some call gave no value);
-// answers the state that finishes the application.
-int frame_done(std::uint32_t p, const std::vector<std::uint32_t>& shape, Ws ws) {
-  const std::uint32_t n = frame_word(p, opf::Count, ws);
-  bool nothing = false;
-  for (std::uint32_t k = 0; k < n; ++k)
-    if (rd32(ws, stack_entry_at(k, ws) + se::Value) == 0) nothing = true;
-  StackEntry result{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), kSeNoDisplay, 0};
-  if (nothing) {
-    for (std::uint32_t k = 0; k < n; ++k) {
-      StackEntry e;
-      unstack(e, ws);
-      release_entry(e, ws);
-    }
-  } else {
-    collect(shape, n, ws);
-    unstack(result, ws);
-  }
-  const std::uint32_t slot = p + kStackEntrySize * opf::ResultSlot;
-  wr32(ws, hdr::StackPointer, slot);
-  store_entry(slot, result, ws);
-  if (result.value) set_owner(result.value, slot, OK_STACK, ws);
-  return ES_FINISH_APPLICATION;
-}
 
 // ---- reduction -----------------------------------------------------------------------------
 
@@ -147,7 +122,7 @@ void scan_advance(std::uint32_t p, Ws ws) {
 int scan_inner(std::uint32_t p, Ws ws) {
   for (;;) {
     const std::uint32_t k = frame_word(p, scw::Index, ws);
-    if (k == frame_word(p, scw::Count, ws)) return frame_done(p, shape_without(right_slot(p), 0, false, ws), ws);
+    if (k == frame_word(p, scw::Count, ws)) return finish_frame(p, shape_without(right_slot(p), 0, false, ws), ws);
     const std::uint32_t pos = frame_word(p, scw::Pos, ws);
     if (pos != 0) {
       stack_table_ptr(p, ws);
@@ -230,7 +205,7 @@ int reduce_return(Ws ws) {
   stack_op_result(ws);
   const std::uint32_t left = frame_word(p, rdw::Left, ws) - 1;
   set_frame_word(p, rdw::Left, left, ws);
-  if (left == 0) return frame_done(p, shape_without(right_slot(p), kept_axis(p, ws), true, ws), ws);
+  if (left == 0) return finish_frame(p, shape_without(right_slot(p), kept_axis(p, ws), true, ws), ws);
   set_frame_word(p, rdw::Base, frame_word(p, rdw::Base, ws) + 1, ws);
   const std::uint32_t countdown = frame_word(p, rdw::Countdown, ws) - 1;
   if (countdown == 0) {

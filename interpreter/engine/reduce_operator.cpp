@@ -50,7 +50,9 @@ void collect(const std::vector<std::uint32_t>& shape, std::uint32_t count, Ws ws
     const std::uint32_t v = rd32(ws, stack_entry_at(k, ws) + se::Value);
     extra += rd32(ws, v + obj::Size);
   }
-  if (extra > 0x7FFFFFF0u) xwsfll(ws);
+  const std::uint64_t total = extra + 4ull * count + 4ull * shape.size() + 16;
+  if (total > 0x7FFFFFF0u) xwsfll(ws);
+  need_room(total, ws);
   const std::uint32_t first =
       oprslt(count, static_cast<std::uint32_t>(4 * shape.size()), ET_NESTED, static_cast<std::uint32_t>(extra), ws);
   for (std::size_t k = 0; k < shape.size(); ++k) wr32(ws, first + 4 * k, shape[k]);
