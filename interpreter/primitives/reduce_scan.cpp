@@ -10,6 +10,7 @@
 #include "interpreter/primitives/circle.h"
 #include "interpreter/primitives/element_access.h"
 #include "interpreter/primitives/kernels_arith.h"
+#include "interpreter/primitives/scalar_kernels.h"
 #include "interpreter/primitives/kernels_compare.h"
 #include "interpreter/primitives/kernels_transcendental.h"
 #include "interpreter/primitives/primitive_call.h"
@@ -132,21 +133,6 @@ struct IntOther {
   Ws ws;
   bool apply(std::int32_t& l, std::int32_t r) const { return op(l, r, ws); }
 };
-
-IntDyadic int_routine(std::uint8_t code) {
-  switch (code) {
-    case pc::Fill: return sfillfi;
-    case pc::Plus: return plusdf;
-    case pc::Minus: return minusf;
-    case pc::Times: return multfd;
-    case pc::Ceiling: return maxfd;
-    case pc::Floor: return minfd;
-    case pc::Stile: return resfd;
-    case pc::Star: return starfd;
-    case pc::Shriek: return factfd;
-    default: return nullptr;
-  }
-}
 
 struct FltPlus {
   static double apply(double l, double r) { return l + r; }
@@ -550,7 +536,7 @@ bool int_by_op(const FoldCall& f, const Geo& g, std::uint64_t m, bool scan, cons
     case pc::Times: return int_windows<T>(IntTimes{}, g, m, f, scan, x, z, poll);
     case pc::Ceiling: return int_windows<T>(IntMax{}, g, m, f, scan, x, z, poll);
     case pc::Floor: return int_windows<T>(IntMin{}, g, m, f, scan, x, z, poll);
-    default: return int_windows<T>(IntOther{int_routine(f.code), ws}, g, m, f, scan, x, z, poll);
+    default: return int_windows<T>(IntOther{int_rule(f.code), ws}, g, m, f, scan, x, z, poll);
   }
 }
 
@@ -573,7 +559,7 @@ bool fill_windows(const FoldCall& f, const Geo& g, std::uint64_t m, bool scan, c
                   Poll& poll, Ws ws) {
   const std::uint8_t* x = ws + r.data;
   std::uint8_t* zp = ws + z.data;
-  if (z.type == ET_INT && int_routine(f.code)) {
+  if (z.type == ET_INT && int_rule(f.code)) {
     if (r.type == ET_BOOL) return int_by_op<ET_BOOL>(f, g, m, scan, x, zp, poll, ws);
     if (r.type == ET_INT) return int_by_op<ET_INT>(f, g, m, scan, x, zp, poll, ws);
   }

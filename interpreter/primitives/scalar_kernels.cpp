@@ -84,20 +84,6 @@ FloatOp float_rule(std::uint8_t code) {
   }
 }
 
-IntDyadic int_rule(std::uint8_t code) {
-  switch (code) {
-    case pc::Fill: return sfillfi;
-    case pc::Plus: return plusdf;
-    case pc::Minus: return minusf;
-    case pc::Times: return multfd;
-    case pc::Ceiling: return maxfd;
-    case pc::Floor: return minfd;
-    case pc::Stile: return resfd;
-    case pc::Star: return starfd;
-    case pc::Shriek: return factfd;
-    default: return nullptr;
-  }
-}
 
 // `op(l, r)` element by element; a result that is not finite is DOMAIN
 // ERROR.
@@ -475,6 +461,21 @@ int mn_complement(const MonadicCall& c, std::uint8_t type) {
 }
 
 }  // namespace
+
+IntDyadic int_rule(std::uint8_t code) {
+  switch (code) {
+    case pc::Fill: return sfillfi;
+    case pc::Plus: return plusdf;
+    case pc::Minus: return minusf;
+    case pc::Times: return multfd;
+    case pc::Ceiling: return maxfd;
+    case pc::Floor: return minfd;
+    case pc::Stile: return resfd;
+    case pc::Star: return starfd;
+    case pc::Shriek: return factfd;
+    default: return nullptr;
+  }
+}
 
 DyKernel select_dyadic(std::uint8_t right, std::uint8_t left, std::uint8_t result) {
   const auto t = [](std::uint8_t type) { return type == ET_BOOL ? 0 : type == ET_INT ? 1 : type == ET_FLOAT ? 2 : type == ET_CHAR ? 3 : -1; };

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 
+#include "interpreter/primitives/kernels_arith.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
@@ -70,6 +71,11 @@ DyKernel select_dyadic(std::uint8_t right, std::uint8_t left, std::uint8_t resul
 // Kernel of a monadic call by argument and result element types (None
 // for any type but boolean, integer and float).
 MnKernel select_monadic(std::uint8_t arg, std::uint8_t result);
+
+// The integer element routine of dyadic scalar function `code` (a
+// PrimitiveCode): Z in L from L and R, answering true on overflow; nullptr
+// when integers have no routine of their own for it.
+IntDyadic int_rule(std::uint8_t code);
 
 // Runs kernel `k` on the call; answers as at the top of the file (None:
 // −1). Writes only the result's elements through c.z.
