@@ -23,4 +23,15 @@ std::uint32_t new_derived_object(const StackEntry& operand, Ws ws);
 // by the copy inside `obj`.
 void replace_operand_with_derived(std::uint32_t obj, std::uint8_t flags, Ws ws);
 
+// Starts applying a derived function monadically (stack from the top: the
+// function, its right argument): one token fewer taken, object references
+// allowed, the right descriptor set on the argument, the absent left
+// argument pushed.
+void begin_derived_monadic(Ws ws);
+
+// Starts applying a derived function dyadically (stack from the top: left
+// argument, function, right argument): one token fewer taken, object
+// references allowed, both descriptors set.
+void begin_derived_dyadic(Ws ws);
+
 }  // namespace zema

@@ -186,12 +186,7 @@ int do_xeach(Ws ws) {
 }
 
 int each_monadic(Ws ws) {
-  const std::uint32_t fn = stack_entry_at(0, ws);
-  wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) - 1);
-  wr8(ws, hdr::LeftDesc + desc::Type, 0);
-  set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
-  xopafx(0, hdr::RightDesc, fn + kStackEntrySize, ws);
-  push_fake(ws);
+  begin_derived_monadic(ws);
   const std::uint32_t r_slot = stack_entry_at(2, ws);
   const StackEntry op = operand_of(stack_entry_at(1, ws), ws);
   const std::uint32_t n = array_info(right_arg(ws), ws).count;
@@ -214,10 +209,7 @@ int each_monadic(Ws ws) {
 
 int each_dyadic(Ws ws) {
   const std::uint32_t fn = stack_entry_at(1, ws);
-  wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) - 1);
-  set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
-  xopafx(0, hdr::LeftDesc, stack_entry_at(0, ws), ws);
-  xopafx(0, hdr::RightDesc, stack_entry_at(2, ws), ws);
+  begin_derived_dyadic(ws);
   const std::uint32_t l_slot = stack_entry_at(0, ws);
   const std::uint32_t r_slot = stack_entry_at(2, ws);
   const std::uint32_t shape_slot = xdy_shape(ws) == hdr::LeftDesc ? l_slot : r_slot;

@@ -162,10 +162,7 @@ int do_xprod_res(Ws ws) {
 
 int product_dyadic(Ws ws) {
   const std::uint32_t fn = stack_entry_at(1, ws);
-  wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) - 1);
-  set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
-  xopafx(0, hdr::LeftDesc, stack_entry_at(0, ws), ws);
-  xopafx(0, hdr::RightDesc, stack_entry_at(2, ws), ws);
+  begin_derived_dyadic(ws);
   const std::uint32_t obj = derived_object(fn, ws);
   const StackEntry g = load_entry(obj + dfn::Entry, ws);
   const StackEntry f = load_entry(obj + kLeftOperand, ws);

@@ -338,12 +338,7 @@ int do_xrdce(Ws ws) {
 }
 
 int reduce_monadic(Ws ws) {
-  const std::uint32_t fn = stack_entry_at(0, ws);
-  wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) - 1);
-  wr8(ws, hdr::LeftDesc + desc::Type, 0);
-  set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
-  xopafx(0, hdr::RightDesc, fn + kStackEntrySize, ws);
-  push_fake(ws);
+  begin_derived_monadic(ws);
   if (load_entry(derived_object(stack_entry_at(1, ws), ws) + dfn::Entry, ws).cls == TC_NAMEDFN)
     return reduce_defined_monadic(ws);
   const Applied a = set_up(stack_entry_at(1, ws), ws);

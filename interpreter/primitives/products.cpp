@@ -29,19 +29,6 @@ constexpr std::uint32_t kPollEvery = 65536;
 
 inline bool bit_at(const std::uint8_t* p, std::uint64_t i) { return (ld_w(p, i >> 5) >> (31 - (i & 31))) & 1; }
 
-Extended80 reg_at(std::uint8_t type, const std::uint8_t* p, std::uint64_t i) {
-  switch (type) {
-    case ET_BOOL: return bit_at(p, i) ? x80const::one : x80const::fpzero;
-    case ET_INT: return intflt(ld_i(p, i));
-    case ET_FLOAT: return fltdb(ld_f(p, i));
-    default: {
-      // A character sits in the register's first byte.
-      std::uint8_t b[kExtended80Bytes] = {};
-      b[0] = p[i];
-      return load_x80(b);
-    }
-  }
-}
 
 // Stores z as element i of a result of `type`; false when it does not fit
 // an integer result (or a boolean one: not 0 or 1).
@@ -161,9 +148,9 @@ int outer_row(const ScalarOperand& g, DyKernel k, const ArrayInfo& l, const Arra
 // does not fit the result type.
 bool outer_row_slow(RegDyadic fn, const ArrayInfo& l, const ArrayInfo& r, const ArrayInfo& z, std::uint8_t zt,
                     std::uint64_t i, Ws ws) {
-  const Extended80 a = reg_at(l.type, ws + l.data, i);
+  const Extended80 a = reg_of_elem(l.type, ws + l.data, i);
   for (std::uint64_t j = 0; j < r.count; ++j) {
-    const Extended80 v = fn(RegArgs{a, reg_at(r.type, ws + r.data, j), l.type, r.type}, ws);
+    const Extended80 v = fn(RegArgs{a, reg_of_elem(r.type, ws + r.data, j), l.type, r.type}, ws);
     if (!store_at(zt, ws + z.data, i * r.count + j, v, ws)) return false;
   }
   return true;
@@ -292,7 +279,7 @@ bool inner_slow(const ScalarOperand& f, const ScalarOperand& gop, const Inner& g
     for (std::uint64_t j = 0; j < g.cols; ++j) {
       std::uint64_t k = g.n - 1;
       auto step = [&](std::uint64_t kk) {
-        return fg(RegArgs{reg_at(l.type, ws + l.data, g.l_at(i, kk)), reg_at(r.type, ws + r.data, g.r_at(kk, j)),
+        return fg(RegArgs{reg_of_elem(l.type, ws + l.data, g.l_at(i, kk)), reg_of_elem(r.type, ws + r.data, g.r_at(kk, j)),
                           l.type, r.type},
                   ws);
       };

@@ -94,19 +94,6 @@ inline double dbl_of(const std::uint8_t* p, std::uint64_t i) {
   return ld_f(p, i);
 }
 
-Extended80 reg_of_elem(std::uint8_t type, const std::uint8_t* p, std::uint64_t i) {
-  switch (type) {
-    case ET_BOOL: return bit_of(p, i) ? x80const::one : x80const::fpzero;
-    case ET_INT: return intflt(ld_i(p, i));
-    case ET_FLOAT: return fltdb(ld_f(p, i));
-    default: {
-      // A character sits in the register's first byte.
-      std::uint8_t b[kExtended80Bytes] = {};
-      b[0] = p[i];
-      return load_x80(b);
-    }
-  }
-}
 
 // ---- the operations ---------------------------------------------------------------------
 
@@ -686,6 +673,20 @@ int running_scan(const FoldCall& f, const Geo& g, const ArrayInfo& r, const Arra
 }
 
 }  // namespace
+
+Extended80 reg_of_elem(std::uint8_t type, const std::uint8_t* p, std::uint64_t i) {
+  switch (type) {
+    case ET_BOOL: return bit_of(p, i) ? x80const::one : x80const::fpzero;
+    case ET_INT: return intflt(ld_i(p, i));
+    case ET_FLOAT: return fltdb(ld_f(p, i));
+    default: {
+      // A character sits in the register's first byte.
+      std::uint8_t b[kExtended80Bytes] = {};
+      b[0] = p[i];
+      return load_x80(b);
+    }
+  }
+}
 
 std::vector<std::uint32_t> reduce_shape(const FoldCall& f, Ws ws) {
   const ArrayInfo r = array_info(right_arg(ws), ws);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "interpreter/workspace/extended80.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
@@ -26,6 +27,11 @@ struct FoldCall {
 // reduction along f.axis: the axis removed, or for n-wise reduction kept
 // with length n−w+1 (LENGTH ERROR when w exceeds n+1).
 std::vector<std::uint32_t> reduce_shape(const FoldCall& f, Ws ws);
+
+// Element i of simple data at `p` of element type `type` (boolean, integer,
+// float or character) as an Extended80 register; a character sits in the
+// register's first byte. Reads only.
+Extended80 reg_of_elem(std::uint8_t type, const std::uint8_t* p, std::uint64_t i);
 
 // The identity element of a dyadic scalar primitive for reducing an empty
 // axis, as a double (DOMAIN ERROR for one that has none).
