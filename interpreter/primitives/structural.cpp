@@ -130,28 +130,13 @@ std::uint32_t checked_count(const std::vector<std::uint32_t>& shape, Ws ws) {
   return static_cast<std::uint32_t>(n);
 }
 
-// ---- images --------------------------------------------------------------------
-
-namespace {
-
-void set_size(Image& img) {
-  img.resize((img.size() + 3) & ~std::size_t{3}, 0);
-  if (img.size() < 16) img.resize(16, 0);
-  const auto size = static_cast<std::uint32_t>(img.size());
-  std::memcpy(img.data() + obj::Size, &size, 4);
-}
-
-
-}  // namespace
-
 // ---- prototypes ------------------------------------------------------------------
 //
 // The prototype of an array has its rank and shape; characters become
 // blanks, every other simple type boolean zeros; a nested array has its
 // items' prototypes (an empty one, the prototype it carries). These work on
-// object bytes at `p` (an argument in the workspace or an image), so that
-// the same rule serves results built in place and item images. `depth`
-// counts levels: beyond 100, `deep` is set and the walk stops.
+// object bytes at `p` in the workspace. `depth` counts levels: beyond 100,
+// `deep` is set and the walk stops.
 
 namespace {
 
@@ -225,148 +210,6 @@ std::uint32_t write_prototype(const std::uint8_t* p, std::uint8_t* d, int depth)
   return size;
 }
 
-Image object_image(std::uint32_t off, Ws ws) {
-  const std::uint32_t size = rd32(ws, off + obj::Size);
-  Image img(ws + off, ws + off + size);
-  img[0] = 0;
-  img[1] = img[2] = img[3] = 0;
-  return img;
-}
-
-Image scalar_image(const Elem& e) {
-  Image img(obj::Shape, 0);
-  img[obj::Type] = e.type;
-  const std::uint32_t n = e.type == ET_FLOAT ? 8 : e.type == ET_WIDE16 ? 16 : 4;
-  img.resize(obj::Shape + n, 0);
-  std::uint8_t* p = img.data() + obj::Shape;
-  switch (e.type) {
-    case ET_BOOL: {
-      const std::uint32_t w = e.i ? 0x80000000u : 0;
-      std::memcpy(p, &w, 4);
-      break;
-    }
-    case ET_CHAR: p[0] = static_cast<std::uint8_t>(e.i); break;
-    case ET_FLOAT: std::memcpy(p, &e.d, 8); break;
-    case ET_WIDE16: std::memcpy(p, e.wide, 16); break;
-    default: std::memcpy(p, &e.i, 4); break;
-  }
-  set_size(img);
-  return img;
-}
-
-Image simple_array_image(const std::vector<std::uint32_t>& shape, std::uint8_t type, const std::vector<Elem>& elems) {
-  const auto rank4 = static_cast<std::uint16_t>(4 * shape.size());
-  const std::size_t data = obj::Shape + rank4;
-  const std::size_t n = elems.size();
-  const std::size_t bytes = type == ET_BOOL ? 4 * ((n + 31) / 32) : n * elem_bytes(type);
-  Image img(data + bytes, 0);
-  img[obj::Type] = type;
-  std::memcpy(img.data() + obj::Rank4, &rank4, 2);
-  for (std::size_t k = 0; k < shape.size(); ++k) std::memcpy(img.data() + obj::Shape + 4 * k, &shape[k], 4);
-  std::uint8_t* p = img.data() + data;
-  for (std::size_t i = 0; i < n; ++i) {
-    const Elem& e = elems[i];
-    switch (type) {
-      case ET_BOOL:
-        if (e.i) {
-          std::uint32_t w;
-          std::memcpy(&w, p + 4 * (i / 32), 4);
-          w |= 0x80000000u >> (i % 32);
-          std::memcpy(p + 4 * (i / 32), &w, 4);
-        }
-        break;
-      case ET_CHAR: p[i] = static_cast<std::uint8_t>(e.i); break;
-      case ET_FLOAT: {
-        const double d = num_of(e);
-        std::memcpy(p + 8 * i, &d, 8);
-        break;
-      }
-      case ET_WIDE16: std::memcpy(p + 16 * i, e.wide, 16); break;
-      default: std::memcpy(p + 4 * i, &e.i, 4); break;
-    }
-  }
-  set_size(img);
-  return img;
-}
-
-Elem scalar_elem(const Image& img) {
-  Elem e;
-  e.type = img[obj::Type];
-  const std::uint8_t* p = img.data() + obj::Shape;
-  switch (e.type) {
-    case ET_BOOL: {
-      std::uint32_t w;
-      std::memcpy(&w, p, 4);
-      e.i = w >> 31;
-      break;
-    }
-    case ET_CHAR: e.i = p[0]; break;
-    case ET_FLOAT: std::memcpy(&e.d, p, 8); break;
-    case ET_WIDE16: std::memcpy(e.wide, p, 16); break;
-    default: std::memcpy(&e.i, p, 4); break;
-  }
-  return e;
-}
-
-Image items_array_image(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items, const Image& proto) {
-  std::uint8_t type = 0;
-  if (simple_from_items(items, type)) {
-    std::vector<Elem> elems;
-    elems.reserve(items.size());
-    for (const Image& it : items) elems.push_back(scalar_elem(it));
-    return simple_array_image(shape, type, elems);
-  }
-  const auto rank4 = static_cast<std::uint16_t>(4 * shape.size());
-  const std::size_t table = obj::Shape + rank4;
-  Image img(table + 4 * items.size(), 0);
-  img[obj::Type] = ET_NESTED;
-  std::memcpy(img.data() + obj::Rank4, &rank4, 2);
-  for (std::size_t k = 0; k < shape.size(); ++k) std::memcpy(img.data() + obj::Shape + 4 * k, &shape[k], 4);
-  if (items.empty()) {
-    img.insert(img.end(), proto.begin(), proto.end());
-  } else {
-    for (std::size_t i = 0; i < items.size(); ++i) {
-      const auto rel = static_cast<std::uint32_t>(img.size());
-      std::memcpy(img.data() + table + 4 * i, &rel, 4);
-      img.insert(img.end(), items[i].begin(), items[i].end());
-    }
-  }
-  set_size(img);
-  return img;
-}
-
-Image item_image(const ArrayInfo& a, std::uint64_t i, Ws ws) {
-  if (a.type == ET_NESTED) return object_image(a.off + rd32(ws, a.data + 4 * i), ws);
-  return scalar_image(elem_at(a, i, ws));
-}
-
-Image prototype_of(Image img) {
-  bool deep = false;
-  Image z(prototype_bytes(img.data(), 0, deep), 0);
-  write_prototype(img.data(), z.data(), 0);
-  return z;
-}
-
-Image array_prototype(const ArrayInfo& a, Ws ws) {
-  if (a.type != ET_NESTED) {
-    Elem z;
-    z.type = a.type == ET_CHAR ? ET_CHAR : ET_BOOL;
-    z.i = a.type == ET_CHAR ? blank_char() : 0;
-    return scalar_image(z);
-  }
-  std::uint32_t item = 0;
-  if (a.count > 0) item = a.off + rd32(ws, a.data);
-  else if (rd32(ws, a.off + obj::Size) >= a.data - a.off + 12) item = a.data;
-  if (item) {
-    bool deep = false;
-    Image z(prototype_bytes(ws + item, 0, deep), 0);
-    if (deep) depth_error(ws);
-    write_prototype(ws + item, z.data(), 0);
-    return z;
-  }
-  return scalar_image(Elem{});
-}
-
 // ---- results -----------------------------------------------------------------
 
 void need_room(std::uint64_t bytes, Ws ws) {
@@ -385,82 +228,6 @@ ArrayInfo new_simple(const std::vector<std::uint32_t>& shape, std::uint8_t type,
   ArrayInfo r = array_info(first - obj::Shape, ws);
   const std::uint32_t end = r.off + rd32(ws, r.off + obj::Size);
   if (end > r.data) std::memset(ws + r.data, 0, end - r.data);
-  return r;
-}
-
-ArrayInfo new_nested(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items, const Image& proto,
-                     Ws ws) {
-  if (shape.size() > 63) limit_error(ws);
-  const std::uint32_t count = checked_count(shape, ws);
-  std::uint64_t extra = 0;
-  for (const Image& it : items) extra += it.size();
-  if (count == 0) extra = proto.size();
-  if (extra > 0xF0000000u) xwsfll(ws);
-  const auto rank4 = static_cast<std::uint32_t>(4 * shape.size());
-  const std::uint32_t first = oprslt(count, rank4, ET_NESTED, static_cast<std::uint32_t>(extra), ws);
-  for (std::size_t k = 0; k < shape.size(); ++k) wr32(ws, first + 4 * k, shape[k]);
-  ArrayInfo r = array_info(first - obj::Shape, ws);
-  std::uint32_t at = r.data + 4 * count;
-  if (count == 0) {
-    std::memcpy(ws + at, proto.data(), proto.size());
-    return r;
-  }
-  for (std::uint32_t i = 0; i < count; ++i) {
-    wr32(ws, r.data + 4 * i, at - r.off);
-    std::memcpy(ws + at, items[i].data(), items[i].size());
-    at += static_cast<std::uint32_t>(items[i].size());
-  }
-  return r;
-}
-
-bool simple_from_items(const std::vector<Image>& items, std::uint8_t& type) {
-  if (items.empty()) return false;
-  std::uint8_t t = 0;
-  for (const Image& it : items) {
-    std::uint16_t rank4;
-    std::memcpy(&rank4, it.data() + obj::Rank4, 2);
-    const std::uint8_t k = it[obj::Type];
-    if (rank4 != 0 || k == ET_NESTED) return false;
-    if (t == 0) {
-      t = k;
-    } else if (is_numeric(t) && is_numeric(k)) {
-      t = t > k ? t : k;
-    } else if (t != k) {
-      return false;
-    }
-  }
-  type = t;
-  return true;
-}
-
-ArrayInfo result_from_items(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items,
-                            const Image& proto, Ws ws) {
-  if (items.empty() && proto.size() >= obj::Shape && proto[obj::Type] != ET_NESTED) {
-    std::uint16_t rank4;
-    std::memcpy(&rank4, proto.data() + obj::Rank4, 2);
-    if (rank4 == 0 && checked_count(shape, ws) == 0) return new_simple(shape, proto[obj::Type], ws);
-  }
-  std::uint8_t type = 0;
-  if (!simple_from_items(items, type)) return new_nested(shape, items, proto, ws);
-  ArrayInfo r = new_simple(shape, type, ws);
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    Elem e;
-    e.type = items[i][obj::Type];
-    const std::uint8_t* p = items[i].data() + obj::Shape;
-    switch (e.type) {
-      case ET_BOOL: e.i = (p[3] & 0x80) ? 1 : 0; break;
-      case ET_CHAR: e.i = p[0]; break;
-      case ET_FLOAT: std::memcpy(&e.d, p, 8); break;
-      case ET_WIDE16: std::memcpy(e.wide, p, 16); break;
-      default: std::memcpy(&e.i, p, 4); break;
-    }
-    if (e.type == ET_BOOL) {
-      std::uint32_t w;
-      std::memcpy(&w, p, 4);
-      e.i = w >> 31;
-    }
-    put_elem(r, i, e, ws);
-  }
   return r;
 }
 

@@ -69,29 +69,8 @@ std::uint8_t blank_char();
 // later length is 0.
 std::uint32_t checked_count(const std::vector<std::uint32_t>& shape, Ws ws);
 
-// ---- item images of nested arrays ------------------------------------------------
+// ---- prototypes ------------------------------------------------------------------
 
-using Image = std::vector<std::uint8_t>;  // an object from offset 0 to the end of its data
-
-// Item i of a nested array (a copy of the item object), or element i of a
-// simple array made a scalar.
-Image item_image(const ArrayInfo& a, std::uint64_t i, Ws ws);
-// The object image of a whole array.
-Image object_image(std::uint32_t off, Ws ws);
-// A scalar object of one element.
-Image scalar_image(const Elem& e);
-// The object image of a simple array of `shape` and `type` holding `elems`
-// in ravel order (converted as put_elem converts).
-Image simple_array_image(const std::vector<std::uint32_t>& shape, std::uint8_t type, const std::vector<Elem>& elems);
-// The object image of an array of `shape` whose items are `items` (when
-// empty, carrying `proto`): simple when the items allow it, as
-// result_from_items decides, else nested.
-Image items_array_image(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items, const Image& proto);
-// Element `i` of a simple scalar image.
-Elem scalar_elem(const Image& img);
-// The prototype of an item: same rank and shape, characters blank, every
-// other simple type boolean zeros, at every depth.
-Image prototype_of(Image img);
 // The bytes (a multiple of 4) the prototype of the object at `p` takes;
 // sets `deep` when it is nested more than 100 levels (the count is then
 // not to be used). `depth` is the level of `p`, 0 at the top.
@@ -100,11 +79,6 @@ std::uint32_t prototype_bytes(const std::uint8_t* p, int depth, bool& deep);
 // size word set and the first four bytes cleared; answers the bytes
 // written, as prototype_bytes counts them.
 std::uint32_t write_prototype(const std::uint8_t* p, std::uint8_t* d, int depth);
-// The prototype of an array's items: its first item's, or that of the one
-// it carries when empty (an empty array without one gives a boolean zero
-// scalar); of a simple array a blank or a boolean zero. SYSTEM LIMIT
-// beyond 100 levels.
-Image array_prototype(const ArrayInfo& a, Ws ws);
 
 // ---- results ---------------------------------------------------------------------
 
@@ -112,24 +86,12 @@ Image array_prototype(const ArrayInfo& a, Ws ws);
 // shape written and its data zeroed; answers the array. The arguments may
 // have moved: take them again from their descriptors.
 ArrayInfo new_simple(const std::vector<std::uint32_t>& shape, std::uint8_t type, Ws ws);
-// Allocates a nested result holding the items (or, empty, the prototype).
-ArrayInfo new_nested(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items, const Image& proto,
-                     Ws ws);
 // WS FULL at once when `bytes` could not fit in the workspace whatever is
 // released (more than lies below the stack); the allocation decides the rest.
 void need_room(std::uint64_t bytes, Ws ws);
 // The arrays under the left and right descriptors.
 std::uint32_t left_arg(Ws ws);
 std::uint32_t right_arg(Ws ws);
-
-// A nested array made simple when its items are all simple scalars of
-// compatible kinds; answers false (and leaves `out` alone) otherwise.
-bool simple_from_items(const std::vector<Image>& items, std::uint8_t& type);
-// Builds the result of `shape` from items: simple when they allow it. An
-// empty result whose prototype `proto` is a simple scalar is the simple
-// empty array of that scalar's type.
-ArrayInfo result_from_items(const std::vector<std::uint32_t>& shape, const std::vector<Image>& items,
-                            const Image& proto, Ws ws);
 
 // ---- results picked from the items of the arguments, built in the workspace -----
 
