@@ -186,6 +186,7 @@ struct Window {
 // Calls cell(Window) for each result element in ravel order: the
 // reduction of each window (plain: the whole axis; n-wise: every window of
 // f.window elements; scan: every prefix). Stops when a cell answers false.
+// A cell counts its own elements to the poll through `fold_steps`.
 template <class Cell>
 bool each_window(const Geo& g, std::uint64_t m, const FoldCall& f, bool scan, Poll& poll, Cell&& cell) {
   for (std::uint64_t a = 0; a < g.outer; ++a) {
@@ -208,9 +209,34 @@ bool each_window(const Geo& g, std::uint64_t m, const FoldCall& f, bool scan, Po
           win.step = -win.step;
         }
         if (!cell(win)) return false;
-        poll.step(win.w);
+        poll.step(win.w <= kPollEvery ? win.w : 1);
       }
     }
+  }
+  return true;
+}
+
+// Calls step(i) for the elements of w after its first, in order, polling
+// between runs of kPollEvery so that a long window can be interrupted;
+// stops when a step answers false.
+template <class Step>
+bool fold_steps(const Window& w, Poll& poll, Step&& step) {
+  std::uint64_t i = w.start;
+  if (w.w <= kPollEvery) {
+    // Short windows (n-wise, scans' prefixes): each_window polls them.
+    for (std::uint64_t k = 1; k < w.w; ++k) {
+      i -= w.step;
+      if (!step(i)) return false;
+    }
+    return true;
+  }
+  for (std::uint64_t k = 1; k < w.w;) {
+    const std::uint64_t run = std::min<std::uint64_t>(w.w - k, kPollEvery);
+    for (const std::uint64_t stop = k + run; k < stop; ++k) {
+      i -= w.step;
+      if (!step(i)) return false;
+    }
+    poll.step(run);
   }
   return true;
 }
@@ -221,13 +247,13 @@ bool int_windows(const Op& op, const Geo& g, std::uint64_t m, const FoldCall& f,
                  std::uint8_t* z, Poll& poll) {
   return each_window(g, m, f, scan, poll, [&](const Window& w) {
     std::int32_t acc = int_of<T>(x, w.start);
-    std::uint64_t i = w.start;
-    for (std::uint64_t k = 1; k < w.w; ++k) {
-      i -= w.step;
+    const bool fits = fold_steps(w, poll, [&](std::uint64_t i) {
       std::int32_t v = int_of<T>(x, i);
       if (op.apply(v, acc)) return false;
       acc = v;
-    }
+      return true;
+    });
+    if (!fits) return false;
     st_i(z, w.out, acc);
     return true;
   });
@@ -239,11 +265,10 @@ void float_windows(const Op& op, const Geo& g, std::uint64_t m, const FoldCall& 
                    std::uint8_t* z, Poll& poll, Ws ws) {
   each_window(g, m, f, scan, poll, [&](const Window& w) {
     double acc = dbl_of<T>(x, w.start);
-    std::uint64_t i = w.start;
-    for (std::uint64_t k = 1; k < w.w; ++k) {
-      i -= w.step;
+    fold_steps(w, poll, [&](std::uint64_t i) {
       acc = op.apply(dbl_of<T>(x, i), acc);
-    }
+      return true;
+    });
     if (!std::isfinite(acc)) domner(ws);
     st_f(z, w.out, acc + 0.0);
     return true;
@@ -255,11 +280,10 @@ void bool_windows(WordOp op, const Geo& g, std::uint64_t m, const FoldCall& f, b
                   std::uint8_t* z, Poll& poll) {
   each_window(g, m, f, scan, poll, [&](const Window& w) {
     std::uint32_t acc = static_cast<std::uint32_t>(bit_of(x, w.start));
-    std::uint64_t i = w.start;
-    for (std::uint64_t k = 1; k < w.w; ++k) {
-      i -= w.step;
+    fold_steps(w, poll, [&](std::uint64_t i) {
       acc = apply_word_op(op, static_cast<std::uint32_t>(bit_of(x, i)), acc) & 1;
-    }
+      return true;
+    });
     if (acc) {
       const std::uint64_t word = w.out >> 5;
       st_w(z, word, ld_w(z, word) | (0x80000000u >> (w.out & 31)));
@@ -281,12 +305,11 @@ bool register_windows(const FoldCall& f, std::uint8_t ztype, const Geo& g, std::
     const std::uint8_t* x = ws + r.data;
     Extended80 acc = reg_of_elem(r.type, x, w.start);
     std::uint8_t at = r.type;
-    std::uint64_t i = w.start;
-    for (std::uint64_t k = 1; k < w.w; ++k) {
-      i -= w.step;
+    fold_steps(w, poll, [&](std::uint64_t i) {
       acc = fn(RegArgs{reg_of_elem(r.type, x, i), acc, r.type, at}, ws);
       at = acc_type;
-    }
+      return true;
+    });
     std::uint8_t* zp = ws + z.data;
     switch (ztype) {
       case ET_BOOL:
@@ -366,21 +389,27 @@ bool all_bits(const std::uint8_t* x, std::uint64_t from, std::uint64_t len, bool
 
 bool bool_rows(const FoldCall& f, const Geo& g, const std::uint8_t* x, const ArrayInfo& z, Poll& poll, Ws ws) {
   std::uint8_t* zp = ws + z.data;
+  const bool plus = f.code == pc::Plus;
+  const bool ones = f.code == pc::And || f.code == pc::Times || f.code == pc::Floor;
   for (std::uint64_t a = 0; a < g.outer; ++a) {
-    std::int32_t v;
-    switch (f.code) {
-      case pc::Plus: v = static_cast<std::int32_t>(ones_in(x, a * g.n, g.n)); break;
-      case pc::And:
-      case pc::Times:
-      case pc::Floor: v = all_bits(x, a * g.n, g.n, true); break;
-      default: v = !all_bits(x, a * g.n, g.n, false); break;
+    // The row in runs of kPollEvery bits, polled between runs.
+    std::uint64_t count = 0;
+    bool all = true;
+    for (std::uint64_t done = 0; done < g.n && (plus || all);) {
+      const std::uint64_t k = std::min<std::uint64_t>(g.n - done, kPollEvery);
+      if (plus)
+        count += ones_in(x, a * g.n + done, k);
+      else
+        all = all_bits(x, a * g.n + done, k, ones);
+      done += k;
+      poll.step(k);
     }
+    const std::int32_t v = plus ? static_cast<std::int32_t>(count) : ones ? all : !all;
     if (z.type == ET_INT) {
       st_i(zp, a, v);
     } else if (v) {
       st_w(zp, a >> 5, ld_w(zp, a >> 5) | (0x80000000u >> (a & 31)));
     }
-    poll.step(g.n);
   }
   return true;
 }
@@ -579,20 +608,42 @@ void copy_of_right(const std::vector<std::uint32_t>& shape, Ws ws) {
 
 // ---- scans ---------------------------------------------------------------------------------
 
-// Running folds, acc ← acc f x, along each row.
-template <class Store, class Load, class Step>
-bool running(const Geo& g, Poll& poll, Load&& load, Step&& step, Store&& store) {
+// Running folds, acc ← acc f x, along each row, polled for attention
+// between runs of kPollEvery elements so that one long row can be
+// interrupted. The element routines are taken by value and capture by
+// value, so that stores into the result cannot be taken to change them and
+// the loop keeps everything in registers.
+// One run of k elements after element i, out of line so that the
+// accumulator and the cursor stay in registers through the run.
+template <class Acc, class Load, class Step, class Store>
+[[gnu::noinline]] bool running_run(std::uint64_t& cursor, std::uint64_t s, std::uint64_t k, Acc& accumulator,
+                                   Load load, Step step, Store store) {
+  std::uint64_t i = cursor;
+  Acc acc = accumulator;
+  for (std::uint64_t j = 0; j < k; ++j) {
+    i += s;
+    if (!step(acc, load(i))) return false;
+    store(i, acc);
+  }
+  cursor = i;
+  accumulator = acc;
+  return true;
+}
+
+template <class Load, class Step, class Store>
+bool running(const Geo& g, Poll& poll, Load load, Step step, Store store) {
   for (std::uint64_t a = 0; a < g.outer; ++a) {
     for (std::uint64_t b = 0; b < g.s; ++b) {
       std::uint64_t i = a * g.n * g.s + b;
       auto acc = load(i);
       store(i, acc);
-      for (std::uint64_t j = 1; j < g.n; ++j) {
-        i += g.s;
-        if (!step(acc, load(i))) return false;
-        store(i, acc);
+      for (std::uint64_t j = 1; j < g.n;) {
+        const std::uint64_t k = std::min<std::uint64_t>(g.n - j, kPollEvery);
+        if (!running_run(i, g.s, k, acc, load, step, store)) return false;
+        j += k;
+        poll.step(k);
       }
-      poll.step(g.n);
+      poll.step(1);
     }
   }
   return true;
@@ -601,20 +652,20 @@ bool running(const Geo& g, Poll& poll, Load&& load, Step&& step, Store&& store) 
 template <std::uint8_t T, class Op>
 bool int_running(const Op& op, const Geo& g, const std::uint8_t* x, std::uint8_t* z, Poll& poll) {
   return running(
-      g, poll, [&](std::uint64_t i) { return int_of<T>(x, i); },
-      [&](std::int32_t& acc, std::int32_t v) { return !op.apply(acc, v); },
-      [&](std::uint64_t i, std::int32_t v) { st_i(z, i, v); });
+      g, poll, [x](std::uint64_t i) { return int_of<T>(x, i); },
+      [op](std::int32_t& acc, std::int32_t v) { return !op.apply(acc, v); },
+      [z](std::uint64_t i, std::int32_t v) { st_i(z, i, v); });
 }
 
 template <std::uint8_t T, class Op>
 void float_running(const Op& op, const Geo& g, const std::uint8_t* x, std::uint8_t* z, Poll& poll, Ws ws) {
   running(
-      g, poll, [&](std::uint64_t i) { return dbl_of<T>(x, i); },
-      [&](double& acc, double v) {
+      g, poll, [x](std::uint64_t i) { return dbl_of<T>(x, i); },
+      [op](double& acc, double v) {
         acc = op.apply(acc, v);
         return true;
       },
-      [&](std::uint64_t i, double v) {
+      [z](std::uint64_t i, double v) {
         // A value that is not finite stays so: one test at the end serves.
         st_f(z, i, v + 0.0);
       });
@@ -633,20 +684,29 @@ int running_scan(const FoldCall& f, const Geo& g, const ArrayInfo& r, const Arra
     const bool less = f.code == pc::Lt;
     const WordOp op = word_op(f.code);
     if (!less && op == WordOp::None) return -1;
-    running(
-        g, poll, [&](std::uint64_t i) { return bit_of(x, i) ? (less ? 3u : 1u) : 0u; },
-        [&](std::uint32_t& acc, std::uint32_t v) {
-          // <: a one only at the first one of the row; the accumulator then
-          // says whether a one has been met (bit 1) besides the value.
-          if (less)
+    const auto load = [x](std::uint64_t i) { return static_cast<std::uint32_t>(bit_of(x, i)); };
+    const auto store = [zp](std::uint64_t i, std::uint32_t v) {
+      if (v & 1) st_w(zp, i >> 5, ld_w(zp, i >> 5) | (0x80000000u >> (i & 31)));
+    };
+    if (less) {
+      // <: a one only at the first one of the row; the accumulator's bit 1
+      // says whether a one has been met, bit 0 is the value.
+      running(
+          g, poll, [x](std::uint64_t i) { return bit_of(x, i) ? 3u : 0u; },
+          [](std::uint32_t& acc, std::uint32_t v) {
             acc = (acc & 2) ? 2 : (v ? 3 : 0);
-          else
+            return true;
+          },
+          store);
+    } else {
+      running(
+          g, poll, load,
+          [op](std::uint32_t& acc, std::uint32_t v) {
             acc = apply_word_op(op, acc, v) & 1;
-          return true;
-        },
-        [&](std::uint64_t i, std::uint32_t v) {
-          if (v & 1) st_w(zp, i >> 5, ld_w(zp, i >> 5) | (0x80000000u >> (i & 31)));
-        });
+            return true;
+          },
+          store);
+    }
     return 1;
   }
   if (z.type == ET_INT && (r.type == ET_BOOL || r.type == ET_INT)) {
