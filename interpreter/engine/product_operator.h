@@ -6,6 +6,10 @@
 
 namespace zema {
 
+// Where a product's derived object keeps f's entry image (∘ for an outer
+// product); g's is at dfn::Entry.
+constexpr std::uint32_t kProductLeft = 24;
+
 // The engine's action for the dot on top of the stack with g below it: the
 // dot becomes a bound dot (class 10), awaiting f or ∘ to its left; answers
 // the next state. NONCE ERROR when g is not a primitive function.
