@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "interpreter/engine/each_operator.h"
+#include "interpreter/engine/product_defined.h"
 #include "interpreter/engine/reduce_defined.h"
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/primitives/args.h"
@@ -125,6 +126,9 @@ int x_do_next_opr(Ws ws) {
     case kEachDyadic: return each_dy_return(ws);
     case kReduceDefined: return reduce_return(ws);
     case kScanDefined: return scan_return(ws);
+    case kOuterDefined: return outer_return(ws);
+    case kInnerOperand: return inner_operand_return(ws);
+    case kInnerReduce: return inner_reduce_return(ws);
     default: ZEMA_SYSTEM_ERROR(ws);
   }
 }

@@ -36,8 +36,11 @@ constexpr std::uint32_t ResultSlot = 16;  // the same value; the slot of the fin
 // Continuation kinds (word 0).
 constexpr std::uint32_t kEachMonadic = 0;
 constexpr std::uint32_t kEachDyadic = 4;
+constexpr std::uint32_t kOuterDefined = 8;   // ∘.g: the next pair
 constexpr std::uint32_t kReduceDefined = 12;
 constexpr std::uint32_t kScanDefined = 16;
+constexpr std::uint32_t kInnerOperand = 20;  // f.g: g's call on a row and a column returned
+constexpr std::uint32_t kInnerReduce = 24;   // f.g: f/ of g's result returned
 
 // Word k of the frame at P, read and written.
 std::uint32_t frame_word(std::uint32_t p, std::uint32_t k, Ws ws);

@@ -8,6 +8,7 @@
 #include "host/charset.h"
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/engine.h"
+#include "interpreter/engine/product_defined.h"
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/primitive_call.h"
@@ -23,8 +24,7 @@ namespace zema {
 
 namespace {
 
-// Where it keeps f's entry image (∘ for an outer product).
-constexpr std::uint32_t kLeftOperand = 24;
+constexpr std::uint32_t kLeftOperand = kProductLeft;
 // The PrimitiveCode of ∘.
 std::uint8_t jot() {
   static const std::uint8_t code = primitive_code(static_cast<std::uint8_t>(utf8_to_internal("∘")[0]));
@@ -140,7 +140,7 @@ void inner_general(const StackEntry& f, const StackEntry& g, Ws ws) {
 }  // namespace
 
 int do_xprod(Ws ws) {
-  if (entry_class(1, ws) != TC_PRIMITIVE) noncer_1(ws);
+  if (entry_class(1, ws) != TC_PRIMITIVE && entry_class(1, ws) != TC_NAMEDFN) noncer_1(ws);
   wr8(ws, stack_entry_at(0, ws) + se::Class, TC_BOUNDDOT);
   return ES_BIND;
 }
@@ -150,8 +150,8 @@ int do_xprod_res(Ws ws) {
   const StackEntry g = load_entry(stack_entry_at(2, ws), ws);
   const bool outer = f.cls == TC_PRIMITIVE && code_of(f) == jot();
   if (outer && f.flags != 0) axis_error(ws);
-  if (f.cls != TC_PRIMITIVE || f.flags != 0) noncer_1(ws);
-  if (g.cls != TC_PRIMITIVE || g.flags != 0) noncer_1(ws);
+  if ((f.cls != TC_PRIMITIVE || f.flags != 0) && f.cls != TC_NAMEDFN) noncer_1(ws);
+  if ((g.cls != TC_PRIMITIVE || g.flags != 0) && g.cls != TC_NAMEDFN) noncer_1(ws);
   const std::uint32_t obj = new_derived_object(g, ws);
   store_entry(obj + kLeftOperand, f, ws);
   StackEntry e;
@@ -166,6 +166,9 @@ int product_dyadic(Ws ws) {
   const std::uint32_t obj = derived_object(fn, ws);
   const StackEntry g = load_entry(obj + dfn::Entry, ws);
   const StackEntry f = load_entry(obj + kLeftOperand, ws);
+  // A defined operand is called through an operator frame.
+  if (f.cls == TC_PRIMITIVE && code_of(f) == jot() && g.cls == TC_NAMEDFN) return outer_defined(ws);
+  if (f.cls == TC_NAMEDFN || g.cls == TC_NAMEDFN) return inner_defined(ws);
   const ScalarOperand gs = operand_of(g);
   const ScalarOperand fs = operand_of(f);
   const std::uint8_t lt = rd8(ws, hdr::LeftDesc + desc::Type), rt = rd8(ws, hdr::RightDesc + desc::Type);

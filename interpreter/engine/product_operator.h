@@ -6,22 +6,28 @@
 
 namespace zema {
 
+// Where a product's derived object keeps f's entry image (∘ for an outer
+// product); g's is at dfn::Entry.
+constexpr std::uint32_t kProductLeft = 24;
+
 // The engine's action for the dot on top of the stack with g below it: the
 // dot becomes a bound dot (class 10), awaiting f or ∘ to its left; answers
-// the next state. NONCE ERROR when g is not a primitive function.
+// the next state. NONCE ERROR when g is neither a primitive nor a defined
+// function.
 int do_xprod(Ws ws);
 
 // The engine's action with f (or ∘) on top, the bound dot and g below:
 // replaces the three by a derived function (class 21, entry flag
 // fe::Product) holding g's entry and f's; answers the next state. AXIS
-// ERROR for ∘ with an axis; NONCE ERROR for an f that is not a primitive
-// function without an axis.
+// ERROR for ∘ with an axis; NONCE ERROR for an f or g that is neither a
+// primitive function without an axis nor a defined function.
 int do_xprod_res(Ws ws);
 
 // Applies the product on top of the left argument's entry: L∘.g R or
 // L f.g R; pushes the result and answers state 2. VALENCE ERROR when f or
-// g has no dyadic form; NONCE ERROR for an inner product on nested
-// arguments or with an operand that is not a scalar function.
+// g has no dyadic form. A defined f or g goes to outer_defined or
+// inner_defined (product_defined.h), which answer the state that applies
+// the operand's first call.
 int product_dyadic(Ws ws);
 
 }  // namespace zema

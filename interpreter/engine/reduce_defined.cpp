@@ -10,6 +10,7 @@
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/primitive_call.h"
+#include "interpreter/primitives/reduce_scan.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
@@ -27,14 +28,14 @@ constexpr std::uint32_t kAxisWord = 30;
 namespace rdw {
 constexpr std::uint32_t Count = 1;       // result elements
 constexpr std::uint32_t Left = 2;        // result elements still to make
-constexpr std::uint32_t Reload = 5;      // result elements per block (the stride)
-constexpr std::uint32_t Window = 6;      // elements per reduction
-constexpr std::uint32_t Mode = 7;        // low byte: n-wise mode (0: plain)
-constexpr std::uint32_t FirstOff = 10;   // first element of a row from its base: (n-1)×stride
+constexpr std::uint32_t Reload = 5;      // result elements per block: stride×(n−w+1)
+constexpr std::uint32_t Window = 6;      // elements per reduction (w; n for a plain reduction)
+constexpr std::uint32_t Mode = 7;        // low byte: n-wise mode (0 plain, 1 window, 0xFF reversed window)
+constexpr std::uint32_t FirstOff = 10;   // first element of a row from its base: (w-1)×stride, 0 for mode −1
 constexpr std::uint32_t Base = 11;       // base index of the current result element
 constexpr std::uint32_t Countdown = 12;  // result elements to the next base jump
 constexpr std::uint32_t PerRow = 13;     // elements per reduction
-constexpr std::uint32_t Step = 14;       // index step along the axis (the stride)
+constexpr std::uint32_t Step = 14;       // index step along the axis: the stride, its negative for mode −1
 constexpr std::uint32_t Fetched = 15;    // index of the element fetched last
 constexpr std::uint32_t Steps = 16;      // operand calls left in the current reduction
 }  // namespace rdw
@@ -72,6 +73,17 @@ std::vector<std::uint32_t> shape_without(std::uint32_t slot, std::uint32_t axis,
 }
 
 
+// The shape of a reduction's result from the frame at P: R's shape with the
+// kept axis removed, or for n-wise reduction kept with length n−w+1.
+std::vector<std::uint32_t> reduce_result_shape(std::uint32_t p, Ws ws) {
+  const std::uint32_t axis = kept_axis(p, ws);
+  if ((frame_word(p, rdw::Mode, ws) & 0xFF) == 0) return shape_without(right_slot(p), axis, true, ws);
+  std::vector<std::uint32_t> s = shape_without(right_slot(p), axis, false, ws);
+  if (s.empty()) s.push_back(1);  // a scalar reduces as a one-element vector
+  s[axis] = s[axis] + 1 - frame_word(p, rdw::Window, ws);
+  return s;
+}
+
 // ---- reduction -----------------------------------------------------------------------------
 
 // The operand call x[i−step] f acc, with the accumulator on top.
@@ -87,6 +99,7 @@ int reduce_next(std::uint32_t p, Ws ws) {
 int reduce_outer(std::uint32_t p, Ws ws) {
   stack_table_ptr(p, ws);
   set_frame_word(p, rdw::Steps, frame_word(p, rdw::PerRow, ws) - 1, ws);
+  // A negative window starts at its first element (FirstOff 0) and steps forward.
   const std::uint32_t i = frame_word(p, rdw::Base, ws) + frame_word(p, rdw::FirstOff, ws);
   set_frame_word(p, rdw::Fetched, i, ws);
   push_item(right_slot(p), i, ws);
@@ -136,62 +149,118 @@ int scan_inner(std::uint32_t p, Ws ws) {
   }
 }
 
-}  // namespace
-
-int reduce_defined_monadic(Ws ws) {
-  const std::uint32_t fn = stack_entry_at(1, ws);
-  const std::uint32_t r_slot = stack_entry_at(2, ws);
+// The axis of R in `r_slot` the derived function `fn` reduces along (its
+// given axis, else the first or last); answers it with its length and
+// stride (the elements between neighbours along it). AXIS ERROR for a given
+// axis beyond R's rank.
+std::uint32_t resolve_axis(std::uint32_t fn, std::uint32_t r_slot, std::uint32_t& n, std::uint32_t& stride, Ws ws) {
   const std::uint8_t flags = rd8(ws, fn + se::Flags);
-  const bool scan = flags & fe::Scan;
   const std::uint32_t given = rd32(ws, derived_object(fn, ws) + kAxisWord);
   const ArrayInfo r = array_info(find_ws_entry(r_slot, ws), ws);
   const std::uint32_t rank = r.rank == 0 ? 1 : r.rank;
   if (given > rank) axis_error(ws);
   const std::uint32_t axis = given != 0 ? given - 1 : (flags & fe::FirstAxis) || r.rank == 0 ? 0 : r.rank - 1;
-  std::uint64_t n = 1, stride = 1;
+  std::uint64_t len = 1, s = 1;
   for (std::uint32_t k = 0; k < r.rank; ++k) {
     const std::uint64_t d = dim(r, k, ws);
-    if (k == axis) n = d;
-    if (k > axis) stride *= d;
+    if (k == axis) len = d;
+    if (k > axis) s *= d;
   }
-  const std::vector<std::uint32_t> shape = shape_without(r_slot, axis, !scan && r.rank > 0, ws);
+  // Both divide the element count of a non-empty R; an empty R makes an empty result first.
+  n = static_cast<std::uint32_t>(len);
+  stride = static_cast<std::uint32_t>(s);
+  return axis;
+}
+
+std::uint64_t count_of(const std::vector<std::uint32_t>& shape) {
   std::uint64_t count = 1;
   for (std::uint32_t d : shape) count *= d;
-  if (count == 0) {
-    result_from_picks(shape, [](const std::function<void(const Pick&)>&) {}, false, ws);
-    return ES_FINISH_APPLICATION;
-  }
-  // A defined function has no identity element.
-  if (n == 0) domner(ws);
+  return count;
+}
+
+// An empty result of `shape`, made without a call.
+int empty_result(const std::vector<std::uint32_t>& shape, Ws ws) {
+  result_from_picks(shape, [](const std::function<void(const Pick&)>&) {}, false, ws);
+  return ES_FINISH_APPLICATION;
+}
+
+// Each result element is R's element `i` as it stands (an axis of length 1,
+// a window of 1): no call.
+int items_as_result(std::uint32_t r_slot, const std::vector<std::uint32_t>& shape, std::uint64_t count, Ws ws) {
+  for (std::uint64_t i = 0; i < count; ++i) push_item(r_slot, i, ws);
+  collect(shape, static_cast<std::uint32_t>(count), ws);
+  return ES_FINISH_APPLICATION;
+}
+
+// Pushes the reduction frame for `count` results of windows of `w` elements
+// (mode 0: the whole axis, n = w; 1: windows from every position, reduced
+// from their last element; −1: the same, reduced from their first) and
+// makes the first call.
+int start_reduction(std::uint32_t r_slot, std::uint32_t axis, std::uint32_t n, std::uint32_t stride, std::uint64_t count,
+                    int mode, std::uint32_t w, Ws ws) {
   if (count > 0x3FFFFFFFu) xwsfll(ws);
-  const auto n32 = static_cast<std::uint32_t>(n);
-  const auto s32 = static_cast<std::uint32_t>(stride);
-  if (scan) {
-    const std::uint32_t p = stack_opctl(kScanDefined, static_cast<std::uint32_t>(count), r_slot + se::Value, ws);
-    keep_axis(p, axis, ws);
-    set_frame_word(p, scw::Stride, s32, ws);
-    set_frame_word(p, scw::Block, n32 * s32, ws);
-    for (std::uint32_t w : {scw::Pos, scw::Index, scw::InStride, scw::InBlock}) set_frame_word(p, w, 0, ws);
-    return scan_inner(p, ws);
-  }
-  if (n == 1) {
-    // Each row's single element is its reduction: no call.
-    for (std::uint64_t i = 0; i < count; ++i) push_item(r_slot, i, ws);
-    collect(shape, static_cast<std::uint32_t>(count), ws);
-    return ES_FINISH_APPLICATION;
-  }
   const std::uint32_t p = stack_opctl(kReduceDefined, static_cast<std::uint32_t>(count), r_slot + se::Value, ws);
   keep_axis(p, axis, ws);
   set_frame_word(p, rdw::Left, static_cast<std::uint32_t>(count), ws);
-  set_frame_word(p, rdw::Reload, s32, ws);
-  set_frame_word(p, rdw::Window, n32, ws);
-  set_frame_word(p, rdw::Mode, 0, ws);
-  set_frame_word(p, rdw::FirstOff, (n32 - 1) * s32, ws);
+  set_frame_word(p, rdw::Reload, stride * (n + 1 - w), ws);
+  set_frame_word(p, rdw::Window, w, ws);
+  set_frame_word(p, rdw::Mode, static_cast<std::uint8_t>(mode), ws);
+  set_frame_word(p, rdw::FirstOff, mode < 0 ? 0 : (w - 1) * stride, ws);
   set_frame_word(p, rdw::Base, 0, ws);
-  set_frame_word(p, rdw::Countdown, s32, ws);
-  set_frame_word(p, rdw::PerRow, n32, ws);
-  set_frame_word(p, rdw::Step, s32, ws);
+  set_frame_word(p, rdw::Countdown, stride * (n + 1 - w), ws);
+  set_frame_word(p, rdw::PerRow, w, ws);
+  set_frame_word(p, rdw::Step, mode < 0 ? 0u - stride : stride, ws);
   return reduce_outer(p, ws);
+}
+
+}  // namespace
+
+int reduce_defined_monadic(Ws ws) {
+  const std::uint32_t fn = stack_entry_at(1, ws);
+  const std::uint32_t r_slot = stack_entry_at(2, ws);
+  const bool scan = rd8(ws, fn + se::Flags) & fe::Scan;
+  std::uint32_t n = 0, stride = 0;
+  const std::uint32_t axis = resolve_axis(fn, r_slot, n, stride, ws);
+  const std::vector<std::uint32_t> shape =
+      shape_without(r_slot, axis, !scan && array_info(find_ws_entry(r_slot, ws), ws).rank > 0, ws);
+  const std::uint64_t count = count_of(shape);
+  if (count == 0) return empty_result(shape, ws);
+  // A defined function has no identity element.
+  if (n == 0) domner(ws);
+  if (count > 0x3FFFFFFFu) xwsfll(ws);
+  if (scan) {
+    const std::uint32_t p = stack_opctl(kScanDefined, static_cast<std::uint32_t>(count), r_slot + se::Value, ws);
+    keep_axis(p, axis, ws);
+    set_frame_word(p, scw::Stride, stride, ws);
+    set_frame_word(p, scw::Block, n * stride, ws);
+    for (std::uint32_t w : {scw::Pos, scw::Index, scw::InStride, scw::InBlock}) set_frame_word(p, w, 0, ws);
+    return scan_inner(p, ws);
+  }
+  // Each row's single element is its reduction: no call.
+  if (n == 1) return items_as_result(r_slot, shape, count, ws);
+  return start_reduction(r_slot, axis, n, stride, count, 0, n, ws);
+}
+
+int reduce_defined_dyadic(std::int32_t window, Ws ws) {
+  const std::uint32_t l_slot = stack_entry_at(0, ws);
+  const std::uint32_t fn = stack_entry_at(1, ws);
+  const std::uint32_t r_slot = stack_entry_at(2, ws);
+  std::uint32_t n = 0, stride = 0;
+  const std::uint32_t axis = resolve_axis(fn, r_slot, n, stride, ws);
+  FoldCall f;
+  f.axis = axis;
+  f.mode = window < 0 ? -1 : 1;
+  f.window = window < 0 ? 0u - static_cast<std::uint32_t>(window) : static_cast<std::uint32_t>(window);
+  const std::vector<std::uint32_t> shape = reduce_shape(f, ws);  // LENGTH ERROR for a window beyond n+1
+  const std::uint64_t count = count_of(shape);
+  if (count == 0) return empty_result(shape, ws);
+  // A window of 0 reduces empty rows: a defined function has no identity.
+  if (f.window == 0) domner(ws);
+  if (f.window == 1) return items_as_result(r_slot, shape, count, ws);
+  // The left argument's entry is done with: the axis is kept in its place.
+  release_entry(load_entry(l_slot, ws), ws);
+  store_entry(l_slot, null_entry, ws);
+  return start_reduction(r_slot, axis, n, stride, count, f.mode, f.window, ws);
 }
 
 int reduce_return(Ws ws) {
@@ -205,11 +274,15 @@ int reduce_return(Ws ws) {
   stack_op_result(ws);
   const std::uint32_t left = frame_word(p, rdw::Left, ws) - 1;
   set_frame_word(p, rdw::Left, left, ws);
-  if (left == 0) return finish_frame(p, shape_without(right_slot(p), kept_axis(p, ws), true, ws), ws);
+  if (left == 0) return finish_frame(p, reduce_result_shape(p, ws), ws);
   set_frame_word(p, rdw::Base, frame_word(p, rdw::Base, ws) + 1, ws);
   const std::uint32_t countdown = frame_word(p, rdw::Countdown, ws) - 1;
   if (countdown == 0) {
-    set_frame_word(p, rdw::Base, frame_word(p, rdw::Base, ws) + frame_word(p, rdw::FirstOff, ws), ws);
+    // The next block: past the w−1 positions along the axis that start no window.
+    const bool reversed = (frame_word(p, rdw::Mode, ws) & 0xFF) == 0xFF;
+    const std::uint32_t stride = reversed ? 0u - frame_word(p, rdw::Step, ws) : frame_word(p, rdw::Step, ws);
+    const std::uint32_t jump = (frame_word(p, rdw::Window, ws) - 1) * stride;
+    set_frame_word(p, rdw::Base, frame_word(p, rdw::Base, ws) + jump, ws);
     set_frame_word(p, rdw::Countdown, frame_word(p, rdw::Reload, ws), ws);
   } else {
     set_frame_word(p, rdw::Countdown, countdown, ws);

@@ -350,8 +350,6 @@ int reduce_dyadic(Ws ws) {
   const std::uint32_t fn = stack_entry_at(1, ws);
   wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) - 1);
   if (rd8(ws, fn + se::Flags) & fe::Scan) synter(ws);
-  // n-wise reduction by a defined function is not done yet.
-  if (load_entry(derived_object(fn, ws) + dfn::Entry, ws).cls == TC_NAMEDFN) noncer_1(ws);
   set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
   xopafx(0, hdr::LeftDesc, stack_entry_at(0, ws), ws);
   xopafx(0, hdr::RightDesc, stack_entry_at(2, ws), ws);
@@ -363,6 +361,7 @@ int reduce_dyadic(Ws ws) {
     ranker(ws);
   }
   const std::int32_t w = int_at(l, 0, ws);
+  if (load_entry(derived_object(fn, ws) + dfn::Entry, ws).cls == TC_NAMEDFN) return reduce_defined_dyadic(w, ws);
   Applied a = set_up(fn, ws);
   a.fold.mode = w < 0 ? -1 : 1;
   a.fold.window = w < 0 ? static_cast<std::uint32_t>(-static_cast<std::int64_t>(w)) : static_cast<std::uint32_t>(w);

@@ -35,8 +35,8 @@ void collect(const std::vector<std::uint32_t>& shape, std::uint32_t count, Ws ws
 // argument on top (L f/R, L f⌿R: n-wise reduction). Pushes the result and
 // answers state 2. RANK, LENGTH and DOMAIN ERROR for a bad window, SYNTAX
 // ERROR for an n-wise scan, AXIS ERROR for an axis beyond R's rank. A
-// defined operand goes to reduce_defined_monadic; n-wise reduction by one
-// is a NONCE ERROR.
+// defined operand goes to reduce_defined_monadic or, once the window is
+// read, reduce_defined_dyadic.
 int reduce_monadic(Ws ws);
 int reduce_dyadic(Ws ws);
 
