@@ -142,7 +142,7 @@ int return_n_floats(void* area, const double* items, int n, int room) {
   if (size >= room) return kWsFull;
   put_header(area, static_cast<std::uint32_t>(size), kFloat, 1);
   put_word(area, 12, static_cast<std::uint32_t>(n));
-  std::memcpy(static_cast<std::uint8_t*>(area) + 16, items, 8 * static_cast<std::size_t>(n));
+  if (n) std::memcpy(static_cast<std::uint8_t*>(area) + 16, items, 8 * static_cast<std::size_t>(n));
   return 0;
 }
 

@@ -28,7 +28,7 @@ Obj make(std::uint8_t type, std::vector<std::uint32_t> shape, const void* data, 
   b[8] = type;
   const std::uint16_t r4 = static_cast<std::uint16_t>(shape.size() * 4);
   std::memcpy(b + 10, &r4, 2);
-  std::memcpy(b + 12, shape.data(), 4 * shape.size());
+  if (!shape.empty()) std::memcpy(b + 12, shape.data(), 4 * shape.size());
   if (bytes) std::memcpy(b + head, data, bytes);
   return o;
 }
