@@ -237,90 +237,6 @@ std::uint32_t change_ws_size(std::uint32_t bytes, std::uint8_t** new_ws) {
 // No full-screen editor without a window.
 int start_fse(const char* name, int line_word, int mode) { return find_my_task() ? 24 : 88; }
 
-int exec_cmd(const char* command, char* output, int size, int time_limit) {
-  const char* shell = std::getenv("SHELL");
-  if (!shell || !*shell) shell = "bash";
-  int fds[2];
-  if (::pipe(fds) != 0) return -68;
-  pid_t pid = ::fork();
-  if (pid < 0) {
-    ::close(fds[0]);
-    ::close(fds[1]);
-    return -68;
-  }
-  if (pid == 0) {
-    ::dup2(fds[1], 1);
-    ::dup2(fds[1], 2);
-    ::close(fds[0]);
-    ::close(fds[1]);
-    ::execlp(shell, shell, "-c", command, static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(fds[1]);
-  int count = 0;
-  int result = 0;
-  std::string pending;
-  char buf[4096];
-  // The child is killed when the time limit passes without output.
-  const long long limit_ms = time_limit > 0 ? static_cast<long long>(time_limit) * 1000 : -1;
-  for (;;) {
-    pollfd p{fds[0], POLLIN, 0};
-    int ready = ::poll(&p, 1, limit_ms < 0 || limit_ms > INT32_MAX ? -1 : static_cast<int>(limit_ms));
-    if (ready < 0 && errno == EINTR) {
-      APLTask* t = find_my_task();
-      if (t && t->attnPending) {
-        ::kill(pid, SIGKILL);
-        result = -120;
-        break;
-      }
-      continue;
-    }
-    if (ready == 0) {
-      ::kill(pid, SIGKILL);
-      break;
-    }
-    ssize_t n = ::read(fds[0], buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    APLTask* t = find_my_task();
-    if (t && t->attnPending) {
-      ::kill(pid, SIGKILL);
-      result = -120;
-      break;
-    }
-    for (ssize_t i = 0; i < n; ++i) {
-      char c = static_cast<char>(fontin(static_cast<std::uint8_t>(buf[i])));
-      if (output) {
-        if (count >= size) {
-          ::kill(pid, SIGKILL);
-          result = -4;
-          break;
-        }
-        output[count++] = c;
-      } else {
-        if (buf[i] == '\n') {
-          pending.push_back('\r');
-          msgout(pending.data(), static_cast<int>(pending.size()));
-          pending.clear();
-        } else {
-          pending.push_back(c);
-        }
-        ++count;
-      }
-    }
-    if (result) break;
-  }
-  if (!output && !pending.empty()) {
-    pending.push_back('\r');
-    msgout(pending.data(), static_cast<int>(pending.size()));
-  }
-  ::close(fds[0]);
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return result ? result : count;
-}
-
 // ---- task records -----------------------------------------------------------
 
 ServerSideTaskVars* get_server_side_task_vars() {
@@ -412,19 +328,6 @@ int svar_referenced(int processor, std::uint32_t handle, void* result, int room)
 int svar_specified(int processor, std::uint32_t handle, const void* value) { return 28; }
 
 // ---- time and floating point -------------------------------------------------
-
-const std::uint32_t* get_system_time() {
-  static thread_local std::uint32_t words[2];
-  timespec ts{};
-  ::clock_gettime(CLOCK_REALTIME, &ts);
-  time_t secs = ts.tv_sec;
-  tm local{};
-  ::localtime_r(&secs, &local);
-  words[0] = static_cast<std::uint32_t>(((local.tm_hour * 60 + local.tm_min) * 60 + local.tm_sec) * 1000 +
-                                        ts.tv_nsec / 1000000);
-  words[1] = static_cast<std::uint32_t>((local.tm_mon + 1) * 10000 + local.tm_mday * 100 + local.tm_year % 100);
-  return words;
-}
 
 std::uint32_t get_cpu_time() {
   return static_cast<std::uint32_t>(std::clock() / (CLOCKS_PER_SEC / 1000));

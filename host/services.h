@@ -74,11 +74,17 @@ std::uint32_t change_ws_size(std::uint32_t bytes, std::uint8_t** new_ws);
 // Opens the full-screen editor on `name` at `line_word` (`mode` −1:
 // defining); answers 0 or an error (24 without a window).
 int start_fse(const char* name, int line_word, int mode);
-// Runs `command` through the shell; with `output`, its standard output and
-// error go there (`size` bytes) and the count is answered; without, to the
-// session. `time_limit` in milliseconds. A negative answer is minus a host
-// error number.
-int exec_cmd(const char* command, char* output, int size, int time_limit);
+// Runs `command` (internal characters, NUL-terminated; translated to host
+// characters in place, a leading ↓ or ↑ dropped) through the shell, with
+// standard input from /dev/null. Without `output` (room 0) its output goes
+// to the session as it comes; with it, it is collected there in internal
+// characters while the count stays below `room`, one final CR dropped.
+// `seconds` limits the time without output (0: none); the command, with
+// whatever it started, is killed then and the answer keeps what came.
+// Answers the count collected (0 to the session), −4 when the output did
+// not fit (what fitted stays), −120 at an attention, −68 when no pipe could
+// be made or the shell could not be started or found no such command.
+int exec_cmd(char* command, char* output, int room, int seconds);
 
 // ---- task records ----
 // The calling task's host variables (a shared record without a task).
@@ -122,7 +128,9 @@ int svar_offer(int processor, std::uint32_t* handle, const char* name);
 int svar_retract(int processor, std::uint32_t handle);
 int svar_referenced(int processor, std::uint32_t handle, void* result, int room);
 int svar_specified(int processor, std::uint32_t handle, const void* value);
-// Milliseconds since local midnight, and the date as month×10000+day×100+yy.
+// The calling thread's two time words, refreshed from the local clock:
+// milliseconds since local midnight, and the date as month×10000+day×100+yy.
+// Elapsed times are measured on monotonic_ms (host/clock.h) instead.
 const std::uint32_t* get_system_time();
 // Processor time used, in milliseconds.
 std::uint32_t get_cpu_time();

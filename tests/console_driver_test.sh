@@ -20,6 +20,18 @@ check "small ws message" "Invalid WS size (less than 100 KB). Program aborted" "
 out=$(printf '\xff\xfe\xc0\xaf\n' | "$console" --echo); st=$?
 check "invalid UTF-8 survives" 0 $st
 
+# The program's command line: -xrm settings and the options of the
+# settings; what cannot be read is refused with a message naming it.
+out=$(printf '⎕PW\n' | "$console" -xrm '*quad_pw: 20'); check "xrm width kept within range" "$(printf "CLEAR WS\n40")" "$out"
+out=$(printf '⎕PW\n' | "$console" -xrm '*quad_pw: 500'); check "xrm width at most 390" "$(printf "CLEAR WS\n390")" "$out"
+out=$(printf '⎕AI[1]\n' | "$console" -id 77); check "option -id" "$(printf "CLEAR WS\n77")" "$out"
+err=$("$console" -xrm '*quad_pw: wide' 2>&1 < /dev/null); st=$?
+check "xrm not a number: status" 1 $st
+check "xrm not a number: message" "zema-console: setting quad_pw: not a number: wide" "$err"
+err=$("$console" -nosuch 1 2>&1 < /dev/null); st=$?
+check "unknown option: status" 1 $st
+check "unknown option: message" "zema-console: unknown option -nosuch" "$err"
+
 # The largest workspace: every figure still fits in 31 bits, and the free
 # space is exact (the same overhead as in the smallest); one KB more is refused.
 out=$(printf '⎕WSSIZE\n⎕WSSIZE-⎕WA\n' | "$console" -wssize 100)

@@ -1,7 +1,11 @@
 // zema-console: runs one interpreter task with no window and no packaged-mode
 // rules, over standard streams. Test tooling, not part of the program.
 //
-//   zema-console [--echo] [--input-marker] [--interrupt-polls N] [-wssize KB] [FILE]
+//   zema-console [--echo] [--input-marker] [--interrupt-polls N] [OPTION VALUE]... [FILE]
+//
+// The OPTIONs are the program's own (-wssize KB, -xrm LINE, -id N, …); an
+// unknown option, or a number option or -xrm number setting that is not a
+// number, ends the driver with a message and status 1.
 //
 // Input lines come from FILE or standard input (UTF-8); session output goes
 // to standard output (UTF-8). End of input ends the task with status 0; a
@@ -20,7 +24,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "host/paths.h"
+#include "host/settings.h"
 #include "host/task.h"
 #include "interpreter/session/life.h"
 #include "interpreter/workspace/entry.h"
@@ -36,7 +43,7 @@ void on_sigint(int) {
 }
 
 int usage() {
-  std::fputs("usage: zema-console [--echo] [--input-marker] [--interrupt-polls N] [-wssize KB] [FILE]\n", stderr);
+  std::fputs("usage: zema-console [--echo] [--input-marker] [--interrupt-polls N] [OPTION VALUE]... [FILE]\n", stderr);
   return 2;
 }
 
@@ -44,8 +51,10 @@ int usage() {
 
 int main(int argc, char** argv) {
   zema::ConsoleTask::Options options;
-  unsigned long long ws_kb = 20480;
   const char* file = nullptr;
+  // The driver's own options and FILE; everything else is the program's
+  // command line, read by the settings.
+  std::vector<std::string> program_args;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--echo") {
@@ -55,23 +64,28 @@ int main(int argc, char** argv) {
     } else if (a == "--interrupt-polls") {
       if (++i >= argc) return usage();
       options.interrupt_polls = static_cast<unsigned>(std::strtoul(argv[i], nullptr, 10));
-    } else if (a == "-wssize" || a == "--wssize") {
-      if (++i >= argc) return usage();
-      char* end = nullptr;
-      errno = 0;
-      ws_kb = std::strtoull(argv[i], &end, 10);
-      if (errno || end == argv[i] || *end || argv[i][0] == '-') {
-        std::fprintf(stderr, "Invalid WS size: %s\n", argv[i]);
-        return 1;
-      }
     } else if (a.size() > 1 && a[0] == '-') {
-      return usage();
+      program_args.push_back(a == "--wssize" ? "-wssize" : a);
+      if (i + 1 < argc) program_args.push_back(argv[++i]);
     } else if (!file) {
       file = argv[i];
     } else {
       return usage();
     }
   }
+  zema::Settings settings;
+  std::string error;
+  if (!settings.process(program_args, &error)) {
+    std::fprintf(stderr, "zema-console: %s\n", error.c_str());
+    return 1;
+  }
+  settings.validate();
+  const std::int32_t ws_setting = settings.number("wssize");
+  if (ws_setting < 0) {
+    std::fprintf(stderr, "Invalid WS size: %d\n", ws_setting);
+    return 1;
+  }
+  const unsigned long long ws_kb = static_cast<unsigned long long>(ws_setting);
   if (ws_kb < zema::kMinWsKB) {
     std::fprintf(stderr, "Invalid WS size (less than %u KB). Program aborted\n", zema::kMinWsKB);
     return 1;
@@ -106,9 +120,18 @@ int main(int argc, char** argv) {
   }
   char cwd[4096];
   if (::getcwd(cwd, sizeof cwd)) task.names.ws_directory = std::string(cwd) + "/";
-  std::string tmp = "/tmp/zema_" + std::to_string(::getpid());
-  task.names.temp_name1 = tmp + ".atm";
-  task.names.temp_name2 = tmp + ".aff";
+  // Two fresh temporary files that no other process can foresee; removed
+  // when the task ends.
+  const std::string temp_dir = std::getenv("TMPDIR") && *std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp";
+  std::string temp1, temp2;
+  const int fd1 = zema::make_temp_file(temp_dir + "/zema_XXXXXX", &temp1);
+  const int fd2 = zema::make_temp_file(temp_dir + "/zema_XXXXXX", &temp2);
+  if (fd1 >= 0) ::close(fd1);
+  if (fd2 >= 0) ::close(fd2);
+  const std::string ws_directory = task.names.ws_directory;
+  task.names = settings.names(temp1, temp2);
+  task.names.ws_directory = ws_directory;
+  task.prefs = settings.prefs();
 
   g_task = &task;
   struct sigaction sa {};
@@ -125,6 +148,8 @@ int main(int argc, char** argv) {
   }
   zema::set_current_apl_task(nullptr);
   g_task = nullptr;
+  if (!temp1.empty()) ::unlink(temp1.c_str());
+  if (!temp2.empty()) ::unlink(temp2.c_str());
   std::fflush(stdout);
   if (in != stdin) std::fclose(in);
   if (task.ReadError()) {

@@ -123,6 +123,12 @@ int c_incorrect(Ws ws);
 // negated and rotated right by one.
 std::array<std::uint8_t, 8> password_key(const std::uint8_t* password, std::uint32_t length);
 
+// )HOST (host_command.cpp): runs the `length` characters of `text` after
+// leading blanks in the host's shell, its output to the session; no command
+// shows IS LINUX. Answers 0, or 12 after WS FULL when the command does not
+// fit the free space.
+int chost_any_args(const std::uint8_t* text, std::uint32_t length, std::uint16_t flags, Ws ws);
+
 // ---- state-indicator commands (si_commands.cpp) ----
 // )SI, )SIV and )SICLEAR without and with a number: each lists (or
 // clears) the levels and answers 0, or 12 after INCORRECT COMMAND.

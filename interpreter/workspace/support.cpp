@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "host/charset.h"
+#include "host/clock.h"
 #include "host/services.h"
 #include "interpreter/workspace/entry.h"
 
@@ -14,7 +15,9 @@ namespace {
 bool served(int processor) { return processor == 3 || processor >= 100; }
 }  // namespace
 
-std::uint32_t gtime() { return get_system_time()[0]; }
+// Elapsed times (⎕DL, connect and keying time) are differences of this
+// count: a monotonic clock, so that nothing ends early or late at midnight.
+std::uint32_t gtime() { return static_cast<std::uint32_t>(monotonic_ms()); }
 
 std::uint32_t ftime(std::uint32_t* date) {
   const std::uint32_t* t = get_system_time();
@@ -45,7 +48,6 @@ std::uint32_t sup_dl(std::uint32_t ms, Ws ws) {
     std::uint32_t now = gtime();
     elapsed = now - start;
     if (state_has(st::AttentionSeen, ws)) break;
-    if (static_cast<std::int32_t>(elapsed) < 0) break;  // midnight passed
     if (elapsed >= ms) break;
     sleep_a_while(static_cast<int>(ms - elapsed));
   }
@@ -132,13 +134,11 @@ int sup_qhost(const std::uint8_t* command, int length, char* buffer, int* capaci
     *capacity = 5;
     return 0;
   }
-  int room = *capacity;
   *capacity -= 8;
   if (length >= *capacity) return 20;
-  for (int i = 0; i < length; ++i) buffer[i] = static_cast<char>(fontout(command[i]));
+  std::memcpy(buffer, command, static_cast<std::size_t>(length));
   buffer[length] = 0;
-  std::string cmd(buffer);
-  int got = exec_cmd(cmd.c_str(), buffer, room, time_limit);
+  const int got = exec_cmd(buffer, buffer, *capacity, time_limit);
   *capacity = got;
   if (got < 0) return -got;
   return 0;
@@ -155,7 +155,7 @@ int sup_host(const std::uint8_t* command, int length, char* buffer, int capacity
     print_message(utf8_to_internal("WS FULL"), ws);
     return 4;
   }
-  for (int i = 0; i < length; ++i) buffer[i] = static_cast<char>(fontout(command[i]));
+  std::memcpy(buffer, command, static_cast<std::size_t>(length));
   buffer[length] = 0;
   exec_cmd(buffer, nullptr, 0, 10000);
   return 0;

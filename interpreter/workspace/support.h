@@ -12,9 +12,10 @@
 namespace zema {
 
 // ---- time ----
-// Milliseconds since local midnight.
+// Milliseconds on the host's monotonic clock (wrapping at 2*32): only
+// differences, taken unsigned, mean anything.
 std::uint32_t gtime();
-// The same, and `*date` ← the date as month×10000 + day×100 + yy.
+// Milliseconds since local midnight, and `*date` ← the date as month×10000 + day×100 + yy.
 std::uint32_t ftime(std::uint32_t* date);
 // ⎕TS's time and date: as ftime.
 std::uint32_t sup_tds(std::uint32_t* date, Ws ws);
@@ -64,12 +65,13 @@ int sup_qccadr(int* code, std::int32_t** record, const std::int32_t* numbers, in
                std::int32_t* b, std::int32_t* c, Ws ws);
 // ⎕HOST: runs `command` (internal characters) and leaves its output in
 // `buffer`; `capacity` in: the buffer's size, out: the output's length.
+// The command and its output use the buffer less its last 8 bytes.
 // An empty command answers the system's name LINUX. Answers 0, 4 when the
 // buffer cannot hold the name, 20 when it cannot hold the command, else
 // the host's error number.
 int sup_qhost(const std::uint8_t* command, int length, char* buffer, int* capacity, int time_limit, Ws ws);
 // )HOST: runs a command with its output sent to the session, `buffer`
-// (`capacity` bytes) holding the command in host characters. An empty
+// (`capacity` bytes) receiving a copy of the command. An empty
 // command shows IS LINUX. Answers 0, or 4 (WS FULL shown) when the command
 // does not fit.
 int sup_host(const std::uint8_t* command, int length, char* buffer, int capacity, int spare, Ws ws);
