@@ -8,20 +8,21 @@ namespace zema {
 
 // The engine's action for the dot on top of the stack with g below it: the
 // dot becomes a bound dot (class 10), awaiting f or ∘ to its left; answers
-// the next state. NONCE ERROR when g is not a primitive function.
+// the next state. NONCE ERROR when g is not a primitive or derived function.
 int do_xprod(Ws ws);
 
 // The engine's action with f (or ∘) on top, the bound dot and g below:
 // replaces the three by a derived function (class 21, entry flag
 // fe::Product) holding g's entry and f's; answers the next state. AXIS
 // ERROR for ∘ with an axis; NONCE ERROR for an f that is not a primitive
-// function without an axis.
+// function without an axis. A derived f or g goes to do_xprod_derived.
 int do_xprod_res(Ws ws);
 
 // Applies the product on top of the left argument's entry: L∘.g R or
 // L f.g R; pushes the result and answers state 2. VALENCE ERROR when f or
 // g has no dyadic form; NONCE ERROR for an inner product on nested
-// arguments or with an operand that is not a scalar function.
+// arguments or with an operand that is not a scalar function. A product
+// with a derived operand goes to product_derived_dyadic.
 int product_dyadic(Ws ws);
 
 }  // namespace zema
