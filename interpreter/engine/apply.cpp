@@ -555,6 +555,7 @@ int do_xmn_derfn(Ws ws) {
   if (is_user_operator(fn, ws)) return user_operator_monadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::ReduceScan) return reduce_monadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::Each) return each_monadic(ws);
+  if (rd8(ws, fn + se::Flags) & fe::Product) valence_error(ws);  // products are dyadic
   derived_primitive(fn, ws);
   return xmnop_common(pf::FromDerived, fn, ws);
 }

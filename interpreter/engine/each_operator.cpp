@@ -4,15 +4,18 @@
 
 #include <cstring>
 
+#include "host/charset.h"
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/operator_frame.h"
 #include "interpreter/engine/reduce_operator.h"
+#include "interpreter/engine/user_operator.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/nested_results.h"
 #include "interpreter/primitives/primitive_call.h"
 #include "interpreter/primitives/scalar_codes.h"
 #include "interpreter/primitives/structural.h"
+#include "interpreter/reader/tokeniser.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
@@ -98,17 +101,78 @@ StackEntry fill_function(StackEntry op, std::uint32_t scalar_bit) {
 
 // The operand applied to the value on top of the stack (monadic), or to
 // the value on top (left) and the one under it (right): the function entry
-// goes between them; the result takes the right value's slot.
-void apply_monadic(const StackEntry& op, Ws ws) {
-  stack(op, ws);
-  xmnop_common(0, stack_entry_at(0, ws), ws);
+// goes between them; the result takes the right value's slot. A derived
+// operand (a link in the derived function at `fn`) is pushed as a copy of
+// its own and applied as derived functions are; it finishes at once, as it
+// holds no function the engine must run.
+void apply_derived(bool dyadic, Ws ws) {
+  if ((dyadic ? do_xdy_derfn(ws) : do_xmn_derfn(ws)) != ES_FINISH_APPLICATION) ZEMA_SYSTEM_ERROR(ws);
+}
+void apply_monadic(const StackEntry& op, std::uint32_t fn, Ws ws) {
+  if (op.cls == kClassLink) {
+    push_operand_at(fn, dfn::Entry, ws);
+    apply_derived(false, ws);
+  } else {
+    stack(op, ws);
+    xmnop_common(0, stack_entry_at(0, ws), ws);
+  }
   do_xmnopd(ws);
 }
-void apply_dyadic(const StackEntry& op, std::uint32_t l_slot, std::uint32_t i, Ws ws) {
-  stack(op, ws);
+void apply_dyadic(const StackEntry& op, std::uint32_t fn, std::uint32_t l_slot, std::uint32_t i, Ws ws) {
+  if (op.cls == kClassLink)
+    push_operand_at(fn, dfn::Entry, ws);
+  else
+    stack(op, ws);
   push_arg(l_slot, i, ws);
-  xdyop_common(0, stack_entry_at(1, ws), ws);
+  if (op.cls == kClassLink)
+    apply_derived(true, ws);
+  else
+    xdyop_common(0, stack_entry_at(1, ws), ws);
   do_xmnopd(ws);
+}
+
+// The PrimitiveCode of ∘ (an outer product's left operand).
+std::uint8_t jot_code() {
+  static const std::uint8_t code = primitive_code(static_cast<std::uint8_t>(utf8_to_internal("∘")[0]));
+  return code;
+}
+
+// For empty arguments: applies to the prototype(s) on top of the stack the
+// function whose result gives the empty result's prototype, and answers
+// true; answers false when nothing is applied (the prototype is then the
+// argument's, cleared). A primitive operand applies its fill function; a
+// derived operand the fill function of the primitive it derives from at
+// its core, or itself when that primitive has an axis list; a defined
+// function or operator is not called. A reduction, a scan or an inner
+// product as the operand has no fill function: DOMAIN ERROR.
+bool apply_fill(std::uint32_t fn, bool dyadic, std::uint32_t l_slot, Ws ws) {
+  const std::uint32_t bit = dyadic ? pf::DyadicScalar : pf::MonadicScalar;
+  std::uint32_t obj = derived_object(fn, ws);
+  StackEntry op = operand_of(fn, ws);
+  while (op.cls == kClassLink) {
+    const std::uint32_t inner = obj + op.value;
+    if (rd8(ws, inner + obj::Type) != ET_DERIVED || rd8(ws, inner + uop::Mark) == uop::kMark) return false;
+    if (op.flags & fe::ReduceScan) domner(ws);
+    if (op.flags & fe::Product) {
+      const StackEntry f = load_entry(inner + 24, ws);
+      if (f.cls != TC_PRIMITIVE || (((f.value & 0xFF) >> 1) & 0x7F) != jot_code()) domner(ws);
+    }
+    if (rd32(ws, inner + dfn::ListWord) != 0) {
+      if (dyadic)
+        apply_dyadic(operand_of(fn, ws), fn, l_slot, 0, ws);
+      else
+        apply_monadic(operand_of(fn, ws), fn, ws);
+      return true;
+    }
+    obj = inner;
+    op = load_entry(inner + dfn::Entry, ws);
+  }
+  if (op.cls == TC_NAMEDFN) return false;
+  if (dyadic)
+    apply_dyadic(fill_function(op, bit), fn, l_slot, 0, ws);
+  else
+    apply_monadic(fill_function(op, bit), fn, ws);
+  return true;
 }
 
 // The shape of the array in `slot` (at most 63 axes).
@@ -141,14 +205,14 @@ void finish_empty(std::uint32_t shape_slot, Ws ws) {
   settle_entry(stack_entry_at(0, ws), result, ws);
 }
 
-// True when the operand is a function the engine runs (a defined
-// function): each then calls it through an operator frame.
-bool engine_operand(const StackEntry& op) { return op.cls == TC_NAMEDFN; }
+// True when the operand of the derived function at `fn` is a function the
+// engine runs (a defined function, or one held in a derived operand): each
+// then calls it through an operator frame.
+bool engine_operand(std::uint32_t fn, Ws ws) { return runs_in_engine(derived_object(fn, ws), dfn::Entry, ws); }
 
-// The operand's call pushed for the frame at P: its entry as bound.
-void push_operand(std::uint32_t p, Ws ws) {
-  stack(operand_of(p + kStackEntrySize * (opf::Entries + 1), ws), ws);
-}
+// The operand's call pushed for the frame at P: its entry as bound, or a
+// copy of a derived operand.
+void push_operand(std::uint32_t p, Ws ws) { push_operand_at(p + kStackEntrySize * (opf::Entries + 1), dfn::Entry, ws); }
 
 // Pushes the link, the next right item, the operand and (dyadic) the next
 // left item; answers the state that applies the operand.
@@ -176,31 +240,35 @@ int each_done(std::uint32_t p, Ws ws) {
 }  // namespace
 
 int do_xeach(Ws ws) {
-  const StackEntry operand = load_entry(stack_entry_at(0, ws), ws);
-  // A primitive function, with an axis written on it or none, is an operand here.
+  const std::uint32_t at = stack_entry_at(0, ws);
+  const StackEntry operand = load_entry(at, ws);
+  // A primitive function (with an axis written on it or none), a defined
+  // function or a derived function is an operand here.
   const bool primitive = operand.cls == TC_PRIMITIVE && (operand.flags & ~fe::Axis) == 0;
   const bool slash = operand.cls == TC_SLASH && operand.flags == 0;
-  if (!primitive && !slash && !engine_operand(operand)) noncer_1(ws);
-  replace_operand_with_derived(new_derived_object(operand, ws), fe::Each, ws);
+  const bool derived = (operand.cls & kClassMask) == TC_DERIVED;
+  if (!primitive && !slash && !derived && operand.cls != TC_NAMEDFN) noncer_1(ws);
+  replace_operand_with_derived(derived_with_operand(0, dfn::Entry, at, ws), fe::Each, ws);
   return ES_BIND;
 }
 
 int each_monadic(Ws ws) {
   begin_derived_monadic(ws);
+  const std::uint32_t fn = stack_entry_at(1, ws);
   const std::uint32_t r_slot = stack_entry_at(2, ws);
-  const StackEntry op = operand_of(stack_entry_at(1, ws), ws);
+  const StackEntry op = operand_of(fn, ws);
   const std::uint32_t n = array_info(right_arg(ws), ws).count;
   if (n == 0) {
     push_prototype(r_slot, ws);
-    // A defined operand is not called: the argument's prototype is cleared.
-    if (!engine_operand(op)) apply_monadic(fill_function(op, pf::MonadicScalar), ws);
+    // When nothing is applied, the argument's prototype is cleared.
+    apply_fill(fn, false, 0, ws);
     finish_empty(r_slot, ws);
     return ES_FINISH_APPLICATION;
   }
-  if (engine_operand(op)) return next_monadic_call(stack_opctl(kEachMonadic, n, r_slot + se::Value, ws), ws);
+  if (engine_operand(fn, ws)) return next_monadic_call(stack_opctl(kEachMonadic, n, r_slot + se::Value, ws), ws);
   for (std::uint32_t i = 0; i < n; ++i) {
     push_item(r_slot, i, ws);
-    apply_monadic(op, ws);
+    apply_monadic(op, fn, ws);
     if ((i & 0x3FF) == 0x3FF) poll_attention(ws);
   }
   collect(slot_shape(r_slot, ws), n, ws);
@@ -217,14 +285,14 @@ int each_dyadic(Ws ws) {
   const std::uint32_t n = array_info(find_ws_entry(shape_slot, ws), ws).count;
   if (n == 0) {
     push_arg(r_slot, 0, ws);
-    if (!engine_operand(op)) apply_dyadic(fill_function(op, pf::DyadicScalar), l_slot, 0, ws);
+    apply_fill(fn, true, l_slot, ws);
     finish_empty(shape_slot, ws);
     return ES_FINISH_APPLICATION;
   }
-  if (engine_operand(op)) return next_dyadic_call(stack_opctl(kEachDyadic, n, shape_slot + se::Value, ws), ws);
+  if (engine_operand(fn, ws)) return next_dyadic_call(stack_opctl(kEachDyadic, n, shape_slot + se::Value, ws), ws);
   for (std::uint32_t i = 0; i < n; ++i) {
     push_arg(r_slot, i, ws);
-    apply_dyadic(op, l_slot, i, ws);
+    apply_dyadic(op, fn, l_slot, i, ws);
     if ((i & 0x3FF) == 0x3FF) poll_attention(ws);
   }
   collect(slot_shape(shape_slot, ws), n, ws);

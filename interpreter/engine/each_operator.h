@@ -1,5 +1,5 @@
-// The operator ¨ (each) with a primitive function operand: binding it into
-// a derived function and applying that function item by item.
+// The operator ¨ (each): binding its function operand into a derived
+// function and applying that function item by item.
 #pragma once
 
 #include "interpreter/workspace/workspace.h"
@@ -10,9 +10,10 @@ namespace zema {
 // operator token below it: a primitive function (with or without an axis
 // written on it) becomes the operand of a derived function (class 21,
 // entry flags fe::Each) holding the operand's entry; answers the next
-// state. A defined function is an operand too (called through an operator
-// frame). NONCE ERROR for any other operand (derived functions,
-// user-defined operators are not applied item by item yet).
+// state. A defined function is an operand too, and so is a derived
+// function (held as a copy, derived_with_operand: SYSTEM LIMIT beyond 100
+// levels); one that holds a defined function is called through an operator
+// frame. NONCE ERROR for any other operand.
 int do_xeach(Ws ws);
 
 // Applies f¨ on top of the stack to the right argument below it (f¨R), or,
@@ -23,7 +24,11 @@ int do_xeach(Ws ws);
 // (simple when every result is a simple scalar and their kinds agree).
 // An empty argument applies the operand once to the prototypes (a scalar
 // function through the fill function, whose every element is 0; ⌹ through
-// ⍉) and the empty result carries that call's result made a prototype.
+// ⍉; a derived operand through the primitive at its core, or itself when
+// that has an axis list; a defined function or operator not at all, the
+// argument's prototype then cleared) and the empty result carries that
+// call's result made a prototype; DOMAIN ERROR when the operand is a
+// reduction, a scan or an inner product, which have no fill function.
 // Pushes the result and answers state 2. RANK and LENGTH ERROR for
 // arguments that do not conform; any error of the operand; SYSTEM LIMIT for
 // a prototype nested deeper than 100 levels; WS FULL before allocating a
@@ -31,9 +36,10 @@ int do_xeach(Ws ws);
 int each_monadic(Ws ws);
 int each_dyadic(Ws ws);
 
-// With a defined operand, each pushes an operator frame (kind
-// kEachMonadic or kEachDyadic, the shape-giving array's word as its caller
-// value) and the first call, and answers the state that applies it.
+// With an operand that holds a defined function, each pushes an operator
+// frame (kind kEachMonadic or kEachDyadic, the shape-giving array's word
+// as its caller value) and the first call, and answers the state that
+// applies it.
 // each_mon_return and each_dy_return take the operand's result on its link
 // (x_do_next_opr calls them), count it and push the next call, or, after
 // the last, replace the frame by the final array (the no-value entry when

@@ -11,6 +11,7 @@
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/assign.h"
 #include "interpreter/engine/call.h"
+#include "interpreter/engine/derived_operand.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/reader/entry_errors.h"
 #include "interpreter/engine/error_path.h"
@@ -275,7 +276,7 @@ void get_token(Ws ws) {
     if (type == SYM_OPERAND) {
       // An operator's operand name stands for the operand it holds.
       wr32(ws, hdr::LineCursor, cursor);
-      set_token_register(load_entry(rd32(ws, sym_entry + sym::Value) + dfn::Entry, ws), ws);
+      set_token_register(operand_entry(sym_entry + sym::Value, ws), ws);
       return;
     }
     cls = type < sizeof stran ? stran[type] : static_cast<std::uint8_t>(TC_INVALID);

@@ -9,6 +9,7 @@
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/product_defined.h"
+#include "interpreter/engine/product_derived.h"
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/primitive_call.h"
@@ -140,7 +141,8 @@ void inner_general(const StackEntry& f, const StackEntry& g, Ws ws) {
 }  // namespace
 
 int do_xprod(Ws ws) {
-  if (entry_class(1, ws) != TC_PRIMITIVE && entry_class(1, ws) != TC_NAMEDFN) noncer_1(ws);
+  const std::uint8_t cls = entry_class(1, ws);
+  if (cls != TC_PRIMITIVE && cls != TC_NAMEDFN && cls != TC_DERIVED) noncer_1(ws);
   wr8(ws, stack_entry_at(0, ws) + se::Class, TC_BOUNDDOT);
   return ES_BIND;
 }
@@ -148,6 +150,7 @@ int do_xprod(Ws ws) {
 int do_xprod_res(Ws ws) {
   const StackEntry f = load_entry(stack_entry_at(0, ws), ws);
   const StackEntry g = load_entry(stack_entry_at(2, ws), ws);
+  if ((f.cls & kClassMask) == TC_DERIVED || (g.cls & kClassMask) == TC_DERIVED) return do_xprod_derived(ws);
   const bool outer = f.cls == TC_PRIMITIVE && code_of(f) == jot();
   if (outer && f.flags != 0) axis_error(ws);
   if ((f.cls != TC_PRIMITIVE || f.flags != 0) && f.cls != TC_NAMEDFN) noncer_1(ws);
@@ -162,6 +165,7 @@ int do_xprod_res(Ws ws) {
 
 int product_dyadic(Ws ws) {
   const std::uint32_t fn = stack_entry_at(1, ws);
+  if (has_derived_operand(derived_object(fn, ws), ws)) return product_derived_dyadic(ws);
   begin_derived_dyadic(ws);
   const std::uint32_t obj = derived_object(fn, ws);
   const StackEntry g = load_entry(obj + dfn::Entry, ws);

@@ -12,7 +12,7 @@ constexpr std::uint32_t kProductLeft = 24;
 
 // The engine's action for the dot on top of the stack with g below it: the
 // dot becomes a bound dot (class 10), awaiting f or ∘ to its left; answers
-// the next state. NONCE ERROR when g is neither a primitive nor a defined
+// the next state. NONCE ERROR when g is not a primitive, defined or derived
 // function.
 int do_xprod(Ws ws);
 
@@ -20,14 +20,16 @@ int do_xprod(Ws ws);
 // replaces the three by a derived function (class 21, entry flag
 // fe::Product) holding g's entry and f's; answers the next state. AXIS
 // ERROR for ∘ with an axis; NONCE ERROR for an f or g that is neither a
-// primitive function without an axis nor a defined function.
+// primitive function without an axis nor a defined function. A derived f
+// or g goes to do_xprod_derived.
 int do_xprod_res(Ws ws);
 
 // Applies the product on top of the left argument's entry: L∘.g R or
 // L f.g R; pushes the result and answers state 2. VALENCE ERROR when f or
 // g has no dyadic form. A defined f or g goes to outer_defined or
 // inner_defined (product_defined.h), which answer the state that applies
-// the operand's first call.
+// the operand's first call; a product with a derived operand goes to
+// product_derived_dyadic.
 int product_dyadic(Ws ws);
 
 }  // namespace zema

@@ -2,6 +2,8 @@
 // called through an operator frame, one call per step, right to left.
 #include "interpreter/engine/reduce_defined.h"
 
+#include "interpreter/engine/derived_operand.h"
+
 #include <functional>
 #include <vector>
 
@@ -62,7 +64,7 @@ std::uint32_t right_slot(std::uint32_t p) { return p + kStackEntrySize * (opf::E
 void keep_axis(std::uint32_t p, std::uint32_t axis, Ws ws) { wr16(ws, below_slot(p) + 4, static_cast<std::uint16_t>(4 * axis)); }
 std::uint32_t kept_axis(std::uint32_t p, Ws ws) { return rd16(ws, below_slot(p) + 4) / 4u; }
 
-void push_operand(std::uint32_t p, Ws ws) { stack(load_entry(derived_object(fn_slot(p), ws) + dfn::Entry, ws), ws); }
+void push_operand(std::uint32_t p, Ws ws) { push_operand_at(fn_slot(p), dfn::Entry, ws); }
 
 // The shape of the array in `slot`, with the axis `axis` removed when `drop`.
 std::vector<std::uint32_t> shape_without(std::uint32_t slot, std::uint32_t axis, bool drop, Ws ws) {

@@ -15,10 +15,11 @@ namespace zema {
 // expand (dyadic application); a primitive function becomes the operand of
 // a derived function (class 21, entry flags fe::ReduceScan, fe::FirstAxis
 // for ⌿ ⍀, fe::Scan for \ ⍀) holding the operand's entry and the
-// operator's one-based axis (0: none); a defined function is an operand
-// too (called through an operator frame, reduce_defined.h); answers the
-// next state. AXIS ERROR for a fractional axis on the operator; NONCE
-// ERROR for any other operand.
+// operator's one-based axis (0: none); a defined or derived function is
+// an operand too (called through an operator frame, reduce_defined.h; a
+// derived one held as a copy, derived_with_operand); answers the next
+// state. AXIS ERROR for a fractional axis on the operator; NONCE ERROR for
+// any other operand; SYSTEM LIMIT, WS FULL as derived_with_operand.
 int do_xrdce(Ws ws);
 
 // Pushes item i of the array in the stack slot `r_slot` as a value of its

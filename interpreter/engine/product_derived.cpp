@@ -1,0 +1,182 @@
+// Outer and inner products whose operand is a derived function.
+#include "interpreter/engine/product_derived.h"
+
+#include <functional>
+#include <vector>
+
+#include "host/charset.h"
+#include "interpreter/engine/apply.h"
+#include "interpreter/engine/derived_operand.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/engine/product_operator.h"
+#include "interpreter/engine/reduce_operator.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/primitives/primitive_call.h"
+#include "interpreter/primitives/structural.h"
+#include "interpreter/reader/tokeniser.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/stack.h"
+
+namespace zema {
+
+namespace {
+
+// Where a product keeps f (∘ for an outer product), beside g at dfn::Entry.
+constexpr std::uint32_t kLeftOperand = kProductLeft;
+
+std::uint8_t code_of(const StackEntry& e) { return static_cast<std::uint8_t>(((e.value & 0xFF) >> 1) & 0x7F); }
+
+bool is_jot(const StackEntry& e) {
+  static const std::uint8_t jot = primitive_code(static_cast<std::uint8_t>(utf8_to_internal("∘")[0]));
+  return e.cls == TC_PRIMITIVE && code_of(e) == jot;
+}
+
+// A primitive function without an axis, or a derived function.
+bool takes(const StackEntry& e) {
+  return (e.cls == TC_PRIMITIVE && e.flags == 0) || (e.cls & kClassMask) == TC_DERIVED;
+}
+
+// The operand at `field` of the product at `fn` applied to the values
+// `push_right` and `push_left` push (in that order, the function between
+// them); its result is left on top of the stack. A derived operand, which
+// holds no function the engine must run, finishes at once.
+void apply_pair(std::uint32_t fn, std::uint32_t field, const std::function<void()>& push_right,
+                const std::function<void()>& push_left, Ws ws) {
+  push_right();
+  push_operand_at(fn, field, ws);
+  push_left();
+  if (entry_class(1, ws) == TC_DERIVED) {
+    if (do_xdy_derfn(ws) != ES_FINISH_APPLICATION) ZEMA_SYSTEM_ERROR(ws);
+  } else {
+    xdyop_common(0, stack_entry_at(1, ws), ws);
+  }
+  do_xmnopd(ws);
+}
+
+// f/ of the value on top of the stack, which it replaces: f applied right
+// to left between the items of a vector, the last result enclosed unless
+// it is a simple scalar; a scalar is its own reduction.
+void fold(std::uint32_t fn, Ws ws) {
+  const std::uint32_t v_slot = stack_entry_at(0, ws);
+  const ArrayInfo v = array_info(find_ws_entry(v_slot, ws), ws);
+  if (v.rank == 0) return;
+  if (v.rank > 1) noncer_1(ws);
+  if (v.count == 0) domner(ws);  // no identity
+  push_item(v_slot, v.count - 1, ws);
+  for (std::uint32_t k = v.count - 1; k-- > 0;)
+    apply_pair(fn, kLeftOperand, [] {}, [&] { push_item(v_slot, k, ws); }, ws);
+  collect({}, 1, ws);
+  StackEntry r;
+  unstack(r, ws);
+  settle_entry(v_slot, r, ws);
+}
+
+// Pushes the `n` items of the array in `slot` at base, base+step, ... as
+// one vector of its own; an empty one carries the array's prototype.
+void push_vector(std::uint32_t slot, std::uint64_t base, std::uint64_t step, std::uint32_t n, Ws ws) {
+  if (n == 0) {
+    set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
+    xopafx(0, hdr::RightDesc, slot, ws);
+    result_from_picks({0}, [](const std::function<void(const Pick&)>&) {}, false, ws);
+    return;
+  }
+  for (std::uint32_t k = 0; k < n; ++k) push_item(slot, base + k * step, ws);
+  collect({n}, n, ws);
+}
+
+// Shapes: `ls` and `rs`, the result's shape their catenation.
+std::vector<std::uint32_t> joined(const std::vector<std::uint32_t>& ls, const std::vector<std::uint32_t>& rs, Ws ws) {
+  if (ls.size() + rs.size() > 63) limit_error(ws);
+  std::vector<std::uint32_t> shape = ls;
+  shape.insert(shape.end(), rs.begin(), rs.end());
+  return shape;
+}
+
+void empty_result(const std::vector<std::uint32_t>& shape, Ws ws) {
+  result_from_picks(shape, [](const std::function<void(const Pick&)>&) {}, false, ws);
+}
+
+void outer(std::uint32_t fn, Ws ws) {
+  const std::uint32_t l_slot = stack_entry_at(0, ws);
+  const std::uint32_t r_slot = stack_entry_at(2, ws);
+  const ArrayInfo l = array_info(find_ws_entry(l_slot, ws), ws);
+  const ArrayInfo r = array_info(find_ws_entry(r_slot, ws), ws);
+  const std::vector<std::uint32_t> shape = joined(shape_of(l, ws), shape_of(r, ws), ws);
+  const std::uint32_t count = checked_count(shape, ws);
+  if (count == 0) return empty_result(shape, ws);
+  const std::uint32_t lc = l.count, rc = r.count;
+  for (std::uint32_t i = 0; i < lc; ++i) {
+    for (std::uint32_t j = 0; j < rc; ++j)
+      apply_pair(fn, dfn::Entry, [&] { push_item(r_slot, j, ws); }, [&] { push_item(l_slot, i, ws); }, ws);
+    poll_attention(ws);
+  }
+  collect(shape, count, ws);
+}
+
+void inner(std::uint32_t fn, Ws ws) {
+  const std::uint32_t l_slot = stack_entry_at(0, ws);
+  const std::uint32_t r_slot = stack_entry_at(2, ws);
+  const ArrayInfo l = array_info(find_ws_entry(l_slot, ws), ws);
+  const ArrayInfo r = array_info(find_ws_entry(r_slot, ws), ws);
+  std::vector<std::uint32_t> ls = shape_of(l, ws), rs = shape_of(r, ws);
+  const std::uint32_t n_l = l.rank == 0 ? 1 : ls.back();
+  const std::uint32_t n_r = r.rank == 0 ? 1 : rs.front();
+  if (l.rank != 0) ls.pop_back();
+  if (r.rank != 0) rs.erase(rs.begin());
+  const std::vector<std::uint32_t> shape = joined(ls, rs, ws);
+  const std::uint32_t count = checked_count(shape, ws);
+  if (count == 0) return empty_result(shape, ws);
+  std::uint64_t rows = 1, cols = 1;
+  for (std::uint32_t d : ls) rows *= d;
+  for (std::uint32_t d : rs) cols *= d;
+  for (std::uint64_t i = 0; i < rows; ++i) {
+    for (std::uint64_t j = 0; j < cols; ++j) {
+      apply_pair(fn, dfn::Entry, [&] { push_vector(r_slot, j, cols, n_r, ws); },
+                 [&] { push_vector(l_slot, i * n_l, 1, n_l, ws); }, ws);
+      fold(fn, ws);
+    }
+    poll_attention(ws);
+  }
+  collect(shape, count, ws);
+}
+
+}  // namespace
+
+int do_xprod_derived(Ws ws) {
+  const StackEntry f = load_entry(stack_entry_at(0, ws), ws);
+  const StackEntry g = load_entry(stack_entry_at(2, ws), ws);
+  if (is_jot(f) && f.flags != 0) axis_error(ws);
+  if (!takes(f) || !takes(g)) noncer_1(ws);
+  // g's copy first takes g's slot; f joins it there.
+  const std::uint32_t g_slot = stack_entry_at(2, ws);
+  const std::uint32_t with_g = derived_with_operand(0, dfn::Entry, g_slot, ws);
+  release_entry(g, ws);
+  store_entry(g_slot, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), fe::Product, with_g}, ws);
+  set_owner(with_g, g_slot, OK_STACK, ws);
+  const std::uint32_t obj = derived_with_operand(g_slot, kLeftOperand, stack_entry_at(0, ws), ws);
+  StackEntry top;
+  unstack(top, ws);  // f
+  release_entry(top, ws);
+  replace_operand_with_derived(obj, fe::Product, ws);  // the bound dot goes; g's slot takes the object
+  return ES_BIND;
+}
+
+bool has_derived_operand(std::uint32_t obj, Ws ws) {
+  return rd8(ws, obj + dfn::Entry + se::Class) == kClassLink || rd8(ws, obj + kLeftOperand + se::Class) == kClassLink;
+}
+
+int product_derived_dyadic(Ws ws) {
+  const std::uint32_t fn = stack_entry_at(1, ws);
+  begin_derived_dyadic(ws);
+  const std::uint32_t obj = derived_object(fn, ws);
+  if (runs_in_engine(obj, dfn::Entry, ws) || runs_in_engine(obj, kLeftOperand, ws)) noncer_1(ws);
+  if (is_jot(load_entry(obj + kLeftOperand, ws)))
+    outer(fn, ws);
+  else
+    inner(fn, ws);
+  return ES_FINISH_APPLICATION;
+}
+
+}  // namespace zema
