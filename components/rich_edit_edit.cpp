@@ -136,7 +136,7 @@ void MRichEdit::DeleteText(int start, int count, bool quiet) {
   } else if (sel_start_ >= start) {
     sel_end_ = std::max(sel_start_, sel_end_ - count);
   } else if (sel_end_ > start) {
-    sel_end_ = std::max(start, sel_end_ - count);
+    sel_end_ = start;
   }
   sel_end_ = std::min(sel_end_, length());
   sel_start_ = std::min(sel_start_, sel_end_);
@@ -256,6 +256,9 @@ void MRichEdit::SetSelectionRange(int start, int end) {
   const int os = sel_start_, oe = sel_end_;
   sel_start_ = start;
   sel_end_ = end;
+  // The caret is one end of the selection (the anchor); a caret elsewhere
+  // goes to its start.
+  if (caret_ != start && caret_ != end) caret_ = start;
   if (HasAttribute(attr_selectable) && !drawing_suppressed_) {
     if (start < oe && os < end) {
       if (os != start) RedrawTextRange(std::min(os, start), std::abs(os - start), false);
