@@ -497,11 +497,130 @@ void MRichEdit::EnsureLineCapacity(int n) {
 int MRichEdit::FrameWidth() const { return printing_ ? print_width_ : width(); }
 int MRichEdit::FrameHeight() const { return printing_ ? print_height_ : height(); }
 
+const ParagraphInfo* MRichEdit::FormatOfParagraph(int para) const {
+  if (para < 0 || para > paragraph_count_ || para >= static_cast<int>(para_index_.size())) return nullptr;
+  const int idx = para_index_[para];
+  return &formats_[idx < FormatCount() ? idx : 0];
+}
+
+int MRichEdit::AvailableWidth() const {
+  return FrameWidth() - left_margin_ - right_margin_ - (vbar_wanted_ ? bar_thickness_ : 0);
+}
+
+int MRichEdit::LayOutLine(int& start, int prev, const ParagraphInfo* fmt, int& width, int* prev_width) const {
+  const bool wrap = HasAttribute(attr_wrap);
+  const int len = length();
+  int scan = start;
+  const bool begins = scan == 0 || text_[scan - 1] == kCR;
+  const int align = fmt ? fmt->alignment : 0;
+  int limit = AvailableWidth();
+  if (fmt) {
+    limit -= fmt->left_indent + fmt->right_indent;
+    if (begins) limit -= fmt->first_indent;
+    if (fmt->numbering == 1) limit -= 15;
+  }
+  // A line may not start with a blank (unless right-aligned) or with
+  // punctuation: the word before it comes along.
+  if (wrap && !begins && prev >= 0) {
+    const unsigned char c = static_cast<unsigned char>(text_[scan]);
+    const bool blank = (c == ' ' || c == '\t') && align != 1;
+    if (blank || std::strchr(".,;:?!", c) != nullptr) {
+      for (int j = scan - 1; j > prev && j >= scan - 3 && text_[j] != kCR; --j) {
+        const unsigned char d = static_cast<unsigned char>(text_[j]);
+        if (std::isalnum(d) || d == '_' || d == '$') {
+          int ws, we;
+          FindWord(j, ws, we);
+          if (ws > prev) {
+            scan = ws;
+            if (align != 0 && prev_width) {
+              const bool prev_begins = prev == 0 || text_[prev - 1] == kCR;
+              *prev_width = MeasureTextWidth(prev, scan - prev, prev_begins ? 0 : hanging_indent_);
+            }
+          }
+          break;
+        }
+      }
+    }
+  }
+  start = scan;
+  const int col0 = begins ? 0 : hanging_indent_;
+  const int shift = begins ? 0 : hanging_indent_ * width_m_;
+  const void* cr = std::memchr(text_.data() + scan, kCR, len - scan);
+  int end = cr ? static_cast<int>(static_cast<const char*>(cr) - text_.data()) : len;
+  if (wrap) {
+    const bool mono = monospace_ && !fixed_width_;
+    int w = 0, col = col0;
+    for (int i = scan; i < end; ++i) {
+      const int row = style_index_[i];
+      if (text_[i] == '\t') {
+        const int next = ((col + tab_stop_) / tab_stop_) * tab_stop_;
+        w += (mono ? width_m_ : CharWidth(row, ' ')) * (next - col);
+        col = next;
+      } else {
+        w += mono ? width_m_ : fixed_width_ ? CharWidth(row, 'M') : CharWidth(row, static_cast<unsigned char>(text_[i]));
+        ++col;
+      }
+      if (w + shift > limit) {
+        int ws, we;
+        FindWord(i, ws, we);
+        if (align == 1)
+          while (ws > scan && (text_[ws - 1] == ' ' || text_[ws - 1] == '\t')) --ws;
+        end = ws > scan ? ws : std::max(i, scan + 1);
+        break;
+      }
+    }
+  }
+  width = MeasureTextWidth(scan, end - scan, col0);
+  if (end < len && text_[end] == kCR) ++end;
+  return end;
+}
+
+void MRichEdit::PositionLines(int first, int last) {
+  const int avail = AvailableWidth();
+  const ParagraphInfo* fmt = nullptr;
+  int base = 0, limit = avail;
+  int p = first < line_count_ ? CharToParagraphNum(line_starts_[first]) : 0;
+  for (int line = first; line < last; ++line) {
+    const bool begins = LineBeginsParagraph(line);
+    if (begins && line != first) ++p;
+    if (begins || line == first) {
+      fmt = FormatOfParagraph(p);
+      base = fmt ? fmt->left_indent + (fmt->numbering == 1 ? 15 : 0) : 0;
+      limit = avail;
+      if (fmt) limit -= fmt->left_indent + fmt->right_indent + (begins ? fmt->first_indent : 0) + (fmt->numbering == 1 ? 15 : 0);
+    }
+    const int shift = begins && fmt ? fmt->first_indent : 0;
+    const int align = fmt ? fmt->alignment : 0;
+    const int w = line_widths_[line];
+    line_positions_[line] = align == 0 ? base + shift : align == 2 ? (limit - w) / 2 + base + shift : base + shift + limit - w;
+  }
+  // The empty line after a final CR.
+  const int len = length();
+  line_positions_[line_count_] = 0;
+  if (len == 0 || text_[len - 1] == kCR) {
+    const int idx = para_index_[std::min(paragraph_count_, static_cast<int>(para_index_.size()) - 1)];
+    if (idx < FormatCount()) {
+      const ParagraphInfo& f = formats_[idx];
+      const int bullet = f.numbering == 1 ? 15 : 0;
+      const int b = f.left_indent + bullet;
+      const int l = avail - f.left_indent - f.first_indent - f.right_indent - bullet;
+      line_positions_[line_count_] = f.alignment == 0 ? b : f.alignment == 1 ? b + l : b + l / 2;
+    }
+  }
+}
+
+void MRichEdit::FinishLayout(int max_width, int height) {
+  const int bar = vbar_wanted_ ? bar_thickness_ : 0;
+  const int iw = HasAttribute(attr_wrap) ? FrameWidth() : max_width + bar;
+  if (iw != image_width_ || height != image_height_) {
+    ResizeImageTo(iw, height, false);
+    AdjustScrollBars();
+  }
+}
+
 void MRichEdit::RecalculateText(bool incremental, int from) {
   if (relayout_suppressed_) return;
-  const bool wrap = HasAttribute(attr_wrap);
   const int bar = vbar_wanted_ ? bar_thickness_ : 0;
-  const int avail = FrameWidth() - left_margin_ - right_margin_ - bar;
   int height, max_width, scan, para;
   if (incremental && from > 0 && uniform_font_ && line_count_ > 0) {
     --line_count_;
@@ -521,80 +640,19 @@ void MRichEdit::RecalculateText(bool incremental, int from) {
   try {
     while (scan < len) {
       EnsureLineCapacity(line_count_ + 2);
-      line_starts_[line_count_] = scan;
-      const ParagraphInfo* fmt = nullptr;
-      if (para >= 0 && para <= paragraph_count_) {
-        const int idx = para_index_[para];
-        fmt = &formats_[idx < FormatCount() ? idx : 0];
-      }
       const bool begins = scan == 0 || text_[scan - 1] == kCR;
-      const int align = fmt ? fmt->alignment : 0;
-      int limit = avail;
-      if (fmt) {
-        limit -= fmt->left_indent + fmt->right_indent;
-        if (begins) limit -= fmt->first_indent;
-        if (fmt->numbering == 1) limit -= 15;
+      const int prev = !begins && line_count_ > 0 ? line_starts_[line_count_ - 1] : -1;
+      int start = scan, width = 0, prev_width = -1;
+      const int end = LayOutLine(start, prev, FormatOfParagraph(para), width, &prev_width);
+      if (prev_width >= 0) {
+        line_widths_[line_count_ - 1] = prev_width;
+        first_recompute = std::min(first_recompute, line_count_ - 1);
       }
-      if (wrap && !begins && line_count_ > 0) {
-        const unsigned char c = static_cast<unsigned char>(text_[scan]);
-        const bool blank = (c == ' ' || c == '\t') && align != 1;
-        if (blank || std::strchr(".,;:?!", c) != nullptr) {
-          const int prev = line_starts_[line_count_ - 1];
-          for (int j = scan - 1; j > prev && j >= scan - 3 && text_[j] != kCR; --j) {
-            const unsigned char d = static_cast<unsigned char>(text_[j]);
-            if (std::isalnum(d) || d == '_' || d == '$') {
-              int ws, we;
-              FindWord(j, ws, we);
-              if (ws > prev) {
-                scan = ws;
-                line_starts_[line_count_] = scan;
-                if (align != 0) {
-                  const int pl = line_count_ - 1;
-                  const int pcol = LineBeginsParagraph(pl) ? 0 : hanging_indent_;
-                  line_widths_[pl] = MeasureTextWidth(prev, scan - prev, pcol);
-                  first_recompute = std::min(first_recompute, pl);
-                }
-              }
-              break;
-            }
-          }
-        }
-      }
-      const int col0 = begins ? 0 : hanging_indent_;
-      const int shift = begins ? 0 : hanging_indent_ * width_m_;
-      int end = scan;
-      while (end < len && text_[end] != kCR) ++end;
-      if (wrap) {
-        int w = 0, col = col0;
-        for (int i = scan; i < end; ++i) {
-          const int row = style_index_[i];
-          if (text_[i] == '\t') {
-            const int next = ((col + tab_stop_) / tab_stop_) * tab_stop_;
-            w += (monospace_ && !fixed_width_ ? width_m_ : CharWidth(row, ' ')) * (next - col);
-            col = next;
-          } else {
-            w += monospace_ || fixed_width_ ? (monospace_ && !fixed_width_ ? width_m_ : CharWidth(row, 'M'))
-                                            : CharWidth(row, static_cast<unsigned char>(text_[i]));
-            ++col;
-          }
-          if (w + shift > limit) {
-            int ws, we;
-            FindWord(i, ws, we);
-            if (align == 1)
-              while (ws > scan && (text_[ws - 1] == ' ' || text_[ws - 1] == '\t')) --ws;
-            end = ws > scan ? ws : std::max(i, scan + 1);
-            break;
-          }
-        }
-      }
-      const int width = MeasureTextWidth(scan, end - scan, col0);
+      line_starts_[line_count_] = start;
       line_widths_[line_count_] = width;
-      max_width = std::max(max_width, left_margin_ + right_margin_ + shift + width);
+      max_width = std::max(max_width, left_margin_ + right_margin_ + (begins ? 0 : hanging_indent_ * width_m_) + width);
       ++line_count_;
-      if (end < len && text_[end] == kCR) {
-        ++end;
-        ++para;
-      }
+      if (end > 0 && text_[end - 1] == kCR) ++para;
       scan = end;
       line_starts_[line_count_] = scan;
       height += GetLineHeight(line_count_ - 1);
@@ -604,44 +662,74 @@ void MRichEdit::RecalculateText(bool incremental, int from) {
   }
   EnsureLineCapacity(line_count_ + 2);
   line_starts_[line_count_] = len;
-  const int iw = wrap ? FrameWidth() : max_width + bar;
-  if (iw != image_width_ || height != image_height_) {
-    ResizeImageTo(iw, height, false);
-    AdjustScrollBars();
+  FinishLayout(max_width, height);
+  PositionLines(first_recompute, line_count_);
+}
+
+void MRichEdit::RelayoutEdit(int p, int removed, int inserted) {
+  if (relayout_suppressed_) return;
+  if (!uniform_font_ || line_count_ == 0) {
+    RecalculateText(false, 0);
+    return;
   }
-  // Positions of the lines from the first one re-laid.
-  const ParagraphInfo* fmt = nullptr;
-  int base = 0, limit = avail, shift = 0;
-  int p = first_recompute < line_count_ ? CharToParagraphNum(line_starts_[first_recompute]) : 0;
-  for (int line = first_recompute; line < line_count_; ++line) {
-    const bool begins = LineBeginsParagraph(line);
-    if (begins && line != first_recompute) ++p;
-    if (begins || line == first_recompute) {
-      fmt = nullptr;
-      if (p >= 0 && p <= paragraph_count_) {
-        const int idx = para_index_[p];
-        fmt = &formats_[idx < FormatCount() ? idx : 0];
+  const int len = length();
+  const int delta = inserted - removed;
+  // The first line of the paragraph holding p (the text before p is unchanged).
+  int k = static_cast<int>(std::upper_bound(line_starts_.begin(), line_starts_.begin() + line_count_, p) -
+                           line_starts_.begin()) - 1;
+  k = std::max(0, k);
+  while (k > 0 && text_[line_starts_[k] - 1] != kCR) --k;
+  int scan = line_starts_[k];
+  int para = CharToParagraphNum(scan);
+  std::vector<std::int32_t> starts, widths;
+  int max_width = image_width_ - (vbar_wanted_ ? bar_thickness_ : 0);
+  int resume = line_count_;  // first old line kept after the re-laid ones
+  try {
+    while (scan < len) {
+      const bool begins = scan == 0 || text_[scan - 1] == kCR;
+      if (begins && scan > p + inserted) {
+        // A paragraph start in the unchanged text after the edit: when an old
+        // line started there, the rest of the old table still holds.
+        const int old = scan - delta;
+        const auto it = std::lower_bound(line_starts_.begin() + k, line_starts_.begin() + line_count_, old);
+        if (it != line_starts_.begin() + line_count_ && *it == old) {
+          resume = static_cast<int>(it - line_starts_.begin());
+          break;
+        }
       }
-      base = fmt ? fmt->left_indent + (fmt->numbering == 1 ? 15 : 0) : 0;
-      limit = avail;
-      if (fmt) limit -= fmt->left_indent + fmt->right_indent + (begins ? fmt->first_indent : 0) + (fmt->numbering == 1 ? 15 : 0);
+      const int prev = !begins && !starts.empty() ? starts.back() : -1;
+      int start = scan, width = 0, prev_width = -1;
+      const int end = LayOutLine(start, prev, FormatOfParagraph(para), width, &prev_width);
+      if (prev_width >= 0) widths.back() = prev_width;
+      starts.push_back(start);
+      widths.push_back(width);
+      max_width = std::max(max_width, left_margin_ + right_margin_ + (begins ? 0 : hanging_indent_ * width_m_) + width);
+      if (end > 0 && text_[end - 1] == kCR) ++para;
+      scan = end;
     }
-    shift = begins && fmt ? fmt->first_indent : 0;
-    const int align = fmt ? fmt->alignment : 0;
-    const int w = line_widths_[line];
-    line_positions_[line] = align == 0 ? base + shift : align == 2 ? (limit - w) / 2 + base + shift : base + shift + limit - w;
-  }
-  line_positions_[line_count_] = 0;
-  if (len == 0 || text_[len - 1] == kCR) {
-    const int idx = para_index_[paragraph_count_];
-    if (idx < FormatCount()) {
-      const ParagraphInfo& f = formats_[idx];
-      const int bullet = f.numbering == 1 ? 15 : 0;
-      const int b = f.left_indent + bullet;
-      const int l = avail - f.left_indent - f.first_indent - f.right_indent - bullet;
-      line_positions_[line_count_] = f.alignment == 0 ? b : f.alignment == 1 ? b + l : b + l / 2;
+    const int kept = line_count_ - resume;
+    const int count = k + static_cast<int>(starts.size()) + kept;
+    EnsureLineCapacity(count + 2);
+    // Move the kept lines into place, shifted by the change in length.
+    const int to = k + static_cast<int>(starts.size());
+    for (std::vector<std::int32_t>* v : {&line_starts_, &line_positions_, &line_widths_}) {
+      if (to < resume)
+        std::move(v->begin() + resume, v->begin() + line_count_, v->begin() + to);
+      else if (to > resume)
+        std::move_backward(v->begin() + resume, v->begin() + line_count_, v->begin() + to + kept);
     }
+    line_count_ = count;
+    for (int i = 0; i < kept; ++i) line_starts_[k + static_cast<int>(starts.size()) + i] += delta;
+    std::copy(starts.begin(), starts.end(), line_starts_.begin() + k);
+    std::copy(widths.begin(), widths.end(), line_widths_.begin() + k);
+  } catch (const std::bad_alloc&) {
+    MBeep(1);
+    RecalculateText(false, 0);
+    return;
   }
+  line_starts_[line_count_] = len;
+  FinishLayout(max_width, GetLineHeight(-1) * line_count_ + top_margin_ + bottom_margin_);
+  PositionLines(k, k + static_cast<int>(starts.size()));
 }
 
 void MRichEdit::FrameSizeChanged(bool redraw) {
@@ -687,9 +775,22 @@ int MRichEdit::CharToLineNum(int pos) const {
 int MRichEdit::CharToParagraphNum(int pos) const {
   const int len = length();
   pos = std::clamp(pos, 0, len);
-  // The CRs before pos, counted from whichever end is nearer.
-  if (pos <= len / 2) return static_cast<int>(std::count(text_.begin(), text_.begin() + pos, kCR));
-  return paragraph_count_ - static_cast<int>(std::count(text_.begin() + pos, text_.end(), kCR));
+  // The CRs before pos, counted from the nearest of the start, the end and
+  // the last position asked for (edits nearby keep asking near it).
+  const auto crs = [this](int from, int to) {
+    return static_cast<int>(std::count(text_.begin() + from, text_.begin() + to, kCR));
+  };
+  int n;
+  const int to_mark = std::abs(pos - para_mark_pos_);
+  if (to_mark <= pos && to_mark <= len - pos)
+    n = pos >= para_mark_pos_ ? para_mark_num_ + crs(para_mark_pos_, pos) : para_mark_num_ - crs(pos, para_mark_pos_);
+  else if (pos <= len - pos)
+    n = crs(0, pos);
+  else
+    n = paragraph_count_ - crs(pos, len);
+  para_mark_pos_ = pos;
+  para_mark_num_ = n;
+  return n;
 }
 
 int MRichEdit::CharToLineStart(int pos) const {

@@ -345,6 +345,19 @@ class MRichEdit : public QWidget {
   int LineStartX(int line) const;  // image x of the line's first character
   int LineStartColumn(int line) const;
   void EnsureLineCapacity(int n);
+  const ParagraphInfo* FormatOfParagraph(int para) const;  // null outside the text
+  int AvailableWidth() const;
+  // Lays out the line at start (which the punctuation rule may move back; prev
+  // is the previous line's start in the paragraph, or -1); writes its width
+  // and, when the rule moved the start in an aligned paragraph, the previous
+  // line's new width to *prev_width. Answers the offset after the line.
+  int LayOutLine(int& start, int prev, const ParagraphInfo* fmt, int& width, int* prev_width) const;
+  void PositionLines(int first, int last);
+  void FinishLayout(int max_width, int height);
+  // Re-lays only the paragraphs that an edit at p (removed, then inserted
+  // characters) touched, keeping the rest of the line table; the image width
+  // does not shrink here.
+  void RelayoutEdit(int p, int removed, int inserted);
   int FrameWidth() const;
   int FrameHeight() const;
   void DrawSelf(QPainter& p, const QRect& clip);
@@ -412,7 +425,9 @@ class MRichEdit : public QWidget {
   bool page_numbers_ = false;
   bool first_paint_pending_ = true;
   int print_width_ = 0, print_height_ = 0;  // the page while printing
-  mutable std::vector<std::vector<std::int16_t>> char_widths_;  // per style row, lazily
+  mutable std::vector<std::vector<std::int16_t>> char_widths_;
+  // A position and its paragraph number, kept true across edits.
+  mutable int para_mark_pos_ = 0, para_mark_num_ = 0;  // per style row, lazily
 };
 
 }  // namespace zema

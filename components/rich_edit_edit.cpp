@@ -40,6 +40,7 @@ void MRichEdit::InsertText(const char* text, int len, int style) {
   HideInsertionPoint();
   const bool at_end = p == length();
   const int old_lines = line_count_;
+  const int para = CharToParagraphNum(p);
   int k = 0;
   try {
     if (text_.capacity() < static_cast<std::size_t>(length()) + n + 1) {
@@ -70,20 +71,21 @@ void MRichEdit::InsertText(const char* text, int len, int style) {
   modified_ = true;
   if (k > 0) {
     try {
-      const int para = CharToParagraphNum(p) - [&] {
-        int crs = 0;
-        for (int i = p; i < p + n; ++i) crs += text_[i] == kCR;
-        return crs;
-      }();
       const std::uint16_t fmt = para_index_[std::clamp(para, 0, paragraph_count_)];
       para_index_.insert(para_index_.begin() + std::clamp(para, 0, paragraph_count_) + 1, k, fmt);
       paragraph_count_ += k;
     } catch (const std::bad_alloc&) {
       MBeep(1);
-      paragraph_count_ += 0;
     }
   }
-  RecalculateText(at_end, p);
+  if (para_mark_pos_ > p) {
+    para_mark_pos_ += n;
+    para_mark_num_ += k;
+  }
+  if (at_end)
+    RecalculateText(true, p);
+  else
+    RelayoutEdit(p, 0, n);
   SetInsertionPoint(p + n, false);
   RepaintRange(p, old_lines);
   if (OnChange) OnChange(this);
@@ -128,6 +130,12 @@ void MRichEdit::DeleteText(int start, int count, bool quiet) {
     paragraph_count_ -= k;
     if (para_index_.empty()) para_index_.push_back(0);
   }
+  if (para_mark_pos_ >= start + count) {
+    para_mark_pos_ -= count;
+    para_mark_num_ -= k;
+  } else if (para_mark_pos_ > start) {
+    para_mark_pos_ = para_mark_num_ = 0;
+  }
   // The selection follows the text (also while drawing), so that it never
   // reaches past the end.
   if (sel_start_ >= start + count) {
@@ -140,7 +148,7 @@ void MRichEdit::DeleteText(int start, int count, bool quiet) {
   }
   sel_end_ = std::min(sel_end_, length());
   sel_start_ = std::min(sel_start_, sel_end_);
-  RecalculateText(false, 0);
+  RelayoutEdit(start, count, 0);
   RepaintRange(start, old_lines);
   if (caret_ >= start + count) {
     SetInsertionPoint(caret_ - count, false);

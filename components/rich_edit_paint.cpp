@@ -300,6 +300,8 @@ void MRichEdit::DrawSelf(QPainter& p, const QRect& clip_in) {
     while (line < line_count_ && top + GetLineHeight(line) < clip_top) top += GetLineHeight(line++);
   }
   const int left_edge = border ? 1 : 0;
+  const int first_line = line;
+  int para = line < line_count_ ? CharToParagraphNum(line_starts_[line]) : 0;
   for (; line < line_count_ && top < clip_bottom; ++line) {
     const int lh = GetLineHeight(line);
     if (printing_ && bottom_clip_ && top + lh > f.bottom - bottom_margin_) break;
@@ -314,7 +316,11 @@ void MRichEdit::DrawSelf(QPainter& p, const QRect& clip_in) {
       for (int i = ls; i < line_starts_[line + 1]; ++i) ascent = std::max<int>(ascent, styles_[style_index_[i]].metrics.ascent);
     }
     if (!printing_) p.fillRect(QRect(left_edge, y, std::max(0, x - left_edge), lh), bg);
-    if (LineBeginsParagraph(line) && ParaAt(ls).numbering == 1) DrawBullet(p, ls, x, y, lh, ascent);
+    if (line != first_line && LineBeginsParagraph(line)) ++para;
+    if (LineBeginsParagraph(line)) {
+      const ParagraphInfo* fmt = FormatOfParagraph(para);
+      if (fmt && fmt->numbering == 1) DrawBullet(p, ls, x, y, lh, ascent);
+    }
     int i = ls;
     while (i < le) {
       const bool selected = i >= sel_start_ && i < sel_end_ && HasAttribute(attr_selectable) &&

@@ -174,6 +174,21 @@ TEST(RichEditStore, JoinedParagraphsKeepTheFormatTheDeletionStartsIn) {
   EXPECT_EQ(c.e.GetParagraphLeftIndent(0), 20);
 }
 
+TEST(RichEditStore, ParagraphsMadeBySplittingTakeTheSplitParagraphsFormat) {
+  Control c("ab\rcd\ref");
+  c.e.SetParagraphLeftIndent(3, 0, 20);
+  c.e.SetInsertionPoint(4, false);
+  c.e.InsertString("x\ry\r", -1);  // "ab|cx|y|d|ef"
+  ASSERT_EQ(c.e.ParagraphCount(), 4);
+  const int want[] = {0, 20, 20, 20, 0};
+  for (int p = 0, pos = 0; p <= 4; ++p) {
+    EXPECT_EQ(c.e.GetParagraphLeftIndent(pos), want[p]) << p;
+    pos = static_cast<int>(c.e.Text().find('\r', pos)) + 1;
+  }
+  EXPECT_EQ(c.e.LinePosition(c.e.CharToLineNum(c.e.length() - 1)), 0);
+  EXPECT_EQ(c.e.LinePosition(2), 20);
+}
+
 TEST(RichEditStore, TextAndLineCopiesAreBoundedAndTerminated) {
   Control c("abc\rdefg");
   char buf[8];
