@@ -19,6 +19,7 @@ import sys
 DIRECT = {
     "host": [],
     "files": ["host"],
+    "components": ["host"],
     "interpreter/workspace": ["host"],
     "interpreter/reader": ["interpreter/workspace"],
     "interpreter/output": ["interpreter/reader"],
