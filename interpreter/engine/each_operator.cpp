@@ -100,6 +100,7 @@ StackEntry fill_function(StackEntry op, std::uint32_t scalar_bit) {
 // the value on top (left) and the one under it (right): the function entry
 // goes between them; the result takes the right value's slot.
 void apply_monadic(const StackEntry& op, Ws ws) {
+  if (op.cls == TC_PRIMITIVE && (op.value & 0xFF) == 2 * 0x18 + 1) noncer_1(ws);  // ⍎ runs a line: NONCE ERROR
   stack(op, ws);
   xmnop_common(0, stack_entry_at(0, ws), ws);
   do_xmnopd(ws);
