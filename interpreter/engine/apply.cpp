@@ -13,6 +13,7 @@
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
 #include "interpreter/engine/each_operator.h"
+#include "interpreter/engine/evaluation.h"
 #include "interpreter/engine/product_operator.h"
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/workspace/errors.h"
@@ -152,6 +153,7 @@ std::array<PrimitiveHandler, 128> build_monadic_handlers() {
   t[0x11] = grade_up_monadic;  // ⍋
   t[0x10] = grade_down_monadic;  // ⍒
   t[0x1F] = domino_monadic;    // ⌹
+  t[0x18] = execute_monadic;   // ⍎
   return t;
 }
 std::array<PrimitiveHandler, 128> build_dyadic_handlers() {

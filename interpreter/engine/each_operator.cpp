@@ -113,6 +113,7 @@ void apply_monadic(const StackEntry& op, std::uint32_t fn, Ws ws) {
     push_operand_at(fn, dfn::Entry, ws);
     apply_derived(false, ws);
   } else {
+    if (op.cls == TC_PRIMITIVE && (op.value & 0xFF) == 2 * 0x18 + 1) noncer_1(ws);  // ⍎ runs a line: NONCE ERROR
     stack(op, ws);
     xmnop_common(0, stack_entry_at(0, ws), ws);
   }

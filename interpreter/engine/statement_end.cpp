@@ -5,6 +5,7 @@
 #include "interpreter/engine/call.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
+#include "interpreter/engine/evaluation.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/extended80.h"
@@ -49,6 +50,7 @@ int xrsltp(Ws ws) {
   const std::uint8_t t = rd8(ws, top) & 0x7F;
   if (t == TC_BRANCH) noncer_1(ws);  // a branch: NONCE ERROR
   if (t == TC_VALUE && is_primer(1, ws)) {
+    if (const int state = evaluation_value(ws); state >= 0) return state;  // ⍎ ⎕EA ⎕EC ⎕ input
     if (!(rd8(ws, top + se::Flags) & kSeNoDisplay)) {
       DisplayLine dl;
       display_array(dl, value_slot(top, ws), ws);
@@ -88,7 +90,7 @@ int eol(Ws ws) {
   const std::uint16_t state = engine_state(ws);
   if (!(state & st::NotFunctionLine)) return eolfnx(ws);
   if (!(state & st::ValueAwaited)) return ES_LEAVE;
-  noncer_1(ws);  // a value awaited by execute or ⎕ input: NONCE ERROR
+  return evaluation_without_value(ws);  // ⍎ ⎕EA ⎕EC ⎕ input
 }
 
 void clrstk(Ws ws) {

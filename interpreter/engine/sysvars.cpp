@@ -10,6 +10,7 @@
 #include "interpreter/engine/engine.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/engine/error_path.h"
+#include "interpreter/engine/evaluation.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/extended80.h"
@@ -33,9 +34,8 @@ constexpr std::uint8_t kTokenQuoteQuad = 0x3B;  // ⍞
 constexpr std::uint32_t kShareProcessor = 8;
 constexpr std::uint32_t kShareHandle = 12;
 
-// Room the ⍞ answer leaves free below the stack, and its longest line.
+// Room the ⍞ answer leaves free below the stack.
 constexpr std::int64_t kQuoteQuadReserve = 130;
-constexpr std::int64_t kQuoteQuadLongest = 30000;
 // Room a shared variable's value leaves free below the stack.
 constexpr std::int64_t kShareReserve = 100;
 
@@ -165,11 +165,14 @@ void quote_quad_input(Ws ws) {
   const std::uint32_t top = rd32(ws, hdr::HeapTop);
   const std::int64_t room = std::int64_t(rd32(ws, hdr::StackPointer)) - top;
   if (room < kQuoteQuadReserve) fail(E_WS_FULL, 1, 3);
-  const std::int64_t longest = std::min(room - kQuoteQuadReserve, kQuoteQuadLongest);
+  // The answer may take all the free room; one that does not fit is WS FULL.
+  const std::int64_t longest = std::min<std::int64_t>(room - kQuoteQuadReserve, 0x7FFFFFF0);
   if (rd16(ws, hdr::OutColumn) >= longest) fail(E_WS_FULL, 1, 3);
   int length = static_cast<int>(longest);
   char* buffer = reinterpret_cast<char*>(ws + top + 16);
-  if (sup_qtqdi(&length, buffer, ws) == 0) fail(E_INTERRUPT, 1, 1);
+  const int read = sup_qtqdi(&length, buffer, ws);
+  if (read == 0) fail(E_INTERRUPT, 1, 1);
+  if (read != 4) fail(E_WS_FULL, 1, 3);
   // The object is built in place round the characters: a vector's data
   // lies 16 bytes in, a scalar's 12.
   const auto n = static_cast<std::uint32_t>(length);
@@ -308,9 +311,7 @@ int xsvref(Ws ws) {
       return ES_NEXT_TOKEN;
     }
     if (tag != TK_QUAD) ZEMA_SYSTEM_ERROR(ws);
-    // ⎕ input: VALUE ERROR inside ⎕EC text, else NONCE ERROR.
-    if (rd8(ws, kInsideExecuteByte) & 0x02) valer(ws);
-    noncer_1(ws);
+    return quad_input(ws);
   }
   const std::uint32_t token = value & 0xFFFF;
   const std::uint32_t entry = entry_of_token(token);

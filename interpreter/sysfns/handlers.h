@@ -55,6 +55,10 @@ void quades_dyadic(SfArg left, SfArg right, Ws ws);    // message ⎕ES ⎕ET pa
 void qers_monadic(SfArg right, Ws ws);                 // ⎕ERS
 void qers_dyadic(SfArg left, SfArg right, Ws ws);      // message ⎕ERS error number
 
+// ---- text run under error control (evaluation_calls.cpp) ----
+void quadea_dyadic(SfArg left, SfArg right, Ws ws);    // alternative ⎕EA text
+void quadec_monadic(SfArg right, Ws ws);               // ⎕EC text
+
 // ---- functions of the support layer (host_calls.cpp) ----
 void sfhc_monadic(SfArg right, Ws ws);                 // ⎕HC
 void sfdl_monadic(SfArg right, Ws ws);                 // ⎕DL

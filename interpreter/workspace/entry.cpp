@@ -127,7 +127,7 @@ int sup_qtqdi(int* length, char* buffer, Ws ws) {
   }
   while (i < in_len && out < capacity) buffer[out++] = in[i++];
   *length = out;
-  return 4;
+  return i < in_len ? 12 : 4;  // 12: the answer does not fit
 }
 
 int sup_cget(Ws ws) {

@@ -41,8 +41,9 @@ int sup_lnin(const char** text, int* length, Ws ws);
 // ⍞ input: reads a line after the prompt already on the session line and
 // writes at most `*length` characters into `buffer`, the prompt's
 // characters that came back unchanged replaced by the ⎕PR character
-// (unless ⎕PR is empty); `*length` out: the count. Answers 4, or 0 when
-// no line came.
+// (unless ⎕PR is empty); `*length` out: the count. Answers 4, 0 when
+// no line came, or 12 when the answer is longer than `*length` (what
+// fitted is in `buffer`, the rest is lost).
 int sup_qtqdi(int* length, char* buffer, Ws ws);
 // Waits for one key and answers its code (0-255); the wait counts as
 // keying time.

@@ -70,8 +70,8 @@ const std::map<std::string, int> kFlags = {
 const std::set<std::string> kBuiltNiladic = words(
     "⎕LC ⎕TS ⎕AI ⎕UL ⎕ID ⎕WA ⎕AV ⎕TT ⎕A ⎕a ⎕B ⎕b ⎕C ⎕D ⎕I ⎕i ⎕L ⎕R ⎕T ⎕LER ⎕CL ⎕N ⎕y ⎕W ⎕M ⎕ET ⎕TC ⎕TCBEL "
     "⎕TCBS ⎕TCDEL ⎕TCESC ⎕TCFF ⎕TCLF ⎕TCNL ⎕TCNUL ⎕TCHT ⎕WSSIZE ⎕SYMB ⎕EM");
-const std::set<std::string> kBuiltMonadic = words("⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS");
-const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS");
+const std::set<std::string> kBuiltMonadic = words("⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC");
+const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA");
 
 // ---- calling a row ----------------------------------------------------------------------------
 
@@ -166,7 +166,7 @@ class Dispatch : public ::testing::Test {
 ArrayImage good_argument(const std::string& name) {
   if (name == "⎕HC") return test::int_scalar(99);
   if (name == "⎕DL") return test::int_scalar(0);
-  if (name == "⎕MOUNT" || name == "⎕HOST") return test::char_vector("");
+  if (name == "⎕MOUNT" || name == "⎕HOST" || name == "⎕EC" || name == "⎕EA") return test::char_vector("");
   if (name == "⎕ES" || name == "⎕ERS") return test::int_vector({});  // signals nothing
   return test::int_scalar(0);
 }

@@ -1,0 +1,453 @@
+// ⍎, ⎕EA, ⎕EC and ⎕ input: evaluation levels of the state indicator.
+#include "interpreter/engine/evaluation.h"
+
+#include <cstring>
+#include <string>
+
+#include "interpreter/engine/call.h"
+#include "interpreter/engine/engine.h"
+#include "interpreter/engine/error_path.h"
+#include "interpreter/engine/line.h"
+#include "interpreter/engine/statement_end.h"
+#include "interpreter/output/display.h"
+#include "interpreter/output/show.h"
+#include "interpreter/primitives/primitive_call.h"
+#include "interpreter/reader/entry_errors.h"
+#include "interpreter/reader/tokeniser.h"
+#include "interpreter/workspace/arrays.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/stack.h"
+#include "interpreter/workspace/symtab.h"
+
+namespace zema {
+
+namespace {
+
+// Header byte hdr::MiscBits bit: a handler has set up a line to run, which
+// the end of the application (do_xmnopd) starts.
+constexpr std::uint8_t kLineToRun = 0x40;
+// A trap-word bit held only while evaluated text is tokenised: an entry
+// error then reports nothing itself (the evaluation reports or takes it).
+constexpr std::uint32_t kTrapTokenising = 0x10000000;
+// Free bytes an evaluation level needs besides its frame.
+constexpr std::uint32_t kLevelRoom = 100;
+constexpr std::uint8_t kQuadColonPrompt[] = {0x4C, 0x3E};  // ⎕:
+
+// The word that holds the array a value entry stands for: the entry's own
+// value word, or its name's symbol value word.
+std::uint32_t value_slot(std::uint32_t entry, Ws ws) {
+  if (rd8(ws, entry + se::Class) & kOwnsObject) return entry + se::Value;
+  return entry_of_token(rd16(ws, entry + se::Value)) + sym::Value;
+}
+
+// Makes room for `bytes` in the free gap (compacting), or WS FULL.
+void need_room(std::uint32_t bytes, Ws ws) {
+  for (;;) {
+    const std::uint32_t gap = rd32(ws, hdr::StackPointer) - rd32(ws, hdr::HeapTop);
+    if (gap > bytes) return;
+    if (rd32(ws, hdr::Garbage) == 0) xwsfll(ws);
+    force_gcol(ws);
+  }
+}
+
+bool at_text_level(Ws ws) {
+  const std::uint16_t s = engine_state(ws);
+  return (s & st::ExecuteRunning) && (s & st::NotFunctionLine) && (s & st::ValueAwaited) && !si_empty(ws);
+}
+bool at_quad_level(Ws ws) {
+  const std::uint16_t s = engine_state(ws);
+  return !(s & st::ExecuteRunning) && (s & st::ValueAwaited) && !si_empty(ws) &&
+         rd8(ws, hdr::EvalKind) == evk::QuadInput;
+}
+
+// Opens an evaluation level: a frame that saves the engine's words as a
+// call does (quadus puts them back), without local records.
+void open_level(std::uint8_t kind, Ws ws) {
+  need_room(siframe::Size + kLevelRoom, ws);
+  const std::uint32_t sp = rd32(ws, hdr::StackPointer);
+  const std::uint32_t link = sp - 4;
+  const std::uint32_t frame = link - siframe::Link;
+  std::memset(ws + frame, 0, siframe::Link);
+  wr32(ws, link, rd32(ws, hdr::SiLink));
+  wr32(ws, hdr::SiLink, link);
+  std::uint32_t cursor = rd32(ws, hdr::LineCursor);
+  if (rd8(ws, hdr::OutputBits) & 0x08) {
+    wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) & ~0x08);
+    cursor |= 0x80000000u;
+  }
+  if (std::uint32_t line = rd32(ws, hdr::CurrentLine)) set_owner(line, frame + siframe::Line, OK_WORD, ws);
+  std::memcpy(ws + frame + siframe::Register, ws + hdr::TokenRegister, 6);
+  if ((rd8(ws, hdr::TokenRegister) & kOwnsObject) && rd32(ws, hdr::TokenRegister + se::Value))
+    set_owner(rd32(ws, hdr::TokenRegister + se::Value), frame + siframe::Register, OK_STACK, ws);
+  wr16(ws, frame + siframe::Count, 0xFFFF);  // no records
+  wr16(ws, frame + siframe::Et1, 0xFFFF);
+  wr16(ws, frame + siframe::Et2, 0xFFFF);
+  wr32(ws, frame + siframe::Instance, rd32(ws, hdr::CurrentInstance));
+  wr32(ws, frame + siframe::RunningSymbol, rd32(ws, hdr::RunningSymbol));
+  wr16(ws, frame + siframe::RunningToken, rd16(ws, hdr::RunningToken));
+  wr16(ws, frame + siframe::State, engine_state(ws));
+  wr32(ws, frame + siframe::Line, rd32(ws, hdr::CurrentLine));
+  wr32(ws, frame + siframe::StackPointer, sp);
+  wr32(ws, frame + siframe::LineNumber, rd32(ws, hdr::FnLineNumber));
+  wr16(ws, frame + siframe::ErrTokens, rd16(ws, hdr::ErrTokenCount));
+  wr16(ws, frame + siframe::Tokens, rd32(ws, hdr::TokensTaken));
+  wr32(ws, frame + siframe::Cursor, cursor);
+  wr8(ws, frame + siframe::SymType, rd8(ws, hdr::RunningSymType));
+  wr8(ws, frame + siframe::EvalKind, rd8(ws, hdr::EvalKind));
+  wr32(ws, frame + siframe::Trap, rd32(ws, hdr::TrapWord));
+  // The new level.
+  wr32(ws, hdr::CurrentLine, 0);
+  std::memset(ws + hdr::TokenRegister, 0, 6);
+  wr16(ws, hdr::ErrTokenCount, 0);
+  wr32(ws, hdr::StackPointer, frame);
+  wr8(ws, hdr::RunningSymType, SYM_VAR);
+  wr8(ws, hdr::EvalKind, kind);
+  if (kind == evk::QuadInput) {
+    // The answer is the user's: no trap or passing of the program's takes its errors.
+    wr32(ws, hdr::TrapWord, 0);
+    set_state(st::ValueAwaited | st::NotFunctionLine,
+              st::ExecuteRunning | st::StatementStarted | st::Executing | st::PassErrors, ws);
+  } else {
+    set_state(st::ValueAwaited | st::NotFunctionLine | st::ExecuteRunning, st::StatementStarted | st::Executing, ws);
+  }
+}
+
+// Closes the current evaluation level: its line and whatever its stack
+// still holds are released, and the caller's words come back.
+void close_level(Ws ws) {
+  if (std::uint32_t line = current_line(ws)) {
+    wr32(ws, hdr::CurrentLine, 0);
+    mgarb(line, ws);
+  }
+  if (rd32(ws, hdr::StackPointer) < si_frame(ws)) clrstk(ws);
+  const StackEntry reg = load_entry(hdr::TokenRegister, ws);
+  if ((reg.cls & kOwnsObject) && reg.value) release_entry(reg, ws);
+  std::memset(ws + hdr::TokenRegister, 0, 6);
+  quadus(ws);
+}
+
+// Pushes a result on the caller's stack: an owned array, as a fresh result.
+void push_value(std::uint32_t a, bool quiet, Ws ws) { push_result(a, ws, quiet); }
+
+// An empty integer vector that is not displayed: the value of text that
+// gave none.
+void push_no_value(Ws ws) {
+  const std::uint32_t zero = 0;
+  push_value(new_array(ET_INT, 1, &zero, ws), true, ws);
+}
+
+// Builds ⎕EC's result from the top three entries of the stack (each owning
+// its array), which it replaces: item i is entry `at[i]` from the top (by
+// default code, ⎕ET and third item as pushed).
+void push_nested_of_three(Ws ws, const std::uint32_t (&at_entry)[3] = {2, 1, 0}) {
+  // Header and shape (16 bytes, 8 of them counted by getspc), three item
+  // offsets, the items.
+  std::uint64_t bytes = 8 + 3 * 4;
+  for (std::uint32_t k = 0; k < 3; ++k) bytes += rd32(ws, rd32(ws, stack_entry_at(k, ws) + se::Value) + obj::Size);
+  if (bytes > 0xFFFFFF00u) xwsfll(ws);
+  const std::uint32_t z = getspc(static_cast<std::uint32_t>(bytes), ws);
+  wr8(ws, z + obj::Type, ET_NESTED);
+  wr8(ws, z + obj::Flags9, 0);
+  wr16(ws, z + obj::Rank4, 4);
+  wr32(ws, z + obj::Shape, 3);
+  const std::uint32_t data = z + obj::Shape + 4;
+  std::uint32_t at = data + 12;
+  for (std::uint32_t i = 0; i < 3; ++i) {
+    const std::uint32_t src = rd32(ws, stack_entry_at(at_entry[i], ws) + se::Value);
+    const std::uint32_t size = rd32(ws, src + obj::Size);
+    wr32(ws, data + 4 * i, at - z);
+    std::memmove(ws + at, ws + src, size);
+    wr8(ws, at, 0);  // an item has no owner of its own
+    at += size;
+  }
+  for (int i = 0; i < 3; ++i) {
+    StackEntry e;
+    unstack(e, ws);
+    release_entry(e, ws);
+  }
+  push_value(z, false, ws);
+}
+
+// ⎕EC's return code and ⎕ET as the first two items on the stack.
+void push_code_and_et(int code, std::int32_t et1, std::int32_t et2, Ws ws) {
+  push_value(new_int_scalar(code, ws), false, ws);
+  const std::int32_t et[2] = {et1, et2};
+  push_value(new_int_vector(et, 2, ws), false, ws);
+}
+
+// ⎕EC's result with an empty 0-by-0 matrix as its third item.
+void push_catch_empty(int code, Ws ws) {
+  push_code_and_et(code, 0, 0, ws);
+  const std::uint32_t shape[2] = {0, 0};
+  push_value(new_array(ET_INT, 2, shape, ws), false, ws);
+  push_nested_of_three(ws);
+}
+
+// The last report (header word hdr::ErrorMessage, lines ended by carriage
+// returns) as a character matrix, one row a line.
+std::uint32_t message_matrix(Ws ws) {
+  std::string text;
+  if (std::uint32_t m = rd32(ws, hdr::ErrorMessage)) {
+    const std::uint32_t n = array_count(m, ws);
+    text.assign(reinterpret_cast<const char*>(ws + array_data(m, ws)), n);
+  }
+  std::string rows;
+  std::uint32_t count = 0, width = 0;
+  std::size_t from = 0;
+  std::string lines[16];
+  while (from < text.size() && count < 16) {
+    std::size_t end = text.find(static_cast<char>(kCarriageReturn), from);
+    if (end == std::string::npos) end = text.size();
+    lines[count] = text.substr(from, end - from);
+    width = std::max<std::uint32_t>(width, static_cast<std::uint32_t>(lines[count].size()));
+    ++count;
+    from = end + 1;
+  }
+  for (std::uint32_t i = 0; i < count; ++i) {
+    lines[i].resize(width, static_cast<char>(kBlank));
+    rows += lines[i];
+  }
+  return new_char_matrix(count, width, rows, ws);
+}
+
+// Takes the value entry on top of the stack as an array of its own (a
+// variable's value copied), owned by that entry.
+void own_top_value(Ws ws) {
+  const std::uint32_t top = stack_entry_at(0, ws);
+  if (rd8(ws, top + se::Class) & kOwnsObject) {
+    if (rd32(ws, top + se::Value) == 0) valer(ws);
+    return;
+  }
+  const std::uint32_t copy = copy_array(value_slot(top, ws), ws);
+  settle_entry(top, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), rd8(ws, top + se::Flags), copy}, ws);
+}
+
+// Whether the statement under the line cursor is its line's last.
+bool last_statement(Ws ws) {
+  const std::uint32_t line = current_line(ws);
+  const std::uint32_t start = rd32(ws, hdr::LineCursor) + 1 - statement_head(long_form(ws));
+  const std::uint32_t next = start + get_statement_length(ws, line + start);
+  return get_statement_length(ws, line + next) == 0;
+}
+
+// Text of a ⍎, ⎕EA or ⎕EC whose argument is empty: no value.
+void no_text_value(std::uint8_t mode, Ws ws) {
+  if (mode == evk::ExecCatch)
+    push_catch_empty(3, ws);
+  else
+    push_no_value(ws);
+}
+
+}  // namespace
+
+void start_evaluation(std::uint32_t text_slot, std::uint8_t mode, Ws ws) {
+  if (rd8(ws, hdr::SelectBits) & 0x01) domner(ws);
+  std::uint32_t a = rd32(ws, text_slot);
+  const std::uint8_t type = array_type(a, ws);
+  if (type != ET_CHAR) {
+    if (type == ET_NESTED || type == ET_OBJREF || mode == evk::ExecCatch) domner(ws);
+    push_value(copy_array(text_slot, ws), false, ws);  // ⍎5 is 5
+    return;
+  }
+  if (array_rank(a, ws) > 1) ranker(ws);
+  const std::uint32_t n = array_count(a, ws);
+  if (n == 0) {
+    no_text_value(mode, ws);
+    return;
+  }
+  open_level(mode, ws);
+  std::uint32_t trap = rd32(ws, hdr::TrapWord);
+  if (mode == evk::ExecAlt) trap = (trap | kTrapExecAlt) & ~kTrapExecCatch;
+  if (mode == evk::ExecCatch) trap = (trap | kTrapExecCatch) & ~kTrapExecAlt;
+  wr32(ws, hdr::TrapWord, trap);
+  // The text is copied below the stack pointer, out of the heap the
+  // tokeniser compacts; the token line grows up to it.
+  const std::uint32_t reserve = (n + 3) & ~3u;
+  need_room(reserve + kLevelRoom, ws);
+  const std::uint32_t frame_sp = rd32(ws, hdr::StackPointer);
+  const std::uint32_t text_at = frame_sp - reserve;
+  a = rd32(ws, text_slot);
+  std::memcpy(ws + text_at, ws + array_data(a, ws), n);
+  wr32(ws, hdr::StackPointer, text_at);
+  wr32(ws, hdr::TrapWord, trap | kTrapTokenising);
+  // The line-entry restart point, armed again for this line.
+  int result;
+  try {
+    result = lexcal(ws + text_at, n, ws);
+  } catch (const EntryAbandoned&) {
+    result = lr::Refused;
+  }
+  wr32(ws, hdr::StackPointer, frame_sp);
+  wr32(ws, hdr::TrapWord, trap);
+  if (result == lr::Ready) {
+    wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) | kLineToRun);
+    return;
+  }
+  if (result != lr::Refused) {
+    // Nothing to execute (a comment, a system command that has run).
+    clrkil(ws);
+    close_level(ws);
+    no_text_value(mode, ws);
+    return;
+  }
+  // An entry error: ⎕ET says which.
+  const int code = rdi16(ws, hdr::ErrorCode);
+  const std::int32_t et1 = rd16(ws, hdr::EtMajor), et2 = rd16(ws, hdr::EtMinor);
+  clrkil(ws);
+  if (mode == evk::ExecCatch) make_em(code, ws);
+  close_level(ws);
+  if (mode == evk::ExecCatch) {
+    push_code_and_et(0, et1, et2, ws);
+    push_value(message_matrix(ws), false, ws);
+    push_nested_of_three(ws);
+    wr16(ws, hdr::EtMajor, 0);
+    wr16(ws, hdr::EtMinor, 0);
+    return;
+  }
+  if (mode == evk::ExecAlt) {
+    // The left argument runs as ⍎ (the call's entries: left, ⎕EA, right).
+    const std::uint32_t left = rd32(ws, value_slot(stack_entry_at(0, ws), ws));
+    if (array_type(left, ws) != ET_CHAR) domner(ws);
+    if (array_rank(left, ws) > 1) ranker(ws);
+    start_evaluation(value_slot(stack_entry_at(0, ws), ws), evk::Execute, ws);
+    return;
+  }
+  error(code, et1, et2, ws);
+}
+
+void execute_monadic(const PrimitiveCall& call, Ws ws) {
+  if (rd8(ws, call.fn_entry + se::Flags) & fe::Axis) axis_error(ws);
+  start_evaluation(value_slot(call.right_entry, ws), evk::Execute, ws);
+}
+
+int evaluation_value(Ws ws) {
+  if (!at_text_level(ws) && !at_quad_level(ws)) return -1;
+  if (!last_statement(ws)) return -1;
+  own_top_value(ws);
+  const std::uint8_t kind = rd8(ws, hdr::EvalKind);
+  if (kind == evk::ExecCatch) {
+    // 1 a value that would be displayed, 2 one that would not.
+    const bool shy = rd8(ws, stack_entry_at(0, ws) + se::Flags) & kSeNoDisplay;
+    push_code_and_et(shy ? 2 : 1, 0, 0, ws);
+    push_nested_of_three(ws, {1, 0, 2});  // the value lies under the code and ⎕ET
+  }
+  StackEntry value;
+  unstack(value, ws);
+  close_level(ws);
+  const bool quiet = value.flags & kSeNoDisplay;
+  if (kind == evk::QuadInput) {
+    set_token_register(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, value.value}, ws);
+    set_owner(value.value, hdr::TokenRegister, OK_STACK, ws);
+    return ES_NEXT_TOKEN;
+  }
+  push_value(value.value, quiet, ws);
+  return ES_FINISH_APPLICATION;
+}
+
+namespace {
+
+// Asks for a line at the ⎕-input level until one is to be executed.
+int quad_input_read(Ws ws) {
+  bool prompt = true;
+  for (;;) {
+    if (prompt) {
+      if (rd16(ws, hdr::OutColumn) != 0) ptcr(ws);
+      ldprt(kQuadColonPrompt, 2, ws);
+      ptcr(ws);
+      sup_promt(ws);
+    }
+    const char* text = nullptr;
+    int length = 0;
+    if (sup_lnin(&text, &length, ws) == 0) {
+      close_level(ws);
+      error(E_INTERRUPT, 1, 1, ws);
+    }
+    wr16(ws, hdr::OutColumn, 0);
+    const int result = tokenise_input_line(text, length, ws);
+    if (result == lr::Ready) return ES_LINE_START;
+    prompt = result != lr::NoPrompt;
+  }
+}
+
+}  // namespace
+
+int evaluation_without_value(Ws ws) {
+  if (at_quad_level(ws)) return quad_input_read(ws);
+  if (!at_text_level(ws)) ZEMA_SYSTEM_ERROR(ws);
+  const std::uint8_t kind = rd8(ws, hdr::EvalKind);
+  close_level(ws);
+  no_text_value(kind, ws);
+  return ES_FINISH_APPLICATION;
+}
+
+int take_error_in_evaluation(int code, Ws ws) {
+  if (!at_text_level(ws)) return -1;
+  // The level that takes the error: the nearest ⎕EA or ⎕EC among the text
+  // levels from the current one down.
+  std::uint8_t kind = rd8(ws, hdr::EvalKind);
+  std::uint16_t state = engine_state(ws);
+  bool caught = false;
+  for (std::uint32_t link = rd32(ws, hdr::SiLink); rd32(ws, link) != 0;) {
+    if (!((state & st::ExecuteRunning) && (state & st::NotFunctionLine) && (state & st::ValueAwaited))) break;
+    if (kind == evk::ExecAlt || kind == evk::ExecCatch) {
+      caught = true;
+      break;
+    }
+    const std::uint32_t frame = link - siframe::Link;
+    state = rd16(ws, frame + siframe::State);
+    kind = rd8(ws, frame + siframe::EvalKind);
+    link = rd32(ws, link);
+  }
+  const std::int32_t et1 = rd16(ws, hdr::EtMajor), et2 = rd16(ws, hdr::EtMinor);
+  if (caught && kind == evk::ExecCatch) make_em(code, ws);
+  // Close the levels of plain ⍎ text, then the taking level.
+  while (at_text_level(ws) && rd8(ws, hdr::EvalKind) == evk::Execute) close_level(ws);
+  if (!caught) return -1;
+  close_level(ws);
+  wr16(ws, hdr::EtMajor, static_cast<std::uint16_t>(et1));
+  wr16(ws, hdr::EtMinor, static_cast<std::uint16_t>(et2));
+  if (kind == evk::ExecCatch) {
+    push_code_and_et(0, et1, et2, ws);
+    push_value(message_matrix(ws), false, ws);
+    push_nested_of_three(ws);
+    wr16(ws, hdr::EtMajor, 0);
+    wr16(ws, hdr::EtMinor, 0);
+    return ES_FINISH_APPLICATION;
+  }
+  // ⎕EA: the left argument (the call's entries: left, ⎕EA, right).
+  const std::uint32_t slot = value_slot(stack_entry_at(0, ws), ws);
+  const std::uint32_t left = rd32(ws, slot);
+  if (array_type(left, ws) != ET_CHAR) domner(ws);
+  if (array_rank(left, ws) > 1) ranker(ws);
+  start_evaluation(slot, evk::Execute, ws);
+  return ES_FINISH_APPLICATION;
+}
+
+int branch_out_of_evaluation(bool has_target, std::int32_t target, Ws ws) {
+  while (at_text_level(ws)) {
+    const std::uint8_t kind = rd8(ws, hdr::EvalKind);
+    close_level(ws);
+    if (kind == evk::ExecCatch) {
+      if (!has_target) {
+        push_catch_empty(5, ws);
+      } else {
+        push_code_and_et(4, 0, 0, ws);
+        push_value(new_int_scalar(target, ws), false, ws);
+        push_nested_of_three(ws);
+      }
+      return ES_FINISH_APPLICATION;
+    }
+  }
+  return -1;
+}
+
+int quad_input(Ws ws) {
+  if (rd32(ws, hdr::TrapWord) & kTrapExecCatch) valer(ws);
+  if (state_has(st::ExecuteRunning, ws)) domner(ws);
+  open_level(evk::QuadInput, ws);
+  return quad_input_read(ws);
+}
+
+}  // namespace zema

@@ -1,0 +1,72 @@
+// Evaluation of text and of typed input: ⍎, ⎕EA and ⎕EC run a character
+// vector as a line of APL, and ⎕ read as a value asks for an expression.
+// Each opens a level of the state indicator of its own (a frame without
+// local records, symbol type 3) on which the engine runs the line like any
+// other; the engine comes back here when the line ends, branches or fails.
+#pragma once
+
+#include <cstdint>
+
+#include "interpreter/primitives/primitive_call.h"
+#include "interpreter/workspace/workspace.h"
+
+namespace zema {
+
+// Kinds of evaluation level (header byte hdr::EvalKind of the level).
+namespace evk {
+constexpr std::uint8_t QuadInput = 1;  // ⎕ read as a value
+constexpr std::uint8_t Execute = 2;    // ⍎, and ⎕EA's left argument
+constexpr std::uint8_t ExecAlt = 3;    // ⎕EA's right argument
+constexpr std::uint8_t ExecCatch = 4;  // ⎕EC's argument
+}  // namespace evk
+
+// Bits of the trap word (hdr::TrapWord) that evaluation sets: an error in
+// the running text goes to ⎕EA's left argument, or ends ⎕EC with code 0.
+// A function called from such text passes its errors up to it.
+constexpr std::uint32_t kTrapExecAlt = 0x01000000;
+constexpr std::uint32_t kTrapExecCatch = 0x02000000;
+
+// ⍎R (a primitive handler). DOMAIN ERROR for a nested R or inside a selective
+// assignment's target, AXIS ERROR with an axis, RANK ERROR for a matrix of
+// characters. A simple R that is not text is the result; empty text gives
+// an empty vector that is not displayed; otherwise the text's line is set
+// to run at a new level (do_xmnopd starts it) and its value becomes the
+// result. An entry error of the text is raised as the error of ⍎.
+void execute_monadic(const PrimitiveCall& call, Ws ws);
+
+// L ⎕EA R (`mode` evk::ExecAlt) and ⎕EC R (evk::ExecCatch) as ⍎ does
+// (evk::Execute): reads the text from the array whose offset the word at
+// `text_slot` holds, and either pushes the result (the call is complete)
+// or sets the line to run at a new level. The caller answers state 2.
+void start_evaluation(std::uint32_t text_slot, std::uint8_t mode, Ws ws);
+
+// Statement end (xrsltp): the value on top of the stack (above the primer)
+// ends an evaluation level when the statement is its line's last. Answers
+// the next engine state, or -1 when the statement ends as usual.
+int evaluation_value(Ws ws);
+
+// Line end (eol) at an evaluation level without a value: ⎕ input asks
+// again; ⍎ and ⎕EA give an empty vector that is not displayed; ⎕EC gives
+// return code 3. Answers the next engine state.
+int evaluation_without_value(Ws ws);
+
+// The error path (errorl), for the error `code` just raised: closes the
+// ⍎ levels that hold it, and lets ⎕EA (its left argument runs) or ⎕EC
+// (return code 0, ⎕ET and the message) take it. Answers the engine state
+// to go on with, or -1 when the error is reported at the level reached.
+int take_error_in_evaluation(int code, Ws ws);
+
+// A branch out of an evaluated text (the current level runs text): ⎕EC
+// takes it (return code 4 with `target`, or 5 when `has_target` is false)
+// and the answer is the engine state; under ⍎ and ⎕EA the text levels are
+// closed and the answer is -1: the branch is then carried out at the level
+// reached, whose statement (still on the stack) it abandons.
+int branch_out_of_evaluation(bool has_target, std::int32_t target, Ws ws);
+
+// ⎕ read as a value (xsvref): VALUE ERROR inside ⎕EC text, DOMAIN ERROR
+// inside other evaluated text; else opens the ⎕-input level, prompts with
+// ⎕: and reads lines until one is to be executed. Answers the engine state
+// (the line runs at the level; its value later goes to the token register).
+int quad_input(Ws ws);
+
+}  // namespace zema
