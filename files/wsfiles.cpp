@@ -36,6 +36,7 @@ constexpr int kEndOfFile = 5;
 constexpr int kNotWorkspace = 7;
 constexpr int kNoMemory = 68;
 constexpr int kTooLarge = 9;
+constexpr int kExists = 2;
 
 constexpr std::uint8_t kInternalUpArrow = 0x59;
 constexpr std::uint8_t kInternalDownArrow = 0x55;
@@ -371,6 +372,28 @@ int read_ws_whole(const char* path, std::uint32_t limit, WsImage& image) {
     return kNotWorkspace;
   }
   image.length = size;
+  return kOk;
+}
+
+int create_ws_exclusive(const char* path, std::uint32_t length, const std::uint8_t* source) {
+  const std::string p = host_path(path);
+  int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    const int e = errno;
+    record_errno(e);
+    return e == EEXIST ? kExists : kIoError;
+  }
+  if (!write_fully(fd, source, length) || (::fsync(fd) != 0 && !sync_unsupported(errno))) {
+    const int e = errno;
+    ::close(fd);
+    ::unlink(p.c_str());
+    record_errno(e);
+    return kIoError;
+  }
+  if (::close(fd) != 0) {
+    record_errno(errno);
+    return kIoError;
+  }
   return kOk;
 }
 

@@ -32,6 +32,10 @@ struct WsImage {
 // 0, 1 no such file, 3 I/O error, 7 not a workspace (also a file that
 // changed size while read), 9 larger than `limit`, 68 out of memory.
 int read_ws_whole(const char* path, std::uint32_t limit, WsImage& image);
+// Creates a new file and writes the bytes (a dump): 0; 2 when a file of
+// that name exists already (nothing written); 3 on any other failure (no
+// partial file left).
+int create_ws_exclusive(const char* path, std::uint32_t length, const std::uint8_t* source);
 // Removes the file: 0, 1 when it does not exist, else 3.
 int delete_ws(const char* path);
 // Lists the ".aws" names of a directory in 12-column fields fitted to the

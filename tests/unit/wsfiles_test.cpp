@@ -21,6 +21,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/charset.h"
@@ -618,6 +619,38 @@ TEST_F(WsFilesCrashTest, ConcurrentSavesOfOneNameLeaveOneWholeImage) {
     ASSERT_TRUE(now == images[0] || now == images[1]) << "round " << round;
     ASSERT_EQ(entries(), std::vector<std::string>{"SHARED.aws"}) << "round " << round;
   }
+}
+
+// "~" is the directory the task chose in a file selector, once it chose one;
+// another task (thread) still has the home directory.
+TEST_F(WsFilesTest, TildeIsTheTasksFileSelectorDirectoryOnceChosen) {
+  fs::create_directory(dir_ / "home");
+  fs::create_directory(dir_ / "chosen");
+  const char* old_home = std::getenv("HOME");
+  const std::optional<std::string> saved = old_home ? std::optional<std::string>(old_home) : std::nullopt;
+  ::setenv("HOME", (dir_ / "home").c_str(), 1);
+  const Bytes image = workspace_image(500, 2);
+  set_file_selector_directory((dir_ / "chosen").string());
+  const int mine = write_ws("~/T.aws", static_cast<std::uint32_t>(image.size()), image.data());
+  int other = -1;
+  std::thread([&] {
+    CaptureTask t;
+    set_current_apl_task(&t);
+    other = write_ws("~/U.aws", static_cast<std::uint32_t>(image.size()), image.data());
+    set_current_apl_task(nullptr);
+  }).join();
+  set_file_selector_directory("");
+  const int home = write_ws("~/V.aws", static_cast<std::uint32_t>(image.size()), image.data());
+  if (saved)
+    ::setenv("HOME", saved->c_str(), 1);
+  else
+    ::unsetenv("HOME");
+  EXPECT_EQ(mine, 0);
+  EXPECT_EQ(other, 0);
+  EXPECT_EQ(home, 0);
+  EXPECT_TRUE(fs::exists(dir_ / "chosen" / "T.aws"));
+  EXPECT_TRUE(fs::exists(dir_ / "home" / "U.aws"));
+  EXPECT_TRUE(fs::exists(dir_ / "home" / "V.aws"));
 }
 
 TEST_F(WsFilesTest, WholeReadOfAWorkspaceFile) {
