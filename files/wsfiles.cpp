@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,6 +35,8 @@ constexpr int kIoError = 3;
 constexpr int kEndOfFile = 5;
 constexpr int kNotWorkspace = 7;
 constexpr int kNoMemory = 68;
+constexpr int kTooLarge = 9;
+constexpr int kExists = 2;
 
 constexpr std::uint8_t kInternalUpArrow = 0x59;
 constexpr std::uint8_t kInternalDownArrow = 0x55;
@@ -68,15 +71,20 @@ std::string home_directory() {
   return {};
 }
 
+// The directory last chosen in a file selector of the calling task (each task
+// runs on a thread of its own); empty until one is chosen.
+thread_local std::string file_selector_directory;
+
 // The path the system is given for an interpreter path. "~" stands for the
-// home directory with its "/", so "~NAME.aws" and "~/NAME.aws" both name a
-// file in it. Without a known home directory the path is left as it is.
+// file selector's directory when the task has chosen one, else the home
+// directory, with its "/", so "~NAME.aws" and "~/NAME.aws" both name a file
+// in it. Without either the path is left as it is.
 std::string host_path(const char* path) {
   if (!path) return {};
   const auto first = static_cast<std::uint8_t>(path[0]);
   if (first != 0 && (first == fontout(kInternalUpArrow) || first == fontout(kInternalDownArrow))) ++path;
   if (path[0] != '~') return path;
-  std::string home = home_directory();
+  std::string home = file_selector_directory.empty() ? home_directory() : file_selector_directory;
   if (home.empty()) return path;
   if (home.back() != '/') home += '/';
   const char* rest = path + 1;
@@ -241,13 +249,57 @@ int read_ws(const char* path, std::uint32_t count, std::uint8_t* destination) {
   return looks_like_workspace(destination, count) ? kOk : kNotWorkspace;
 }
 
-// The new image goes to path + "~" and is flushed to the disk; only then does
-// an atomic rename put it in the old file's place. Any failure leaves the old
-// file untouched and removes the incomplete new one.
+namespace {
+
+// Temporaries of a save are named ".NAME.PID.XXXXXX" beside the file: unique
+// per save (mkstemp), in the same directory so that the rename is atomic,
+// and carrying the writer's process id so that a later save can tell the
+// leftovers of a process that died mid-save from a save still running.
+std::string temporary_prefix(const std::string& path, std::string* directory) {
+  const std::size_t slash = path.rfind('/');
+  *directory = slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  return "." + base + ".";
+}
+
+// Removes temporaries of `prefix` in `directory` whose writing process no
+// longer exists.
+void remove_stale_temporaries(const std::string& directory, const std::string& prefix) {
+  DIR* d = ::opendir(directory.c_str());
+  if (!d) return;
+  while (dirent* entry = ::readdir(d)) {
+    const char* name = entry->d_name;
+    if (std::strncmp(name, prefix.c_str(), prefix.size()) != 0) continue;
+    const char* rest = name + prefix.size();
+    char* end = nullptr;
+    const long pid = std::strtol(rest, &end, 10);
+    if (end == rest || *end != '.' || std::strlen(end + 1) != 6 || pid <= 0) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    ::unlinkat(::dirfd(d), name, 0);
+  }
+  ::closedir(d);
+}
+
+bool sync_unsupported(int e) { return e == EINVAL || e == ENOTSUP; }
+
+}  // namespace
+
+// The new image goes to a temporary of its own in the file's directory, is
+// flushed to the disk, and an atomic rename puts it in the old file's place;
+// the directory is then flushed so that the rename itself survives a crash.
+// Any failure leaves the old file untouched and removes the temporary.
 int write_ws(const char* path, std::uint32_t length, const std::uint8_t* source) {
   const std::string p = host_path(path);
-  const std::string temporary = p + "~";
-  int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+  struct stat target {};
+  if (::stat(p.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
+    record_errno(EISDIR);
+    return kIoError;
+  }
+  std::string directory;
+  const std::string prefix = temporary_prefix(p, &directory);
+  remove_stale_temporaries(directory, prefix);
+  std::string temporary = directory + "/" + prefix + std::to_string(::getpid()) + ".XXXXXX";
+  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) {
     record_errno(errno);
     return kIoError;
@@ -257,14 +309,91 @@ int write_ws(const char* path, std::uint32_t length, const std::uint8_t* source)
     record_errno(e);
     return kIoError;
   };
-  // Some file systems cannot sync; that alone is no reason to refuse the save.
-  if (!write_fully(fd, source, length) || (::fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP)) {
+  // An existing workspace keeps its permissions; a new one gets the usual ones.
+  const mode_t mode = ::stat(p.c_str(), &target) == 0 ? (target.st_mode & 07777) : 0644;
+  if (::fchmod(fd, mode) != 0 || !write_fully(fd, source, length) ||
+      (::fsync(fd) != 0 && !sync_unsupported(errno))) {
     const int e = errno;
     ::close(fd);
     return fail(e);
   }
   if (::close(fd) != 0) return fail(errno);
   if (::rename(temporary.c_str(), p.c_str()) != 0) return fail(errno);
+  const int dfd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return kOk;
+}
+
+int read_ws_whole(const char* path, std::uint32_t limit, WsImage& image) {
+  image.bytes.reset();
+  image.length = 0;
+  const std::string p = host_path(path);
+  errno = 0;
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int e = errno;
+    record_errno(e);
+    return open_failure_code(e);
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int e = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    record_errno(e);
+    return kIoError;
+  }
+  if (info.st_size > static_cast<off_t>(limit)) {
+    ::close(fd);
+    return kTooLarge;
+  }
+  const auto size = static_cast<std::uint32_t>(info.st_size);
+  image.bytes.reset(new (std::nothrow) std::uint8_t[size ? size : 1]);
+  if (!image.bytes) {
+    ::close(fd);
+    return kNoMemory;
+  }
+  // One byte more than the size is asked for, so that a file that grew since
+  // fstat is noticed rather than cut.
+  std::uint8_t extra = 0;
+  std::int64_t got = read_fully(fd, image.bytes.get(), size);
+  int e = errno;
+  if (got == size && read_fully(fd, &extra, 1) != 0) got = -2;
+  ::close(fd);
+  if (got == -1) {
+    record_errno(e);
+    image.bytes.reset();
+    return kIoError;
+  }
+  if (got != size || !looks_like_workspace(image.bytes.get(), size)) {
+    image.bytes.reset();
+    return kNotWorkspace;
+  }
+  image.length = size;
+  return kOk;
+}
+
+int create_ws_exclusive(const char* path, std::uint32_t length, const std::uint8_t* source) {
+  const std::string p = host_path(path);
+  int fd = ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    const int e = errno;
+    record_errno(e);
+    return e == EEXIST ? kExists : kIoError;
+  }
+  if (!write_fully(fd, source, length) || (::fsync(fd) != 0 && !sync_unsupported(errno))) {
+    const int e = errno;
+    ::close(fd);
+    ::unlink(p.c_str());
+    record_errno(e);
+    return kIoError;
+  }
+  if (::close(fd) != 0) {
+    record_errno(errno);
+    return kIoError;
+  }
   return kOk;
 }
 
@@ -432,6 +561,8 @@ int close_seq() {
   }
   return kOk;
 }
+
+void set_file_selector_directory(const std::string& directory) { file_selector_directory = directory; }
 
 std::string latest_error_afl() { return error_text(get_server_side_task_vars()->last_afl_errno); }
 

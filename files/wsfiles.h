@@ -1,9 +1,10 @@
 // The host's workspace, library and sequential-file layer.
 // Results: 0 success; 1 no such file; 3 I/O error; 5 end of file; 7 not a
-// workspace. The failing call's errno is kept for latest_error().
+// workspace; 9 too large. The failing call's errno is kept for latest_error().
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 
@@ -14,9 +15,27 @@ std::int64_t size_ws(const char* path);
 // Reads `count` bytes from the start of the file into `destination`, then
 // checks the header: 7 for a file that ends early or is no workspace image.
 int read_ws(const char* path, std::uint32_t count, std::uint8_t* destination);
-// Writes to path + "~", then renames it over the old file; on any failure
-// (3) the old file is left as it was.
+// Writes the image to a new temporary in the file's directory (unique per
+// save), syncs it, renames it over the old file and syncs the directory; on
+// any failure (3) the old file is left as it was and the temporary removed.
+// Temporaries that a killed process left for the same file are removed.
 int write_ws(const char* path, std::uint32_t length, const std::uint8_t* source);
+
+// A whole workspace file read into host memory of its own, outside any
+// workspace, so that a load can check it before it replaces anything.
+struct WsImage {
+  std::unique_ptr<std::uint8_t[]> bytes;
+  std::uint32_t length = 0;
+};
+// Reads the whole file into `image` (its memory sized by the file, which
+// may be at most `limit` bytes) and checks the header as read_ws does:
+// 0, 1 no such file, 3 I/O error, 7 not a workspace (also a file that
+// changed size while read), 9 larger than `limit`, 68 out of memory.
+int read_ws_whole(const char* path, std::uint32_t limit, WsImage& image);
+// Creates a new file and writes the bytes (a dump): 0; 2 when a file of
+// that name exists already (nothing written); 3 on any other failure (no
+// partial file left).
+int create_ws_exclusive(const char* path, std::uint32_t length, const std::uint8_t* source);
 // Removes the file: 0, 1 when it does not exist, else 3.
 int delete_ws(const char* path);
 // Lists the ".aws" names of a directory in 12-column fields fitted to the
@@ -43,6 +62,11 @@ int create_seq(const char* path);
 int read_seq(std::uint32_t count, std::uint8_t* buffer);
 int write_seq(std::uint32_t count, const std::uint8_t* buffer);
 int close_seq();
+
+// Records the directory the calling task last chose in a file selector:
+// from then on "~" (and library 99) names it instead of the home directory.
+// An empty string goes back to the home directory.
+void set_file_selector_directory(const std::string& directory);
 
 // Text of the latest component-file host error, in internal characters.
 std::string latest_error_afl();

@@ -23,7 +23,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <regex>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -39,6 +41,7 @@ bool is_input(const std::string& line) { return line.compare(0, kIndent.size(), 
 struct Line {
   int number;
   std::string text;
+  bool pattern = false;
 };
 
 }  // namespace
@@ -58,6 +61,9 @@ int main(int argc, char** argv) {
   std::string text;
   int number = 0;
   const std::string args_directive = "⍝⍝ args:";
+  const std::string fresh_directive = "⍝⍝ fresh directory";
+  const std::string pattern_prefix = "⍝⍝~ ";
+  std::string fresh;
   while (std::getline(file, text)) {
     ++number;
     if (!text.empty() && text.back() == '\r') text.pop_back();
@@ -66,10 +72,22 @@ int main(int argc, char** argv) {
       for (std::string w; words >> w;) extra_args.push_back(w);
       continue;
     }
+    if (text.rfind(fresh_directive, 0) == 0) {
+      std::string pattern = (std::filesystem::temp_directory_path() / "transcript-XXXXXX").string();
+      if (!mkdtemp(pattern.data())) return 2;
+      fresh = pattern;
+      continue;
+    }
+    if (text.rfind(pattern_prefix, 0) == 0) {
+      lines.push_back({number, text.substr(pattern_prefix.size()), true});
+      continue;
+    }
     if (text.rfind("⍝⍝", 0) == 0) continue;
     lines.push_back({number, text});
   }
 
+  // The driver is named by an absolute path: it may run in another directory.
+  const std::string console = std::filesystem::absolute(argv[1]).string();
   int to_child[2], from_child[2];
   if (pipe(to_child) || pipe(from_child)) return 2;
   pid_t pid = fork();
@@ -80,6 +98,7 @@ int main(int argc, char** argv) {
     close(to_child[1]);
     close(from_child[0]);
     close(from_child[1]);
+    if (!fresh.empty() && (chdir(fresh.c_str()) != 0 || setenv("HOME", fresh.c_str(), 1) != 0)) _exit(127);
     if (const char* mb = std::getenv("ZEMA_TRANSCRIPT_MEMORY_MB")) {
       const rlim_t bytes = static_cast<rlim_t>(std::strtoul(mb, nullptr, 10)) << 20;
       const rlimit limit{bytes, bytes};
@@ -88,11 +107,11 @@ int main(int argc, char** argv) {
         _exit(127);
       }
     }
-    std::vector<char*> args{argv[1], const_cast<char*>("--input-marker")};
+    std::vector<char*> args{const_cast<char*>(console.c_str()), const_cast<char*>("--input-marker")};
     for (int i = 3; i < argc; ++i) args.push_back(argv[i]);
     for (std::string& a : extra_args) args.push_back(a.data());
     args.push_back(nullptr);
-    execv(argv[1], args.data());
+    execv(console.c_str(), args.data());
     std::perror("exec");
     _exit(127);
   }
@@ -127,10 +146,11 @@ int main(int argc, char** argv) {
       // with it. Expected output not produced is missing.
       std::string prompt = got.substr(kMarker.size());
       if (prompt.empty()) prompt = kIndent;
-      auto is_answer = [&](const std::string& t) {
-        return prompt == kIndent ? is_input(t) : t.compare(0, prompt.size(), prompt) == 0;
+      auto is_answer = [&](const Line& l) {
+        if (l.pattern) return false;
+        return prompt == kIndent ? is_input(l.text) : l.text.compare(0, prompt.size(), prompt) == 0;
       };
-      while (at < lines.size() && !is_answer(lines[at].text)) {
+      while (at < lines.size() && !is_answer(lines[at])) {
         fail(std::to_string(lines[at].number) + ": expected output missing: " + lines[at].text);
         ++at;
       }
@@ -144,9 +164,10 @@ int main(int argc, char** argv) {
       if (write(in_fd, input.data(), input.size()) != static_cast<ssize_t>(input.size())) break;
       continue;
     }
-    if (at < lines.size() && lines[at].text == got) {
+    auto matches = [&](const Line& l) { return l.pattern ? std::regex_match(got, std::regex(l.text)) : l.text == got; };
+    if (at < lines.size() && matches(lines[at])) {
       ++at;
-    } else if (at < lines.size() && !is_input(lines[at].text)) {
+    } else if (at < lines.size() && (lines[at].pattern || !is_input(lines[at].text))) {
       fail(std::to_string(lines[at].number) + ": expected: " + lines[at].text + "\n      got: " + got);
       ++at;
     } else {
@@ -159,6 +180,10 @@ int main(int argc, char** argv) {
   int status = 0;
   waitpid(pid, &status, 0);
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail(" the console ended with status " + std::to_string(status));
+  if (!fresh.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(fresh, ec);
+  }
   std::cout << (lines.size()) << " lines, " << failures << " differences\n";
   return failures ? 1 : 0;
 }

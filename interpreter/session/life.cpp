@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
-#include <mutex>
+#include <atomic>
 
 #include "files/wsfiles.h"
 #include "host/charset.h"
@@ -51,8 +51,11 @@ void set_restart_words(Ws ws) {
   wr32(ws, hdr::LineRestart, static_cast<std::uint32_t>(low_offset(ws, lg.line_restart)));
 }
 
-std::string dump_name = "ZEMAERR0";
-std::mutex dump_mutex;
+// The number of the next dump, shared by the process's tasks: ZEMAERR0,
+// ZEMAERR1 … (the last character's code stepped from "0").
+std::atomic<std::uint32_t> next_dump{0};
+// Names tried before a dump is given up (each taken one is skipped).
+constexpr int kDumpTries = 64;
 
 }  // namespace
 
@@ -204,21 +207,23 @@ void system_error(const char* file, int line, Ws ws) {
   std::memset(ws + hdr::SyserLocation, 0, 201);
   std::memcpy(ws + hdr::SyserLocation, location, std::strlen(location));
 
+  // Each dump takes a number of its own and a file that did not exist: two
+  // tasks failing at once never write over each other's dump.
   LowGlobals& lg = lowglobals(ws);
-  {
-    std::lock_guard<std::mutex> lock(dump_mutex);
-    lg.extension = kExtDmp;
+  const std::uint32_t len = pkws(ws);
+  for (int attempt = 0; attempt < kDumpTries; ++attempt) {
+    const std::uint32_t n = next_dump.fetch_add(1);
     std::uint8_t name[9];
     name[0] = 8;
-    std::string internal = utf8_to_internal(dump_name);
-    std::memcpy(name + 1, internal.data(), 8);
-    std::string path = wsset(0, 0, name, ws);
+    std::string internal = utf8_to_internal("ZEMAERR");
+    std::memcpy(name + 1, internal.data(), 7);
+    name[8] = fontin(static_cast<std::uint8_t>('0' + n % 75));
+    lg.extension = kExtDmp;
+    const std::string path = wsset(0, 0, name, ws);
     lg.extension = kExtAws;
-    std::uint32_t len = pkws(ws);
-    int rc = write_ws(path.c_str(), len, ws);
-    unpkws(ws);
-    if (rc == 0) ++dump_name[7];
+    if (create_ws_exclusive(path.c_str(), len, ws) != 2) break;
   }
+  unpkws(ws);
 
   print_message(utf8_to_internal("SYSTEM ERROR"), ws);
   print_message(utf8_to_internal(location), ws);

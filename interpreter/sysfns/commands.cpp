@@ -79,7 +79,7 @@ std::array<CommandHandler, kCommandCodes> make_handlers() {
   at(C_SICL_N).number = csicl_args;
   return h;
 }
-const std::array<CommandHandler, kCommandCodes> kHandlers = make_handlers();
+std::array<CommandHandler, kCommandCodes> kHandlers = make_handlers();
 
 // Internal code of an ASCII key character (letters 0x61-0x7A, blank, NUL).
 std::uint8_t key_char(char c) {
@@ -293,7 +293,8 @@ int workspace_name(const CommandRow& row, Cursor c, Ws ws) {
     buffer[0] = static_cast<std::uint8_t>(n);
     wr16(ws, cmdws::Flags, flags);
     if (library && (flags & cmdf::Path) && rd32(ws, cmdws::Library) != 99) return refuse(ws);
-    // A password after a colon.
+    // A password after a colon, which may follow blanks.
+    c.skipsp();
     if (!c.at_end() && c.peek() == ich::Colon) {
       c.take();
       if (!c.skipsp()) {
@@ -424,5 +425,9 @@ int syscmd(const std::uint8_t* text, std::uint32_t length, Ws ws) {
 }
 
 void install_command_routes() { lex_routes().syscmd = syscmd; }
+
+void set_command_handler(std::uint16_t code, const CommandHandler& handler) {
+  if (code >= 0x500 && code - 0x500 < kCommandCodes) kHandlers[code - 0x500] = handler;
+}
 
 }  // namespace zema

@@ -113,6 +113,10 @@ const CommandHandler& command_handler(std::uint16_t code);
 int syscmd(const std::uint8_t* text, std::uint32_t length, Ws ws);
 // Installs `syscmd` as the tokeniser's system-command route.
 void install_command_routes();
+// Gives `code` its handlers; for commands served by a higher layer (the
+// workspace commands of the session), installed at start. A code outside
+// 0x500–0x53E is ignored.
+void set_command_handler(std::uint16_t code, const CommandHandler& handler);
 
 // Prints "INCORRECT COMMAND" on a line of its own and clears the file
 // operation bit (cmdws::kFileOperation); answers 0.

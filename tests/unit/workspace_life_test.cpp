@@ -4,10 +4,12 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "host/charset.h"
 #include "interpreter/session/life.h"
@@ -158,6 +160,37 @@ TEST(SystemError, DumpsTheWorkspaceReportsTheLocationAndClears) {
     ++dumps;
   }
   EXPECT_EQ(dumps, 2);
+  std::filesystem::remove_all(tmpl);
+}
+
+// A dump never replaces a file that is there: another task's dump, or one
+// of an earlier session. With every name taken, no dump is written.
+TEST(SystemError, DumpNeverOverwritesAnExistingFile) {
+  CaptureTask task;
+  CurrentTask current(&task);
+  TestWorkspace t;
+  Ws ws = t.ws();
+  char tmpl[] = "/tmp/zema_syserXXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  const std::string internal_dir = utf8_to_internal(std::string(tmpl) + "/");
+  std::memset(lowglobals(ws).mount[0], 0x20, 260);
+  std::memcpy(lowglobals(ws).mount[0], internal_dir.data(), internal_dir.size());
+  std::vector<std::string> names;
+  for (int c = '0'; c < '0' + 75; ++c) {
+    names.push_back(std::string(tmpl) + "/ZEMAERR" + static_cast<char>(c) + ".dmp");
+    std::FILE* f = std::fopen(names.back().c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("earlier", f);
+    std::fclose(f);
+  }
+  EXPECT_THROW(ZEMA_SYSTEM_ERROR(ws), EnterImmediate);
+  for (const std::string& n : names) {
+    std::FILE* f = std::fopen(n.c_str(), "rb");
+    ASSERT_NE(f, nullptr) << n;
+    char buffer[16] = {};
+    EXPECT_EQ(std::fread(buffer, 1, sizeof buffer, f), 7u) << n;
+    std::fclose(f);
+  }
   std::filesystem::remove_all(tmpl);
 }
 

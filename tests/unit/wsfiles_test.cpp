@@ -9,6 +9,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <random>
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
@@ -18,6 +21,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/charset.h"
@@ -108,6 +112,14 @@ class WsFilesTest : public ::testing::Test {
     for (const auto& n : names) write_file(dir_ / (n + ".aws"), {});
   }
 
+  // Every name in the directory, sorted.
+  std::vector<std::string> entries() const {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
   // The ".aws" names in the order the system lists the directory.
   std::vector<std::string> directory_order() const {
     std::vector<std::string> names;
@@ -141,34 +153,27 @@ TEST_F(WsFilesTest, SavedImageReadsBackAndReplacesTheOldOne) {
   const Bytes second = workspace_image(20000, 9);
   ASSERT_EQ(write_ws(p.c_str(), static_cast<std::uint32_t>(second.size()), second.data()), 0);
   EXPECT_EQ(read_file(p), second);
-  EXPECT_FALSE(fs::exists(p + "~"));
+  EXPECT_EQ(entries(), std::vector<std::string>{"W.aws"});
 }
 
-TEST_F(WsFilesTest, FailedSaveKeepsTheOldWorkspace) {
-  const Bytes old_image = workspace_image(5000, 3);
-  const Bytes new_image = workspace_image(9000, 4);
-  struct Case {
-    const char* what;
-    void (*arrange)(const fs::path& dir, const std::string& p);
-    int expected_errno;
-  };
-  const Case cases[] = {
-      {"temporary name is a directory", [](const fs::path&, const std::string& p) { fs::create_directory(p + "~"); },
-       EISDIR},
-      {"temporary name is a symbolic link",
-       [](const fs::path& dir, const std::string& p) { fs::create_symlink(dir / "elsewhere", p + "~"); }, ELOOP},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::string p = path("OLD.aws");
-    write_file(p, old_image);
-    c.arrange(dir_, p);
-    EXPECT_EQ(write_ws(p.c_str(), static_cast<std::uint32_t>(new_image.size()), new_image.data()), 3);
-    EXPECT_EQ(last_errno(), c.expected_errno);
-    EXPECT_EQ(read_file(p), old_image);
-    EXPECT_FALSE(fs::exists(dir_ / "elsewhere"));
-    fs::remove_all(p + "~");
-  }
+// A save that was killed leaves its temporary (".NAME.PID.XXXXXX"); the next
+// save of that name removes it, but not one whose writer still runs.
+TEST_F(WsFilesTest, SaveRemovesTemporariesOfWritersThatDied) {
+  const std::string p = path("OLD.aws");
+  pid_t dead = ::fork();
+  ASSERT_GE(dead, 0);
+  if (dead == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(dead, nullptr, 0), dead);
+  const std::string stale = ".OLD.aws." + std::to_string(dead) + ".AbC123";
+  const std::string running = ".OLD.aws." + std::to_string(::getpid()) + ".XyZ789";
+  const std::string other = ".OTHER.aws." + std::to_string(dead) + ".AbC123";
+  for (const auto& n : {stale, running, other}) write_file(dir_ / n, {1});
+  const Bytes image = workspace_image(5000, 3);
+  ASSERT_EQ(write_ws(p.c_str(), static_cast<std::uint32_t>(image.size()), image.data()), 0);
+  EXPECT_FALSE(fs::exists(dir_ / stale));
+  EXPECT_TRUE(fs::exists(dir_ / running));
+  EXPECT_TRUE(fs::exists(dir_ / other));
+  EXPECT_EQ(read_file(p), image);
 }
 
 // The directory refuses the new file for every user, the superuser too: the
@@ -208,7 +213,7 @@ TEST_F(WsFilesTest, SaveThatRunsOutOfSpaceKeepsTheOldWorkspaceAndLeavesNoPartial
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_EQ(read_file(p), old_image);
-  EXPECT_FALSE(fs::exists(p + "~"));
+  EXPECT_EQ(entries(), std::vector<std::string>{"OLD.aws"});
 }
 
 TEST_F(WsFilesTest, SaveOverADirectoryFailsAndLeavesNoTemporary) {
@@ -218,7 +223,7 @@ TEST_F(WsFilesTest, SaveOverADirectoryFailsAndLeavesNoTemporary) {
   const Bytes image = workspace_image(1000, 0);
   EXPECT_EQ(write_ws(p.c_str(), static_cast<std::uint32_t>(image.size()), image.data()), 3);
   EXPECT_EQ(read_file(fs::path(p) / "inside"), (Bytes{1, 2, 3}));
-  EXPECT_FALSE(fs::exists(p + "~"));
+  EXPECT_EQ(entries(), std::vector<std::string>{"D.aws"});
 }
 
 // Header bytes: 0-1 version (most significant first), 2-3 marker, 6 ⎕WSID length.
@@ -541,6 +546,131 @@ TEST_F(WsFilesTest, LatestComponentFileErrorText) {
   EXPECT_EQ(latest_error_afl(), error_text(ENOENT));
   get_server_side_task_vars()->last_afl_errno = 0;
   EXPECT_EQ(internal_to_utf8(latest_error_afl()), "No error message available");
+}
+
+}  // namespace
+}  // namespace zema
+
+namespace zema {
+namespace {
+
+// ---- saves that are killed or race -------------------------------------------
+
+class WsFilesCrashTest : public WsFilesTest {};
+
+// A child saves a workspace of some megabytes and is killed at a random
+// moment (seeded): the file on disk is always the old image or the new one,
+// whole, and the next save leaves no temporary behind.
+TEST_F(WsFilesCrashTest, SaveKilledAtAnyMomentLeavesTheOldOrTheNewImage) {
+  const std::string p = path("BIG.aws");
+  Bytes images[2] = {workspace_image(3 << 20, 1), workspace_image(3 << 20, 2)};
+  ASSERT_EQ(write_ws(p.c_str(), static_cast<std::uint32_t>(images[0].size()), images[0].data()), 0);
+  // How long one save takes here, to spread the kills over it.
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(write_ws(p.c_str(), static_cast<std::uint32_t>(images[0].size()), images[0].data()), 0);
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  const long span = std::max<long>(200, static_cast<long>(micros.count()) * 3 / 2);
+  std::mt19937 rng(16);
+  int on_disk = 0, new_seen = 0;
+  for (int kill_point = 0; kill_point < 200; ++kill_point) {
+    const int next = 1 - on_disk;
+    pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      const int rc = write_ws(p.c_str(), static_cast<std::uint32_t>(images[next].size()), images[next].data());
+      ::_exit(rc);
+    }
+    ::usleep(static_cast<useconds_t>(rng() % span));
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const Bytes now = read_file(p);
+    ASSERT_TRUE(now == images[0] || now == images[1]) << "kill " << kill_point;
+    if (now == images[next]) {
+      on_disk = next;
+      ++new_seen;
+    }
+  }
+  ASSERT_EQ(write_ws(p.c_str(), static_cast<std::uint32_t>(images[0].size()), images[0].data()), 0);
+  EXPECT_EQ(entries(), std::vector<std::string>{"BIG.aws"});
+  EXPECT_EQ(read_file(p), images[0]);
+  std::printf("new image on disk after %d of 200 kills\n", new_seen);
+}
+
+// Two processes save the same name at once, a hundred times: the file is
+// always one of the two images, whole, and each save reports success.
+TEST_F(WsFilesCrashTest, ConcurrentSavesOfOneNameLeaveOneWholeImage) {
+  const std::string p = path("SHARED.aws");
+  Bytes images[2] = {workspace_image(256 << 10, 5), workspace_image(200 << 10, 6)};
+  for (int round = 0; round < 100; ++round) {
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+      children[c] = ::fork();
+      ASSERT_GE(children[c], 0);
+      if (children[c] == 0)
+        ::_exit(write_ws(p.c_str(), static_cast<std::uint32_t>(images[c].size()), images[c].data()));
+    }
+    for (pid_t child : children) {
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "round " << round;
+    }
+    const Bytes now = read_file(p);
+    ASSERT_TRUE(now == images[0] || now == images[1]) << "round " << round;
+    ASSERT_EQ(entries(), std::vector<std::string>{"SHARED.aws"}) << "round " << round;
+  }
+}
+
+// "~" is the directory the task chose in a file selector, once it chose one;
+// another task (thread) still has the home directory.
+TEST_F(WsFilesTest, TildeIsTheTasksFileSelectorDirectoryOnceChosen) {
+  fs::create_directory(dir_ / "home");
+  fs::create_directory(dir_ / "chosen");
+  const char* old_home = std::getenv("HOME");
+  const std::optional<std::string> saved = old_home ? std::optional<std::string>(old_home) : std::nullopt;
+  ::setenv("HOME", (dir_ / "home").c_str(), 1);
+  const Bytes image = workspace_image(500, 2);
+  set_file_selector_directory((dir_ / "chosen").string());
+  const int mine = write_ws("~/T.aws", static_cast<std::uint32_t>(image.size()), image.data());
+  int other = -1;
+  std::thread([&] {
+    CaptureTask t;
+    set_current_apl_task(&t);
+    other = write_ws("~/U.aws", static_cast<std::uint32_t>(image.size()), image.data());
+    set_current_apl_task(nullptr);
+  }).join();
+  set_file_selector_directory("");
+  const int home = write_ws("~/V.aws", static_cast<std::uint32_t>(image.size()), image.data());
+  if (saved)
+    ::setenv("HOME", saved->c_str(), 1);
+  else
+    ::unsetenv("HOME");
+  EXPECT_EQ(mine, 0);
+  EXPECT_EQ(other, 0);
+  EXPECT_EQ(home, 0);
+  EXPECT_TRUE(fs::exists(dir_ / "chosen" / "T.aws"));
+  EXPECT_TRUE(fs::exists(dir_ / "home" / "U.aws"));
+  EXPECT_TRUE(fs::exists(dir_ / "home" / "V.aws"));
+}
+
+TEST_F(WsFilesTest, WholeReadOfAWorkspaceFile) {
+  const Bytes image = workspace_image(9000, 2);
+  write_file(path("W.aws"), image);
+  Bytes header_only = image;
+  header_only[6] = 0;
+  write_file(path("X.aws"), header_only);
+  struct Case {
+    const char* name;
+    std::uint32_t limit;
+    int code;
+  } cases[] = {{"W.aws", 9000, 0}, {"W.aws", 8999, 9}, {"X.aws", 9000, 7}, {"NONE.aws", 9000, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.limit));
+    WsImage got;
+    EXPECT_EQ(read_ws_whole(path(c.name).c_str(), c.limit, got), c.code);
+    if (c.code == 0) EXPECT_EQ(Bytes(got.bytes.get(), got.bytes.get() + got.length), image);
+    else EXPECT_EQ(got.bytes, nullptr);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,284 @@
+// Workspaces on disk: load (checked in memory of its own, installed only
+// when sound), save, probe, drop and the library listing.
+#include "interpreter/session/ws_image.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "files/wsfiles.h"
+#include "host/charset.h"
+#include "host/services.h"
+#include "interpreter/engine/sysvars.h"
+#include "interpreter/session/life.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/integrity.h"
+#include "interpreter/workspace/sysvar_slots.h"
+
+namespace zema {
+
+namespace {
+
+// The name word of ⎕IO (symbol entry 1) in this machine's byte order, and
+// as an image of the other byte order shows it.
+constexpr std::uint32_t kByteOrderMark = 0x034C696F;
+constexpr std::uint32_t kByteOrderMarkSwapped = 0x6F694C03;
+constexpr std::uint32_t kByteOrderMarkAt = kSymtabStart + kSymtabEntrySize;
+constexpr std::uint16_t kImageVersion = 700;
+// A frame's saved stack pointer lies this many bytes below its link word.
+constexpr std::uint32_t kFrameSavedSp = 24;
+
+std::uint32_t img32(const std::uint8_t* image, std::uint32_t at) {
+  std::uint32_t v;
+  std::memcpy(&v, image + at, 4);
+  return v;
+}
+
+// Where the image's stack segment goes, worked out before anything moves.
+struct Placement {
+  std::uint32_t heap_top, length, segment, new_top;
+  std::int64_t shift;
+};
+
+// Checks what can be checked of the image before it touches the workspace:
+// marks, table sizes, heap top, the stack segment against the saved top
+// and stack pointer, and the state-indicator chain inside the segment.
+int check_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t size, Placement& p) {
+  if (length > size) return IR_TOO_LARGE;
+  if (length < kHeapStart + 4) return IR_INVALID;
+  const std::uint32_t mark = img32(image, kByteOrderMarkAt);
+  if (mark != kByteOrderMark) return IR_INVALID;  // the other byte order is not converted yet
+  std::uint16_t version, buckets, bucket_size;
+  std::memcpy(&version, image + hdr::Version, 2);
+  std::memcpy(&buckets, image + hdr::BucketEntries, 2);
+  std::memcpy(&bucket_size, image + hdr::BucketSize, 2);
+  if (version > kImageVersion || buckets != kSymtabBuckets * kSymtabBucketSize || bucket_size != kSymtabBucketSize)
+    return IR_INVALID;
+  const std::uint32_t heap_top = img32(image, hdr::HeapTop);
+  const std::uint32_t top = img32(image, hdr::Top);
+  const std::uint32_t sp = img32(image, hdr::StackPointer);
+  if (heap_top < kHeapStart || heap_top > length - 4 || (heap_top & 3) != 0) return IR_INVALID;
+  const std::uint32_t segment = length - heap_top;
+  if ((segment & 3) != 0 || top < segment || top - segment != sp || top < length || (top & 3) != 0) return IR_INVALID;
+  const bool empty = segment == 4;
+  p.heap_top = heap_top;
+  p.length = length;
+  p.segment = segment;
+  if (size < top || empty) {
+    p.new_top = size & ~3u;
+    p.shift = static_cast<std::int64_t>(p.new_top) - top;
+  } else {
+    p.new_top = top;
+    p.shift = 0;
+  }
+  // The chain of link words, each inside the segment, above its frame's
+  // saved stack pointer, and each next one further up: it must end.
+  std::uint32_t link = img32(image, hdr::SiLink);
+  if (link < sp || link > top - 4 || (link & 3) != 0) return IR_INVALID;
+  for (;;) {
+    const std::uint32_t next = img32(image, heap_top + (link - sp));
+    if (next == 0) break;
+    if (link - sp < kFrameSavedSp || next <= link || next > top - 4 || (next & 3) != 0) return IR_INVALID;
+    link = next;
+  }
+  return IR_OK;
+}
+
+// After the stack segment moved by `d`: every heap object whose owner slot
+// lay in the segment (a stack entry, a word or saved local of a frame) is told where its
+// slot is now. The walk stops at the first object that does not chain; the
+// integrity check then refuses the image.
+void relocate_stack_owners(std::uint32_t old_sp, std::uint32_t old_top, std::uint32_t d, Ws ws) {
+  const std::uint32_t heap_top = rd32(ws, hdr::HeapTop);
+  std::uint64_t off = kSymtabStart + kSymtabEntrySize * std::uint64_t(kSymtabEntries) + 4;
+  while (off + 8 <= heap_top) {
+    const std::uint32_t size = rd32(ws, static_cast<std::uint32_t>(off) + obj::Size);
+    if (size < 12 || (size & 3) || off + size + 4 > heap_top) return;
+    const std::uint8_t kind_byte = rd8(ws, static_cast<std::uint32_t>(off));
+    const std::uint32_t kind = kind_byte & 0x0F;
+    if (!(kind_byte & kReleased) && (kind == OK_WORD || kind == OK_STACK || kind == OK_SYMBOL)) {
+      const std::uint32_t owner = rd32(ws, static_cast<std::uint32_t>(off) - 4);
+      const std::uint64_t place = std::uint64_t(owner) + kind;
+      if (place >= old_sp && place < old_top) wr32(ws, static_cast<std::uint32_t>(off) - 4, owner + d);
+    }
+    off += size + 4;
+  }
+}
+
+// The words a load sets for this process and session (they hold offsets of
+// LowGlobals or session settings, never anything the image decides).
+void set_session_words(std::uint32_t library, bool keep_integrity_switch, Ws ws) {
+  LowGlobals& lg = lowglobals(ws);
+  wr32(ws, hdr::ExecRestart, static_cast<std::uint32_t>(low_offset(ws, lg.exec_restart)));
+  wr32(ws, hdr::LineRestart, static_cast<std::uint32_t>(low_offset(ws, lg.line_restart)));
+  wr32(ws, hdr::LoadedWsSize, lg.ws_size);
+  const std::uint16_t version = rd16(ws, hdr::Version);
+  if (version != 0 && version < kImageVersion) {
+    wr16(ws, hdr::ClassWord, 0);
+    for (std::uint32_t w = hdr::ObjectPool; w <= hdr::ClassDefining; w += 4) wr32(ws, w, 0);
+  }
+  wr32(ws, sysvar_value_word(sysvar::PW), lg.pw_default);
+  wr16(ws, hdr::TermFormat, lg.term_format);
+  wr8(ws, hdr::StepRequest, 0);
+  wr32(ws, hdr::LibraryLoaded, library);
+  if (!keep_integrity_switch) wr8(ws, hdr::IntegrityCheck, 0);
+  wr32(ws, hdr::HostBlock, 0);
+  setup_wstmp_rhos(ws);
+  set_uncollected_garbage_limit(ws);
+  _control87(0x037F, 0xFFFF);
+}
+
+// The workspace as it stands (heap part and stack segment), kept in host
+// memory so that a refused image can be taken back out.
+class Backup {
+ public:
+  bool take(Ws ws) {
+    heap_top_ = rd32(ws, hdr::HeapTop);
+    sp_ = rd32(ws, hdr::StackPointer);
+    top_ = rd32(ws, hdr::Top);
+    bytes_.reset(new (std::nothrow) std::uint8_t[heap_top_ + (top_ - sp_)]);
+    if (!bytes_) return false;
+    std::memcpy(bytes_.get(), ws, heap_top_);
+    std::memcpy(bytes_.get() + heap_top_, ws + sp_, top_ - sp_);
+    return true;
+  }
+  void restore(Ws ws) const {
+    std::memcpy(ws, bytes_.get(), heap_top_);
+    std::memcpy(ws + sp_, bytes_.get() + heap_top_, top_ - sp_);
+  }
+
+ private:
+  std::unique_ptr<std::uint8_t[]> bytes_;
+  std::uint32_t heap_top_ = 0, sp_ = 0, top_ = 0;
+};
+
+std::string path_of(std::uint32_t library, const std::uint8_t* name, std::uint32_t flags, Ws ws) {
+  return wsset(library, flags, name, ws);
+}
+
+void print_text(const char* utf8, Ws ws) { print_message(utf8_to_internal(utf8), ws); }
+
+}  // namespace
+
+void print_io_error(Ws ws) { print_message(utf8_to_internal("IO ERROR: ") + error_text(latest_error()), ws); }
+
+int install_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t library, bool keep_integrity_switch,
+                  Ws ws) {
+  const std::uint32_t size = lowglobals(ws).ws_size;
+  Placement p{};
+  if (int r = check_image(image, length, size, p)) return r;
+  Backup backup;
+  if (!backup.take(ws)) return IR_NO_MEMORY;
+
+  const std::uint32_t d = static_cast<std::uint32_t>(p.shift);  // modulo 2^32
+  std::memcpy(ws, image, p.heap_top);
+  const std::uint32_t new_sp = p.new_top - p.segment;
+  std::memcpy(ws + new_sp, image + p.heap_top, p.segment);
+  wr32(ws, hdr::Top, p.new_top);
+  wr32(ws, hdr::StackPointer, new_sp);
+  wr32(ws, hdr::SiLink, rd32(ws, hdr::SiLink) + d);
+  wr32(ws, p.new_top - 4, 0);
+  if (p.shift != 0) {
+    if (p.shift < 0) wr16(ws, hdr::Version, 0);
+    const std::uint32_t old_top = img32(image, hdr::Top);
+    relocate_stack_owners(old_top - p.segment, old_top, d, ws);
+    for (std::uint32_t link = rd32(ws, hdr::SiLink); rd32(ws, link) != 0; link = rd32(ws, link)) {
+      wr32(ws, link, rd32(ws, link) + d);
+      wr32(ws, link - kFrameSavedSp, rd32(ws, link - kFrameSavedSp) + d);
+    }
+  }
+  set_session_words(library, keep_integrity_switch, ws);
+  if (check_integrity(ws) != IF_OK) {
+    backup.restore(ws);
+    return IR_INVALID;
+  }
+  return IR_OK;
+}
+
+int sup_load(std::uint32_t library, const std::uint8_t* name, std::uint32_t flags, Ws ws) {
+  LowGlobals& lg = lowglobals(ws);
+  const bool temporary = lg.extension == kExtAtm;
+  const std::string path = path_of(library, name, flags, ws);
+  WsImage image;
+  switch (read_ws_whole(path.c_str(), lg.ws_size, image)) {
+    case 0: break;
+    case 9: print_text("IO ERROR: WORKSPACE TOO LARGE", ws); return 4;
+    case 7: print_text("WS INVALID", ws); return 4;
+    case 68: print_text("IO ERROR: NOT ENOUGH MEMORY", ws); return 4;
+    default: print_io_error(ws); return 4;
+  }
+  const std::uint32_t stored_library = lg.extension == kExtAws ? library : 0;
+  switch (install_image(image.bytes.get(), image.length, stored_library, temporary, ws)) {
+    case IR_OK: return 0;
+    case IR_TOO_LARGE: print_text("IO ERROR: WORKSPACE TOO LARGE", ws); return 4;
+    case IR_NO_MEMORY: print_text("IO ERROR: NOT ENOUGH MEMORY", ws); return 4;
+    default: print_text("WS INVALID", ws); return 4;
+  }
+}
+
+int sup_save(std::uint32_t library, const std::uint8_t* name, std::uint32_t flags, Ws ws) {
+  const std::string path = path_of(library, name, flags, ws);
+  const std::uint32_t length = pkws(ws);
+  const int rc = write_ws(path.c_str(), length, ws);
+  unpkws(ws);
+  if (rc != 0) {
+    print_io_error(ws);
+    return 4;
+  }
+  return 0;
+}
+
+int sup_wsfnd(std::uint32_t library, const std::uint8_t* name, const std::uint8_t* key, std::uint32_t flags,
+              int* answer, Ws ws) {
+  LowGlobals& lg = lowglobals(ws);
+  const std::string path = path_of(library, name, flags, ws);
+  switch (read_ws(path.c_str(), sizeof lg.probe, lg.probe)) {
+    case 0: break;
+    case 1: *answer = 0; return 0;
+    case 7: print_text("FILE FORMAT NOT RECOGNIZED", ws); return 4;
+    default: print_io_error(ws); *answer = 13; return 4;
+  }
+  *answer = std::memcmp(lg.probe + hdr::WsLock, key, 8) == 0 ? 1 : -1;
+  return 0;
+}
+
+int sup_drop(std::uint32_t library, const std::uint8_t* name, std::uint32_t flags, Ws ws) {
+  const std::string path = path_of(library, name, flags, ws);
+  if (delete_ws(path.c_str()) == 3) {
+    print_io_error(ws);
+    return 4;
+  }
+  return 0;
+}
+
+int sup_lib(std::uint32_t library, int option, const std::uint8_t* directory, Ws ws) {
+  std::string dir;
+  if (directory && directory[0] != 0) {
+    for (std::uint32_t i = 0; i < directory[0]; ++i) dir.push_back(static_cast<char>(fontout(directory[1 + i])));
+  } else {
+    libset(library, ws);
+    dir = reinterpret_cast<const char*>(lowglobals(ws).path);
+  }
+  std::string lines;
+  const std::int32_t pw = static_cast<std::int32_t>(rd32(ws, sysvar_value_word(sysvar::PW)));
+  const int rc = list_lib(dir.c_str(), option, pw, lines);
+  if (rc != 0) {
+    if (rc == 68) print_text("IO ERROR: NOT ENOUGH MEMORY", ws);
+    else print_io_error(ws);
+    return 4;
+  }
+  // Each line of the listing ends with a carriage return.
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i] != '\r' && static_cast<std::uint8_t>(lines[i]) != 0x0D) continue;
+    sup_lnout(static_cast<int>(i - start), lines.data() + start, ws);
+    sup_snd1c(0x0D, ws);
+    start = i + 1;
+  }
+  return 0;
+}
+
+}  // namespace zema

@@ -1,0 +1,287 @@
+// Workspaces on disk through the commands and the image installer: round
+// trips, refused files that leave the workspace as it was, other sizes, and
+// a fuzzer over the installer.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "host/charset.h"
+#include "interpreter/session/definition.h"
+#include "interpreter/session/life.h"
+#include "interpreter/session/ws_commands.h"
+#include "interpreter/session/ws_image.h"
+#include "interpreter/sysfns/commands.h"
+#include "interpreter/workspace/entry.h"
+#include "test_workspace.h"
+
+namespace zema {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using test::CaptureTask;
+
+Bytes read_file(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void write_file(const fs::path& p, const Bytes& bytes) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// One workspace of its own size in a session whose library 0 is a fresh
+// directory.
+class Session {
+ public:
+  Session(CaptureTask& task, std::uint32_t bytes) : task_(task), memory_(bytes) {
+    ws_ = apl_setup(memory_.data(), bytes, "", 1);
+    task_.wsBase = ws_;
+    clear_workspace(ws_);
+  }
+  ~Session() { forget_side_state(ws_); }
+  Ws ws() const { return ws_; }
+
+  // Runs the lines (a load re-enters immediate execution by an exception,
+  // which ends the line); answers the output, a new line per return.
+  std::string type(std::initializer_list<std::string> lines) {
+    task_.output.clear();
+    for (const std::string& l : lines) {
+      const std::string text = utf8_to_internal(l);
+      wr16(ws_, hdr::OutColumn, 0);
+      try {
+        run_input_line(text.data(), static_cast<int>(text.size()), ws_);
+      } catch (const EnterImmediate& e) {
+        EXPECT_EQ(e.ws, ws_);
+      }
+    }
+    std::string out;
+    for (char c : task_.output) out += c == '\r' ? std::string("\n") : internal_to_utf8(std::string(1, c));
+    return out;
+  }
+
+  // The symbol table, heap and stack, with the header words that place
+  // them and name the workspace (the rest of the header follows the
+  // session's output).
+  Bytes body() const {
+    Bytes b = contents();
+    Bytes out(b.begin() + kHeaderSize, b.end());
+    for (std::uint32_t w : {hdr::HeapTop, hdr::Top, hdr::StackPointer, hdr::SiLink, hdr::LibraryLoaded})
+      out.insert(out.end(), ws_ + w, ws_ + w + 4);
+    out.insert(out.end(), ws_ + hdr::Wsid, ws_ + hdr::Wsid + 12);
+    out.insert(out.end(), ws_ + hdr::SaveName, ws_ + hdr::SaveName + 256);
+    return out;
+  }
+
+  // The workspace's heap and stack as they stand.
+  Bytes contents() const {
+    const std::uint32_t heap = rd32(ws_, hdr::HeapTop), sp = rd32(ws_, hdr::StackPointer), top = rd32(ws_, hdr::Top);
+    Bytes b(ws_, ws_ + heap);
+    b.insert(b.end(), ws_ + sp, ws_ + top);
+    return b;
+  }
+
+ private:
+  CaptureTask& task_;
+  std::vector<std::uint8_t> memory_;
+  Ws ws_;
+};
+
+class WsImageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "wsimage-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    task_.names.ws_directory = dir_.string() + "/";
+    set_current_apl_task(&task_);
+    saved_routes_ = lex_routes();
+    install_definition_routes();
+    install_command_routes();
+    install_workspace_commands();
+  }
+  void TearDown() override {
+    lex_routes() = saved_routes_;
+    set_current_apl_task(nullptr);
+    std::error_code ec;
+    fs::remove_all(dir_, ec);
+  }
+
+  // A workspace with values of every kind, a function, changed system
+  // variables and a suspended function.
+  static void fill(Session& s) {
+    s.type({"B←1 0 1 1 0 0 1 0 1", "I←¯3 17 2000000000", "F←2.5 ¯1E300 0.125", "C←2 3⍴'ABCDEF'",
+            "N←(1 2)'XY'(3 (4 'Z'))", "E←0⍴⊂1 2", "S←'Q'", "⎕IO←0", "⎕PP←5", "⎕CT←1E¯10", "⎕LX←'HELLO'",
+            "∇Z←G X", "Z←X×2", "∇", "∇H", "1÷0", "∇", "H"});
+  }
+  // What the user sees of that workspace.
+  static std::string look(Session& s) {
+    return s.type({"B", "I", "F", "C", "N", "⍴E", "S", "⎕IO", "⎕PP", "⎕CT", "⎕LX", "G 21", ")SI", "⍳3"});
+  }
+
+  fs::path dir_;
+  CaptureTask task_;
+  LexRoutes saved_routes_;
+};
+
+TEST_F(WsImageTest, SavedWorkspaceLoadsBackEqual) {
+  Session s(task_, 512 * 1024);
+  fill(s);
+  const std::string before = look(s);
+  EXPECT_NE(before.find("H[1] *"), std::string::npos) << before;
+  s.type({")WSID ROUND", ")SAVE"});
+  ASSERT_TRUE(fs::exists(dir_ / "ROUND.aws"));
+  const Bytes saved = s.contents();
+  s.type({")CLEAR"});
+  const std::string loaded = s.type({")LOAD ROUND"});
+  EXPECT_EQ(loaded.rfind("SAVED  ", 0), 0u) << loaded;
+  EXPECT_EQ(look(s), before);
+  EXPECT_EQ(s.type({")WSID"}), "ROUND\n");
+  // Nothing of the image depends on where it was: loaded again, the same bytes.
+  Session other(task_, 512 * 1024);
+  other.type({")LOAD ROUND"});
+  EXPECT_EQ(saved.size(), other.contents().size());
+  EXPECT_EQ(look(other), before);
+}
+
+TEST_F(WsImageTest, LargerAndSmallerWorkspaces) {
+  {
+    Session s(task_, 512 * 1024);
+    fill(s);
+    s.type({")SAVE ROUND"});
+  }
+  Session bigger(task_, 1024 * 1024);
+  bigger.type({")LOAD ROUND"});
+  EXPECT_NE(bigger.type({")SI"}).find("H[1] *"), std::string::npos);
+  EXPECT_EQ(bigger.type({"G 4"}), "8\n");
+
+  // A smaller block that still holds the image: the stack moves down to its
+  // top, and the suspended levels are given up.
+  Session smaller(task_, 300 * 1024);
+  const std::string out = smaller.type({")LOAD ROUND"});
+  EXPECT_EQ(out.rfind("SAVED  ", 0), 0u) << out;
+  EXPECT_EQ(smaller.type({")SI"}), "");
+  EXPECT_EQ(smaller.type({"G 4", "C"}), "8\nABC\nDEF\n");
+  EXPECT_EQ(rd32(smaller.ws(), hdr::Top), lowglobals(smaller.ws()).ws_size);
+
+  // Too small for the image: refused, nothing changed.
+  Session tiny(task_, 200 * 1024);
+  tiny.type({"V←⍳40000"});
+  {
+    Session big(task_, 512 * 1024);
+    big.type({"W←⍳45000", ")SAVE LARGE"});
+  }
+  const Bytes before = tiny.body();
+  EXPECT_EQ(tiny.type({")LOAD LARGE"}), "IO ERROR: WORKSPACE TOO LARGE\n");
+  EXPECT_EQ(tiny.body(), before);
+}
+
+// A damaged file read into the workspace would lose the work in it: every
+// refusal must leave the workspace byte for byte as it was.
+TEST_F(WsImageTest, DamagedFilesAreRefusedAndTheWorkspaceStays) {
+  {
+    Session s(task_, 512 * 1024);
+    fill(s);
+    s.type({")SAVE GOOD"});
+  }
+  const Bytes good = read_file(dir_ / "GOOD.aws");
+  ASSERT_GT(good.size(), kHeapStart);
+  auto patched = [&](std::uint32_t at, std::uint32_t value) {
+    Bytes b = good;
+    std::memcpy(b.data() + at, &value, 4);
+    return b;
+  };
+  struct Case {
+    const char* what;
+    Bytes file;
+    const char* message;
+  } cases[] = {
+      {"cut in the heap", Bytes(good.begin(), good.begin() + kHeapStart + 40), "WS INVALID"},
+      {"cut by one byte", Bytes(good.begin(), good.end() - 1), "WS INVALID"},
+      {"other byte order", patched(kSymtabStart + 16, 0x6F694C03), "WS INVALID"},
+      {"heap top past the end", patched(hdr::HeapTop, static_cast<std::uint32_t>(good.size()) + 8), "WS INVALID"},
+      {"stack pointer off", patched(hdr::StackPointer, rd32(const_cast<std::uint8_t*>(good.data()), hdr::StackPointer) + 4), "WS INVALID"},
+      {"SI link outside the stack", patched(hdr::SiLink, 64), "WS INVALID"},
+      {"a value's owner broken", patched(kFirstOwnerWord, 0x12345678), "WS INVALID"},
+      {"short header", Bytes(good.begin(), good.begin() + 20), "FILE FORMAT NOT RECOGNIZED"},
+  };
+  Session s(task_, 512 * 1024);
+  s.type({"KEEP←'MINE'", ")WSID MINE"});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_file(dir_ / "BAD.aws", c.file);
+    const Bytes before = s.body();
+    EXPECT_EQ(s.type({")LOAD BAD"}), std::string(c.message) + "\n");
+    EXPECT_EQ(s.body(), before);
+  }
+  EXPECT_EQ(s.type({"KEEP", ")WSID"}), "MINE\nMINE\n");
+  write_file(dir_ / "TEXT.aws", Bytes(100, 'x'));
+  EXPECT_EQ(s.type({")LOAD TEXT"}), "FILE FORMAT NOT RECOGNIZED\n");
+}
+
+// The installer takes any bytes: it accepts a sound image or leaves the
+// workspace as it was, and never reads or writes outside the block (run it
+// under the sanitizers). ZEMA_FUZZ_ROUNDS runs it longer.
+TEST_F(WsImageTest, FuzzedImagesNeverHarmTheWorkspace) {
+  {
+    Session s(task_, 512 * 1024);
+    fill(s);
+    s.type({")SAVE GOOD"});
+  }
+  const Bytes good = read_file(dir_ / "GOOD.aws");
+  Session s(task_, 512 * 1024);
+  s.type({"KEEP←⍳10"});
+  Bytes clean = s.contents();
+  const char* env = std::getenv("ZEMA_FUZZ_ROUNDS");
+  const int rounds = env ? std::atoi(env) : 300;
+  std::mt19937 rng(20261211);
+  int accepted = 0;
+  for (int round = 0; round < rounds; ++round) {
+    Bytes b = good;
+    const int kind = round % 4;
+    if (kind == 0) {
+      b.resize(rng() % b.size());
+    } else {
+      const int flips = 1 + static_cast<int>(rng() % 8);
+      for (int f = 0; f < flips; ++f) {
+        // Half of the damage in the header and symbol table, where the
+        // offsets are.
+        const std::size_t at = (rng() & 1) ? rng() % kHeapStart : rng() % b.size();
+        if (kind == 1) b[at] ^= static_cast<std::uint8_t>(1u << (rng() % 8));
+        else if (kind == 2) b[at] = static_cast<std::uint8_t>(rng());
+        else if (at + 4 <= b.size()) {
+          const std::uint32_t v = static_cast<std::uint32_t>(rng() % (b.size() + 64));
+          std::memcpy(b.data() + at, &v, 4);
+        }
+      }
+    }
+    const int r = install_image(b.data(), static_cast<std::uint32_t>(b.size()), 0, false, s.ws());
+    if (r == IR_OK) {
+      ++accepted;
+      // Start again from the clean workspace.
+      ASSERT_EQ(install_image(good.data(), static_cast<std::uint32_t>(good.size()), 0, false, s.ws()), IR_OK);
+      clear_workspace(s.ws());
+      s.type({"KEEP←⍳10"});
+      clean = s.contents();
+    } else {
+      const Bytes now = s.contents();
+      std::size_t i = 0;
+      while (i < now.size() && i < clean.size() && now[i] == clean[i]) ++i;
+      ASSERT_EQ(now, clean) << "round " << round << " first difference at " << i << " of " << now.size() << " / " << clean.size();
+    }
+  }
+  EXPECT_LT(accepted, rounds);
+}
+
+}  // namespace
+}  // namespace zema
