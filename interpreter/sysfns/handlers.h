@@ -55,6 +55,9 @@ void quades_dyadic(SfArg left, SfArg right, Ws ws);    // message ⎕ES ⎕ET pa
 void qers_monadic(SfArg right, Ws ws);                 // ⎕ERS
 void qers_dyadic(SfArg left, SfArg right, Ws ws);      // message ⎕ERS error number
 
+// ---- the error-trap line (error_trap.cpp) ----
+void sferx_monadic(SfArg right, Ws ws);                // ⎕ERX
+
 // ---- functions of the support layer (host_calls.cpp) ----
 void sfhc_monadic(SfArg right, Ws ws);                 // ⎕HC
 void sfdl_monadic(SfArg right, Ws ws);                 // ⎕DL
