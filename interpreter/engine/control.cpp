@@ -55,6 +55,22 @@ std::uint8_t iota_code() {
   return c;
 }
 
+// The statement's entries are released down to its primer, which stays:
+// an error raised afterwards unwinds as from any statement.
+void clear_statement(Ws ws) {
+  clrstk(ws);
+  stack(primer, ws);
+}
+
+// A handler's answer: the states that end the statement drop its primer.
+int finish(int state, Ws ws) {
+  if (state == ES_NEXT_STATEMENT || state == ES_STATEMENT_END) {
+    if (!is_primer(0, ws)) ZEMA_SYSTEM_ERROR(ws);
+    wr32(ws, hdr::StackPointer, rd32(ws, hdr::StackPointer) + kStackEntrySize);
+  }
+  return state;
+}
+
 bool in_function(Ws ws) { return !state_has(st::NotFunctionLine, ws); }
 std::uint32_t line_number(Ws ws) { return rd32(ws, hdr::FnLineNumber); }
 
@@ -184,7 +200,6 @@ int start_statement(std::uint32_t s, Ws ws) {
   wr32(ws, hdr::TokensTaken, 0);
   wr8(ws, hdr::FirstTag, rd8(ws, line + s + get_statement_head(ws, line + s)));
   set_state(st::StatementStarted, 0, ws);
-  stack(primer, ws);
   return ES_STATEMENT_START;
 }
 
@@ -211,6 +226,7 @@ int after_first_statement(std::uint32_t n, Ws ws) {
     return ES_STATEMENT_END;
   }
   // Start the line as the engine does, then move past its first statement.
+  clrstk(ws);
   set_state(0, st::StatementStarted, ws);
   if (std::uint32_t line = current_line(ws)) {
     wr32(ws, hdr::CurrentLine, 0);
@@ -218,13 +234,15 @@ int after_first_statement(std::uint32_t n, Ws ws) {
   }
   wr32(ws, hdr::FnLineNumber, n - 1);
   const int state = eolfnx(ws);
-  if (state != ES_LINE_START) return state;
+  if (state != ES_LINE_START) {
+    stack(primer, ws);
+    return state;
+  }
   wr8(ws, hdr::FirstTag, 0);
   set_state(st::Executing, 0, ws);
   const std::uint32_t line = rd32(ws, hdr::KillSlot);
   wr32(ws, hdr::KillSlot, 0);
   linsu(line, ws);
-  clrstk(ws);
   return after_statement(tl::Body, ws);
 }
 
@@ -594,7 +612,10 @@ int sc_for_in(std::uint32_t r, std::uint32_t in_at, Ws ws) {
   const std::uint32_t kept = rd32(ws, r + 4);
   wr16(ws, kept + obj::Arch, n == 1 ? names[0] : 0);
   kept_count(kept, ws);
-  clrstk(ws);
+  clear_statement(ws);
+  // The statement is taken to its opening tag, as the engine leaves one.
+  wr32(ws, hdr::LineCursor, s + get_statement_head(ws, line + s) - 1);
+  set_token_register(StackEntry{TC_EDGE, 0, 0}, ws);
   if (sc_in_assign(r, ws)) return ES_NEXT_STATEMENT;
   return leave_loop(r, ws);
 }
@@ -714,7 +735,7 @@ int case_miss(std::uint32_t r, Ws ws) {
 int sc_case(bool list, Ws ws) {
   const std::uint32_t r = record_of_kind(csk::Select, ws);
   if (rd32(ws, r + 8)) {
-    clrstk(ws);
+    clear_statement(ws);
     return to_end(r, current_statement(ws), ws);
   }
   const std::uint32_t v = value_array(ws);
@@ -732,7 +753,7 @@ int sc_case(bool list, Ws ws) {
         hit = simple_item_matches(v, i, rd32(ws, r + 4), ws);
     }
   }
-  clrstk(ws);
+  clear_statement(ws);
   if (hit) {
     wr32(ws, r + 8, 1);
     return ES_NEXT_STATEMENT;
@@ -742,7 +763,7 @@ int sc_case(bool list, Ws ws) {
 
 int sc_select(Ws ws) {
   keep_value(setup_record(csk::Select, ws), ws);
-  clrstk(ws);
+  clear_statement(ws);
   return ES_NEXT_STATEMENT;
 }
 
@@ -786,13 +807,14 @@ int sc_catch(bool all, bool cond, Ws ws) {
 // ---- the branch ----------------------------------------------------------------------------
 
 int branch_escape(Ws ws) {
-  clrstk(ws);
+  clear_statement(ws);
   if (si_empty(ws)) {
     wr16(ws, hdr::EtMajor, 0);
     wr16(ws, hdr::EtMinor, 0);
     std::memset(ws + hdr::ImmediateCs, 0, siframe::RecordSize);
     return ES_STATEMENT_END;
   }
+  clrstk(ws);
   do {
     if (std::uint32_t line = current_line(ws)) {
       wr32(ws, hdr::CurrentLine, 0);
@@ -801,6 +823,7 @@ int branch_escape(Ws ws) {
     xfnclr(ws);
     clrstk(ws);
   } while (!si_empty(ws) && !(state_has(st::NotFunctionLine, ws) && !state_has(st::ValueAwaited, ws)));
+  stack(primer, ws);  // what the statement's end takes away
   return ES_STATEMENT_END;
 }
 
@@ -809,11 +832,11 @@ int branch(Ws ws) {
   const std::uint32_t rank = array_rank(a, ws);
   if (rank > 1) ranker(ws);
   if (rank == 1 && array_axis(a, 0, ws) == 0) {
-    clrstk(ws);
+    clear_statement(ws);
     return ES_NEXT_STATEMENT;
   }
   const std::int32_t target = getint(array_type(a, ws), array_data(a, ws), ws);
-  clrstk(ws);
+  clear_statement(ws);
   if (si_empty(ws)) return ES_STATEMENT_END;
   if (state_has(st::ValueAwaited, ws)) noncer_1(ws);  // a branch out of ⍎ or ⎕ input: not built
   if (state_has(st::NotFunctionLine, ws)) {
@@ -829,7 +852,9 @@ int branch(Ws ws) {
 
 }  // namespace
 
-int do_xbrnch(Ws ws) {
+namespace {
+
+int xbrnch(Ws ws) {
   if (register_class(ws) != TC_EDGE && (rd32(ws, stack_entry_at(0, ws) + se::Value) & 0xFF) != kw::In)
     synter_badline(ws);
   const std::uint8_t token = rd32(ws, stack_entry_at(0, ws) + se::Value) & 0xFF;
@@ -837,17 +862,17 @@ int do_xbrnch(Ws ws) {
   if (has_value && !is_primer(2, ws)) synter_badline(ws);
   auto no_value = [&] {
     if (has_value) synter_badline(ws);
-    clrstk(ws);
+    clear_statement(ws);
   };
   auto cond = [&] {
     if (!has_value) synter_badline(ws);
     const bool c = condition(value_array(ws), ws);
-    clrstk(ws);
+    clear_statement(ws);
     return c;
   };
   auto integer = [&] {
     const std::int32_t v = single_integer(value_array(ws), ws);
-    clrstk(ws);
+    clear_statement(ws);
     return v;
   };
   if (token == arrow_token()) return has_value ? branch(ws) : branch_escape(ws);
@@ -861,7 +886,7 @@ int do_xbrnch(Ws ws) {
     case kw::Until: return sc_until(cond(), ws);
     case kw::Repeat:
       if (!has_value) {
-        clrstk(ws);
+        clear_statement(ws);
         return sc_repeat(false, 0, ws);
       }
       return sc_repeat(true, integer(), ws);
@@ -882,7 +907,7 @@ int do_xbrnch(Ws ws) {
     case kw::Leave:
     case kw::Continue:
       if (!has_value) {
-        clrstk(ws);
+        clear_statement(ws);
         return sc_leave(token == kw::Leave, false, 0, ws);
       }
       return sc_leave(token == kw::Leave, true, integer(), ws);
@@ -907,6 +932,10 @@ int do_xbrnch(Ws ws) {
   }
 }
 
+}  // namespace
+
+int do_xbrnch(Ws ws) { return finish(xbrnch(ws), ws); }
+
 int sc_redundant_clause(Ws ws) {
   const std::uint32_t line = current_line(ws);
   const std::uint32_t s = stmt_holding(line, rd32(ws, hdr::LineCursor) - 1, ws);
@@ -916,13 +945,11 @@ int sc_redundant_clause(Ws ws) {
   const std::uint8_t kind = record_kind(r, ws);
   if (t == kw::CatchIf) {
     if (kind != csk::Try || (rd16(ws, r + 2) & 0xF) == cstry::Catching) return -1;
-    clrstk(ws);
-    return try_done(r, ws);
+    return finish(try_done(r, ws), ws);
   }
   if (kind != csk::If || rd32(ws, r + 8) != 1) return -1;
-  clrstk(ws);
-  if (t == kw::OrIf) return after_statement(s, ws);
-  return to_end(r, s, ws);
+  if (t == kw::OrIf) return finish(after_statement(s, ws), ws);
+  return finish(to_end(r, s, ws), ws);
 }
 
 int sc_in_early(Ws ws) {
@@ -952,7 +979,7 @@ int sc_in_early(Ws ws) {
   wr32(ws, seq + obj::Shape + 4, static_cast<std::uint32_t>(quad_io(ws)));
   wr32(ws, r + 4, seq);
   set_owner(seq, r + 4, OK_WORD, ws);
-  return sc_for_in(r, current_line(ws) + rd32(ws, hdr::LineCursor), ws);
+  return finish(sc_for_in(r, current_line(ws) + rd32(ws, hdr::LineCursor), ws), ws);
 }
 
 int sc_find_catch_line(int code, Ws ws) {
