@@ -12,6 +12,7 @@
 #include "interpreter/engine/assign.h"
 #include "interpreter/engine/call.h"
 #include "interpreter/engine/derived_operand.h"
+#include "interpreter/engine/control.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/reader/entry_errors.h"
 #include "interpreter/engine/error_path.h"
@@ -407,9 +408,9 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::XprodRes: return do_xprod_res(ws);
     case lc::Xumnop: return do_xumnop(ws);
     case lc::Xudyop: return do_xudyop(ws);
+    case lc::Xbrnch: return do_xbrnch(ws);
     case lc::Nonce:
-    // Actions not built (branches): NONCE ERROR.
-    case lc::Xbrnch:
+    // Actions not built: NONCE ERROR.
     case lc::DotNotation: noncer_1(ws);
     default: ZEMA_SYSTEM_ERROR(ws);
   }
@@ -429,6 +430,8 @@ int bind_step(Ws ws) {
   // class 0x20) bind to nothing.
   const int bts = (t < 24 && s < 24) ? binding[t][s] : 0;
   const int bnt = (n < 24 && t < 24) ? binding[n][t] : 0;
+  if ((n == TC_BRANCH && t == TC_PRIMITIVE) || (n == TC_RPAREN && t == TC_BRANCH))
+    if (const int state = sc_in_early(ws); state >= 0) return state;  // :For … :In
   if (bts > bnt) return dispatch(syntab[t][s], ws);
   if (bts < bnt || bts != 0) return ES_NEXT_TOKEN;
   if (n == TC_LBRACKET) return do_xbuild_index(ws);
@@ -593,6 +596,11 @@ int syntax(int state, Ws ws) {
         break;
       }
       case ES_STATEMENT_START:
+        if (sc_maybe_redundant(rd8(ws, hdr::FirstTag)))
+          if (const int next = sc_redundant_clause(ws); next >= 0) {
+            state = next;
+            break;
+          }
         wr8(ws, hdr::FirstTag, 0);
         wr16(ws, hdr::AttnCountdown, 1024);
         wr16(ws, hdr::AttnReload, 1024);

@@ -14,6 +14,7 @@
 #include "interpreter/workspace/heap.h"
 #include "interpreter/output/show.h"
 #include "interpreter/engine/statement_end.h"
+#include "interpreter/engine/trap.h"
 
 namespace zema {
 
@@ -111,8 +112,8 @@ int errorl(int code, Ws ws) {
     wr8(ws, hdr::SelectBits, rd8(ws, hdr::SelectBits) & ~0x03);
     if (const int resume = take_error_in_evaluation(code, ws); resume >= 0) return resume;  // ⎕EA ⎕EC
     const std::uint16_t state = engine_state(ws);
-    // An armed trap word keeps the error at this level, where it is
-    // displayed (no ⎕EA, ⎕EC, :Try or ⎕ERX takes it).
+    // An armed trap word keeps the error at this level, where a trap may
+    // take it.
     if (rd32(ws, hdr::TrapWord) != 0 && ((state & st::ExecuteRunning) || !(state & st::NotFunctionLine))) break;
     if (!(state & st::PassErrors)) break;
     // Pass the error up: the level (a locked function, or one it called)
@@ -139,6 +140,9 @@ int errorl(int code, Ws ws) {
       wr16(ws, hdr::EtMinor, 4);
     }
   }
+
+  // A :Try block or the ⎕ERX line takes the error.
+  if (const int state = trap_error(code, ws); state >= 0) return state;
 
   // Display.
   if (!state_has(st::NotFunctionLine, ws)) wr16(ws, hdr::ErrTokenCount, rd32(ws, hdr::TokensTaken));

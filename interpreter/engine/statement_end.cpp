@@ -3,6 +3,7 @@
 #include "interpreter/engine/statement_end.h"
 
 #include "interpreter/engine/call.h"
+#include "interpreter/engine/control.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
 #include "interpreter/engine/evaluation.h"
@@ -48,7 +49,7 @@ bool eolck(std::uint32_t* next_cursor, Ws ws) {
 int xrsltp(Ws ws) {
   const std::uint32_t top = stack_entry_at(0, ws);
   const std::uint8_t t = rd8(ws, top) & 0x7F;
-  if (t == TC_BRANCH) noncer_1(ws);  // a branch: NONCE ERROR
+  if (t == TC_BRANCH) return do_xbrnch(ws);  // → or a keyword alone
   if (t == TC_VALUE && is_primer(1, ws)) {
     if (const int state = evaluation_value(ws); state >= 0) return state;  // ⍎ ⎕EA ⎕EC ⎕ input
     if (!(rd8(ws, top + se::Flags) & kSeNoDisplay)) {
