@@ -498,13 +498,15 @@ int xmnop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
   if (!(entry_flags & fe::ReduceScan)) {
     if (!(flags & pf::Monadic)) valence_error(ws);
     if (flags & pf::MonadicScalar) {
-      if (entry_flags & fe::Each) noncer_1(ws);  // each: NONCE ERROR
+      // An operator's derived function never comes here: do_xmn_derfn applies
+      // each, reduce and scan itself, and a primitive's entry has no such flags.
+      if (entry_flags & fe::Each) ZEMA_SYSTEM_ERROR(ws);
       if ((entry_flags & fe::Axis) || (flags & pf::FromDerived)) axis_error(ws);
       scalar_monadic(ws);
       return ES_FINISH_APPLICATION;
     }
   }
-  if (entry_flags & (fe::Each | fe::ReduceScan)) noncer_1(ws);  // each, reduce and scan: NONCE ERROR
+  if (entry_flags & (fe::Each | fe::ReduceScan)) ZEMA_SYSTEM_ERROR(ws);  // as above
   const PrimitiveHandler h = monadic_handler(code);
   if (!h) noncer_1(ws);
   h(PrimitiveCall{stack_entry_at(2, ws), 0, stack_entry_at(1, ws), flags}, ws);
@@ -520,7 +522,9 @@ int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
   xopafx(kLeftMask, hdr::LeftDesc, stack_entry_at(0, ws), ws);
   xopafx(kRightMask, hdr::RightDesc, stack_entry_at(2, ws), ws);
   const std::uint8_t entry_flags = rd8(ws, fn_entry + se::Flags);
-  if (entry_flags & (fe::Product | fe::ReduceScan)) noncer_1(ws);  // products and n-wise reduce: NONCE ERROR
+  // do_xdy_derfn applies products, n-wise reduction and each itself; a
+  // primitive's entry carries no operator flags.
+  if (entry_flags & (fe::Product | fe::ReduceScan)) ZEMA_SYSTEM_ERROR(ws);
   const bool each = entry_flags & fe::Each;
   if ((flags & pf::DyadicScalar) && (!each || entry_flags == fe::Each)) {
     if ((entry_flags & fe::Axis) || (flags & pf::FromDerived))
@@ -529,7 +533,7 @@ int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
       scalar_dyadic(ws);
     return ES_FINISH_APPLICATION;
   }
-  if (each) noncer_1(ws);  // each: NONCE ERROR
+  if (each) ZEMA_SYSTEM_ERROR(ws);  // as above
   const PrimitiveHandler h = dyadic_handler(code);
   if (!h) noncer_1(ws);
   h(PrimitiveCall{stack_entry_at(2, ws), stack_entry_at(0, ws), stack_entry_at(1, ws), flags}, ws);
@@ -542,7 +546,8 @@ namespace {
 // no operator: the derived function of an axis list.
 std::uint32_t derived_primitive(std::uint32_t fn_entry, Ws ws) {
   const std::uint32_t obj = derived_object(fn_entry, ws);
-  if (rd8(ws, fn_entry + se::Flags) & ~fe::Axis) noncer_1(ws);  // an operator's derived function: NONCE ERROR
+  // The callers have sent every operator's derived function elsewhere.
+  if (rd8(ws, fn_entry + se::Flags) & ~fe::Axis) ZEMA_SYSTEM_ERROR(ws);
   const std::uint8_t cls = rd8(ws, obj + dfn::Entry + se::Class) & kClassMask;
   // A named function with an axis list: a defined or system function takes no axis.
   if (cls == TC_NAMEDFN && rd32(ws, obj + dfn::ListWord) != 0) axis_error(ws);

@@ -149,6 +149,15 @@ bool runs_in_engine(std::uint32_t obj, std::uint32_t field, Ws ws) {
   const std::uint32_t inner = obj + e.value;
   if (rd8(ws, inner + obj::Type) != ET_DERIVED) return false;
   if (rd8(ws, inner + uop::Mark) == uop::kMark) return true;
+  // Reduce and scan call an operand that is derived or carries an axis through
+  // the engine, as an inner product does an f with an axis beside a g held as
+  // its entry image.
+  const StackEntry first = load_entry(inner + dfn::Entry, ws);
+  if ((e.flags & fe::ReduceScan) && (first.cls == kClassLink || (first.cls == TC_PRIMITIVE && first.flags != 0)))
+    return true;
+  const StackEntry second = load_entry(inner + kSecondField, ws);
+  if ((e.flags & fe::Product) && first.cls != kClassLink && second.cls == TC_PRIMITIVE && second.flags != 0)
+    return true;
   return runs_in_engine(inner, dfn::Entry, ws) || runs_in_engine(inner, kSecondField, ws);
 }
 

@@ -56,8 +56,10 @@ StackEntry operand_entry(std::uint32_t holder_word, Ws ws);
 
 // Whether the operand kept at `field` of the derived object `obj` is a
 // function only the engine can run: a defined function, a defined
-// operator's derived function, or a derived function holding one at any
-// depth. Reads only the object.
+// operator's derived function, a reduction or scan whose operand is
+// derived or has an axis, an inner product whose f has an axis (g not
+// derived), or a derived function holding one at any depth. Reads only
+// the object.
 bool runs_in_engine(std::uint32_t obj, std::uint32_t field, Ws ws);
 
 // Allocates a derived object (type ET_DERIVED, zero-filled) and writes

@@ -565,7 +565,10 @@ int syntax(int state, Ws ws) {
         } else if (entry_class(1, ws) == TC_DERIVED) {
           state = do_xdy_derfn(ws);
         } else {
-          noncer_1(ws);  // any other function class: NONCE ERROR
+          // Only these three classes are ever applied: the grammar applies
+          // primitive, named and derived functions, and operators push their
+          // operands as the same (an array operand is never called).
+          ZEMA_SYSTEM_ERROR(ws);
         }
         break;
       case ES_APPLY_MONADIC:
@@ -578,7 +581,10 @@ int syntax(int state, Ws ws) {
         } else if (entry_class(0, ws) == TC_DERIVED) {
           state = do_xmn_derfn(ws);
         } else {
-          noncer_1(ws);  // any other function class: NONCE ERROR
+          // Only these three classes are ever applied: the grammar applies
+          // primitive, named and derived functions, and operators push their
+          // operands as the same (an array operand is never called).
+          ZEMA_SYSTEM_ERROR(ws);
         }
         break;
       case ES_FINISH_APPLICATION: state = do_xmnopd(ws); break;

@@ -74,7 +74,7 @@ int outer_call(std::uint32_t p, Ws ws) {
   const std::uint32_t rc = frame_word(p, outw::Right, ws);
   stack_table_ptr(p, ws);
   push_item(right_slot(p), k % rc, ws);
-  stack(operand_g(fn_slot(p), ws), ws);
+  push_operand_at(fn_slot(p), dfn::Entry, ws);
   push_item(left_slot(p), k / rc, ws);
   return ES_APPLY_DYADIC;
 }
@@ -119,7 +119,7 @@ int inner_call(std::uint32_t p, Ws ws) {
   const std::uint32_t n_l = frame_word(p, inw::LeftLen, ws);
   stack_table_ptr(p, ws);
   push_vector(right_slot(p), k % cols, cols, frame_word(p, inw::RightLen, ws), ws);
-  stack(operand_g(fn_slot(p), ws), ws);
+  push_operand_at(fn_slot(p), dfn::Entry, ws);
   push_vector(left_slot(p), std::uint64_t{k / cols} * n_l, 1, n_l, ws);
   return ES_APPLY_DYADIC;
 }
@@ -179,8 +179,12 @@ int inner_operand_return(Ws ws) {
   if (rd32(ws, stack_entry_at(0, ws) + se::Value) == 0) valer(ws);
   // f/ applied to g's result, which stays on the link as its argument.
   set_frame_word(p, opf::Kind, kInnerReduce, ws);
-  const std::uint32_t obj = new_derived_object(operand_f(fn_slot(p), ws), ws);
-  const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), fe::ReduceScan, obj}, ws);
+  // f (a fresh copy when derived) pushed, then made f/ in its slot.
+  push_operand_at(fn_slot(p), kProductLeft, ws);
+  const std::uint32_t at = stack_entry_at(0, ws);
+  const std::uint32_t obj = derived_with_operand(0, dfn::Entry, at, ws);
+  release_entry(load_entry(at, ws), ws);
+  store_entry(at, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), fe::ReduceScan, obj}, ws);
   set_owner(obj, at, OK_STACK, ws);
   return ES_APPLY_MONADIC;
 }

@@ -7,7 +7,10 @@
 
 namespace zema {
 
-// L∘.g R for a defined g, with L on top, the derived function under it and
+// The operands are pushed for each call by push_operand_at (a derived one
+// as a fresh copy); f/ holds a copy of f.
+
+// L∘.g R for a defined g (or one the engine must run), with L on top, the derived function under it and
 // R below (descriptors set): pushes a kOuterDefined frame (word 1 the pair
 // count, word 2 the pairs done, words 15 and 16 R's item count and the
 // right items left in the current row) and the first call Lᵢ g Rⱼ, and
@@ -16,7 +19,8 @@ namespace zema {
 // WS FULL for a pair count beyond 32 bits.
 int outer_defined(Ws ws);
 
-// L f.g R where f or g (or both) is a defined function, in the same stack
+// L f.g R where f or g (or both) is a defined function (or one the engine
+// must run, or f carries an axis), in the same stack
 // picture: item (i, j) of the result is f/ (row i of L) g (column j of R),
 // a scalar argument taken as a vector of one item. Pushes a kInnerOperand
 // frame (word 1 the result count, word 2 the results done, word 10 the

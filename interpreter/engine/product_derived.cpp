@@ -8,6 +8,7 @@
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/derived_operand.h"
 #include "interpreter/engine/engine.h"
+#include "interpreter/engine/product_defined.h"
 #include "interpreter/engine/product_operator.h"
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/primitives/args.h"
@@ -33,9 +34,9 @@ bool is_jot(const StackEntry& e) {
   return e.cls == TC_PRIMITIVE && code_of(e) == jot;
 }
 
-// A primitive function without an axis, or a derived function.
+// A primitive (with or without an axis), defined or derived function.
 bool takes(const StackEntry& e) {
-  return (e.cls == TC_PRIMITIVE && e.flags == 0) || (e.cls & kClassMask) == TC_DERIVED;
+  return e.cls == TC_PRIMITIVE || e.cls == TC_NAMEDFN || (e.cls & kClassMask) == TC_DERIVED;
 }
 
 // The operand at `field` of the product at `fn` applied to the values
@@ -55,19 +56,27 @@ void apply_pair(std::uint32_t fn, std::uint32_t field, const std::function<void(
   do_xmnopd(ws);
 }
 
-// f/ of the value on top of the stack, which it replaces: f applied right
-// to left between the items of a vector, the last result enclosed unless
-// it is a simple scalar; a scalar is its own reduction.
+// f/ of the value on top of the stack, which it replaces: along its last
+// axis, f applied right to left between the items of each row, each row's
+// result an item of the result of shape ¯1↓⍴V (a vector's result enclosed
+// unless it is a simple scalar); a scalar is its own reduction.
 void fold(std::uint32_t fn, Ws ws) {
   const std::uint32_t v_slot = stack_entry_at(0, ws);
   const ArrayInfo v = array_info(find_ws_entry(v_slot, ws), ws);
   if (v.rank == 0) return;
-  if (v.rank > 1) noncer_1(ws);
   if (v.count == 0) domner(ws);  // no identity
-  push_item(v_slot, v.count - 1, ws);
-  for (std::uint32_t k = v.count - 1; k-- > 0;)
-    apply_pair(fn, kLeftOperand, [] {}, [&] { push_item(v_slot, k, ws); }, ws);
-  collect({}, 1, ws);
+  std::vector<std::uint32_t> shape = shape_of(v, ws);
+  const std::uint32_t n = shape.back();
+  shape.pop_back();
+  const std::uint32_t rows = v.count / n;
+  for (std::uint32_t i = 0; i < rows; ++i) {
+    const std::uint64_t base = std::uint64_t{i} * n;
+    push_item(v_slot, base + n - 1, ws);
+    for (std::uint32_t k = n - 1; k-- > 0;)
+      apply_pair(fn, kLeftOperand, [] {}, [&] { push_item(v_slot, base + k, ws); }, ws);
+    poll_attention(ws);
+  }
+  collect(shape, rows, ws);
   StackEntry r;
   unstack(r, ws);
   settle_entry(v_slot, r, ws);
@@ -171,8 +180,11 @@ int product_derived_dyadic(Ws ws) {
   const std::uint32_t fn = stack_entry_at(1, ws);
   begin_derived_dyadic(ws);
   const std::uint32_t obj = derived_object(fn, ws);
-  if (runs_in_engine(obj, dfn::Entry, ws) || runs_in_engine(obj, kLeftOperand, ws)) noncer_1(ws);
-  if (is_jot(load_entry(obj + kLeftOperand, ws)))
+  const bool jot = is_jot(load_entry(obj + kLeftOperand, ws));
+  // An operand that holds a defined function is called through an operator frame.
+  if (runs_in_engine(obj, dfn::Entry, ws) || runs_in_engine(obj, kLeftOperand, ws))
+    return jot ? outer_defined(ws) : inner_defined(ws);
+  if (jot)
     outer(fn, ws);
   else
     inner(fn, ws);

@@ -153,8 +153,10 @@ int do_xprod_res(Ws ws) {
   if ((f.cls & kClassMask) == TC_DERIVED || (g.cls & kClassMask) == TC_DERIVED) return do_xprod_derived(ws);
   const bool outer = f.cls == TC_PRIMITIVE && code_of(f) == jot();
   if (outer && f.flags != 0) axis_error(ws);
-  if ((f.cls != TC_PRIMITIVE || f.flags != 0) && f.cls != TC_NAMEDFN) noncer_1(ws);
-  if ((g.cls != TC_PRIMITIVE || g.flags != 0) && g.cls != TC_NAMEDFN) noncer_1(ws);
+  // The grammar binds a bound dot only to a primitive, named or derived f on
+  // its left, and do_xprod took only such a g: anything else is a fault here.
+  if ((f.cls != TC_PRIMITIVE && f.cls != TC_NAMEDFN) || (g.cls != TC_PRIMITIVE && g.cls != TC_NAMEDFN))
+    ZEMA_SYSTEM_ERROR(ws);
   const std::uint32_t obj = new_derived_object(g, ws);
   store_entry(obj + kLeftOperand, f, ws);
   StackEntry e;
@@ -172,11 +174,14 @@ int product_dyadic(Ws ws) {
   const StackEntry f = load_entry(obj + kLeftOperand, ws);
   // A defined operand is called through an operator frame.
   if (f.cls == TC_PRIMITIVE && code_of(f) == jot() && g.cls == TC_NAMEDFN) return outer_defined(ws);
-  if (f.cls == TC_NAMEDFN || g.cls == TC_NAMEDFN) return inner_defined(ws);
+  // So is f/ of an f with an axis: the engine applies it, one call per step.
+  if (f.cls == TC_NAMEDFN || g.cls == TC_NAMEDFN || (f.flags != 0 && code_of(f) != jot())) return inner_defined(ws);
   const ScalarOperand gs = operand_of(g);
   const ScalarOperand fs = operand_of(f);
   const std::uint8_t lt = rd8(ws, hdr::LeftDesc + desc::Type), rt = rd8(ws, hdr::RightDesc + desc::Type);
-  const bool simple = lt != ET_NESTED && lt != ET_OBJREF && rt != ET_NESTED && rt != ET_OBJREF;
+  // An operand with an axis is applied through the engine, its axis with every call.
+  const bool simple = lt != ET_NESTED && lt != ET_OBJREF && rt != ET_NESTED && rt != ET_OBJREF && f.flags == 0 &&
+                      g.flags == 0;
   if (!(gs.flags & pf::Dyadic)) valence_error(ws);
   if (code_of(f) == jot()) {
     if (simple && (gs.flags & pf::DyadicScalar)) {

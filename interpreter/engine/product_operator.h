@@ -18,15 +18,16 @@ int do_xprod(Ws ws);
 
 // The engine's action with f (or ∘) on top, the bound dot and g below:
 // replaces the three by a derived function (class 21, entry flag
-// fe::Product) holding g's entry and f's; answers the next state. AXIS
-// ERROR for ∘ with an axis; NONCE ERROR for an f or g that is neither a
-// primitive function without an axis nor a defined function. A derived f
-// or g goes to do_xprod_derived.
+// fe::Product) holding g's entry and f's (either may carry an axis, which
+// goes with each of its calls); answers the next state. AXIS ERROR for ∘
+// with an axis. A derived f or g goes to do_xprod_derived.
 int do_xprod_res(Ws ws);
 
 // Applies the product on top of the left argument's entry: L∘.g R or
 // L f.g R; pushes the result and answers state 2. VALENCE ERROR when f or
-// g has no dyadic form. A defined f or g goes to outer_defined or
+// g has no dyadic form. An operand with an axis is applied pair by pair
+// through the engine's application (f/ with an axis through inner_defined).
+// A defined f or g goes to outer_defined or
 // inner_defined (product_defined.h), which answer the state that applies
 // the operand's first call; a product with a derived operand goes to
 // product_derived_dyadic.

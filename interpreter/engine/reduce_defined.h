@@ -8,8 +8,8 @@
 
 namespace zema {
 
-// f/R, f⌿R, f\R, f⍀R for a defined or derived f (pushed as a copy of its
-// own for every call), with the derived function under the
+// f/R, f⌿R, f\R, f⍀R for a defined or derived f, or a primitive with an
+// axis (pushed as a copy of its own for every call), with the derived function under the
 // placeholder on top and R under it. An axis of length 1, and every first
 // element of a scan, are results without a call; otherwise pushes an
 // operator frame (kind kReduceDefined or kScanDefined, R's value word as

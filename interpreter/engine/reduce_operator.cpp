@@ -315,6 +315,14 @@ void run(const Applied& a, std::uint32_t r_slot, Ws ws) {
     reduce_simple(a.fold, ws);
 }
 
+// Whether the reduce-family derived function at `fn` calls its operand as
+// a function of its own, one call per step: a defined or derived operand,
+// or a primitive with an axis (the axis goes with every call).
+bool by_calls(std::uint32_t fn, Ws ws) {
+  const StackEntry e = load_entry(derived_object(fn, ws) + dfn::Entry, ws);
+  return e.cls == TC_NAMEDFN || e.cls == kClassLink || (e.cls == TC_PRIMITIVE && e.flags != 0);
+}
+
 }  // namespace
 
 int do_xrdce(Ws ws) {
@@ -324,10 +332,10 @@ int do_xrdce(Ws ws) {
   if (rd8(ws, op + 5) != 0) axis_error(ws);  // a fractional axis
   const std::uint32_t fn = stack_entry_at(0, ws);
   const StackEntry operand = load_entry(fn, ws);
-  // A primitive function without an axis, a defined or a derived function is an operand here.
-  if ((operand.cls != TC_PRIMITIVE || operand.flags != 0) && operand.cls != TC_NAMEDFN &&
-      (operand.cls & kClassMask) != TC_DERIVED)
-    noncer_1(ws);
+  // A primitive (with or without an axis), a defined or a derived function is an operand here.
+  // The grammar reaches here only with a value (above) or one of these on top.
+  if (operand.cls != TC_PRIMITIVE && operand.cls != TC_NAMEDFN && (operand.cls & kClassMask) != TC_DERIVED)
+    ZEMA_SYSTEM_ERROR(ws);
   const std::uint32_t obj = derived_with_operand(0, dfn::Entry, fn, ws);
   const std::uint32_t slot = stack_entry_at(1, ws);
   const std::uint8_t glyph = static_cast<std::uint8_t>((rd8(ws, slot + se::Value) >> 1) & 0x7F);
@@ -341,8 +349,7 @@ int do_xrdce(Ws ws) {
 
 int reduce_monadic(Ws ws) {
   begin_derived_monadic(ws);
-  const std::uint8_t cls = load_entry(derived_object(stack_entry_at(1, ws), ws) + dfn::Entry, ws).cls;
-  if (cls == TC_NAMEDFN || cls == kClassLink) return reduce_defined_monadic(ws);
+  if (by_calls(stack_entry_at(1, ws), ws)) return reduce_defined_monadic(ws);
   const Applied a = set_up(stack_entry_at(1, ws), ws);
   run(a, stack_entry_at(2, ws), ws);
   return ES_FINISH_APPLICATION;
@@ -363,8 +370,7 @@ int reduce_dyadic(Ws ws) {
     ranker(ws);
   }
   const std::int32_t w = int_at(l, 0, ws);
-  const std::uint8_t cls = load_entry(derived_object(fn, ws) + dfn::Entry, ws).cls;
-  if (cls == TC_NAMEDFN || cls == kClassLink) return reduce_defined_dyadic(w, ws);
+  if (by_calls(fn, ws)) return reduce_defined_dyadic(w, ws);
   Applied a = set_up(fn, ws);
   a.fold.mode = w < 0 ? -1 : 1;
   a.fold.window = w < 0 ? static_cast<std::uint32_t>(-static_cast<std::int64_t>(w)) : static_cast<std::uint32_t>(w);

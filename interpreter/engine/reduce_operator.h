@@ -16,10 +16,11 @@ namespace zema {
 // a derived function (class 21, entry flags fe::ReduceScan, fe::FirstAxis
 // for ⌿ ⍀, fe::Scan for \ ⍀) holding the operand's entry and the
 // operator's one-based axis (0: none); a defined or derived function is
-// an operand too (called through an operator frame, reduce_defined.h; a
+// an operand too, and so is a primitive with an axis (called through an
+// operator frame, reduce_defined.h, the axis going with every call; a
 // derived one held as a copy, derived_with_operand); answers the next
-// state. AXIS ERROR for a fractional axis on the operator; NONCE ERROR for
-// any other operand; SYSTEM LIMIT, WS FULL as derived_with_operand.
+// state. AXIS ERROR for a fractional axis on the operator; SYSTEM LIMIT,
+// WS FULL as derived_with_operand.
 int do_xrdce(Ws ws);
 
 // Pushes item i of the array in the stack slot `r_slot` as a value of its
@@ -36,8 +37,8 @@ void collect(const std::vector<std::uint32_t>& shape, std::uint32_t count, Ws ws
 // argument on top (L f/R, L f⌿R: n-wise reduction). Pushes the result and
 // answers state 2. RANK, LENGTH and DOMAIN ERROR for a bad window, SYNTAX
 // ERROR for an n-wise scan, AXIS ERROR for an axis beyond R's rank. A
-// defined operand goes to reduce_defined_monadic or, once the window is
-// read, reduce_defined_dyadic.
+// defined or derived operand, or a primitive with an axis, goes to
+// reduce_defined_monadic or, once the window is read, reduce_defined_dyadic.
 int reduce_monadic(Ws ws);
 int reduce_dyadic(Ws ws);
 
