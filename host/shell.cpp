@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "host/charset.h"
 #include "host/clock.h"
@@ -57,8 +58,15 @@ struct Sink {
   // Takes `n` bytes of host characters; false once they did not fit.
   bool take(char* block, ssize_t n) {
     if (!out) {
+      // The session takes C strings: each run between NUL bytes is sent
+      // by itself (a NUL has no character to show), so nothing after a NUL
+      // in the block is lost.
       block[n] = 0;
-      line_send(block);
+      for (ssize_t at = 0; at < n;) {
+        const std::size_t run = std::strlen(block + at);
+        if (run) line_send(block + at);
+        at += static_cast<ssize_t>(run) + 1;
+      }
       return true;
     }
     if (static_cast<long long>(count) + n >= room) {
