@@ -183,7 +183,8 @@ TEST(HostValues, NthItems) {
   EXPECT_EQ(get_nth_ptr(2, nest.p(), &p), 9);   // a 1-by-1 matrix
   EXPECT_EQ(get_nth_ptr(4, nest.p(), &p), -1);
   EXPECT_EQ(get_nth_ptr(0, bools({2}, 0u).p(), &p), -1);
-  EXPECT_EQ(get_nth_ptr(3, ints({2, 2}, {1, 2, 3, 4}).p(), &p), 7);
+  const Obj matrix = ints({2, 2}, {1, 2, 3, 4});
+  EXPECT_EQ(get_nth_ptr(3, matrix.p(), &p), 7);
   EXPECT_EQ(*static_cast<const std::int32_t*>(p), 4);
 
   char error = 0;
