@@ -29,6 +29,27 @@ extern const std::uint8_t win_font_to_internal[256];
 extern const std::uint8_t* internal_to_font;
 extern const std::uint8_t* font_to_internal;
 
+// A font pair by name. The program ships one set of APL screen fonts, drawn
+// the same on every system, so the Mac and AIX pairs hold the same tables
+// as the Windows pair; each keeps its own record so that the charset
+// setting's choice is kept and can be told apart.
+struct FontPair {
+  const char* name;  // "Windows", "Mac", "AIX"
+  const std::uint8_t* to_font;
+  const std::uint8_t* to_internal;
+};
+extern const FontPair windows_font_pair, mac_font_pair, aix_font_pair;
+
+// The pair a charset setting names, by its first character in either case:
+// m the Mac pair, w the Windows pair, l or a the AIX pair; null for an
+// empty setting or any other letter (the current pair stays).
+const FontPair* font_pair_for_charset(std::string_view charset);
+// Makes `pair` current (internal_to_font, font_to_internal). Start-up
+// calls it once, before any task thread runs.
+void use_font_pair(const FontPair& pair);
+// The current pair (the Windows pair until use_font_pair).
+const FontPair& current_font_pair();
+
 // Internal code of font code c (low 8 bits of c).
 std::uint8_t fontin(int c);
 // Font code of internal code c (low 8 bits of c).

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "host/charset.h"
 #include "host/task.h"
 
 namespace zema {
@@ -67,6 +68,24 @@ class Settings {
   // apl_file, library0 … library9 as ⎕MOUNT rows.
   NamesRecord names(const std::string& temp1, const std::string& temp2) const;
 
+  // The font pair the charset setting names (null: keep the current pair).
+  const FontPair* font_pair() const;
+
+  // The keyboard choice: 1 APL keyboard on with the standard map
+  // (unified_keyboard off), 2 APL keyboard on with the unified map, 3 APL
+  // keyboard on (map unchanged), 4 APL keyboard off; other modes change
+  // nothing.
+  void set_keyboard_layout(int mode);
+
+  // Writes every setting that differs from its default to `path` as
+  // X-resource lines ("ZEMA*name: value", numbers in decimal, flags True or
+  // False), which set_resource reads back. The file is replaced whole: the
+  // lines go to a new file in the same directory (keeping the old file's
+  // permissions), are flushed to the disk and renamed over `path`, so a
+  // failure at any point leaves the old file as it was. Answers false, with
+  // `*error`, when that happens, or when a text value holds a line end.
+  bool save(const std::string& path, std::string* error) const;
+
   const std::string& program_name() const { return progname_; }
   const std::string& preference_file() const { return preference_file_; }
   const std::string& desktop_file() const { return desktop_file_; }
@@ -82,5 +101,10 @@ class Settings {
   Value values_[kSettingRows];
   std::string progname_, preference_file_, desktop_file_;
 };
+
+// Saving the settings at the end of the last task: a packaged application
+// (the program's only mode) never writes its preference file, and answers
+// true at once; otherwise settings.save(settings.preference_file()).
+bool save_resources(const Settings& settings, bool packaged, std::string* error);
 
 }  // namespace zema

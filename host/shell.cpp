@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "host/charset.h"
 #include "host/clock.h"
@@ -54,11 +55,32 @@ struct Sink {
   int count = 0;
   int error = 0;
 
-  // Takes `n` bytes of host characters; false once they did not fit.
+  bool held_cr = false;  // session: a block's final CR, whose LF may open the next
+
+  // Takes `n` bytes of host characters (`block` has room for one more);
+  // false once they did not fit.
   bool take(char* block, ssize_t n) {
     if (!out) {
+      // A CR LF pair split between two blocks is one line end.
+      ssize_t at = 0;
+      if (held_cr) {
+        held_cr = false;
+        if (n > 0 && block[0] == '\n') ++at;
+        line_send("\r\n");
+      }
+      if (n > at && block[n - 1] == '\r') {
+        held_cr = true;
+        --n;
+      }
+      // The session takes C strings: each run between NUL bytes is sent
+      // by itself (a NUL has no character to show), so nothing after a NUL
+      // in the block is lost.
       block[n] = 0;
-      line_send(block);
+      while (at < n) {
+        const std::size_t run = std::strlen(block + at);
+        if (run) line_send(block + at);
+        at += static_cast<ssize_t>(run) + 1;
+      }
       return true;
     }
     if (static_cast<long long>(count) + n >= room) {
@@ -154,6 +176,7 @@ int exec_cmd(char* command, char* output, int size, int time_limit) {
     if (n <= 0) break;
     if (!sink.take(block, n)) break;
   }
+  if (sink.held_cr) line_send("\r");
   ::close(from_child);
   // A stopped shell may have left a child behind that holds nothing of
   // ours any more; the group is killed once more for it.

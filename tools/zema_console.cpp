@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   settings.validate();
+  if (const zema::FontPair* pair = settings.font_pair()) zema::use_font_pair(*pair);
   const std::int32_t ws_setting = settings.number("wssize");
   if (ws_setting < 0) {
     std::fprintf(stderr, "Invalid WS size: %d\n", ws_setting);

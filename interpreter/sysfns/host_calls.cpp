@@ -3,7 +3,6 @@
 // command).
 #include <cmath>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "interpreter/engine/error_path.h"
@@ -52,8 +51,21 @@ void host_common(int time_limit, SfArg right, Ws ws) {
                              time_limit, ws);
   if (code != 0) raise_extended_error(code, nullptr, ws);
   if (length > 0 && buffer[length - 1] == 0x0D) --length;  // no final line end
-  const std::string output(buffer, static_cast<std::size_t>(length));
-  push_result(new_char_vector(output, ws), ws);
+  // The result is made around the collected characters, which never leave
+  // the workspace: the room kept free lets the allocation land at the heap
+  // top without a compaction, so the characters are already its data; the
+  // move only runs should the object have landed lower.
+  const auto n = static_cast<std::uint32_t>(length);
+  const std::uint32_t result = getspc(4 + 4 + n, ws);
+  std::memmove(ws + result + obj::Shape + 4, buffer, n);
+  wr8(ws, result + obj::Type, ET_CHAR);
+  wr8(ws, result + obj::Flags9, 0);
+  wr16(ws, result + obj::Rank4, 4);
+  wr32(ws, result + obj::Shape, n);
+  const std::uint32_t end = result + rd32(ws, result + obj::Size);
+  const std::uint32_t data_end = result + obj::Shape + 4 + n;
+  std::memset(ws + data_end, 0, end - data_end);
+  push_result(result, ws);
 }
 
 }  // namespace

@@ -2,7 +2,12 @@
 // what the interpreter is given.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include <string>
 #include <vector>
@@ -90,6 +95,111 @@ TEST(HostSettings, RefusalsNameWhatWasWrong) {
     EXPECT_NE(error.find(c.words), std::string::npos) << error;
     EXPECT_EQ(s.number("quad_pw"), 80);
   }
+}
+
+TEST(HostSettings, TheCharsetChoosesAFontPair) {
+  struct Case {
+    const char* charset;
+    const FontPair* pair;
+  } cases[] = {{"", nullptr},        {"Mac", &mac_font_pair},      {"m", &mac_font_pair}, {"w", &windows_font_pair},
+               {"l", &aix_font_pair}, {"AIX", &aix_font_pair}, {"x", nullptr}};
+  for (const Case& c : cases) EXPECT_EQ(with({"-charset", c.charset}).font_pair(), c.pair) << c.charset;
+  EXPECT_EQ(&current_font_pair(), &windows_font_pair);
+  use_font_pair(mac_font_pair);
+  EXPECT_EQ(&current_font_pair(), &mac_font_pair);
+  EXPECT_EQ(internal_to_font, mac_font_pair.to_font);
+  EXPECT_EQ(fontout(0x61), 0x41);  // the pairs share the one font layout
+  use_font_pair(windows_font_pair);
+}
+
+TEST(HostSettings, KeyboardLayouts) {
+  struct Case {
+    bool apl_before, unified_before;
+    int mode;
+    bool apl, unified;
+  } cases[] = {
+      {false, true, 1, true, false},  {false, false, 2, true, true}, {false, false, 3, true, false},
+      {false, true, 3, true, true},   {true, true, 4, false, true},  {false, false, 5, false, false},
+      {true, false, 0, true, false},
+  };
+  for (const Case& c : cases) {
+    Settings s = with({"-xrm", std::string("*apl_keyboard: ") + (c.apl_before ? "True" : "False"), "-xrm",
+                       std::string("*unified_keyboard: ") + (c.unified_before ? "True" : "False")});
+    s.set_keyboard_layout(c.mode);
+    EXPECT_EQ(s.flag("apl_keyboard"), c.apl) << "mode " << c.mode;
+    EXPECT_EQ(s.flag("unified_keyboard"), c.unified) << "mode " << c.mode;
+  }
+}
+
+class HostSettingsFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/zema-settings-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    dir_ = dir;
+    path_ = dir_ + "/prefs";
+  }
+  void TearDown() override {
+    for (const auto& e : std::filesystem::directory_iterator(dir_)) std::filesystem::remove(e.path());
+    std::filesystem::remove(dir_);
+  }
+  std::string read() const {
+    std::ifstream f(path_);
+    std::stringstream b;
+    b << f.rdbuf();
+    return b.str();
+  }
+  void write(const std::string& text) const { std::ofstream(path_) << text; }
+  std::size_t files() const {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir_)) ++n;
+    return n;
+  }
+  std::string dir_, path_;
+};
+
+TEST_F(HostSettingsFile, ChangedSettingsAreWrittenAndReadBack) {
+  const Settings s = with({"-xrm", "*quad_pw: 120", "-xrm", "*safety: False", "-loadws", "start", "-xrm",
+                           "*syntax_flow_color: 0x10"});
+  std::string error;
+  ASSERT_TRUE(s.save(path_, &error)) << error;
+  EXPECT_EQ(read(), "ZEMA*loadws: start\nZEMA*safety: False\nZEMA*quad_pw: 120\nZEMA*syntax_flow_color: 16\n");
+  Settings back;
+  std::istringstream lines(read());
+  for (std::string line; std::getline(lines, line);) EXPECT_EQ(back.set_resource(line, &error), 0) << line;
+  EXPECT_EQ(back.number("quad_pw"), 120);
+  EXPECT_FALSE(back.flag("safety"));
+  EXPECT_EQ(back.text("loadws"), "start");
+  EXPECT_EQ(back.number("syntax_flow_color"), 16);
+  EXPECT_EQ(files(), 1u);  // no temporary left
+}
+
+TEST_F(HostSettingsFile, AFailedSaveKeepsTheOldFile) {
+  write("ZEMA*quad_pw: 99\n");
+  ::chmod(path_.c_str(), 0640);
+  Settings s = with({"-loadws", "two\nlines"});
+  std::string error;
+  EXPECT_FALSE(s.save(path_, &error));
+  EXPECT_NE(error.find("loadws"), std::string::npos) << error;
+  EXPECT_EQ(read(), "ZEMA*quad_pw: 99\n");
+  // A save into a directory that is gone fails before the file is touched.
+  EXPECT_FALSE(with({}).save(dir_ + "/missing/prefs", &error));
+  // A good save replaces the file whole and keeps its permissions.
+  ASSERT_TRUE(with({"-xrm", "*quad_pw: 100"}).save(path_, &error)) << error;
+  EXPECT_EQ(read(), "ZEMA*quad_pw: 100\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(path_.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(files(), 1u);
+}
+
+TEST_F(HostSettingsFile, APackagedApplicationNeverWritesItsPreferences) {
+  Settings s = with({"-preferences", path_, "-xrm", "*quad_pw: 100"});
+  std::string error;
+  EXPECT_TRUE(save_resources(s, true, &error));
+  EXPECT_EQ(files(), 0u);
+  EXPECT_TRUE(save_resources(s, false, &error)) << error;
+  EXPECT_EQ(read(), "ZEMA*quad_pw: 100\n");
 }
 
 }  // namespace
