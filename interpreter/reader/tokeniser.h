@@ -198,6 +198,9 @@ struct LexRoutes {
   int (*lbrksv)(const std::uint8_t** text, std::uint32_t* remaining, Ws ws) = nullptr;
   // A finished line typed while a class definition is open. Null: DEFN ERROR.
   int (*class_line)(Ws ws) = nullptr;
+  // Closes a definition fixed from text (st::FixingText) once the fixing
+  // code (⎕FX, ⎕TF) has given it every line. Null: the fix is refused.
+  int (*dfnend)(Ws ws) = nullptr;
 };
 // The one set of routes: null until the session's start installs them
 // (install_command_routes, install_definition_routes); read by lexcal.

@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "interpreter/engine/function_object.h"
+#include "interpreter/output/timestamp.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
@@ -33,7 +34,7 @@ constexpr std::uint32_t Entry = 0x0A0;  // w, the value slot
 constexpr std::uint32_t Type = 0x0A9;   // b
 }  // namespace oldfn
 
-// Puts dfnent, dfnhfx and lbrksv into the tokeniser's routes.
+// Puts dfnent, dfnhfx, lbrksv and dfnend into the tokeniser's routes.
 void install_definition_routes();
 
 // A finished line in the kill slot while a definition is open or a ∇ is
@@ -85,9 +86,7 @@ bool get_timestamp(std::uint32_t header, std::uint32_t* time, std::uint32_t* dat
 // Prints two blanks and the fix time; answers true (printing nothing)
 // when there is none. The words go through hdr::SaveTime/SaveDate.
 bool print_timestamp(std::uint32_t header, Ws ws);
-// Prints the time stamp in hdr::SaveTime/SaveDate in the time and date
-// styles of header bytes 0x1DA (bit 7: date first) and 0x1DB.
-void fmttd(Ws ws);
+// The time stamp writer, fmttd, is in output/timestamp.h.
 
 // SI DAMAGE: prints the message (not while )COPY runs) and marks the
 // frames (sier2).
