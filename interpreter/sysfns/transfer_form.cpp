@@ -105,7 +105,7 @@ bool assign_value(const Text& text, std::uint32_t start, std::uint32_t n, Ws ws)
     std::uint32_t first_free = 0, found = 0;
     symfnd(first_free, found, k, ws);
     if (first_free == 0) symtab_full(ws);
-    wr32(ws, hdr::TokenAreaLimit, rd32(ws, hdr::StackPointer));
+    wr32(ws, hdr::TokenAreaLimit, rd32(ws, hdr::StackPointer) & ~3u);
     if (k > 3 && rd32(ws, hdr::HeapTop) + name_object_size(k) + 100 > rd32(ws, hdr::StackPointer)) ws_full(ws);
     entry = entry_of_table_offset(syment(first_free, k, ws));
     fxnms(ws);
@@ -820,10 +820,7 @@ void sftf_dyadic(SfArg left, SfArg right, Ws ws) {
     push_result(copy_array(right.slot, ws), ws);
     QuotedLines lines(after, text.length);
     std::uint32_t entry = 0;
-    if (fix_definition(lines, false, 0, &entry, ws) >= 0) {
-      if (!lines.ended_well()) noncer_1(ws);
-      return replace_result(new_char_vector({}, ws), false, ws);
-    }
+    if (fix_definition(lines, false, 0, &entry, ws) >= 0) return replace_result(new_char_vector({}, ws), false, ws);
     return replace_result(new_char_vector(symbol_name(entry, ws), ws), false, ws);
   }
   return push_empty(ws);
