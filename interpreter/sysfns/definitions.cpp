@@ -47,14 +47,17 @@ class FixState {
         text_(line_text_start(ws)) {
     set_state(st::FixingText, 0, ws);
   }
+  // An APL error passing through keeps the report it has recorded.
+  void keep_error() { keep_error_ = true; }
   ~FixState() {
     set_state(0, st::FixingText | st::Defining, ws_);
     wr16(ws_, hdr::LexState, 0);
+    set_line_text_start(text_, ws_);
+    if (keep_error_) return;
     wr16(ws_, hdr::EtMajor, et_major_);
     wr16(ws_, hdr::EtMinor, et_minor_);
     wr16(ws_, hdr::ErrorCode, code_);
     wr32(ws_, hdr::ErrorNumber, number_);
-    set_line_text_start(text_, ws_);
   }
   FixState(const FixState&) = delete;
   FixState& operator=(const FixState&) = delete;
@@ -64,6 +67,7 @@ class FixState {
   std::uint16_t et_major_, et_minor_, code_;
   std::uint32_t number_;
   const std::uint8_t* text_;
+  bool keep_error_ = false;
 };
 
 // The name's previous value, set aside, goes back to its entry.
@@ -181,6 +185,7 @@ int fix_definition(FixSource& source, bool lock, std::uint32_t replace_variable,
         undo_fix(ws);
       }
     } catch (...) {
+      state.keep_error();
       undo_fix(ws);
       throw;
     }

@@ -544,18 +544,24 @@ void write_elements(std::uint32_t a, Ws ws) {
   if (!(saved & st::ListDigits)) set_state(0, st::ListDigits, ws);
 }
 
-bool representable(std::uint32_t a, Ws ws) {
+// Whether the value writer can write the value: characters and numbers
+// only, nested at most 100 levels (else DEPTH ERROR).
+bool representable(std::uint32_t a, int depth, Ws ws) {
   const std::uint8_t type = array_type(a, ws);
   if (type == ET_NESTED) {
+    if (depth <= 0) depth_error(ws);
     const std::uint32_t n = array_count(a, ws);
     for (std::uint32_t i = 0; i < n; ++i)
-      if (!representable(a + rd32(ws, array_data(a, ws) + 4 * i), ws)) return false;
+      if (!representable(a + rd32(ws, array_data(a, ws) + 4 * i), depth - 1, ws)) return false;
     return true;
   }
   return type == ET_CHAR || is_numeric_type(type);
 }
+constexpr int kMaxDepth = 100;
 
-// The value writer: an expression that rebuilds the value.
+// The value writer: an expression that rebuilds the value. Every level of
+// nesting counts against `depth`, a single enclosed item's too, so that
+// the writer's own recursion is bounded (representable has checked it).
 void write_value(std::uint32_t a, int depth, const TextCapture& capture, Ws ws) {
   check_attention(ws);
   const std::uint8_t type = array_type(a, ws);
@@ -573,8 +579,9 @@ void write_value(std::uint32_t a, int depth, const TextCapture& capture, Ws ws) 
     if (count == 0) {
       cdisp(0x30, ws);
     } else if (count == 1) {
+      if (depth <= 0) depth_error(ws);
       cdisp(kEnclose, ws);
-      write_value(a + rd32(ws, array_data(a, ws)), depth, capture, ws);
+      write_value(a + rd32(ws, array_data(a, ws)), depth - 1, capture, ws);
     } else {
       if (depth <= 0) depth_error(ws);
       for (std::uint32_t i = 0; i < count; ++i) {
@@ -603,7 +610,7 @@ void write_name(std::uint32_t entry, Ws ws) { print(symbol_name(entry, ws), ws);
 // Form 1 or 2 of the value `a` named by the entry; false when it cannot be
 // written (the capture then holds nothing useful).
 bool write_variable(int form, std::uint32_t entry, std::uint32_t a, const TextCapture& capture, Ws ws) {
-  if (!representable(a, ws)) return false;
+  if (!representable(a, kMaxDepth, ws)) return false;
   if (form == 2) {
     write_name(entry, ws);
     cdisp(kArrow, ws);
@@ -711,7 +718,7 @@ void name_request(int form, const Text& text, std::uint32_t start, std::uint32_t
       const std::uint8_t* s = text.at(ws) + start + ref.start;
       std::string name;
       for (std::uint32_t i = 0; i < ref.length; ++i) name.push_back(static_cast<char>(i ? s[i] & 0x7F : s[i]));
-      if (!representable(a, ws) || (form == 1 && array_type(a, ws) == ET_NESTED)) {
+      if (!representable(a, kMaxDepth, ws) || (form == 1 && array_type(a, ws) == ET_NESTED)) {
         written = false;
       } else if (form == 2) {
         print(name, ws);
