@@ -27,12 +27,8 @@ constexpr std::uint16_t OnSi = 0x0200;            // it has frames on the state 
 constexpr std::uint16_t HeaderReplaced = 0x0400;  // its header was replaced while it executes
 }  // namespace defst
 
-// Where a name being replaced by a fix from text keeps its old value.
-namespace oldfn {
-constexpr std::uint32_t Value = 0x09C;  // w, owner word of the value (kind 0)
-constexpr std::uint32_t Entry = 0x0A0;  // w, the value slot
-constexpr std::uint32_t Type = 0x0A9;   // b
-}  // namespace oldfn
+// Where a name being replaced by a fix from text keeps its old value:
+// oldfn:: in function_object.h.
 
 // Puts dfnent, dfnhfx, lbrksv and dfnend into the tokeniser's routes.
 void install_definition_routes();

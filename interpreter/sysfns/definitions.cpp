@@ -24,14 +24,6 @@ namespace zema {
 
 namespace {
 
-// Where a fix keeps the name's previous value (as the definition code
-// leaves it when a fix from text replaces a function).
-namespace oldval {
-constexpr std::uint32_t Value = 0x09C;  // w, owner word of the value (kind 0)
-constexpr std::uint32_t Entry = 0x0A0;  // w, its symbol entry, 0 for none
-constexpr std::uint32_t Type = 0x0A9;   // b, its type byte
-}  // namespace oldval
-
 // Header byte 1 of a function declared by ⎕NA.
 constexpr std::uint8_t kExternalMark = 0x20;
 
@@ -72,13 +64,13 @@ class FixState {
 
 // The name's previous value, set aside, goes back to its entry.
 void put_back_aside(Ws ws) {
-  if (const std::uint32_t entry = rd32(ws, oldval::Entry)) {
-    const std::uint32_t old = rd32(ws, oldval::Value);
+  if (const std::uint32_t entry = rd32(ws, oldfn::Entry)) {
+    const std::uint32_t old = rd32(ws, oldfn::Value);
     wr32(ws, entry + sym::Value, old);
-    wr8(ws, entry + sym::Type, rd8(ws, oldval::Type));
+    wr8(ws, entry + sym::Type, rd8(ws, oldfn::Type));
     if (old) set_owner(old, entry, OK_SYMBOL, ws);
-    wr32(ws, oldval::Value, 0);
-    wr32(ws, oldval::Entry, 0);
+    wr32(ws, oldfn::Value, 0);
+    wr32(ws, oldfn::Entry, 0);
   }
 }
 
@@ -104,22 +96,22 @@ void set_variable_aside(std::uint32_t entry, Ws ws) {
   const std::uint8_t type_byte = rd8(ws, entry + sym::Type);
   if ((type_byte & kSymTypeMask) != SYM_VAR) return;
   const std::uint32_t value = rd32(ws, entry + sym::Value);
-  wr32(ws, oldval::Value, value);
-  if (value) set_owner(value, oldval::Value, OK_WORD, ws);
-  wr32(ws, oldval::Entry, entry);
-  wr8(ws, oldval::Type, type_byte);
+  wr32(ws, oldfn::Value, value);
+  if (value) set_owner(value, oldfn::Value, OK_WORD, ws);
+  wr32(ws, oldfn::Entry, entry);
+  wr8(ws, oldfn::Type, type_byte);
   wr32(ws, entry + sym::Value, 0);
   wr8(ws, entry + sym::Type, (type_byte & kSymLocalFlag) | SYM_UNDEF);
 }
 
 // Frees the previous value a successful fix replaced.
 void drop_old_value(Ws ws) {
-  const std::uint32_t entry = rd32(ws, oldval::Entry);
+  const std::uint32_t entry = rd32(ws, oldfn::Entry);
   if (entry == 0) return;
-  const std::uint32_t old = rd32(ws, oldval::Value);
-  const std::uint8_t type = rd8(ws, oldval::Type);
-  wr32(ws, oldval::Value, 0);
-  wr32(ws, oldval::Entry, 0);
+  const std::uint32_t old = rd32(ws, oldfn::Value);
+  const std::uint8_t type = rd8(ws, oldfn::Type);
+  wr32(ws, oldfn::Value, 0);
+  wr32(ws, oldfn::Entry, 0);
   if (defined_function_type(type & kSymTypeMask)) {
     erasfn(old, ws);
   } else {
@@ -137,8 +129,8 @@ int fix_definition(FixSource& source, bool lock, std::uint32_t replace_variable,
   LexRoutes& routes = lex_routes();
   if (!routes.dfnent || !routes.dfnend) noncer_1(ws);
   if (rd32(ws, hdr::KillSlot) != 0) ZEMA_SYSTEM_ERROR(ws);
-  wr32(ws, oldval::Value, 0);
-  wr32(ws, oldval::Entry, 0);
+  wr32(ws, oldfn::Value, 0);
+  wr32(ws, oldfn::Entry, 0);
   int failing = -1;
   {
     FixState state(ws);
@@ -179,7 +171,7 @@ int fix_definition(FixSource& source, bool lock, std::uint32_t replace_variable,
         if (lock) wr16(ws, hdr::LexState, rd16(ws, hdr::LexState) | lexst::Locked);
         routes.dfnend(ws);
         // A variable set aside for a function of another name stays.
-        if (rd32(ws, oldval::Entry) != *entry) put_back_aside(ws);
+        if (rd32(ws, oldfn::Entry) != *entry) put_back_aside(ws);
         drop_old_value(ws);
       } else {
         undo_fix(ws);
