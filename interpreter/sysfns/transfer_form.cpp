@@ -55,6 +55,21 @@ constexpr std::uint32_t kMaxRank = 63;
 constexpr std::uint32_t kFreeNeeded = 500;
 
 void print(std::string_view internal, Ws ws) { ldprt(internal, ws); }
+
+// Inside a transfer file's reading or writing ()IN, )OUT): simple values
+// take form 1 and nested ones form 2, form-2 texts carry a kind letter (A
+// a variable, F and the name a function), and a form-2 text that cannot
+// be taken abandons the transfer.
+bool in_transfer(Ws ws) { return rd8(ws, hdr::ResultBits) & kTransferFile; }
+
+// A form-2 text this reader cannot take: NONCE ERROR (it would need the
+// execution of text), DATA DAMAGED inside a transfer.
+[[noreturn]] void unreadable(Ws ws) {
+  if (!in_transfer(ws)) noncer_1(ws);
+  int major = 0, minor = 0;
+  et_tab_pair(ertabn(E_DATA_DAMAGED), &major, &minor);
+  error(E_DATA_DAMAGED, major, minor, ws);
+}
 void print_number(std::uint32_t n, Ws ws) { print(utf8_to_internal(std::to_string(n)), ws); }
 
 // The argument's text: re-read after anything that may compact.
@@ -482,7 +497,7 @@ void define_form_2(const Text& text, std::uint32_t start, std::uint32_t arrow, W
   const std::uint32_t from = measure.pos();
   const std::uint32_t size = measure.value(0, true);
   measure.skip_blanks();
-  if (size == 0 || measure.pos() != text.length) noncer_1(ws);
+  if (size == 0 || measure.pos() != text.length) unreadable(ws);
   const std::uint32_t z = getspc(size - 8, ws);
   push_result(z, ws);
   ValueReader write(text, from, ws);
@@ -604,23 +619,22 @@ void write_value(std::uint32_t a, int depth, const TextCapture& capture, Ws ws) 
   }
 }
 
-// The name of the entry as text.
-void write_name(std::uint32_t entry, Ws ws) { print(symbol_name(entry, ws), ws); }
-
-// Form 1 or 2 of the value `a` named by the entry; false when it cannot be
-// written (the capture then holds nothing useful).
-bool write_variable(int form, std::uint32_t entry, std::uint32_t a, const TextCapture& capture, Ws ws) {
+// Form 1 or 2 of the value `a` under `name` (internal characters); false
+// when it cannot be written (the capture then holds nothing useful).
+bool write_variable(int form, std::string_view name, std::uint32_t a, const TextCapture& capture, Ws ws) {
   if (!representable(a, kMaxDepth, ws)) return false;
+  const std::uint8_t type = array_type(a, ws);
+  if (in_transfer(ws)) form = type == ET_NESTED ? 2 : 1;
   if (form == 2) {
-    write_name(entry, ws);
+    if (in_transfer(ws)) cdisp(glyph("A"), ws);
+    print(name, ws);
     cdisp(kArrow, ws);
-    write_value(a, 100, capture, ws);
+    write_value(a, kMaxDepth, capture, ws);
     return true;
   }
-  const std::uint8_t type = array_type(a, ws);
   if (type == ET_NESTED) return false;
   cdisp(type == ET_CHAR ? kLetterC : kLetterN, ws);
-  write_name(entry, ws);
+  print(name, ws);
   cdisp(kBlank, ws);
   const std::uint32_t rank = array_rank(a, ws);
   print_number(rank, ws);
@@ -641,6 +655,11 @@ bool write_variable(int form, std::uint32_t entry, std::uint32_t a, const TextCa
 void write_function(int form, std::uint32_t entry, const TextCapture& capture, Ws ws) {
   const std::uint32_t header = rd32(ws, entry + sym::Value);
   if (form == 2) {
+    if (in_transfer(ws)) {
+      cdisp(kLetterF, ws);
+      print(symbol_name(entry, ws), ws);
+      cdisp(kBlank, ws);
+    }
     print(utf8_to_internal("⎕FX"), ws);
     for (std::uint32_t l = header; l; l = rd32(ws, l + fnl::Next)) {
       cdisp(kBlank, ws);
@@ -654,7 +673,7 @@ void write_function(int form, std::uint32_t entry, const TextCapture& capture, W
   }
   const std::uint32_t width = function_width(entry, ws);
   cdisp(kLetterF, ws);
-  write_name(entry, ws);
+  print(symbol_name(entry, ws), ws);
   print(utf8_to_internal(" 2 "), ws);
   print_number(function_line_count(header, ws), ws);
   cdisp(kBlank, ws);
@@ -718,32 +737,9 @@ void name_request(int form, const Text& text, std::uint32_t start, std::uint32_t
       const std::uint8_t* s = text.at(ws) + start + ref.start;
       std::string name;
       for (std::uint32_t i = 0; i < ref.length; ++i) name.push_back(static_cast<char>(i ? s[i] & 0x7F : s[i]));
-      if (!representable(a, kMaxDepth, ws) || (form == 1 && array_type(a, ws) == ET_NESTED)) {
-        written = false;
-      } else if (form == 2) {
-        print(name, ws);
-        cdisp(kArrow, ws);
-        write_value(a, 100, capture, ws);
-        written = true;
-      } else {
-        cdisp(array_type(a, ws) == ET_CHAR ? kLetterC : kLetterN, ws);
-        print(name, ws);
-        cdisp(kBlank, ws);
-        const std::uint32_t rank = array_rank(a, ws);
-        print_number(rank, ws);
-        cdisp(kBlank, ws);
-        for (std::uint32_t k = 0; k < rank; ++k) {
-          print_number(array_axis(a, k, ws), ws);
-          cdisp(kBlank, ws);
-        }
-        if (array_count(a, ws)) {
-          if (array_type(a, ws) == ET_CHAR) ldprt(ws + array_data(a, ws), static_cast<int>(array_count(a, ws)), ws);
-          else write_elements(a, ws);
-        }
-        written = true;
-      }
+      written = write_variable(form, name, a, capture, ws);
     } else {
-      written = write_variable(form, entry, a, capture, ws);
+      written = write_variable(form, symbol_name(entry, ws), a, capture, ws);
     }
     length = written ? capture.cursor() - origin : 0;
   }
@@ -812,22 +808,38 @@ void sftf_dyadic(SfArg left, SfArg right, Ws ws) {
     return push_empty(ws);
   }
 
-  // Form 2: an assignment, a ⎕FX of quoted lines, or a name.
+  // Form 2: an assignment, a ⎕FX of quoted lines, or a name. Inside a
+  // transfer, "A" before the name of a variable and "F" with the name
+  // before the ⎕FX of a function.
+  if (in_transfer(ws) && !name_only) {
+    if (s[start] == glyph("A")) {
+      ++start;
+    } else if (s[start] == kLetterF) {
+      start = after;
+      word_end = start;
+      while (word_end < text.length && !is_blank(s[word_end])) ++word_end;
+      after = word_end;
+      while (after < text.length && is_blank(s[after])) ++after;
+    }
+  }
   std::uint32_t arrow = start;
   while (arrow < text.length && !is_blank(s[arrow]) && s[arrow] != kArrow && s[arrow] != kQuote) ++arrow;
   if (arrow < text.length && s[arrow] == kArrow) return define_form_2(text, start, arrow, ws);
-  if (arrow < text.length && s[arrow] == kQuote) noncer_1(ws);
+  if (arrow < text.length && s[arrow] == kQuote) unreadable(ws);
   if (after < text.length && s[after] == kArrow) return define_form_2(text, start, word_end, ws);
   if (name_only) return name_request(2, text, start, word_end - start, ws);
   if (s[after] == kQuote) {
     const std::string fx = utf8_to_internal("⎕FX");
     bool is_fx = word_end - start == 3;
     for (std::uint32_t i = 0; is_fx && i < 3; ++i) is_fx = (s[start + i] & 0x7F) == (static_cast<std::uint8_t>(fx[i]) & 0x7F);
-    if (!is_fx) noncer_1(ws);
+    if (!is_fx) unreadable(ws);
     push_result(copy_array(right.slot, ws), ws);
     QuotedLines lines(after, text.length);
     std::uint32_t entry = 0;
-    if (fix_definition(lines, false, 0, &entry, ws) >= 0) return replace_result(new_char_vector({}, ws), false, ws);
+    if (fix_definition(lines, false, 0, &entry, ws) >= 0) {
+      if (in_transfer(ws)) unreadable(ws);
+      return replace_result(new_char_vector({}, ws), false, ws);
+    }
     return replace_result(new_char_vector(symbol_name(entry, ws), ws), false, ws);
   }
   return push_empty(ws);
