@@ -365,10 +365,8 @@ std::uint32_t ValueReader::value(std::uint32_t at, bool top) {
         if (at_end() || ch(pos_) != kLeftParen) break;
         ++pos_;
       }
-      const std::uint32_t item_start = pos_;
       const std::uint32_t size = value(0, false);
       if (size == 0) return 0;
-      (void)item_start;
       if (scalar_kind_ == 0) all_simple_scalars = false;
       kinds |= static_cast<std::uint8_t>(scalar_kind_);
       items_bytes += size;
