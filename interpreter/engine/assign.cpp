@@ -40,8 +40,8 @@ void drop_entries(int n, Ws ws) {
   }
 }
 
-// The old value of a variable is handed to an entry of the statement that
-// still names the variable, or released.
+}  // namespace
+
 void retire_old_value(std::uint32_t sym, std::uint32_t old, std::uint32_t value_entry, Ws ws) {
   const std::uint32_t token = token_of_entry(sym);
   for (std::uint32_t e = value_entry + kStackEntrySize;; e += kStackEntrySize) {
@@ -56,6 +56,8 @@ void retire_old_value(std::uint32_t sym, std::uint32_t old, std::uint32_t value_
   }
   mgarb(old, ws);
 }
+
+namespace {
 
 // xsvspc: ⎕ and ⍞ show the value; a system or shared variable stores it.
 // Either way the value stays the statement's, not displayed again.

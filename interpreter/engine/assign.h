@@ -17,4 +17,9 @@ int do_xasgn(Ws ws);
 // assignment (the entries are then left as they are). Answers the state.
 int xasgn_common(std::uint32_t token, std::uint32_t value_entry, bool strand, Ws ws);
 
+// The old value `old` of the variable at symbol entry `sym` is handed to the
+// first stack entry above `value_entry` (up to the statement's primer) that
+// still names the variable, which then owns it; else it is released.
+void retire_old_value(std::uint32_t sym, std::uint32_t old, std::uint32_t value_entry, Ws ws);
+
 }  // namespace zema

@@ -56,4 +56,12 @@ constexpr std::uint8_t Locked = 0x80;     // header line: the function is locked
 // Bit of fnl::HeaderWord: the header names a result.
 constexpr std::uint16_t kExplicitResult = 0x8000;
 
+// Header words where a name being replaced by a fix from text (⎕FX, ⎕TF)
+// keeps its old value until the fix has succeeded or failed.
+namespace oldfn {
+constexpr std::uint32_t Value = 0x09C;  // w, owner word of the value (kind 0)
+constexpr std::uint32_t Entry = 0x0A0;  // w, the value slot (a symbol entry), 0 for none
+constexpr std::uint32_t Type = 0x0A9;   // b, its type byte
+}  // namespace oldfn
+
 }  // namespace zema

@@ -125,7 +125,9 @@ void lenbmp(LexCursor& c, std::uint32_t n, Ws ws) {
 
 void setup_new_token_line(LexCursor& c, Ws ws) {
   wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) & ~kConversionMode);
-  const std::uint32_t sp = rd32(ws, hdr::StackPointer);
+  // Long names are laid out down from the stack pointer rounded down to a
+  // word: the stack's 6-byte entries leave it on any even offset.
+  const std::uint32_t sp = rd32(ws, hdr::StackPointer) & ~3u;
   wr32(ws, hdr::TokenAreaLimit, sp);
   const std::uint32_t line = rd32(ws, hdr::HeapTop);
   if (!ckwsf2(line, tl::kInitialLong + 8, ws)) entry::wsfull(c.text, 0, ws);
@@ -159,7 +161,7 @@ void lexfup(std::uint32_t token_cursor, Ws ws) {
 }
 
 void fxnms(Ws ws) {
-  const std::uint32_t sp = rd32(ws, hdr::StackPointer);
+  const std::uint32_t sp = rd32(ws, hdr::StackPointer) & ~3u;
   const std::uint32_t limit = rd32(ws, hdr::TokenAreaLimit);
   wr32(ws, hdr::TokenAreaLimit, sp);
   if (limit >= sp) return;  // no name objects were made

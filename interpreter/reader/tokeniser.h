@@ -129,6 +129,7 @@ struct LexCursor {
 
 // Starts a token line at the heap top, owned by the kill slot, with its
 // first (empty) statement; sets the token-area limit to the stack pointer
+// (rounded down to a word)
 // and clears conversion mode. WS FULL when the free gap cannot hold it.
 void setup_new_token_line(LexCursor& c, Ws ws);
 
@@ -156,9 +157,10 @@ bool ckwsf2(std::uint32_t token, std::uint32_t extra, Ws ws);
 void lexfup(std::uint32_t token_cursor, Ws ws);
 
 // Name fix-up: the long-name objects taken from the top of the free gap
-// during a line (between the token-area limit and the stack pointer) slide
-// down to the heap top; the garbage count and lowest-released offset stay
-// as they were. The token-area limit returns to the stack pointer.
+// during a line (between the token-area limit and the stack pointer
+// rounded down to a word) slide down to the heap top; the garbage count
+// and lowest-released offset stay as they were. The token-area limit
+// returns to the rounded stack pointer.
 void fxnms(Ws ws);
 
 // ---- the tokeniser ------------------------------------------------------------
@@ -198,6 +200,9 @@ struct LexRoutes {
   int (*lbrksv)(const std::uint8_t** text, std::uint32_t* remaining, Ws ws) = nullptr;
   // A finished line typed while a class definition is open. Null: DEFN ERROR.
   int (*class_line)(Ws ws) = nullptr;
+  // Closes a definition fixed from text (st::FixingText) once the fixing
+  // code (⎕FX, ⎕TF) has given it every line. Null: the fix is refused.
+  int (*dfnend)(Ws ws) = nullptr;
 };
 // The one set of routes: null until the session's start installs them
 // (install_command_routes, install_definition_routes); read by lexcal.

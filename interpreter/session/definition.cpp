@@ -348,11 +348,6 @@ bool relabel(std::uint32_t header, bool* changed, Ws ws) {
 
 void print_internal(const std::string& utf8, Ws ws) { ldprt(utf8_to_internal(utf8), ws); }
 
-std::string two_digits(std::uint32_t n) {
-  std::string s = std::to_string(n % 100);
-  return s.size() < 2 ? "0" + s : s;
-}
-
 }  // namespace
 
 // ---- routes ---------------------------------------------------------------------
@@ -362,6 +357,7 @@ void install_definition_routes() {
   r.dfnent = dfnent;
   r.dfnhfx = dfnhfx;
   r.lbrksv = lbrksv;
+  r.dfnend = dfnend;
 }
 
 std::uint32_t definition_slot(Ws ws) { return rd32(ws, hdr::DefEntry); }
@@ -643,33 +639,5 @@ bool print_timestamp(std::uint32_t header, Ws ws) {
   return false;
 }
 
-void fmttd(Ws ws) {
-  const std::uint32_t ms = rd32(ws, hdr::SaveTime);
-  const std::uint32_t d = rd32(ws, hdr::SaveDate);
-  const std::uint8_t time_style = rd8(ws, hdr::TermFormat) & 0x7F;
-  const bool date_first = rd8(ws, hdr::TermFormat) & 0x80;
-  const std::uint8_t date_style = rd8(ws, hdr::TermFormat + 1);
-
-  std::uint32_t hours = ms / 3600000;
-  const std::string sep = (time_style & 1) ? ":" : ".";
-  std::string time;
-  const bool twelve = time_style >= 2;
-  const bool pm = hours >= 12;
-  if (twelve && hours >= 13) hours -= 12;
-  time = std::to_string(hours) + sep + two_digits(ms / 60000 % 60) + sep + two_digits(ms / 1000 % 60);
-  if (twelve) time += pm ? " PM" : " AM";
-
-  const std::uint32_t month = d / 10000, day = d / 100 % 100, yy = d % 100;
-  const std::string year4 = std::to_string(yy <= 70 ? 2000 + yy : 1900 + yy);
-  std::string date;
-  switch (date_style) {
-    case 1: date = std::to_string(month) + "/" + two_digits(day) + "/" + year4; break;
-    case 2: date = std::to_string(day) + "/" + two_digits(month) + "/" + two_digits(yy); break;
-    case 3: date = std::to_string(day) + "/" + two_digits(month) + "/" + year4; break;
-    case 4: date = year4 + "-" + two_digits(month) + "-" + two_digits(day); break;
-    default: date = std::to_string(month) + "/" + two_digits(day) + "/" + two_digits(yy); break;
-  }
-  print_internal(date_first ? date + " " + time : time + " " + date, ws);
-}
 
 }  // namespace zema

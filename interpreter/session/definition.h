@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "interpreter/engine/function_object.h"
+#include "interpreter/output/timestamp.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
@@ -26,14 +27,10 @@ constexpr std::uint16_t OnSi = 0x0200;            // it has frames on the state 
 constexpr std::uint16_t HeaderReplaced = 0x0400;  // its header was replaced while it executes
 }  // namespace defst
 
-// Where a name being replaced by a fix from text keeps its old value.
-namespace oldfn {
-constexpr std::uint32_t Value = 0x09C;  // w, owner word of the value (kind 0)
-constexpr std::uint32_t Entry = 0x0A0;  // w, the value slot
-constexpr std::uint32_t Type = 0x0A9;   // b
-}  // namespace oldfn
+// Where a name being replaced by a fix from text keeps its old value:
+// oldfn:: in function_object.h.
 
-// Puts dfnent, dfnhfx and lbrksv into the tokeniser's routes.
+// Puts dfnent, dfnhfx, lbrksv and dfnend into the tokeniser's routes.
 void install_definition_routes();
 
 // A finished line in the kill slot while a definition is open or a ∇ is
@@ -85,9 +82,7 @@ bool get_timestamp(std::uint32_t header, std::uint32_t* time, std::uint32_t* dat
 // Prints two blanks and the fix time; answers true (printing nothing)
 // when there is none. The words go through hdr::SaveTime/SaveDate.
 bool print_timestamp(std::uint32_t header, Ws ws);
-// Prints the time stamp in hdr::SaveTime/SaveDate in the time and date
-// styles of header bytes 0x1DA (bit 7: date first) and 0x1DB.
-void fmttd(Ws ws);
+// The time stamp writer, fmttd, is in output/timestamp.h.
 
 // SI DAMAGE: prints the message (not while )COPY runs) and marks the
 // frames (sier2).

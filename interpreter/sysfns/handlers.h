@@ -68,4 +68,26 @@ void qmt_monadic(SfArg right, Ws ws);                  // ⎕MOUNT
 void sfhost_monadic(SfArg right, Ws ws);               // ⎕HOST
 void sfhost_dyadic(SfArg left, SfArg right, Ws ws);    // time limit ⎕HOST command
 
+// ---- defined functions as text, erasure (definitions.cpp) ----
+void sffx_monadic(SfArg right, Ws ws);                 // ⎕FX lines
+void sffx_dyadic(SfArg left, SfArg right, Ws ws);      // lock ⎕FX lines
+void sfcr_monadic(SfArg right, Ws ws);                 // ⎕CR name
+void sfcr_dyadic(SfArg left, SfArg right, Ws ws);      // form ⎕CR name
+void sfex_monadic(SfArg right, Ws ws);                 // ⎕EX names
+void sfna_monadic(SfArg right, Ws ws);                 // ⎕NA description
+void sfna_dyadic(SfArg left, SfArg right, Ws ws);      // name ⎕NA description
+
+// ---- names and their classes (name_queries.cpp) ----
+void sfnc_monadic(SfArg right, Ws ws);                 // ⎕NC names
+void sfnl_monadic(SfArg right, Ws ws);                 // ⎕NL classes
+void sfnl_dyadic(SfArg left, SfArg right, Ws ws);      // letters ⎕NL classes
+void sfat_dyadic(SfArg left, SfArg right, Ws ws);      // set ⎕AT names
+
+// ---- transfer form (transfer_form.cpp) ----
+void sftf_dyadic(SfArg left, SfArg right, Ws ws);      // form ⎕TF text
+
+// ---- the state indicator and the clock as text (niladic.cpp) ----
+void sfsi(Ws ws);                                      // ⎕SI
+void sftime(Ws ws);                                    // ⎕TIME
+
 }  // namespace zema

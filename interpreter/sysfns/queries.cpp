@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/charset.h"
+#include "interpreter/output/timestamp.h"
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/support.h"
 #include "interpreter/workspace/symtab.h"
@@ -71,7 +72,7 @@ void sfts(Ws ws) {
   std::uint32_t date = 0;
   const std::uint32_t ms = sup_tds(&date, ws);
   const auto yy = static_cast<std::int32_t>(date % 100);
-  const std::int32_t year = yy <= 90 ? 2000 + yy : 1900 + yy;
+  const std::int32_t year = full_year(static_cast<std::uint32_t>(yy));
   result_ints({year, static_cast<std::int32_t>(date / 10000), static_cast<std::int32_t>(date / 100 % 100),
                static_cast<std::int32_t>(ms / 3600000), static_cast<std::int32_t>(ms / 60000 % 60),
                static_cast<std::int32_t>(ms / 1000 % 60), static_cast<std::int32_t>(ms % 1000)},

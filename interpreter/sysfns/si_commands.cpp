@@ -65,6 +65,17 @@ void print_locals(std::uint32_t frame, Ws ws) {
 
 int listing(std::int32_t n, int mode, Ws ws) { return csie(n, mode, ws); }
 
+// Ends a level's line; while ⎕SI captures the listing, the carriage return
+// is stored with the text.
+void end_level_line(Ws ws) {
+  if (state_has(st::Capturing, ws)) {
+    cdisp_store(kCarriageReturn, ws);
+    wr16(ws, hdr::OutColumn, 0);
+  } else {
+    cdisp(kCarriageReturn, ws);
+  }
+}
+
 }  // namespace
 
 int csie(std::int32_t n, int mode, Ws ws) {
@@ -79,7 +90,7 @@ int csie(std::int32_t n, int mode, Ws ws) {
   for (std::uint32_t link = rd32(ws, hdr::SiLink);;) {
     const bool at_bottom = rd32(ws, link) == 0;
     if ((mode & kLocals) && !at_bottom) print_locals(link - siframe::Link, ws);
-    if (!(level.state & kHidden)) cdisp(kCarriageReturn, ws);
+    if (!(level.state & kHidden)) end_level_line(ws);
     if (++shown >= n || at_bottom) break;
     const std::uint32_t frame = link - siframe::Link;
     level = {rd16(ws, frame + siframe::RunningToken), rdi32(ws, frame + siframe::LineNumber),

@@ -441,14 +441,15 @@ TEST(FixTime, StylesOfTimeAndDate) {
     fmttd(ws);
     EXPECT_EQ(internal_to_utf8(task.output), c.text);
   }
-  // Midnight, morning, noon; years on both sides of 1970.
+  // Midnight, morning, noon; two-digit years on both sides of the pivot
+  // (90 is 2090, 91 is 1991).
   struct Clock {
     std::uint32_t ms, date;
     const char* text;
   } const clocks[] = {
-      {0, 11771, "0:00:00 AM 17/01/1971"},
+      {0, 11791, "0:00:00 AM 17/01/1991"},
       {(9 * 60 + 1) * 60000, 123199, "9:01:00 AM 31/12/1999"},
-      {12 * 3600000, 70470, "12:00:00 PM 4/07/2070"},
+      {12 * 3600000, 70490, "12:00:00 PM 4/07/2090"},
   };
   wr8(ws, hdr::TermFormat, 3);
   wr8(ws, hdr::TermFormat + 1, 3);

@@ -19,6 +19,7 @@
 #include "interpreter/engine/line.h"
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/symtab.h"
+#include "interpreter/session/definition.h"
 #include "interpreter/sysfns/dispatch.h"
 #include "interpreter/reader/tokeniser.h"
 #include "test_arrays.h"
@@ -69,9 +70,9 @@ const std::map<std::string, int> kFlags = {
 // The handlers the program has, by valence.
 const std::set<std::string> kBuiltNiladic = words(
     "⎕LC ⎕TS ⎕AI ⎕UL ⎕ID ⎕WA ⎕AV ⎕TT ⎕A ⎕a ⎕B ⎕b ⎕C ⎕D ⎕I ⎕i ⎕L ⎕R ⎕T ⎕LER ⎕CL ⎕N ⎕y ⎕W ⎕M ⎕ET ⎕TC ⎕TCBEL "
-    "⎕TCBS ⎕TCDEL ⎕TCESC ⎕TCFF ⎕TCLF ⎕TCNL ⎕TCNUL ⎕TCHT ⎕WSSIZE ⎕SYMB ⎕EM");
-const std::set<std::string> kBuiltMonadic = words("⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC ⎕ERX");
-const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA");
+    "⎕TCBS ⎕TCDEL ⎕TCESC ⎕TCFF ⎕TCLF ⎕TCNL ⎕TCNUL ⎕TCHT ⎕WSSIZE ⎕SYMB ⎕EM ⎕SI ⎕TIME");
+const std::set<std::string> kBuiltMonadic = words("⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC ⎕ERX ⎕CR ⎕EX ⎕FX ⎕NC ⎕NL ⎕NA");
+const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA ⎕CR ⎕FX ⎕NL ⎕AT ⎕TF ⎕NA");
 
 // ---- calling a row ----------------------------------------------------------------------------
 
@@ -82,6 +83,10 @@ struct Outcome {
 
 class Dispatch : public ::testing::Test {
  protected:
+  // ⎕NA fixes its declaration through the definition code's routes.
+  void SetUp() override { install_definition_routes(); }
+  void TearDown() override { lex_routes() = saved_routes_; }
+  LexRoutes saved_routes_ = lex_routes();
   CaptureTask task;
   CurrentTask current{&task};
 
@@ -168,7 +173,19 @@ ArrayImage good_argument(const std::string& name) {
   if (name == "⎕DL") return test::int_scalar(0);
   if (name == "⎕MOUNT" || name == "⎕HOST" || name == "⎕EC" || name == "⎕EA") return test::char_vector("");
   if (name == "⎕ES" || name == "⎕ERS") return test::int_vector({});  // signals nothing
+  if (name == "⎕CR" || name == "⎕EX" || name == "⎕NC" || name == "⎕AT") return test::char_vector("X");
+  if (name == "⎕FX" || name == "⎕TF") return test::char_vector("");  // fixes nothing; no text
+  if (name == "⎕NL") return test::int_scalar(2);
+  if (name == "⎕NA") return test::char_vector("LIB|FN");
   return test::int_scalar(0);
+}
+// A valid left argument for the dyadic handlers the program has.
+ArrayImage good_left(const std::string& name) {
+  if (name == "⎕CR" || name == "⎕AT" || name == "⎕TF") return test::int_scalar(1);
+  if (name == "⎕FX") return test::int_scalar(0);
+  if (name == "⎕NL") return test::char_vector("A");
+  if (name == "⎕NA") return test::char_vector("F");
+  return test::int_scalar(5);
 }
 
 TEST_F(Dispatch, EveryRowReachesItsHandlerOrItsError) {
@@ -186,7 +203,7 @@ TEST_F(Dispatch, EveryRowReachesItsHandlerOrItsError) {
     // One valence: the error it must give, or (form exists) a result from
     // a handler and NONCE ERROR from a service the program lacks.
     auto expect = [&](int valence, bool exists, int refusal, const std::set<std::string>& built_set) {
-      const Outcome o = valence == 0 ? call0(n) : valence == 1 ? call1(n, arg) : call2(n, test::int_scalar(5), arg);
+      const Outcome o = valence == 0 ? call0(n) : valence == 1 ? call1(n, arg) : call2(n, good_left(name), arg);
       if (!exists) {
         EXPECT_EQ(o.error, refusal) << name << " valence " << valence;
         return;
