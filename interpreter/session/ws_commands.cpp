@@ -154,6 +154,17 @@ int csav00(int mode, std::uint8_t* key, Ws ws) {
   return csavm2(mode, a.flags, ws);
 }
 
+// Makes "⍎⎕LX" the next input line of the immediate-execution loop. The
+// text lies in the probe buffer, which nothing uses before the loop has
+// tokenised the line.
+void queue_latent_expression(Ws ws) {
+  LowGlobals& lg = lowglobals(ws);
+  const std::string line = utf8_to_internal("⍎⎕LX");
+  std::memcpy(lg.probe, line.data(), line.size());
+  wr32(ws, hdr::PendingAddress, static_cast<std::uint32_t>(low_offset(ws, lg.probe)));
+  wr32(ws, hdr::PendingLength, static_cast<std::uint32_t>(line.size()));
+}
+
 int refused(Ws ws) {
   wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) & ~cmdws::kFileOperation);
   return 12;
@@ -191,6 +202,10 @@ int cload_args(std::uint16_t, Ws ws) {
   wr32(ws, hdr::LibraryLoaded, library);
   copy_wsid_name(name, ws);
   if (!quiet(flags)) sup_new_wsid(ws);
+  // The latent expression runs next, as if typed, unless the loaded
+  // workspace has a definition open or an )XLOAD finds attention on.
+  const bool xload_held = (flags & cmdf::ExecuteLoad) && rd16(ws, hdr::AttnLevel) != 0;
+  if (!state_has(st::Defining, ws) && !xload_held) queue_latent_expression(ws);
   throw EnterImmediate{ws};
 }
 

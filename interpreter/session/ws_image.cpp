@@ -60,8 +60,20 @@ int check_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t s
   const std::uint32_t heap_top = img32(image, hdr::HeapTop);
   const std::uint32_t top = img32(image, hdr::Top);
   const std::uint32_t sp = img32(image, hdr::StackPointer);
-  if (heap_top < kHeapStart || heap_top > length - 4 || (heap_top & 3) != 0) return IR_INVALID;
+  // A saved top equal to the saved stack pointer: an image without the
+  // stack segment, taken as an empty stack (its sentinel is written anew).
+  const bool no_segment = top == sp;
+  if (heap_top < kHeapStart || heap_top > length - (no_segment ? 0 : 4) || (heap_top & 3) != 0) return IR_INVALID;
   const std::uint32_t segment = length - heap_top;
+  if (no_segment) {
+    if (segment != 0 || top < length || (top & 3) != 0) return IR_INVALID;
+    p.heap_top = heap_top;
+    p.length = length;
+    p.segment = 0;
+    p.new_top = size & ~3u;
+    p.shift = 0;
+    return IR_OK;
+  }
   if ((segment & 3) != 0 || top < segment || top - segment != sp || top < length || (top & 3) != 0) return IR_INVALID;
   const bool empty = segment == 4;
   p.heap_top = heap_top;
@@ -175,11 +187,11 @@ int install_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t
 
   const std::uint32_t d = static_cast<std::uint32_t>(p.shift);  // modulo 2^32
   std::memcpy(ws, image, p.heap_top);
-  const std::uint32_t new_sp = p.new_top - p.segment;
+  const std::uint32_t new_sp = p.segment == 0 ? p.new_top - 4 : p.new_top - p.segment;
   std::memcpy(ws + new_sp, image + p.heap_top, p.segment);
   wr32(ws, hdr::Top, p.new_top);
   wr32(ws, hdr::StackPointer, new_sp);
-  wr32(ws, hdr::SiLink, rd32(ws, hdr::SiLink) + d);
+  wr32(ws, hdr::SiLink, p.segment == 0 ? new_sp : rd32(ws, hdr::SiLink) + d);
   wr32(ws, p.new_top - 4, 0);
   if (p.shift != 0) {
     if (p.shift < 0) wr16(ws, hdr::Version, 0);

@@ -283,5 +283,34 @@ TEST_F(WsImageTest, FuzzedImagesNeverHarmTheWorkspace) {
   EXPECT_LT(accepted, rounds);
 }
 
+// An image whose saved top equals its saved stack pointer carries no stack
+// segment at all: it loads as a workspace with an empty stack, into a
+// workspace of the same size, a larger and a smaller one.
+TEST_F(WsImageTest, ImageWithoutStackSegmentLoadsWithAnEmptyStack) {
+  {
+    Session s(task_, 512 * 1024);
+    s.type({"V←⍳5", "∇Z←G X", "Z←X×2", "∇", ")SAVE NOSTACK"});
+  }
+  Bytes b = read_file(dir_ / "NOSTACK.aws");
+  const std::uint32_t heap = rd32(b.data(), hdr::HeapTop);
+  ASSERT_EQ(b.size(), heap + 4u);  // the sentinel alone
+  b.resize(heap);
+  const std::uint32_t top = rd32(b.data(), hdr::Top);
+  std::memcpy(b.data() + hdr::StackPointer, &top, 4);
+  write_file(dir_ / "NOSTACK.aws", b);
+  for (std::uint32_t size : {512u * 1024, 1024u * 1024, 300u * 1024}) {
+    SCOPED_TRACE(size);
+    Session s(task_, size);
+    const std::string out = s.type({")LOAD NOSTACK"});
+    EXPECT_EQ(out.rfind("SAVED  ", 0), 0u) << out;
+    EXPECT_EQ(s.type({"V", "G 4", ")SI"}), "1 2 3 4 5\n8\n");
+    const std::uint32_t t = rd32(s.ws(), hdr::Top);
+    EXPECT_EQ(t, lowglobals(s.ws()).ws_size);
+    EXPECT_EQ(rd32(s.ws(), hdr::StackPointer), t - 4);
+    EXPECT_EQ(rd32(s.ws(), hdr::SiLink), t - 4);
+    EXPECT_EQ(rd32(s.ws(), t - 4), 0u);
+  }
+}
+
 }  // namespace
 }  // namespace zema
