@@ -58,6 +58,7 @@ void qers_dyadic(SfArg left, SfArg right, Ws ws);      // message ⎕ERS error n
 // ---- text run under error control (evaluation_calls.cpp) ----
 void quadea_dyadic(SfArg left, SfArg right, Ws ws);    // alternative ⎕EA text
 void quadec_monadic(SfArg right, Ws ws);               // ⎕EC text
+void qfmt_dyadic(SfArg left, SfArg right, Ws ws);      // format ⎕FMT array
 
 // ---- functions of the support layer (host_calls.cpp) ----
 void sfhc_monadic(SfArg right, Ws ws);                 // ⎕HC
