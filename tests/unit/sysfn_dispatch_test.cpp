@@ -71,7 +71,7 @@ const std::set<std::string> kBuiltNiladic = words(
     "⎕LC ⎕TS ⎕AI ⎕UL ⎕ID ⎕WA ⎕AV ⎕TT ⎕A ⎕a ⎕B ⎕b ⎕C ⎕D ⎕I ⎕i ⎕L ⎕R ⎕T ⎕LER ⎕CL ⎕N ⎕y ⎕W ⎕M ⎕ET ⎕TC ⎕TCBEL "
     "⎕TCBS ⎕TCDEL ⎕TCESC ⎕TCFF ⎕TCLF ⎕TCNL ⎕TCNUL ⎕TCHT ⎕WSSIZE ⎕SYMB ⎕EM");
 const std::set<std::string> kBuiltMonadic = words("⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC");
-const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA");
+const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA ⎕FMT");
 
 // ---- calling a row ----------------------------------------------------------------------------
 
@@ -186,7 +186,7 @@ TEST_F(Dispatch, EveryRowReachesItsHandlerOrItsError) {
     // One valence: the error it must give, or (form exists) a result from
     // a handler and NONCE ERROR from a service the program lacks.
     auto expect = [&](int valence, bool exists, int refusal, const std::set<std::string>& built_set) {
-      const Outcome o = valence == 0 ? call0(n) : valence == 1 ? call1(n, arg) : call2(n, test::int_scalar(5), arg);
+      const Outcome o = valence == 0 ? call0(n) : valence == 1 ? call1(n, arg) : call2(n, name == "⎕FMT" ? test::char_vector("I5") : test::int_scalar(5), arg);
       if (!exists) {
         EXPECT_EQ(o.error, refusal) << name << " valence " << valence;
         return;
