@@ -14,6 +14,7 @@
 #include "interpreter/engine/error_path.h"
 #include "interpreter/engine/each_operator.h"
 #include "interpreter/engine/evaluation.h"
+#include "interpreter/engine/format_primitive.h"
 #include "interpreter/engine/product_operator.h"
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/workspace/errors.h"
@@ -154,6 +155,7 @@ std::array<PrimitiveHandler, 128> build_monadic_handlers() {
   t[0x10] = grade_down_monadic;  // ⍒
   t[0x1F] = domino_monadic;    // ⌹
   t[0x18] = execute_monadic;   // ⍎
+  t[0x19] = format_monadic;    // ⍕
   return t;
 }
 std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
@@ -180,6 +182,7 @@ std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
   t[0x54] = without_dyadic;    // ~
   t[0x4E] = encode_dyadic;     // ⊤
   t[0x42] = decode_dyadic;     // ⊥
+  t[0x19] = format_dyadic;     // ⍕
   return t;
 }
 

@@ -906,6 +906,20 @@ void display_array(DisplayLine& line, std::uint32_t value_slot, Ws ws) {
   if (new_line) ptcr(ws);
 }
 
+// ---- monadic ⍕ ---------------------------------------------------------------------------
+
+std::uint32_t layout_for_format(std::uint32_t value_slot, Ws ws) {
+  gcol(ws);
+  std::uint32_t node;
+  {
+    LayoutScope scope(ws);
+    LayoutScope::begin(rd32(ws, hdr::HeapTop), ws);
+    node = make_display_array(rd32(ws, value_slot), ws);
+    if (rd8(ws, node + obj::Type) == ET_NESTED) print_into_char_node(node, ws);
+  }
+  return node;
+}
+
 // ---- the host's entry -----------------------------------------------------------------------
 
 int format_APL_array(Ws ws, const std::uint8_t* value, const std::uint8_t** matrix) {

@@ -128,6 +128,17 @@ std::uint32_t make_display_array(std::uint32_t value, Ws ws);
 // WS FULL when the measures would come within 100 bytes of the stack.
 int print_display_array(std::uint32_t node, Ws ws);
 
+// ---- monadic ⍕ ---------------------------------------------------------------------------
+
+// Lays out the display of the value whose offset lies in the word at
+// `value_slot` (the heap is compacted first) as one character node in the
+// free space above the heap top: rows at dnode::Rows, columns at
+// dnode::Columns, the characters from dnode::Chars, rows of equal width and
+// no line ends, never folded at ⎕PW. Answers the node's offset; it stays
+// valid until the heap or the stack next grows. SYSTEM LIMIT beyond 100
+// levels of nesting; WS FULL when the free space is too small.
+std::uint32_t layout_for_format(std::uint32_t value_slot, Ws ws);
+
 // ---- the host's entry ------------------------------------------------------------------
 
 // Answer of format_APL_array while a line is executing: the layout would

@@ -58,6 +58,8 @@ void qers_dyadic(SfArg left, SfArg right, Ws ws);      // message ⎕ERS error n
 // ---- text run under error control (evaluation_calls.cpp) ----
 void quadea_dyadic(SfArg left, SfArg right, Ws ws);    // alternative ⎕EA text
 void quadec_monadic(SfArg right, Ws ws);               // ⎕EC text
+// ---- ⎕FMT (quad_fmt.cpp) ----
+void qfmt_dyadic(SfArg left, SfArg right, Ws ws);      // format ⎕FMT array
 // ---- the error-trap line (error_trap.cpp) ----
 void sferx_monadic(SfArg right, Ws ws);                // ⎕ERX
 

@@ -72,7 +72,7 @@ const std::set<std::string> kBuiltNiladic = words(
     "⎕LC ⎕TS ⎕AI ⎕UL ⎕ID ⎕WA ⎕AV ⎕TT ⎕A ⎕a ⎕B ⎕b ⎕C ⎕D ⎕I ⎕i ⎕L ⎕R ⎕T ⎕LER ⎕CL ⎕N ⎕y ⎕W ⎕M ⎕ET ⎕TC ⎕TCBEL "
     "⎕TCBS ⎕TCDEL ⎕TCESC ⎕TCFF ⎕TCLF ⎕TCNL ⎕TCNUL ⎕TCHT ⎕WSSIZE ⎕SYMB ⎕EM ⎕SI ⎕TIME");
 const std::set<std::string> kBuiltMonadic = words("⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC ⎕ERX ⎕CR ⎕EX ⎕FX ⎕NC ⎕NL ⎕NA");
-const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA ⎕CR ⎕FX ⎕NL ⎕AT ⎕TF ⎕NA");
+const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA ⎕CR ⎕FX ⎕NL ⎕AT ⎕TF ⎕NA ⎕FMT");
 
 // ---- calling a row ----------------------------------------------------------------------------
 
@@ -185,6 +185,7 @@ ArrayImage good_left(const std::string& name) {
   if (name == "⎕FX") return test::int_scalar(0);
   if (name == "⎕NL") return test::char_vector("A");
   if (name == "⎕NA") return test::char_vector("F");
+  if (name == "⎕FMT") return test::char_vector("I5");
   return test::int_scalar(5);
 }
 
