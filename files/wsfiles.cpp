@@ -5,6 +5,7 @@
 // the system, a leading remote marker (↑ or ↓) is dropped and a leading "~" is
 // replaced by the home directory.
 #include "files/wsfiles.h"
+#include "files/packaged.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -205,6 +206,10 @@ int open_failure_code(int e) { return e == ENOENT || e == 0 ? kNotFound : kIoErr
 // ---- workspace files ------------------------------------------------------------
 
 std::int64_t size_ws(const char* path) {
+  if (serves_startup_image(path)) {
+    std::uint8_t probe[4];
+    return read_packaged_ws(probe, 0) == 0 ? std::int64_t(packaged_ws_length()) : -1;
+  }
   const std::string p = host_path(path);
   int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -229,6 +234,10 @@ std::int64_t size_ws(const char* path) {
 }
 
 int read_ws(const char* path, std::uint32_t count, std::uint8_t* destination) {
+  if (serves_startup_image(path)) {
+    const int rc = read_startup_image(count, destination);
+    return rc != kOk ? rc : looks_like_workspace(destination, count) ? kOk : kNotWorkspace;
+  }
   const std::string p = host_path(path);
   errno = 0;
   int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
@@ -328,6 +337,13 @@ int write_ws(const char* path, std::uint32_t length, const std::uint8_t* source)
 }
 
 int read_ws_whole(const char* path, std::uint32_t limit, WsImage& image) {
+  if (serves_startup_image(path)) {
+    const int rc = read_startup_image_whole(limit, image);
+    if (rc != kOk || looks_like_workspace(image.bytes.get(), image.length)) return rc;
+    image.bytes.reset();
+    image.length = 0;
+    return kNotWorkspace;
+  }
   image.bytes.reset();
   image.length = 0;
   const std::string p = host_path(path);

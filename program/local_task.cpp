@@ -1,0 +1,224 @@
+#include "program/local_task.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "files/packaged.h"
+#include "host/charset.h"
+#include "interpreter/session/life.h"
+#include "interpreter/workspace/arrays.h"
+#include "interpreter/workspace/sysvar_slots.h"
+#include "interpreter/workspace/workspace.h"
+#include "platform/message_box.h"
+#include "platform/synchronize.h"
+
+namespace zema {
+
+namespace {
+
+constexpr std::size_t kInputLineMax = 2047;
+
+// Display-code output to UTF-8 lines.
+std::string display_to_utf8(std::string_view chunk) {
+  std::string internal, text;
+  for (char c : chunk) {
+    if (c == 13 || c == 10) {
+      text += internal_to_utf8(internal) + "\n";
+      internal.clear();
+    } else {
+      internal.push_back(static_cast<char>(fontin(static_cast<std::uint8_t>(c))));
+    }
+  }
+  return text + internal_to_utf8(internal);
+}
+
+// The characters of a simple character vector object, or "".
+std::string char_vector(std::uint32_t a, Ws ws) {
+  if (!a || array_type(a, ws) != ET_CHAR) return {};
+  return std::string(reinterpret_cast<const char*>(ws + array_data(a, ws)), array_count(a, ws));
+}
+
+}  // namespace
+
+LocalTask::LocalTask(Front front, BlockAllocator allocate)
+    : front_(std::move(front)), allocate_(std::move(allocate)), out_([this](std::string_view chunk) {
+        const std::string text = display_to_utf8(chunk);
+        synchronize([&] {
+          if (front_.session_output) front_.session_output(text);
+        });
+      }) {}
+
+LocalTask::~LocalTask() {
+  if (thread_.joinable()) thread_.join();
+  std::free(block_.block);
+  std::free(oldBlock_);
+}
+
+bool LocalTask::AllocateTaskMemory(double bytes) {
+  if (block_.block) return true;
+  block_ = allocate_task_block(bytes, allocate_);
+  return block_.block != nullptr;
+}
+
+void LocalTask::Start() { thread_ = std::thread([this] { Body(); }); }
+
+void LocalTask::Join() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void LocalTask::Body() {
+  set_current_apl_task(this);
+  int status = 1;
+  try {
+    apl(block_.block + 128, block_.size - 128, "", &wsBase, 0);
+  } catch (const TaskEnded& e) {
+    status = e.status;
+  } catch (...) {
+    // A task that cannot start (its tables or its workspace) ends the
+    // program rather than leave it running without a task.
+    status = 1;
+  }
+  set_current_apl_task(nullptr);
+  synchronize([&] {
+    if (front_.ended) front_.ended(status);
+  });
+}
+
+void LocalTask::ExecuteInputLine(const std::string& line) {
+  inputLine_ = line.substr(0, kInputLineMax);
+  input_.release();
+}
+
+void LocalTask::WriteOutput(const char* text, std::size_t n) {
+  const int pw = wsBase ? static_cast<int>(rdi32(wsBase, sysvar_value_word(sysvar::PW))) : prefs.pw;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<std::uint8_t>(text[i]);
+    if ((c & 0x7F) == 0x0A) {
+      // Cursor down: what is buffered goes first, then the line ends.
+      out_.Flush();
+      out_.Put(13, pw);
+      continue;
+    }
+    out_.Put(c == 0x0D ? 13 : fontout(c), pw);
+  }
+}
+
+void LocalTask::FlushOutput() {
+  if (front_.session_output)
+    out_.Flush();
+  else
+    out_.Discard();
+}
+
+void LocalTask::CheckFrontEndAttention() {
+  if (tick_.exchange(false)) FlushOutput();
+}
+
+int LocalTask::GetOneKeystroke() {
+  FlushOutput();
+  return 3;  // no session window to type in yet
+}
+
+bool LocalTask::ApplicationFailed(std::string* message) const {
+  Ws ws = wsBase;
+  const std::uint32_t si = rd32(ws, hdr::SiLink);
+  const bool suspended = si && rd32(ws, si) != 0;
+  const std::uint32_t m = rd32(ws, hdr::ErrorMessage);
+  if (!suspended && (m == 0 || m == errorBeforeLx_)) return false;
+  std::string text = char_vector(m, ws);
+  for (char& c : text)
+    if (c == 0x0D) c = '\n';
+  *message = internal_to_utf8(text);
+  while (!message->empty() && (message->back() == '\n' || message->back() == ' ')) message->pop_back();
+  return true;
+}
+
+void LocalTask::Prologue(std::string* line, bool* give_line) {
+  Ws ws = wsBase;
+  if (inputCount_ == 0) {
+    // The start-up load: the package's image, served as workspace "pack".
+    *line = utf8_to_internal(")SLOAD pack");
+    set_startup_load_pending(true);
+    *give_line = true;
+    return;
+  }
+  if (inputCount_ == 1) {
+    set_startup_load_pending(false);
+    const std::string pack = utf8_to_internal("pack");
+    const bool loaded = rd8(ws, hdr::SaveName) == pack.size() &&
+                        std::memcmp(ws + hdr::SaveName + 1, pack.data(), pack.size()) == 0;
+    if (!loaded) {
+      // The package could not be loaded (the interpreter said why).
+      exitStatus = 1;
+      quitRequested = true;
+      return;
+    }
+    const std::string lx = char_vector(rd32(ws, sysvar_value_word(sysvar::LX)), ws);
+    errorBeforeLx_ = rd32(ws, hdr::ErrorMessage);
+    if (lx.find_first_not_of(' ') != std::string::npos) {
+      *line = lx;
+      *give_line = true;
+      return;
+    }
+  }
+  // Back at an input request after the application ran: ⍞ or ⎕ input
+  // needs the session window (not there yet); immediate execution means
+  // the application has finished.
+  std::string message;
+  if (ApplicationFailed(&message)) report_application_error(this, message);
+  quitRequested = true;
+}
+
+APLTask::Input LocalTask::ReadInputLine(std::string& line) {
+  FlushOutput();
+  std::string given;
+  bool give = false;
+  synchronize([&] { Prologue(&given, &give); });
+  ++inputCount_;
+  if (give) {
+    line = given;
+    return Input::Line;
+  }
+  if (quitRequested) EndAPLTask();
+  awaitingInput_ = true;
+  input_.acquire();
+  awaitingInput_ = false;
+  if (quitRequested) EndAPLTask();
+  if (attnEnabled && attnPending) return Input::Interrupted;
+  line = inputLine_;
+  return Input::Line;
+}
+
+std::uint32_t LocalTask::ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) {
+  // The new block is had before the old one is given up: a refusal leaves
+  // the task as it was (WS FULL).
+  TaskBlock fresh = reallocate_task_block(bytes, allocate_);
+  if (!fresh.block) {
+    ShowMessageBox("Out of memory - Could not allocate memory for the workspace", "ZEMA Error", 16);
+    return 0;
+  }
+  std::memcpy(fresh.block + 128, block_.block + 128, kLowGlobalsSize);
+  // The interpreter still runs on the old block while it switches over.
+  std::free(oldBlock_);
+  oldBlock_ = block_.block;
+  block_ = fresh;
+  *new_ws = fresh.block + 128 + kLowGlobalsSize;
+  wsBase = *new_ws;
+  return fresh.size - 10000;
+}
+
+void LocalTask::EndAPLTask() {
+  FlushOutput();
+  ending = true;
+  throw TaskEnded{exitStatus};
+}
+
+void report_application_error(LocalTask* task, const std::string& message) {
+  ShowMessageBox(message.empty() ? std::string("Application error (breakpoint hit)") : message,
+                 message.empty() ? std::string("Application error (breakpoint hit)") : std::string("Application error"),
+                 16);
+  task->exitStatus = 1;
+  task->quitRequested = true;
+}
+
+}  // namespace zema

@@ -1,0 +1,85 @@
+// The task whose thread runs the interpreter inside this process. Output
+// is buffered on the task thread and handed to the GUI thread; input lines
+// come from the GUI thread through a semaphore. In packaged mode the first
+// input request loads the package ()SLOAD pack), the next runs its latent
+// expression, and a request for an immediate-execution line after that ends
+// the task (the application has finished).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <semaphore>
+#include <string>
+#include <thread>
+
+#include "host/output_buffer.h"
+#include "host/task.h"
+#include "host/task_memory.h"
+
+namespace zema {
+
+class LocalTask : public APLTask {
+ public:
+  // The GUI side: where flushed output goes (UTF-8, lines ended by "\n";
+  // null: discarded, as for a task without a session window) and what is
+  // done when the task has ended (on the GUI thread, with the exit status).
+  struct Front {
+    std::function<void(const std::string&)> session_output;
+    std::function<void(int status)> ended;
+  };
+
+  explicit LocalTask(Front front, BlockAllocator allocate = default_block_allocator());
+  ~LocalTask() override;
+
+  // The workspace block (GUI thread, before Start): false when no block
+  // above 51,200 bytes could be had.
+  bool AllocateTaskMemory(double bytes);
+  double GetTaskSize() const { return block_.size ? double(block_.size) - 10000 : -10000; }
+  // Starts the thread, which runs the interpreter until the task ends.
+  void Start();
+  // Waits for the thread to end (after `ended` ran).
+  void Join();
+  // GUI thread: hands an input line to a waiting task (cut to 2047 bytes).
+  void ExecuteInputLine(const std::string& line);
+  bool IsAwaitingInput() const { return awaitingInput_; }
+  // Set by the attention tick (any thread): the next poll flushes output.
+  void Tick() { tick_ = true; }
+
+  void WriteOutput(const char* text, std::size_t n) override;
+  void FlushOutput() override;
+  Input ReadInputLine(std::string& line) override;
+  int GetOneKeystroke() override;
+  void CheckFrontEndAttention() override;
+  std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) override;
+  [[noreturn]] void EndAPLTask() override;
+
+  // Set when a stop or error report ended the application: every task
+  // quits at its next input request, with status 1.
+  std::atomic<bool> quitRequested{false};
+  int exitStatus = 0;
+
+ private:
+  void Body();
+  void Prologue(std::string* line, bool* give_line);
+  bool ApplicationFailed(std::string* message) const;
+
+  Front front_;
+  BlockAllocator allocate_;
+  TaskBlock block_;
+  std::uint8_t* oldBlock_ = nullptr;
+  OutputBuffer out_;
+  std::thread thread_;
+  std::binary_semaphore input_{0};
+  std::string inputLine_;
+  std::atomic<bool> awaitingInput_{false};
+  std::atomic<bool> tick_{false};
+  int inputCount_ = 0;             // input requests so far
+  std::uint32_t errorBeforeLx_ = 0;  // the error-report word when ⎕LX began
+};
+
+// The GUI step of a stop or error in a packaged application: shows
+// "Application error" with `message` (error icon) and makes every task quit.
+void report_application_error(LocalTask* task, const std::string& message);
+
+}  // namespace zema

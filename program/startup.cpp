@@ -1,0 +1,133 @@
+#include "program/startup.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "files/packaged.h"
+#include "host/paths.h"
+#include "host/settings.h"
+#include "interpreter/workspace/workspace.h"
+#include "platform/message_box.h"
+#include "program/local_task.h"
+
+namespace zema {
+
+namespace {
+
+constexpr unsigned kErrorIcon = 16;
+
+// Test hooks, off in normal use: ZEMA_TEST_MESSAGE_LOG names a file to
+// which each message box is appended ("caption|flags|text") instead of
+// being shown; ZEMA_SESSION_LOG names a file ("-": standard output) that
+// receives the session output in place of the session window.
+void install_test_hooks() {
+  if (const char* log = std::getenv("ZEMA_TEST_MESSAGE_LOG"); log && *log) {
+    const std::string path = log;
+    set_message_box_hook([path](const MessageBoxRequest& r) {
+      static std::mutex m;
+      std::lock_guard<std::mutex> lock(m);
+      std::ofstream(path, std::ios::app) << r.caption << '|' << r.flags << '|' << r.text << '\n';
+      return static_cast<int>(MB_OK);
+    });
+  }
+}
+
+std::function<void(const std::string&)> session_sink() {
+  const char* log = std::getenv("ZEMA_SESSION_LOG");
+  if (!log || !*log) return nullptr;
+  std::FILE* f = std::string(log) == "-" ? stdout : std::fopen(log, "ab");
+  if (!f) return nullptr;
+  return [f](const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fflush(f);
+  };
+}
+
+// An INI file of the home directory, read at start-up and written back
+// when the last task ends (created when missing).
+struct IniFile {
+  std::string path, content;
+  void Read() {
+    std::ifstream in(path, std::ios::binary);
+    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  void Write() const {
+    if (path.empty()) return;
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+};
+
+}  // namespace
+
+int run_program(int argc, char** argv) {
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("ZEMASupport4");
+  QApplication::setQuitOnLastWindowClosed(false);
+  install_test_hooks();
+
+  const int packaged_kb = check_packaged_ws();
+  if (packaged_kb == 0) {
+    ShowMessageBox("This program cannot run as a standalone application.", "ZEMA Support", kErrorIcon);
+    return 0;
+  }
+
+  Settings settings;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  std::string error;
+  if (!settings.process(args, &error)) {
+    ShowMessageBox(error, "ZEMA Error", kErrorIcon);
+    return 1;
+  }
+  settings.validate();
+  const std::int64_t ws_kb = packaged_kb > 0 ? packaged_kb : settings.number("wssize");
+  if (ws_kb < kMinWsKB) {
+    ShowMessageBox("Invalid WS size (less than 100 KB). Program aborted", "ZEMA Error", kErrorIcon);
+    return 1;
+  }
+
+  int status = 0;
+  LocalTask task(LocalTask::Front{session_sink(), [&](int s) {
+                                    status = s;
+                                    QApplication::exit(s);
+                                  }});
+  if (!task.AllocateTaskMemory(double(ws_kb) * 1024)) {
+    ShowMessageBox("Cannot create initial APL task", "ZEMA Error", kErrorIcon);
+    return 1;
+  }
+  char cwd[4096];
+  std::string ws_directory = ::getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" : std::string();
+  task.names = settings.names("", "");
+  task.names.ws_directory = ws_directory;
+  task.prefs = settings.prefs();
+
+  IniFile desktop{settings.desktop_file().empty() ? get_home_path(".zema_desktop") : settings.desktop_file(), {}};
+  IniFile appdata{get_home_path(".zema_appdata"), {}};
+  desktop.Read();
+  appdata.Read();
+
+  // The attention tick: pending output reaches the session at least every
+  // 200 ms while the interpreter runs.
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, [&task] { task.Tick(); });
+  tick.start(200);
+
+  task.Start();
+  QApplication::exec();
+  task.Join();
+  desktop.Write();
+  appdata.Write();
+  return status;
+}
+
+}  // namespace zema
