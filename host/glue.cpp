@@ -215,6 +215,10 @@ int function_stopped(std::uint32_t symbol, int line, int reason, const void* mes
 
 void new_wsid() {}
 
+void latent_expression_starting(std::uint32_t error_message) {
+  if (APLTask* t = find_my_task()) t->LatentExpressionStarting(error_message);
+}
+
 int user_load() { return find_my_task() ? 1 : 0; }
 
 std::uint32_t change_ws_size(std::uint32_t bytes, std::uint8_t** new_ws) {

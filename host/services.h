@@ -65,6 +65,9 @@ void tidy_on_clear();
 int function_stopped(std::uint32_t symbol, int line, int reason, const void* message);
 // The workspace name changed (nothing to update without a window).
 void new_wsid();
+// A loaded workspace's latent expression runs next (its task is told, with
+// the error-report word it was loaded with).
+void latent_expression_starting(std::uint32_t error_message);
 // The number of users of the system (1 with a task).
 int user_load();
 // Gives the task a new block of `bytes` (at least 204,800): `*new_ws` ←

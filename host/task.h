@@ -57,6 +57,10 @@ class APLTask {
   virtual void CheckFrontEndAttention() {}
   // The session shows the interpreter's own messages in its error colour.
   virtual void SetErrorColour(bool on) { (void)on; }
+  // A loaded workspace's latent expression is about to run; `error_message`
+  // is the error-report word the workspace was loaded with, so that a
+  // report made by the expression can be told from the loaded one.
+  virtual void LatentExpressionStarting(std::uint32_t error_message) { (void)error_message; }
   // Moves the workspace into a block of at least the given size; answers
   // the new size and base, or 0 when no block could be had.
   virtual std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) = 0;

@@ -153,13 +153,8 @@ void LocalTask::Prologue(std::string* line, bool* give_line) {
       quitRequested = true;
       return;
     }
-    const std::string lx = char_vector(rd32(ws, sysvar_value_word(sysvar::LX)), ws);
-    errorBeforeLx_ = rd32(ws, hdr::ErrorMessage);
-    if (lx.find_first_not_of(' ') != std::string::npos) {
-      *line = lx;
-      *give_line = true;
-      return;
-    }
+    // The load has run the latent expression; the application has ended
+    // or stopped.
   }
   // Back at an input request after the application ran: ⍞ or ⎕ input
   // needs the session window (not there yet); immediate execution means

@@ -52,6 +52,7 @@ class LocalTask : public APLTask {
   int GetOneKeystroke() override;
   void CheckFrontEndAttention() override;
   std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) override;
+  void LatentExpressionStarting(std::uint32_t error_message) override { errorBeforeLx_ = error_message; }
   [[noreturn]] void EndAPLTask() override;
 
   // Set when a stop or error report ended the application: every task
@@ -75,7 +76,7 @@ class LocalTask : public APLTask {
   std::atomic<bool> awaitingInput_{false};
   std::atomic<bool> tick_{false};
   int inputCount_ = 0;             // input requests so far
-  std::uint32_t errorBeforeLx_ = 0;  // the error-report word when ⎕LX began
+  std::atomic<std::uint32_t> errorBeforeLx_{0};  // the error-report word when ⎕LX began
 };
 
 // The GUI step of a stop or error in a packaged application: shows

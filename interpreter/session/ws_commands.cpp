@@ -205,7 +205,10 @@ int cload_args(std::uint16_t, Ws ws) {
   // The latent expression runs next, as if typed, unless the loaded
   // workspace has a definition open or an )XLOAD finds attention on.
   const bool xload_held = (flags & cmdf::ExecuteLoad) && rd16(ws, hdr::AttnLevel) != 0;
-  if (!state_has(st::Defining, ws) && !xload_held) queue_latent_expression(ws);
+  if (!state_has(st::Defining, ws) && !xload_held) {
+    latent_expression_starting(rd32(ws, hdr::ErrorMessage));
+    queue_latent_expression(ws);
+  }
   throw EnterImmediate{ws};
 }
 
