@@ -13,6 +13,7 @@
 #include "interpreter/output/show.h"
 #include "interpreter/primitives/primitive_call.h"
 #include "interpreter/reader/entry_errors.h"
+#include "interpreter/reader/token_format.h"
 #include "interpreter/reader/tokeniser.h"
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/entry.h"
@@ -297,6 +298,9 @@ void start_evaluation(std::uint32_t text_slot, std::uint8_t mode, Ws ws) {
     no_text_value(mode, ws);
     return;
   }
+  // The calling line's control-structure word goes to the text's line.
+  const std::uint32_t caller = current_line(ws);
+  const std::uint16_t caller_cs = caller ? rd16(ws, caller + tl::CsDepth) : 0;
   open_level(mode, ws);
   std::uint32_t trap = rd32(ws, hdr::TrapWord);
   if (mode == evk::ExecAlt) trap = (trap | kTrapExecAlt) & ~kTrapExecCatch;
@@ -335,6 +339,7 @@ void start_evaluation(std::uint32_t text_slot, std::uint8_t mode, Ws ws) {
   wr32(ws, hdr::StackPointer, frame_sp);
   wr32(ws, hdr::TrapWord, trap);
   if (result == lr::Ready) {
+    if (const std::uint32_t line = rd32(ws, hdr::KillSlot)) wr16(ws, line + tl::CsDepth, caller_cs);
     wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) | kLineToRun);
     return;
   }
