@@ -1,5 +1,6 @@
 // Function application: flags, monadic and dyadic primitives, the scalar
 // path, nested pervasion and finishing an application.
+#include "interpreter/engine/selective_assign.h"
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/user_operator.h"
 #include "interpreter/engine/operator_frame.h"
@@ -494,8 +495,7 @@ int xmnop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
   wr8(ws, hdr::LeftDesc + desc::Type, 0);
   xopafx(kRightMask, hdr::RightDesc, fn_entry + kStackEntrySize, ws);
   push_fake(ws);
-  // No selective-assignment model check: a selective assignment is refused
-  // before any primitive of its target runs.
+  check_model_argument(code, flags, false, fn_entry + kStackEntrySize, ws);
   const std::uint8_t entry_flags = rd8(ws, fn_entry + se::Flags);
   if (entry_flags & fe::Product) valence_error(ws);
   if (!(entry_flags & fe::ReduceScan)) {
@@ -520,6 +520,11 @@ int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
   lower_token_count(ws);
   flags = xopsu(flags, fn_entry, ws);
   const std::uint8_t code = prim_code(ws);
+  if (code == 0x58) {  // ⊃ as the outermost function of a selective assignment's target
+    int state;
+    if (pick_selasgn(state, ws)) return state;
+  }
+  check_model_argument(code, flags, true, stack_entry_at(2, ws), ws);
   clear_bits(rbits::SlowArgs, ws);
   if (!(flags & pf::Dyadic)) valence_error(ws);
   xopafx(kLeftMask, hdr::LeftDesc, stack_entry_at(0, ws), ws);
@@ -562,6 +567,8 @@ std::uint32_t derived_primitive(std::uint32_t fn_entry, Ws ws) {
 
 int do_xmn_derfn(Ws ws) {
   const std::uint32_t fn = stack_entry_at(0, ws);
+  // An operator's derived function may not take a selective assignment's model.
+  if (is_user_operator(fn, ws) || (rd8(ws, fn + se::Flags) & ~fe::Axis)) refuse_model_argument(stack_entry_at(1, ws), ws);
   if (is_user_operator(fn, ws)) return user_operator_monadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::ReduceScan) return reduce_monadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::Each) return each_monadic(ws);
@@ -572,6 +579,8 @@ int do_xmn_derfn(Ws ws) {
 
 int do_xdy_derfn(Ws ws) {
   const std::uint32_t fn = stack_entry_at(1, ws);
+  // An operator's derived function may not take a selective assignment's model.
+  if (is_user_operator(fn, ws) || (rd8(ws, fn + se::Flags) & ~fe::Axis)) refuse_model_argument(stack_entry_at(2, ws), ws);
   if (is_user_operator(fn, ws)) return user_operator_dyadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::ReduceScan) return reduce_dyadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::Each) return each_dyadic(ws);

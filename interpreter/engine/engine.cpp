@@ -1,5 +1,6 @@
 // The execution engine's state loop, its tables, and taking tokens from the
 // current line.
+#include "interpreter/engine/selective_assign.h"
 #include "interpreter/engine/engine.h"
 
 #include <array>
@@ -437,6 +438,7 @@ int bind_step(Ws ws) {
   if (n == TC_LBRACKET) return do_xbuild_index(ws);
   if (n == TC_LPAREN) {
     if (s != TC_RPAREN) return do_xbuild_nest(ws);
+    if (is_selective_paren(stack_entry_at(1, ws), ws)) return sel_asgn_return(ws);
     if (is_primer(1, ws)) synter_badline(ws);
     if ((rd8(ws, stack_entry_at(2, ws)) & 0x7F) != kOperatorFrame) {
       // (A): the value stands in the token register in place of the "(".
