@@ -5,6 +5,7 @@
 #include "interpreter/engine/operator_frame.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "interpreter/primitives/domino.h"
 #include "interpreter/primitives/encode_decode.h"
 #include "interpreter/primitives/nested_results.h"
+#include "interpreter/primitives/scalar_codes.h"
 #include "interpreter/primitives/scalar_dispatch.h"
 #include "interpreter/primitives/search_primitives.h"
 #include "interpreter/primitives/structural.h"
@@ -207,9 +209,55 @@ void give_level(Ws ws) { wr16(ws, hdr::DepthBudget, static_cast<std::uint16_t>(r
 void set_bits(std::uint8_t bits, Ws ws) { wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) | bits); }
 void clear_bits(std::uint8_t bits, Ws ws) { wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) & ~bits); }
 
+// The value of the scalar an argument descriptor describes, when it is a
+// boolean or an integer scalar (rank 0); false for anything else.
+bool small_scalar(std::uint32_t at, std::int64_t& v, Ws ws) {
+  if (rd8(ws, at + desc::Shape) != kShapeSingle) return false;
+  const std::uint8_t type = rd8(ws, at + desc::Type);
+  if (type != ET_INT && type != ET_BOOL) return false;
+  const std::uint32_t word = rd32(ws, desc_array(at, ws) + rd32(ws, at + desc::First));
+  v = type == ET_INT ? std::int64_t{static_cast<std::int32_t>(word)} : std::int64_t{word >> 31};
+  return true;
+}
+
+// A scalar function of two boolean or integer scalars that the typed kernels
+// would answer in one element: + − × with an integer result within 32 bits,
+// and the comparisons. The result is allocated as the kernels' path does and
+// its element written at once; answers false, having done nothing, for every
+// other case (an integer overflow goes on to the kernels and their float rerun).
+// Loops spend most of their time in such applications.
+bool scalar_pair_dyadic(std::uint32_t source, Ws ws) {
+  const std::uint32_t flags = call_flags(ws);
+  if ((flags & 0x10) || (rd8(ws, hdr::ResultBits) & rbits::SlowArgs)) return false;
+  std::int64_t a = 0, b = 0;
+  if (!small_scalar(hdr::LeftDesc, a, ws) || !small_scalar(hdr::RightDesc, b, ws)) return false;
+  std::int64_t z = 0;
+  bool boolean = true;
+  switch (prim_code(ws)) {
+    case pc::Plus: z = a + b; boolean = false; break;
+    case pc::Minus: z = a - b; boolean = false; break;
+    case pc::Times: z = a * b; boolean = false; break;
+    case pc::Lt: z = a < b; break;
+    case pc::Le: z = a <= b; break;
+    case pc::Eq: z = a == b; break;
+    case pc::Ge: z = a >= b; break;
+    case pc::Gt: z = a > b; break;
+    case pc::Ne: z = a != b; break;
+    default: return false;
+  }
+  const std::uint8_t type = xoprfs(flags, ws);
+  if (type != (boolean ? ET_BOOL : ET_INT)) return false;
+  if (!boolean && (z < INT32_MIN || z > INT32_MAX)) return false;
+  xoprfx(type, source, ws);
+  const std::uint32_t word = boolean ? static_cast<std::uint32_t>(z) << 31 : static_cast<std::uint32_t>(z);
+  wr32(ws, desc_array(hdr::ResultDesc, ws) + rd32(ws, hdr::ResultDesc + desc::First), word);
+  return true;
+}
+
 // Allocates a simple result and runs the kernels until it fits its type.
 void run_simple_dyadic(Ws ws) {
   const std::uint32_t source = xdy_shape(ws);
+  if (scalar_pair_dyadic(source, ws)) return;
   const SavedArgs saved = save_args(ws);
   for (;;) {
     xoprfx(xoprfs(call_flags(ws), ws), source, ws);
