@@ -144,8 +144,9 @@ std::uint8_t jot_code() {
 // argument's, cleared). A primitive operand applies its fill function; a
 // derived operand the fill function of the primitive it derives from at
 // its core, or itself when that primitive has an axis list; a defined
-// function or operator is not called. A reduction, a scan or an inner
-// product as the operand has no fill function: DOMAIN ERROR.
+// function or operator, or compress or expand (A/), is not called. A
+// reduction, a scan or an inner product as the operand has no fill
+// function: DOMAIN ERROR.
 bool apply_fill(std::uint32_t fn, bool dyadic, std::uint32_t l_slot, Ws ws) {
   const std::uint32_t bit = dyadic ? pf::DyadicScalar : pf::MonadicScalar;
   std::uint32_t obj = derived_object(fn, ws);
@@ -153,7 +154,12 @@ bool apply_fill(std::uint32_t fn, bool dyadic, std::uint32_t l_slot, Ws ws) {
   while (op.cls == kClassLink) {
     const std::uint32_t inner = obj + op.value;
     if (rd8(ws, inner + obj::Type) != ET_DERIVED || rd8(ws, inner + uop::Mark) == uop::kMark) return false;
-    if (op.flags & fe::ReduceScan) domner(ws);
+    if (op.flags & fe::ReduceScan) {
+      // A/ (compress or expand) runs no function of its own on the prototype.
+      const StackEntry a = load_entry(inner + dfn::Entry, ws);
+      if (a.cls == kClassLink && rd8(ws, inner + a.value + obj::Type) != ET_DERIVED) return false;
+      domner(ws);
+    }
     if (op.flags & fe::Product) {
       const StackEntry f = load_entry(inner + 24, ws);
       if (f.cls != TC_PRIMITIVE || (((f.value & 0xFF) >> 1) & 0x7F) != jot_code()) domner(ws);
