@@ -20,6 +20,8 @@
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/stack.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/workspace/arrays.h"
 
 namespace zema {
 
@@ -113,7 +115,10 @@ void apply_monadic(const StackEntry& op, std::uint32_t fn, Ws ws) {
     push_operand_at(fn, dfn::Entry, ws);
     apply_derived(false, ws);
   } else {
-    if (op.cls == TC_PRIMITIVE && (op.value & 0xFF) == 2 * 0x18 + 1) noncer_1(ws);  // ⍎ runs a line: NONCE ERROR
+    // ⍎ on a text runs a line, which only the engine can do: each calls it
+    // through an operator frame (runs_in_engine), and the prototype of an
+    // empty argument is cleared without a call (apply_fill).
+    if (op.cls == TC_PRIMITIVE && (op.value & 0xFF) == kExecuteTag) ZEMA_SYSTEM_ERROR(ws);
     stack(op, ws);
     xmnop_common(0, stack_entry_at(0, ws), ws);
   }
@@ -175,6 +180,8 @@ bool apply_fill(std::uint32_t fn, bool dyadic, std::uint32_t l_slot, Ws ws) {
     op = load_entry(inner + dfn::Entry, ws);
   }
   if (op.cls == TC_NAMEDFN) return false;
+  // ⍎ of a prototype would run a blank line: the prototype is cleared instead.
+  if (op.cls == TC_PRIMITIVE && (op.value & 0xFF) == kExecuteTag) return false;
   if (dyadic)
     apply_dyadic(fill_function(op, bit), fn, l_slot, 0, ws);
   else
@@ -244,6 +251,15 @@ int each_done(std::uint32_t p, Ws ws) {
   return finish_frame(p, slot_shape(frame_word(p, opf::Caller, ws) - se::Value, ws), ws);
 }
 
+// Makes the value entry at `slot` own its array: a variable's value is
+// copied, so that an operand that assigns the variable (a defined function,
+// ⍎'s text) does not change the array each is walking through.
+void own_argument(std::uint32_t slot, Ws ws) {
+  if (rd8(ws, slot + se::Class) & kOwnsObject) return;
+  const std::uint32_t copy = copy_array(entry_of_token(rd16(ws, slot + se::Value)) + sym::Value, ws);
+  settle_entry(slot, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), rd8(ws, slot + se::Flags), copy}, ws);
+}
+
 }  // namespace
 
 int do_xeach(Ws ws) {
@@ -260,6 +276,7 @@ int do_xeach(Ws ws) {
 }
 
 int each_monadic(Ws ws) {
+  if (engine_operand(stack_entry_at(0, ws), ws)) own_argument(stack_entry_at(1, ws), ws);
   begin_derived_monadic(ws);
   const std::uint32_t fn = stack_entry_at(1, ws);
   const std::uint32_t r_slot = stack_entry_at(2, ws);
@@ -284,6 +301,10 @@ int each_monadic(Ws ws) {
 
 int each_dyadic(Ws ws) {
   const std::uint32_t fn = stack_entry_at(1, ws);
+  if (engine_operand(fn, ws)) {
+    own_argument(stack_entry_at(0, ws), ws);
+    own_argument(stack_entry_at(2, ws), ws);
+  }
   begin_derived_dyadic(ws);
   const std::uint32_t l_slot = stack_entry_at(0, ws);
   const std::uint32_t r_slot = stack_entry_at(2, ws);
