@@ -136,7 +136,9 @@ void inner(std::uint32_t fn, Ws ws) {
   if (r.rank != 0) rs.erase(rs.begin());
   const std::vector<std::uint32_t> shape = joined(ls, rs, ws);
   const std::uint32_t count = checked_count(shape, ws);
-  if (count == 0) return empty_result(shape, ws);
+  // f/ over the items of an empty result would have to give its prototype:
+  // it has none (as through operator frames).
+  if (count == 0) domner(ws);
   std::uint64_t rows = 1, cols = 1;
   for (std::uint32_t d : ls) rows *= d;
   for (std::uint32_t d : rs) cols *= d;
