@@ -266,11 +266,14 @@ int do_xeach(Ws ws) {
   const std::uint32_t at = stack_entry_at(0, ws);
   const StackEntry operand = load_entry(at, ws);
   // A primitive function (with an axis written on it or none), a defined
-  // function or a derived function is an operand here.
+  // function or a derived function is an operand here. The grammar brings
+  // nothing else: a value left of ¨ is a syntax error, / ⌿ \ ⍀ do not bind
+  // to ¨ (they take their own operand first), and a primitive's entry
+  // carries no flag but the axis.
   const bool primitive = operand.cls == TC_PRIMITIVE && (operand.flags & ~fe::Axis) == 0;
   const bool slash = operand.cls == TC_SLASH && operand.flags == 0;
   const bool derived = (operand.cls & kClassMask) == TC_DERIVED;
-  if (!primitive && !slash && !derived && operand.cls != TC_NAMEDFN) noncer_1(ws);
+  if (!primitive && !slash && !derived && operand.cls != TC_NAMEDFN) ZEMA_SYSTEM_ERROR(ws);
   replace_operand_with_derived(derived_with_operand(0, dfn::Entry, at, ws), fe::Each, ws);
   return ES_BIND;
 }
