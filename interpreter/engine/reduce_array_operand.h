@@ -4,13 +4,14 @@
 
 #include <cstdint>
 
+#include "interpreter/primitives/primitive_call.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
 
 // Where a reduce-family derived object keeps the operator's one-based axis
 // (0: none).
-constexpr std::uint32_t kReduceAxisWord = 30;
+constexpr std::uint32_t kReduceAxisWord = dfn::OperatorAxis;
 
 // Whether the reduce-family derived function in the stack slot `fn` holds
 // an array as its operand (a link to an embedded array). Reads only.
