@@ -251,15 +251,6 @@ int each_done(std::uint32_t p, Ws ws) {
   return finish_frame(p, slot_shape(frame_word(p, opf::Caller, ws) - se::Value, ws), ws);
 }
 
-// Makes the value entry at `slot` own its array: a variable's value is
-// copied, so that an operand that assigns the variable (a defined function,
-// ⍎'s text) does not change the array each is walking through.
-void own_argument(std::uint32_t slot, Ws ws) {
-  if (rd8(ws, slot + se::Class) & kOwnsObject) return;
-  const std::uint32_t copy = copy_array(entry_of_token(rd16(ws, slot + se::Value)) + sym::Value, ws);
-  settle_entry(slot, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), rd8(ws, slot + se::Flags), copy}, ws);
-}
-
 }  // namespace
 
 int do_xeach(Ws ws) {
