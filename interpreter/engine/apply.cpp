@@ -187,6 +187,7 @@ std::array<PrimitiveHandler, 128> build_dyadic_handlers() {
   t[0x4E] = encode_dyadic;     // ⊤
   t[0x42] = decode_dyadic;     // ⊥
   t[0x19] = format_dyadic;     // ⍕
+  t[0x41] = format_alpha;      // ⍺
   return t;
 }
 

@@ -1,4 +1,4 @@
-// ⍕ as a primitive: monadic (the default display as a character array) and
+// ⍕ and ⍺ as primitives. ⍕: monadic (the default display as a character array) and
 // dyadic with a numeric left argument (widths and precisions) or a
 // character left argument (format by example, format_example.cpp). The
 // field engine they share with ⎕FMT is output/format_fields.h.
@@ -23,6 +23,12 @@ void format_monadic(const PrimitiveCall& call, Ws ws);
 // character result. AXIS ERROR, DOMAIN ERROR, RANK ERROR, LENGTH ERROR as
 // the forms say; WS FULL when the result does not fit.
 void format_dyadic(const PrimitiveCall& call, Ws ws);
+// L⍺R (format_alpha.cpp): numeric L, one width (no decimals) or (width,
+// decimals) pairs, decimals between 0 and the width; character L, picture
+// fields separated by ";" with quoted text. R simple, numeric unless
+// empty. Pushes the character result. AXIS ERROR, DOMAIN ERROR, RANK
+// ERROR, LENGTH ERROR as the forms say; WS FULL when the result does not fit.
+void format_alpha(const PrimitiveCall& call, Ws ws);
 // L⍕R with a character L (format by example), called by format_dyadic
 // with the arguments' facts.
 void format_by_example(const ArrayInfo& left, const ArrayInfo& right, Ws ws);

@@ -3,11 +3,28 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "host/charset.h"
 #include "interpreter/workspace/sysvar_slots.h"
 
 namespace zema {
+
+namespace {
+
+// The first `want` significant digits of |x| (want ≤ 780) and the decimal
+// exponent of the first, from the C library's conversion, which is exact
+// up to the last digit it writes (rounded there).
+int leading_digits(double ax, int want, char* buf, std::size_t size, std::uint8_t* digits) {
+  std::snprintf(buf, size, "%.*e", want - 1, ax);
+  const char* p = buf;
+  int n = 0;
+  for (; *p && *p != 'e'; ++p)
+    if (*p >= '0' && *p <= '9') digits[n++] = static_cast<std::uint8_t>(*p - '0');
+  return *p == 'e' ? std::atoi(p + 1) : 0;
+}
+
+}  // namespace
 
 void decimal_of(double x, int sig, DecimalDigits& out) {
   out = DecimalDigits{};
@@ -16,18 +33,36 @@ void decimal_of(double x, int sig, DecimalDigits& out) {
   if (!std::isfinite(x)) x = x < 0 ? -1.7976931348623157e308 : 1.7976931348623157e308;
   if (x == 0) return;
   out.negative = x < 0;
-  // The C library's conversion is exact: the digits are the correctly
-  // rounded decimal form of the double's binary value.
+  const double ax = std::fabs(x);
+  // Seventeen digits decide the rounding at `sig` half away from zero,
+  // unless they read as an exact half there (5 then zeros): that may be
+  // the conversion's own rounding, so the whole exact expansion decides.
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.*e", sig - 1, std::fabs(x));
-  const char* p = buf;
-  int n = 0;
-  for (; *p && *p != 'e'; ++p)
-    if (*p >= '0' && *p <= '9') out.d[n++] = static_cast<std::uint8_t>(*p - '0');
-  const int e = *p == 'e' ? std::atoi(p + 1) : 0;
+  std::uint8_t d[24];
+  int e = leading_digits(ax, 17, buf, sizeof buf, d);
+  bool half = d[sig] == 5;
+  for (int i = sig + 1; i < 17 && half; ++i) half = d[i] == 0;
+  if (half) {
+    char big[800];
+    std::uint8_t all[781];
+    e = leading_digits(ax, 780, big, sizeof big, all);
+    std::memcpy(d, all, static_cast<std::size_t>(sig) + 1);
+  }
+  std::memcpy(out.d, d, static_cast<std::size_t>(sig));
+  out.point = e + 1;
+  if (d[sig] >= 5) {
+    int i = sig - 1;
+    while (i >= 0 && out.d[i] == 9) out.d[i--] = 0;
+    if (i < 0) {
+      out.d[0] = 1;
+      ++out.point;
+    } else {
+      ++out.d[i];
+    }
+  }
+  int n = sig;
   while (n > 0 && out.d[n - 1] == 0) --n;
   out.n = n;
-  out.point = e + 1;
 }
 
 void decimal_of_int(std::int64_t x, DecimalDigits& out) {

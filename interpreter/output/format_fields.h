@@ -4,9 +4,9 @@
 // and text laid into fixed-width fields of a character result in the
 // workspace, right-justified, with the overflow rule.
 //
-// Digits are exact: a double is converted to the correctly rounded
-// 15-digit (or fewer) decimal form of its exact binary value; integers keep
-// all their digits. Positions past the 15th significant digit print "0".
+// Digits are exact: a double is converted to the 15-digit (or fewer)
+// decimal form of its exact binary value, rounded half away from zero as
+// every rounding here is; integers keep all their digits. Positions past the 15th significant digit print "0".
 #pragma once
 
 #include <cstdint>
@@ -27,7 +27,8 @@ struct DecimalDigits {
   bool negative = false;
 };
 
-// The digits of `x` rounded to nearest at `sig` significant digits (1..15).
+// The digits of `x` rounded at `sig` significant digits (1..15), half away
+// from zero (an exact half is judged on the whole decimal expansion).
 void decimal_of(double x, int sig, DecimalDigits& out);
 // All the digits of an integer.
 void decimal_of_int(std::int64_t x, DecimalDigits& out);

@@ -357,46 +357,82 @@ class Writer {
     if (d > 1) out.put(ph_.sym[kPoint]);
     out.put(static_cast<std::uint8_t>(fc_.zero + digit_at(x, 0)));
   }
-  // A G pattern, filled from its right end.
+  // A G pattern. Selectors take the value's digits from the low end; a 9
+  // beyond them prints the zero symbol, a Z a blank. When the rightmost
+  // selector is a Z, low zero digits in Z selectors are blanked (with the
+  // text between them) up to the first non-zero digit or 9. Text left of
+  // the leftmost digit written stays blank, except the text left of every
+  // selector, which is kept. The right decorator (N or Q) is written over
+  // the text right of the rightmost selector, the left one (M, "¯" by
+  // default, or P) just left of the leftmost digit written, both within
+  // the pattern's selectors and text around them; else the field overflows.
   void pattern(const DecimalDigits& x, std::uint8_t* field, std::uint32_t w) {
-    auto sel = [&](std::uint32_t i) {
-      const std::uint8_t g = f_.at(ph_.text.at + i);
-      return g == ph_.sym[kNine] || g == ph_.sym[kZ];
-    };
-    int remaining = integer_digits(x);
-    int next = remaining - 1;  // index of the next digit from the low end
-    std::uint32_t selectors = 0;
-    for (std::uint32_t i = 0; i < w; ++i) selectors += sel(i);
-    if (static_cast<std::uint32_t>(remaining) > selectors) {
+    const std::uint32_t at = ph_.text.at;
+    auto g = [&](std::uint32_t i) { return f_.at(at + i); };
+    auto sel = [&](std::uint32_t i) { return g(i) == ph_.sym[kNine] || g(i) == ph_.sym[kZ]; };
+    const int digits = integer_digits(x);
+    std::uint32_t selectors = 0, first_sel = w, last_sel = 0;
+    for (std::uint32_t i = 0; i < w; ++i)
+      if (sel(i)) {
+        ++selectors;
+        if (first_sel == w) first_sel = i;
+        last_sel = i;
+      }
+    if (static_cast<std::uint32_t>(digits) > selectors) {
       overflow(field, w);
       return;
     }
-    bool nine_left = false;
-    // Whether a 9 selector stands at or left of each position is found by a
-    // scan from the left, kept as the index of the leftmost 9.
-    std::int64_t leftmost9 = -1;
-    for (std::uint32_t i = 0; i < w; ++i)
-      if (f_.at(ph_.text.at + i) == ph_.sym[kNine]) {
-        leftmost9 = i;
-        break;
+    // Selectors, right to left; `trailing` marks the blanked low zeros.
+    int next = digits - 1;
+    bool blanking = g(last_sel) == ph_.sym[kZ];
+    std::int64_t written = -1;           // leftmost selector given a digit or the zero symbol
+    std::int64_t kept = -1;              // rightmost selector not blanked
+    for (std::uint32_t i = last_sel + 1; i-- > first_sel;) {
+      if (!sel(i)) continue;
+      const bool nine = g(i) == ph_.sym[kNine];
+      const int d = next >= 0 ? (next < kFormatDigits ? digit_at(x, next) : 0) : 0;
+      if (blanking && !nine && d == 0) {
+        if (next >= 0) --next;
+        continue;  // keeps the background
       }
-    for (std::uint32_t i = w; i-- > 0;) {
-      const std::uint8_t g = f_.at(ph_.text.at + i);
-      nine_left = leftmost9 >= 0 && static_cast<std::int64_t>(i) > leftmost9;
-      if (sel(i)) {
-        if (next >= 0) field[i] = static_cast<std::uint8_t>(fc_.zero + (next < kFormatDigits ? digit_at(x, next) : 0)), --next;
-        else field[i] = g == ph_.sym[kNine] ? ph_.sym[kZero] : fc_.blank;
-      } else {
-        field[i] = next >= 0 || nine_left ? g : fc_.blank;
+      if (kept < 0) kept = i;
+      blanking = false;
+      if (next >= 0) {
+        field[i] = static_cast<std::uint8_t>(fc_.zero + d);
+        --next;
+        written = i;
+      } else if (nine) {
+        field[i] = ph_.sym[kZero];
+        written = i;
       }
     }
-    if (x.negative) {
-      // The sign in front of the leftmost digit written.
-      std::uint32_t first = 0;
-      while (first < w && field[first] == fc_.blank) ++first;
-      if (first == 0) overflow(field, w);
-      else field[first - 1] = ph_.m.given ? (ph_.m.len ? f_.at(ph_.m.at) : fc_.blank) : fc_.minus_high;
+    // Text: kept right of the selectors and left of them all; between
+    // selectors, kept from the leftmost digit written on up to the last
+    // selector not blanked (the text before a blanked low zero goes too).
+    for (std::uint32_t i = 0; i < w; ++i) {
+      if (sel(i)) continue;
+      const bool inside = i > first_sel && i < last_sel;
+      if (!inside || (static_cast<std::int64_t>(i) > written && static_cast<std::int64_t>(i) < kept))
+        field[i] = g(i);
     }
+    // Decorators.
+    const Span& right = x.negative ? ph_.n : ph_.q;
+    if (last_sel + 1 + right.len > w) {
+      overflow(field, w);
+      return;
+    }
+    for (std::uint32_t k = 0; k < right.len; ++k) field[last_sel + 1 + k] = f_.at(right.at + k);
+    const bool default_minus = x.negative && !ph_.m.given;
+    const Span& left = x.negative ? ph_.m : ph_.p;
+    const std::uint32_t left_len = default_minus ? 1 : left.len;
+    const std::int64_t lead = written >= 0 ? written : static_cast<std::int64_t>(last_sel) + 1;
+    if (lead - static_cast<std::int64_t>(left_len) < static_cast<std::int64_t>(first_sel)) {
+      overflow(field, w);
+      return;
+    }
+    const std::uint32_t from = static_cast<std::uint32_t>(lead - left_len);
+    if (default_minus) field[from] = fc_.minus_high;
+    else for (std::uint32_t k = 0; k < left.len; ++k) field[from + k] = f_.at(left.at + k);
   }
 
   const Format& f_;
@@ -404,6 +440,29 @@ class Writer {
   Ws ws_;
   const FormatChars& fc_;
 };
+
+// Parses the whole format once, so that a malformed phrase is an error
+// wherever the walks stop: DOMAIN ERROR also for an unbalanced "(" or ")"
+// and for a format without a data phrase.
+void check_format(const Format& f, Ws ws) {
+  Parser p(f, ws);
+  bool in_group = false, any_data = false;
+  p.skip();
+  while (!p.at_end()) {
+    bool open = false, close = false;
+    const Phrase ph = p.phrase(open, close);
+    if (open) {
+      if (in_group) domner(ws);
+      in_group = true;
+    }
+    if (close) {
+      if (!in_group) domner(ws);
+      in_group = false;
+    }
+    any_data = any_data || ph.data();
+  }
+  if (in_group || !any_data) domner(ws);
+}
 
 // One walk over the phrases: answers the row width; with `z` (the result's
 // first row) writes every column into every row.
@@ -459,6 +518,8 @@ std::uint32_t walk(const Format& f, const Data& data, std::uint8_t* z, std::uint
       }
       if (pos > 0x7FFFFFFF) domner(ws);
       rightmost = std::max(rightmost, pos);
+      // A marked data phrase that formats the last column ends the format.
+      if (ph.data() && in_group && col >= data.cols) stop = true;
     }
     if (stop) break;
     if (close) {
@@ -493,6 +554,7 @@ void qfmt_dyadic(SfArg left, SfArg right, Ws ws) {
   if (blank) domner(ws);
   Data data{r, r.rank == 2 ? dim(r, 0, ws) : r.rank == 1 ? dim(r, 0, ws) : 1u, r.rank == 2 ? dim(r, 1, ws) : 1u};
   Format f(l.data, l.count, ws);
+  check_format(f, ws);
   const std::uint32_t width = walk(f, data, nullptr, 0, ws);
   if (std::uint64_t(width) * data.rows > 0x7FFFFFFFu) xwsfll(ws);
   const std::uint32_t shape[2] = {data.rows, width};
