@@ -461,12 +461,16 @@ int cerasl(const std::uint8_t* p, std::uint32_t n, int flags, Ws ws) {
       flags |= cerasl(ws + value + 12, length, flags | kNested, ws) & kSiDamaged;
     }
     if (is_function_type(type)) {
-      const bool on_si = function_on_si(entry, ws);
       wr32(ws, slot + sym::Value, 0);
       wr8(ws, slot + sym::Type, (type_byte & kSymLocalFlag) | SYM_UNDEF);
       erasfn(value, ws);
-      if (on_si && sier2(static_cast<std::uint16_t>(token_of_entry(entry)), rd32(ws, hdr::SiLink), ws))
+      // The newest level, and older ones, suspended in it or pendent on it are damaged.
+      const auto token = static_cast<std::uint16_t>(token_of_entry(entry));
+      if (rd16(ws, hdr::RunningToken) == token && static_cast<std::int8_t>(rd8(ws, hdr::RunningSymType)) >= 0) {
+        wr32(ws, hdr::FnLineNumber, 0xFFFFFFFFu);
         flags |= kSiDamaged;
+      }
+      if (sier2(token, rd32(ws, hdr::SiLink), ws)) flags |= kSiDamaged;
     } else if (slot == entry && (type == SYM_VAR || type == SYM_SHARED)) {
       erase_object(entry, ws);
     } else {
