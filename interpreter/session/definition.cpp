@@ -87,10 +87,6 @@ std::uint8_t single(const std::pair<std::uint32_t, std::uint32_t>& t, Ws ws) {
 
 std::uint8_t type_of(std::uint16_t token, Ws ws) { return rd8(ws, entry_of_token(token) + sym::Type) & kSymTypeMask; }
 
-bool is_function_type(std::uint8_t type) {
-  return type <= SYM_FN2 || (type >= SYM_OP_FIRST && type <= SYM_OP_LAST);
-}
-
 // ---- keywords ----
 
 enum class CsRole { None, Opens, Middle, Closes };

@@ -17,8 +17,6 @@ namespace zema {
 
 namespace {
 
-bool is_function_type(std::uint8_t type) { return type <= SYM_FN2 || (type >= SYM_OP_FIRST && type <= SYM_OP_LAST); }
-
 // A ⎕ name of `k` characters (⎕ first) at `text`: a system variable among
 // the fixed entries, or a system function (in the bucket area when some
 // line has used it).

@@ -76,6 +76,11 @@ enum SymbolType : std::uint8_t {
   SYM_CLASS = 16,     // class name
 };
 
+// True for a defined function or operator (types 0-2 and 11-14).
+inline bool is_function_type(std::uint8_t type) {
+  return type <= SYM_FN2 || (type >= SYM_OP_FIRST && type <= SYM_OP_LAST);
+}
+
 // Name class (as ⎕NC reports it) of each SymbolType, indexed by type (18 bytes).
 extern const std::uint8_t fttb[18];
 
