@@ -219,14 +219,14 @@ void latent_expression_starting(std::uint32_t error_message) {
   if (APLTask* t = find_my_task()) t->LatentExpressionStarting(error_message);
 }
 
-int user_load() { return find_my_task() ? 1 : 0; }
+int user_load() { return find_my_task() ? count_apl_tasks() : 0; }
 
 std::uint32_t change_ws_size(std::uint32_t bytes, std::uint8_t** new_ws) {
   APLTask* t = find_my_task();
   if (!t) return 0;
   if (bytes < 204800) bytes = 204800;
   std::uint32_t size = t->ReAllocateTaskMemory(bytes, new_ws);
-  if (size == 0) return 0;
+  if (size == 0) return 0;  // refused: the task keeps its block
   char text[64];
   if (size < 1048576u)
     std::snprintf(text, sizeof text, "WS Size = %uKB\r\n", size / 1024);

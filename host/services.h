@@ -68,11 +68,12 @@ void new_wsid();
 // A loaded workspace's latent expression runs next (its task is told, with
 // the error-report word it was loaded with).
 void latent_expression_starting(std::uint32_t error_message);
-// The number of users of the system (1 with a task).
+// The number of users of the system: the tasks in the task list (0
+// without a task).
 int user_load();
 // Gives the task a new block of `bytes` (at least 204,800): `*new_ws` ←
 // its workspace base; reports the size on the session and answers the
-// block's size plus 10,000, or 0 when refused.
+// block's size plus 10,000, or 0 when refused (the old block stays).
 std::uint32_t change_ws_size(std::uint32_t bytes, std::uint8_t** new_ws);
 // Opens the full-screen editor on `name` at `line_word` (`mode` −1:
 // defining); answers 0 or an error (24 without a window).

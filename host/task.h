@@ -41,7 +41,12 @@ struct PrefsRecord {
 
 class APLTask {
  public:
-  virtual ~APLTask() = default;
+  // Appends the task to the end of the task list; the destructor takes it
+  // out again (if CloseDownTask has not).
+  APLTask();
+  virtual ~APLTask();
+  APLTask(const APLTask&) = delete;
+  APLTask& operator=(const APLTask&) = delete;
 
   // Session output, internal characters; collected and flushed by the task.
   virtual void WriteOutput(const char* text, std::size_t n) = 0;
@@ -80,7 +85,16 @@ class APLTask {
   NamesRecord names;
   PrefsRecord prefs;
   std::uint8_t* wsBase = nullptr;
+  APLTask* nextTask = nullptr;  // the next task in the task list
 };
+
+// The task list, in creation order (changed on the GUI thread, read from
+// any thread under the list's lock). first_apl_task answers its head (null
+// when empty), count_apl_tasks its length; unlink_apl_task takes `task` out
+// (nothing when it is not in the list) and answers the tasks left.
+APLTask* first_apl_task();
+int count_apl_tasks();
+int unlink_apl_task(APLTask* task);
 
 // The calling thread's task, or null (the GUI thread); set_current_apl_task
 // makes `task` the calling thread's. The thread-local pointer itself stays

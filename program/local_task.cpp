@@ -70,23 +70,42 @@ void LocalTask::Body() {
   set_current_apl_task(this);
   int status = 1;
   try {
-    apl(block_.block + 128, block_.size - 128, "", &wsBase, 0);
+    if (front_.set_up_tables) {
+      if (const char* missing = front_.set_up_tables()) {
+        ShowMessageBox(std::string("Out of memory - ") + missing, "ZEMA Error", 16);
+        exitStatus = 1;
+        EndAPLTask();
+      }
+    }
+    // Started as the package's task: no CLEAR WS before the load.
+    apl(block_.block + 128, block_.size - 128, "pack", &wsBase, 0);
   } catch (const TaskEnded& e) {
     status = e.status;
   } catch (...) {
-    // A task that cannot start (its tables or its workspace) ends the
-    // program rather than leave it running without a task.
+    // Whatever else escapes ends the task, and with it the program,
+    // rather than leave the program running without it.
     status = 1;
   }
+  if (!closedDown_) synchronize([this] { CloseDownTaskGUI(); });
   set_current_apl_task(nullptr);
   synchronize([&] {
     if (front_.ended) front_.ended(status);
   });
 }
 
-void LocalTask::ExecuteInputLine(const std::string& line) {
+void LocalTask::CloseDownTaskGUI() {
+  unlink_apl_task(this);
+  closedDown_ = true;
+}
+
+bool LocalTask::ExecuteInputLine(const std::string& line) {
+  // Only a waiting task takes a line: one line per wait, so that a line is
+  // never overwritten before it is read.
+  bool waiting = true;
+  if (!awaitingInput_.compare_exchange_strong(waiting, false)) return false;
   inputLine_ = line.substr(0, kInputLineMax);
   input_.release();
+  return true;
 }
 
 void LocalTask::WriteOutput(const char* text, std::size_t n) {
@@ -115,12 +134,16 @@ void LocalTask::CheckFrontEndAttention() {
 }
 
 int LocalTask::GetOneKeystroke() {
+  if (!front_.window) return 3;
   FlushOutput();
-  return 3;  // no session window to type in yet
+  // An attention pending gives no key; the session window that keys come
+  // from is not built yet, so none is had either way.
+  return 3;
 }
 
 bool LocalTask::ApplicationFailed(std::string* message) const {
   Ws ws = wsBase;
+  if (!ws) return false;
   const std::uint32_t si = rd32(ws, hdr::SiLink);
   const bool suspended = si && rd32(ws, si) != 0;
   const std::uint32_t m = rd32(ws, hdr::ErrorMessage);
@@ -135,17 +158,22 @@ bool LocalTask::ApplicationFailed(std::string* message) const {
 
 void LocalTask::Prologue(std::string* line, bool* give_line) {
   Ws ws = wsBase;
-  if (inputCount_ == 0) {
-    // The start-up load: the package's image, served as workspace "pack".
+  if (firstInput_ && first_apl_task() == this) {
+    // The start-up load of the first task: the package's image, served
+    // as workspace "pack"; its latent expression runs inside the load.
+    firstInput_ = false;
+    loadSent_ = true;
     *line = utf8_to_internal(")SLOAD pack");
     set_startup_load_pending(true);
     *give_line = true;
     return;
   }
-  if (inputCount_ == 1) {
+  firstInput_ = false;
+  if (loadSent_) {
+    loadSent_ = false;
     set_startup_load_pending(false);
     const std::string pack = utf8_to_internal("pack");
-    const bool loaded = rd8(ws, hdr::SaveName) == pack.size() &&
+    const bool loaded = ws && rd8(ws, hdr::SaveName) == pack.size() &&
                         std::memcmp(ws + hdr::SaveName + 1, pack.data(), pack.size()) == 0;
     if (!loaded) {
       // The package could not be loaded (the interpreter said why).
@@ -153,12 +181,11 @@ void LocalTask::Prologue(std::string* line, bool* give_line) {
       quitRequested = true;
       return;
     }
-    // The load has run the latent expression; the application has ended
-    // or stopped.
   }
-  // Back at an input request after the application ran: ⍞ or ⎕ input
-  // needs the session window (not there yet); immediate execution means
-  // the application has finished.
+  if (!front_.window) return;  // a task without a window is given lines
+  // An immediate-execution line: the application has finished (or
+  // stopped). ⍞ and ⎕ input would show the hidden session window, which
+  // is not built yet: with nothing to type in, the task ends there too.
   std::string message;
   if (ApplicationFailed(&message)) report_application_error(this, message);
   quitRequested = true;
@@ -168,16 +195,15 @@ APLTask::Input LocalTask::ReadInputLine(std::string& line) {
   FlushOutput();
   std::string given;
   bool give = false;
+  awaitingInput_ = true;
   synchronize([&] { Prologue(&given, &give); });
-  ++inputCount_;
   if (give) {
+    awaitingInput_ = false;
     line = given;
     return Input::Line;
   }
   if (quitRequested) EndAPLTask();
-  awaitingInput_ = true;
   input_.acquire();
-  awaitingInput_ = false;
   if (quitRequested) EndAPLTask();
   if (attnEnabled && attnPending) return Input::Interrupted;
   line = inputLine_;
@@ -188,10 +214,7 @@ std::uint32_t LocalTask::ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t*
   // The new block is had before the old one is given up: a refusal leaves
   // the task as it was (WS FULL).
   TaskBlock fresh = reallocate_task_block(bytes, allocate_);
-  if (!fresh.block) {
-    ShowMessageBox("Out of memory - Could not allocate memory for the workspace", "ZEMA Error", 16);
-    return 0;
-  }
+  if (!fresh.block) return 0;
   std::memcpy(fresh.block + 128, block_.block + 128, kLowGlobalsSize);
   // The interpreter still runs on the old block while it switches over.
   std::free(oldBlock_);
@@ -203,8 +226,11 @@ std::uint32_t LocalTask::ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t*
 }
 
 void LocalTask::EndAPLTask() {
-  FlushOutput();
-  ending = true;
+  if (!ending) {
+    ending = true;
+    FlushOutput();
+    synchronize([this] { CloseDownTaskGUI(); });
+  }
   throw TaskEnded{exitStatus};
 }
 

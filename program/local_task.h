@@ -1,9 +1,9 @@
 // The task whose thread runs the interpreter inside this process. Output
 // is buffered on the task thread and handed to the GUI thread; input lines
-// come from the GUI thread through a semaphore. In packaged mode the first
-// input request loads the package ()SLOAD pack), the next runs its latent
-// expression, and a request for an immediate-execution line after that ends
-// the task (the application has finished).
+// come from the GUI thread through a semaphore. The first input request of
+// the first task loads the package ()SLOAD pack, which runs its latent
+// expression); after that, a task with a session window that asks for an
+// immediate-execution line ends (the application has finished).
 #pragma once
 
 #include <atomic>
@@ -27,6 +27,13 @@ class LocalTask : public APLTask {
   struct Front {
     std::function<void(const std::string&)> session_output;
     std::function<void(int status)> ended;
+    // The task has a session window (hidden until the application asks
+    // for input): the packaged-mode quit rule applies to it.
+    bool window = true;
+    // Sets up the task's host tables before the interpreter starts;
+    // answers null, or what could not be had ("Could not get memory for
+    // ..."), which ends the task with status 1. Null: nothing to set up.
+    std::function<const char*()> set_up_tables;
   };
 
   explicit LocalTask(Front front, BlockAllocator allocate = default_block_allocator());
@@ -40,8 +47,13 @@ class LocalTask : public APLTask {
   void Start();
   // Waits for the thread to end (after `ended` ran).
   void Join();
-  // GUI thread: hands an input line to a waiting task (cut to 2047 bytes).
-  void ExecuteInputLine(const std::string& line);
+  // GUI thread: hands an input line (cut to 2047 bytes) to a task that
+  // waits for one; false, the line dropped, when it does not wait (yet).
+  bool ExecuteInputLine(const std::string& line);
+  // The number of tasks in the task list.
+  int CountTasks() const { return count_apl_tasks(); }
+  // The task's ended (EndAPLTask has run its GUI step and left the list).
+  bool HasEnded() const { return closedDown_; }
   bool IsAwaitingInput() const { return awaitingInput_; }
   // Set by the attention tick (any thread): the next poll flushes output.
   void Tick() { tick_ = true; }
@@ -53,6 +65,8 @@ class LocalTask : public APLTask {
   void CheckFrontEndAttention() override;
   std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) override;
   void LatentExpressionStarting(std::uint32_t error_message) override { errorBeforeLx_ = error_message; }
+  // Ends the task once: its GUI step (CloseDownTaskGUI) takes it out of
+  // the task list; throws TaskEnded with exitStatus.
   [[noreturn]] void EndAPLTask() override;
 
   // Set when a stop or error report ended the application: every task
@@ -63,6 +77,7 @@ class LocalTask : public APLTask {
  private:
   void Body();
   void Prologue(std::string* line, bool* give_line);
+  void CloseDownTaskGUI();
   bool ApplicationFailed(std::string* message) const;
 
   Front front_;
@@ -75,7 +90,9 @@ class LocalTask : public APLTask {
   std::string inputLine_;
   std::atomic<bool> awaitingInput_{false};
   std::atomic<bool> tick_{false};
-  int inputCount_ = 0;             // input requests so far
+  bool firstInput_ = true;          // the next input request is the first
+  bool loadSent_ = false;           // the last input line was )SLOAD pack
+  bool closedDown_ = false;
   std::atomic<std::uint32_t> errorBeforeLx_{0};  // the error-report word when ⎕LX began
 };
 

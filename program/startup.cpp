@@ -97,10 +97,13 @@ int run_program(int argc, char** argv) {
   }
 
   int status = 0;
-  LocalTask task(LocalTask::Front{session_sink(), [&](int s) {
-                                    status = s;
-                                    QApplication::exit(s);
-                                  }});
+  LocalTask::Front front;
+  front.session_output = session_sink();
+  front.ended = [&](int s) {
+    status = s;
+    QApplication::exit(s);
+  };
+  LocalTask task(std::move(front));
   if (!task.AllocateTaskMemory(double(ws_kb) * 1024)) {
     ShowMessageBox("Cannot create initial APL task", "ZEMA Error", kErrorIcon);
     return 1;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "host/charset.h"
+#include "host/task_memory.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
@@ -148,10 +149,11 @@ int ConsoleTask::GetOneKeystroke() {
 }
 
 std::uint32_t ConsoleTask::ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) {
-  if (bytes > kLargestWorkspace) bytes = static_cast<std::uint32_t>(kLargestWorkspace);
-  std::uint64_t total = std::uint64_t(bytes) + 10000 + kHead;
-  auto* p = static_cast<std::uint8_t*>(std::calloc(1, total));
-  if (!p) return 0;
+  // The program's rule: the largest block that can be had, three quarters
+  // smaller at each refusal; none at all leaves the old block in use.
+  TaskBlock fresh = reallocate_task_block(bytes, default_block_allocator());
+  if (!fresh.block) return 0;
+  auto* p = fresh.block;
   // The LowGlobals record goes along below the new base.
   if (block_) std::memcpy(p + kHead, block_ + kHead, kLowGlobalsSize);
   // The old block stays allocated until the next move: the interpreter is
@@ -159,10 +161,10 @@ std::uint32_t ConsoleTask::ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_
   std::free(oldBlock_);
   oldBlock_ = block_;
   block_ = p;
-  blockSize_ = total;
+  blockSize_ = fresh.size + 1024;  // reallocate_task_block's block is 11,024 bytes over the figure
   *new_ws = p + kHead + kLowGlobalsSize;
   wsBase = *new_ws;
-  return bytes;
+  return fresh.size - 10000;
 }
 
 void ConsoleTask::EndAPLTask() {

@@ -127,7 +127,8 @@ void sup_clear(Ws ws) {
 void resize_ws(std::uint32_t new_size, Ws ws) {
   std::uint8_t* base = nullptr;
   std::uint32_t figure = change_ws_size(new_size, &base);
-  if (figure == 0) sup_off();
+  // Refused: the workspace stays as it is, in its block.
+  if (figure == 0) ws_full(ws);
   Ws nws = base;
   if (nws != ws) {
     SideState side = side_state(ws);

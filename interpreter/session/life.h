@@ -29,8 +29,9 @@ void clear_workspace(Ws ws);
 // Clears, announces CLEAR WS (unless a start-up workspace is pending) and
 // enters immediate execution.
 [[noreturn]] void sup_clear(Ws ws);
-// Asks the host for a block of `new_size` bytes (the task ends when it
-// refuses), moves the side state to the new base and clears there.
+// Asks the host for a block of `new_size` bytes (WS FULL, the workspace
+// untouched, when it refuses), moves the side state to the new base and
+// clears there.
 [[noreturn]] void resize_ws(std::uint32_t new_size, Ws ws);
 // Packs the execution stack down against the heap top, for saving: answers
 // the offset of the end of the packed block. unpkws moves it back up under
