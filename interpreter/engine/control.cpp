@@ -1,4 +1,5 @@
 // Branches and control structures.
+#include "interpreter/engine/trace.h"
 #include "interpreter/engine/control.h"
 
 #include <cstring>
@@ -808,6 +809,7 @@ int sc_catch(bool all, bool cond, Ws ws) {
 // ---- the branch ----------------------------------------------------------------------------
 
 int branch_escape(Ws ws) {
+  if (line_traced(ws)) trace_branch(BranchTarget::Escape, 0, ws);
   clear_statement(ws);
   if (si_empty(ws)) {
     wr16(ws, hdr::EtMajor, 0);
@@ -833,6 +835,7 @@ int branch(Ws ws) {
   const std::uint32_t rank = array_rank(a, ws);
   if (rank > 1) ranker(ws);
   if (rank == 1 && array_axis(a, 0, ws) == 0) {
+    if (line_traced(ws)) trace_branch(BranchTarget::Empty, 0, ws);
     clear_statement(ws);
     return ES_NEXT_STATEMENT;
   }
@@ -850,7 +853,9 @@ int branch(Ws ws) {
     // Typed in immediate execution: the suspended function resumes, its
     // stop on that line not taken at once.
     set_state(0, st::NotFunctionLine, ws);
-    wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) | 0x10);
+    wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) | linebits::PassStop);
+  } else if (line_traced(ws)) {
+    trace_branch(BranchTarget::Number, target, ws);
   }
   if (rdi32(ws, hdr::FnLineNumber) < 0) return ES_STATEMENT_END;
   wr32(ws, hdr::FnLineNumber, static_cast<std::uint32_t>(target - 1));
