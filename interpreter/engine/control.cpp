@@ -18,6 +18,7 @@
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/integrity.h"
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/symtab.h"
 #include "interpreter/workspace/sysvar_slots.h"
@@ -792,9 +793,27 @@ int try_done(std::uint32_t r, Ws ws) {
   return go_after(c, ws);
 }
 
+// Whether the :Try of a catch clause stands on the clause's own line (a
+// :Try record keeps its state where other records keep their line, so the
+// line's statements before the clause are searched).
+bool try_on_this_line(Ws ws) {
+  if (!in_function(ws)) return true;
+  const std::uint32_t line = current_line(ws);
+  const std::uint32_t here = current_statement(ws);
+  for (std::uint32_t s = tl::Body; s < here; s += stmt_length(line, s, ws))
+    if (first_keyword(line, s, ws) == kw::Try) return true;
+  return false;
+}
+
 int sc_catch(bool all, bool cond, Ws ws) {
   const std::uint32_t r = record_of_kind(csk::Try, ws);
-  if (same_line(r, ws)) sc_error(ws);  // a :Try written on one line
+  if (try_on_this_line(ws)) {
+    // A :Try written on one line is refused: its trap is given up first, so
+    // that the refusal is not taken by the :Try itself and its note shows.
+    wr32(ws, hdr::TrapWord, rd32(ws, r + 8));
+    clear_record(r, ws);
+    raise_extended_error_ascii(E_STRUCTURED_CONTROL, "Single-line :Try block is not legal", ws);
+  }
   if ((rd16(ws, r + 2) & 0xF) != cstry::Catching) return try_done(r, ws);
   if (all || cond) {
     wr16(ws, r + 2, cstry::CatchBlock);

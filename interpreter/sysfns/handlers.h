@@ -50,6 +50,9 @@ void sftcht(Ws ws);   // ⎕TCHT
 
 // ---- errors chosen by the program, the last error's message (error_signals.cpp) ----
 void sfem(Ws ws);                                      // ⎕EM
+// The last error's message as one character vector, its lines separated
+// by carriage returns; empty when none is kept.
+void sferm(Ws ws);                                     // ⎕ERM
 void quades_monadic(SfArg right, Ws ws);               // ⎕ES
 void quades_dyadic(SfArg left, SfArg right, Ws ws);    // message ⎕ES ⎕ET pair
 void qers_monadic(SfArg right, Ws ws);                 // ⎕ERS

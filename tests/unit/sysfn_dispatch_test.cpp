@@ -70,7 +70,7 @@ const std::map<std::string, int> kFlags = {
 // The handlers the program has, by valence.
 const std::set<std::string> kBuiltNiladic = words(
     "⎕LC ⎕TS ⎕AI ⎕UL ⎕ID ⎕WA ⎕AV ⎕TT ⎕A ⎕a ⎕B ⎕b ⎕C ⎕D ⎕I ⎕i ⎕L ⎕R ⎕T ⎕LER ⎕CL ⎕N ⎕y ⎕W ⎕M ⎕ET ⎕TC ⎕TCBEL "
-    "⎕TCBS ⎕TCDEL ⎕TCESC ⎕TCFF ⎕TCLF ⎕TCNL ⎕TCNUL ⎕TCHT ⎕WSSIZE ⎕SYMB ⎕EM ⎕SI ⎕TIME");
+    "⎕TCBS ⎕TCDEL ⎕TCESC ⎕TCFF ⎕TCLF ⎕TCNL ⎕TCNUL ⎕TCHT ⎕WSSIZE ⎕SYMB ⎕EM ⎕ERM ⎕SI ⎕TIME");
 const std::set<std::string> kBuiltMonadic = words("⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC ⎕ERX ⎕CR ⎕EX ⎕FX ⎕NC ⎕NL ⎕NA ⎕STOP ⎕TRACE");
 const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA ⎕CR ⎕FX ⎕NL ⎕AT ⎕TF ⎕NA ⎕FMT ⎕STOP ⎕TRACE");
 
