@@ -1,4 +1,5 @@
 // Branches and control structures.
+#include "interpreter/engine/trace.h"
 #include "interpreter/engine/control.h"
 
 #include <cstring>
@@ -17,6 +18,7 @@
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/integrity.h"
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/symtab.h"
 #include "interpreter/workspace/sysvar_slots.h"
@@ -791,9 +793,27 @@ int try_done(std::uint32_t r, Ws ws) {
   return go_after(c, ws);
 }
 
+// Whether the :Try of a catch clause stands on the clause's own line (a
+// :Try record keeps its state where other records keep their line, so the
+// line's statements before the clause are searched).
+bool try_on_this_line(Ws ws) {
+  if (!in_function(ws)) return true;
+  const std::uint32_t line = current_line(ws);
+  const std::uint32_t here = current_statement(ws);
+  for (std::uint32_t s = tl::Body; s < here; s += stmt_length(line, s, ws))
+    if (first_keyword(line, s, ws) == kw::Try) return true;
+  return false;
+}
+
 int sc_catch(bool all, bool cond, Ws ws) {
   const std::uint32_t r = record_of_kind(csk::Try, ws);
-  if (same_line(r, ws)) sc_error(ws);  // a :Try written on one line
+  if (try_on_this_line(ws)) {
+    // A :Try written on one line is refused: its trap is given up first, so
+    // that the refusal is not taken by the :Try itself and its note shows.
+    wr32(ws, hdr::TrapWord, rd32(ws, r + 8));
+    clear_record(r, ws);
+    raise_extended_error_ascii(E_STRUCTURED_CONTROL, "Single-line :Try block is not legal", ws);
+  }
   if ((rd16(ws, r + 2) & 0xF) != cstry::Catching) return try_done(r, ws);
   if (all || cond) {
     wr16(ws, r + 2, cstry::CatchBlock);
@@ -808,6 +828,7 @@ int sc_catch(bool all, bool cond, Ws ws) {
 // ---- the branch ----------------------------------------------------------------------------
 
 int branch_escape(Ws ws) {
+  if (line_traced(ws)) trace_branch(BranchTarget::Escape, 0, ws);
   clear_statement(ws);
   if (si_empty(ws)) {
     wr16(ws, hdr::EtMajor, 0);
@@ -833,6 +854,7 @@ int branch(Ws ws) {
   const std::uint32_t rank = array_rank(a, ws);
   if (rank > 1) ranker(ws);
   if (rank == 1 && array_axis(a, 0, ws) == 0) {
+    if (line_traced(ws)) trace_branch(BranchTarget::Empty, 0, ws);
     clear_statement(ws);
     return ES_NEXT_STATEMENT;
   }
@@ -850,7 +872,9 @@ int branch(Ws ws) {
     // Typed in immediate execution: the suspended function resumes, its
     // stop on that line not taken at once.
     set_state(0, st::NotFunctionLine, ws);
-    wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) | 0x10);
+    wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) | linebits::PassStop);
+  } else if (line_traced(ws)) {
+    trace_branch(BranchTarget::Number, target, ws);
   }
   if (rdi32(ws, hdr::FnLineNumber) < 0) return ES_STATEMENT_END;
   wr32(ws, hdr::FnLineNumber, static_cast<std::uint32_t>(target - 1));

@@ -533,6 +533,11 @@ int eolfnx(Ws ws) {
       if ((stop || step) && !state_has(st::PassErrors, ws)) {
         const int answer = sup_break(rd32(ws, hdr::RunningSymbol), static_cast<int>(n), stop ? 0 : 1, 0, ws);
         if (answer != 2) {
+          // The stop report, unless the host has shown the stop itself.
+          if (answer == 0) {
+            fnsub(ws);
+            crlm(0, ws);
+          }
           set_state(st::NotFunctionLine, 0, ws);
           wr8(ws, hdr::StepRequest, 0);
           return ES_STATEMENT_END;

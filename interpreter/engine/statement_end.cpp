@@ -7,6 +7,7 @@
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
 #include "interpreter/engine/evaluation.h"
+#include "interpreter/engine/trace.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/extended80.h"
@@ -52,24 +53,29 @@ int xrsltp(Ws ws) {
   if (t == TC_BRANCH) return do_xbrnch(ws);  // → or a keyword alone
   if (t == TC_VALUE && is_primer(1, ws)) {
     if (const int state = evaluation_value(ws); state >= 0) return state;  // ⍎ ⎕EA ⎕EC ⎕ input
-    if (!(rd8(ws, top + se::Flags) & kSeNoDisplay)) {
-      DisplayLine dl;
-      display_array(dl, value_slot(top, ws), ws);
-      clrstk(ws);
-    } else {
-      StackEntry value, marker;
-      unstack(value, ws);
-      unstack(marker, ws);
-      release_entry(value, ws);
+    // A traced statement shows its value even when it was assigned (below).
+    if (!line_traced(ws)) {
+      if (!(rd8(ws, top + se::Flags) & kSeNoDisplay)) {
+        DisplayLine dl;
+        display_array(dl, value_slot(top, ws), ws);
+        clrstk(ws);
+      } else {
+        StackEntry value, marker;
+        unstack(value, ws);
+        unstack(marker, ws);
+        release_entry(value, ws);
+      }
+      return ES_NEXT_STATEMENT;
     }
-    return ES_NEXT_STATEMENT;
   }
-  // Several values (A;B): only values and separators down to the primer.
+  // Several values (A;B), and every traced statement: only values and
+  // separators down to the primer.
   std::uint32_t k = 0;
   for (; !is_primer(k, ws); ++k) {
     const std::uint8_t c = entry_class(k, ws);
     if (c != TC_VALUE && c != TC_SEMICOLON) synter_badline(ws);
   }
+  if (line_traced(ws)) trace_prefix(ws);
   wr8(ws, hdr::MultiDisplay, rd8(ws, hdr::MultiDisplay) | 0x80);
   DisplayLine dl;
   for (std::uint32_t i = 0; i < k; ++i) {

@@ -177,4 +177,13 @@ void sfem(Ws ws) {
   push_result(new_char_matrix(3, static_cast<std::uint32_t>(width), chars, ws), ws);
 }
 
+void sferm(Ws ws) {
+  const std::uint32_t m = rd32(ws, hdr::ErrorMessage);
+  if (m == 0) {
+    push_result(new_char_vector({}, ws), ws);
+    return;
+  }
+  push_result(copy_array(hdr::ErrorMessage, ws), ws);
+}
+
 }  // namespace zema

@@ -50,6 +50,9 @@ void sftcht(Ws ws);   // ⎕TCHT
 
 // ---- errors chosen by the program, the last error's message (error_signals.cpp) ----
 void sfem(Ws ws);                                      // ⎕EM
+// The last error's message as one character vector, its lines separated
+// by carriage returns; empty when none is kept.
+void sferm(Ws ws);                                     // ⎕ERM
 void quades_monadic(SfArg right, Ws ws);               // ⎕ES
 void quades_dyadic(SfArg left, SfArg right, Ws ws);    // message ⎕ES ⎕ET pair
 void qers_monadic(SfArg right, Ws ws);                 // ⎕ERS
@@ -62,6 +65,17 @@ void quadec_monadic(SfArg right, Ws ws);               // ⎕EC text
 void qfmt_dyadic(SfArg left, SfArg right, Ws ws);      // format ⎕FMT array
 // ---- the error-trap line (error_trap.cpp) ----
 void sferx_monadic(SfArg right, Ws ws);                // ⎕ERX
+// ---- stop and trace marks on a function's lines (stop_trace.cpp) ----
+// Monadic: the numbers of the lines of the named function that carry the
+// mark, ascending. Dyadic: the mark set on exactly the lines numbered in
+// the left argument (0 and numbers past the last line ignored; nothing
+// changes in a locked function), then the monadic result. DOMAIN ERROR for
+// a name of no defined function and a number that is not a non-negative
+// integer; RANK ERROR for a left argument above rank 1.
+void sfst_monadic(SfArg right, Ws ws);                 // ⎕STOP name
+void sfst_dyadic(SfArg left, SfArg right, Ws ws);      // lines ⎕STOP name
+void sftrace_monadic(SfArg right, Ws ws);              // ⎕TRACE name
+void sftrace_dyadic(SfArg left, SfArg right, Ws ws);   // lines ⎕TRACE name
 
 // ---- functions of the support layer (host_calls.cpp) ----
 void sfhc_monadic(SfArg right, Ws ws);                 // ⎕HC
