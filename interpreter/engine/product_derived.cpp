@@ -67,8 +67,7 @@ void fold_empty(std::uint32_t fn, Ws ws) {
   const std::uint32_t obj = derived_with_operand(0, dfn::Entry, stack_entry_at(0, ws), ws);
   StackEntry top;
   unstack(top, ws);
-  const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), fe::ReduceScan, obj}, ws);
-  set_owner(obj, at, OK_STACK, ws);
+  stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), fe::ReduceScan, obj}, ws);
   if (reduce_monadic(ws) != ES_FINISH_APPLICATION) ZEMA_SYSTEM_ERROR(ws);  // a plain primitive runs at once
   do_xmnopd(ws);
 }
