@@ -128,10 +128,9 @@ void push_operand_at(std::uint32_t fn, std::uint32_t field, Ws ws) {
     return;
   }
   const std::uint32_t copy = copy_out(fn + se::Value, e.value, ws);
-  const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | class_of_copy(copy, ws)),
-                                            class_of_copy(copy, ws) == TC_DERIVED ? e.flags : std::uint8_t{0}, copy},
-                                 ws);
-  set_owner(copy, at, OK_STACK, ws);
+  stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | class_of_copy(copy, ws)),
+                   class_of_copy(copy, ws) == TC_DERIVED ? e.flags : std::uint8_t{0}, copy},
+        ws);
 }
 
 StackEntry operand_entry(std::uint32_t holder_word, Ws ws) {

@@ -39,8 +39,7 @@ void push_copy(std::uint32_t from_slot, std::uint32_t rel, Ws ws) {
   const std::uint32_t copy = getspc(size - 8, ws);
   src = find_ws_entry(from_slot, ws) + rel;
   std::memmove(ws + copy + 8, ws + src + 8, size - 8);
-  const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, copy}, ws);
-  set_owner(copy, at, OK_STACK, ws);
+  stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, copy}, ws);
 }
 
 // A simple scalar of `type` holding `e`, pushed as a value.

@@ -42,8 +42,7 @@ void push_item_copy(std::uint32_t p, std::uint32_t base, std::uint32_t rel, Ws w
   const std::uint32_t copy = getspc(size - 8, ws);
   const std::uint32_t src = rd32(ws, frame_word(p, base + kWord, ws)) + rel;  // the heap may have moved
   std::memmove(ws + copy + 8, ws + src + 8, size - 8);
-  const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, copy}, ws);
-  set_owner(copy, at, OK_STACK, ws);
+  stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, copy}, ws);
 }
 
 void push_scalar_elem(const Elem& e, Ws ws) {

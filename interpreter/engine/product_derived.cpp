@@ -67,8 +67,7 @@ void fold_empty(std::uint32_t fn, Ws ws) {
   const std::uint32_t obj = derived_with_operand(0, dfn::Entry, stack_entry_at(0, ws), ws);
   StackEntry top;
   unstack(top, ws);
-  const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), fe::ReduceScan, obj}, ws);
-  set_owner(obj, at, OK_STACK, ws);
+  stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), fe::ReduceScan, obj}, ws);
   if (reduce_monadic(ws) != ES_FINISH_APPLICATION) ZEMA_SYSTEM_ERROR(ws);  // a plain primitive runs at once
   do_xmnopd(ws);
 }
@@ -183,7 +182,7 @@ int do_xprod_derived(Ws ws) {
   // g's copy first takes g's slot; f joins it there.
   const std::uint32_t g_slot = stack_entry_at(2, ws);
   const std::uint32_t with_g = derived_with_operand(0, dfn::Entry, g_slot, ws);
-  release_entry(g, ws);
+  release_entry(load_entry(g_slot, ws), ws);  // read again: the allocation may have moved g's object
   store_entry(g_slot, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), fe::Product, with_g}, ws);
   set_owner(with_g, g_slot, OK_STACK, ws);
   const std::uint32_t obj = derived_with_operand(g_slot, kLeftOperand, stack_entry_at(0, ws), ws);

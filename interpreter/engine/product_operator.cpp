@@ -90,8 +90,7 @@ void push_vector(std::uint32_t slot, std::uint64_t base, std::uint64_t step, std
 // f/ applied to the value on top of the stack; the result replaces it.
 void reduce_top(const StackEntry& f, Ws ws) {
   const std::uint32_t obj = new_derived_object(f, ws);
-  const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), fe::ReduceScan, obj}, ws);
-  set_owner(obj, at, OK_STACK, ws);
+  stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), fe::ReduceScan, obj}, ws);
   reduce_monadic(ws);
   do_xmnopd(ws);
 }

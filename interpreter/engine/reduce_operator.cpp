@@ -32,8 +32,7 @@ void push_item(std::uint32_t r_slot, std::uint64_t i, Ws ws) {
     r = array_info(find_ws_entry(r_slot, ws), ws);
     const std::uint32_t item = r.off + rd32(ws, r.data + 4 * i);
     std::memmove(ws + copy + 8, ws + item + 8, size - 8);
-    const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, copy}, ws);
-    set_owner(copy, at, OK_STACK, ws);
+    stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, copy}, ws);
     return;
   }
   const Elem e = elem_at(r, i, ws);
@@ -225,8 +224,7 @@ void identity_items(const Applied& a, std::uint32_t r_slot, std::uint64_t count,
     const std::uint32_t proto = getspc(bytes - 8, ws);
     r = array_info(find_ws_entry(r_slot, ws), ws);
     write_prototype(ws + r.data, ws + proto, 0);
-    const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, proto}, ws);
-    set_owner(proto, at, OK_STACK, ws);
+    stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, proto}, ws);
   } else {
     oprslt(1, 0, ET_BOOL, 0, ws);
     wr8(ws, stack_entry_at(0, ws) + se::Flags, 0);
@@ -243,8 +241,7 @@ void identity_items(const Applied& a, std::uint32_t r_slot, std::uint64_t count,
     const std::uint32_t copy = getspc(size - 8, ws);
     const std::uint32_t v = rd32(ws, stack_entry_at(0, ws) + se::Value);
     std::memmove(ws + copy + 8, ws + v + 8, size - 8);
-    const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, copy}, ws);
-    set_owner(copy, at, OK_STACK, ws);
+    stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, copy}, ws);
   }
 }
 

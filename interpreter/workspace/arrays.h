@@ -4,8 +4,8 @@
 // Every `new_*` routine allocates at the heap top (getspc): the object is
 // owned by the token register (owner word 0x156, kind 2) until the caller
 // hands it on, and the caller must do so before anything else can compact
-// the heap. Pushing it as a result (`push_result`) right after the
-// allocation is safe: an allocation always leaves room for a stack entry.
+// the heap. Pushing it as a result (`push_result`) is such a hand-over: a
+// compaction while the entry is pushed moves the object with its entry.
 #pragma once
 
 #include <cstdint>

@@ -54,8 +54,39 @@ std::uint32_t stack(std::uint32_t source, Ws ws) {
 }
 
 std::uint32_t stack(const StackEntry& e, Ws ws) {
-  make_room(ws);
-  return put_entry(e, ws);
+  if (!(e.cls & kOwnsObject) || e.value == 0) {
+    make_room(ws);
+    return put_entry(e, ws);
+  }
+  // The object goes to the slot the entry will take before room is made:
+  // a compaction then moves it with its owner slot up to date, whoever
+  // held it before (a fresh object's owner word names the token register,
+  // which need not hold it). The slot lies in the free gap, which
+  // compaction does not write.
+  const std::uint32_t slot = rd32(ws, hdr::StackPointer) - kStackEntrySize;
+  if (slot < rd32(ws, hdr::HeapTop)) ZEMA_SYSTEM_ERROR(ws);
+  const std::uint32_t old_owner = rd32(ws, e.value - 4);
+  const std::uint8_t old_kind = rd8(ws, e.value) & 0x0F;
+  const std::uint32_t old_slot = owner_slot(e.value, ws);
+  const bool held = old_slot != 0 && rd32(ws, old_slot) == e.value;
+  store_entry(slot, e, ws);
+  set_owner(e.value, slot, OK_STACK, ws);
+  try {
+    make_room(ws);
+  } catch (...) {
+    // WS FULL: the entry is not pushed. The object goes back to the slot
+    // that held it, at its new offset; one that no slot held is released.
+    const std::uint32_t moved = rd32(ws, slot + se::Value);
+    if (held) {
+      set_owner(moved, old_owner, old_kind, ws);
+      wr32(ws, old_slot, moved);
+    } else {
+      mgarb(moved, ws);
+    }
+    throw;
+  }
+  wr32(ws, hdr::StackPointer, slot);
+  return slot;
 }
 
 std::uint32_t xpushx(Ws ws) {

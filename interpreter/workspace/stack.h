@@ -119,9 +119,13 @@ inline bool stack_is_empty(Ws ws) { return rd32(ws, hdr::StackPointer) == rd32(w
 // heap top + 50, then WS FULL if it still would not. An owned object (class
 // bit 7, value not 0) is handed to the new entry (owner kind 2).
 std::uint32_t stack(std::uint32_t source, Ws ws);
-// The same for an entry held outside the workspace. Compaction rewrites only
-// the slot an object's owner word names, so an entry that owns an object
-// must be pushed from that slot with the form above.
+// The same for an entry held outside the workspace. An object it owns is
+// handed to the new entry's slot before room is made, so a compaction on the
+// way leaves the pushed entry holding the object's new offset (a fresh
+// object need not be held by the token register that its owner word names);
+// `e.value` itself is stale after the call. On WS FULL the object goes back
+// to the slot that held it, at its new offset, or is released when no slot
+// held it.
 std::uint32_t stack(const StackEntry& e, Ws ws);
 
 // Pushes the token register and takes its object's ownership away from it

@@ -136,6 +136,85 @@ TEST(Stack, PushNearTheHeapCompactsOnceThenIsWsFull) {
   EXPECT_TRUE(heap_consistent(ws));
 }
 
+// An inconsistency found by the heap becomes an exception the test sees,
+// instead of the end of the process.
+struct SystemErrorSeen {};
+class ThrowOnSystemError {
+ public:
+  ThrowOnSystemError() { set_system_error_handler([](const char*, int, Ws) { throw SystemErrorSeen{}; }); }
+  ~ThrowOnSystemError() { set_system_error_handler(nullptr); }
+};
+
+// A workspace whose free gap is about `gap` bytes, with a 28-byte released object
+// low in the heap: the next push that needs room compacts and moves every
+// object above it down by 28.
+void leave_gap(std::uint32_t gap, Ws ws) {
+  const std::uint32_t waste = getspc(16, ws);
+  const std::uint32_t size = rd32(ws, hdr::StackPointer) - rd32(ws, hdr::HeapTop) - 4 - 6 - gap;
+  const std::uint32_t filler = getspc(size - 8, ws);
+  stack(StackEntry{0x81, 0, filler}, ws);
+  mgarb(waste, ws);
+  ASSERT_EQ(rd32(ws, hdr::Garbage), 28u);
+}
+
+// Pushing an entry that owns an object (a fresh result, or one the token
+// register holds) when the push has to compact: the entry gets the object's
+// new offset, whoever held the object before.
+TEST(Stack, APushThatCompactsKeepsItsObjectsNewOffset) {
+  ThrowOnSystemError syserr;
+  for (const bool in_register : {false, true}) {
+    SCOPED_TRACE(in_register ? "held by the token register" : "fresh");
+    TestWorkspace t;
+    Ws ws = t.ws();
+    leave_gap(200, ws);
+    const std::uint32_t obj = getspc(8, ws);  // owner word: the token register
+    wr32(ws, obj + 8, 0x12345678);
+    if (in_register) set_register(ws, {0x81, 0, obj});
+    // Entries pushed after the allocation eat the room it left.
+    while (rd32(ws, hdr::StackPointer) - rd32(ws, hdr::HeapTop) >= 57) push_fake(ws);
+    const std::uint32_t sp = rd32(ws, hdr::StackPointer);
+    const std::uint32_t e = stack(StackEntry{0x81, 0x08, obj}, ws);
+    EXPECT_EQ(rd32(ws, hdr::Garbage), 0u);
+    EXPECT_EQ(e, sp - 6);
+    EXPECT_EQ(load_entry(e, ws), (StackEntry{0x81, 0x08, obj - 28}));
+    EXPECT_EQ(rd32(ws, obj - 28 + 8), 0x12345678u);
+    EXPECT_EQ(owner_slot(obj - 28, ws), e + se::Value);
+    EXPECT_TRUE(heap_consistent(ws));
+  }
+}
+
+// A push that finds no room: the object is not lost. One the token register
+// holds stays with it; a fresh one, which nothing holds, is released.
+TEST(Stack, APushThatIsWsFullLeavesItsObjectAccountedFor) {
+  ThrowOnSystemError syserr;
+  for (const bool in_register : {false, true}) {
+    SCOPED_TRACE(in_register ? "held by the token register" : "fresh");
+    TestWorkspace t;
+    Ws ws = t.ws();
+    leave_gap(200, ws);
+    force_gcol(ws);  // nothing left to reclaim
+    const std::uint32_t top = rd32(ws, hdr::HeapTop);
+    const std::uint32_t obj = getspc(8, ws);
+    if (in_register) set_register(ws, {0x81, 0, obj});
+    while (rd32(ws, hdr::StackPointer) - rd32(ws, hdr::HeapTop) >= 57) push_fake(ws);
+    const std::uint32_t sp = rd32(ws, hdr::StackPointer);
+    try {
+      stack(StackEntry{0x81, 0, obj}, ws);
+      FAIL() << "no WS FULL";
+    } catch (const AplError& err) {
+      EXPECT_EQ(err.code, E_WS_FULL);
+    }
+    EXPECT_EQ(rd32(ws, hdr::StackPointer), sp);
+    if (in_register) {
+      EXPECT_EQ(owner_slot(obj, ws), hdr::TokenRegister + se::Value);
+      EXPECT_EQ(rd32(ws, hdr::HeapTop), obj + 20);
+    } else {
+      EXPECT_EQ(rd32(ws, hdr::HeapTop), top);
+    }
+    EXPECT_TRUE(heap_consistent(ws));
+  }
+}
+
 // A name without a value may be pushed only as a class member or as the
 // target of a dot.
 TEST(Stack, PushingAValuelessNameIsValueError) {
