@@ -391,7 +391,7 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::XemptyIndex: return do_xempty_index(ws);
     case lc::Xasgn: return do_xasgn(ws);
     case lc::Xmnop: return do_xmnop(ws);
-    case lc::Xdyop: return do_xdyop(ws);
+    case lc::Xdyop: return xdyop_common(0, stack_entry_at(1, ws), ws, true);
     case lc::Synter: synter(ws);
     case lc::SynterBadline: synter_badline(ws);
     case lc::SynterNoarray: synter_noarray(ws);
@@ -563,7 +563,7 @@ int syntax(int state, Ws ws) {
       case ES_APPLY_DYADIC:
         check_attention(ws);
         if (entry_class(1, ws) == TC_PRIMITIVE) {
-          state = xdyop_common(0, stack_entry_at(1, ws), ws);
+          state = xdyop_common(0, stack_entry_at(1, ws), ws, true);
         } else if (entry_class(1, ws) == TC_NAMEDFN) {
           wr32(ws, hdr::CallingInstance, rd32(ws, hdr::CurrentInstance));
           state = named_calls.dyadic(ws);
@@ -593,7 +593,7 @@ int syntax(int state, Ws ws) {
         }
         break;
       case ES_FINISH_APPLICATION: state = do_xmnopd(ws); break;
-      case ES_APPLY_PRIMITIVE_DYADIC: state = xdyop_common(0, stack_entry_at(1, ws), ws); break;
+      case ES_APPLY_PRIMITIVE_DYADIC: state = xdyop_common(0, stack_entry_at(1, ws), ws, true); break;
       case ES_BIND: state = bind_step(ws); break;
       case ES_NEXT_TOKEN: state = next_token(ws); break;
       case ES_FUNCTION_LINE_END: state = eolfnx(ws); break;
