@@ -75,10 +75,11 @@ std::array<std::uint8_t, 128> build_optran() {
 
 }  // namespace
 
-std::uint8_t optran(std::uint8_t code) {
-  static const std::array<std::uint8_t, 128> table = build_optran();
-  return table[code & 0x7F];
-}
+// Built once at start-up, outside the token loop (a function-local static
+// would test its guard on every token).
+const std::array<std::uint8_t, 128> optran_table = build_optran();
+
+std::uint8_t optran(std::uint8_t code) { return optran_table[code & 0x7F]; }
 
 // By symbol type: 0, 6 → niladic; 1, 2, 9 → named function; 3, 4, 15, 16 →
 // value; 5, 7 → special variable; 8 → none; 10 → derived; 11, 12 → monadic
