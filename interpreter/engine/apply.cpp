@@ -292,10 +292,20 @@ bool scalar_pair(std::int64_t a, std::int64_t b, Ws ws) {
 
 // A dyadic application's end (do_xmnopd) for a scalar result of the given
 // type and element word, without the result descriptor's allocation path:
-// the scalar is allocated, the left argument and the function are dropped
-// and the scalar takes the right argument's slot.
+// the left argument and the function are dropped and the scalar takes the
+// right argument's slot. A right argument the slot owns (a constant or an
+// earlier result: a boolean or integer scalar, so of the result's size) is
+// overwritten in place, as a fresh object would be written; else the
+// scalar is allocated.
 int finish_scalar_pair(std::uint8_t type, std::uint32_t word, Ws ws) {
-  const std::uint32_t off = getspc(8, ws);
+  const std::uint32_t right = stack_entry_at(2, ws);
+  const bool reuse = rd8(ws, right + se::Class) & kOwnsObject;
+  const std::uint32_t off = reuse ? rd32(ws, right + se::Value) : getspc(8, ws);
+  if (reuse) {
+    wr32(ws, off + obj::Kind, 0);  // as getspc leaves it: no strand mark
+    wr8(ws, off + obj::Kind, OK_STACK);
+    wr8(ws, right + se::Class, TC_VALUE);  // settle_entry must not release it
+  }
   wr8(ws, off + obj::Type, type);
   wr8(ws, off + obj::Flags9, 0);
   wr16(ws, off + obj::Rank4, 0);
