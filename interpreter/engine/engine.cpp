@@ -337,9 +337,22 @@ int xconfx(Ws ws) {
   if (type == ET_CHAR) {
     std::memcpy(ws + dst, ws + src, bytes);
   } else {
-    const std::uint32_t width = type == ET_FLOAT ? 8 : 4;
-    for (std::uint32_t i = 0; i < bytes; i += width)
-      for (std::uint32_t j = 0; j < width; ++j) ws[dst + i + j] = ws[src + i + width - 1 - j];
+    // Elements are stored in the line most significant byte first.
+    if (type == ET_FLOAT) {
+      for (std::uint32_t i = 0; i < bytes; i += 8) {
+        std::uint64_t v;
+        std::memcpy(&v, ws + src + i, 8);
+        v = __builtin_bswap64(v);
+        std::memcpy(ws + dst + i, &v, 8);
+      }
+    } else {
+      for (std::uint32_t i = 0; i < bytes; i += 4) {
+        std::uint32_t v;
+        std::memcpy(&v, ws + src + i, 4);
+        v = __builtin_bswap32(v);
+        std::memcpy(ws + dst + i, &v, 4);
+      }
+    }
   }
   set_token_register(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, off}, ws);
   return tag;
