@@ -23,9 +23,10 @@
 
 namespace zema {
 
-namespace {
-thread_local APLTask* current_apl_task = nullptr;
-}  // namespace
+namespace host_detail {
+thread_local constinit APLTask* current_apl_task = nullptr;
+}  // namespace host_detail
+using host_detail::current_apl_task;
 
 APLTask* find_my_task() { return current_apl_task; }
 void set_current_apl_task(APLTask* task) { current_apl_task = task; }

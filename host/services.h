@@ -54,6 +54,21 @@ int copy_syscmd_output(char* destination);
 // Answers 1 when an attention is pending (taken, and output flushed, when
 // attentions are enabled), else 0.
 int check_event_attention();
+namespace host_detail {
+extern thread_local constinit APLTask* current_apl_task;
+}
+// The poll's quick test, inline so that a poll with nothing pending costs a
+// few loads: true when the current task has an attention pending or its
+// front end is due to be asked (see APLTask::frontEndCheckEvery); only then
+// need check_event_attention be called. False without a task.
+inline bool attention_poll_due() {
+  APLTask* t = host_detail::current_apl_task;
+  if (!t) return false;
+  if (t->attnPending.load(std::memory_order_relaxed)) return true;
+  if (--t->frontEndCountdown != 0) return false;
+  t->frontEndCountdown = t->frontEndCheckEvery;
+  return true;
+}
 // Enables or disables attentions; disabling drops a pending one.
 void set_attention(int on);
 // Ends the task: throws TaskEnded.

@@ -74,6 +74,11 @@ class APLTask {
 
   std::atomic<bool> attnEnabled{true};
   std::atomic<bool> attnPending{false};
+  // While no attention is pending, the interpreter's polls ask
+  // CheckFrontEndAttention only every frontEndCheckEvery polls (1: every
+  // poll); frontEndCountdown counts the polls down to the next.
+  std::uint32_t frontEndCheckEvery = 256;
+  std::uint32_t frontEndCountdown = 1;
   bool noEcho = false;
   bool ending = false;
   int hardCopyMode = 0;

@@ -16,7 +16,10 @@ constexpr std::size_t kHead = 128;
 bool blank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
 }  // namespace
 
-ConsoleTask::ConsoleTask(std::FILE* in, std::FILE* out, Options options) : in_(in), out_(out), options_(options) {}
+ConsoleTask::ConsoleTask(std::FILE* in, std::FILE* out, Options options) : in_(in), out_(out), options_(options) {
+  // The test hook counts every poll.
+  if (options_.interrupt_polls) frontEndCheckEvery = 1;
+}
 
 ConsoleTask::~ConsoleTask() {
   std::free(block_);

@@ -256,7 +256,8 @@ bool small_scalar_entry(std::uint32_t entry, std::int64_t& v, Ws ws) {
 // false, having done nothing, for every other case (an integer overflow goes
 // on to the kernels and their float rerun). Loops spend most of their time
 // in such applications.
-bool scalar_pair(std::int64_t a, std::int64_t b, Ws ws) {
+// The value alone: its type and its element word, nothing allocated.
+bool scalar_pair_value(std::int64_t a, std::int64_t b, std::uint8_t& type, std::uint32_t& word, Ws ws) {
   const std::uint32_t flags = call_flags(ws);
   if ((flags & 0x10) || (rd8(ws, hdr::ResultBits) & rbits::SlowArgs)) return false;
   std::int64_t z = 0;
@@ -275,12 +276,50 @@ bool scalar_pair(std::int64_t a, std::int64_t b, Ws ws) {
   }
   // The result type the kernels' path takes (xoprfs: booleans and integers
   // give an integer result unless the row asks for a boolean one).
-  const std::uint8_t type = (flags & 0x4) ? ET_BOOL : ET_INT;
+  type = (flags & 0x4) ? ET_BOOL : ET_INT;
   if (type != (boolean ? ET_BOOL : ET_INT)) return false;
   if (!boolean && (z < INT32_MIN || z > INT32_MAX)) return false;
-  const std::uint32_t data = oprslt(1, 0, type, 0, ws);
-  wr32(ws, data, boolean ? static_cast<std::uint32_t>(z) << 31 : static_cast<std::uint32_t>(z));
+  word = boolean ? static_cast<std::uint32_t>(z) << 31 : static_cast<std::uint32_t>(z);
   return true;
+}
+
+bool scalar_pair(std::int64_t a, std::int64_t b, Ws ws) {
+  std::uint8_t type = 0;
+  std::uint32_t word = 0;
+  if (!scalar_pair_value(a, b, type, word, ws)) return false;
+  wr32(ws, oprslt(1, 0, type, 0, ws), word);
+  return true;
+}
+
+// A dyadic application's end (do_xmnopd) for a scalar result of the given
+// type and element word, without the result descriptor's allocation path:
+// the left argument and the function are dropped and the scalar takes the
+// right argument's slot. A right argument the slot owns (a constant or an
+// earlier result: a boolean or integer scalar, so of the result's size) is
+// overwritten in place, as a fresh object would be written; else the
+// scalar is allocated.
+int finish_scalar_pair(std::uint8_t type, std::uint32_t word, Ws ws) {
+  const std::uint32_t right = stack_entry_at(2, ws);
+  const bool reuse = rd8(ws, right + se::Class) & kOwnsObject;
+  const std::uint32_t off = reuse ? rd32(ws, right + se::Value) : getspc(8, ws);
+  if (reuse) {
+    wr32(ws, off + obj::Kind, 0);  // as getspc leaves it: no strand mark
+    wr8(ws, off + obj::Kind, OK_STACK);
+    wr8(ws, right + se::Class, TC_VALUE);  // settle_entry must not release it
+  }
+  wr8(ws, off + obj::Type, type);
+  wr8(ws, off + obj::Flags9, 0);
+  wr16(ws, off + obj::Rank4, 0);
+  wr32(ws, off + obj::Shape, word);
+  StackEntry left, fn;
+  unstack(left, ws);
+  unstack(fn, ws);
+  release_entry(fn, ws);
+  release_entry(left, ws);
+  settle_entry(stack_entry_at(0, ws), StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, off}, ws);
+  wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) + 1);
+  if (entry_class(1, ws) == kClassOperatorFrame) return x_do_next_opr(ws);
+  return ES_BIND;
 }
 
 // Allocates a simple result and runs the kernels until it fits its type.
@@ -590,7 +629,7 @@ int xmnop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
   return ES_FINISH_APPLICATION;
 }
 
-int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
+int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws, bool finish) {
   lower_token_count(ws);
   flags = xopsu(flags, fn_entry, ws);
   const std::uint8_t code = prim_code(ws);
@@ -604,9 +643,14 @@ int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
   if ((flags & pf::DyadicScalar) && !(flags & pf::FromDerived) && rd8(ws, fn_entry + se::Flags) == 0) {
     // Two boolean or integer scalars: no descriptors needed.
     std::int64_t a = 0, b = 0;
+    std::uint8_t type = 0;
+    std::uint32_t word = 0;
     if (small_scalar_entry(stack_entry_at(0, ws), a, ws) && small_scalar_entry(stack_entry_at(2, ws), b, ws) &&
-        scalar_pair(a, b, ws))
+        scalar_pair_value(a, b, type, word, ws)) {
+      if (finish && !(rd8(ws, hdr::MiscBits) & kLineToRun)) return finish_scalar_pair(type, word, ws);
+      wr32(ws, oprslt(1, 0, type, 0, ws), word);
       return ES_FINISH_APPLICATION;
+    }
   }
   xopafx(kLeftMask, hdr::LeftDesc, stack_entry_at(0, ws), ws);
   xopafx(kRightMask, hdr::RightDesc, stack_entry_at(2, ws), ws);

@@ -31,9 +31,12 @@ PrimitiveHandler dyadic_handler(std::uint8_t code);
 int do_xmnop(Ws ws);
 int do_xdyop(Ws ws);
 // `flags`: run-time call flags ORed into the primitive's row; the function
-// is the stack entry at `fn_entry`.
+// is the stack entry at `fn_entry`. With `finish` (the engine's own
+// applications), a scalar function of two small scalars also ends the
+// application itself (as do_xmnopd) and answers the state after it; else
+// the result is left on the stack for ES_FINISH_APPLICATION.
 int xmnop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws);
-int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws);
+int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws, bool finish = false);
 
 // The engine's reductions of a derived function (class 21) with its right
 // argument below it, or with a left argument on top of it.

@@ -75,10 +75,11 @@ std::array<std::uint8_t, 128> build_optran() {
 
 }  // namespace
 
-std::uint8_t optran(std::uint8_t code) {
-  static const std::array<std::uint8_t, 128> table = build_optran();
-  return table[code & 0x7F];
-}
+// Built once at start-up, outside the token loop (a function-local static
+// would test its guard on every token).
+const std::array<std::uint8_t, 128> optran_table = build_optran();
+
+std::uint8_t optran(std::uint8_t code) { return optran_table[code & 0x7F]; }
 
 // By symbol type: 0, 6 → niladic; 1, 2, 9 → named function; 3, 4, 15, 16 →
 // value; 5, 7 → special variable; 8 → none; 10 → derived; 11, 12 → monadic
@@ -336,9 +337,22 @@ int xconfx(Ws ws) {
   if (type == ET_CHAR) {
     std::memcpy(ws + dst, ws + src, bytes);
   } else {
-    const std::uint32_t width = type == ET_FLOAT ? 8 : 4;
-    for (std::uint32_t i = 0; i < bytes; i += width)
-      for (std::uint32_t j = 0; j < width; ++j) ws[dst + i + j] = ws[src + i + width - 1 - j];
+    // Elements are stored in the line most significant byte first.
+    if (type == ET_FLOAT) {
+      for (std::uint32_t i = 0; i < bytes; i += 8) {
+        std::uint64_t v;
+        std::memcpy(&v, ws + src + i, 8);
+        v = __builtin_bswap64(v);
+        std::memcpy(ws + dst + i, &v, 8);
+      }
+    } else {
+      for (std::uint32_t i = 0; i < bytes; i += 4) {
+        std::uint32_t v;
+        std::memcpy(&v, ws + src + i, 4);
+        v = __builtin_bswap32(v);
+        std::memcpy(ws + dst + i, &v, 4);
+      }
+    }
   }
   set_token_register(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, off}, ws);
   return tag;
@@ -391,7 +405,7 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::XemptyIndex: return do_xempty_index(ws);
     case lc::Xasgn: return do_xasgn(ws);
     case lc::Xmnop: return do_xmnop(ws);
-    case lc::Xdyop: return do_xdyop(ws);
+    case lc::Xdyop: return xdyop_common(0, stack_entry_at(1, ws), ws, true);
     case lc::Synter: synter(ws);
     case lc::SynterBadline: synter_badline(ws);
     case lc::SynterNoarray: synter_noarray(ws);
@@ -568,7 +582,7 @@ int syntax(int state, Ws ws) {
       case ES_APPLY_DYADIC:
         check_attention(ws);
         if (entry_class(1, ws) == TC_PRIMITIVE) {
-          state = xdyop_common(0, stack_entry_at(1, ws), ws);
+          state = xdyop_common(0, stack_entry_at(1, ws), ws, true);
         } else if (entry_class(1, ws) == TC_NAMEDFN) {
           wr32(ws, hdr::CallingInstance, rd32(ws, hdr::CurrentInstance));
           state = named_calls.dyadic(ws);
@@ -598,7 +612,7 @@ int syntax(int state, Ws ws) {
         }
         break;
       case ES_FINISH_APPLICATION: state = do_xmnopd(ws); break;
-      case ES_APPLY_PRIMITIVE_DYADIC: state = xdyop_common(0, stack_entry_at(1, ws), ws); break;
+      case ES_APPLY_PRIMITIVE_DYADIC: state = xdyop_common(0, stack_entry_at(1, ws), ws, true); break;
       case ES_BIND: state = bind_step(ws); break;
       case ES_NEXT_TOKEN: state = next_token(ws); break;
       case ES_FUNCTION_LINE_END: state = eolfnx(ws); break;

@@ -66,11 +66,6 @@ void poll_attention(Ws ws) {
   intptr_attn(ws);
 }
 
-void check_attention(Ws ws) {
-  poll_attention(ws);
-  wr16(ws, hdr::AttnCountdown, rd16(ws, hdr::AttnReload));
-}
-
 void intptr_attn(Ws ws) {
   wr16(ws, hdr::AttnCountdown, rd16(ws, hdr::AttnReload));
   wr8(ws, hdr::OutputBits, 0);

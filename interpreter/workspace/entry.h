@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "host/services.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
@@ -22,8 +23,13 @@ std::uint8_t* scratch_area(int i, Ws ws);
 bool atntrp(Ws ws);
 // The poll: an attention to act on is taken (`intptr_attn`).
 void poll_attention(Ws ws);
-// The poll, then the countdown of the engine's next poll reloaded.
-void check_attention(Ws ws);
+// The poll, then the countdown of the engine's next poll reloaded. Inline:
+// with no attention pending or seen, and the front end not due to be asked,
+// it only tests the task's flag.
+inline void check_attention(Ws ws) {
+  if (attention_poll_due() || lowglobals(ws).attn_count != 0) poll_attention(ws);
+  wr16(ws, hdr::AttnCountdown, rd16(ws, hdr::AttnReload));
+}
 // Takes the attention: output and listing state reset, then INTERRUPT while
 // a line executes, else the engine is left.
 [[noreturn]] void intptr_attn(Ws ws);
