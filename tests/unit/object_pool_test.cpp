@@ -9,6 +9,7 @@
 
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/integrity.h"
 #include "interpreter/workspace/object_pool.h"
 #include "test_workspace.h"
 
@@ -173,6 +174,18 @@ TEST(ObjectPool, DroppingMostObjectsRenumbersTheRestAndRewritesReferences) {
   EXPECT_EQ(rd32(ws, v - 4), find_object_instance(n260, ws) + pobj::Entries + mentry::Value);
   EXPECT_TRUE(object_pool_consistent(ws));
   EXPECT_TRUE(heap_consistent(ws));
+}
+
+TEST(ObjectPool, TheIntegrityCheckFindsPooledObjectsThroughTheirOwnSlot) {
+  TestWorkspace t;
+  Ws ws = t.ws();
+  Roots r(ws, 3);
+  for (int i = 0; i < 3; ++i) r.put(i, ref_vector({new_instance(ws)}, ws));
+  set_property(2, 0, {1, 3}, ws);
+  EXPECT_EQ(check_integrity(ws), IF_OK);
+  r.release(0);
+  force_gcol(ws);
+  EXPECT_EQ(check_integrity(ws), IF_OK);
 }
 
 TEST(ObjectPool, TheSerialNumberCarriesIntoTheHighWord) {
