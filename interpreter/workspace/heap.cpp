@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "interpreter/workspace/errors.h"
+#include "interpreter/workspace/object_pool.h"
 #include "interpreter/workspace/stack.h"
 
 namespace zema {
@@ -43,6 +44,9 @@ std::uint32_t getspc(std::uint32_t n, Ws ws) {
   wr32(ws, off, 0);
   wr8(ws, off + obj::Kind, OK_STACK);
   wr32(ws, off + obj::Size, static_cast<std::uint32_t>(size));
+  // No element type yet: releasing the object before its maker writes one
+  // must not take old bytes for references.
+  wr8(ws, off + obj::Type, 0);
   wr32(ws, hdr::HeapTop, off + static_cast<std::uint32_t>(size) + 4);
   return off;
 }
@@ -90,6 +94,11 @@ std::uint32_t owner_slot(std::uint32_t off, Ws ws) {
     case OK_STACK: return owner + 2;
     case OK_SYMBOL: return owner + 4;
     case OK_NEXTLINE: return owner + 8;
+    case OK_INSTANCE:
+    case OK_CLASS: {
+      const std::uint32_t p = object_pool(ws);
+      return p == 0 ? 0 : p + pool::Table + 4 * rd32(ws, off + pobj::OwnSlot);
+    }
     default: return 0;
   }
 }
@@ -113,6 +122,8 @@ void mgarb(std::uint32_t off, Ws ws) {
   if (rd8(ws, off + obj::Flags1) & kHoldsTokenLines) {
     if (!token_line_release) ZEMA_SYSTEM_ERROR(ws);
     token_line_release(off, ws);
+  } else {
+    release_object_contents(off, ws);
   }
 }
 
@@ -147,17 +158,17 @@ void compact(Ws ws) {
     }
     std::uint32_t owner = rd32(ws, src - 4);
     std::uint8_t kind = kind_of(src, ws);
-    if (kind == OK_INSTANCE || kind == OK_CLASS) {
-      // Instances and classes live only in an object pool, which this
-      // workspace has not got.
-      ZEMA_SYSTEM_ERROR(ws);
-    }
+    const bool pooled = kind == OK_INSTANCE || kind == OK_CLASS;
+    // Instances and classes live only in an object pool.
+    if (pooled && object_pool(ws) == 0) ZEMA_SYSTEM_ERROR(ws);
     std::uint32_t slot = owner_slot(src, ws);
-    if (kind != OK_WORD && kind != OK_STACK && kind != OK_SYMBOL && kind != OK_NEXTLINE) ZEMA_SYSTEM_ERROR(ws);
+    if (!pooled && kind != OK_WORD && kind != OK_STACK && kind != OK_SYMBOL && kind != OK_NEXTLINE)
+      ZEMA_SYSTEM_ERROR(ws);
     if (rd32(ws, slot) != src) ZEMA_SYSTEM_ERROR(ws);
     wr32(ws, dst - 4, owner);
     if (dst != src) std::memmove(ws + dst, ws + src, size);
     wr32(ws, slot, dst);
+    if (pooled && dst != src) move_pooled_owner_words(dst, std::int64_t(dst) - std::int64_t(src), ws);
     if (rd8(ws, dst + obj::Flags1) & kHoldsTokenLines) {
       std::uint32_t next = rd32(ws, dst + 8);
       if (next != 0) wr32(ws, next - 4, dst);
@@ -173,12 +184,14 @@ void compact(Ws ws) {
 }  // namespace
 
 void gcol(Ws ws) {
+  compact_object_pool(ws);
   auto garbage = rdi32(ws, hdr::Garbage);
   if (garbage == 0 || garbage <= rdi32(ws, hdr::GarbageLimit)) return;
   compact(ws);
 }
 
 void force_gcol(Ws ws) {
+  compact_object_pool(ws);
   if (rd32(ws, hdr::Garbage) == 0) return;
   compact(ws);
 }
@@ -195,7 +208,9 @@ bool heap_consistent(Ws ws) {
     } else {
       std::uint32_t slot = owner_slot(off, ws);
       std::uint8_t kind = kind_of(off, ws);
-      if (kind != OK_WORD && kind != OK_STACK && kind != OK_SYMBOL && kind != OK_NEXTLINE) return false;
+      if (kind != OK_WORD && kind != OK_STACK && kind != OK_SYMBOL && kind != OK_NEXTLINE &&
+          !((kind == OK_INSTANCE || kind == OK_CLASS) && slot != 0))
+        return false;
       if (slot + 4 > rd32(ws, hdr::Top) || rd32(ws, slot) != off) return false;
     }
     off += size + 4;

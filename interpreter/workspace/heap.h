@@ -12,7 +12,8 @@ struct StackEntry;
 
 // Offset of a new object with n bytes after its 8-byte prefix (n counts from
 // object offset 8). The object belongs to the token register (owner 0x156,
-// kind 2) until its creator hands it on. Compacts once when the heap top
+// kind 2) until its creator hands it on; its element type byte is 0 until
+// the creator writes one. Compacts once when the heap top
 // would come within 100 bytes of the stack; raises WS FULL when it still
 // does not fit.
 std::uint32_t getspc(std::uint32_t n, Ws ws);

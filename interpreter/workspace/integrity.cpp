@@ -106,7 +106,8 @@ int check_heap(Ws ws) {
         case OK_INSTANCE:
         case OK_CLASS:
           if (pool == 0) return IF_OWNER_KIND;
-          place = pool + std::uint64_t(owner) * 4 + kPoolSlots;
+          // A pooled object's owner word is 0: its slot number is its own.
+          place = pool + std::uint64_t(rd32(ws, off + 16)) * 4 + kPoolSlots;
           break;
         case OK_STACK: place = std::uint64_t(owner) + 2; break;
         case OK_SYMBOL: place = std::uint64_t(owner) + 4; break;
