@@ -12,6 +12,7 @@
 #include "interpreter/session/definition.h"
 #include "interpreter/session/immediate.h"
 #include "interpreter/session/life.h"
+#include "interpreter/session/copy_commands.h"
 #include "interpreter/session/ws_commands.h"
 #include "interpreter/sysfns/commands.h"
 #include "interpreter/sysfns/dispatch.h"
@@ -83,6 +84,7 @@ void apl(std::uint8_t* memory, std::uint32_t size, const char* startup_ws, std::
   install_definition_routes();
   install_command_routes();
   install_workspace_commands();
+  install_copy_commands();
   bool first = true;
   for (;;) {
     try {
