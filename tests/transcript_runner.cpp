@@ -6,10 +6,11 @@
 // that begin with "⍝⍝" are comments. The driver runs with --input-marker, so
 // it says when it waits for input; the next transcript line must then be an
 // input line, which is fed to it. That settles which six-blank lines are
-// input (a line echoed in an error report, say, is output). A prompt other
-// than six blanks (the ∇ editor's [n], a ⍞ prompt) comes with the request,
-// and the input line is the transcript line after that prompt. A comment line
-// "⍝⍝ args: …" gives further arguments for the driver.
+// input (a line echoed in an error report, say, is output); a line of six
+// blanks alone, met where input is asked for, is an empty input line. A
+// prompt other than six blanks (the ∇ editor's [n], a ⍞ prompt) comes with
+// the request, and the input line is the transcript line after that prompt.
+// A comment line "⍝⍝ args: …" gives further arguments for the driver.
 //
 // When ZEMA_TRANSCRIPT_MEMORY_MB is set, the driver runs with its address
 // space limited to that many megabytes: an APL line that asks for host memory
@@ -148,7 +149,9 @@ int main(int argc, char** argv) {
       if (prompt.empty()) prompt = kIndent;
       auto is_answer = [&](const Line& l) {
         if (l.pattern) return false;
-        return prompt == kIndent ? is_input(l.text) : l.text.compare(0, prompt.size(), prompt) == 0;
+        // Six blanks alone, asked for, are an empty answer.
+        return prompt == kIndent ? (is_input(l.text) || l.text == kIndent)
+                                 : l.text.compare(0, prompt.size(), prompt) == 0;
       };
       while (at < lines.size() && !is_answer(lines[at])) {
         fail(std::to_string(lines[at].number) + ": expected output missing: " + lines[at].text);

@@ -1,10 +1,12 @@
 // Function application: flags, monadic and dyadic primitives, the scalar
 // path, nested pervasion and finishing an application.
+#include "interpreter/engine/selective_assign.h"
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/user_operator.h"
 #include "interpreter/engine/operator_frame.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -19,10 +21,12 @@
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/symtab.h"
 #include "interpreter/primitives/disclose_pick.h"
 #include "interpreter/primitives/domino.h"
 #include "interpreter/primitives/encode_decode.h"
 #include "interpreter/primitives/nested_results.h"
+#include "interpreter/primitives/scalar_codes.h"
 #include "interpreter/primitives/scalar_dispatch.h"
 #include "interpreter/primitives/search_primitives.h"
 #include "interpreter/primitives/structural.h"
@@ -210,9 +214,79 @@ void give_level(Ws ws) { wr16(ws, hdr::DepthBudget, static_cast<std::uint16_t>(r
 void set_bits(std::uint8_t bits, Ws ws) { wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) | bits); }
 void clear_bits(std::uint8_t bits, Ws ws) { wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) & ~bits); }
 
+// The value of a boolean or integer scalar (rank 0) array; false for any
+// other array.
+bool small_scalar_array(std::uint32_t array, std::int64_t& v, Ws ws) {
+  if (rd16(ws, array + obj::Rank4) != 0) return false;
+  const std::uint8_t type = rd8(ws, array + obj::Type);
+  if (type != ET_INT && type != ET_BOOL) return false;
+  const std::uint32_t word = rd32(ws, array + obj::Shape);
+  v = type == ET_INT ? std::int64_t{static_cast<std::int32_t>(word)} : std::int64_t{word >> 31};
+  return true;
+}
+
+// The same for the array an argument descriptor describes.
+bool small_scalar(std::uint32_t at, std::int64_t& v, Ws ws) {
+  return rd8(ws, at + desc::Shape) == kShapeSingle && small_scalar_array(desc_array(at, ws), v, ws);
+}
+
+// The same for the array a value entry on the stack stands for; false too
+// when the entry is anything but a plain value with one (the general path
+// gives the errors), or a selective-assignment model.
+bool small_scalar_entry(std::uint32_t entry, std::int64_t& v, Ws ws) {
+  const std::uint8_t cls = rd8(ws, entry + se::Class);
+  if (((cls & kClassMask) != TC_VALUE && (cls & kClassMask) != TC_LEFTARG) ||
+      (rd8(ws, entry + se::Flags) & kSeSelectiveModel))
+    return false;
+  const std::uint32_t value = rd32(ws, entry + se::Value);
+  std::uint32_t array = value;
+  if (!(cls & kOwnsObject)) {
+    const std::uint32_t sym = entry_of_token(value & 0xFFFF);
+    if ((rd8(ws, sym + sym::Type) & kSymTypeMask) == SYM_UNDEF) return false;
+    array = rd32(ws, sym + sym::Value);
+  }
+  return array != 0 && small_scalar_array(array, v, ws);
+}
+
+// A scalar function of two boolean or integer scalars a and b that the
+// typed kernels would answer in one element: + − × with an integer result
+// within 32 bits, and the comparisons. The scalar result is allocated as the
+// kernels' path allocates it and its element written at once; answers
+// false, having done nothing, for every other case (an integer overflow goes
+// on to the kernels and their float rerun). Loops spend most of their time
+// in such applications.
+bool scalar_pair(std::int64_t a, std::int64_t b, Ws ws) {
+  const std::uint32_t flags = call_flags(ws);
+  if ((flags & 0x10) || (rd8(ws, hdr::ResultBits) & rbits::SlowArgs)) return false;
+  std::int64_t z = 0;
+  bool boolean = true;
+  switch (prim_code(ws)) {
+    case pc::Plus: z = a + b; boolean = false; break;
+    case pc::Minus: z = a - b; boolean = false; break;
+    case pc::Times: z = a * b; boolean = false; break;
+    case pc::Lt: z = a < b; break;
+    case pc::Le: z = a <= b; break;
+    case pc::Eq: z = a == b; break;
+    case pc::Ge: z = a >= b; break;
+    case pc::Gt: z = a > b; break;
+    case pc::Ne: z = a != b; break;
+    default: return false;
+  }
+  // The result type the kernels' path takes (xoprfs: booleans and integers
+  // give an integer result unless the row asks for a boolean one).
+  const std::uint8_t type = (flags & 0x4) ? ET_BOOL : ET_INT;
+  if (type != (boolean ? ET_BOOL : ET_INT)) return false;
+  if (!boolean && (z < INT32_MIN || z > INT32_MAX)) return false;
+  const std::uint32_t data = oprslt(1, 0, type, 0, ws);
+  wr32(ws, data, boolean ? static_cast<std::uint32_t>(z) << 31 : static_cast<std::uint32_t>(z));
+  return true;
+}
+
 // Allocates a simple result and runs the kernels until it fits its type.
 void run_simple_dyadic(Ws ws) {
   const std::uint32_t source = xdy_shape(ws);
+  std::int64_t a = 0, b = 0;
+  if (small_scalar(hdr::LeftDesc, a, ws) && small_scalar(hdr::RightDesc, b, ws) && scalar_pair(a, b, ws)) return;
   const SavedArgs saved = save_args(ws);
   for (;;) {
     xoprfx(xoprfs(call_flags(ws), ws), source, ws);
@@ -494,8 +568,7 @@ int xmnop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
   wr8(ws, hdr::LeftDesc + desc::Type, 0);
   xopafx(kRightMask, hdr::RightDesc, fn_entry + kStackEntrySize, ws);
   push_fake(ws);
-  // No selective-assignment model check: a selective assignment is refused
-  // before any primitive of its target runs.
+  check_model_argument(code, flags, false, fn_entry + kStackEntrySize, ws);
   const std::uint8_t entry_flags = rd8(ws, fn_entry + se::Flags);
   if (entry_flags & fe::Product) valence_error(ws);
   if (!(entry_flags & fe::ReduceScan)) {
@@ -520,8 +593,20 @@ int xdyop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
   lower_token_count(ws);
   flags = xopsu(flags, fn_entry, ws);
   const std::uint8_t code = prim_code(ws);
+  if (code == 0x58) {  // ⊃ as the outermost function of a selective assignment's target
+    int state;
+    if (pick_selasgn(state, ws)) return state;
+  }
+  check_model_argument(code, flags, true, stack_entry_at(2, ws), ws);
   clear_bits(rbits::SlowArgs, ws);
   if (!(flags & pf::Dyadic)) valence_error(ws);
+  if ((flags & pf::DyadicScalar) && !(flags & pf::FromDerived) && rd8(ws, fn_entry + se::Flags) == 0) {
+    // Two boolean or integer scalars: no descriptors needed.
+    std::int64_t a = 0, b = 0;
+    if (small_scalar_entry(stack_entry_at(0, ws), a, ws) && small_scalar_entry(stack_entry_at(2, ws), b, ws) &&
+        scalar_pair(a, b, ws))
+      return ES_FINISH_APPLICATION;
+  }
   xopafx(kLeftMask, hdr::LeftDesc, stack_entry_at(0, ws), ws);
   xopafx(kRightMask, hdr::RightDesc, stack_entry_at(2, ws), ws);
   const std::uint8_t entry_flags = rd8(ws, fn_entry + se::Flags);
@@ -562,6 +647,8 @@ std::uint32_t derived_primitive(std::uint32_t fn_entry, Ws ws) {
 
 int do_xmn_derfn(Ws ws) {
   const std::uint32_t fn = stack_entry_at(0, ws);
+  // An operator's derived function may not take a selective assignment's model.
+  if (is_user_operator(fn, ws) || (rd8(ws, fn + se::Flags) & ~fe::Axis)) refuse_model_argument(stack_entry_at(1, ws), ws);
   if (is_user_operator(fn, ws)) return user_operator_monadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::ReduceScan) return reduce_monadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::Each) return each_monadic(ws);
@@ -572,6 +659,8 @@ int do_xmn_derfn(Ws ws) {
 
 int do_xdy_derfn(Ws ws) {
   const std::uint32_t fn = stack_entry_at(1, ws);
+  // An operator's derived function may not take a selective assignment's model.
+  if (is_user_operator(fn, ws) || (rd8(ws, fn + se::Flags) & ~fe::Axis)) refuse_model_argument(stack_entry_at(2, ws), ws);
   if (is_user_operator(fn, ws)) return user_operator_dyadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::ReduceScan) return reduce_dyadic(ws);
   if (rd8(ws, fn + se::Flags) & fe::Each) return each_dyadic(ws);

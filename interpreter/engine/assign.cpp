@@ -6,6 +6,7 @@
 
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
+#include "interpreter/engine/selective_assign.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/output/show.h"
@@ -156,7 +157,9 @@ int do_xasgn(Ws ws) {
     if (c == TC_VALUE) {
       names.push_back(rd16(ws, hdr::TokenRegister + se::Value));
     } else if (c == TC_PRIMITIVE || c == TC_RBRACKET || c == TC_SLASH) {
-      noncer_1(ws);  // selective assignment: NONCE ERROR
+      // Selective assignment: one name, next to the ")".
+      if (names.size() != 1) domner(ws);
+      return sel_asgn(names[0], value_entry, ws);
     } else if (c == TC_EACH) {
       noncer_1(ws);
     } else {

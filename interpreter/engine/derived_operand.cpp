@@ -145,6 +145,8 @@ StackEntry operand_entry(std::uint32_t holder_word, Ws ws) {
 bool runs_in_engine(std::uint32_t obj, std::uint32_t field, Ws ws) {
   const StackEntry e = load_entry(obj + field, ws);
   if ((e.cls & kClassMask) == TC_NAMEDFN) return true;
+  // ⍎ runs its text as a line of its own.
+  if (e.cls == TC_PRIMITIVE && (e.value & 0xFF) == kExecuteTag) return true;
   if (e.cls != kClassLink) return false;
   const std::uint32_t inner = obj + e.value;
   if (rd8(ws, inner + obj::Type) != ET_DERIVED) return false;

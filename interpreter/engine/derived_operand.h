@@ -54,8 +54,11 @@ void push_operand_at(std::uint32_t fn, std::uint32_t field, Ws ws);
 // register. WS FULL; may compact.
 StackEntry operand_entry(std::uint32_t holder_word, Ws ws);
 
+// The token tag of ⍎ (2·code+1).
+constexpr std::uint32_t kExecuteTag = 2 * 0x18 + 1;
+
 // Whether the operand kept at `field` of the derived object `obj` is a
-// function only the engine can run: a defined function, a defined
+// function only the engine can run: a defined function, ⍎, a defined
 // operator's derived function, a reduction or scan whose operand is
 // derived or has an axis, an inner product whose f has an axis (g not
 // derived), or a derived function holding one at any depth. Reads only

@@ -20,6 +20,8 @@
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/stack.h"
+#include "interpreter/workspace/symtab.h"
+#include "interpreter/workspace/arrays.h"
 
 namespace zema {
 
@@ -113,7 +115,10 @@ void apply_monadic(const StackEntry& op, std::uint32_t fn, Ws ws) {
     push_operand_at(fn, dfn::Entry, ws);
     apply_derived(false, ws);
   } else {
-    if (op.cls == TC_PRIMITIVE && (op.value & 0xFF) == 2 * 0x18 + 1) noncer_1(ws);  // ⍎ runs a line: NONCE ERROR
+    // ⍎ on a text runs a line, which only the engine can do: each calls it
+    // through an operator frame (runs_in_engine), and the prototype of an
+    // empty argument is cleared without a call (apply_fill).
+    if (op.cls == TC_PRIMITIVE && (op.value & 0xFF) == kExecuteTag) ZEMA_SYSTEM_ERROR(ws);
     stack(op, ws);
     xmnop_common(0, stack_entry_at(0, ws), ws);
   }
@@ -144,8 +149,9 @@ std::uint8_t jot_code() {
 // argument's, cleared). A primitive operand applies its fill function; a
 // derived operand the fill function of the primitive it derives from at
 // its core, or itself when that primitive has an axis list; a defined
-// function or operator is not called. A reduction, a scan or an inner
-// product as the operand has no fill function: DOMAIN ERROR.
+// function or operator, or compress or expand (A/), is not called. A
+// reduction, a scan or an inner product as the operand has no fill
+// function: DOMAIN ERROR.
 bool apply_fill(std::uint32_t fn, bool dyadic, std::uint32_t l_slot, Ws ws) {
   const std::uint32_t bit = dyadic ? pf::DyadicScalar : pf::MonadicScalar;
   std::uint32_t obj = derived_object(fn, ws);
@@ -153,7 +159,12 @@ bool apply_fill(std::uint32_t fn, bool dyadic, std::uint32_t l_slot, Ws ws) {
   while (op.cls == kClassLink) {
     const std::uint32_t inner = obj + op.value;
     if (rd8(ws, inner + obj::Type) != ET_DERIVED || rd8(ws, inner + uop::Mark) == uop::kMark) return false;
-    if (op.flags & fe::ReduceScan) domner(ws);
+    if (op.flags & fe::ReduceScan) {
+      // A/ (compress or expand) runs no function of its own on the prototype.
+      const StackEntry a = load_entry(inner + dfn::Entry, ws);
+      if (a.cls == kClassLink && rd8(ws, inner + a.value + obj::Type) != ET_DERIVED) return false;
+      domner(ws);
+    }
     if (op.flags & fe::Product) {
       const StackEntry f = load_entry(inner + 24, ws);
       if (f.cls != TC_PRIMITIVE || (((f.value & 0xFF) >> 1) & 0x7F) != jot_code()) domner(ws);
@@ -169,6 +180,8 @@ bool apply_fill(std::uint32_t fn, bool dyadic, std::uint32_t l_slot, Ws ws) {
     op = load_entry(inner + dfn::Entry, ws);
   }
   if (op.cls == TC_NAMEDFN) return false;
+  // ⍎ of a prototype would run a blank line: the prototype is cleared instead.
+  if (op.cls == TC_PRIMITIVE && (op.value & 0xFF) == kExecuteTag) return false;
   if (dyadic)
     apply_dyadic(fill_function(op, bit), fn, l_slot, 0, ws);
   else
@@ -244,16 +257,20 @@ int do_xeach(Ws ws) {
   const std::uint32_t at = stack_entry_at(0, ws);
   const StackEntry operand = load_entry(at, ws);
   // A primitive function (with an axis written on it or none), a defined
-  // function or a derived function is an operand here.
+  // function or a derived function is an operand here. The grammar brings
+  // nothing else: a value left of ¨ is a syntax error, / ⌿ \ ⍀ do not bind
+  // to ¨ (they take their own operand first), and a primitive's entry
+  // carries no flag but the axis.
   const bool primitive = operand.cls == TC_PRIMITIVE && (operand.flags & ~fe::Axis) == 0;
   const bool slash = operand.cls == TC_SLASH && operand.flags == 0;
   const bool derived = (operand.cls & kClassMask) == TC_DERIVED;
-  if (!primitive && !slash && !derived && operand.cls != TC_NAMEDFN) noncer_1(ws);
+  if (!primitive && !slash && !derived && operand.cls != TC_NAMEDFN) ZEMA_SYSTEM_ERROR(ws);
   replace_operand_with_derived(derived_with_operand(0, dfn::Entry, at, ws), fe::Each, ws);
   return ES_BIND;
 }
 
 int each_monadic(Ws ws) {
+  if (engine_operand(stack_entry_at(0, ws), ws)) own_argument(stack_entry_at(1, ws), ws);
   begin_derived_monadic(ws);
   const std::uint32_t fn = stack_entry_at(1, ws);
   const std::uint32_t r_slot = stack_entry_at(2, ws);
@@ -278,6 +295,10 @@ int each_monadic(Ws ws) {
 
 int each_dyadic(Ws ws) {
   const std::uint32_t fn = stack_entry_at(1, ws);
+  if (engine_operand(fn, ws)) {
+    own_argument(stack_entry_at(0, ws), ws);
+    own_argument(stack_entry_at(2, ws), ws);
+  }
   begin_derived_dyadic(ws);
   const std::uint32_t l_slot = stack_entry_at(0, ws);
   const std::uint32_t r_slot = stack_entry_at(2, ws);

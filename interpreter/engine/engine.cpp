@@ -1,5 +1,6 @@
 // The execution engine's state loop, its tables, and taking tokens from the
 // current line.
+#include "interpreter/engine/selective_assign.h"
 #include "interpreter/engine/engine.h"
 
 #include <array>
@@ -437,6 +438,7 @@ int bind_step(Ws ws) {
   if (n == TC_LBRACKET) return do_xbuild_index(ws);
   if (n == TC_LPAREN) {
     if (s != TC_RPAREN) return do_xbuild_nest(ws);
+    if (is_selective_paren(stack_entry_at(1, ws), ws)) return sel_asgn_return(ws);
     if (is_primer(1, ws)) synter_badline(ws);
     if ((rd8(ws, stack_entry_at(2, ws)) & 0x7F) != kOperatorFrame) {
       // (A): the value stands in the token register in place of the "(".
@@ -510,11 +512,14 @@ int eolfnx(Ws ws) {
     // The line runs as a copy, so that the function's own lines are never
     // consumed; the copy holds no symbol uses.
     const std::uint32_t size = rd32(ws, found + obj::Size);
+    const std::uint32_t top = rd32(ws, hdr::HeapTop);
     const std::uint32_t copy = getspc(size - 8, ws);
     wr32(ws, hdr::KillSlot, copy);
     set_owner(copy, hdr::KillSlot, OK_WORD, ws);
     std::memset(ws + hdr::TokenRegister, 0, 6);
-    const std::uint32_t line = xffndl(n, ws);  // compaction may have moved it
+    // A copy placed at the old heap top means nothing was compacted, so
+    // the line is where it was; else look it up again.
+    const std::uint32_t line = copy == top ? found : xffndl(n, ws);
     if (line == 0) ZEMA_SYSTEM_ERROR(ws);
     wr16(ws, copy + tl::CsDepth, rd16(ws, line + tl::CsDepth));
     wr8(ws, copy + tl::Marks, rd8(ws, line + tl::Marks) & 0x1A);

@@ -13,6 +13,7 @@
 #include "interpreter/output/show.h"
 #include "interpreter/primitives/primitive_call.h"
 #include "interpreter/reader/entry_errors.h"
+#include "interpreter/reader/token_format.h"
 #include "interpreter/reader/tokeniser.h"
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/entry.h"
@@ -125,7 +126,12 @@ void close_level(Ws ws) {
   const StackEntry reg = load_entry(hdr::TokenRegister, ws);
   if ((reg.cls & kOwnsObject) && reg.value) release_entry(reg, ws);
   std::memset(ws + hdr::TokenRegister, 0, 6);
+  const bool attention_back = rd8(ws, hdr::EvalKind) == evk::ExecCatch && (rd32(ws, hdr::TrapWord) & kTrapAttnOff);
   quadus(ws);
+  if (attention_back) {
+    wr16(ws, hdr::AttnLevel, 1);
+    sup_attn(1, ws);
+  }
 }
 
 // Pushes a result on the caller's stack: an owned array, as a fresh result.
@@ -232,17 +238,52 @@ bool last_statement(Ws ws) {
   return get_statement_length(ws, line + next) == 0;
 }
 
-// Text of a ⍎, ⎕EA or ⎕EC whose argument is empty: no value.
+// The output a system command run by ⍎ wrote while it was recorded, pushed
+// as a character vector less a final carriage return; the recording ends.
+// Answers false (nothing pushed) when nothing was being recorded.
+bool push_recorded_output(Ws ws) {
+  const int n = sup_recorded_output(nullptr, ws);
+  if (n < 0) return false;
+  std::uint32_t len = static_cast<std::uint32_t>(n);
+  const std::uint32_t z = new_array(ET_CHAR, 1, &len, ws);
+  if (n > 0 && sup_recorded_output(reinterpret_cast<char*>(ws + array_data(z, ws)), ws) != n) len = 0;
+  sup_stop_recording(ws);
+  if (len > 0 && rd8(ws, array_data(z, ws) + len - 1) == kCarriageReturn) --len;
+  // Through the token register, which owns the fresh array: a compaction
+  // while pushing finds it there.
+  const StackEntry saved = token_register(ws);
+  set_token_register(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), kSeResult, z}, ws);
+  stack(hdr::TokenRegister, ws);
+  set_token_register(saved, ws);
+  if (len != static_cast<std::uint32_t>(n)) {
+    const std::uint32_t y = new_array(ET_CHAR, 1, &len, ws);
+    std::memcpy(ws + array_data(y, ws), ws + array_data(find_ws_entry(stack_entry_at(0, ws), ws), ws), len);
+    settle_entry(stack_entry_at(0, ws), StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), kSeResult, y}, ws);
+  }
+  return true;
+}
+
+// Text of a ⍎, ⎕EA or ⎕EC whose argument is empty: no value (the output of
+// a system command ⍎ ran, when it was recorded).
 void no_text_value(std::uint8_t mode, Ws ws) {
   if (mode == evk::ExecCatch)
     push_catch_empty(3, ws);
-  else
+  else if (!push_recorded_output(ws))
     push_no_value(ws);
+}
+
+// Whether the text (n characters at `text`) is a system command: its first
+// character after blanks is ")".
+bool system_command_text(const std::uint8_t* text, std::uint32_t n) {
+  std::uint32_t i = 0;
+  while (i < n && text[i] == kBlank) ++i;
+  return i < n && text[i] == ich::RightParen;
 }
 
 }  // namespace
 
 void start_evaluation(std::uint32_t text_slot, std::uint8_t mode, Ws ws) {
+  sup_stop_recording(ws);
   if (rd8(ws, hdr::SelectBits) & 0x01) domner(ws);
   std::uint32_t a = rd32(ws, text_slot);
   const std::uint8_t type = array_type(a, ws);
@@ -257,10 +298,22 @@ void start_evaluation(std::uint32_t text_slot, std::uint8_t mode, Ws ws) {
     no_text_value(mode, ws);
     return;
   }
+  // The calling line's control-structure word goes to the text's line.
+  const std::uint32_t caller = current_line(ws);
+  const std::uint16_t caller_cs = caller ? rd16(ws, caller + tl::CsDepth) : 0;
   open_level(mode, ws);
   std::uint32_t trap = rd32(ws, hdr::TrapWord);
   if (mode == evk::ExecAlt) trap = (trap | kTrapExecAlt) & ~kTrapExecCatch;
-  if (mode == evk::ExecCatch) trap = (trap | kTrapExecCatch) & ~kTrapExecAlt;
+  if (mode == evk::ExecCatch) {
+    trap = (trap | kTrapExecCatch) & ~(kTrapExecAlt | kTrapAttnOff);
+    // ⎕EC text runs without attention (the setting routines restore
+    // attention to is 0 meanwhile); the outermost ⎕EC switches it back on.
+    if (rd16(ws, hdr::AttnLevel) != 0) {
+      wr16(ws, hdr::AttnLevel, 0);
+      sup_attn(0, ws);
+      trap |= kTrapAttnOff;
+    }
+  }
   wr32(ws, hdr::TrapWord, trap);
   // The text is copied below the stack pointer, out of the heap the
   // tokeniser compacts; the token line grows up to it.
@@ -270,6 +323,10 @@ void start_evaluation(std::uint32_t text_slot, std::uint8_t mode, Ws ws) {
   const std::uint32_t text_at = frame_sp - reserve;
   a = rd32(ws, text_slot);
   std::memcpy(ws + text_at, ws + array_data(a, ws), n);
+  // A system command whose output is used (⍎ not first in its statement):
+  // its output is recorded to become the value.
+  const bool command = system_command_text(ws + text_at, n);
+  if (mode == evk::Execute && register_class(ws) != TC_EDGE && command) sup_record_output(ws);
   wr32(ws, hdr::StackPointer, text_at);
   wr32(ws, hdr::TrapWord, trap | kTrapTokenising);
   // The line-entry restart point, armed again for this line.
@@ -282,16 +339,20 @@ void start_evaluation(std::uint32_t text_slot, std::uint8_t mode, Ws ws) {
   wr32(ws, hdr::StackPointer, frame_sp);
   wr32(ws, hdr::TrapWord, trap);
   if (result == lr::Ready) {
+    if (const std::uint32_t line = rd32(ws, hdr::KillSlot)) wr16(ws, line + tl::CsDepth, caller_cs);
     wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) | kLineToRun);
     return;
   }
-  if (result != lr::Refused) {
-    // Nothing to execute (a comment, a system command that has run).
+  // A system command has run, or refused its line with its own message:
+  // either way nothing is left to execute.
+  if (result != lr::Refused || command) {
+    // Nothing to execute (a comment, a system command).
     clrkil(ws);
     close_level(ws);
     no_text_value(mode, ws);
     return;
   }
+  sup_stop_recording(ws);
   // An entry error: ⎕ET says which.
   const int code = rdi16(ws, hdr::ErrorCode);
   const std::int32_t et1 = rd16(ws, hdr::EtMajor), et2 = rd16(ws, hdr::EtMinor);

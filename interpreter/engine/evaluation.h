@@ -25,6 +25,9 @@ constexpr std::uint8_t ExecCatch = 4;  // ⎕EC's argument
 // A function called from such text passes its errors up to it.
 constexpr std::uint32_t kTrapExecAlt = 0x01000000;
 constexpr std::uint32_t kTrapExecCatch = 0x02000000;
+// In a ⎕EC level's trap word: this ⎕EC switched attention off (and the
+// attention setting hdr::AttnLevel to 0); closing the level switches it on.
+constexpr std::uint32_t kTrapAttnOff = 0x04000000;
 
 // ⍎R (a primitive handler). DOMAIN ERROR for a nested R or inside a selective
 // assignment's target, AXIS ERROR with an axis, RANK ERROR for a matrix of

@@ -12,6 +12,9 @@
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/stack.h"
+#include "interpreter/workspace/arrays.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/symtab.h"
 
 namespace zema {
 
@@ -154,6 +157,34 @@ int finish_frame(std::uint32_t p, const std::vector<std::uint32_t>& shape, Ws ws
   store_entry(slot, result, ws);
   if (result.value) set_owner(result.value, slot, OK_STACK, ws);
   return ES_FINISH_APPLICATION;
+}
+
+namespace {
+// A value or left argument whose entry names a variable.
+bool names_variable(std::uint32_t slot, Ws ws) {
+  const std::uint8_t cls = rd8(ws, slot + se::Class);
+  const std::uint8_t kind = cls & kClassMask;
+  return (kind == TC_VALUE || kind == TC_LEFTARG) && !(cls & kOwnsObject) && rd32(ws, slot + se::Value) != 0;
+}
+}  // namespace
+
+void own_argument(std::uint32_t slot, Ws ws) {
+  if (!names_variable(slot, ws)) return;
+  const std::uint8_t kind = rd8(ws, slot + se::Class) & kClassMask;
+  const std::uint32_t copy = copy_array(entry_of_token(rd16(ws, slot + se::Value)) + sym::Value, ws);
+  settle_entry(slot, StackEntry{static_cast<std::uint8_t>(kOwnsObject | kind), rd8(ws, slot + se::Flags), copy}, ws);
+}
+
+void own_arguments_for_calls(Ws ws) {
+  const bool left = names_variable(stack_entry_at(0, ws), ws);
+  const bool right = names_variable(stack_entry_at(2, ws), ws);
+  if (!left && !right) return;
+  own_argument(stack_entry_at(0, ws), ws);
+  own_argument(stack_entry_at(2, ws), ws);
+  // Copies may have moved arrays: both descriptors are set again.
+  const std::uint8_t kind = rd8(ws, stack_entry_at(0, ws) + se::Class) & kClassMask;
+  if (kind == TC_VALUE || kind == TC_LEFTARG) xopafx(0, hdr::LeftDesc, stack_entry_at(0, ws), ws);
+  xopafx(0, hdr::RightDesc, stack_entry_at(2, ws), ws);
 }
 
 }  // namespace zema

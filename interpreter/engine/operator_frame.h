@@ -75,4 +75,16 @@ int x_do_next_opr(Ws ws);
 // slot. Answers the state that finishes the application.
 int finish_frame(std::uint32_t p, const std::vector<std::uint32_t>& shape, Ws ws);
 
+// Makes the value entry at the stack slot `slot` own its array: a
+// variable's value (an entry that names it) is copied, so that an operand
+// called through a frame that assigns the variable does not change the
+// array the operator walks. Other entries are left. WS FULL; may compact.
+void own_argument(std::uint32_t slot, Ws ws);
+
+// For an operator about to call its operand through a frame (stack from
+// the top: left argument or the absent one's placeholder, function, right
+// argument): own_argument on both arguments, the descriptors set again on
+// any that was copied. WS FULL; may compact.
+void own_arguments_for_calls(Ws ws);
+
 }  // namespace zema

@@ -127,6 +127,7 @@ int inner_call(std::uint32_t p, Ws ws) {
 }  // namespace
 
 int outer_defined(Ws ws) {
+  own_arguments_for_calls(ws);
   const std::uint32_t l_slot = stack_entry_at(0, ws);
   const std::uint32_t r_slot = stack_entry_at(2, ws);
   const std::vector<std::uint32_t> shape = outer_shape(l_slot, r_slot, ws);
@@ -154,6 +155,7 @@ int outer_return(Ws ws) {
 }
 
 int inner_defined(Ws ws) {
+  own_arguments_for_calls(ws);
   const std::uint32_t l_slot = stack_entry_at(0, ws);
   const std::uint32_t fn = stack_entry_at(1, ws);
   const std::uint32_t r_slot = stack_entry_at(2, ws);

@@ -56,6 +56,23 @@ void apply_pair(std::uint32_t fn, std::uint32_t field, const std::function<void(
   do_xmnopd(ws);
 }
 
+// f/ of the empty value on top of the stack, which it replaces: a plain
+// primitive f reduces it as f/ does (its identity, or its prototype's
+// structure for a nested value; DOMAIN ERROR when f has none); any other f
+// has no identity (DOMAIN ERROR).
+void fold_empty(std::uint32_t fn, Ws ws) {
+  const StackEntry f = load_entry(derived_object(fn, ws) + kLeftOperand, ws);
+  if (f.cls != TC_PRIMITIVE || f.flags != 0) domner(ws);
+  stack(f, ws);
+  const std::uint32_t obj = derived_with_operand(0, dfn::Entry, stack_entry_at(0, ws), ws);
+  StackEntry top;
+  unstack(top, ws);
+  const std::uint32_t at = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_DERIVED), fe::ReduceScan, obj}, ws);
+  set_owner(obj, at, OK_STACK, ws);
+  if (reduce_monadic(ws) != ES_FINISH_APPLICATION) ZEMA_SYSTEM_ERROR(ws);  // a plain primitive runs at once
+  do_xmnopd(ws);
+}
+
 // f/ of the value on top of the stack, which it replaces: along its last
 // axis, f applied right to left between the items of each row, each row's
 // result an item of the result of shape ¯1↓⍴V (a vector's result enclosed
@@ -64,7 +81,7 @@ void fold(std::uint32_t fn, Ws ws) {
   const std::uint32_t v_slot = stack_entry_at(0, ws);
   const ArrayInfo v = array_info(find_ws_entry(v_slot, ws), ws);
   if (v.rank == 0) return;
-  if (v.count == 0) domner(ws);  // no identity
+  if (v.count == 0) return fold_empty(fn, ws);
   std::vector<std::uint32_t> shape = shape_of(v, ws);
   const std::uint32_t n = shape.back();
   shape.pop_back();
@@ -136,7 +153,9 @@ void inner(std::uint32_t fn, Ws ws) {
   if (r.rank != 0) rs.erase(rs.begin());
   const std::vector<std::uint32_t> shape = joined(ls, rs, ws);
   const std::uint32_t count = checked_count(shape, ws);
-  if (count == 0) return empty_result(shape, ws);
+  // f/ over the items of an empty result would have to give its prototype:
+  // it has none (as through operator frames).
+  if (count == 0) domner(ws);
   std::uint64_t rows = 1, cols = 1;
   for (std::uint32_t d : ls) rows *= d;
   for (std::uint32_t d : rs) cols *= d;
@@ -157,7 +176,10 @@ int do_xprod_derived(Ws ws) {
   const StackEntry f = load_entry(stack_entry_at(0, ws), ws);
   const StackEntry g = load_entry(stack_entry_at(2, ws), ws);
   if (is_jot(f) && f.flags != 0) axis_error(ws);
-  if (!takes(f) || !takes(g)) noncer_1(ws);
+  // do_xprod took only a primitive, named or derived g, and / ⌿ \ ⍀ never
+  // bind to a bound dot (they take their own operand first): a value
+  // left of the dot is dot notation, so f is one of these too.
+  if (!takes(f) || !takes(g)) ZEMA_SYSTEM_ERROR(ws);
   // g's copy first takes g's slot; f joins it there.
   const std::uint32_t g_slot = stack_entry_at(2, ws);
   const std::uint32_t with_g = derived_with_operand(0, dfn::Entry, g_slot, ws);

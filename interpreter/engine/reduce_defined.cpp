@@ -218,6 +218,7 @@ int start_reduction(std::uint32_t r_slot, std::uint32_t axis, std::uint32_t n, s
 }  // namespace
 
 int reduce_defined_monadic(Ws ws) {
+  own_arguments_for_calls(ws);
   const std::uint32_t fn = stack_entry_at(1, ws);
   const std::uint32_t r_slot = stack_entry_at(2, ws);
   const bool scan = rd8(ws, fn + se::Flags) & fe::Scan;
@@ -244,6 +245,7 @@ int reduce_defined_monadic(Ws ws) {
 }
 
 int reduce_defined_dyadic(std::int32_t window, Ws ws) {
+  own_arguments_for_calls(ws);
   const std::uint32_t l_slot = stack_entry_at(0, ws);
   const std::uint32_t fn = stack_entry_at(1, ws);
   const std::uint32_t r_slot = stack_entry_at(2, ws);

@@ -6,6 +6,7 @@
 
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/engine.h"
+#include "interpreter/engine/reduce_array_operand.h"
 #include "interpreter/engine/reduce_defined.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/nested_results.h"
@@ -88,7 +89,7 @@ void collect(const std::vector<std::uint32_t>& shape, std::uint32_t count, Ws ws
 namespace {
 
 // Where a reduce-family derived object keeps the operator's axis.
-constexpr std::uint32_t kAxisWord = 30;
+constexpr std::uint32_t kAxisWord = kReduceAxisWord;
 
 // The glyph codes of the operator tokens.
 constexpr std::uint8_t kScanFirst = 0x1A;   // ⍀
@@ -326,15 +327,17 @@ bool by_calls(std::uint32_t fn, Ws ws) {
 }  // namespace
 
 int do_xrdce(Ws ws) {
-  // A value left of / or \ makes it compress or expand.
-  if (entry_class(0, ws) == TC_VALUE) return do_xdyop(ws);
+  // A value left of / or \ with a value on its right makes it compress or
+  // expand; a value alone (A/¨R, (A/)R) is the derived function's operand.
+  if (entry_class(0, ws) == TC_VALUE && entry_class(2, ws) == TC_VALUE) return do_xdyop(ws);
   const std::uint32_t op = stack_entry_at(1, ws);
   if (rd8(ws, op + 5) != 0) axis_error(ws);  // a fractional axis
   const std::uint32_t fn = stack_entry_at(0, ws);
   const StackEntry operand = load_entry(fn, ws);
-  // A primitive (with or without an axis), a defined or a derived function is an operand here.
-  // The grammar reaches here only with a value (above) or one of these on top.
-  if (operand.cls != TC_PRIMITIVE && operand.cls != TC_NAMEDFN && (operand.cls & kClassMask) != TC_DERIVED)
+  // A primitive (with or without an axis), a defined or a derived function
+  // or a value is an operand here; the grammar reaches here only with these.
+  if (operand.cls != TC_PRIMITIVE && operand.cls != TC_NAMEDFN && (operand.cls & kClassMask) != TC_DERIVED &&
+      (operand.cls & kClassMask) != TC_VALUE)
     ZEMA_SYSTEM_ERROR(ws);
   const std::uint32_t obj = derived_with_operand(0, dfn::Entry, fn, ws);
   const std::uint32_t slot = stack_entry_at(1, ws);
@@ -348,6 +351,7 @@ int do_xrdce(Ws ws) {
 }
 
 int reduce_monadic(Ws ws) {
+  if (holds_array_operand(stack_entry_at(0, ws), ws)) return reduce_array_monadic(ws);
   begin_derived_monadic(ws);
   if (by_calls(stack_entry_at(1, ws), ws)) return reduce_defined_monadic(ws);
   const Applied a = set_up(stack_entry_at(1, ws), ws);
@@ -357,6 +361,8 @@ int reduce_monadic(Ws ws) {
 
 int reduce_dyadic(Ws ws) {
   const std::uint32_t fn = stack_entry_at(1, ws);
+  // Compress and expand as a derived function take one argument only.
+  if (holds_array_operand(fn, ws)) valence_error(ws);
   wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) - 1);
   if (rd8(ws, fn + se::Flags) & fe::Scan) synter(ws);
   set_call_flags(pf::RightReferences | pf::LeftReferences, ws);

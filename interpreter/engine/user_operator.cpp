@@ -19,10 +19,12 @@ namespace zema {
 namespace {
 
 // An operand the operator can hold: a function (primitive, named or
-// derived) or a value.
+// derived) or a value. The grammar binds an operator to nothing else (/ ⌿
+// \ ⍀ take their own operand first; literals, niladic calls and ⎕ ⍞ are
+// values by the time they lie on the stack).
 void check_operand(std::uint32_t at, Ws ws) {
   const std::uint8_t cls = rd8(ws, at + se::Class) & kClassMask;
-  if (cls != TC_PRIMITIVE && cls != TC_NAMEDFN && cls != TC_DERIVED && cls != TC_VALUE) noncer_1(ws);
+  if (cls != TC_PRIMITIVE && cls != TC_NAMEDFN && cls != TC_DERIVED && cls != TC_VALUE) ZEMA_SYSTEM_ERROR(ws);
 }
 
 void mark_operator(std::uint32_t obj, std::uint16_t token, Ws ws) {

@@ -713,13 +713,18 @@ int do_xaxis(Ws ws) {
   if (rel == 0) axis_error(ws);
   const ArrayInfo ax = array_info(l.off + rel, ws);
   if ((ax.type == ET_CHAR && ax.count > 0) || ax.type == ET_NESTED || ax.type == ET_OBJREF) axis_error(ws);
-  if (cls == TC_DERIVED) {
-    // A function that has an axis list takes no second one (AXIS ERROR); an
-    // axis on an operator's derived function is NONCE ERROR.
-    if (rd32(ws, derived_object(fn, ws) + dfn::ListWord) != 0) axis_error(ws);
-    noncer_1(ws);
+  const bool derived = cls == TC_DERIVED;
+  if (derived) {
+    // A function that has an axis list takes no second one. Of the
+    // operators' derived functions only a reduction or scan takes an axis,
+    // one number as f/[k] does, and only when its operator had none: each,
+    // the products and defined operators have no axis to give it to.
+    const std::uint32_t obj = derived_object(fn, ws);
+    if (rd32(ws, obj + dfn::ListWord) != 0) axis_error(ws);
+    if (!(rd8(ws, fn + se::Flags) & fe::ReduceScan) || ax.count != 1) axis_error(ws);
+    if (rd32(ws, obj + dfn::OperatorAxis) != 0) axis_error(ws);
   }
-  if (rd16(ws, fn + 4) != 0) axis_error(ws);
+  if (!derived && rd16(ws, fn + 4) != 0) axis_error(ws);
   if (ax.count != 1) {
     make_axis_list(fn, ws);
     return drop_index_list(ws);
@@ -746,6 +751,11 @@ int do_xaxis(Ws ws) {
   if (quad_io(ws) == 0) ++ip;
   if (ip < 0 || ip > 63) axis_error(ws);
   if (ip == 0 && !fraction) axis_error(ws);
+  if (derived) {
+    if (fraction) axis_error(ws);  // as on the operator itself
+    wr32(ws, derived_object(fn, ws) + dfn::OperatorAxis, static_cast<std::uint32_t>(ip));
+    return drop_index_list(ws);
+  }
   wr8(ws, fn + 4, static_cast<std::uint32_t>(ip));
   wr8(ws, fn + 5, fraction ? 1 : 0);
   wr8(ws, fn + se::Flags, rd8(ws, fn + se::Flags) | fe::Axis);

@@ -55,6 +55,7 @@ constexpr std::uint8_t Product = 0x80;     // a product
 // many one-based axis numbers.
 namespace dfn {
 constexpr std::uint32_t Entry = 18;
+constexpr std::uint32_t OperatorAxis = 30;  // a reduction's or scan's one-based axis (0: none)
 constexpr std::uint32_t ListWord = 34;
 constexpr std::uint32_t List = 42;  // where the list of axes given in brackets lies
 }  // namespace dfn

@@ -1,6 +1,7 @@
 // The system-function table and the three call entries.
 #include "interpreter/sysfns/dispatch.h"
 
+#include "interpreter/engine/selective_assign.h"
 #include "interpreter/engine/call.h"
 
 #include <array>
@@ -152,8 +153,7 @@ int do_xdyfn(Ws ws) {
   const std::uint32_t sym = function_symbol(fn, ws);
   if (!is_system_function(sym, ws)) return call_defined(2, ws);
   const int n = system_setup(sym, 2, ws);
-  // No selective-assignment model check: a selective assignment is refused
-  // before a system function in its target runs.
+  refuse_model_argument(stack_entry_at(2, ws), ws);  // a selective assignment's model
   if (rd8(ws, fn + se::Flags) & 0xF0) operand_call(ws);
   if (rd32(ws, fn + se::Value) >> 16) axis_error(ws);
   const Row& row = kTable[static_cast<std::size_t>(n)];
@@ -177,6 +177,7 @@ int do_xmnfn(Ws ws) {
   const std::uint32_t sym = function_symbol(fn, ws);
   if (!is_system_function(sym, ws)) return call_defined(1, ws);
   const int n = system_setup(sym, 1, ws);
+  refuse_model_argument(stack_entry_at(2, ws), ws);  // a selective assignment's model
   if (rd8(ws, fn + se::Flags) & 0xF0) operand_call(ws);
   if (rd32(ws, fn + se::Value) >> 16) axis_error(ws);
   const Row& row = kTable[static_cast<std::size_t>(n)];

@@ -145,6 +145,16 @@ void sup_snd1c(int c, Ws ws) {
   csend(c);
 }
 
+void sup_record_output(Ws) { record_syscmd_output(); }
+
+int sup_recorded_output(char* destination, Ws) {
+  const int n = get_syscmd_output_len();
+  if (n > 0 && destination != nullptr && copy_syscmd_output(destination) != 0) return -1;
+  return n;
+}
+
+void sup_stop_recording(Ws) { kill_syscmd_output(); }
+
 void sup_lnout(int length, const char* text, Ws ws) {
   atntrp(ws);
   msgout(text, length);

@@ -54,6 +54,14 @@ void sup_snd1c(int c, Ws ws);
 // Sends `length` characters of `text` (no line end); an attention the host
 // signalled meanwhile is recorded first (the next poll takes it).
 void sup_lnout(int length, const char* text, Ws ws);
+// Recording of the session output (a system command run by ⍎ whose output
+// is its value): sup_record_output starts it empty, sup_recorded_output
+// answers the characters recorded (−1 when nothing is being recorded) and
+// copies them to `destination` when that is not null, sup_stop_recording
+// ends it and drops what was recorded.
+void sup_record_output(Ws ws);
+int sup_recorded_output(char* destination, Ws ws);
+void sup_stop_recording(Ws ws);
 // Sends the characters from `text` to `last` (inclusive) as one line; the
 // byte after `last` is restored afterwards.
 void sup_lsend(char* text, char* last, Ws ws);

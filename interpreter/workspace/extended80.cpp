@@ -50,22 +50,6 @@ std::uint64_t mul_high64(std::uint64_t a, std::uint64_t b) {
 // ---------------------------------------------------------------------------
 // Memory form
 
-Extended80 load_x80(const void* p) {
-    const auto* b = static_cast<const unsigned char*>(p);
-    Extended80 v;
-    std::memcpy(&v.exp_word, b, 2);
-    std::memcpy(&v.mant_hi, b + 2, 4);
-    std::memcpy(&v.mant_lo, b + 6, 4);
-    return v;
-}
-
-void store_x80(void* p, const Extended80& v) {
-    auto* b = static_cast<unsigned char*>(p);
-    std::memcpy(b, &v.exp_word, 2);
-    std::memcpy(b + 2, &v.mant_hi, 4);
-    std::memcpy(b + 6, &v.mant_lo, 4);
-}
-
 const std::uint8_t* xto(const std::uint8_t* p, Extended80& reg) {
     reg = load_x80(p);
     return p + kExtended80Bytes;

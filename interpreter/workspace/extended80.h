@@ -28,6 +28,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace zema {
 
@@ -68,8 +69,21 @@ inline constexpr std::size_t kExtended80Bytes = 10;
 // Memory form (memcpy; any alignment).
 
 // The register held in the 10 bytes at p; store_x80 writes `v` there.
-Extended80 load_x80(const void* p);
-void store_x80(void* p, const Extended80& v);
+// Inline: the engine moves descriptors holding a register on every call.
+inline Extended80 load_x80(const void* p) {
+    const auto* b = static_cast<const unsigned char*>(p);
+    Extended80 v;
+    std::memcpy(&v.exp_word, b, 2);
+    std::memcpy(&v.mant_hi, b + 2, 4);
+    std::memcpy(&v.mant_lo, b + 6, 4);
+    return v;
+}
+inline void store_x80(void* p, const Extended80& v) {
+    auto* b = static_cast<unsigned char*>(p);
+    std::memcpy(b, &v.exp_word, 2);
+    std::memcpy(b + 2, &v.mant_hi, 4);
+    std::memcpy(b + 6, &v.mant_lo, 4);
+}
 
 // Register ← the 10 bytes at p (xtol/xtor/xtoz); returns p + 10.
 const std::uint8_t* xto(const std::uint8_t* p, Extended80& reg);

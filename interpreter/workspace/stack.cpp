@@ -84,36 +84,6 @@ bool is_primer(std::uint32_t k, Ws ws) {
 
 // ---- descriptors ------------------------------------------------------------------
 
-ArgDescriptor load_desc(std::uint32_t at, Ws ws) {
-  ArgDescriptor d;
-  d.type = rd8(ws, at + desc::Type);
-  d.shape = rd8(ws, at + desc::Shape);
-  d.reg = load_x80(ws + at + desc::Reg);
-  d.offset_word = rd32(ws, at + desc::OffsetWord);
-  d.nest_result = rd32(ws, at + desc::NestResult);
-  d.cursor = rd32(ws, at + desc::Cursor);
-  d.first = rd32(ws, at + desc::First);
-  d.count = rd32(ws, at + desc::Count);
-  d.step = rd32(ws, at + desc::Step);
-  d.word = rd32(ws, at + desc::Word);
-  d.bits = rd16(ws, at + desc::Bits);
-  return d;
-}
-
-void store_desc(std::uint32_t at, const ArgDescriptor& d, Ws ws) {
-  wr8(ws, at + desc::Type, d.type);
-  wr8(ws, at + desc::Shape, d.shape);
-  store_x80(ws + at + desc::Reg, d.reg);
-  wr32(ws, at + desc::OffsetWord, d.offset_word);
-  wr32(ws, at + desc::NestResult, d.nest_result);
-  wr32(ws, at + desc::Cursor, d.cursor);
-  wr32(ws, at + desc::First, d.first);
-  wr32(ws, at + desc::Count, d.count);
-  wr32(ws, at + desc::Step, d.step);
-  wr32(ws, at + desc::Word, d.word);
-  wr16(ws, at + desc::Bits, d.bits);
-}
-
 void push_nest(std::uint32_t n, std::uint32_t source, Ws ws) {
   const std::uint32_t high = rd32(ws, hdr::NestHigh);
   const std::uint32_t low = rd32(ws, hdr::NestLow);

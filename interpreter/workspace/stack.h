@@ -181,10 +181,37 @@ struct ArgDescriptor {
 };
 
 // Reads the descriptor at `at` (hdr::LeftDesc, hdr::RightDesc or
-// hdr::ResultDesc) field by field.
-ArgDescriptor load_desc(std::uint32_t at, Ws ws);
+// hdr::ResultDesc) field by field. Inline, as store_desc: every primitive
+// call moves descriptors, and a caller that reads a few fields pays for those.
+inline ArgDescriptor load_desc(std::uint32_t at, Ws ws) {
+  ArgDescriptor d;
+  d.type = rd8(ws, at + desc::Type);
+  d.shape = rd8(ws, at + desc::Shape);
+  d.reg = load_x80(ws + at + desc::Reg);
+  d.offset_word = rd32(ws, at + desc::OffsetWord);
+  d.nest_result = rd32(ws, at + desc::NestResult);
+  d.cursor = rd32(ws, at + desc::Cursor);
+  d.first = rd32(ws, at + desc::First);
+  d.count = rd32(ws, at + desc::Count);
+  d.step = rd32(ws, at + desc::Step);
+  d.word = rd32(ws, at + desc::Word);
+  d.bits = rd16(ws, at + desc::Bits);
+  return d;
+}
 // Writes every field of `d` into the descriptor at `at`.
-void store_desc(std::uint32_t at, const ArgDescriptor& d, Ws ws);
+inline void store_desc(std::uint32_t at, const ArgDescriptor& d, Ws ws) {
+  wr8(ws, at + desc::Type, d.type);
+  wr8(ws, at + desc::Shape, d.shape);
+  store_x80(ws + at + desc::Reg, d.reg);
+  wr32(ws, at + desc::OffsetWord, d.offset_word);
+  wr32(ws, at + desc::NestResult, d.nest_result);
+  wr32(ws, at + desc::Cursor, d.cursor);
+  wr32(ws, at + desc::First, d.first);
+  wr32(ws, at + desc::Count, d.count);
+  wr32(ws, at + desc::Step, d.step);
+  wr32(ws, at + desc::Word, d.word);
+  wr16(ws, at + desc::Bits, d.bits);
+}
 // Reads and writes only the register of the descriptor at `at`.
 inline Extended80 desc_reg(std::uint32_t at, Ws ws) { return load_x80(ws + at + desc::Reg); }
 inline void set_desc_reg(std::uint32_t at, const Extended80& v, Ws ws) { store_x80(ws + at + desc::Reg, v); }
