@@ -13,6 +13,7 @@
 #include "interpreter/reader/tokeniser.h"
 #include "interpreter/session/definition.h"
 #include "interpreter/session/life.h"
+#include "interpreter/session/ws_backup.h"
 #include "interpreter/session/ws_commands.h"
 #include "interpreter/session/ws_image.h"
 #include "interpreter/sysfns/capture.h"
@@ -92,24 +93,24 @@ void remove_temporaries(Ws ws) {
   delete_ws(temp_path(kExtAff, ws).c_str());
 }
 
-// Loads the workspace saved when the copy began; false when it could not be.
-bool reload_original(Ws ws) {
+// Loads the workspace saved when the copy began; when that image does not
+// load, the copy kept in memory is put back instead: the workspace is never
+// lost.
+void reload_original(const WorkspaceBackup& kept, Ws ws) {
   close_seq();
   LowGlobals& lg = lowglobals(ws);
   lg.extension = kExtAtm;
   const std::uint8_t none[2] = {0, ich::Blank};
   const int rc = sup_load(0, none, 0, ws);
   lg.extension = kExtAws;
-  return rc == 0;
+  if (rc != 0) kept.restore(ws);
 }
 
-// Back to the workspace the command started from (a clear one when the
-// saved image does not load), the temporaries removed.
-void restore_original(std::uint32_t library, Ws ws) {
-  const bool back = reload_original(ws);
+// Back to the workspace the command started from, the temporaries removed.
+void restore_original(const WorkspaceBackup& kept, std::uint32_t library, Ws ws) {
+  reload_original(kept, ws);
   remove_temporaries(ws);
   set_state(0, st::Copying, ws);
-  if (!back) sup_clear(ws);
   wr32(ws, hdr::LibraryLoaded, library);
 }
 
@@ -349,7 +350,7 @@ FixResult fix_function(const std::uint8_t* h, const std::uint8_t* name, std::uin
 
 // Reads the records back and fixes them in: 0, or 12 after the prior
 // workspace was restored.
-int read_records(const CopyRequest& q, CopyProgress& p, std::uint32_t library, Ws ws) {
+int read_records(const CopyRequest& q, CopyProgress& p, const WorkspaceBackup& kept, std::uint32_t library, Ws ws) {
   for (std::uint32_t k = 0; k < p.records; ++k) {
     std::uint8_t h[kRecordHeader];
     FixResult result = FIX_IO;
@@ -362,7 +363,7 @@ int read_records(const CopyRequest& q, CopyProgress& p, std::uint32_t library, W
       result = h[0] == kKindFunction ? fix_function(h, name, n, q, p, ws) : fix_value(h, name, n, q, p, ws);
     }
     if (result == FIX_OK) continue;
-    restore_original(library, ws);
+    restore_original(kept, library, ws);
     if (result == FIX_IO) print_io_error(ws);
     if (result == FIX_FULL) say("WS FULL", ws);
     if (result == FIX_SYMBOLS) say("SYMBOL TABLE FULL", ws);
@@ -395,6 +396,10 @@ int ccopc(const std::uint8_t* text, std::uint32_t length, std::uint16_t flags, i
   if (answer == -1) return say("WS LOCKED", ws), 0;
 
   const std::uint32_t own_library = rd32(ws, hdr::LibraryLoaded);
+  // The workspace is also kept in memory: should its temporary image not
+  // load back, it is put back from there.
+  WorkspaceBackup kept;
+  if (!kept.take(ws)) return say("IO ERROR: NOT ENOUGH MEMORY", ws), 12;
   LowGlobals& lg = lowglobals(ws);
   // The current workspace goes to the first temporary.
   lg.extension = kExtAtm;
@@ -426,7 +431,7 @@ int ccopc(const std::uint8_t* text, std::uint32_t length, std::uint16_t flags, i
     written = 4;
   }
   if (written != 0) {
-    restore_original(own_library, ws);
+    restore_original(kept, own_library, ws);
     if (written == 1 || written == 3) print_io_error(ws);
     if (written == 2) c_incorrect(ws);
     if (written == 4) say("WS FULL", ws);
@@ -434,27 +439,23 @@ int ccopc(const std::uint8_t* text, std::uint32_t length, std::uint16_t flags, i
   }
   end_line(p.not_found_started, ws);
   if (p.records == 0) {
-    restore_original(own_library, ws);
+    restore_original(kept, own_library, ws);
     return 0;
   }
   // Back to the current workspace, the records read into it.
-  const bool back = reload_original(ws);
+  reload_original(kept, ws);
   wr32(ws, hdr::LibraryLoaded, own_library);
-  if (!back) {
-    remove_temporaries(ws);
-    sup_clear(ws);
-  }
   if (open_seq(temp_path(kExtAff, ws).c_str()) != 0) {
     print_io_error(ws);
-    restore_original(own_library, ws);
+    restore_original(kept, own_library, ws);
     return 12;
   }
   set_state(st::Copying, 0, ws);
   int rc = 0;
   try {
-    rc = read_records(q, p, own_library, ws);
+    rc = read_records(q, p, kept, own_library, ws);
   } catch (const AplError&) {
-    restore_original(own_library, ws);
+    restore_original(kept, own_library, ws);
     say("WS FULL", ws);
     return 12;
   }
