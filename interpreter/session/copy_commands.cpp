@@ -7,6 +7,7 @@
 
 #include "files/wsfiles.h"
 #include "host/charset.h"
+#include "interpreter/engine/function_object.h"
 #include "interpreter/engine/statement_end.h"
 #include "interpreter/output/display.h"
 #include "interpreter/output/timestamp.h"
@@ -36,6 +37,10 @@ constexpr std::uint32_t kRecordHeader = 40;
 constexpr std::uint32_t kListRoom = 512;
 constexpr std::uint32_t kGapReserve = 1024;  // kept free between heap and stack
 constexpr std::uint8_t kKindFunction = 0;
+// A group's value: the length of its text of names, then the text.
+constexpr std::uint32_t kGroupTextLength = 8;
+constexpr std::uint32_t kGroupText = 12;
+constexpr std::uint8_t kRecordLocked = fnmark::Locked;  // flag byte of a function record
 
 // What the command was given, kept outside the workspace across the switches.
 struct CopyRequest {
@@ -153,11 +158,36 @@ bool write_record(std::uint32_t entry, std::uint8_t type, Ws ws) {
     total = capture.cursor() - origin;
   }
   record_header(h, kKindFunction, static_cast<std::uint16_t>(lines), kRecordHeader + total, name);
+  // The flag byte keeps the lock: a copied locked function stays locked.
+  h[1] = rd8(ws, rd32(ws, entry + sym::Value) + fnl::Marks) & kRecordLocked;
   return write_seq(kRecordHeader, h) == 0 && write_seq(total, ws + origin) == 0;
 }
 
-// Looks the name up in the source and writes it, or reports it not found.
-// False after a failed write.
+// Writes the members a group at the entry names (its text at kGroupText,
+// each name followed by a blank) that have a value of a kind a copy takes;
+// the others are passed over. False after a failed write.
+bool copy_group_members(std::uint32_t group, CopyProgress& p, Ws ws) {
+  for (std::uint32_t at = 0;;) {
+    // The group is read again: a function's listing may compact the heap.
+    const std::uint32_t g = rd32(ws, group + sym::Value);
+    const std::uint32_t length = rd32(ws, g + kGroupTextLength);
+    const std::uint8_t* text = ws + g + kGroupText;
+    while (at < length && text[at] == kBlank) ++at;
+    if (at >= length) return true;
+    const std::uint32_t start = at;
+    while (at < length && text[at] != kBlank) ++at;
+    std::uint8_t item[kMaxNameLength];
+    const std::uint32_t n = std::min<std::uint32_t>(at - start, kMaxNameLength);
+    std::memcpy(item, text + start, n);
+    const NameRef r = look_up_name(item, n, ws);
+    if (r.kind != NameKind::Found || !copyable_type(r.type)) continue;
+    ++p.records;
+    if (!write_record(r.entry, r.type, ws)) return false;
+  }
+}
+
+// Looks the name up in the source and writes it (a group with its
+// members), or reports it not found. False after a failed write.
 bool copy_named(const std::uint8_t* name, std::uint32_t n, CopyProgress& p, Ws ws) {
   const NameRef r = look_up_name(name, n, ws);
   if (r.kind != NameKind::Found || !copyable_type(r.type)) {
@@ -165,7 +195,8 @@ bool copy_named(const std::uint8_t* name, std::uint32_t n, CopyProgress& p, Ws w
     return true;
   }
   ++p.records;
-  return write_record(r.entry, r.type, ws);
+  if (!write_record(r.entry, r.type, ws)) return false;
+  return r.type != SYM_GROUP || copy_group_members(r.entry, p, ws);
 }
 
 // The names of a list item "(NAME)": the rows of the source's character
@@ -340,7 +371,7 @@ FixResult fix_function(const std::uint8_t* h, const std::uint8_t* name, std::uin
   } else if (!skip) {
     RecordLines lines(slot);
     std::uint32_t entry = 0;
-    if (fix_definition(lines, false, replace_variable, &entry, ws) >= 0) result = FIX_REFUSED;
+    if (fix_definition(lines, (h[1] & kRecordLocked) != 0, replace_variable, &entry, ws) >= 0) result = FIX_REFUSED;
   }
   StackEntry e;
   unstack(e, ws);

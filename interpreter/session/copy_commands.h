@@ -6,11 +6,13 @@
 // source workspace loaded in its place, each object to copy written as a
 // record to the second file, the first file loaded back and the records
 // fixed into it one by one. Any failure after the switch loads the first
-// file back (a clear workspace only when that too fails); both files are
-// removed on every path.
+// file back (and, should that image not load, puts back the copy of the
+// workspace kept in memory: the workspace is never lost); both files are
+// removed on every path. A group named in the list brings the members it
+// names that have values.
 //
 // Record (host byte order): kind byte (0 function or operator as text, 3
-// variable, 8 group), a flag byte (0), a 16-bit line count (functions), a
+// variable, 8 group), a flag byte (functions: 0x80 locked), a 16-bit line count (functions), a
 // 32-bit length of the whole record, a 16-bit name length, the name (30
 // bytes); from byte 40 the value's heap object unchanged, or the
 // function's lines in listing form, each ended by a carriage return.
