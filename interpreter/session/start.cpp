@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "files/directory_listing.h"
 #include "host/charset.h"
 #include "host/services.h"
 #include "interpreter/engine/engine.h"
@@ -16,6 +17,7 @@
 #include "interpreter/session/ws_commands.h"
 #include "interpreter/sysfns/commands.h"
 #include "interpreter/sysfns/dispatch.h"
+#include "interpreter/sysfns/library_listing.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
@@ -25,12 +27,18 @@ namespace zema {
 
 namespace {
 
+std::string library_directory(std::uint32_t library, Ws ws) {
+  libset(library, ws);
+  return reinterpret_cast<const char*>(lowglobals(ws).path);
+}
+
 // The calls that lower layers make into higher ones, each through a hook.
 void install_hooks() {
   set_system_error_handler(system_error);
   set_token_line_release(clnlin);
   set_system_variable_assignment(assign_system_variable);
   set_named_call_routes(NamedCallRoutes{xnilfn, do_xmnfn, do_xdyfn});
+  set_library_routes(LibraryRoutes{library_directory, visit_directory});
 }
 
 }  // namespace
