@@ -398,7 +398,7 @@ int read_records(const CopyRequest& q, CopyProgress& p, const WorkspaceBackup& k
     if (result == FIX_IO) print_io_error(ws);
     if (result == FIX_FULL) say("WS FULL", ws);
     if (result == FIX_SYMBOLS) say("SYMBOL TABLE FULL", ws);
-    if (result == FIX_REFUSED) say("DEFN ERROR", ws);
+    // A refused line: the tokeniser has reported it.
     return 12;
   }
   return 0;
