@@ -348,5 +348,20 @@ TEST_F(WsImageTest, CopyOfAGroupBringsTheMembersThatHaveValues) {
   EXPECT_FALSE(fs::exists(dir_ / "copy1") || fs::exists(dir_ / "copy2"));
 }
 
+// Should the image of the workspace saved at the start of a copy not load
+// back (here the transfer records have overwritten it: both temporaries
+// are one file), the copy kept in memory is put back: the workspace is
+// never lost.
+TEST_F(WsImageTest, CopyWhoseSavedWorkspaceDoesNotLoadBackKeepsTheWorkspace) {
+  task_.names.temp_name1 = (dir_ / "same").string();
+  task_.names.temp_name2 = (dir_ / "same").string();
+  install_copy_commands();
+  Session s(task_, 512 * 1024);
+  s.type({"A←1 2", ")WSID SRC", ")SAVE", ")CLEAR", "B←'mine'", "∇R←G X", "R←X×2", "∇"});
+  const std::string copied = s.type({")SCOPY SRC A"});
+  EXPECT_EQ(copied, "WS INVALID\n");
+  EXPECT_EQ(s.type({"A", "B", "G 4", ")WSID"}), "1 2\nmine\n8\nCLEAR WS\n");
+}
+
 }  // namespace
 }  // namespace zema
