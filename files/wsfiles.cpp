@@ -203,6 +203,8 @@ int open_failure_code(int e) { return e == ENOENT || e == 0 ? kNotFound : kIoErr
 
 }  // namespace
 
+std::string workspace_host_path(const char* path) { return host_path(path); }
+
 // ---- workspace files ------------------------------------------------------------
 
 std::int64_t size_ws(const char* path) {

@@ -38,6 +38,10 @@ int read_ws_whole(const char* path, std::uint32_t limit, WsImage& image);
 int create_ws_exclusive(const char* path, std::uint32_t length, const std::uint8_t* source);
 // Removes the file: 0, 1 when it does not exist, else 3.
 int delete_ws(const char* path);
+// The host path of an interpreter path: "~" (with or without its "/") is
+// the directory last chosen in the task's file selector, else the home
+// directory; a leading ↑ or ↓ is dropped; anything else is left as it is.
+std::string workspace_host_path(const char* path);
 // Lists the ".aws" names of a directory in 12-column fields fitted to the
 // width `pw` (⎕PW): lines of internal characters, each ended by a carriage
 // return, appended to `lines` for the caller to print. A non-zero option

@@ -16,6 +16,7 @@
 #include "files/packaged.h"
 #include "host/paths.h"
 #include "host/settings.h"
+#include "host/temp_files.h"
 #include "interpreter/workspace/workspace.h"
 #include "platform/message_box.h"
 #include "program/local_task.h"
@@ -110,7 +111,9 @@ int run_program(int argc, char** argv) {
   }
   char cwd[4096];
   std::string ws_directory = ::getcwd(cwd, sizeof cwd) ? std::string(cwd) + "/" : std::string();
-  task.names = settings.names("", "");
+  // The task's two temporary files ()COPY), removed when the program ends.
+  TaskTempFiles temps;
+  task.names = settings.names(temps.first(), temps.second());
   task.names.ws_directory = ws_directory;
   task.prefs = settings.prefs();
 

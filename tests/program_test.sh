@@ -37,7 +37,19 @@ run() {  # PACKAGE ARGS...: sets status, out, boxes
 ⎕LX←'1÷0'
 )SAVE immediate
 APL
+"$console" > /dev/null <<'APL'
+X←42
+)SAVE src
+)CLEAR
+∇R←F
+Z←⍎')SCOPY src X'
+R←X
+∇
+⎕LX←'F'
+)SAVE copies
+APL
 "$pack" "$stub" hello.aws app || exit 1
+"$pack" "$stub" copies.aws copies || exit 1
 "$pack" "$stub" fails.aws fails || exit 1
 "$pack" "$stub" immediate.aws immediate || exit 1
 "$pack" "$stub" hello.aws small 64 || exit 1
@@ -78,6 +90,14 @@ check immediate.status 1 "$status"
 run env ZEMA_PLAY="$dir/broken" "$program"
 check broken.status 1 "$status"
 check broken.out "WS INVALID" "$out"
+
+# A )COPY run by the latent expression: the task has its temporary files,
+# and none is left behind.
+mkdir -p "$dir/tmp"
+run env ZEMA_PLAY="$dir/copies" TMPDIR="$dir/tmp" "$program"
+check copies.status 0 "$status"
+check copies.out "42" "$(grep -v "CLEAR WS" <<<"$out" )"
+check copies.temporaries "" "$(ls -A "$dir/tmp")"
 
 # 5. The package run as an executable through its stub.
 run env -u ZEMA_PLAY ZEMA_PROGRAM="$program" ./app

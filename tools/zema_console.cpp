@@ -29,6 +29,7 @@
 #include "host/paths.h"
 #include "host/settings.h"
 #include "host/task.h"
+#include "host/temp_files.h"
 #include "interpreter/session/life.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/workspace.h"
@@ -123,14 +124,9 @@ int main(int argc, char** argv) {
   if (::getcwd(cwd, sizeof cwd)) task.names.ws_directory = std::string(cwd) + "/";
   // Two fresh temporary files that no other process can foresee; removed
   // when the task ends.
-  const std::string temp_dir = std::getenv("TMPDIR") && *std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp";
-  std::string temp1, temp2;
-  const int fd1 = zema::make_temp_file(temp_dir + "/zema_XXXXXX", &temp1);
-  const int fd2 = zema::make_temp_file(temp_dir + "/zema_XXXXXX", &temp2);
-  if (fd1 >= 0) ::close(fd1);
-  if (fd2 >= 0) ::close(fd2);
+  zema::TaskTempFiles temps;
   const std::string ws_directory = task.names.ws_directory;
-  task.names = settings.names(temp1, temp2);
+  task.names = settings.names(temps.first(), temps.second());
   task.names.ws_directory = ws_directory;
   task.prefs = settings.prefs();
 
@@ -149,8 +145,6 @@ int main(int argc, char** argv) {
   }
   zema::set_current_apl_task(nullptr);
   g_task = nullptr;
-  if (!temp1.empty()) ::unlink(temp1.c_str());
-  if (!temp2.empty()) ::unlink(temp2.c_str());
   std::fflush(stdout);
   if (in != stdin) std::fclose(in);
   if (task.ReadError()) {

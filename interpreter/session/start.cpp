@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "files/directory_listing.h"
 #include "host/charset.h"
 #include "host/services.h"
 #include "interpreter/engine/engine.h"
@@ -13,9 +14,11 @@
 #include "interpreter/session/immediate.h"
 #include "interpreter/session/life.h"
 #include "interpreter/session/listing_commands.h"
+#include "interpreter/session/copy_commands.h"
 #include "interpreter/session/ws_commands.h"
 #include "interpreter/sysfns/commands.h"
 #include "interpreter/sysfns/dispatch.h"
+#include "interpreter/sysfns/library_listing.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
@@ -25,12 +28,18 @@ namespace zema {
 
 namespace {
 
+std::string library_directory(std::uint32_t library, Ws ws) {
+  libset(library, ws);
+  return reinterpret_cast<const char*>(lowglobals(ws).path);
+}
+
 // The calls that lower layers make into higher ones, each through a hook.
 void install_hooks() {
   set_system_error_handler(system_error);
   set_token_line_release(clnlin);
   set_system_variable_assignment(assign_system_variable);
   set_named_call_routes(NamedCallRoutes{xnilfn, do_xmnfn, do_xdyfn});
+  set_library_routes(LibraryRoutes{library_directory, visit_directory});
 }
 
 }  // namespace
@@ -85,6 +94,7 @@ void apl(std::uint8_t* memory, std::uint32_t size, const char* startup_ws, std::
   install_command_routes();
   install_workspace_commands();
   install_listing_commands();
+  install_copy_commands();
   bool first = true;
   for (;;) {
     try {

@@ -154,12 +154,12 @@ int csav00(int mode, std::uint8_t* key, Ws ws) {
   return csavm2(mode, a.flags, ws);
 }
 
-// Makes "⍎⎕LX" the next input line of the immediate-execution loop. The
-// text lies in the probe buffer, which nothing uses before the loop has
-// tokenised the line.
-void queue_latent_expression(Ws ws) {
+// Makes the text (at most the probe buffer's size) the next input line of
+// the immediate-execution loop. It lies in the probe buffer, which nothing
+// uses before the loop has tokenised the line.
+void queue_line(const char* utf8, Ws ws) {
   LowGlobals& lg = lowglobals(ws);
-  const std::string line = utf8_to_internal("⍎⎕LX");
+  const std::string line = utf8_to_internal(utf8);
   std::memcpy(lg.probe, line.data(), line.size());
   wr32(ws, hdr::PendingAddress, static_cast<std::uint32_t>(low_offset(ws, lg.probe)));
   wr32(ws, hdr::PendingLength, static_cast<std::uint32_t>(line.size()));
@@ -189,6 +189,9 @@ int cload_args(std::uint16_t, Ws ws) {
   }
   const std::uint16_t flags = a.flags;
   const std::uint32_t library = a.library;
+  // A load asked for by ⍎ (or ⎕EA, ⎕EC) hands on to the program of the
+  // loaded workspace, not to its latent expression.
+  const bool from_execute = state_has(st::ExecuteRunning, ws);
   // The old workspace stays until the new one has been read and checked.
   if (sup_load(library, name, flags, ws) != 0) return refused(ws);
   kill_syscmd_output();
@@ -202,12 +205,17 @@ int cload_args(std::uint16_t, Ws ws) {
   wr32(ws, hdr::LibraryLoaded, library);
   copy_wsid_name(name, ws);
   if (!quiet(flags)) sup_new_wsid(ws);
-  // The latent expression runs next, as if typed, unless the loaded
-  // workspace has a definition open or an )XLOAD finds attention on.
+  // Reached from ⍎: the loaded workspace's program (one saved by a
+  // ⍎')SAVE' of its own) goes on at its next line; a workspace without
+  // one is left in immediate execution. Else the latent expression runs
+  // next, as if typed, unless the loaded workspace has a definition open
+  // or an )XLOAD finds attention on.
   const bool xload_held = (flags & cmdf::ExecuteLoad) && rd16(ws, hdr::AttnLevel) != 0;
-  if (!state_has(st::Defining, ws) && !xload_held) {
+  if (from_execute) {
+    queue_line("→⎕CL+1", ws);
+  } else if (!state_has(st::Defining, ws) && !xload_held) {
     latent_expression_starting(rd32(ws, hdr::ErrorMessage));
-    queue_latent_expression(ws);
+    queue_line("⍎⎕LX", ws);
   }
   throw EnterImmediate{ws};
 }

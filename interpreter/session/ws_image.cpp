@@ -3,8 +3,6 @@
 #include "interpreter/session/ws_image.h"
 
 #include <cstring>
-#include <memory>
-#include <new>
 #include <string>
 
 #include "files/wsfiles.h"
@@ -12,6 +10,7 @@
 #include "host/services.h"
 #include "interpreter/engine/sysvars.h"
 #include "interpreter/session/life.h"
+#include "interpreter/session/ws_backup.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
@@ -74,7 +73,9 @@ int check_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t s
     p.shift = 0;
     return IR_OK;
   }
-  if ((segment & 3) != 0 || top < segment || top - segment != sp || top < length || (top & 3) != 0) return IR_INVALID;
+  // Stack entries are 6 bytes long: the stack pointer, and the link words
+  // of frames opened above an odd number of entries, need not be aligned.
+  if (top < segment || top - segment != sp || top < length || (top & 3) != 0) return IR_INVALID;
   const bool empty = segment == 4;
   p.heap_top = heap_top;
   p.length = length;
@@ -89,11 +90,11 @@ int check_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t s
   // The chain of link words, each inside the segment, above its frame's
   // saved stack pointer, and each next one further up: it must end.
   std::uint32_t link = img32(image, hdr::SiLink);
-  if (link < sp || link > top - 4 || (link & 3) != 0) return IR_INVALID;
+  if (link < sp || link > top - 4) return IR_INVALID;
   for (;;) {
     const std::uint32_t next = img32(image, heap_top + (link - sp));
     if (next == 0) break;
-    if (link - sp < kFrameSavedSp || next <= link || next > top - 4 || (next & 3) != 0) return IR_INVALID;
+    if (link - sp < kFrameSavedSp || next <= link || next > top - 4) return IR_INVALID;
     link = next;
   }
   return IR_OK;
@@ -143,30 +144,6 @@ void set_session_words(std::uint32_t library, bool keep_integrity_switch, Ws ws)
   _control87(0x037F, 0xFFFF);
 }
 
-// The workspace as it stands (heap part and stack segment), kept in host
-// memory so that a refused image can be taken back out.
-class Backup {
- public:
-  bool take(Ws ws) {
-    heap_top_ = rd32(ws, hdr::HeapTop);
-    sp_ = rd32(ws, hdr::StackPointer);
-    top_ = rd32(ws, hdr::Top);
-    bytes_.reset(new (std::nothrow) std::uint8_t[heap_top_ + (top_ - sp_)]);
-    if (!bytes_) return false;
-    std::memcpy(bytes_.get(), ws, heap_top_);
-    std::memcpy(bytes_.get() + heap_top_, ws + sp_, top_ - sp_);
-    return true;
-  }
-  void restore(Ws ws) const {
-    std::memcpy(ws, bytes_.get(), heap_top_);
-    std::memcpy(ws + sp_, bytes_.get() + heap_top_, top_ - sp_);
-  }
-
- private:
-  std::unique_ptr<std::uint8_t[]> bytes_;
-  std::uint32_t heap_top_ = 0, sp_ = 0, top_ = 0;
-};
-
 std::string path_of(std::uint32_t library, const std::uint8_t* name, std::uint32_t flags, Ws ws) {
   return wsset(library, flags, name, ws);
 }
@@ -182,7 +159,7 @@ int install_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t
   const std::uint32_t size = lowglobals(ws).ws_size;
   Placement p{};
   if (int r = check_image(image, length, size, p)) return r;
-  Backup backup;
+  WorkspaceBackup backup;
   if (!backup.take(ws)) return IR_NO_MEMORY;
 
   const std::uint32_t d = static_cast<std::uint32_t>(p.shift);  // modulo 2^32

@@ -17,6 +17,7 @@
 #include "interpreter/workspace/symtab.h"
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/sysfns/handlers.h"
+#include "interpreter/sysfns/library_listing.h"
 
 namespace zema {
 

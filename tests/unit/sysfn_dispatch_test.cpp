@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "files/directory_listing.h"
 #include "host/charset.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/workspace/entry.h"
@@ -21,6 +22,7 @@
 #include "interpreter/workspace/symtab.h"
 #include "interpreter/session/definition.h"
 #include "interpreter/sysfns/dispatch.h"
+#include "interpreter/sysfns/library_listing.h"
 #include "interpreter/reader/tokeniser.h"
 #include "test_arrays.h"
 #include "test_workspace.h"
@@ -71,7 +73,7 @@ const std::map<std::string, int> kFlags = {
 const std::set<std::string> kBuiltNiladic = words(
     "⎕LC ⎕TS ⎕AI ⎕UL ⎕ID ⎕WA ⎕AV ⎕TT ⎕A ⎕a ⎕B ⎕b ⎕C ⎕D ⎕I ⎕i ⎕L ⎕R ⎕T ⎕LER ⎕CL ⎕N ⎕y ⎕W ⎕M ⎕ET ⎕TC ⎕TCBEL "
     "⎕TCBS ⎕TCDEL ⎕TCESC ⎕TCFF ⎕TCLF ⎕TCNL ⎕TCNUL ⎕TCHT ⎕WSSIZE ⎕SYMB ⎕EM ⎕ERM ⎕SI ⎕TIME");
-const std::set<std::string> kBuiltMonadic = words("⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC ⎕ERX ⎕CR ⎕EX ⎕FX ⎕NC ⎕NL ⎕NA ⎕STOP ⎕TRACE");
+const std::set<std::string> kBuiltMonadic = words("⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC ⎕ERX ⎕CR ⎕EX ⎕FX ⎕NC ⎕NL ⎕NA ⎕STOP ⎕TRACE ⎕LIB");
 const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA ⎕CR ⎕FX ⎕NL ⎕AT ⎕TF ⎕NA ⎕FMT ⎕STOP ⎕TRACE");
 
 // ---- calling a row ----------------------------------------------------------------------------
@@ -84,7 +86,10 @@ struct Outcome {
 class Dispatch : public ::testing::Test {
  protected:
   // ⎕NA fixes its declaration through the definition code's routes.
-  void SetUp() override { install_definition_routes(); }
+  void SetUp() override {
+    install_definition_routes();
+    set_library_routes(LibraryRoutes{[](std::uint32_t, Ws) { return std::string("/no/such/"); }, visit_directory});
+  }
   void TearDown() override { lex_routes() = saved_routes_; }
   LexRoutes saved_routes_ = lex_routes();
   CaptureTask task;
@@ -177,6 +182,7 @@ ArrayImage good_argument(const std::string& name) {
   if (name == "⎕FX" || name == "⎕TF") return test::char_vector("");  // fixes nothing; no text
   if (name == "⎕NL") return test::int_scalar(2);
   if (name == "⎕NA") return test::char_vector("LIB|FN");
+  if (name == "⎕LIB") return test::char_vector("/no/such/directory");
   return test::int_scalar(0);
 }
 // A valid left argument for the dyadic handlers the program has.

@@ -15,11 +15,14 @@
 #include <vector>
 
 #include "host/charset.h"
+#include "interpreter/session/copy_commands.h"
 #include "interpreter/session/definition.h"
 #include "interpreter/session/life.h"
 #include "interpreter/session/ws_commands.h"
 #include "interpreter/session/ws_image.h"
 #include "interpreter/sysfns/commands.h"
+#include "interpreter/sysfns/names.h"
+#include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/entry.h"
 #include "test_workspace.h"
 
@@ -310,6 +313,54 @@ TEST_F(WsImageTest, ImageWithoutStackSegmentLoadsWithAnEmptyStack) {
     EXPECT_EQ(rd32(s.ws(), hdr::SiLink), t - 4);
     EXPECT_EQ(rd32(s.ws(), t - 4), 0u);
   }
+}
+
+// The name GRP (a variable first) made a group of the names in `members`
+// (each followed by a blank), as )GROUP would leave it.
+void make_group(Session& s, const std::string& members) {
+  s.type({"GRP←0"});
+  Ws ws = s.ws();
+  const std::string name = utf8_to_internal("GRP");
+  const NameRef r = look_up_name(reinterpret_cast<const std::uint8_t*>(name.data()), 3, ws);
+  ASSERT_EQ(r.kind, NameKind::Found);
+  const std::string text = utf8_to_internal(members);
+  const std::uint32_t length = static_cast<std::uint32_t>(text.size());
+  const std::uint32_t g = getspc(4 + ((length + 3) & ~3u), ws);
+  wr32(ws, g + 8, length);
+  std::memcpy(ws + g + 12, text.data(), length);
+  mgarb(rd32(ws, r.entry + sym::Value), ws);
+  wr32(ws, r.entry + sym::Value, g);
+  wr8(ws, r.entry + sym::Type, static_cast<std::uint8_t>((rd8(ws, r.entry + sym::Type) & ~kSymTypeMask) | SYM_GROUP));
+  set_owner(g, r.entry, OK_SYMBOL, ws);
+}
+
+TEST_F(WsImageTest, CopyOfAGroupBringsTheMembersThatHaveValues) {
+  task_.names.temp_name1 = (dir_ / "copy1").string();
+  task_.names.temp_name2 = (dir_ / "copy2").string();
+  install_copy_commands();
+  Session s(task_, 512 * 1024);
+  s.type({"A←1 2", "B←'b'", "C←3", "∇R←F X", "R←X+1", "∇"});
+  make_group(s, "A F NOPE B ");
+  s.type({")WSID SRC", ")SAVE", ")CLEAR", "C←'kept'"});
+  const std::string copied = s.type({")SCOPY SRC GRP"});
+  EXPECT_EQ(copied, "");  // a member without value is passed over silently
+  EXPECT_EQ(s.type({"A", "B", "C", "F 1", "⎕NC 'NOPE'"}), "1 2\nb\nkept\n2\n0\n");
+  EXPECT_FALSE(fs::exists(dir_ / "copy1") || fs::exists(dir_ / "copy2"));
+}
+
+// Should the image of the workspace saved at the start of a copy not load
+// back (here the transfer records have overwritten it: both temporaries
+// are one file), the copy kept in memory is put back: the workspace is
+// never lost.
+TEST_F(WsImageTest, CopyWhoseSavedWorkspaceDoesNotLoadBackKeepsTheWorkspace) {
+  task_.names.temp_name1 = (dir_ / "same").string();
+  task_.names.temp_name2 = (dir_ / "same").string();
+  install_copy_commands();
+  Session s(task_, 512 * 1024);
+  s.type({"A←1 2", ")WSID SRC", ")SAVE", ")CLEAR", "B←'mine'", "∇R←G X", "R←X×2", "∇"});
+  const std::string copied = s.type({")SCOPY SRC A"});
+  EXPECT_EQ(copied, "WS INVALID\n");
+  EXPECT_EQ(s.type({"A", "B", "G 4", ")WSID"}), "1 2\nmine\n8\nCLEAR WS\n");
 }
 
 }  // namespace
