@@ -43,10 +43,8 @@ void MRichEdit::InsertText(const char* text, int len, int style) {
   const int para = CharToParagraphNum(p);
   int k = 0;
   try {
-    if (text_.capacity() < static_cast<std::size_t>(length()) + n + 1) {
-      text_.reserve(text_.capacity() + n + 10000);
-      style_index_.reserve(style_index_.capacity() + n + 10000);
-    }
+    if (text_.capacity() < length() + n + 1) text_.reserve(text_.capacity() + n + 10000);
+    if (style_index_.capacity() < length() + n + 1) style_index_.reserve(style_index_.capacity() + n + 10000);
     std::string piece;
     piece.reserve(n);
     for (int i = 0; i < len; ++i) {
@@ -61,10 +59,10 @@ void MRichEdit::InsertText(const char* text, int len, int style) {
         piece.push_back(static_cast<char>(c));
       }
     }
-    style_index_.insert(style_index_.begin() + p, n, static_cast<std::uint16_t>(style));
-    text_.insert(static_cast<std::size_t>(p), piece);
+    // Room is reserved for both above, so neither insertion allocates.
+    style_index_.insert(p, n, static_cast<std::uint16_t>(style));
+    text_.insert(p, piece.data(), n);
   } catch (const std::bad_alloc&) {
-    if (static_cast<int>(style_index_.size()) != length()) style_index_.resize(length());
     MBeep(1);
     return;
   }
@@ -116,12 +114,12 @@ void MRichEdit::DeleteText(int start, int count, bool quiet) {
     if (!allow) return;
   }
   HideInsertionPoint();
-  const int k = static_cast<int>(std::count(text_.begin() + start, text_.begin() + start + count, kCR));
+  const int k = text_.count(start, start + count, kCR);
   const int para = CharToParagraphNum(start);
   const bool inside = start != 0 && text_[start - 1] != kCR;
   const int old_lines = line_count_;
-  text_.erase(static_cast<std::size_t>(start), static_cast<std::size_t>(count));
-  style_index_.erase(style_index_.begin() + start, style_index_.begin() + start + count);
+  text_.erase(start, count);
+  style_index_.erase(start, count);
   modified_ = true;
   if (k > 0) {
     const int p = std::min(para + (inside ? 1 : 0), static_cast<int>(para_index_.size()));
@@ -182,7 +180,7 @@ int MRichEdit::GetTextBuf(char* buffer, int size) const { return GetTextRange(0,
 int MRichEdit::GetSelTextBuf(char* buffer, int size) const {
   if (size < 1) return 0;
   const int n = std::min(sel_end_ - sel_start_, size - 1);
-  std::copy_n(text_.data() + sel_start_, n, buffer);
+  text_.copy_out(sel_start_, n, buffer);
   buffer[n] = 0;
   return n;
 }
@@ -598,7 +596,7 @@ void MRichEdit::SaveUndoInfo() {
   undo_saved_length_ = sel_end_ - sel_start_;
   undo_typed_ = 0;
   if (undo_saved_length_ > 0) {
-    undo_saved_.assign(text_, sel_start_, undo_saved_length_);
+    undo_saved_ = text_.substr(sel_start_, sel_start_ + undo_saved_length_);
     if (styled_paste_) undo_styles_ = MakeScrapHandle(sel_start_, undo_saved_length_);
   }
 }
