@@ -320,6 +320,10 @@ class MRichEdit : public QWidget {
  protected:
   void paintEvent(QPaintEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
+  // Takes, ahead of the window's shortcuts, the keys the control handles:
+  // editing and movement keys and typed characters, and of the keys with Ctrl
+  // held only the four arrows (the rest are the window's shortcuts).
+  bool event(QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;

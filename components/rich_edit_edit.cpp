@@ -283,6 +283,50 @@ void MRichEdit::SetSelectionRange(int start, int end) {
 
 // ---------------------------------------------------------------- keys
 
+namespace {
+
+// Whether the control itself handles the key (a shortcut of the same key
+// must not take it away).
+bool WantsKey(const QKeyEvent& e, bool want_returns, bool want_tabs) {
+  const int key = e.key();
+  const bool arrow = key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
+  if (e.modifiers() & Qt::ControlModifier) return arrow;
+  switch (key) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+      return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      return want_returns;
+    case Qt::Key_Tab:
+      return want_tabs;
+    default:
+      break;
+  }
+  if (arrow) return true;
+  const QString t = e.text();
+  return !t.isEmpty() && t.at(0).unicode() >= 0x20 && t.at(0).unicode() != 0x7F;
+}
+
+}  // namespace
+
+bool MRichEdit::event(QEvent* e) {
+  if (e->type() == QEvent::ShortcutOverride) {
+    auto* k = static_cast<QKeyEvent*>(e);
+    if (WantsKey(*k, want_returns, want_tabs)) {
+      k->accept();
+      return true;
+    }
+    k->ignore();
+    return false;
+  }
+  return QWidget::event(e);
+}
+
 void MRichEdit::keyPressEvent(QKeyEvent* e) {
   const bool shift = e->modifiers() & Qt::ShiftModifier;
   const bool ctrl = e->modifiers() & Qt::ControlModifier;
