@@ -142,7 +142,8 @@ void MRichEdit::AdjustScrollBars() {
 }
 
 void MRichEdit::SetHorizScrollbar(QScrollBar* bar) {
-  delete hbar_;
+  if (bar != hbar_) delete hbar_;  // the bar already in use is kept, not freed
+  if (bar) disconnect(bar, &QScrollBar::valueChanged, this, nullptr);
   hbar_ = bar;
   if (hbar_ && hbar_wanted_)
     connect(hbar_, &QScrollBar::valueChanged, this, [this](int h) { ScrollImageTo(h, -image_v_, true); });
