@@ -9,10 +9,11 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
+#include <memory>
 #include <cstring>
 #include <string>
 #include <type_traits>
-#include <vector>
 
 namespace zema {
 
@@ -22,25 +23,29 @@ class GapBuffer {
 
  public:
   // Number of elements (the gap excluded).
-  int size() const { return static_cast<int>(buf_.size()) - (gap_end_ - gap_start_); }
+  int size() const { return cap_ - (gap_end_ - gap_start_); }
   bool empty() const { return size() == 0; }
   // Elements the storage holds without growing (gap included).
-  int capacity() const { return static_cast<int>(buf_.size()); }
+  int capacity() const { return cap_; }
 
   // Element i, 0 <= i < size().
   T operator[](int i) const { return buf_[Phys(i)]; }
   T& operator[](int i) { return buf_[Phys(i)]; }
   T back() const { return (*this)[size() - 1]; }
 
-  // Grows the storage to at least n elements; throws std::bad_alloc and
-  // leaves the contents unchanged when it cannot.
+  // Grows the storage to at least n elements, and by at least half of what
+  // it holds, so that a text built by appending is copied a bounded number
+  // of times per element. Throws std::bad_alloc and leaves the contents
+  // unchanged when it cannot.
   void reserve(int n) {
-    if (n <= capacity()) return;
-    std::vector<T> grown(static_cast<std::size_t>(n));  // may throw
-    const int tail = capacity() - gap_end_;
-    std::copy_n(buf_.data(), gap_start_, grown.data());
-    std::copy_n(buf_.data() + gap_end_, tail, grown.data() + n - tail);
-    buf_.swap(grown);
+    if (n <= cap_) return;
+    n = static_cast<int>(std::min<long long>(std::max<long long>(n, cap_ + cap_ / 2L), INT32_MAX));
+    auto grown = std::make_unique_for_overwrite<T[]>(static_cast<std::size_t>(n));  // may throw
+    const int tail = cap_ - gap_end_;
+    std::copy_n(buf_.get(), gap_start_, grown.get());
+    std::copy_n(buf_.get() + gap_end_, tail, grown.get() + n - tail);
+    buf_ = std::move(grown);
+    cap_ = n;
     gap_end_ = n - tail;
   }
 
@@ -48,12 +53,12 @@ class GapBuffer {
   // 0 <= pos <= size(); grows the storage as reserve does (same failure).
   void insert(int pos, int n, T value) {
     OpenAt(pos, n);
-    std::fill_n(buf_.data() + gap_start_, n, value);
+    std::fill_n(buf_.get() + gap_start_, n, value);
     gap_start_ += n;
   }
   void insert(int pos, const T* src, int n) {
     OpenAt(pos, n);
-    std::copy_n(src, n, buf_.data() + gap_start_);
+    std::copy_n(src, n, buf_.get() + gap_start_);
     gap_start_ += n;
   }
   // Removes the n elements from pos on (pos + n <= size()).
@@ -71,7 +76,7 @@ class GapBuffer {
     ForPieces(from, to, [&](const T* b, const T* e) {
       const T* f = std::find(b, e, value);
       if (f == e) return false;
-      found = Logical(static_cast<int>(f - buf_.data()));
+      found = Logical(static_cast<int>(f - buf_.get()));
       return true;
     });
     return found;
@@ -103,7 +108,7 @@ class GapBuffer {
   // to the end, which costs a move of the elements after it.
   const T* data() const {
     MoveGap(size());
-    return buf_.data();
+    return buf_.get();
   }
 
  private:
@@ -114,19 +119,19 @@ class GapBuffer {
   template <class Fn>
   void ForPieces(int from, int to, Fn fn) const {
     if (from >= to) return;
-    const T* b = buf_.data();
+    const T* b = buf_.get();
     if (from < gap_start_ && fn(b + from, b + std::min(to, gap_start_))) return;
     if (to > gap_start_) fn(b + Phys(std::max(from, gap_start_)), b + Phys(to - 1) + 1);
   }
   void MoveGap(int pos) const {
     if (pos < gap_start_) {
       const int n = gap_start_ - pos;
-      if (n > 0) std::memmove(buf_.data() + gap_end_ - n, buf_.data() + pos, sizeof(T) * n);
+      if (n > 0) std::memmove(buf_.get() + gap_end_ - n, buf_.get() + pos, sizeof(T) * n);
       gap_start_ -= n;
       gap_end_ -= n;
     } else if (pos > gap_start_) {
       const int n = pos - gap_start_;
-      if (n > 0) std::memmove(buf_.data() + gap_start_, buf_.data() + gap_end_, sizeof(T) * n);
+      if (n > 0) std::memmove(buf_.get() + gap_start_, buf_.get() + gap_end_, sizeof(T) * n);
       gap_start_ += n;
       gap_end_ += n;
     }
@@ -137,7 +142,8 @@ class GapBuffer {
   }
 
   // Mutable so that data() can close the gap.
-  mutable std::vector<T> buf_;
+  mutable std::unique_ptr<T[]> buf_;
+  int cap_ = 0;
   mutable int gap_start_ = 0, gap_end_ = 0;
 };
 
