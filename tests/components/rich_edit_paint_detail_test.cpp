@@ -93,5 +93,19 @@ TEST(RichEditPaintDetail, AfterAHorizontalScrollARangeOverTwoLinesRepaintsTheWho
   EXPECT_LT(spy.painted.bottom(), line0.y() + 3 * lh + 2);  // not the third line's whole band
 }
 
+TEST(RichEditPaintDetail, AnEmptyRangeAtTheStartRepaintsTheFirstCharacter) {
+  MRichEdit e;
+  e.resize(200, 60);
+  e.InsertString("abc\rdef", -1);
+  e.show();
+  QApplication::processEvents();
+  PaintSpy spy;
+  e.installEventFilter(&spy);
+  e.RedrawTextRange(0, 0, false);  // also what losing the focus does with the caret at 0
+  QApplication::processEvents();
+  e.removeEventFilter(&spy);
+  EXPECT_TRUE(spy.painted.contains(e.PointFromChar(0) + QPoint(1, 1)));
+}
+
 }  // namespace
 }  // namespace zema
