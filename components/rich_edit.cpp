@@ -545,8 +545,8 @@ int MRichEdit::LayOutLine(int& start, int prev, const ParagraphInfo* fmt, int& w
   start = scan;
   const int col0 = begins ? 0 : hanging_indent_;
   const int shift = begins ? 0 : hanging_indent_ * width_m_;
-  const void* cr = std::memchr(text_.data() + scan, kCR, len - scan);
-  int end = cr ? static_cast<int>(static_cast<const char*>(cr) - text_.data()) : len;
+  const int cr = text_.find(scan, len, kCR);
+  int end = cr >= 0 ? cr : len;
   if (wrap) {
     const bool mono = monospace_ && !fixed_width_;
     int w = 0, col = col0;
@@ -778,7 +778,7 @@ int MRichEdit::CharToParagraphNum(int pos) const {
   // The CRs before pos, counted from the nearest of the start, the end and
   // the last position asked for (edits nearby keep asking near it).
   const auto crs = [this](int from, int to) {
-    return static_cast<int>(std::count(text_.begin() + from, text_.begin() + to, kCR));
+    return text_.count(from, to, kCR);
   };
   int n;
   const int to_mark = std::abs(pos - para_mark_pos_);
@@ -823,7 +823,7 @@ int MRichEdit::LineLength(int line) const {
 int MRichEdit::GetLine(int line, char* buffer, int size) const {
   if (size < 1) return 0;
   const int n = std::min(LineLength(line), size - 1);
-  if (n > 0) std::copy_n(text_.data() + line_starts_[line], n, buffer);
+  if (n > 0) text_.copy_out(line_starts_[line], n, buffer);
   buffer[std::max(n, 0)] = 0;
   return std::max(n, 0);
 }
@@ -832,7 +832,7 @@ int MRichEdit::GetTextRange(int start, int size, char* buffer) const {
   if (size < 1) return 0;
   start = std::clamp(start, 0, length());
   const int n = std::min(length() - start, size - 1);
-  std::copy_n(text_.data() + start, n, buffer);
+  text_.copy_out(start, n, buffer);
   buffer[n] = 0;
   return n;
 }

@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "components/gap_buffer.h"
+
 class QFont;
 class QPainter;
 class QPaintDevice;
@@ -147,7 +149,8 @@ class MRichEdit : public QWidget {
   bool SupportsStyledCopy() const { return styled_copy_; }
   void SetSupportsStyledPaste(bool b) { styled_paste_ = b; }
   bool SupportsStyledPaste() const { return styled_paste_; }
-  // The text buffer itself (not terminated; valid until the next change).
+  // The text buffer itself (not terminated; valid until the next change; may
+  // move the text's gap, so it costs a move of part of the text).
   const char* GetPointerToText() const { return text_.data(); }
 
   // ---- layout ----
@@ -220,7 +223,7 @@ class MRichEdit : public QWidget {
   void AddLine(const char* text);
   void AppendLine(const char* text);
   void DeleteLine(int line);
-  std::string GetTextCopy() const { return text_; }
+  std::string GetTextCopy() const { return text_.substr(0, length()); }
   void SetInsertionPoint(int pos, bool take_style);
   void CalculateIdealInsertionColumn();
   void GetSelectionRange(int& start, int& end) const;
@@ -298,9 +301,9 @@ class MRichEdit : public QWidget {
   void SetScrollBars(int v);
   bool WordWrap() const { return HasAttribute(attr_wrap); }
   void SetWordWrap(bool b);
-  std::string SelText() const { return text_.substr(sel_start_, sel_end_ - sel_start_); }
+  std::string SelText() const { return text_.substr(sel_start_, sel_end_); }
   void SetSelText(const std::string& s) { InsertText(s.data(), static_cast<int>(s.size()), -1); }
-  const std::string& Text() const { return text_; }
+  std::string Text() const { return text_.substr(0, length()); }
   void SetText(const std::string& s);
   int Alignment() const { return formats_[0].alignment; }
   void SetAlignment(int a);
@@ -312,11 +315,15 @@ class MRichEdit : public QWidget {
   bool InsertTextFromFile(const std::string& name);
   bool LoadFromFile(const std::string& name);
 
-  int length() const { return static_cast<int>(text_.size()); }
+  int length() const { return text_.size(); }
 
  protected:
   void paintEvent(QPaintEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
+  // Takes, ahead of the window's shortcuts, the keys the control handles:
+  // editing and movement keys and typed characters, and of the keys with Ctrl
+  // held only the four arrows (the rest are the window's shortcuts).
+  bool event(QEvent* e) override;
   void keyPressEvent(QKeyEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void mouseDoubleClickEvent(QMouseEvent* e) override;
@@ -396,9 +403,9 @@ class MRichEdit : public QWidget {
   int left_margin_ = 10, right_margin_ = 3, top_margin_ = 3, bottom_margin_ = 3;
   int tab_stop_ = 4;
   int hanging_indent_ = 0;
-  std::string text_;
+  GapBuffer<char> text_;  // gap at the last edit: typing moves only what lies between
   int max_length_ = 0;
-  std::vector<std::uint16_t> style_index_;
+  GapBuffer<std::uint16_t> style_index_;
   int typing_style_ = 0;
   bool styled_copy_ = false, styled_paste_ = false;
   std::vector<std::uint16_t> para_index_;

@@ -43,10 +43,8 @@ void MRichEdit::InsertText(const char* text, int len, int style) {
   const int para = CharToParagraphNum(p);
   int k = 0;
   try {
-    if (text_.capacity() < static_cast<std::size_t>(length()) + n + 1) {
-      text_.reserve(text_.capacity() + n + 10000);
-      style_index_.reserve(style_index_.capacity() + n + 10000);
-    }
+    if (text_.capacity() < length() + n + 1) text_.reserve(text_.capacity() + n + 10000);
+    if (style_index_.capacity() < length() + n + 1) style_index_.reserve(style_index_.capacity() + n + 10000);
     std::string piece;
     piece.reserve(n);
     for (int i = 0; i < len; ++i) {
@@ -61,10 +59,10 @@ void MRichEdit::InsertText(const char* text, int len, int style) {
         piece.push_back(static_cast<char>(c));
       }
     }
-    style_index_.insert(style_index_.begin() + p, n, static_cast<std::uint16_t>(style));
-    text_.insert(static_cast<std::size_t>(p), piece);
+    // Room is reserved for both above, so neither insertion allocates.
+    style_index_.insert(p, n, static_cast<std::uint16_t>(style));
+    text_.insert(p, piece.data(), n);
   } catch (const std::bad_alloc&) {
-    if (static_cast<int>(style_index_.size()) != length()) style_index_.resize(length());
     MBeep(1);
     return;
   }
@@ -116,12 +114,12 @@ void MRichEdit::DeleteText(int start, int count, bool quiet) {
     if (!allow) return;
   }
   HideInsertionPoint();
-  const int k = static_cast<int>(std::count(text_.begin() + start, text_.begin() + start + count, kCR));
+  const int k = text_.count(start, start + count, kCR);
   const int para = CharToParagraphNum(start);
   const bool inside = start != 0 && text_[start - 1] != kCR;
   const int old_lines = line_count_;
-  text_.erase(static_cast<std::size_t>(start), static_cast<std::size_t>(count));
-  style_index_.erase(style_index_.begin() + start, style_index_.begin() + start + count);
+  text_.erase(start, count);
+  style_index_.erase(start, count);
   modified_ = true;
   if (k > 0) {
     const int p = std::min(para + (inside ? 1 : 0), static_cast<int>(para_index_.size()));
@@ -182,7 +180,7 @@ int MRichEdit::GetTextBuf(char* buffer, int size) const { return GetTextRange(0,
 int MRichEdit::GetSelTextBuf(char* buffer, int size) const {
   if (size < 1) return 0;
   const int n = std::min(sel_end_ - sel_start_, size - 1);
-  std::copy_n(text_.data() + sel_start_, n, buffer);
+  text_.copy_out(sel_start_, n, buffer);
   buffer[n] = 0;
   return n;
 }
@@ -284,6 +282,50 @@ void MRichEdit::SetSelectionRange(int start, int end) {
 }
 
 // ---------------------------------------------------------------- keys
+
+namespace {
+
+// Whether the control itself handles the key (a shortcut of the same key
+// must not take it away).
+bool WantsKey(const QKeyEvent& e, bool want_returns, bool want_tabs) {
+  const int key = e.key();
+  const bool arrow = key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
+  if (e.modifiers() & Qt::ControlModifier) return arrow;
+  switch (key) {
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+      return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      return want_returns;
+    case Qt::Key_Tab:
+      return want_tabs;
+    default:
+      break;
+  }
+  if (arrow) return true;
+  const QString t = e.text();
+  return !t.isEmpty() && t.at(0).unicode() >= 0x20 && t.at(0).unicode() != 0x7F;
+}
+
+}  // namespace
+
+bool MRichEdit::event(QEvent* e) {
+  if (e->type() == QEvent::ShortcutOverride) {
+    auto* k = static_cast<QKeyEvent*>(e);
+    if (WantsKey(*k, want_returns, want_tabs)) {
+      k->accept();
+      return true;
+    }
+    k->ignore();
+    return false;
+  }
+  return QWidget::event(e);
+}
 
 void MRichEdit::keyPressEvent(QKeyEvent* e) {
   const bool shift = e->modifiers() & Qt::ShiftModifier;
@@ -598,7 +640,7 @@ void MRichEdit::SaveUndoInfo() {
   undo_saved_length_ = sel_end_ - sel_start_;
   undo_typed_ = 0;
   if (undo_saved_length_ > 0) {
-    undo_saved_.assign(text_, sel_start_, undo_saved_length_);
+    undo_saved_ = text_.substr(sel_start_, sel_start_ + undo_saved_length_);
     if (styled_paste_) undo_styles_ = MakeScrapHandle(sel_start_, undo_saved_length_);
   }
 }

@@ -142,7 +142,8 @@ void MRichEdit::AdjustScrollBars() {
 }
 
 void MRichEdit::SetHorizScrollbar(QScrollBar* bar) {
-  delete hbar_;
+  if (bar != hbar_) delete hbar_;  // the bar already in use is kept, not freed
+  if (bar) disconnect(bar, &QScrollBar::valueChanged, this, nullptr);
   hbar_ = bar;
   if (hbar_ && hbar_wanted_)
     connect(hbar_, &QScrollBar::valueChanged, this, [this](int h) { ScrollImageTo(h, -image_v_, true); });
@@ -229,7 +230,10 @@ void MRichEdit::RedrawTextRange(int start, int count, bool to_end) {
     --start;
     ++count;
   }
-  if (start + count - 1 < len - 1 && text_[start + count - 1] != kCR) ++count;
+  // An empty range at offset 0 covers no character to look at: it stands
+  // for the first one.
+  if (count == 0) count = 1;
+  else if (start + count - 1 < len - 1 && text_[start + count - 1] != kCR) ++count;
   const int last = std::min(start + count - 1, len);
   SRect32 r1, r2, f;
   GetCharRectangle(start, r1);

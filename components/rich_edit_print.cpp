@@ -66,7 +66,9 @@ void MRichEdit::Print(const std::string& title, QPrinter* printer) {
   const SPoint32 offset = GetImageLocation();
   const QFont hf = header_font();
   const QFontMetrics hm(hf, printer);
-  const int bar_height = hm.boundingRect('|').height();
+  // The height of a line of the header font (not the ink of "|"): the title
+  // is written that many lines above the text, so it must be the same measure.
+  const int bar_height = hm.height();
   if (!title.empty()) top_margin_ += 2 * bar_height;
   if (page_numbers_) bottom_margin_ += 2 * bar_height;
   bottom_clip_ = true;

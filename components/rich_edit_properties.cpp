@@ -84,7 +84,7 @@ bool MRichEdit::SaveTextToFile(const std::string& name) {
   std::FILE* f = std::fopen(name.c_str(), "wb");
   bool ok = f != nullptr;
   if (ok) {
-    ok = std::fwrite(text_.data(), 1, text_.size(), f) == text_.size();
+    ok = std::fwrite(text_.data(), 1, static_cast<std::size_t>(length()), f) == static_cast<std::size_t>(length());
     ok = std::fclose(f) == 0 && ok;
   }
   if (!ok) file_error(this, "File I/O error saving text");
