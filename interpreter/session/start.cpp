@@ -13,6 +13,7 @@
 #include "interpreter/session/immediate.h"
 #include "interpreter/session/life.h"
 #include "interpreter/session/listing_commands.h"
+#include "interpreter/session/transfer_commands.h"
 #include "interpreter/session/ws_commands.h"
 #include "interpreter/sysfns/commands.h"
 #include "interpreter/sysfns/dispatch.h"
@@ -85,6 +86,7 @@ void apl(std::uint8_t* memory, std::uint32_t size, const char* startup_ws, std::
   install_command_routes();
   install_workspace_commands();
   install_listing_commands();
+  install_transfer_commands();
   bool first = true;
   for (;;) {
     try {
