@@ -338,6 +338,78 @@ int write_ws(const char* path, std::uint32_t length, const std::uint8_t* source)
   return kOk;
 }
 
+StagedFile::~StagedFile() { abandon_staged(*this); }
+
+int begin_staged(const char* path, StagedFile& file) {
+  abandon_staged(file);
+  file.target = host_path(path);
+  struct stat target {};
+  if (::stat(file.target.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
+    record_errno(EISDIR);
+    return kIoError;
+  }
+  const std::string prefix = temporary_prefix(file.target, &file.directory);
+  remove_stale_temporaries(file.directory, prefix);
+  file.temporary = file.directory + "/" + prefix + std::to_string(::getpid()) + ".XXXXXX";
+  const int fd = ::mkostemp(file.temporary.data(), O_CLOEXEC);
+  if (fd < 0) {
+    record_errno(errno);
+    file.temporary.clear();
+    return kIoError;
+  }
+  file.fd = fd;
+  const mode_t mode = ::stat(file.target.c_str(), &target) == 0 ? (target.st_mode & 07777) : 0644;
+  if (::fchmod(fd, mode) != 0) {
+    record_errno(errno);
+    abandon_staged(file);
+    return kIoError;
+  }
+  return kOk;
+}
+
+int write_staged(StagedFile& file, std::uint32_t count, const std::uint8_t* buffer) {
+  if (file.fd < 0) {
+    record_errno(EBADF);
+    return kIoError;
+  }
+  if (!write_fully(file.fd, buffer, count)) {
+    record_errno(errno);
+    return kIoError;
+  }
+  return kOk;
+}
+
+int commit_staged(StagedFile& file) {
+  if (file.fd < 0) {
+    record_errno(EBADF);
+    return kIoError;
+  }
+  auto fail = [&file](int e) {
+    abandon_staged(file);
+    record_errno(e);
+    return kIoError;
+  };
+  if (::fsync(file.fd) != 0 && !sync_unsupported(errno)) return fail(errno);
+  const int fd = file.fd;
+  file.fd = -1;
+  if (::close(fd) != 0) return fail(errno);
+  if (::rename(file.temporary.c_str(), file.target.c_str()) != 0) return fail(errno);
+  file.temporary.clear();
+  const int dfd = ::open(file.directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return kOk;
+}
+
+void abandon_staged(StagedFile& file) {
+  if (file.fd >= 0) ::close(file.fd);
+  file.fd = -1;
+  if (!file.temporary.empty()) ::unlink(file.temporary.c_str());
+  file.temporary.clear();
+}
+
 int read_ws_whole(const char* path, std::uint32_t limit, WsImage& image) {
   if (serves_startup_image(path)) {
     const int rc = read_startup_image_whole(limit, image);

@@ -36,6 +36,24 @@ int read_ws_whole(const char* path, std::uint32_t limit, WsImage& image);
 // that name exists already (nothing written); 3 on any other failure (no
 // partial file left).
 int create_ws_exclusive(const char* path, std::uint32_t length, const std::uint8_t* source);
+// A file written in steps that replaces `path` only when finished: the
+// bytes go to a new temporary in the file's directory; commit_staged syncs
+// it, renames it over `path` and syncs the directory; abandon_staged (also
+// the destructor of an uncommitted one) removes it. Until the commit the
+// old file, if any, is untouched. Each call answers 0, or 3 with the host
+// error kept for the message.
+struct StagedFile {
+  int fd = -1;
+  std::string target, temporary, directory;
+  StagedFile() = default;
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  ~StagedFile();
+};
+int begin_staged(const char* path, StagedFile& file);
+int write_staged(StagedFile& file, std::uint32_t count, const std::uint8_t* buffer);
+int commit_staged(StagedFile& file);
+void abandon_staged(StagedFile& file);
 // Removes the file: 0, 1 when it does not exist, else 3.
 int delete_ws(const char* path);
 // The host path of an interpreter path: "~" (with or without its "/") is

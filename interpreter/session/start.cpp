@@ -15,6 +15,7 @@
 #include "interpreter/session/life.h"
 #include "interpreter/session/listing_commands.h"
 #include "interpreter/session/copy_commands.h"
+#include "interpreter/session/transfer_commands.h"
 #include "interpreter/session/ws_commands.h"
 #include "interpreter/sysfns/commands.h"
 #include "interpreter/sysfns/dispatch.h"
@@ -95,6 +96,7 @@ void apl(std::uint8_t* memory, std::uint32_t size, const char* startup_ws, std::
   install_workspace_commands();
   install_listing_commands();
   install_copy_commands();
+  install_transfer_commands();
   bool first = true;
   for (;;) {
     try {

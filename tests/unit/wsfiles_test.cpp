@@ -675,3 +675,49 @@ TEST_F(WsFilesTest, WholeReadOfAWorkspaceFile) {
 
 }  // namespace
 }  // namespace zema
+
+namespace zema {
+namespace {
+
+// A staged file replaces the old one only when committed; abandoned (or
+// dropped) it leaves the old file as it was and no temporary behind.
+TEST_F(WsFilesTest, StagedFileReplacesOnlyWhenCommitted) {
+  const std::string p = path("T.atf");
+  write_file(p, Bytes{1, 2, 3});
+  {
+    StagedFile f;
+    ASSERT_EQ(begin_staged(p.c_str(), f), 0);
+    const Bytes mid{9, 9};
+    ASSERT_EQ(write_staged(f, 2, mid.data()), 0);
+  }
+  EXPECT_EQ(read_file(p), (Bytes{1, 2, 3}));
+  {
+    StagedFile f;
+    ASSERT_EQ(begin_staged(p.c_str(), f), 0);
+    const Bytes mid{7, 8};
+    ASSERT_EQ(write_staged(f, 2, mid.data()), 0);
+    abandon_staged(f);
+    EXPECT_NE(write_staged(f, 2, mid.data()), 0);
+    EXPECT_NE(commit_staged(f), 0);
+  }
+  EXPECT_EQ(read_file(p), (Bytes{1, 2, 3}));
+  {
+    StagedFile f;
+    ASSERT_EQ(begin_staged(p.c_str(), f), 0);
+    const Bytes whole{4, 5, 6, 7};
+    ASSERT_EQ(write_staged(f, 4, whole.data()), 0);
+    EXPECT_EQ(read_file(p), (Bytes{1, 2, 3}));
+    ASSERT_EQ(commit_staged(f), 0);
+  }
+  EXPECT_EQ(read_file(p), (Bytes{4, 5, 6, 7}));
+  std::size_t files = 0;
+  for (const auto& e : fs::directory_iterator(dir_)) files += e.is_regular_file();
+  EXPECT_EQ(files, 1u);
+  // A directory of that name is not replaced.
+  fs::create_directory(dir_ / "D.atf");
+  StagedFile d;
+  EXPECT_EQ(begin_staged(path("D.atf").c_str(), d), 3);
+}
+
+}  // namespace
+}  // namespace zema

@@ -1,0 +1,26 @@
+// )IN and )OUT: transfer files (files/transfer_records.h) read into and
+// written from the workspace through ⎕TF in its transfer mode.
+#pragma once
+
+namespace zema {
+
+// Gives the dispatcher the handlers of )IN and )OUT (the file-name form
+// and the form with a name list). Called once at start.
+//
+// )IN FILE [NAMES]: reads FILE.atf of the library given; checks the whole
+// file first (record kinds, every object ended by its last record, a known
+// kind letter), so that a damaged file changes nothing; then defines each
+// object (or each listed one: the first object of each name) through ⎕TF,
+// which replaces a name's object only when the new one is whole. Objects
+// ⎕TF does not define follow "NOT COPIED: ", listed names not in the file
+// "NOT FOUND: ". WS NOT FOUND, IO ERROR, WS INVALID (an unknown record
+// kind), DATA DAMAGED (a file cut short inside an object or an object that
+// cannot be read), WS FULL and SYMBOL TABLE FULL end the command with 12.
+//
+// )OUT FILE [NAMES]: writes the system variables ⎕PP ⎕IO ⎕CT ⎕FC ⎕RL ⎕PR
+// ⎕LX, then every function, operator and variable of the symbol table (or
+// the listed names) as PC-code records; the file replaces an existing one
+// only when it is whole (a new temporary, synced and renamed over it).
+void install_transfer_commands();
+
+}  // namespace zema
