@@ -41,9 +41,11 @@ int cursor_x(int column);
 std::int32_t* get_cursor_add();
 int quadcc(int code);
 // Capture of session output (a system command run under program control):
-// record_syscmd_output starts it with an empty buffer, kill_syscmd_output
-// ends it and drops the buffer, get_syscmd_output_len answers the bytes
-// captured (−1 when not capturing), copy_syscmd_output copies them to
+// record_syscmd_output starts it with an empty buffer (capturing stays off
+// when no buffer can be had), kill_syscmd_output ends it and drops the
+// buffer, get_syscmd_output_len answers the bytes captured (−1 when not
+// capturing; the task's captureLimit + 1 when more came than that, a length
+// no workspace array can have), copy_syscmd_output copies the bytes kept to
 // `destination` (28 when not capturing).
 void record_syscmd_output();
 void kill_syscmd_output();

@@ -34,6 +34,7 @@ bool ConsoleTask::AllocateTaskMemory(std::uint64_t bytes) {
   std::free(block_);
   block_ = p;
   blockSize_ = total;
+  captureLimit = bytes;
   return true;
 }
 
@@ -167,6 +168,7 @@ std::uint32_t ConsoleTask::ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_
   blockSize_ = fresh.size + 1024;  // reallocate_task_block's block is 11,024 bytes over the figure
   *new_ws = p + kHead + kLowGlobalsSize;
   wsBase = *new_ws;
+  captureLimit = fresh.size - 10000;
   return fresh.size - 10000;
 }
 
