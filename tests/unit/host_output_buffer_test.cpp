@@ -37,7 +37,7 @@ TEST(OutputBuffer, ControlCodesShowAsBlanks) {
 TEST(OutputBuffer, ControlCodesKeptWhenNotBlanked) {
   std::string got;
   OutputBuffer b([&](std::string_view s) { got += s; }, false);
-  for (char c : std::string("A\x07 \x01  \r", 8)) b.Put(static_cast<unsigned char>(c), 80);
+  for (char c : std::string("A\x07 \x01  \r", 7)) b.Put(static_cast<unsigned char>(c), 80);
   EXPECT_EQ(b.Text(), std::string("A\x07 \x01\r", 5));
   EXPECT_EQ(b.Column(), 0);
 }
