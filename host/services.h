@@ -141,6 +141,19 @@ int host_unload_library(void* handle);
 int qwi_get_property(const char* property, const char* object, const char* path, void* result, int room);
 int qwi_set_property(const char* property, const char* object, const char* path, const void* value);
 
+// ---- function keys ----
+// Sets key `n` (1-45) to the text `value` (an array object read as by
+// get_translated_text, at most 499 characters, kept in display code; its
+// error answered when it is no such text); an empty text unsets the key.
+// 12 for a key outside 1-45.
+int set_pf_key(int n, const void* value);
+// Writes key `n`'s text (empty when unset) into `result` as a character
+// vector (return_translated_text with `room`); 12 for a key outside 1-45.
+int get_pf_key(int n, void* result, int room);
+// Key `n`'s text in display code, for the front end that types it; empty
+// when unset or outside 1-45.
+std::string pf_key_text(int n);
+
 // ---- shared variables, time, floating point ----
 // Offers, retracts, reads and specifies a share with `processor`; the
 // console serves none (offer: handle 0x80000000 and 1; retract 2; read and
