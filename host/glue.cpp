@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <string>
 #include <thread>
 
@@ -36,7 +38,29 @@ ServerSideTaskVars gui_server_globals;
 const NamesRecord kNoNames{};
 const PrefsRecord kNoPrefs{};
 
-void store_syscmd_char(APLTask* t, int ch) { t->captureBuffer.push_back(static_cast<char>(ch)); }
+// Appends `n` characters to the task's capture. Past captureLimit, or when
+// the buffer cannot grow, nothing more is kept and the capture is marked
+// too big; the buffer grows by doubling, never beyond the limit.
+void store_syscmd_chars(APLTask* t, const char* text, std::size_t n) {
+  std::vector<char>& b = t->captureBuffer;
+  if (t->captureOverflow) return;
+  if (b.size() > t->captureLimit || n > t->captureLimit - b.size()) {
+    t->captureOverflow = true;
+    return;
+  }
+  try {
+    if (b.size() + n > b.capacity())
+      b.reserve(std::min(t->captureLimit, std::max(2 * b.capacity(), b.size() + n)));
+    b.insert(b.end(), text, text + n);
+  } catch (const std::bad_alloc&) {
+    t->captureOverflow = true;
+  }
+}
+
+void store_syscmd_char(APLTask* t, int ch) {
+  const char c = static_cast<char>(ch);
+  store_syscmd_chars(t, &c, 1);
+}
 }  // namespace
 
 // ---- session input and output ----------------------------------------------
@@ -119,7 +143,7 @@ void send_host_text(const char* text, bool lone_cr_ends) {
     }
   }
   if (t->capturing) {
-    t->captureBuffer.insert(t->captureBuffer.end(), internal.begin(), internal.end());
+    store_syscmd_chars(t, internal.data(), internal.size());
     return;
   }
   t->WriteOutput(internal.data(), internal.size());
@@ -147,7 +171,12 @@ void record_syscmd_output() {
   APLTask* t = find_my_task();
   if (!t) return;
   t->captureBuffer.clear();
-  t->captureBuffer.reserve(10000);
+  t->captureOverflow = false;
+  try {
+    t->captureBuffer.reserve(std::min<std::size_t>(10000, t->captureLimit));
+  } catch (const std::bad_alloc&) {
+    return;  // capturing stays off
+  }
   t->capturing = true;
 }
 
@@ -157,11 +186,15 @@ void kill_syscmd_output() {
   t->captureBuffer.clear();
   t->captureBuffer.shrink_to_fit();
   t->capturing = false;
+  t->captureOverflow = false;
 }
 
 int get_syscmd_output_len() {
   APLTask* t = find_my_task();
   if (!t || !t->capturing) return -1;
+  // A capture that went past the limit answers one more than the limit:
+  // no array of that length fits in the workspace (WS FULL).
+  if (t->captureOverflow) return static_cast<int>(std::min<std::size_t>(t->captureLimit + 1, INT_MAX));
   return static_cast<int>(t->captureBuffer.size());
 }
 

@@ -9,7 +9,7 @@ void OutputBuffer::Put(int f, int quad_pw) {
     while (!text_.empty() && text_.back() == ' ') text_.pop_back();
     column_ = 0;
   } else {
-    if (f < 32) f = ' ';
+    if (f < 32 && blankControls_) f = ' ';
     ++column_;
   }
   text_.push_back(static_cast<char>(f));

@@ -1,6 +1,8 @@
-// The session output buffer of a task with a window: up to 512 characters
-// in display-font code (a new line stays code 13), handed to the window in
-// chunks so that the task thread crosses to the GUI thread seldom.
+// The session output buffer of a task: up to 512 characters, handed to the
+// front end in chunks so that output crosses to it seldom. The program's
+// task keeps display-font code in it (a new line stays code 13, control
+// codes show as blanks); the console keeps internal characters, whose
+// codes below 32 are characters of their own (`blank_controls` false).
 #pragma once
 
 #include <cstddef>
@@ -17,12 +19,13 @@ class OutputBuffer {
   // flushed; the buffer is empty afterwards.
   using Sink = std::function<void(std::string_view)>;
 
-  explicit OutputBuffer(Sink sink) : sink_(std::move(sink)) {}
+  explicit OutputBuffer(Sink sink, bool blank_controls = true)
+      : sink_(std::move(sink)), blankControls_(blank_controls) {}
 
-  // Appends one character in display code. A full buffer is flushed first.
-  // A new line (13) drops the blanks before it and sets the column to 0,
-  // then flushes when `quad_pw` ≥ the room left; any other code below 32
-  // is shown as a blank and advances the column.
+  // Appends one character. A full buffer is flushed first. A new line (13)
+  // drops the blanks before it and sets the column to 0, then flushes when
+  // `quad_pw` ≥ the room left; any other code advances the column (one
+  // below 32 is stored as a blank when control codes are blanked).
   void Put(int f, int quad_pw);
   // Hands the buffered characters to the sink (nothing when empty).
   void Flush();
@@ -37,6 +40,7 @@ class OutputBuffer {
   Sink sink_;
   std::string text_;
   int column_ = 0;
+  bool blankControls_;
 };
 
 }  // namespace zema

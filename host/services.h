@@ -41,9 +41,11 @@ int cursor_x(int column);
 std::int32_t* get_cursor_add();
 int quadcc(int code);
 // Capture of session output (a system command run under program control):
-// record_syscmd_output starts it with an empty buffer, kill_syscmd_output
-// ends it and drops the buffer, get_syscmd_output_len answers the bytes
-// captured (−1 when not capturing), copy_syscmd_output copies them to
+// record_syscmd_output starts it with an empty buffer (capturing stays off
+// when no buffer can be had), kill_syscmd_output ends it and drops the
+// buffer, get_syscmd_output_len answers the bytes captured (−1 when not
+// capturing; the task's captureLimit + 1 when more came than that, a length
+// no workspace array can have), copy_syscmd_output copies the bytes kept to
 // `destination` (28 when not capturing).
 void record_syscmd_output();
 void kill_syscmd_output();
@@ -138,6 +140,19 @@ int host_unload_library(void* handle);
 // else 4) or sets it from `value`; 88 without windows.
 int qwi_get_property(const char* property, const char* object, const char* path, void* result, int room);
 int qwi_set_property(const char* property, const char* object, const char* path, const void* value);
+
+// ---- function keys ----
+// Sets key `n` (1-45) to the text `value` (an array object read as by
+// get_translated_text, at most 499 characters, kept in display code; its
+// error answered when it is no such text); an empty text unsets the key.
+// 12 for a key outside 1-45.
+int set_pf_key(int n, const void* value);
+// Writes key `n`'s text (empty when unset) into `result` as a character
+// vector (return_translated_text with `room`); 12 for a key outside 1-45.
+int get_pf_key(int n, void* result, int room);
+// Key `n`'s text in display code, for the front end that types it; empty
+// when unset or outside 1-45.
+std::string pf_key_text(int n);
 
 // ---- shared variables, time, floating point ----
 // Offers, retracts, reads and specifies a share with `processor`; the

@@ -82,8 +82,15 @@ class APLTask {
   bool noEcho = false;
   bool ending = false;
   int hardCopyMode = 0;
+  // Capture of session output (system-command output recorded as a value):
+  // while `capturing`, output goes to captureBuffer instead of the session.
+  // The buffer never holds more than captureLimit characters, which the task
+  // sets to its workspace size (a longer text could not become a value);
+  // captureOverflow is set once more came, or the buffer could not grow.
   std::vector<char> captureBuffer;
+  std::size_t captureLimit = 0;
   bool capturing = false;
+  bool captureOverflow = false;
   std::int32_t cursorAddress[4] = {0, 0, 80, 25};
   std::string currentLine;  // characters already written on the session's input line
   ServerSideTaskVars hostVars;

@@ -57,6 +57,7 @@ LocalTask::~LocalTask() {
 bool LocalTask::AllocateTaskMemory(double bytes) {
   if (block_.block) return true;
   block_ = allocate_task_block(bytes, allocate_);
+  if (block_.block) captureLimit = block_.size - 10000;
   return block_.block != nullptr;
 }
 
@@ -222,6 +223,7 @@ std::uint32_t LocalTask::ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t*
   block_ = fresh;
   *new_ws = fresh.block + 128 + kLowGlobalsSize;
   wsBase = *new_ws;
+  captureLimit = fresh.size - 10000;
   return fresh.size - 10000;
 }
 

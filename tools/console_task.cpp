@@ -16,7 +16,8 @@ constexpr std::size_t kHead = 128;
 bool blank(const std::string& s) { return s.find_first_not_of(' ') == std::string::npos; }
 }  // namespace
 
-ConsoleTask::ConsoleTask(std::FILE* in, std::FILE* out, Options options) : in_(in), out_(out), options_(options) {
+ConsoleTask::ConsoleTask(std::FILE* in, std::FILE* out, Options options)
+    : in_(in), out_(out), options_(options), buffer_([this](std::string_view chunk) { TakeChunk(chunk); }, false) {
   // The test hook counts every poll.
   if (options_.interrupt_polls) frontEndCheckEvery = 1;
 }
@@ -34,6 +35,7 @@ bool ConsoleTask::AllocateTaskMemory(std::uint64_t bytes) {
   std::free(block_);
   block_ = p;
   blockSize_ = total;
+  captureLimit = bytes;
   return true;
 }
 
@@ -45,28 +47,43 @@ void ConsoleTask::EmitLine(const std::string& internal) {
   std::fwrite(text.data(), 1, text.size(), out_);
 }
 
-void ConsoleTask::WriteOutput(const char* text, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) {
-    char c = text[i];
+void ConsoleTask::TakeChunk(std::string_view chunk) {
+  for (char c : chunk) {
     if (c == 0x0D) {
       EmitLine(pending_);
       pending_.clear();
-    } else if ((c & 0x7F) == 0x0A) {
-      // Line feed: down one line, same column (the caret under an error).
-      std::size_t column = pending_.size();
-      EmitLine(pending_);
-      pending_.assign(column, ' ');
     } else {
       pending_.push_back(c);
     }
   }
-  // What a ⍞ read finds on the line: the prompt written so far.
-  currentLine = pending_;
 }
 
-void ConsoleTask::FlushOutput() { std::fflush(out_); }
+void ConsoleTask::WriteOutput(const char* text, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) {
+    const char c = text[i];
+    if ((c & 0x7F) == 0x0A) {
+      // Line feed: down one line, same column (the caret under an error).
+      buffer_.Flush();
+      std::size_t column = pending_.size();
+      EmitLine(pending_);
+      pending_.assign(column, ' ');
+    } else {
+      buffer_.Put(static_cast<std::uint8_t>(c), prefs.pw);
+    }
+  }
+  // What a ⍞ read finds on the line: the prompt written so far.
+  const std::string& held = buffer_.Text();
+  const std::size_t end = held.rfind('\r');
+  currentLine = end == std::string::npos ? pending_ + held : held.substr(end + 1);
+}
+
+void ConsoleTask::FlushOutput() {
+  buffer_.Flush();
+  std::fflush(out_);
+}
 
 void ConsoleTask::CheckFrontEndAttention() {
+  buffer_.Flush();
   // Two attentions in a row, as a user pressing Ctrl+C twice: the first
   // waits for the line's end, the second interrupts at once.
   if (!options_.interrupt_polls) return;
@@ -80,6 +97,7 @@ void ConsoleTask::CheckFrontEndAttention() {
 
 APLTask::Input ConsoleTask::ReadInputLine(std::string& line) {
   polls_ = 0;
+  buffer_.Flush();
   std::string prompt = pending_;
   pending_.clear();
   currentLine.clear();
@@ -167,10 +185,12 @@ std::uint32_t ConsoleTask::ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_
   blockSize_ = fresh.size + 1024;  // reallocate_task_block's block is 11,024 bytes over the figure
   *new_ws = p + kHead + kLowGlobalsSize;
   wsBase = *new_ws;
+  captureLimit = fresh.size - 10000;
   return fresh.size - 10000;
 }
 
 void ConsoleTask::EndAPLTask() {
+  buffer_.Flush();
   if (!blank(pending_)) EmitLine(pending_);
   pending_.clear();
   currentLine.clear();

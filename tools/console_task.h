@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "host/output_buffer.h"
 #include "host/task.h"
 
 namespace zema {
@@ -56,11 +57,17 @@ class ConsoleTask : public APLTask {
 
  private:
   void EmitLine(const std::string& internal);
+  // Takes a chunk of the output buffer: whole lines are written out, the
+  // unfinished one is kept in pending_.
+  void TakeChunk(std::string_view chunk);
 
   std::FILE* in_;
   std::FILE* out_;
   Options options_;
-  std::string pending_;  // the unfinished output line, internal characters
+  // Output in internal characters: buffered in chunks as the program's
+  // task buffers it, then split into lines.
+  OutputBuffer buffer_;
+  std::string pending_;  // the unfinished output line taken from the buffer
   std::uint8_t* block_ = nullptr;
   std::uint64_t blockSize_ = 0;
   std::uint8_t* oldBlock_ = nullptr;

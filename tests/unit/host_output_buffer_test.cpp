@@ -33,6 +33,15 @@ TEST(OutputBuffer, ControlCodesShowAsBlanks) {
 }
 
 // A new line flushes when ⎕PW is at least the room left after it.
+// The console keeps internal characters, whose low codes are characters.
+TEST(OutputBuffer, ControlCodesKeptWhenNotBlanked) {
+  std::string got;
+  OutputBuffer b([&](std::string_view s) { got += s; }, false);
+  for (char c : std::string("A\x07 \x01  \r", 7)) b.Put(static_cast<unsigned char>(c), 80);
+  EXPECT_EQ(b.Text(), std::string("A\x07 \x01\r", 5));
+  EXPECT_EQ(b.Column(), 0);
+}
+
 TEST(OutputBuffer, NewLineFlushesWhenLessRoomThanPrintWidth) {
   struct Case { std::size_t before; bool flushed; };
   for (Case k : {Case{440, true}, Case{430, false}, Case{431, true}}) {
