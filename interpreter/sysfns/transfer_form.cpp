@@ -206,6 +206,15 @@ bool read_numbers(const std::uint8_t* s, std::uint32_t n, std::uint32_t i, std::
 }
 
 // C and N texts: `name` is [1, word end) after the letter.
+// True when text[from…] holds only blanks: what follows a form's declared
+// characters may be padding, never more data (a form run together with the
+// text of another is refused rather than cut to its count).
+bool only_blanks_after(const std::uint8_t* s, std::uint32_t length, std::uint64_t from) {
+  for (std::uint64_t k = from; k < length; ++k)
+    if (!is_blank(s[k])) return false;
+  return true;
+}
+
 void define_variable(const Text& text, std::uint32_t start, std::uint32_t word_end, Ws ws) {
   const std::uint8_t* s = text.at(ws);
   const bool characters = s[start] == kLetterC;
@@ -216,7 +225,7 @@ void define_variable(const Text& text, std::uint32_t start, std::uint32_t word_e
   if (!read_shape(s, text.length, i, &rank, shape, &count, ws)) return push_empty(ws);
   std::uint8_t type = ET_CHAR;
   if (characters) {
-    if (text.length - i < count) return push_empty(ws);
+    if (text.length - i < count || !only_blanks_after(s, text.length, i + count)) return push_empty(ws);
   } else if (!read_numbers(s, text.length, i, count, &type, 0, ws)) {
     return push_empty(ws);
   }
@@ -257,6 +266,7 @@ void define_function_1(const Text& text, std::uint32_t start, std::uint32_t word
   std::uint64_t rows = 0, columns = 0;
   if (!read_count(s, text.length, i, rows) || !read_count(s, text.length, i, columns)) return push_empty(ws);
   if (rows == 0 || columns == 0 || rows * columns > text.length - i) return push_empty(ws);
+  if (!only_blanks_after(s, text.length, i + rows * columns)) return push_empty(ws);
   const NameRef ref = look_up_name(s + start + 1, word_end - start - 1, ws);
   const std::uint32_t variable = ref.kind == NameKind::Found && ref.type == SYM_VAR ? ref.entry : 0;
   TextRows lines(text, i, static_cast<std::uint32_t>(rows), static_cast<std::uint32_t>(columns));
