@@ -153,5 +153,11 @@ int csicl_args(std::int32_t n, std::uint16_t flags, Ws ws);
 // 0x04 the statements (0x02: no "*" on the first entry).
 // 12 after INCORRECT COMMAND for a negative n.
 int csie(std::int32_t n, int mode, Ws ws);
+// The front end's state-indicator listing: csie(n, mode) stored in the free
+// gap above the heap top (compacted first) instead of shown, lines ended by
+// carriage returns. Answers the zero-terminated text in internal codes,
+// valid until the interpreter runs again, or null when it did not fit.
+// Attention is off meanwhile; the output column and bits are kept.
+const std::uint8_t* get_state_indicator(Ws ws, std::int32_t n, int mode);
 
 }  // namespace zema

@@ -9,6 +9,8 @@
 #include "interpreter/engine/function_object.h"
 #include "interpreter/output/display.h"
 #include "interpreter/output/numfmt.h"
+#include "interpreter/workspace/entry.h"
+#include "interpreter/workspace/heap.h"
 #include "interpreter/engine/statement_end.h"
 #include "interpreter/sysfns/commands.h"
 #include "interpreter/engine/sysvars.h"
@@ -204,6 +206,28 @@ int csiv_no_args(std::uint16_t, Ws ws) { return listing(0x7FFFFFFF, kLocals, ws)
 int csiv_args(std::int32_t n, std::uint16_t, Ws ws) { return listing(n, kLocals, ws); }
 int csis_no_args(std::uint16_t, Ws ws) { return listing(0x7FFFFFFF, kNoStar | kStatements, ws); }
 int csis_args(std::int32_t n, std::uint16_t, Ws ws) { return listing(n, kNoStar | kStatements, ws); }
+
+const std::uint8_t* get_state_indicator(Ws ws, std::int32_t n, int mode) {
+  sup_attn(0, ws);
+  force_gcol(ws);
+  const std::uint32_t text = rd32(ws, hdr::HeapTop);
+  const std::uint32_t saved_address = rd32(ws, hdr::CaptureAddress);
+  const std::uint16_t saved_column = rd16(ws, hdr::OutColumn);
+  const std::uint8_t saved_bits = rd8(ws, hdr::OutputBits);
+  wr32(ws, hdr::CaptureAddress, text);
+  wr8(ws, hdr::OutputBits, (saved_bits | outbits::Store | outbits::NoFold) & ~outbits::Overflowed);
+  wr16(ws, hdr::OutColumn, 0);
+  csie(n, mode, ws);
+  const bool overflowed = rd8(ws, hdr::OutputBits) & outbits::Overflowed;
+  const std::uint32_t end = rd32(ws, hdr::CaptureAddress);
+  if (!overflowed) wr8(ws, end, 0);  // the reserve below the stack has room for it
+  wr8(ws, hdr::OutputBits, saved_bits);
+  set_state(0, st::CaptureOverflow, ws);
+  wr16(ws, hdr::OutColumn, saved_column);
+  wr32(ws, hdr::CaptureAddress, saved_address);
+  sup_attn(rd16(ws, hdr::AttnLevel), ws);
+  return overflowed ? nullptr : ws + text;
+}
 
 int csicl_no_args(std::uint16_t, Ws ws) {
   kill_syscmd_output();
