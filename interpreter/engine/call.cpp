@@ -377,6 +377,7 @@ int xfnc(Ws ws) {
     local(label, kRecLabel, ws);
     const std::uint32_t e = entry_of_token(label);
     const std::uint32_t v = getspc(8, ws);
+    line = xffndl(n, ws);  // the allocation may have compacted the heap
     wr8(ws, v + obj::Type, ET_INT);
     wr16(ws, v + obj::Rank4, 0);
     wr32(ws, v + 12, n);

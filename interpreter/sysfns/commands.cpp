@@ -75,6 +75,8 @@ std::array<CommandHandler, kCommandCodes> make_handlers() {
   at(C_SI_N).number = csi_args;
   at(C_SIV).no_args = csiv_no_args;
   at(C_SIV_N).number = csiv_args;
+  at(C_SIS).no_args = csis_no_args;
+  at(C_SIS_N).number = csis_args;
   at(C_SICL).no_args = csicl_no_args;
   at(C_SICL_N).number = csicl_args;
   return h;

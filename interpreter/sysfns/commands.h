@@ -142,11 +142,22 @@ int csi_args(std::int32_t n, std::uint16_t flags, Ws ws);
 // )SIV (and )SINL): the same with each level's local names.
 int csiv_no_args(std::uint16_t flags, Ws ws);
 int csiv_args(std::int32_t n, std::uint16_t flags, Ws ws);
+// )SIS: the listing with each level's statement and a caret under the point
+// reached; the line typed at a suspended or the bottom level follows "*".
+int csis_no_args(std::uint16_t flags, Ws ws);
+int csis_args(std::int32_t n, std::uint16_t flags, Ws ws);
 // )SICLEAR: clears every level; with n, the n newest.
 int csicl_no_args(std::uint16_t flags, Ws ws);
 int csicl_args(std::int32_t n, std::uint16_t flags, Ws ws);
-// The listing of n levels, newest first; mode 0x01 adds the local names.
+// The listing of n levels, newest first; mode 0x01 adds the local names,
+// 0x04 the statements (0x02: no "*" on the first entry).
 // 12 after INCORRECT COMMAND for a negative n.
 int csie(std::int32_t n, int mode, Ws ws);
+// The front end's state-indicator listing: csie(n, mode) stored in the free
+// gap above the heap top (compacted first) instead of shown, lines ended by
+// carriage returns. Answers the zero-terminated text in internal codes,
+// valid until the interpreter runs again, or null when it did not fit.
+// Attention is off meanwhile; the output column and bits are kept.
+const std::uint8_t* get_state_indicator(Ws ws, std::int32_t n, int mode);
 
 }  // namespace zema

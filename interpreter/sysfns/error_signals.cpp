@@ -2,8 +2,8 @@
 // (by ⎕ET pair or with a message of its own), ⎕ERS (by error number) and
 // ⎕EM (the last error's report as a three-row matrix).
 #include <algorithm>
+#include <cstring>
 #include <string>
-#include <vector>
 
 #include "interpreter/output/display.h"
 #include "interpreter/engine/error_path.h"
@@ -72,24 +72,22 @@ void set_et_of_number(std::int32_t number, Ws ws) {
   set_et(major, minor, ws);
 }
 
-// Splits the message object's text into its lines (carriage returns end
-// them; a last line without one counts too).
-std::vector<std::string> message_lines(Ws ws) {
-  std::vector<std::string> lines;
+// The lines of the message object's text (carriage returns end them; a
+// last line without one counts too): how many, and the longest.
+void message_extent(std::uint32_t* lines, std::uint32_t* width, Ws ws) {
+  *lines = 0;
+  *width = 0;
   const std::uint32_t m = rd32(ws, hdr::ErrorMessage);
-  if (!m || array_count(m, ws) == 0) return lines;
-  const std::string text = message_text(m, ws);
-  std::string::size_type start = 0;
-  while (start < text.size()) {
-    const auto cr = text.find(static_cast<char>(kCarriageReturn), start);
-    if (cr == std::string::npos) {
-      lines.push_back(text.substr(start));
-      break;
-    }
-    lines.push_back(text.substr(start, cr - start));
-    start = cr + 1;
+  if (!m) return;
+  const std::uint32_t data = array_data(m, ws), n = array_count(m, ws);
+  std::uint32_t start = 0;
+  for (std::uint32_t i = 0; i <= n; ++i) {
+    if (i < n && rd8(ws, data + i) != kCarriageReturn) continue;
+    if (i == n && start == n) break;
+    ++*lines;
+    *width = std::max(*width, i - start);
+    start = i + 1;
   }
-  return lines;
 }
 
 }  // namespace
@@ -159,22 +157,28 @@ void qers_dyadic(SfArg left, SfArg right, Ws ws) {
 }
 
 void sfem(Ws ws) {
-  const std::vector<std::string> lines = message_lines(ws);
-  std::size_t width = 0;
-  for (const auto& line : lines) width = std::max(width, line.size());
+  std::uint32_t lines = 0, width = 0;
+  message_extent(&lines, &width, ws);
+  const std::uint32_t shape[2] = {3, width};
+  const std::uint32_t r = new_array(ET_CHAR, 2, shape, ws);  // may move the message
+  const std::uint32_t out = array_data(r, ws);
+  std::memset(ws + out, kBlank, 3 * std::size_t(width));
   // Three rows: the first three lines, or a blank row and then the lines.
-  std::vector<std::string> rows(3);
-  if (lines.size() >= 3) {
-    std::copy_n(lines.begin(), 3, rows.begin());
-  } else {
-    std::copy(lines.begin(), lines.end(), rows.begin() + 1);
+  std::uint32_t row = lines >= 3 ? 0 : 1;
+  if (lines) {
+    const std::uint32_t m = rd32(ws, hdr::ErrorMessage);
+    const std::uint32_t data = array_data(m, ws), n = array_count(m, ws);
+    for (std::uint32_t i = 0, column = 0; i < n && row < 3; ++i) {
+      const std::uint8_t c = rd8(ws, data + i);
+      if (c == kCarriageReturn) {
+        ++row;
+        column = 0;
+      } else {
+        wr8(ws, out + row * width + column++, c);
+      }
+    }
   }
-  std::string chars;
-  for (auto& row : rows) {
-    row.resize(width, static_cast<char>(kBlank));
-    chars += row;
-  }
-  push_result(new_char_matrix(3, static_cast<std::uint32_t>(width), chars, ws), ws);
+  push_result(r, ws);
 }
 
 void sferm(Ws ws) {
