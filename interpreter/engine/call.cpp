@@ -258,8 +258,13 @@ int xfnc(Ws ws) {
   const std::uint32_t locals = rd16(ws, fn + fnl::Locals);
   const std::uint32_t depth = static_cast<std::uint32_t>(std::max<std::int16_t>(0, rdi16(ws, fn + fnl::Depth)));
   const std::uint32_t count = locals + labels + depth + 5;
-  const std::uint32_t room = 16 * labels + 100;
-  const std::uint32_t frame_size = count * 12 + 92;
+  // The stack takes the frame's fixed part (its link word included), the
+  // result, argument and operand records, the locals, the labels and one
+  // control record per level; each label value is a 16-byte object with its
+  // owner word, and every allocation keeps the heap's margin below the stack.
+  const std::uint32_t records = 5 + locals + labels + depth + 1;
+  const std::uint32_t frame_size = siframe::Link + 4 + records * siframe::RecordSize;
+  const std::uint32_t room = 20 * labels + 100;
   const std::uint32_t fsym = function_symbol(ws);
   if (rd16(ws, fsym + sym::Uses) == 0xFFFF) limit_error(ws);
   for (;;) {
@@ -268,6 +273,7 @@ int xfnc(Ws ws) {
     if (rd32(ws, hdr::Garbage) == 0) xwsfll(ws);
     force_gcol(ws);
   }
+  fn = function_object(ws);  // the collection may have moved it
 
   // The frame, directly below the call's entries.
   const std::uint32_t sp = rd32(ws, hdr::StackPointer);
