@@ -27,6 +27,12 @@ class LocalTask : public APLTask {
   struct Front {
     std::function<void(const std::string&)> session_output;
     std::function<void(int status)> ended;
+    // ⎕CC requests (code: 6 cursor left, 35 beep, ...) and cursor moves
+    // (line −1: the current line; column at most 254), handed over as data
+    // on the GUI thread after the output written before them. Null: none
+    // taken. Only a task with a window makes them.
+    std::function<void(int code)> quad_cc;
+    std::function<void(int column, int line)> cursor;
     // The task has a session window (hidden until the application asks
     // for input): the packaged-mode quit rule applies to it.
     bool window = true;
@@ -60,6 +66,8 @@ class LocalTask : public APLTask {
 
   void WriteOutput(const char* text, std::size_t n) override;
   void FlushOutput() override;
+  int QuadCC(int code) override;
+  int CursorAdd(int column, int line) override;
   Input ReadInputLine(std::string& line) override;
   int GetOneKeystroke() override;
   void CheckFrontEndAttention() override;
