@@ -234,6 +234,7 @@ void LocalTask::Prologue(std::string* line, bool* give_line) {
 }
 
 APLTask::Input LocalTask::ReadInputLine(std::string& line) {
+  stepMode = 0;
   FlushOutput();
   std::string given;
   bool give = false;

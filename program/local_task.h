@@ -56,6 +56,15 @@ class LocalTask : public APLTask {
   // GUI thread: hands an input line (cut to 2047 bytes) to a task that
   // waits for one; false, the line dropped, when it does not wait (yet).
   bool ExecuteInputLine(const std::string& line);
+  // Stops cannot be set in a packaged application: 84 (FILE LOCKED),
+  // nothing changed.
+  int SetStop(const std::string& name, int line, bool on) const {
+    (void)name, (void)line, (void)on;
+    return 84;
+  }
+  // Stepping asked for by the front end (0 run, 1 step, 2 step in, 3 step
+  // out); every input request sets it back to 0.
+  void SetStepMode(int mode) { stepMode = mode; }
   // The number of tasks in the task list.
   int CountTasks() const { return count_apl_tasks(); }
   // The task's ended (EndAPLTask has run its GUI step and left the list).
@@ -80,6 +89,7 @@ class LocalTask : public APLTask {
   // Set when a stop or error report ended the application: every task
   // quits at its next input request, with status 1.
   std::atomic<bool> quitRequested{false};
+  std::atomic<int> stepMode{0};
   int exitStatus = 0;
 
  private:

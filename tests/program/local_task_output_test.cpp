@@ -7,6 +7,7 @@
 
 #include "host/charset.h"
 #include "host/services.h"
+#include "files/packaged.h"
 #include "program/local_task.h"
 
 namespace zema {
@@ -87,6 +88,21 @@ TEST(LocalTaskOutput, QuadCCAndCursorRequestsAsData) {
   EXPECT_EQ(cursor_add(1, 1), 0);
   set_current_apl_task(nullptr);
   EXPECT_EQ(quiet.text, "");
+}
+
+// The debugger's requests in a packaged application: stops are refused
+// with FILE LOCKED; a step mode lasts until the next input request.
+TEST(LocalTaskDebugger, StopsRefusedStepModeClearedAtInput) {
+  Recorder r;
+  LocalTask task(r.Front());
+  EXPECT_EQ(task.SetStop("F", 1, true), 84);
+  EXPECT_EQ(task.SetStop("F", 1, false), 84);
+  task.SetStepMode(3);
+  EXPECT_EQ(task.stepMode, 3);
+  std::string line;
+  EXPECT_EQ(task.ReadInputLine(line), APLTask::Input::Line);  // the first: )SLOAD pack
+  set_startup_load_pending(false);
+  EXPECT_EQ(task.stepMode, 0);
 }
 
 }  // namespace
