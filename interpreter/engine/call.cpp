@@ -244,6 +244,22 @@ std::uint32_t xffndl(std::uint32_t n, Ws ws) {
   return line;
 }
 
+void save_level_registers(std::uint32_t frame, std::uint32_t sp, std::uint32_t cursor, Ws ws) {
+  wr32(ws, frame + siframe::Instance, rd32(ws, hdr::CurrentInstance));
+  wr32(ws, frame + siframe::RunningSymbol, rd32(ws, hdr::RunningSymbol));
+  wr16(ws, frame + siframe::RunningToken, rd16(ws, hdr::RunningToken));
+  wr16(ws, frame + siframe::State, engine_state(ws));
+  wr32(ws, frame + siframe::Line, rd32(ws, hdr::CurrentLine));
+  wr32(ws, frame + siframe::StackPointer, sp);
+  wr32(ws, frame + siframe::LineNumber, rd32(ws, hdr::FnLineNumber));
+  wr16(ws, frame + siframe::ErrTokens, rd16(ws, hdr::ErrTokenCount));
+  wr16(ws, frame + siframe::Tokens, rd32(ws, hdr::TokensTaken));
+  wr32(ws, frame + siframe::Cursor, cursor);
+  wr8(ws, frame + siframe::SymType, rd8(ws, hdr::RunningSymType));
+  wr8(ws, frame + siframe::EvalKind, rd8(ws, hdr::EvalKind));
+  wr32(ws, frame + siframe::Trap, rd32(ws, hdr::TrapWord));
+}
+
 int xfnc(Ws ws) {
   const std::uint32_t left = stack_entry_at(0, ws);
   const std::uint32_t right = stack_entry_at(2, ws);
@@ -309,19 +325,7 @@ int xfnc(Ws ws) {
     wr16(ws, hdr::EtMinor, 0);
     wr32(ws, hdr::ErrorMessage, 0);
   }
-  wr32(ws, frame + siframe::Instance, rd32(ws, hdr::CurrentInstance));
-  wr32(ws, frame + siframe::RunningSymbol, rd32(ws, hdr::RunningSymbol));
-  wr16(ws, frame + siframe::RunningToken, rd16(ws, hdr::RunningToken));
-  wr16(ws, frame + siframe::State, engine_state(ws));
-  wr32(ws, frame + siframe::Line, rd32(ws, hdr::CurrentLine));
-  wr32(ws, frame + siframe::StackPointer, sp);
-  wr32(ws, frame + siframe::LineNumber, rd32(ws, hdr::FnLineNumber));
-  wr16(ws, frame + siframe::ErrTokens, rd16(ws, hdr::ErrTokenCount));
-  wr16(ws, frame + siframe::Tokens, rd32(ws, hdr::TokensTaken));
-  wr32(ws, frame + siframe::Cursor, rd32(ws, hdr::LineCursor));
-  wr8(ws, frame + siframe::SymType, rd8(ws, hdr::RunningSymType));
-  wr8(ws, frame + siframe::EvalKind, rd8(ws, hdr::EvalKind));
-  wr32(ws, frame + siframe::Trap, rd32(ws, hdr::TrapWord));
+  save_level_registers(frame, sp, rd32(ws, hdr::LineCursor), ws);
   wr32(ws, hdr::CurrentInstance, rd32(ws, hdr::CallingInstance));
   wr32(ws, hdr::CallingInstance, 0);
   wr32(ws, hdr::CurrentLine, 0);
