@@ -5,6 +5,7 @@
 
 #include "host/charset.h"
 #include "interpreter/engine/apply.h"
+#include "interpreter/engine/control.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/function_object.h"
 #include "interpreter/primitives/scalar_codes.h"
@@ -73,6 +74,20 @@ bool apply(std::uint8_t code, std::int64_t a, std::int64_t b, std::int64_t& z, b
   return boolean || (z >= INT32_MIN && z <= INT32_MAX);
 }
 
+// The statement whose opening tag is at `tag` runs: the attention poll
+// first, as the token loop's; then the registers are left as the token loop
+// leaves them when it has taken the statement's `tokens` tokens and its
+// edge: the cursor at the opening tag, the register at the edge.
+void start_statement(std::uint32_t tag, std::uint32_t tokens, Ws ws) {
+  wr8(ws, hdr::FirstTag, 0);
+  wr16(ws, hdr::AttnCountdown, 1024);
+  wr16(ws, hdr::AttnReload, 1024);
+  check_attention(ws);
+  wr32(ws, hdr::LineCursor, tag - current_line(ws));
+  wr32(ws, hdr::TokensTaken, tokens + 1);
+  set_token_register(StackEntry{TC_EDGE, 0, 0}, ws);
+}
+
 }  // namespace
 
 int fast_scalar_statement(Ws ws) {
@@ -81,9 +96,15 @@ int fast_scalar_statement(Ws ws) {
   if (line == 0 || (rd8(ws, line + tl::Marks) & fnmark::Trace)) return -1;
   if ((rd8(ws, hdr::TokenRegister) & kOwnsObject) || (rd8(ws, hdr::SelectBits) & 0x01)) return -1;
 
+  // A structure's end keyword alone.
+  std::uint32_t at = line + rd32(ws, hdr::LineCursor);
+  if (rd8(ws, at - 2) == TT_STATEMENT && ends_structure(rd8(ws, at - 1))) {
+    start_statement(at - 2, 1, ws);
+    return sc_end_statement(ws);
+  }
+
   // The tokens right to left: operand (function operand)*, then ← and the
   // target name, or →, then the statement's opening tag.
-  std::uint32_t at = line + rd32(ws, hdr::LineCursor);
   std::int64_t value = 0;
   bool boolean = false;
   int operands = 0;
@@ -134,15 +155,8 @@ int fast_scalar_statement(Ws ws) {
   }
   if (rd8(ws, at - 1) != TT_STATEMENT) return -1;
 
-  // The statement runs: the attention poll first, as the token loop's.
-  wr8(ws, hdr::FirstTag, 0);
-  wr16(ws, hdr::AttnCountdown, 1024);
-  wr16(ws, hdr::AttnReload, 1024);
-  check_attention(ws);
-  // Left as the token loop leaves a statement: the cursor at its opening
-  // tag, the register at its edge, the primer taken away.
-  wr32(ws, hdr::LineCursor, at - 1 - line);
-  set_token_register(StackEntry{TC_EDGE, 0, 0}, ws);
+  start_statement(at - 1, 2 * operands - 1 + (assign ? 2 : 1), ws);
+  // The primer goes, as at the end of the statement's value or branch.
   wr32(ws, hdr::StackPointer, rd32(ws, hdr::StackPointer) + kStackEntrySize);
   if (assign) {
     // The name's value is its own (an assignment copies): written in place.
