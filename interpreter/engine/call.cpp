@@ -338,8 +338,9 @@ int xfnc(Ws ws) {
   wr16(ws, frame + siframe::Count, count);
   wr32(ws, hdr::StackPointer, frame);
   // Every record starts empty, so that an error while they are filled in
-  // leaves a frame whose clearing restores only what was localised.
-  for (std::uint32_t i = 1; i <= count; ++i) {
+  // leaves a frame whose clearing restores only what was localised. The
+  // frame holds count + 1 records (siframe::Count is one less).
+  for (std::uint32_t i = 1; i <= count + 1; ++i) {
     const std::uint32_t r = frame - i * siframe::RecordSize;
     std::memset(ws + r, 0, siframe::RecordSize);
     wr8(ws, r, kRecEmpty);

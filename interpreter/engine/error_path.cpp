@@ -9,6 +9,7 @@
 #include "interpreter/output/display.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/evaluation.h"
+#include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
@@ -23,18 +24,28 @@ namespace {
 constexpr std::uint8_t kCaretChar = 0x29;  // ^
 constexpr std::uint32_t kStringHeader = 16;  // a character vector's data offset
 
-// The three lines of an error report, through the display buffer. `own`
-// is the program's own message, or null for the table's.
-void compose_em(int code, const std::string* own, Ws ws) {
+// Releases the program's own message, if one is kept.
+void drop_own_message(Ws ws) {
+  if (const std::uint32_t m = rd32(ws, hdr::OwnMessageText)) {
+    wr32(ws, hdr::OwnMessageText, 0);
+    mgarb(m, ws);
+  }
+}
+
+// The three lines of an error report, through the display buffer. With
+// `own`, the program's own message (hdr::OwnMessageText, none: empty)
+// instead of the table's.
+void compose_em(int code, bool own, Ws ws) {
   const std::uint16_t state = engine_state(ws);
   const std::uint32_t line = current_line(ws);
   if ((state & st::ExecuteRunning) && !(state & (st::ListDigits | st::Executing))) {
     cdisp(0x18, ws);  // ⍎
     pspace(ws);
   }
-  if (own)
-    ldprt(*own, ws);
-  else if (code > 0 && !(code == E_INTERRUPT && line == 0))
+  if (own) {
+    if (const std::uint32_t m = rd32(ws, hdr::OwnMessageText))
+      ldprt(ws + array_data(m, ws), static_cast<int>(array_count(m, ws)), ws);
+  } else if (code > 0 && !(code == E_INTERRUPT && line == 0))
     ldprt(ertab(code), ws);
   cdisp(kCarriageReturn, ws);
   if (state & st::NotFunctionLine)
@@ -58,15 +69,9 @@ void compose_em(int code, const std::string* own, Ws ws) {
 }  // namespace
 
 void make_em(int code, Ws ws) {
-  // The program's own message serves this report only.
-  std::string own;
-  const bool has_own = rd8(ws, hdr::MiscBits) & kOwnMessageBit;
-  if (has_own) {
-    own = std::move(side_state(ws).own_message);
-    side_state(ws).own_message.clear();
-    wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) & ~kOwnMessageBit);
-  }
-  const std::string* own_text = has_own ? &own : nullptr;
+  // The program's own message serves this report only (released at its end).
+  const bool own_text = rd8(ws, hdr::MiscBits) & kOwnMessageBit;
+  wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) & ~kOwnMessageBit);
   sup_attn(0, ws);
   force_gcol(ws);
   const std::uint16_t column = rd16(ws, hdr::OutColumn);
@@ -95,6 +100,7 @@ void make_em(int code, Ws ws) {
   }
   wr8(ws, hdr::OutputBits, rd8(ws, hdr::OutputBits) & ~outbits::NoFold);
   wr16(ws, hdr::OutColumn, column);
+  drop_own_message(ws);
   sup_attn(rd16(ws, hdr::AttnLevel), ws);
 }
 
@@ -179,9 +185,22 @@ void clear_error_state(Ws ws) {
   kill_dead_man(ws);
 }
 
-void signal_error(int number, const std::string* own_message, Ws ws) {
-  // Copy the message first: leaving the function releases the arguments.
-  std::string own = own_message ? *own_message : std::string();
+void keep_own_message(std::uint32_t slot, Ws ws) {
+  drop_own_message(ws);
+  std::uint32_t copy = 0;
+  if (slot) {
+    copy = copy_array(slot, ws);
+  } else {
+    copy = getspc(8, ws);  // an empty character vector
+    wr8(ws, copy + obj::Type, ET_CHAR);
+    wr16(ws, copy + obj::Rank4, 4);
+    wr32(ws, copy + obj::Shape, 0);
+  }
+  wr32(ws, hdr::OwnMessageText, copy);
+  set_owner(copy, hdr::OwnMessageText, OK_WORD, ws);
+}
+
+void signal_error(int number, bool own_message, Ws ws) {
   const std::uint16_t state = engine_state(ws);
   if (!(state & st::NotFunctionLine) || (state & st::ExecuteRunning)) {
     // Report the error at the caller: leave the function, keeping ⎕ET
@@ -204,10 +223,9 @@ void signal_error(int number, const std::string* own_message, Ws ws) {
   wr16(ws, hdr::ErrorLine, static_cast<std::uint16_t>(rd32(ws, hdr::FnLineNumber)));
   kill_dead_man(ws);
   if (own_message) {
-    side_state(ws).own_message = std::move(own);
     wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) | kOwnMessageBit);
   } else {
-    side_state(ws).own_message.clear();
+    drop_own_message(ws);
     wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) & ~kOwnMessageBit);
   }
   throw AplError{code};

@@ -34,11 +34,18 @@ constexpr std::uint8_t kOwnMessageBit = 0x02;
 // error's message object released.
 void clear_error_state(Ws ws);
 
+// Keeps a copy of the character array whose offset lies in the word at
+// `slot` (0: an empty text) as the program's own message for the next
+// report: a workspace object owned by hdr::OwnMessageText, replacing (and
+// releasing) an earlier one. WS FULL when the copy does not fit.
+void keep_own_message(std::uint32_t slot, Ws ws);
+
 // Signals error number `number` chosen by the program (⎕ES, ⎕ERS), with
 // ⎕ET already set. Used in a function (or an execute), the function is
 // left first so that the error is reported in the line that called it.
-// `own_message`, when not null, replaces the table's message (internal
-// characters). Number 0 is a DOMAIN ERROR.
-[[noreturn]] void signal_error(int number, const std::string* own_message, Ws ws);
+// With `own_message` the text kept by keep_own_message replaces the
+// table's message; without, any kept text is released. Number 0 is a
+// DOMAIN ERROR.
+[[noreturn]] void signal_error(int number, bool own_message, Ws ws);
 
 }  // namespace zema

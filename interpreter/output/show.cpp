@@ -920,6 +920,28 @@ std::uint32_t layout_for_format(std::uint32_t value_slot, Ws ws) {
   return node;
 }
 
+// ---- layouts of several values --------------------------------------------------------------
+
+std::uint32_t run_host_layout(std::uint32_t (*build)(void* context, Ws ws), void* context, Ws ws) {
+  LayoutScope scope(ws);
+  LayoutScope::begin(rd32(ws, hdr::HeapTop), ws);
+  wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) | kHostLayout);
+  return build(context, ws);
+}
+
+std::uint32_t lay_out_char_node(std::uint32_t value, bool compact, Ws ws) {
+  const std::uint8_t misc = rd8(ws, hdr::MiscBits);
+  wr8(ws, hdr::MiscBits, compact ? misc | kCompactLayout : misc & ~kCompactLayout);
+  const std::uint32_t node = make_display_array(value, ws);
+  if (rd8(ws, node + obj::Type) == ET_NESTED) print_into_char_node(node, ws);
+  wr8(ws, hdr::MiscBits, misc);
+  return node;
+}
+
+std::uint32_t layout_cursor(Ws ws) { return cursor(ws); }
+void set_layout_cursor(std::uint32_t at, Ws ws) { set_cursor(at, ws); }
+void layout_need_room(std::uint64_t bytes, Ws ws) { need_room(bytes, kLayoutReserve, ws); }
+
 // ---- the host's entry -----------------------------------------------------------------------
 
 int format_APL_array(Ws ws, const std::uint8_t* value, const std::uint8_t** matrix) {

@@ -139,6 +139,25 @@ int print_display_array(std::uint32_t node, Ws ws);
 // levels of nesting; WS FULL when the free space is too small.
 std::uint32_t layout_for_format(std::uint32_t value_slot, Ws ws);
 
+// ---- layouts of several values (the boxed display) ------------------------------------
+
+// Runs `build(context, ws)` inside a layout begun at the heap top as
+// format_APL_array begins one (capture on, the nested-layout flag, the full
+// nesting allowance, control characters shown as blanks), and puts the
+// display's header words back when it ends, also by an error. Answers what
+// `build` answers (the offset of the node it made in the free space, valid
+// until the heap or the stack next grows).
+std::uint32_t run_host_layout(std::uint32_t (*build)(void* context, Ws ws), void* context, Ws ws);
+// Inside run_host_layout: lays the array at `value` out at the layout
+// cursor as one character node (a nested array's tree printed into it) and
+// answers the node; `compact` spaces a nested array's items compactly.
+std::uint32_t lay_out_char_node(std::uint32_t value, bool compact, Ws ws);
+// Inside run_host_layout: the layout cursor (the next free byte), moving
+// it, and WS FULL unless `bytes` from the cursor stay 100 bytes below the stack.
+std::uint32_t layout_cursor(Ws ws);
+void set_layout_cursor(std::uint32_t at, Ws ws);
+void layout_need_room(std::uint64_t bytes, Ws ws);
+
 // ---- the host's entry ------------------------------------------------------------------
 
 // Answer of format_APL_array while a line is executing: the layout would

@@ -71,6 +71,7 @@ std::array<CommandHandler, kCommandCodes> make_handlers() {
   std::array<CommandHandler, kCommandCodes> h{};
   auto at = [&h](std::uint16_t code) -> CommandHandler& { return h[code - 0x500]; };
   at(C_RAW_HOST).text = chost_any_args;
+  at(C_DISPLAY_NAME).name = cdisplay_args;
   at(C_SI).no_args = csi_no_args;
   at(C_SI_N).number = csi_args;
   at(C_SIV).no_args = csiv_no_args;

@@ -132,6 +132,12 @@ std::array<std::uint8_t, 8> password_key(const std::uint8_t* password, std::uint
 // shows IS LINUX. Answers 0, or 12 after WS FULL when the command does not
 // fit the free space.
 int chost_any_args(const std::uint8_t* text, std::uint32_t length, std::uint16_t flags, Ws ws);
+// )DISPLAY NAME (name at cmdws::Scratch): the variable's boxed display,
+// each row ended by a new line. VALUE ERROR for a name without a value,
+// DOMAIN ERROR for one that is not a variable, WS FULL without room, each
+// shown on a line of its own with the answer 12 (the last error's words
+// and ⎕ET kept); else 0.
+int cdisplay_args(std::uint32_t length, std::uint16_t flags, Ws ws);
 
 // ---- state-indicator commands (si_commands.cpp) ----
 // )SI, )SIV and )SICLEAR without and with a number: each lists (or

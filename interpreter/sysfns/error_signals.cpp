@@ -29,11 +29,11 @@ std::int32_t int_item(std::uint32_t a, std::uint32_t i, Ws ws) {
   }
 }
 
-// The characters of a message argument: rank 0 or 1 (RANK ERROR).
-std::string message_text(std::uint32_t a, Ws ws) {
-  if (array_rank(a, ws) > 1) ranker(ws);
-  const std::uint32_t n = array_count(a, ws);
-  return std::string(reinterpret_cast<const char*>(ws + array_data(a, ws)), n);
+// Keeps a message argument (rank 0 or 1, else RANK ERROR) as the
+// program's own message, in the workspace.
+void keep_message(SfArg arg, Ws ws) {
+  if (array_rank(arg.array(ws), ws) > 1) ranker(ws);
+  keep_own_message(arg.slot, ws);
 }
 
 bool is_empty(std::uint32_t a, Ws ws) { return array_count(a, ws) == 0; }
@@ -96,9 +96,9 @@ void quades_monadic(SfArg right, Ws ws) {
   const std::uint32_t r = right.array(ws);
   if (is_empty(r, ws)) return no_result(ws);
   if (is_chars(r, ws)) {
-    const std::string text = message_text(r, ws);
+    keep_message(right, ws);
     set_et(0, 1, ws);
-    signal_error(15, &text, ws);
+    signal_error(15, true, ws);
   }
   int major = 0, minor = 0;
   es_pair(r, &major, &minor, ws);
@@ -107,7 +107,7 @@ void quades_monadic(SfArg right, Ws ws) {
     return no_result(ws);
   }
   set_et(major, minor, ws);
-  signal_error(et_tab_lookup(major, minor), nullptr, ws);
+  signal_error(et_tab_lookup(major, minor), false, ws);
 }
 
 void quades_dyadic(SfArg left, SfArg right, Ws ws) {
@@ -125,9 +125,12 @@ void quades_dyadic(SfArg left, SfArg right, Ws ws) {
   const std::uint32_t l = left.array(ws);
   if (array_rank(l, ws) > 1) ranker(ws);
   if (!is_chars(l, ws) && !is_empty(l, ws)) domner(ws);
-  const std::string text = is_chars(l, ws) ? message_text(l, ws) : std::string();
+  if (is_chars(l, ws))
+    keep_message(left, ws);
+  else
+    keep_own_message(0, ws);
   set_et(major, minor, ws);
-  signal_error(15, &text, ws);
+  signal_error(15, true, ws);
 }
 
 void qers_monadic(SfArg right, Ws ws) {
@@ -139,7 +142,7 @@ void qers_monadic(SfArg right, Ws ws) {
     return no_result(ws);
   }
   set_et_of_number(number, ws);
-  signal_error(number, nullptr, ws);
+  signal_error(number, false, ws);
 }
 
 void qers_dyadic(SfArg left, SfArg right, Ws ws) {
@@ -151,9 +154,9 @@ void qers_dyadic(SfArg left, SfArg right, Ws ws) {
   }
   const std::uint32_t l = left.array(ws);
   if (!is_chars(l, ws)) domner(ws);
-  const std::string text = message_text(l, ws);
+  keep_message(left, ws);
   set_et_of_number(number, ws);
-  signal_error(number, &text, ws);
+  signal_error(number, true, ws);
 }
 
 void sfem(Ws ws) {

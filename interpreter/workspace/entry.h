@@ -91,9 +91,6 @@ void print_message(std::string_view internal_text, Ws ws);
 // the block or in LowGlobals as pointers, kept here, keyed by base.
 struct SideState {
   std::string temp_name1, temp_name2, help_file, ws_directory;
-  // The text of an error signalled with a message of the program's own
-  // (⎕ES, dyadic ⎕ERS), in effect while header byte 0x128 has bit 1.
-  std::string own_message;
 };
 // The side state of the workspace at `ws`, made empty on first use;
 // forget_side_state drops it (the block is gone or has moved).

@@ -146,6 +146,7 @@ constexpr std::uint32_t ResultBits = 0x1D8;       // b
 constexpr std::uint32_t SelectBits = 0x1D9;       // b
 constexpr std::uint32_t TermFormat = 0x1DA;       // h
 constexpr std::uint32_t ExecMode = 0x1DC;         // b
+constexpr std::uint32_t OwnMessageText = 0x1E0;   // w: the program's own error message (⎕ES ⎕ERS) until its report, owner kind 0
 constexpr std::uint32_t CaptureAddress = 0x1FC;   // w
 constexpr std::uint32_t LeftDesc = 0x200;         // 44 bytes
 constexpr std::uint32_t RightDesc = 0x22C;        // 44 bytes
