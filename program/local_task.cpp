@@ -43,7 +43,17 @@ std::string char_vector(std::uint32_t a, Ws ws) {
 
 LocalTask::LocalTask(Front front, BlockAllocator allocate)
     : front_(std::move(front)), allocate_(std::move(allocate)), out_([this](std::string_view chunk) {
-        const std::string text = display_to_utf8(chunk);
+        std::string text = display_to_utf8(chunk);
+        if (serving_) {
+          // The GUI thread waits for the work that made this output: it
+          // goes with the next output.
+          deferred_ += text;
+          return;
+        }
+        if (!deferred_.empty()) {
+          text.insert(0, deferred_);
+          deferred_.clear();
+        }
         synchronize([&] {
           if (front_.session_output) front_.session_output(text);
         });
@@ -107,6 +117,23 @@ bool LocalTask::ExecuteInputLine(const std::string& line) {
   if (!awaitingInput_.compare_exchange_strong(waiting, false)) return false;
   inputLine_ = line.substr(0, kInputLineMax);
   input_.release();
+  return true;
+}
+
+bool LocalTask::InWorkspace(const std::function<void(std::uint8_t*)>& work) {
+  if (find_my_task() == this) {
+    work(wsBase);
+    return true;
+  }
+  std::lock_guard<std::mutex> lock(jobLock_);
+  // Taking the wait as ExecuteInputLine does: no line can be handed over
+  // while the work runs.
+  bool waiting = true;
+  if (!awaitingInput_.compare_exchange_strong(waiting, false)) return false;
+  job_ = &work;
+  input_.release();
+  jobDone_.acquire();
+  awaitingInput_ = true;
   return true;
 }
 
@@ -246,7 +273,21 @@ APLTask::Input LocalTask::ReadInputLine(std::string& line) {
     return Input::Line;
   }
   if (quitRequested) EndAPLTask();
-  input_.acquire();
+  for (;;) {
+    input_.acquire();
+    if (!job_) break;
+    // Work on the workspace for the front end, while the interpreter waits.
+    serving_ = true;
+    try {
+      (*job_)(wsBase);
+    } catch (...) {
+      // The work answers its own failures; nothing may unwind the wait.
+    }
+    out_.Flush();
+    serving_ = false;
+    job_ = nullptr;
+    jobDone_.release();
+  }
   if (quitRequested) EndAPLTask();
   if (attnEnabled && attnPending) return Input::Interrupted;
   line = inputLine_;
