@@ -158,12 +158,16 @@ void LocalTask::WriteOutput(const char* text, std::size_t n) {
     if (f == 8) {
       // Backspace: the cursor one column left, a request of its own.
       FlushOutput();
-      if (!noEcho) QuadCC(6);
+      if (!noEcho) {
+        requestCode = 6;
+        QuadCC();
+      }
       continue;
     }
     if (c == 0x87) {
       FlushOutput();
-      QuadCC(35);  // the bell
+      requestCode = 35;  // the bell
+      QuadCC();
       continue;
     }
     // Any other control code is shown as a blank, the display code of a
@@ -172,23 +176,24 @@ void LocalTask::WriteOutput(const char* text, std::size_t n) {
   }
 }
 
-int LocalTask::QuadCC(int code) {
-  if (!front_.window) return 0;
+void LocalTask::QuadCC() {
+  guiResult = 0;
+  if (!front_.window) return;
   FlushOutput();
   synchronize([&] {
-    if (front_.quad_cc) front_.quad_cc(code);
+    if (front_.quad_cc) front_.quad_cc(requestCode);
+    guiResult = 0;
   });
-  return 0;
 }
 
-int LocalTask::CursorAdd(int column, int line) {
-  if (!front_.window) return 0;
+void LocalTask::CursorAdd() {
+  guiResult = 0;
+  if (!front_.window) return;
   FlushOutput();
-  column = std::min(column, 254);
   synchronize([&] {
-    if (front_.cursor) front_.cursor(column, line);
+    if (front_.cursor) front_.cursor(std::min(cursorColumn, 254), cursorLine);
+    guiResult = 0;
   });
-  return 0;
 }
 
 void LocalTask::FlushOutput() {

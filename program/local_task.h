@@ -116,8 +116,17 @@ class LocalTask : public APLTask {
 
   void WriteOutput(const char* text, std::size_t n) override;
   void FlushOutput() override;
-  int QuadCC(int code) override;
-  int CursorAdd(int column, int line) override;
+  // ⎕CC and cursor requests, from the request fields; the GUI step hands
+  // them to the front as data and answers 0.
+  void QuadCC() override;
+  void CursorAdd() override;
+  // ⎕WI (program/qwi_stub.cpp): no ⎕WI object exists yet and none can be
+  // made. A read answers 0 with an empty matrix for "delete" and an empty
+  // character vector for "self", 0 with an empty matrix for the rest of a
+  // result that did not fit (there is none), else 88. A write answers 12
+  // for a ∆ name, 24 (NONCE ERROR) for "new" and "create", else 88.
+  void QwiGetProperty() override;
+  void QwiSetProperty() override;
   Input ReadInputLine(std::string& line) override;
   int GetOneKeystroke() override;
   void CheckFrontEndAttention() override;
