@@ -270,14 +270,15 @@ APLTask::Input LocalTask::ReadInputLine(std::string& line) {
   FlushOutput();
   std::string given;
   bool give = false;
-  awaitingInput_ = true;
   synchronize([&] { Prologue(&given, &give); });
   if (give) {
-    awaitingInput_ = false;
     line = given;
     return Input::Line;
   }
   if (quitRequested) EndAPLTask();
+  // Only now does the thread wait: a line or a piece of work handed over
+  // from here on is taken.
+  awaitingInput_ = true;
   for (;;) {
     input_.acquire();
     if (!job_) break;

@@ -161,6 +161,20 @@ TEST_F(WorkspaceAccess, SystemVariables) {
   EXPECT_EQ(task_->GetWSState() & 0x6000, 0);
 }
 
+// While the interpreter runs a line, the workspace is its own: a query
+// answers as with no workspace; once the task waits again, it is served.
+TEST_F(WorkspaceAccess, NotServedWhileTheInterpreterRuns) {
+  Run("M←1 2⍴'AB'");
+  ASSERT_TRUE(Waiting());
+  ASSERT_TRUE(task_->ExecuteInputLine(utf8_line_to_internal("⎕DL 0.5")));
+  std::string text;
+  EXPECT_EQ(task_->GetObject("M", &text), -1);
+  EXPECT_EQ(task_->PutObject("M", 1, "CD"), 68);
+  ASSERT_TRUE(Waiting());
+  EXPECT_EQ(task_->GetObject("M", &text), 1);
+  EXPECT_EQ(text, "M\nAB");
+}
+
 // A task that does not wait for input is not touched: its answers are
 // those of no workspace.
 TEST(WorkspaceAccessBusy, AnswersWithoutTouchingTheWorkspace) {
