@@ -58,7 +58,6 @@ void LocalTask::QwiGetProperty() {
 }
 
 void LocalTask::QwiSetProperty() {
-  propertyId = kUnknown;
   callbackId = 999;  // no object, so no event of it to assign
   propertyId = property_id(propertyName);
   if (propertyId == kDeltaName) {
