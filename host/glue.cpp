@@ -21,6 +21,7 @@
 
 #include "host/charset.h"
 #include "host/services.h"
+#include "host/values.h"
 #include "host/task.h"
 
 namespace zema {
@@ -161,7 +162,11 @@ void line_send(const char* text) {
 // Session requests go to the calling task; 88 without one.
 int cursor_add(int column, int line) {
   APLTask* t = find_my_task();
-  return t ? t->CursorAdd(column, line) : 88;
+  if (!t) return 88;
+  t->cursorColumn = column;
+  t->cursorLine = line;
+  t->CursorAdd();
+  return t->guiResult;
 }
 int cursor_x(int column) { return cursor_add(column, -1); }
 std::int32_t* get_cursor_add() {
@@ -170,7 +175,10 @@ std::int32_t* get_cursor_add() {
 }
 int quadcc(int code) {
   APLTask* t = find_my_task();
-  return t ? t->QuadCC(code) : 88;
+  if (!t) return 88;
+  t->requestCode = code;
+  t->QuadCC();
+  return t->guiResult;
 }
 
 void record_syscmd_output() {
@@ -352,14 +360,32 @@ int host_unload_library(void* handle) {
   return 0;
 }
 
-// ---- ⎕WI: no object system without windows -----------------------------------
+// ---- ⎕WI: requests handed to the calling task's object system -----------------
 
 int qwi_get_property(const char* property, const char* object, const char* path, void* result, int room) {
   if (room < 256) return 4;
-  return 88;
+  return_empty_matrix(result);
+  APLTask* t = find_my_task();
+  if (!t) return 88;
+  t->resultBuffer = result;
+  t->resultSize = room;
+  t->propertyName = property;
+  t->objectTop = object;
+  t->objectPath = path;
+  t->QwiGetProperty();
+  return t->guiResult;
 }
 
-int qwi_set_property(const char* property, const char* object, const char* path, const void* value) { return 88; }
+int qwi_set_property(const char* property, const char* object, const char* path, const void* value) {
+  APLTask* t = find_my_task();
+  if (!t) return 88;
+  t->requestValue = value;
+  t->propertyName = property;
+  t->objectTop = object;
+  t->objectPath = path;
+  t->QwiSetProperty();
+  return t->guiResult;
+}
 
 // ---- shared variables: no processor is served by the console ---------------------
 

@@ -66,16 +66,44 @@ class APLTask {
   // is the error-report word the workspace was loaded with, so that a
   // report made by the expression can be told from the loaded one.
   virtual void LatentExpressionStarting(std::uint32_t error_message) { (void)error_message; }
-  // ⎕CC request `code` and cursor moves (`line` −1: the current line) on
-  // the session; answer an ErrorCode (0 done). A session without a movable
-  // cursor takes them without effect.
-  virtual int QuadCC(int code) { (void)code; return 0; }
-  virtual int CursorAdd(int column, int line) { (void)column; (void)line; return 0; }
+  // Session requests, each carried by the request fields below and
+  // answered in guiResult (an ErrorCode, 0 done). QuadCC: the ⎕CC code in
+  // requestCode. CursorAdd: the cursor to (cursorColumn, cursorLine; −1
+  // the current line). A session without a movable cursor takes them
+  // without effect (the base).
+  virtual void QuadCC() { guiResult = 0; }
+  virtual void CursorAdd() { guiResult = 0; }
+  // ⎕WI property read: the property, method or event propertyName (null:
+  // the rest of a result that did not fit) of the object objectTop with
+  // the dotted path objectPath; the reply is written to resultBuffer
+  // (resultSize bytes, already an empty matrix). Write: the value
+  // requestValue. The base has no ⎕WI objects and no way to make one:
+  // 88 (LOGICAL UNIT NOT FOUND).
+  virtual void QwiGetProperty() { guiResult = 88; }
+  virtual void QwiSetProperty() { guiResult = 88; }
   // Moves the workspace into a block of at least the given size; answers
   // the new size and base, or 0 when no block could be had.
   virtual std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) = 0;
   // Ends the task: never returns to the interpreter.
   [[noreturn]] virtual void EndAPLTask() = 0;
+
+  // The request fields: a request of the task thread travels in these to
+  // the step that carries it out (on the GUI thread, which the task thread
+  // waits for), and the answer comes back in guiResult. Only the task
+  // thread and that step touch them, one request at a time.
+  int requestCode = 0;                    // ⎕CC code
+  int cursorColumn = 0, cursorLine = 0;   // cursor request
+  int propertyId = -1;                    // ⎕WI: property id (−1 unknown)
+  int callbackId = 999;                   // ⎕WI: event id of a callback assignment, 999 none
+  const char* propertyName = nullptr;     // ⎕WI: property, method or event name
+  const char* objectTop = nullptr;        // ⎕WI: top-level object name
+  const char* objectPath = nullptr;       // ⎕WI: dotted object path
+  void* resultBuffer = nullptr;           // ⎕WI read: the result area
+  int resultSize = 0;                     //   and its size in bytes
+  const void* requestValue = nullptr;     // ⎕WI write: the value
+  std::uint32_t neededSize = 0;           // ⎕WI read that did not fit: the size it needs
+  bool resultTooBig = false;              //   and that it did not
+  int guiResult = 0;                      // the answer of the last request
 
   std::atomic<bool> attnEnabled{true};
   std::atomic<bool> attnPending{false};

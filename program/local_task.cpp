@@ -43,7 +43,17 @@ std::string char_vector(std::uint32_t a, Ws ws) {
 
 LocalTask::LocalTask(Front front, BlockAllocator allocate)
     : front_(std::move(front)), allocate_(std::move(allocate)), out_([this](std::string_view chunk) {
-        const std::string text = display_to_utf8(chunk);
+        std::string text = display_to_utf8(chunk);
+        if (serving_) {
+          // The GUI thread waits for the work that made this output: it
+          // goes with the next output.
+          deferred_ += text;
+          return;
+        }
+        if (!deferred_.empty()) {
+          text.insert(0, deferred_);
+          deferred_.clear();
+        }
         synchronize([&] {
           if (front_.session_output) front_.session_output(text);
         });
@@ -110,6 +120,23 @@ bool LocalTask::ExecuteInputLine(const std::string& line) {
   return true;
 }
 
+bool LocalTask::InWorkspace(const std::function<void(std::uint8_t*)>& work) {
+  if (find_my_task() == this) {
+    work(wsBase);
+    return true;
+  }
+  std::lock_guard<std::mutex> lock(jobLock_);
+  // Taking the wait as ExecuteInputLine does: no line can be handed over
+  // while the work runs.
+  bool waiting = true;
+  if (!awaitingInput_.compare_exchange_strong(waiting, false)) return false;
+  job_ = &work;
+  input_.release();
+  jobDone_.acquire();
+  awaitingInput_ = true;
+  return true;
+}
+
 void LocalTask::WriteOutput(const char* text, std::size_t n) {
   const int pw = wsBase ? static_cast<int>(rdi32(wsBase, sysvar_value_word(sysvar::PW))) : prefs.pw;
   for (std::size_t i = 0; i < n; ++i) {
@@ -131,12 +158,16 @@ void LocalTask::WriteOutput(const char* text, std::size_t n) {
     if (f == 8) {
       // Backspace: the cursor one column left, a request of its own.
       FlushOutput();
-      if (!noEcho) QuadCC(6);
+      if (!noEcho) {
+        requestCode = 6;
+        QuadCC();
+      }
       continue;
     }
     if (c == 0x87) {
       FlushOutput();
-      QuadCC(35);  // the bell
+      requestCode = 35;  // the bell
+      QuadCC();
       continue;
     }
     // Any other control code is shown as a blank, the display code of a
@@ -145,23 +176,24 @@ void LocalTask::WriteOutput(const char* text, std::size_t n) {
   }
 }
 
-int LocalTask::QuadCC(int code) {
-  if (!front_.window) return 0;
+void LocalTask::QuadCC() {
+  guiResult = 0;
+  if (!front_.window) return;
   FlushOutput();
   synchronize([&] {
-    if (front_.quad_cc) front_.quad_cc(code);
+    if (front_.quad_cc) front_.quad_cc(requestCode);
+    guiResult = 0;
   });
-  return 0;
 }
 
-int LocalTask::CursorAdd(int column, int line) {
-  if (!front_.window) return 0;
+void LocalTask::CursorAdd() {
+  guiResult = 0;
+  if (!front_.window) return;
   FlushOutput();
-  column = std::min(column, 254);
   synchronize([&] {
-    if (front_.cursor) front_.cursor(column, line);
+    if (front_.cursor) front_.cursor(std::min(cursorColumn, 254), cursorLine);
+    guiResult = 0;
   });
-  return 0;
 }
 
 void LocalTask::FlushOutput() {
@@ -238,15 +270,30 @@ APLTask::Input LocalTask::ReadInputLine(std::string& line) {
   FlushOutput();
   std::string given;
   bool give = false;
-  awaitingInput_ = true;
   synchronize([&] { Prologue(&given, &give); });
   if (give) {
-    awaitingInput_ = false;
     line = given;
     return Input::Line;
   }
   if (quitRequested) EndAPLTask();
-  input_.acquire();
+  // Only now does the thread wait: a line or a piece of work handed over
+  // from here on is taken.
+  awaitingInput_ = true;
+  for (;;) {
+    input_.acquire();
+    if (!job_) break;
+    // Work on the workspace for the front end, while the interpreter waits.
+    serving_ = true;
+    try {
+      (*job_)(wsBase);
+    } catch (...) {
+      // The work answers its own failures; nothing may unwind the wait.
+    }
+    out_.Flush();
+    serving_ = false;
+    job_ = nullptr;
+    jobDone_.release();
+  }
   if (quitRequested) EndAPLTask();
   if (attnEnabled && attnPending) return Input::Interrupted;
   line = inputLine_;

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <semaphore>
 #include <string>
 #include <thread>
@@ -73,10 +74,59 @@ class LocalTask : public APLTask {
   // Set by the attention tick (any thread): the next poll flushes output.
   void Tick() { tick_ = true; }
 
+  // ---- the workspace for the front end (program/workspace_access.cpp) ----
+  // Any thread but the task's: runs `work` on the task thread while the
+  // task waits for an input line, and returns when it has run. The caller
+  // is held until then, so the workspace is only ever touched by the task
+  // thread. Session output made by `work` is delivered after it. False,
+  // `work` not run, when the task does not wait for input (it runs, or
+  // has ended). On the task thread itself `work` runs at once.
+  bool InWorkspace(const std::function<void(std::uint8_t* ws)>& work);
+  // The answers below come through InWorkspace; a task that is not
+  // waiting for input answers as with no workspace (state 0, ⎕PW 80, ⎕IO
+  // 0, SetQuadPW does nothing) or, where an ErrorCode is answered, 68.
+  // Names and texts are UTF-8; the lines of a text are separated by "\n".
+  int GetWSState();
+  int GetQuadPW();
+  void SetQuadPW(int pw);  // only a width ⎕PW takes (40..390)
+  int GetQuadIO();
+  // The text of the object `name` for an editor: kind 1 (a character
+  // matrix variable) with the name and its rows (trailing blanks removed)
+  // in `text`; kind 0 and an empty text for a name with no value (a new
+  // function); −1 and no text for an invalid name, a function (its text is
+  // withheld in a packaged application), any other value, or a task not
+  // waiting for input.
+  int GetObject(const std::string& name, std::string* text);
+  // Stores an edited text: kind 1 makes the lines of `text` a character
+  // matrix (as wide as the longest line, padded with blanks) assigned to
+  // `name`. Answers an ErrorCode: 24 for kind 0 (a packaged application
+  // fixes no functions; nothing changed), 112 while a ∇ definition is
+  // open, 12 for another kind or an invalid name, 20 for an empty text,
+  // 8 when the name has a value other than a variable, 4 when the matrix
+  // does not fit, 108 when the symbol table is full, 68 when the task does
+  // not wait for input.
+  int PutObject(const std::string& name, int kind, const std::string& text);
+  // The stop marks of the function `name`: `lines[i]` for line i (1 the
+  // first line after the header; `lines[0]` is cleared). Answers 0; 40 for
+  // a name not in the symbol table, 12 for one that names no defined
+  // function, 84 for a locked function, 20 when the function has `n` or
+  // more lines (the flags below n are set), 68 when the task does not
+  // wait for input.
+  int GetStopLines(const std::string& name, bool* lines, int n);
+
   void WriteOutput(const char* text, std::size_t n) override;
   void FlushOutput() override;
-  int QuadCC(int code) override;
-  int CursorAdd(int column, int line) override;
+  // ⎕CC and cursor requests, from the request fields; the GUI step hands
+  // them to the front as data and answers 0.
+  void QuadCC() override;
+  void CursorAdd() override;
+  // ⎕WI (program/qwi_stub.cpp): no ⎕WI object exists yet and none can be
+  // made. A read answers 0 with an empty matrix for "delete" and an empty
+  // character vector for "self", 0 with an empty matrix for the rest of a
+  // result that did not fit (there is none), else 88. A write answers 12
+  // for a ∆ name, 24 (NONCE ERROR) for "new" and "create", else 88.
+  void QwiGetProperty() override;
+  void QwiSetProperty() override;
   Input ReadInputLine(std::string& line) override;
   int GetOneKeystroke() override;
   void CheckFrontEndAttention() override;
@@ -110,6 +160,14 @@ class LocalTask : public APLTask {
   std::atomic<bool> tick_{false};
   bool firstInput_ = true;          // the next input request is the first
   bool loadSent_ = false;           // the last input line was )SLOAD pack
+  // InWorkspace's hand-over: the work for the waiting task thread (one at
+  // a time, under jobLock_), its end posted on jobDone_; while it runs the
+  // output is kept in deferred_ instead of going to the blocked caller.
+  std::mutex jobLock_;
+  const std::function<void(std::uint8_t*)>* job_ = nullptr;
+  std::binary_semaphore jobDone_{0};
+  bool serving_ = false;
+  std::string deferred_;
   bool closedDown_ = false;
   std::atomic<std::uint32_t> errorBeforeLx_{0};  // the error-report word when ⎕LX began
 };

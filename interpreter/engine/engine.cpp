@@ -329,6 +329,7 @@ int xconfx(Ws ws) {
   const std::uint32_t rank4 = scalar ? 0 : 4;
   std::uint32_t off = getspc(4 + rank4 + bytes, ws);
   wr8(ws, off + obj::Type, type);
+  wr8(ws, off + obj::Flags9, 0);  // not the old heap bytes: readers test it
   wr16(ws, off + obj::Rank4, rank4);
   if (!scalar) wr32(ws, off + obj::Shape, count);
   if (type != ET_CHAR) wr8(ws, off + obj::Kind, rd8(ws, off + obj::Kind) | kStrandMark);

@@ -84,6 +84,10 @@ void qmt_monadic(SfArg right, Ws ws);                  // ⎕MOUNT
 void sfhost_monadic(SfArg right, Ws ws);               // ⎕HOST
 void sfhost_dyadic(SfArg left, SfArg right, Ws ws);    // time limit ⎕HOST command
 
+// ---- the function keys (pf_keys.cpp) ----
+void sfpfkeys_monadic(SfArg right, Ws ws);             // ⎕PFKEY key
+void sfpfkeys_dyadic(SfArg left, SfArg right, Ws ws);  // text ⎕PFKEY key
+
 // ---- defined functions as text, erasure (definitions.cpp) ----
 void sffx_monadic(SfArg right, Ws ws);                 // ⎕FX lines
 void sffx_dyadic(SfArg left, SfArg right, Ws ws);      // lock ⎕FX lines

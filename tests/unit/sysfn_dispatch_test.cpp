@@ -73,8 +73,8 @@ const std::map<std::string, int> kFlags = {
 const std::set<std::string> kBuiltNiladic = words(
     "⎕LC ⎕TS ⎕AI ⎕UL ⎕ID ⎕WA ⎕AV ⎕TT ⎕A ⎕a ⎕B ⎕b ⎕C ⎕D ⎕I ⎕i ⎕L ⎕R ⎕T ⎕LER ⎕CL ⎕N ⎕y ⎕W ⎕M ⎕ET ⎕TC ⎕TCBEL "
     "⎕TCBS ⎕TCDEL ⎕TCESC ⎕TCFF ⎕TCLF ⎕TCNL ⎕TCNUL ⎕TCHT ⎕WSSIZE ⎕SYMB ⎕EM ⎕ERM ⎕SI ⎕TIME");
-const std::set<std::string> kBuiltMonadic = words("⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC ⎕ERX ⎕CR ⎕EX ⎕FX ⎕NC ⎕NL ⎕NA ⎕STOP ⎕TRACE ⎕LIB");
-const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA ⎕CR ⎕FX ⎕NL ⎕AT ⎕TF ⎕NA ⎕FMT ⎕STOP ⎕TRACE");
+const std::set<std::string> kBuiltMonadic = words("⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC ⎕ERX ⎕CR ⎕EX ⎕FX ⎕NC ⎕NL ⎕NA ⎕STOP ⎕TRACE ⎕LIB ⎕PFKEY");
+const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA ⎕CR ⎕FX ⎕NL ⎕AT ⎕TF ⎕NA ⎕FMT ⎕STOP ⎕TRACE ⎕PFKEY");
 
 // ---- calling a row ----------------------------------------------------------------------------
 
@@ -183,6 +183,7 @@ ArrayImage good_argument(const std::string& name) {
   if (name == "⎕NL") return test::int_scalar(2);
   if (name == "⎕NA") return test::char_vector("LIB|FN");
   if (name == "⎕LIB") return test::char_vector("/no/such/directory");
+  if (name == "⎕PFKEY") return test::int_scalar(3);
   return test::int_scalar(0);
 }
 // A valid left argument for the dyadic handlers the program has.
@@ -192,6 +193,7 @@ ArrayImage good_left(const std::string& name) {
   if (name == "⎕NL") return test::char_vector("A");
   if (name == "⎕NA") return test::char_vector("F");
   if (name == "⎕FMT") return test::char_vector("I5");
+  if (name == "⎕PFKEY") return test::char_vector("ls");
   return test::int_scalar(5);
 }
 
