@@ -12,6 +12,7 @@
 #include "interpreter/reader/entry_errors.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/session/class_definition.h"
 #include "interpreter/session/line_editor.h"
 #include "interpreter/workspace/support.h"
 #include "interpreter/workspace/symtab.h"
@@ -389,6 +390,10 @@ int dfldn2(Ws ws) {
 }
 
 void dfnhfx(Ws ws) {
+  if (is_class_header(ws)) {
+    open_class_definition(ws);
+    return;
+  }
   const Header h = parse_header(rd32(ws, hdr::KillSlot), ws);
   const std::uint16_t s = engine_state(ws);
   const bool defining = s & st::Defining;
