@@ -158,14 +158,20 @@ void line_send(const char* text) {
   send_host_text(text, true);
 }
 
-// The console has no movable cursor: requests succeed without effect.
-int cursor_add(int column, int line) { return find_my_task() ? 0 : 88; }
+// Session requests go to the calling task; 88 without one.
+int cursor_add(int column, int line) {
+  APLTask* t = find_my_task();
+  return t ? t->CursorAdd(column, line) : 88;
+}
 int cursor_x(int column) { return cursor_add(column, -1); }
 std::int32_t* get_cursor_add() {
   APLTask* t = find_my_task();
   return t ? t->cursorAddress : nullptr;
 }
-int quadcc(int code) { return find_my_task() ? 0 : 88; }
+int quadcc(int code) {
+  APLTask* t = find_my_task();
+  return t ? t->QuadCC(code) : 88;
+}
 
 void record_syscmd_output() {
   APLTask* t = find_my_task();

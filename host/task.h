@@ -66,6 +66,11 @@ class APLTask {
   // is the error-report word the workspace was loaded with, so that a
   // report made by the expression can be told from the loaded one.
   virtual void LatentExpressionStarting(std::uint32_t error_message) { (void)error_message; }
+  // ⎕CC request `code` and cursor moves (`line` −1: the current line) on
+  // the session; answer an ErrorCode (0 done). A session without a movable
+  // cursor takes them without effect.
+  virtual int QuadCC(int code) { (void)code; return 0; }
+  virtual int CursorAdd(int column, int line) { (void)column; (void)line; return 0; }
   // Moves the workspace into a block of at least the given size; answers
   // the new size and base, or 0 when no block could be had.
   virtual std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) = 0;

@@ -1,5 +1,6 @@
 #include "program/local_task.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -114,13 +115,53 @@ void LocalTask::WriteOutput(const char* text, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     const auto c = static_cast<std::uint8_t>(text[i]);
     if ((c & 0x7F) == 0x0A) {
-      // Cursor down: what is buffered goes first, then the line ends.
+      // Cursor down: a new line, on which the output goes on in the same
+      // column (the caret under an error's line).
       out_.Flush();
+      const int column = out_.Column();
+      out_.Put(13, pw);
+      for (int k = 0; k < column; ++k) out_.Put(' ', pw);
+      continue;
+    }
+    if (c == 0x0D) {
       out_.Put(13, pw);
       continue;
     }
-    out_.Put(c == 0x0D ? 13 : fontout(c), pw);
+    const int f = fontout(c);
+    if (f == 8) {
+      // Backspace: the cursor one column left, a request of its own.
+      FlushOutput();
+      if (!noEcho) QuadCC(6);
+      continue;
+    }
+    if (c == 0x87) {
+      FlushOutput();
+      QuadCC(35);  // the bell
+      continue;
+    }
+    // Any other control code is shown as a blank, the display code of a
+    // carriage return (internal 0x8D) too: only code 0x0D ends a line.
+    out_.Put(f == 13 ? ' ' : f, pw);
   }
+}
+
+int LocalTask::QuadCC(int code) {
+  if (!front_.window) return 0;
+  FlushOutput();
+  synchronize([&] {
+    if (front_.quad_cc) front_.quad_cc(code);
+  });
+  return 0;
+}
+
+int LocalTask::CursorAdd(int column, int line) {
+  if (!front_.window) return 0;
+  FlushOutput();
+  column = std::min(column, 254);
+  synchronize([&] {
+    if (front_.cursor) front_.cursor(column, line);
+  });
+  return 0;
 }
 
 void LocalTask::FlushOutput() {
@@ -193,6 +234,7 @@ void LocalTask::Prologue(std::string* line, bool* give_line) {
 }
 
 APLTask::Input LocalTask::ReadInputLine(std::string& line) {
+  stepMode = 0;
   FlushOutput();
   std::string given;
   bool give = false;

@@ -27,6 +27,12 @@ class LocalTask : public APLTask {
   struct Front {
     std::function<void(const std::string&)> session_output;
     std::function<void(int status)> ended;
+    // ⎕CC requests (code: 6 cursor left, 35 beep, ...) and cursor moves
+    // (line −1: the current line; column at most 254), handed over as data
+    // on the GUI thread after the output written before them. Null: none
+    // taken. Only a task with a window makes them.
+    std::function<void(int code)> quad_cc;
+    std::function<void(int column, int line)> cursor;
     // The task has a session window (hidden until the application asks
     // for input): the packaged-mode quit rule applies to it.
     bool window = true;
@@ -50,6 +56,15 @@ class LocalTask : public APLTask {
   // GUI thread: hands an input line (cut to 2047 bytes) to a task that
   // waits for one; false, the line dropped, when it does not wait (yet).
   bool ExecuteInputLine(const std::string& line);
+  // Stops cannot be set in a packaged application: 84 (FILE LOCKED),
+  // nothing changed.
+  int SetStop(const std::string& name, int line, bool on) const {
+    (void)name, (void)line, (void)on;
+    return 84;
+  }
+  // Stepping asked for by the front end (0 run, 1 step, 2 step in, 3 step
+  // out); every input request sets it back to 0.
+  void SetStepMode(int mode) { stepMode = mode; }
   // The number of tasks in the task list.
   int CountTasks() const { return count_apl_tasks(); }
   // The task's ended (EndAPLTask has run its GUI step and left the list).
@@ -60,6 +75,8 @@ class LocalTask : public APLTask {
 
   void WriteOutput(const char* text, std::size_t n) override;
   void FlushOutput() override;
+  int QuadCC(int code) override;
+  int CursorAdd(int column, int line) override;
   Input ReadInputLine(std::string& line) override;
   int GetOneKeystroke() override;
   void CheckFrontEndAttention() override;
@@ -72,6 +89,7 @@ class LocalTask : public APLTask {
   // Set when a stop or error report ended the application: every task
   // quits at its next input request, with status 1.
   std::atomic<bool> quitRequested{false};
+  std::atomic<int> stepMode{0};
   int exitStatus = 0;
 
  private:

@@ -244,6 +244,22 @@ std::uint32_t xffndl(std::uint32_t n, Ws ws) {
   return line;
 }
 
+void save_level_registers(std::uint32_t frame, std::uint32_t sp, std::uint32_t cursor, Ws ws) {
+  wr32(ws, frame + siframe::Instance, rd32(ws, hdr::CurrentInstance));
+  wr32(ws, frame + siframe::RunningSymbol, rd32(ws, hdr::RunningSymbol));
+  wr16(ws, frame + siframe::RunningToken, rd16(ws, hdr::RunningToken));
+  wr16(ws, frame + siframe::State, engine_state(ws));
+  wr32(ws, frame + siframe::Line, rd32(ws, hdr::CurrentLine));
+  wr32(ws, frame + siframe::StackPointer, sp);
+  wr32(ws, frame + siframe::LineNumber, rd32(ws, hdr::FnLineNumber));
+  wr16(ws, frame + siframe::ErrTokens, rd16(ws, hdr::ErrTokenCount));
+  wr16(ws, frame + siframe::Tokens, rd32(ws, hdr::TokensTaken));
+  wr32(ws, frame + siframe::Cursor, cursor);
+  wr8(ws, frame + siframe::SymType, rd8(ws, hdr::RunningSymType));
+  wr8(ws, frame + siframe::EvalKind, rd8(ws, hdr::EvalKind));
+  wr32(ws, frame + siframe::Trap, rd32(ws, hdr::TrapWord));
+}
+
 int xfnc(Ws ws) {
   const std::uint32_t left = stack_entry_at(0, ws);
   const std::uint32_t right = stack_entry_at(2, ws);
@@ -258,8 +274,13 @@ int xfnc(Ws ws) {
   const std::uint32_t locals = rd16(ws, fn + fnl::Locals);
   const std::uint32_t depth = static_cast<std::uint32_t>(std::max<std::int16_t>(0, rdi16(ws, fn + fnl::Depth)));
   const std::uint32_t count = locals + labels + depth + 5;
-  const std::uint32_t room = 16 * labels + 100;
-  const std::uint32_t frame_size = count * 12 + 92;
+  // The stack takes the frame's fixed part (its link word included), the
+  // result, argument and operand records, the locals, the labels and one
+  // control record per level; each label value is a 16-byte object with its
+  // owner word, and every allocation keeps the heap's margin below the stack.
+  const std::uint32_t records = 5 + locals + labels + depth + 1;
+  const std::uint32_t frame_size = siframe::Link + 4 + records * siframe::RecordSize;
+  const std::uint32_t room = 20 * labels + 100;
   const std::uint32_t fsym = function_symbol(ws);
   if (rd16(ws, fsym + sym::Uses) == 0xFFFF) limit_error(ws);
   for (;;) {
@@ -268,6 +289,7 @@ int xfnc(Ws ws) {
     if (rd32(ws, hdr::Garbage) == 0) xwsfll(ws);
     force_gcol(ws);
   }
+  fn = function_object(ws);  // the collection may have moved it
 
   // The frame, directly below the call's entries.
   const std::uint32_t sp = rd32(ws, hdr::StackPointer);
@@ -303,19 +325,7 @@ int xfnc(Ws ws) {
     wr16(ws, hdr::EtMinor, 0);
     wr32(ws, hdr::ErrorMessage, 0);
   }
-  wr32(ws, frame + siframe::Instance, rd32(ws, hdr::CurrentInstance));
-  wr32(ws, frame + siframe::RunningSymbol, rd32(ws, hdr::RunningSymbol));
-  wr16(ws, frame + siframe::RunningToken, rd16(ws, hdr::RunningToken));
-  wr16(ws, frame + siframe::State, engine_state(ws));
-  wr32(ws, frame + siframe::Line, rd32(ws, hdr::CurrentLine));
-  wr32(ws, frame + siframe::StackPointer, sp);
-  wr32(ws, frame + siframe::LineNumber, rd32(ws, hdr::FnLineNumber));
-  wr16(ws, frame + siframe::ErrTokens, rd16(ws, hdr::ErrTokenCount));
-  wr16(ws, frame + siframe::Tokens, rd32(ws, hdr::TokensTaken));
-  wr32(ws, frame + siframe::Cursor, rd32(ws, hdr::LineCursor));
-  wr8(ws, frame + siframe::SymType, rd8(ws, hdr::RunningSymType));
-  wr8(ws, frame + siframe::EvalKind, rd8(ws, hdr::EvalKind));
-  wr32(ws, frame + siframe::Trap, rd32(ws, hdr::TrapWord));
+  save_level_registers(frame, sp, rd32(ws, hdr::LineCursor), ws);
   wr32(ws, hdr::CurrentInstance, rd32(ws, hdr::CallingInstance));
   wr32(ws, hdr::CallingInstance, 0);
   wr32(ws, hdr::CurrentLine, 0);

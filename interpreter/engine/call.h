@@ -73,6 +73,11 @@ int dfnsu(int* valence_code, Ws ws);
 // The header's name cursor just after the result token (when any).
 std::uint32_t header_names(Ws ws);
 
+// Writes into the new frame at `frame` the header registers a level keeps
+// (current instance, running symbol and token, engine state, line and line
+// number, token counts, symbol type, evaluation kind, trap word), with the
+// stack pointer `sp` and the line cursor `cursor` it goes back to.
+void save_level_registers(std::uint32_t frame, std::uint32_t sp, std::uint32_t cursor, Ws ws);
 // Performs the call whose registers are set; answers engine state 12.
 int xfnc(Ws ws);
 

@@ -85,19 +85,7 @@ void open_level(std::uint8_t kind, Ws ws) {
   wr16(ws, frame + siframe::Count, 0xFFFF);  // no records
   wr16(ws, frame + siframe::Et1, 0xFFFF);
   wr16(ws, frame + siframe::Et2, 0xFFFF);
-  wr32(ws, frame + siframe::Instance, rd32(ws, hdr::CurrentInstance));
-  wr32(ws, frame + siframe::RunningSymbol, rd32(ws, hdr::RunningSymbol));
-  wr16(ws, frame + siframe::RunningToken, rd16(ws, hdr::RunningToken));
-  wr16(ws, frame + siframe::State, engine_state(ws));
-  wr32(ws, frame + siframe::Line, rd32(ws, hdr::CurrentLine));
-  wr32(ws, frame + siframe::StackPointer, sp);
-  wr32(ws, frame + siframe::LineNumber, rd32(ws, hdr::FnLineNumber));
-  wr16(ws, frame + siframe::ErrTokens, rd16(ws, hdr::ErrTokenCount));
-  wr16(ws, frame + siframe::Tokens, rd32(ws, hdr::TokensTaken));
-  wr32(ws, frame + siframe::Cursor, cursor);
-  wr8(ws, frame + siframe::SymType, rd8(ws, hdr::RunningSymType));
-  wr8(ws, frame + siframe::EvalKind, rd8(ws, hdr::EvalKind));
-  wr32(ws, frame + siframe::Trap, rd32(ws, hdr::TrapWord));
+  save_level_registers(frame, sp, cursor, ws);
   // The new level.
   wr32(ws, hdr::CurrentLine, 0);
   std::memset(ws + hdr::TokenRegister, 0, 6);

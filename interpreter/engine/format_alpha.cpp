@@ -97,14 +97,7 @@ void alpha_numeric(const ArrayInfo& l0, const ArrayInfo& r0, Ws ws) {
     total += static_cast<std::uint64_t>(width_of(l0, j));
     if (total > 0x7FFFFFFFu) domner(ws);
   }
-  std::vector<std::uint32_t> shape = shape_of(r0, ws);
-  if (shape.empty()) shape.push_back(0);
-  shape.back() = static_cast<std::uint32_t>(total);
-  std::uint64_t n = total;
-  for (std::size_t k = 0; k + 1 < shape.size(); ++k) n *= shape[k];
-  if (n > 0x7FFFFFFFu) domner(ws);
-  need_room(n + 64, ws);
-  const ArrayInfo z = new_simple(shape, ET_CHAR, ws);
+  const ArrayInfo z = new_formatted_result(r0, total, ws);
   const ArrayInfo l = array_info(left_arg(ws), ws);
   const ArrayInfo r = array_info(right_arg(ws), ws);
   const std::uint64_t rows = cols == 0 ? 0 : r.count / cols;
@@ -401,15 +394,7 @@ void alpha_picture(const ArrayInfo& l0, const ArrayInfo& r0, Ws ws) {
   if (fields == 0) domner(ws);
   if (fields != 1 && fields != cols) lener(ws);
   const std::uint64_t total = fields == 1 ? whole * cols : whole;
-  std::vector<std::uint32_t> shape = shape_of(r0, ws);
-  if (shape.empty()) shape.push_back(0);
-  if (total > 0x7FFFFFFFu) domner(ws);
-  shape.back() = static_cast<std::uint32_t>(total);
-  std::uint64_t cells = total;
-  for (std::size_t k = 0; k + 1 < shape.size(); ++k) cells *= shape[k];
-  if (cells > 0x7FFFFFFFu) domner(ws);
-  need_room(cells + 64, ws);
-  const ArrayInfo z = new_simple(shape, ET_CHAR, ws);
+  const ArrayInfo z = new_formatted_result(r0, total, ws);
   const ArrayInfo l = array_info(left_arg(ws), ws);
   const ArrayInfo r = array_info(right_arg(ws), ws);
   pat = ws + l.data;

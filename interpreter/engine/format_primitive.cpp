@@ -104,7 +104,8 @@ Cell cell_at(const ArrayInfo& r, std::uint64_t k, Ws ws) {
   return c;
 }
 
-struct Spec {
+// A numeric L of L⍕R read as each column's width and precision.
+struct ColumnFields {
   const ArrayInfo* left;
   bool single;  // one precision (width computed) for every column
   bool pairs_one;
@@ -186,6 +187,18 @@ void write_cell(const Cell& c, std::int32_t p, bool all_text, bool char_array, s
 
 }  // namespace
 
+ArrayInfo new_formatted_result(const ArrayInfo& r, std::uint64_t total, Ws ws) {
+  if (total > 0x7FFFFFFFu) domner(ws);
+  std::vector<std::uint32_t> shape = shape_of(r, ws);
+  if (shape.empty()) shape.push_back(0);
+  shape.back() = static_cast<std::uint32_t>(total);
+  std::uint64_t n = total;
+  for (std::size_t k = 0; k + 1 < shape.size(); ++k) n *= shape[k];
+  if (n > 0x7FFFFFFFu) domner(ws);
+  need_room(n + 64, ws);
+  return new_simple(shape, ET_CHAR, ws);
+}
+
 void format_monadic(const PrimitiveCall& c, Ws ws) {
   no_axis(c.fn_entry, ws);
   const std::uint32_t slot = rd32(ws, hdr::RightDesc + desc::OffsetWord);
@@ -246,47 +259,40 @@ void format_dyadic(const PrimitiveCall& c, Ws ws) {
   if (!is_numeric(l0.type) && l0.count != 0) domner(ws);
   if (!is_numeric(r0.type) && r0.type != ET_CHAR && r0.type != ET_NESTED) domner(ws);
   const std::uint32_t cols = r0.rank == 0 ? 1 : dim(r0, r0.rank - 1, ws);
-  Spec spec{&l0, l0.count == 1, false};
-  if (!spec.single) {
+  ColumnFields fields{&l0, l0.count == 1, false};
+  if (!fields.single) {
     if (l0.rank > 1) ranker(ws);
     if (l0.count % 2 != 0) lener(ws);
     const std::uint32_t pairs = l0.count / 2;
     if (pairs != 1 && pairs != cols) lener(ws);
-    spec.pairs_one = pairs == 1;
+    fields.pairs_one = pairs == 1;
   }
   // Check every pair and sum the widths.
   const bool uniform = rdi32(ws, sysvar_value_word(sysvar::CS)) & kCsUniform;
   std::uint64_t total = 0, uniform_width = 0;
-  if ((spec.single || spec.pairs_one) && uniform && spec.width(0, ws) == 0)
-    uniform_width = computed_width(r0, cols, 0, cols, spec.precision(0, ws), ws);
-  const std::uint32_t npairs = spec.single || spec.pairs_one ? (cols ? 1 : 0) : cols;
+  if ((fields.single || fields.pairs_one) && uniform && fields.width(0, ws) == 0)
+    uniform_width = computed_width(r0, cols, 0, cols, fields.precision(0, ws), ws);
+  const std::uint32_t npairs = fields.single || fields.pairs_one ? (cols ? 1 : 0) : cols;
   for (std::uint32_t j = 0; j < npairs; ++j) {
-    if (spec.width(j, ws) < 0) domner(ws);
-    (void)spec.precision(j, ws);
+    if (fields.width(j, ws) < 0) domner(ws);
+    (void)fields.precision(j, ws);
   }
   for (std::uint32_t j = 0; j < cols; ++j) {
-    std::int32_t w = spec.width(j, ws);
+    std::int32_t w = fields.width(j, ws);
     std::uint64_t width = static_cast<std::uint64_t>(w);
-    if (w == 0) width = uniform_width ? uniform_width : computed_width(r0, cols, j, j + 1, spec.precision(j, ws), ws);
+    if (w == 0) width = uniform_width ? uniform_width : computed_width(r0, cols, j, j + 1, fields.precision(j, ws), ws);
     total += width;
     if (total > 0x7FFFFFFFu) domner(ws);
   }
   const std::uint64_t rows = cols == 0 ? 0 : r0.count / cols;
-  std::vector<std::uint32_t> shape = shape_of(r0, ws);
-  if (shape.empty()) shape.push_back(0);
-  shape.back() = static_cast<std::uint32_t>(total);
-  std::uint64_t n = total;
-  for (std::size_t k = 0; k + 1 < shape.size(); ++k) n *= shape[k];
-  if (n > 0x7FFFFFFFu) domner(ws);
-  need_room(n + 64, ws);
-  const ArrayInfo z = new_simple(shape, ET_CHAR, ws);
+  const ArrayInfo z = new_formatted_result(r0, total, ws);
   const ArrayInfo l = array_info(left_arg(ws), ws);
   const ArrayInfo r = array_info(right_arg(ws), ws);
-  spec.left = &l;
+  fields.left = &l;
   std::uint64_t start = 0, polled = 0;
   for (std::uint32_t j = 0; j < cols; ++j) {
-    const std::int32_t p = spec.precision(j, ws);
-    std::int32_t w = spec.width(j, ws);
+    const std::int32_t p = fields.precision(j, ws);
+    std::int32_t w = fields.width(j, ws);
     std::uint64_t width = static_cast<std::uint64_t>(w);
     if (w == 0) width = uniform_width ? uniform_width : computed_width(r, cols, j, j + 1, p, ws);
     bool all_text = r.type == ET_NESTED;

@@ -29,6 +29,12 @@ void format_dyadic(const PrimitiveCall& call, Ws ws);
 // empty. Pushes the character result. AXIS ERROR, DOMAIN ERROR, RANK
 // ERROR, LENGTH ERROR as the forms say; WS FULL when the result does not fit.
 void format_alpha(const PrimitiveCall& call, Ws ws);
+// The character result of a dyadic format of R (ravel facts `r`, read
+// before any allocation) whose rows are `total` characters wide: R's shape
+// with its last axis (a scalar: one axis) replaced by `total`, pushed.
+// DOMAIN ERROR when a length or the count passes 2³¹−1; WS FULL when it
+// does not fit (the arguments may move: read them afresh).
+ArrayInfo new_formatted_result(const ArrayInfo& r, std::uint64_t total, Ws ws);
 // L⍕R with a character L (format by example), called by format_dyadic
 // with the arguments' facts.
 void format_by_example(const ArrayInfo& left, const ArrayInfo& right, Ws ws);

@@ -98,19 +98,6 @@ std::vector<std::uint32_t> inner_shape(std::uint32_t l_slot, std::uint32_t r_slo
   return ls;
 }
 
-// Pushes the `n` items of the array in `slot` at base, base+step, ... as
-// one vector of its own; an empty one carries the array's prototype.
-void push_vector(std::uint32_t slot, std::uint64_t base, std::uint64_t step, std::uint32_t n, Ws ws) {
-  if (n == 0) {
-    set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
-    xopafx(0, hdr::RightDesc, slot, ws);
-    result_from_picks({0}, [](const std::function<void(const Pick&)>&) {}, false, ws);
-    return;
-  }
-  for (std::uint32_t k = 0; k < n; ++k) push_item(slot, base + k * step, ws);
-  collect({n}, n, ws);
-}
-
 // The link, column j of R, g and row i of L for result element k = i×cols + j.
 int inner_call(std::uint32_t p, Ws ws) {
   set_frame_word(p, opf::Kind, kInnerOperand, ws);

@@ -98,19 +98,6 @@ void fold(std::uint32_t fn, Ws ws) {
   settle_entry(v_slot, r, ws);
 }
 
-// Pushes the `n` items of the array in `slot` at base, base+step, ... as
-// one vector of its own; an empty one carries the array's prototype.
-void push_vector(std::uint32_t slot, std::uint64_t base, std::uint64_t step, std::uint32_t n, Ws ws) {
-  if (n == 0) {
-    set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
-    xopafx(0, hdr::RightDesc, slot, ws);
-    result_from_picks({0}, [](const std::function<void(const Pick&)>&) {}, false, ws);
-    return;
-  }
-  for (std::uint32_t k = 0; k < n; ++k) push_item(slot, base + k * step, ws);
-  collect({n}, n, ws);
-}
-
 // Shapes: `ls` and `rs`, the result's shape their catenation.
 std::vector<std::uint32_t> joined(const std::vector<std::uint32_t>& ls, const std::vector<std::uint32_t>& rs, Ws ws) {
   if (ls.size() + rs.size() > 63) limit_error(ws);

@@ -74,19 +74,6 @@ void outer_general(const StackEntry& g, Ws ws) {
   collect(shape, done, ws);
 }
 
-// Pushes the `n` items of the array in `slot` at base, base+step, ... as
-// one vector of its own; an empty one carries the array's prototype.
-void push_vector(std::uint32_t slot, std::uint64_t base, std::uint64_t step, std::uint32_t n, Ws ws) {
-  if (n == 0) {
-    set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
-    xopafx(0, hdr::RightDesc, slot, ws);
-    result_from_picks({0}, [](const std::function<void(const Pick&)>&) {}, false, ws);
-    return;
-  }
-  for (std::uint32_t k = 0; k < n; ++k) push_item(slot, base + k * step, ws);
-  collect({n}, n, ws);
-}
-
 // f/ applied to the value on top of the stack; the result replaces it.
 void reduce_top(const StackEntry& f, Ws ws) {
   const std::uint32_t obj = new_derived_object(f, ws);
@@ -138,6 +125,17 @@ void inner_general(const StackEntry& f, const StackEntry& g, Ws ws) {
 }
 
 }  // namespace
+
+void push_vector(std::uint32_t slot, std::uint64_t base, std::uint64_t step, std::uint32_t n, Ws ws) {
+  if (n == 0) {
+    set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
+    xopafx(0, hdr::RightDesc, slot, ws);
+    result_from_picks({0}, [](const std::function<void(const Pick&)>&) {}, false, ws);
+    return;
+  }
+  for (std::uint32_t k = 0; k < n; ++k) push_item(slot, base + k * step, ws);
+  collect({n}, n, ws);
+}
 
 int do_xprod(Ws ws) {
   const std::uint8_t cls = entry_class(1, ws);

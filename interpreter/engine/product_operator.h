@@ -10,6 +10,12 @@ namespace zema {
 // product); g's is at dfn::Entry.
 constexpr std::uint32_t kProductLeft = 24;
 
+// Pushes the `n` items of the array in the stack slot `slot` at base,
+// base+step, … as one new vector (a row of L or a column of R for the inner
+// product); an empty one carries the array's prototype. WS FULL when it
+// does not fit.
+void push_vector(std::uint32_t slot, std::uint64_t base, std::uint64_t step, std::uint32_t n, Ws ws);
+
 // The engine's action for the dot on top of the stack with g below it: the
 // dot becomes a bound dot (class 10), awaiting f or ∘ to its left; answers
 // the next state. NONCE ERROR when g is not a primitive, defined or derived

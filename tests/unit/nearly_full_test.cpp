@@ -61,5 +61,30 @@ TEST_F(NearlyFull, LinesGiveTheirValueOrWsFull) {
   }
 }
 
+// A call of a function with many labels, defined before the garbage: the
+// room for its frame and label values may compact the heap and move its
+// lines; the call gives the labels' values or WS FULL.
+TEST_F(NearlyFull, LabelledFunctionCallGivesItsValueOrWsFull) {
+  std::string expected, result = "R←A1";
+  for (int i = 1; i <= 20; ++i) expected += (i > 1 ? " " : "") + std::to_string(i);
+  for (int i = 2; i <= 20; ++i) result += ",A" + std::to_string(i);
+  expected += "\n";
+  int answered = 0;
+  for (std::uint32_t gap = 300; gap < 1200; gap += 4) {
+    clear_workspace(ws());
+    type({"∇R←F"});
+    for (int i = 1; i <= 20; ++i) type({"A" + std::to_string(i) + ":"});
+    type({result, "∇", "W←⍳20", "FILL←0", "Z←⎕EX 'W'"});
+    ASSERT_TRUE(leave_gap(gap));
+    const std::string out = type({"F"});
+    if (out == expected)
+      ++answered;
+    else
+      EXPECT_NE(out.find("WS FULL"), std::string::npos) << gap << " bytes free: " << out;
+    ASSERT_TRUE(heap_consistent(ws())) << gap << " bytes free";
+  }
+  EXPECT_GT(answered, 20);
+}
+
 }  // namespace
 }  // namespace zema
