@@ -1,9 +1,12 @@
 #include "interpreter/engine/dot_notation.h"
 
-#include <vector>
+#include <cstring>
 
 #include "interpreter/engine/properties.h"
 #include "interpreter/engine/reduce_operator.h"
+#include "interpreter/primitives/args.h"
+#include "interpreter/primitives/nested_results.h"
+#include "interpreter/primitives/structural.h"
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
@@ -114,27 +117,60 @@ void replace_below(std::uint32_t depth, Ws ws) {
   if ((result.cls & kOwnsObject) && result.value != 0) set_owner(rd32(ws, slot + se::Value), slot, OK_STACK, ws);
 }
 
-int read_chain(std::uint16_t token, Ws ws) {
-  const std::uint32_t obj_entry = stack_entry_at(kObjectAt, ws);
+// Pushes one array of the objects' shape holding the member's value of
+// each object as an item, made simple when every item is a simple scalar of
+// one kind; the references in it are counted.
+void push_values_of_each(std::uint32_t obj_entry, std::uint16_t token, Ws ws) {
   std::uint32_t refs = object_refs(obj_entry, ws);
   const std::uint32_t rank = array_rank(refs, ws);
-  if (rank == 0) {
-    push_result(copy_array(readable_value_word(ref_at(refs, 0, ws), token, ws), ws), ws);
-    replace_below(kNameAt + 1, ws);
-    return ES_BIND;
-  }
-  std::vector<std::uint32_t> shape(rank);
-  for (std::uint32_t k = 0; k < rank; ++k) shape[k] = array_axis(refs, k, ws);
   const std::uint32_t n = array_count(refs, ws);
   if (n == 0) {
-    push_result(new_array(ET_INT, rank, shape.data(), ws), ws);
+    const std::uint32_t at = oprslt(0, 4 * rank, ET_INT, 0, ws);
+    refs = object_refs(obj_entry, ws);
+    for (std::uint32_t k = 0; k < rank; ++k) wr32(ws, at + 4 * k, array_axis(refs, k, ws));
+    return;
+  }
+  // Every value is found (and checked) before anything is allocated.
+  std::uint64_t extra = 0;
+  for (std::uint32_t i = 0; i < n; ++i)
+    extra += rd32(ws, rd32(ws, readable_value_word(ref_at(refs, i, ws), token, ws)) + obj::Size);
+  const std::uint64_t total = extra + 4ull * n + 4ull * rank + 16;
+  if (total > 0x7FFFFFF0u) xwsfll(ws);
+  need_room(total, ws);
+  const std::uint32_t first = oprslt(n, 4 * rank, ET_NESTED, static_cast<std::uint32_t>(extra), ws);
+  refs = object_refs(obj_entry, ws);
+  for (std::uint32_t k = 0; k < rank; ++k) wr32(ws, first + 4 * k, array_axis(refs, k, ws));
+  const std::uint32_t z = first - obj::Shape;
+  const std::uint32_t table = first + 4 * rank;
+  std::uint32_t at = table + 4 * n;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const std::uint32_t v = rd32(ws, readable_value_word(ref_at(refs, i, ws), token, ws));
+    const std::uint32_t size = rd32(ws, v + obj::Size);
+    wr32(ws, table + 4 * i, at - z);
+    std::memcpy(ws + at, ws + v, size);
+    wr32(ws, at, 0);
+    at += size;
+  }
+  inc_array_reference_counts(z, ws);
+  const std::uint8_t type = check_simple(z, ws);
+  if (type == ET_NESTED) return;
+  const std::uint32_t shape_at = oprslt(n, 4 * rank, type, 0, ws);
+  write_simple_image(rd32(ws, stack_entry_at(1, ws) + se::Value), type, shape_at - 4, ws);
+  inc_array_reference_counts(shape_at - obj::Shape, ws);
+  StackEntry simple;
+  unstack(simple, ws);
+  settle_entry(stack_entry_at(0, ws), simple, ws);  // the nested one goes, with its counts
+}
+
+int read_chain(std::uint16_t token, Ws ws) {
+  const std::uint32_t obj_entry = stack_entry_at(kObjectAt, ws);
+  const std::uint32_t refs = object_refs(obj_entry, ws);
+  if (array_rank(refs, ws) == 0) {
+    const std::uint32_t copy = copy_array(readable_value_word(ref_at(refs, 0, ws), token, ws), ws);
+    inc_array_reference_counts(copy, ws);
+    push_result(copy, ws);
   } else {
-    for (std::uint32_t i = 0; i < n; ++i) {
-      refs = object_refs(obj_entry, ws);  // the last copy may have moved it
-      push_result(copy_array(readable_value_word(ref_at(refs, i, ws), token, ws), ws), ws);
-      if ((i & 0x3FF) == 0x3FF) poll_attention(ws);
-    }
-    collect(shape, n, ws);
+    push_values_of_each(obj_entry, token, ws);
   }
   replace_below(kNameAt + 1, ws);
   return ES_BIND;
