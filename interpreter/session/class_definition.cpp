@@ -206,6 +206,25 @@ class ClassWordAside {
   std::uint16_t word_;
 };
 
+// One use of a symbol held for a scope.
+class NameHeld {
+ public:
+  NameHeld(std::uint16_t token, Ws ws) : ws_(ws), token_(token) {
+    const std::uint32_t e = entry_of_token(token);
+    if (rd16(ws, e + sym::Uses) == kMaxUses) error(E_SYSTEM_LIMIT, 0, 0, ws);
+    wr16(ws, e + sym::Uses, rd16(ws, e + sym::Uses) + 1);
+  }
+  ~NameHeld() {
+    if (rd16(ws_, entry_of_token(token_) + sym::Uses) != 0) clnuse(token_, ws_);
+  }
+  NameHeld(const NameHeld&) = delete;
+  NameHeld& operator=(const NameHeld&) = delete;
+
+ private:
+  Ws ws_;
+  std::uint16_t token_;
+};
+
 // Runs `expression` as ⎕EC does, at the immediate level, the answer going
 // to the answer symbol. Answers the symbol's token; its value is ⎕EC's
 // three items, or none when the line did not run.
@@ -343,6 +362,9 @@ int consider_class_defn_line(Ws ws) {
   bool overflow = false;
   const std::string expression = expression_of(listed_line(line, overflow, ws), opens);
   if (overflow) return fail("WS FULL");
+  // The property's name keeps a use of its own while the line is gone and
+  // the expression runs.
+  NameHeld held(name, ws);
   clrkil(ws);
   // The expression runs as ⎕EC runs it; its answer is copied out of the
   // answer symbol into the class.
