@@ -118,9 +118,7 @@ int create_empty_class(std::uint16_t name, std::uint16_t parent, std::uint32_t r
     const std::uint32_t n = rd32(ws, cls + pobj::Count);
     for (std::uint32_t i = 0; i < n; ++i) {
       const std::uint32_t me = entry_at(cls, i);
-      const std::uint32_t v = rd32(ws, me + mentry::Value);
-      wr32(ws, me + mentry::Value, 0);
-      if (v != 0 && rd8(ws, me + mentry::Kind) != SYM_UNDEF) mgarb(v, ws);
+      release_member_value(me, ws);
       clnuse(rd16(ws, me + mentry::Token), ws);
     }
     wr32(ws, cls + pobj::Count, 0);
@@ -253,10 +251,7 @@ int delete_class_member(std::uint16_t cls_token, std::uint16_t member, Ws ws) {
   if (i < 0) return 28;
   const std::uint32_t n = rd32(ws, cls + pobj::Count);
   const std::uint32_t me = entry_at(cls, static_cast<std::uint32_t>(i));
-  const std::uint32_t v = rd32(ws, me + mentry::Value);
-  const std::uint8_t kind = rd8(ws, me + mentry::Kind);
-  wr32(ws, me + mentry::Value, 0);
-  if (v != 0 && kind != SYM_UNDEF) mgarb(v, ws);
+  release_member_value(me, ws);
   for (std::uint32_t j = static_cast<std::uint32_t>(i) + 1; j < n; ++j) {
     const std::uint32_t from = entry_at(cls, j), to = entry_at(cls, j - 1);
     std::memcpy(ws + to, ws + from, mentry::Size);

@@ -1,15 +1,19 @@
 #include "interpreter/session/class_definition.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "host/charset.h"
 #include "interpreter/engine/classes.h"
+#include "interpreter/engine/line.h"
+#include "interpreter/output/display.h"
 #include "interpreter/reader/entry_errors.h"
 #include "interpreter/reader/token_format.h"
 #include "interpreter/reader/tokeniser.h"
+#include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
@@ -115,6 +119,155 @@ ClassHeader header_of(std::uint32_t line, Ws ws) {
   return read_header(line, t, t.size() - 1, ws);
 }
 
+// ---- property expressions ----
+
+// The line as listed (internal characters, no carriage return), captured
+// quietly above the heap top; `overflow` tells whether it did not fit.
+std::string listed_line(std::uint32_t line, bool& overflow, Ws ws) {
+  const std::uint32_t start = rd32(ws, hdr::HeapTop) + 16;
+  const std::uint32_t saved_address = rd32(ws, hdr::CaptureAddress);
+  const std::uint16_t saved_column = rd16(ws, hdr::OutColumn);
+  const std::uint8_t saved_bits = rd8(ws, hdr::OutputBits);
+  wr32(ws, hdr::CaptureAddress, start);
+  wr8(ws, hdr::OutputBits, static_cast<std::uint8_t>((saved_bits | outbits::Store) & ~outbits::Overflowed));
+  set_state(st::Capturing, st::CaptureOverflow, ws);
+  ldis(line, ws);
+  overflow = state_has(st::CaptureOverflow, ws) || (rd8(ws, hdr::OutputBits) & outbits::Overflowed);
+  set_state(0, st::Capturing | st::CaptureOverflow, ws);
+  const std::uint32_t end = rd32(ws, hdr::CaptureAddress);
+  std::string text(reinterpret_cast<const char*>(ws + start), end > start ? end - start : 0);
+  wr32(ws, hdr::CaptureAddress, saved_address);
+  wr16(ws, hdr::OutColumn, saved_column);
+  wr8(ws, hdr::OutputBits, saved_bits);
+  return text;
+}
+
+// The expression of a listed property line: what follows the first arrow
+// (and a second one right after it), without a trailing comment and, for
+// a braced line, without its closing brace.
+std::string expression_of(const std::string& listed, bool braced) {
+  static const std::string arrow = utf8_to_internal("←");
+  static const std::string right_brace = utf8_to_internal("}");
+  std::size_t at = listed.find(arrow);
+  if (at == std::string::npos) return {};
+  at += arrow.size();
+  if (listed.compare(at, arrow.size(), arrow) == 0) at += arrow.size();
+  std::string e = listed.substr(at);
+  bool quoted = false;
+  for (std::size_t i = 0; i < e.size(); ++i) {
+    if (static_cast<std::uint8_t>(e[i]) == ich::Quote) quoted = !quoted;
+    if (!quoted && static_cast<std::uint8_t>(e[i]) == ich::Lamp) {
+      e.resize(i);
+      break;
+    }
+  }
+  while (!e.empty() && static_cast<std::uint8_t>(e.back()) == ich::Blank) e.pop_back();
+  if (braced && e.size() >= right_brace.size() && e.compare(e.size() - right_brace.size(), right_brace.size(), right_brace) == 0)
+    e.resize(e.size() - right_brace.size());
+  return e;
+}
+
+// The symbol that receives ⎕EC's answer while a property expression runs:
+// its name (one blank) cannot be typed, so no APL name meets it. Created
+// without uses when absent.
+std::uint16_t answer_symbol(Ws ws) {
+  wr8(ws, kNameBuffer, ich::Blank);
+  std::uint32_t first_free = 0, found = 0;
+  if (symfnd(first_free, found, 1, ws) == 0) return static_cast<std::uint16_t>(token_of_table_offset(found));
+  if (first_free == 0) error(E_SYMBOL_TABLE_FULL, 1, 4, ws);
+  return static_cast<std::uint16_t>(token_of_table_offset(syment(first_free, 1, ws)));
+}
+
+// Gives the answer symbol's value up, and the use that value counted.
+void drop_answer(std::uint16_t token, Ws ws) {
+  const std::uint32_t e = entry_of_token(token);
+  const std::uint32_t v = rd32(ws, e + sym::Value);
+  const bool had_value = (rd8(ws, e + sym::Type) & kSymTypeMask) == SYM_VAR;
+  wr32(ws, e + sym::Value, 0);
+  wr8(ws, e + sym::Type, SYM_UNDEF);
+  if (v != 0) mgarb(v, ws);
+  if (had_value) clnus2(e, ws);
+}
+
+// While a property expression runs the class word is 0, so that lines the
+// expression tokenises (⍎, ⎕EC, ⎕ input) run as usual and a ∇ it fixes
+// makes no method; it comes back afterwards while the mode is still open.
+class ClassWordAside {
+ public:
+  explicit ClassWordAside(Ws ws) : ws_(ws), word_(rd16(ws, hdr::ClassWord)) { wr16(ws, hdr::ClassWord, 0); }
+  ~ClassWordAside() {
+    if (rd32(ws_, hdr::ClassDefining) != 0) wr16(ws_, hdr::ClassWord, word_);
+  }
+  ClassWordAside(const ClassWordAside&) = delete;
+  ClassWordAside& operator=(const ClassWordAside&) = delete;
+
+ private:
+  Ws ws_;
+  std::uint16_t word_;
+};
+
+// One use of a symbol held for a scope.
+class NameHeld {
+ public:
+  NameHeld(std::uint16_t token, Ws ws) : ws_(ws), token_(token) {
+    const std::uint32_t e = entry_of_token(token);
+    if (rd16(ws, e + sym::Uses) == kMaxUses) error(E_SYSTEM_LIMIT, 0, 0, ws);
+    wr16(ws, e + sym::Uses, rd16(ws, e + sym::Uses) + 1);
+  }
+  ~NameHeld() {
+    if (rd16(ws_, entry_of_token(token_) + sym::Uses) != 0) clnuse(token_, ws_);
+  }
+  NameHeld(const NameHeld&) = delete;
+  NameHeld& operator=(const NameHeld&) = delete;
+
+ private:
+  Ws ws_;
+  std::uint16_t token_;
+};
+
+// Runs `expression` as ⎕EC does, at the immediate level, the answer going
+// to the answer symbol. Answers the symbol's token; its value is ⎕EC's
+// three items, or none when the line did not run.
+std::uint16_t run_property_expression(const std::string& expression, Ws ws) {
+  static const std::string head = utf8_to_internal("Z←⎕EC ");
+  std::string text = head;
+  text += static_cast<char>(ich::Quote);
+  for (const char c : expression) {
+    text += c;
+    if (static_cast<std::uint8_t>(c) == ich::Quote) text += c;
+  }
+  text += static_cast<char>(ich::Quote);
+  const std::uint16_t answer = answer_symbol(ws);
+  ClassWordAside aside(ws);
+  if (tokenise_input_line(text.data(), static_cast<int>(text.size()), ws) != lr::Ready) return answer;
+  // Z, the line's first token, becomes the answer symbol.
+  int statements = 0;
+  const Tokens t = line_tokens(rd32(ws, hdr::KillSlot), statements, ws);
+  if (t.empty() || !is_name(t[0], ws)) ZEMA_SYSTEM_ERROR(ws);
+  const std::uint16_t z = name_token(t[0], ws);
+  const std::uint32_t e = entry_of_token(answer);
+  wr16(ws, e + sym::Uses, rd16(ws, e + sym::Uses) + 1);
+  wr8(ws, t[0].first, static_cast<std::uint8_t>(answer >> 8));
+  wr8(ws, t[0].first + 1, static_cast<std::uint8_t>(answer));
+  clnuse(z, ws);
+  run_engine(ES_LINE_START, ws);
+  return answer;
+}
+
+// The value of ⎕EC's answer `a` (three items) when its code is 1 or 2 (the
+// expression gave a value), else 0.
+std::uint32_t answer_value(std::uint32_t a, Ws ws) {
+  if (a == 0 || array_type(a, ws) != ET_NESTED || array_rank(a, ws) != 1 || array_count(a, ws) != 3) return 0;
+  const std::uint32_t data = array_data(a, ws);
+  const std::uint32_t code = a + rd32(ws, data);
+  if (array_rank(code, ws) != 0) return 0;
+  std::int32_t c = 0;
+  if (array_type(code, ws) == ET_INT) c = rdi32(ws, array_data(code, ws));
+  else if (array_type(code, ws) == ET_BOOL) c = rd8(ws, array_data(code, ws)) >> 7;
+  if (c != 1 && c != 2) return 0;
+  return a + rd32(ws, data + 8);
+}
+
 }  // namespace
 
 bool is_class_header(Ws ws) {
@@ -164,7 +317,7 @@ void open_class_definition(Ws ws) {
 }
 
 int consider_class_defn_line(Ws ws) {
-  if (rd8(ws, kInsideExecuteByte) & 1) return lr::Ready;
+  if ((rd8(ws, kInsideExecuteByte) & 1) || rd16(ws, hdr::ClassWord) == 0) return lr::Ready;
   const std::uint32_t line = rd32(ws, hdr::KillSlot);
   int statements = 0;
   Tokens t = line_tokens(line, statements, ws);
@@ -205,10 +358,53 @@ int consider_class_defn_line(Ws ws) {
     return lr::Nothing;
   }
   if (single(t[1], ws) != kArrowToken) return fail("Expecting assignment arrow after property name");
-  // A property with a value: evaluating the expression is not built yet.
-  print_message(ertab(E_NONCE), ws);
+  if (t.size() > 2 && single(t[2], ws) == kArrowToken) access |= kReadOnly;
+  bool overflow = false;
+  const std::string expression = expression_of(listed_line(line, overflow, ws), opens);
+  if (overflow) return fail("WS FULL");
+  // The property's name keeps a use of its own while the line is gone and
+  // the expression runs.
+  NameHeld held(name, ws);
   clrkil(ws);
-  return lr::Refused;
+  // The expression runs as ⎕EC runs it; its answer is copied out of the
+  // answer symbol into the class.
+  std::uint16_t answer = 0;
+  try {
+    answer = run_property_expression(expression, ws);
+    const std::uint32_t e = entry_of_token(answer);
+    std::uint32_t a = (rd8(ws, e + sym::Type) & kSymTypeMask) == SYM_VAR ? rd32(ws, e + sym::Value) : 0;
+    std::uint32_t v = answer_value(a, ws);
+    if (v == 0) {
+      drop_answer(answer, ws);
+      return fail("Expression did not yield valid result");
+    }
+    // The value alone becomes the answer (its references counted), the
+    // three items go.
+    const std::uint32_t size = rd32(ws, v + obj::Size);
+    const std::uint32_t at = v - a;
+    const std::uint32_t copy = getspc(size - 8, ws);
+    a = rd32(ws, e + sym::Value);
+    std::memcpy(ws + copy + 8, ws + a + at + 8, size - 8);
+    inc_array_reference_counts(copy, ws);
+    wr32(ws, e + sym::Value, copy);
+    set_owner(copy, e, OK_SYMBOL, ws);
+    mgarb(a, ws);
+    // The class found again: the expression may have moved or erased it.
+    const std::uint32_t target = class_def_from_symidx(rd16(ws, hdr::ClassWord), ws);
+    if (target == 0 || set_named_class_property(rd32(ws, target + pobj::OwnSlot), name, copy, ws) != 0) {
+      drop_answer(answer, ws);
+      return fail("Error assigning data to property");
+    }
+    drop_answer(answer, ws);
+    if (set_member_details(rd32(ws, class_def_from_symidx(rd16(ws, hdr::ClassWord), ws) + pobj::OwnSlot), name,
+                           access, ws) != 0)
+      return fail("Error assigning data to property");
+  } catch (const AplError& err) {
+    if (answer != 0) drop_answer(answer, ws);
+    if (err.code != E_WS_FULL) throw;
+    return fail("WS FULL");
+  }
+  return lr::Nothing;
 }
 
 void close_class_definition(Ws ws) {

@@ -425,13 +425,7 @@ void release_object_contents(std::uint32_t off, Ws ws) {
   if (kind == OK_INSTANCE || kind == OK_CLASS) {
     if (is_apl_pooled(off, ws)) {
       const std::uint32_t n = rd32(ws, off + pobj::Count);
-      for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint32_t e = off + pobj::Entries + mentry::Size * i;
-        const std::uint32_t v = rd32(ws, e + mentry::Value);
-        if (v == 0) continue;
-        wr32(ws, e + mentry::Value, 0);
-        if (rd8(ws, e + mentry::Kind) != SYM_UNDEF) mgarb(v, ws);
-      }
+      for (std::uint32_t i = 0; i < n; ++i) release_member_value(off + pobj::Entries + mentry::Size * i, ws);
       if (kind == OK_CLASS)
         for (std::uint32_t i = 0; i < n; ++i) {
           const std::uint16_t token = rd16(ws, off + pobj::Entries + mentry::Size * i + mentry::Token);
@@ -450,6 +444,26 @@ void release_object_contents(std::uint32_t off, Ws ws) {
     dec_array_reference_counts(off, ws);
   else if (t == ET_DERIVED)
     dec_derfn_reference_counts(off, ws);
+}
+
+void release_member_value(std::uint32_t entry, Ws ws) {
+  std::uint32_t v = rd32(ws, entry + mentry::Value);
+  wr32(ws, entry + mentry::Value, 0);
+  const std::uint8_t kind = rd8(ws, entry + mentry::Kind);
+  if (v == 0 || kind == SYM_UNDEF) return;
+  if (!is_function_type(kind)) {
+    mgarb(v, ws);
+    return;
+  }
+  // A function's lines: each owns the next through its next-line word
+  // (owner kind OK_NEXTLINE, owner + 8), cut before the line is released.
+  constexpr std::uint32_t kNextLineWord = 8;
+  while (v != 0) {
+    const std::uint32_t next = rd32(ws, v + kNextLineWord);
+    wr32(ws, v + kNextLineWord, 0);
+    mgarb(v, ws);
+    v = next;
+  }
 }
 
 void move_pooled_owner_words(std::uint32_t off, std::int64_t delta, Ws ws) {

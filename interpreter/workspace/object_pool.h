@@ -129,6 +129,12 @@ void nullify_object_references(std::uint32_t array, Ws ws);
 // the references of an array or derived function. Called by mgarb.
 void release_object_contents(std::uint32_t off, Ws ws);
 
+// Releases the value of the member or property entry at `entry` and sets
+// its value word to 0: a method's (kind 0–2 or an operator's) header line
+// with every body line chained from it, any other value alone; a property
+// without a value (kind 15) holds none. The kind is left as it was.
+void release_member_value(std::uint32_t entry, Ws ws);
+
 // The owner words of what a pooled APL object at `off` owns (member or
 // property values, ⎕DF text) follow it after it moved by `delta` bytes.
 void move_pooled_owner_words(std::uint32_t off, std::int64_t delta, Ws ws);
