@@ -168,8 +168,7 @@ int read_startup_image(std::uint32_t count, std::uint8_t* destination) {
 
 int read_startup_image_whole(std::uint32_t limit, WsImage& image) {
   g_startup_pending = false;
-  image.bytes.reset();
-  image.length = 0;
+  image.reset();
   std::uint8_t probe[4];
   if (read_packaged_ws(probe, 0) != 0) return 3;
   const std::uint32_t length = packaged_ws_length();

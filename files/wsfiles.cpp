@@ -6,11 +6,13 @@
 // replaced by the home directory.
 #include "files/wsfiles.h"
 #include "files/packaged.h"
+#include "files/read_guard.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -295,47 +297,15 @@ bool sync_unsupported(int e) { return e == EINVAL || e == ENOTSUP; }
 
 }  // namespace
 
-// The new image goes to a temporary of its own in the file's directory, is
-// flushed to the disk, and an atomic rename puts it in the old file's place;
-// the directory is then flushed so that the rename itself survives a crash.
-// Any failure leaves the old file untouched and removes the temporary.
+// The new image is staged: a temporary of its own in the file's directory,
+// flushed to the disk, renamed over the old file, the directory flushed so
+// that the rename itself survives a crash. Any failure leaves the old file
+// untouched and removes the temporary.
 int write_ws(const char* path, std::uint32_t length, const std::uint8_t* source) {
-  const std::string p = host_path(path);
-  struct stat target {};
-  if (::stat(p.c_str(), &target) == 0 && S_ISDIR(target.st_mode)) {
-    record_errno(EISDIR);
-    return kIoError;
-  }
-  std::string directory;
-  const std::string prefix = temporary_prefix(p, &directory);
-  remove_stale_temporaries(directory, prefix);
-  std::string temporary = directory + "/" + prefix + std::to_string(::getpid()) + ".XXXXXX";
-  int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) {
-    record_errno(errno);
-    return kIoError;
-  }
-  auto fail = [&](int e) {
-    ::unlink(temporary.c_str());
-    record_errno(e);
-    return kIoError;
-  };
-  // An existing workspace keeps its permissions; a new one gets the usual ones.
-  const mode_t mode = ::stat(p.c_str(), &target) == 0 ? (target.st_mode & 07777) : 0644;
-  if (::fchmod(fd, mode) != 0 || !write_fully(fd, source, length) ||
-      (::fsync(fd) != 0 && !sync_unsupported(errno))) {
-    const int e = errno;
-    ::close(fd);
-    return fail(e);
-  }
-  if (::close(fd) != 0) return fail(errno);
-  if (::rename(temporary.c_str(), p.c_str()) != 0) return fail(errno);
-  const int dfd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    ::fsync(dfd);
-    ::close(dfd);
-  }
-  return kOk;
+  StagedFile file;
+  if (const int rc = begin_staged(path, file)) return rc;
+  if (const int rc = write_staged(file, length, source)) return rc;
+  return commit_staged(file);
 }
 
 StagedFile::~StagedFile() { abandon_staged(*this); }
@@ -372,9 +342,18 @@ int write_staged(StagedFile& file, std::uint32_t count, const std::uint8_t* buff
     record_errno(EBADF);
     return kIoError;
   }
-  if (!write_fully(file.fd, buffer, count)) {
-    record_errno(errno);
-    return kIoError;
+  // Written in pieces, the disk is set to work on each piece at once, so
+  // that the sync of the commit finds most of the file written already.
+  constexpr std::uint32_t kPiece = 4u << 20;
+  for (std::uint32_t done = 0; done < count;) {
+    const std::uint32_t n = std::min(kPiece, count - done);
+    if (!write_fully(file.fd, buffer + done, n)) {
+      record_errno(errno);
+      return kIoError;
+    }
+    const off_t at = ::lseek(file.fd, 0, SEEK_CUR) - n;
+    ::sync_file_range(file.fd, at, n, SYNC_FILE_RANGE_WRITE);
+    done += n;
   }
   return kOk;
 }
@@ -410,36 +389,56 @@ void abandon_staged(StagedFile& file) {
   file.temporary.clear();
 }
 
-int read_ws_whole(const char* path, std::uint32_t limit, WsImage& image) {
-  if (serves_startup_image(path)) {
-    const int rc = read_startup_image_whole(limit, image);
-    if (rc != kOk || looks_like_workspace(image.bytes.get(), image.length)) return rc;
-    image.bytes.reset();
-    image.length = 0;
-    return kNotWorkspace;
-  }
-  image.bytes.reset();
-  image.length = 0;
+WsImage::~WsImage() { reset(); }
+
+void WsImage::reset() {
+  if (mapping) ::munmap(mapping, length);
+  mapping = nullptr;
+  bytes.reset();
+  length = 0;
+}
+
+namespace {
+
+// Opens a workspace file to be read whole: 0 with the descriptor and size,
+// or the result code of read_ws_whole (nothing left open).
+int open_whole(const char* path, std::uint32_t limit, int* fd, std::uint32_t* size) {
   const std::string p = host_path(path);
   errno = 0;
-  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  *fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (*fd < 0) {
     const int e = errno;
     record_errno(e);
     return open_failure_code(e);
   }
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+  if (::fstat(*fd, &info) != 0 || S_ISDIR(info.st_mode)) {
     const int e = S_ISDIR(info.st_mode) ? EISDIR : errno;
-    ::close(fd);
+    ::close(*fd);
     record_errno(e);
     return kIoError;
   }
   if (info.st_size > static_cast<off_t>(limit)) {
-    ::close(fd);
+    ::close(*fd);
     return kTooLarge;
   }
-  const auto size = static_cast<std::uint32_t>(info.st_size);
+  *size = static_cast<std::uint32_t>(info.st_size);
+  return kOk;
+}
+
+}  // namespace
+
+int read_ws_whole(const char* path, std::uint32_t limit, WsImage& image) {
+  image.reset();
+  if (serves_startup_image(path)) {
+    const int rc = read_startup_image_whole(limit, image);
+    if (rc != kOk || looks_like_workspace(image.bytes.get(), image.length)) return rc;
+    image.reset();
+    return kNotWorkspace;
+  }
+  int fd = -1;
+  std::uint32_t size = 0;
+  if (const int rc = open_whole(path, limit, &fd, &size)) return rc;
   image.bytes.reset(new (std::nothrow) std::uint8_t[size ? size : 1]);
   if (!image.bytes) {
     ::close(fd);
@@ -454,14 +453,44 @@ int read_ws_whole(const char* path, std::uint32_t limit, WsImage& image) {
   ::close(fd);
   if (got == -1) {
     record_errno(e);
-    image.bytes.reset();
+    image.reset();
     return kIoError;
   }
   if (got != size || !looks_like_workspace(image.bytes.get(), size)) {
-    image.bytes.reset();
+    image.reset();
     return kNotWorkspace;
   }
   image.length = size;
+  return kOk;
+}
+
+// The pages come straight from the file cache (MAP_POPULATE maps them all
+// at once); the header is the first read, guarded like every later one.
+int map_ws_whole(const char* path, std::uint32_t limit, WsImage& image) {
+  if (serves_startup_image(path)) return read_ws_whole(path, limit, image);
+  image.reset();
+  int fd = -1;
+  std::uint32_t size = 0;
+  if (const int rc = open_whole(path, limit, &fd, &size)) return rc;
+  if (size == 0) {
+    ::close(fd);
+    return kNotWorkspace;
+  }
+  void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  const int e = errno;
+  ::close(fd);
+  if (mapped == MAP_FAILED) {
+    record_errno(e);
+    return e == ENOMEM ? kNoMemory : kIoError;
+  }
+  image.mapping = mapped;
+  image.length = size;
+  bool sound = false;
+  auto check_header = [&] { sound = looks_like_workspace(image.data(), size); };
+  if (guarded_read(image.data(), size, check_header) != kOk || !sound) {
+    image.reset();
+    return kNotWorkspace;
+  }
   return kOk;
 }
 

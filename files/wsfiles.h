@@ -21,17 +21,33 @@ int read_ws(const char* path, std::uint32_t count, std::uint8_t* destination);
 // Temporaries that a killed process left for the same file are removed.
 int write_ws(const char* path, std::uint32_t length, const std::uint8_t* source);
 
-// A whole workspace file read into host memory of its own, outside any
-// workspace, so that a load can check it before it replaces anything.
+// A whole workspace file in host memory outside any workspace, so that a
+// load can check it before it replaces anything: read into memory of its
+// own (`bytes`), or mapped read-only (then unmapped by the destructor).
 struct WsImage {
   std::unique_ptr<std::uint8_t[]> bytes;
   std::uint32_t length = 0;
+  void* mapping = nullptr;
+  WsImage() = default;
+  WsImage(const WsImage&) = delete;
+  WsImage& operator=(const WsImage&) = delete;
+  ~WsImage();
+  // The image's first byte.
+  const std::uint8_t* data() const { return mapping ? static_cast<const std::uint8_t*>(mapping) : bytes.get(); }
+  // Frees or unmaps the bytes; length 0.
+  void reset();
 };
 // Reads the whole file into `image` (its memory sized by the file, which
 // may be at most `limit` bytes) and checks the header as read_ws does:
 // 0, 1 no such file, 3 I/O error, 7 not a workspace (also a file that
 // changed size while read), 9 larger than `limit`, 68 out of memory.
 int read_ws_whole(const char* path, std::uint32_t limit, WsImage& image);
+// The same, the file mapped instead of read (the packaged start-up image is
+// read): no copy is made, so every read of image.data() must be a
+// guarded_read (files/read_guard.h) over image.length bytes, since another
+// process may shrink the file while it is mapped. Also 7 for an empty file
+// or one that shrank while its header was checked.
+int map_ws_whole(const char* path, std::uint32_t limit, WsImage& image);
 // Creates a new file and writes the bytes (a dump): 0; 2 when a file of
 // that name exists already (nothing written); 3 on any other failure (no
 // partial file left).

@@ -983,6 +983,10 @@ int sc_redundant_clause(Ws ws) {
   return finish(to_end(r, s, ws), ws);
 }
 
+bool ends_structure(std::uint8_t token) { return is_end(token) || token == kw::EndTry; }
+
+int sc_end_statement(Ws ws) { return finish(sc_end(ws), ws); }
+
 int sc_in_early(Ws ws) {
   // :For (A B) :In value: the names in parentheses are not evaluated.
   if (register_class(ws) == TC_RPAREN) {

@@ -53,6 +53,13 @@ int sc_redundant_clause(Ws ws);
 // then goes on as written.
 int sc_in_early(Ws ws);
 
+// Whether `token` is an end keyword (:End, :EndIf … :EndSelect, :EndTry).
+bool ends_structure(std::uint8_t token);
+// A statement that is an end keyword alone, taken (the stack: the
+// statement's primer; the cursor at its opening tag, the register its
+// edge): runs it as the engine would and answers the next state.
+int sc_end_statement(Ws ws);
+
 // The error path's step for :Try: when an armed :Try block encloses the
 // failing line of the current function, that record starts catching (the
 // trap word put back from it, `code` kept to be raised again when no clause

@@ -18,6 +18,7 @@
 #include "interpreter/workspace/entry.h"
 #include "interpreter/reader/entry_errors.h"
 #include "interpreter/engine/error_path.h"
+#include "interpreter/engine/fast_statement.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/engine/indexing.h"
@@ -632,6 +633,10 @@ int syntax(int state, Ws ws) {
             state = next;
             break;
           }
+        if (const int next = fast_scalar_statement(ws); next >= 0) {
+          state = next;
+          break;
+        }
         wr8(ws, hdr::FirstTag, 0);
         wr16(ws, hdr::AttnCountdown, 1024);
         wr16(ws, hdr::AttnReload, 1024);

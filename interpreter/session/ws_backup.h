@@ -16,15 +16,26 @@ class WorkspaceBackup {
   // stack segment (stack pointer to hdr::Top); writes host memory of that
   // size. False when the host has no memory for it (nothing kept).
   bool take(Ws ws);
-  // Writes both parts back where they were taken from; the free space
-  // between them is left as it is. Only after a successful take().
+  // Keeps only those bytes of the heap part and stack segment that lie in
+  // [0, heap_end) or [stack_begin, stack_end): the ranges another image is
+  // about to be written to. False as for take().
+  bool take_overwritten(Ws ws, std::uint32_t heap_end, std::uint32_t stack_begin, std::uint32_t stack_end);
+  // Writes what was kept back where it was taken from; the rest of the
+  // block is left as it is. Only after a successful take.
   void restore(Ws ws) const;
-  // True after a successful take().
+  // True after a successful take.
   bool held() const { return bytes_ != nullptr; }
 
  private:
+  struct Piece {
+    std::uint32_t at = 0, length = 0;
+  };
+  // Keeps the pieces (at most four, each inside the block).
+  bool keep(Ws ws, const Piece* pieces, int count);
+
   std::unique_ptr<std::uint8_t[]> bytes_;
-  std::uint32_t heap_top_ = 0, sp_ = 0, top_ = 0;
+  Piece pieces_[4];
+  int count_ = 0;
 };
 
 }  // namespace zema

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string>
 
+#include "files/read_guard.h"
 #include "files/wsfiles.h"
 #include "host/charset.h"
 #include "host/services.h"
@@ -36,10 +37,46 @@ std::uint32_t img32(const std::uint8_t* image, std::uint32_t at) {
   return v;
 }
 
-// Where the image's stack segment goes, worked out before anything moves.
+// The header words that the check of an image relies on, as found at
+// `base`: an image, or the block once the image is copied in.
+struct CheckedWords {
+  std::uint32_t mark, heap_top, top, sp, si_link;
+  std::uint16_t version, buckets, bucket_size;
+  bool operator==(const CheckedWords&) const = default;
+};
+
+CheckedWords checked_words(const std::uint8_t* base) {
+  CheckedWords w{};
+  w.mark = img32(base, kByteOrderMarkAt);
+  w.heap_top = img32(base, hdr::HeapTop);
+  w.top = img32(base, hdr::Top);
+  w.sp = img32(base, hdr::StackPointer);
+  w.si_link = img32(base, hdr::SiLink);
+  std::memcpy(&w.version, base + hdr::Version, 2);
+  std::memcpy(&w.buckets, base + hdr::BucketEntries, 2);
+  std::memcpy(&w.bucket_size, base + hdr::BucketSize, 2);
+  return w;
+}
+
+// The chain of link words of a stack from `sp` to `top` whose bytes are at
+// `segment`, starting at `link`: each inside the segment, above its frame's
+// saved stack pointer, and each next one further up; it must end.
+bool chain_sound(const std::uint8_t* segment, std::uint32_t sp, std::uint32_t top, std::uint32_t link) {
+  if (link < sp || link > top - 4) return false;
+  for (;;) {
+    const std::uint32_t next = img32(segment, link - sp);
+    if (next == 0) return true;
+    if (link - sp < kFrameSavedSp || next <= link || next > top - 4) return false;
+    link = next;
+  }
+}
+
+// Where the image's stack segment goes, worked out before anything moves,
+// and the words it was worked out from.
 struct Placement {
   std::uint32_t heap_top, length, segment, new_top;
   std::int64_t shift;
+  CheckedWords words;
 };
 
 // Checks what can be checked of the image before it touches the workspace:
@@ -48,17 +85,13 @@ struct Placement {
 int check_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t size, Placement& p) {
   if (length > size) return IR_TOO_LARGE;
   if (length < kHeapStart + 4) return IR_INVALID;
-  const std::uint32_t mark = img32(image, kByteOrderMarkAt);
-  if (mark != kByteOrderMark) return IR_INVALID;  // the other byte order is not converted yet
-  std::uint16_t version, buckets, bucket_size;
-  std::memcpy(&version, image + hdr::Version, 2);
-  std::memcpy(&buckets, image + hdr::BucketEntries, 2);
-  std::memcpy(&bucket_size, image + hdr::BucketSize, 2);
-  if (version > kImageVersion || buckets != kSymtabBuckets * kSymtabBucketSize || bucket_size != kSymtabBucketSize)
+  const CheckedWords w = checked_words(image);
+  p.words = w;
+  if (w.mark != kByteOrderMark) return IR_INVALID;  // the other byte order is not converted yet
+  if (w.version > kImageVersion || w.buckets != kSymtabBuckets * kSymtabBucketSize ||
+      w.bucket_size != kSymtabBucketSize)
     return IR_INVALID;
-  const std::uint32_t heap_top = img32(image, hdr::HeapTop);
-  const std::uint32_t top = img32(image, hdr::Top);
-  const std::uint32_t sp = img32(image, hdr::StackPointer);
+  const std::uint32_t heap_top = w.heap_top, top = w.top, sp = w.sp;
   // A saved top equal to the saved stack pointer: an image without the
   // stack segment, taken as an empty stack (its sentinel is written anew).
   const bool no_segment = top == sp;
@@ -87,17 +120,15 @@ int check_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t s
     p.new_top = top;
     p.shift = 0;
   }
-  // The chain of link words, each inside the segment, above its frame's
-  // saved stack pointer, and each next one further up: it must end.
-  std::uint32_t link = img32(image, hdr::SiLink);
-  if (link < sp || link > top - 4) return IR_INVALID;
-  for (;;) {
-    const std::uint32_t next = img32(image, heap_top + (link - sp));
-    if (next == 0) break;
-    if (link - sp < kFrameSavedSp || next <= link || next > top - 4) return IR_INVALID;
-    link = next;
-  }
-  return IR_OK;
+  return chain_sound(image + heap_top, sp, top, w.si_link) ? IR_OK : IR_INVALID;
+}
+
+// The image was read a second time by the copy: it must still be the one
+// that was checked (another process may have written to a mapped file in
+// the meantime).
+bool copy_is_checked_image(const Placement& p, std::uint32_t new_sp, Ws ws) {
+  if (!(checked_words(ws) == p.words)) return false;
+  return p.segment == 0 || chain_sound(ws + new_sp, p.words.sp, p.words.top, p.words.si_link);
 }
 
 // After the stack segment moved by `d`: every heap object whose owner slot
@@ -156,24 +187,33 @@ void print_io_error(Ws ws) { print_message(utf8_to_internal("IO ERROR: ") + erro
 
 int install_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t library, bool keep_integrity_switch,
                   Ws ws) {
+  // Every read of the image is guarded: a mapped file may shrink under it.
   const std::uint32_t size = lowglobals(ws).ws_size;
   Placement p{};
-  if (int r = check_image(image, length, size, p)) return r;
-  WorkspaceBackup backup;
-  if (!backup.take(ws)) return IR_NO_MEMORY;
-
-  const std::uint32_t d = static_cast<std::uint32_t>(p.shift);  // modulo 2^32
-  std::memcpy(ws, image, p.heap_top);
+  int checked = IR_INVALID;
+  auto check = [&] { checked = check_image(image, length, size, p); };
+  if (guarded_read(image, length, check) != 0) return IR_INVALID;
+  if (checked != IR_OK) return checked;
   const std::uint32_t new_sp = p.segment == 0 ? p.new_top - 4 : p.new_top - p.segment;
-  std::memcpy(ws + new_sp, image + p.heap_top, p.segment);
+  WorkspaceBackup backup;
+  if (!backup.take_overwritten(ws, p.heap_top, new_sp, p.new_top)) return IR_NO_MEMORY;
+
+  auto copy = [&] {
+    std::memcpy(ws, image, p.heap_top);
+    std::memcpy(ws + new_sp, image + p.heap_top, p.segment);
+  };
+  if (guarded_read(image, length, copy) != 0 || !copy_is_checked_image(p, new_sp, ws)) {
+    backup.restore(ws);
+    return IR_INVALID;
+  }
+  const std::uint32_t d = static_cast<std::uint32_t>(p.shift);  // modulo 2^32
   wr32(ws, hdr::Top, p.new_top);
   wr32(ws, hdr::StackPointer, new_sp);
   wr32(ws, hdr::SiLink, p.segment == 0 ? new_sp : rd32(ws, hdr::SiLink) + d);
   wr32(ws, p.new_top - 4, 0);
   if (p.shift != 0) {
     if (p.shift < 0) wr16(ws, hdr::Version, 0);
-    const std::uint32_t old_top = img32(image, hdr::Top);
-    relocate_stack_owners(old_top - p.segment, old_top, d, ws);
+    relocate_stack_owners(p.words.top - p.segment, p.words.top, d, ws);
     for (std::uint32_t link = rd32(ws, hdr::SiLink); rd32(ws, link) != 0; link = rd32(ws, link)) {
       wr32(ws, link, rd32(ws, link) + d);
       wr32(ws, link - kFrameSavedSp, rd32(ws, link - kFrameSavedSp) + d);
@@ -192,7 +232,7 @@ int sup_load(std::uint32_t library, const std::uint8_t* name, std::uint32_t flag
   const bool temporary = lg.extension == kExtAtm;
   const std::string path = path_of(library, name, flags, ws);
   WsImage image;
-  switch (read_ws_whole(path.c_str(), lg.ws_size, image)) {
+  switch (map_ws_whole(path.c_str(), lg.ws_size, image)) {
     case 0: break;
     case 9: print_text("IO ERROR: WORKSPACE TOO LARGE", ws); return 4;
     case 7: print_text("WS INVALID", ws); return 4;
@@ -200,7 +240,7 @@ int sup_load(std::uint32_t library, const std::uint8_t* name, std::uint32_t flag
     default: print_io_error(ws); return 4;
   }
   const std::uint32_t stored_library = lg.extension == kExtAws ? library : 0;
-  switch (install_image(image.bytes.get(), image.length, stored_library, temporary, ws)) {
+  switch (install_image(image.data(), image.length, stored_library, temporary, ws)) {
     case IR_OK: return 0;
     case IR_TOO_LARGE: print_text("IO ERROR: WORKSPACE TOO LARGE", ws); return 4;
     case IR_NO_MEMORY: print_text("IO ERROR: NOT ENOUGH MEMORY", ws); return 4;

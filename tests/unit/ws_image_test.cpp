@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "files/wsfiles.h"
 #include "host/charset.h"
 #include "interpreter/session/copy_commands.h"
 #include "interpreter/session/definition.h"
@@ -25,23 +26,16 @@
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/entry.h"
 #include "test_workspace.h"
+#include "ws_file_fixture.h"
 
 namespace zema {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using test::Bytes;
 using test::CaptureTask;
-
-Bytes read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const fs::path& p, const Bytes& bytes) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+using test::read_file;
+using test::write_file;
 
 // One workspace of its own size in a session whose library 0 is a fresh
 // directory.
@@ -100,12 +94,11 @@ class Session {
   Ws ws_;
 };
 
-class WsImageTest : public ::testing::Test {
+class WsImageTest : public test::TemporaryDirectoryTest {
  protected:
+  WsImageTest() : TemporaryDirectoryTest("wsimage") {}
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "wsimage-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    TemporaryDirectoryTest::SetUp();
     task_.names.ws_directory = dir_.string() + "/";
     set_current_apl_task(&task_);
     saved_routes_ = lex_routes();
@@ -116,8 +109,7 @@ class WsImageTest : public ::testing::Test {
   void TearDown() override {
     lex_routes() = saved_routes_;
     set_current_apl_task(nullptr);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    TemporaryDirectoryTest::TearDown();
   }
 
   // A workspace with values of every kind, a function, changed system
@@ -132,7 +124,6 @@ class WsImageTest : public ::testing::Test {
     return s.type({"B", "I", "F", "C", "N", "⍴E", "S", "⎕IO", "⎕PP", "⎕CT", "⎕LX", "G 21", ")SI", "⍳3"});
   }
 
-  fs::path dir_;
   CaptureTask task_;
   LexRoutes saved_routes_;
 };
@@ -313,6 +304,37 @@ TEST_F(WsImageTest, ImageWithoutStackSegmentLoadsWithAnEmptyStack) {
     EXPECT_EQ(rd32(s.ws(), hdr::SiLink), t - 4);
     EXPECT_EQ(rd32(s.ws(), t - 4), 0u);
   }
+}
+
+// A file cut by another process while the load has it mapped: refused as
+// WS INVALID, the workspace as it was. The first image is cut where its
+// check reads (the stack segment at its end), the second, without a stack
+// segment, only while it is copied in.
+TEST_F(WsImageTest, FileCutWhileMappedIsRefusedAndTheWorkspaceStays) {
+  {
+    Session s(task_, 512 * 1024);
+    fill(s);
+    s.type({"BIG←⍳20000", ")SAVE WITHSTACK"});
+  }
+  Bytes b = read_file(dir_ / "WITHSTACK.aws");
+  const std::uint32_t heap = rd32(b.data(), hdr::HeapTop);
+  b.resize(heap);
+  const std::uint32_t top = rd32(b.data(), hdr::Top);
+  std::memcpy(b.data() + hdr::StackPointer, &top, 4);
+  write_file(dir_ / "NOSTACK.aws", b);
+  Session s(task_, 512 * 1024);
+  s.type({"KEEP←⍳5000", ")WSID MINE"});
+  for (const char* name : {"WITHSTACK.aws", "NOSTACK.aws"}) {
+    SCOPED_TRACE(name);
+    const std::string path = (dir_ / name).string();
+    WsImage image;
+    ASSERT_EQ(map_ws_whole(path.c_str(), 512 * 1024, image), 0);
+    ASSERT_EQ(::truncate(path.c_str(), kHeapStart + 100), 0);
+    const Bytes before = s.body();
+    EXPECT_EQ(install_image(image.data(), image.length, 0, false, s.ws()), IR_INVALID);
+    EXPECT_EQ(s.body(), before);
+  }
+  EXPECT_EQ(s.type({"+/KEEP", ")WSID"}), "12502500\nMINE\n");
 }
 
 // The name GRP (a variable first) made a group of the names in `members`

@@ -1,4 +1,5 @@
 #include "files/wsfiles.h"
+#include "files/read_guard.h"
 
 #include <gtest/gtest.h>
 #include <dirent.h>
@@ -28,24 +29,16 @@
 #include "host/services.h"
 #include "host/task.h"
 #include "test_workspace.h"
+#include "ws_file_fixture.h"
 
 namespace zema {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
-
+using test::Bytes;
 using test::CaptureTask;
-
-Bytes read_file(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-void write_file(const fs::path& p, const Bytes& bytes) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
+using test::read_file;
+using test::write_file;
 
 // An image that passes the header check, its other bytes a pattern that
 // depends on `seed`.
@@ -57,12 +50,11 @@ Bytes workspace_image(std::size_t size, int seed) {
   return b;
 }
 
-class WsFilesTest : public ::testing::Test {
+class WsFilesTest : public test::TemporaryDirectoryTest {
  protected:
+  WsFilesTest() : TemporaryDirectoryTest("wsfiles") {}
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "wsfiles-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    TemporaryDirectoryTest::SetUp();
     memory_.assign(kLowGlobalsSize + 65536, 0);
     ws_ = memory_.data() + kLowGlobalsSize;
     std::memset(lowglobals(ws_).mount, 0x20, sizeof lowglobals(ws_).mount);
@@ -72,8 +64,7 @@ class WsFilesTest : public ::testing::Test {
   void TearDown() override {
     close_seq();
     set_current_apl_task(nullptr);
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    TemporaryDirectoryTest::TearDown();
   }
 
   std::string path(const std::string& name) const { return (dir_ / name).string(); }
@@ -132,7 +123,6 @@ class WsFilesTest : public ::testing::Test {
     return names;
   }
 
-  fs::path dir_;
   std::vector<std::uint8_t> memory_;
   Ws ws_ = nullptr;
   std::int32_t pw_ = 80;
@@ -661,24 +651,53 @@ TEST_F(WsFilesTest, TildeIsTheTasksFileSelectorDirectoryOnceChosen) {
   EXPECT_TRUE(fs::exists(dir_ / "home" / "V.aws"));
 }
 
+// Read into memory of its own or mapped, the same bytes and the same refusals.
 TEST_F(WsFilesTest, WholeReadOfAWorkspaceFile) {
   const Bytes image = workspace_image(9000, 2);
   write_file(path("W.aws"), image);
   Bytes header_only = image;
   header_only[6] = 0;
   write_file(path("X.aws"), header_only);
+  write_file(path("EMPTY.aws"), {});
   struct Case {
     const char* name;
     std::uint32_t limit;
     int code;
-  } cases[] = {{"W.aws", 9000, 0}, {"W.aws", 8999, 9}, {"X.aws", 9000, 7}, {"NONE.aws", 9000, 1}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.limit));
-    WsImage got;
-    EXPECT_EQ(read_ws_whole(path(c.name).c_str(), c.limit, got), c.code);
-    if (c.code == 0) EXPECT_EQ(Bytes(got.bytes.get(), got.bytes.get() + got.length), image);
-    else EXPECT_EQ(got.bytes, nullptr);
+  } cases[] = {{"W.aws", 9000, 0}, {"W.aws", 8999, 9}, {"X.aws", 9000, 7}, {"EMPTY.aws", 9000, 7}, {"NONE.aws", 9000, 1}};
+  for (auto reader : {read_ws_whole, map_ws_whole}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.limit) + (reader == map_ws_whole ? " mapped" : ""));
+      WsImage got;
+      EXPECT_EQ(reader(path(c.name).c_str(), c.limit, got), c.code);
+      if (c.code == 0) EXPECT_EQ(Bytes(got.data(), got.data() + got.length), image);
+      else EXPECT_EQ(got.data(), nullptr);
+    }
   }
+}
+
+// Another process may cut a file while it is mapped: a guarded read past the
+// new end answers 7 instead of ending the process, and the guard still works
+// after that. A fault outside any guarded read still ends the process.
+TEST_F(WsFilesTest, GuardedReadOfAMappedFileThatShrank) {
+  const std::size_t page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  write_file(path("CUT.aws"), workspace_image(4 * page, 3));
+  WsImage image;
+  ASSERT_EQ(map_ws_whole(path("CUT.aws").c_str(), 1u << 20, image), 0);
+  ASSERT_EQ(::truncate(path("CUT.aws").c_str(), static_cast<off_t>(page)), 0);
+  const std::uint8_t* bytes = image.data();
+  volatile std::uint32_t sum = 0;
+  auto read_from = [&](std::size_t from, std::size_t to) {
+    return [&sum, bytes, from, to] {
+      for (std::size_t i = from; i < to; ++i) sum = sum + bytes[i];
+    };
+  };
+  auto whole = read_from(0, 4 * page);
+  auto first_page = read_from(0, page);
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(guarded_read(bytes, image.length, whole), 7);
+    EXPECT_EQ(guarded_read(bytes, image.length, first_page), 0);
+  }
+  EXPECT_DEATH(whole(), "");
 }
 
 }  // namespace
