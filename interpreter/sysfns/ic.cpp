@@ -127,9 +127,9 @@ void move_into_class(std::uint32_t slot, std::uint32_t entry, Ws ws) {
   wr8(ws, me + mentry::Kind, type);
   wr32(ws, me + mentry::Value, value);
   if (value != 0) set_owner(value, me + mentry::Value, OK_WORD, ws);
-  // The member counts a use of the name now; the value the name held
-  // counted one too, which goes.
-  clnus2(entry, ws);
+  // The member counts a use of the name now; a variable's value counted
+  // one too, which goes (a function's lines keep their own).
+  if (type == SYM_VAR) clnus2(entry, ws);
 }
 
 }  // namespace
@@ -243,7 +243,6 @@ void sfic_dyadic(SfArg left, SfArg right, Ws ws) {
       wr8(ws, me + mentry::Kind, rd8(ws, oldfn::Type) & kSymTypeMask);
       wr32(ws, me + mentry::Value, fn);
       set_owner(fn, me + mentry::Value, OK_WORD, ws);
-      clnus2(entry, ws);
       continue;
     }
     move_into_class(slot, entry, ws);
