@@ -63,6 +63,25 @@ class FixState {
   bool keep_error_ = false;
 };
 
+// For a line "Name … {}" (blanks allowed), copies the leading name to
+// `name` and answers its length; 0 for any other line.
+std::uint32_t empty_class_header(const std::uint8_t* text, std::uint32_t n, std::uint8_t* name) {
+  static const auto left_brace = static_cast<std::uint8_t>(utf8_to_internal("{")[0]);
+  static const auto right_brace = static_cast<std::uint8_t>(utf8_to_internal("}")[0]);
+  std::uint32_t end = n;
+  while (end > 0 && is_blank(text[end - 1])) --end;
+  if (end == 0 || text[end - 1] != right_brace) return 0;
+  --end;
+  while (end > 0 && is_blank(text[end - 1])) --end;
+  if (end == 0 || text[end - 1] != left_brace) return 0;
+  std::uint32_t k = 0;
+  while (k < n && is_blank(text[k])) ++k;
+  std::uint32_t length = 0;
+  for (; k < n && name_char(text[k]); ++k)
+    if (length < kMaxNameLength) name[length++] = text[k];
+  return length;
+}
+
 // The name's previous value, set aside, goes back to its entry.
 void put_back_aside(Ws ws) {
   if (const std::uint32_t entry = rd32(ws, oldfn::Entry)) {
@@ -165,6 +184,11 @@ int fix_definition(FixSource& source, bool lock, std::uint32_t replace_variable,
           failing = static_cast<int>(i);
           break;
         }
+        // A one-line class header "Name {}" leaves no mode open: its name is
+        // kept (the text may move) to find the class afterwards.
+        std::uint8_t empty_class[kMaxNameLength];
+        std::uint32_t empty_class_length = 0;
+        if (i == 0) empty_class_length = empty_class_header(text, n, empty_class);
         int answer = lr::Nothing;
         try {
           answer = lexcal(text, n, ws);
@@ -182,6 +206,12 @@ int fix_definition(FixSource& source, bool lock, std::uint32_t replace_variable,
           if (rd32(ws, hdr::ClassDefining) != 0 && routes.class_close) {
             class_text = true;
             *entry = entry_of_token(rd16(ws, hdr::ClassWord));
+            continue;
+          }
+          const NameRef made = look_up_name(empty_class, empty_class_length, ws);
+          if (empty_class_length != 0 && made.kind == NameKind::Found && made.type == SYM_CLASS) {
+            class_text = true;
+            *entry = made.entry;
             continue;
           }
           failing = 0;
