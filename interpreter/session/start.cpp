@@ -94,6 +94,7 @@ void apl(std::uint8_t* memory, std::uint32_t size, const char* startup_ws, std::
   *ws_out = ws;
   install_definition_routes();
   install_class_definition_routes();
+  lex_routes().class_close = close_class_definition;
   install_command_routes();
   install_workspace_commands();
   install_listing_commands();

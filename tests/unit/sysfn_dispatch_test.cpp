@@ -74,7 +74,7 @@ const std::set<std::string> kBuiltNiladic = words(
     "⎕LC ⎕TS ⎕AI ⎕UL ⎕ID ⎕WA ⎕AV ⎕TT ⎕A ⎕a ⎕B ⎕b ⎕C ⎕D ⎕I ⎕i ⎕L ⎕R ⎕T ⎕LER ⎕CL ⎕N ⎕y ⎕W ⎕M ⎕ET ⎕TC ⎕TCBEL "
     "⎕TCBS ⎕TCDEL ⎕TCESC ⎕TCFF ⎕TCLF ⎕TCNL ⎕TCNUL ⎕TCHT ⎕WSSIZE ⎕SYMB ⎕EM ⎕ERM ⎕SI ⎕TIME");
 const std::set<std::string> kBuiltMonadic = words("⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC ⎕ERX ⎕CR ⎕EX ⎕FX ⎕NC ⎕NL ⎕NA ⎕STOP ⎕TRACE ⎕LIB");
-const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA ⎕CR ⎕FX ⎕NL ⎕AT ⎕TF ⎕NA ⎕FMT ⎕STOP ⎕TRACE");
+const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA ⎕CR ⎕FX ⎕NL ⎕AT ⎕TF ⎕NA ⎕FMT ⎕STOP ⎕TRACE ⎕IC");
 
 // ---- calling a row ----------------------------------------------------------------------------
 
@@ -181,6 +181,7 @@ ArrayImage good_argument(const std::string& name) {
   if (name == "⎕CR" || name == "⎕EX" || name == "⎕NC" || name == "⎕AT") return test::char_vector("X");
   if (name == "⎕FX" || name == "⎕TF") return test::char_vector("");  // fixes nothing; no text
   if (name == "⎕NL") return test::int_scalar(2);
+  if (name == "⎕IC") return test::char_array({0, 3}, "");  // a class without members
   if (name == "⎕NA") return test::char_vector("LIB|FN");
   if (name == "⎕LIB") return test::char_vector("/no/such/directory");
   return test::int_scalar(0);
@@ -192,6 +193,7 @@ ArrayImage good_left(const std::string& name) {
   if (name == "⎕NL") return test::char_vector("A");
   if (name == "⎕NA") return test::char_vector("F");
   if (name == "⎕FMT") return test::char_vector("I5");
+  if (name == "⎕IC") return test::char_vector("C");
   return test::int_scalar(5);
 }
 
