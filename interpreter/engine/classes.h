@@ -74,4 +74,10 @@ int delete_class_member(std::uint16_t cls_token, std::uint16_t member, Ws ws);
 // other references hold it. Nothing when the name is no class.
 void mark_class_as_deleted(std::uint16_t token, Ws ws);
 
+// Erases the class name of symbol entry `entry` (a global name of type
+// SYM_CLASS): the class is marked deleted, the name loses its value (the
+// class's reference, so the class is freed unless other references hold
+// it) and its symbol use. Answers false, doing nothing, for any other name.
+bool erase_class_name(std::uint32_t entry, Ws ws);
+
 }  // namespace zema
