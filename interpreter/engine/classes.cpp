@@ -5,6 +5,7 @@
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/integrity.h"
 #include "interpreter/workspace/object_pool.h"
 #include "interpreter/workspace/support.h"
 #include "interpreter/workspace/symtab.h"
@@ -271,6 +272,24 @@ int delete_class_member(std::uint16_t cls_token, std::uint16_t member, Ws ws) {
   stamp_class(cls, ws);
   clnuse(member, ws);
   return 0;
+}
+
+void check_privacy_violation(std::uint32_t slot, std::uint8_t access, Ws ws) {
+  if (!(access & kPrivate)) return;
+  if (slot != 0 && rd32(ws, hdr::CurrentInstance) == slot) return;
+  raise_extended_error_ascii(E_DOMAIN, "Cannot access private class member from outside the class", ws);
+}
+
+std::int64_t find_calling_instance(Ws ws) {
+  const std::uint32_t current = rd32(ws, hdr::CurrentInstance);
+  if (!object_slot_live(current, ws)) return -1;
+  const std::uint32_t off = find_object_instance(current, ws);
+  if (rd8(ws, off + obj::Type) == ET_INSTANCE) return current;
+  // A class's method: the instance saved by the levels below, if any.
+  const std::uint32_t calling = rd32(ws, hdr::CallingInstance);
+  if (object_slot_live(calling, ws) && rd8(ws, find_object_instance(calling, ws) + obj::Type) == ET_INSTANCE)
+    return calling;
+  return -1;
 }
 
 bool erase_class_name(std::uint32_t entry, Ws ws) {
