@@ -106,4 +106,8 @@ void sftf_dyadic(SfArg left, SfArg right, Ws ws);      // form ⎕TF text
 void sfsi(Ws ws);                                      // ⎕SI
 void sftime(Ws ws);                                    // ⎕TIME
 
+// ---- objects (objects.cpp) ----
+void sfnew_monadic(SfArg right, Ws ws);               // ⎕NEW class
+void sfnew_dyadic(SfArg left, SfArg right, Ws ws);    // architecture ⎕NEW class
+
 }  // namespace zema

@@ -6,7 +6,12 @@
 
 #include <string>
 
+#include "host/charset.h"
+#include "interpreter/engine/instances.h"
 #include "interpreter/session/class_definition.h"
+#include "interpreter/workspace/arrays.h"
+#include "interpreter/workspace/stack.h"
+#include "interpreter/workspace/symtab.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/object_pool.h"
 #include "test_workspace.h"
@@ -73,6 +78,32 @@ TEST_F(ObjectReferences, CopiesKeepTheClassAliveAndReleasesFreeIt) {
   EXPECT_EQ(in_use(), 1u);
   line("⎕EX 'Q'");
   EXPECT_EQ(in_use(), 0u);
+}
+
+TEST_F(ObjectReferences, InstancesLiveWhileReferredToAndListTheirPublicMembers) {
+  line("∇Point;secret {");
+  line("x");
+  line("secret");
+  line("}");
+  line("∇Child:Point {");
+  line("y");
+  line("}");
+  line("L←⎕NEW¨4⍴'Point' 'Child'");
+  line("M←L[2 2 3]");
+  EXPECT_EQ(in_use(), 6u);  // two classes, four instances
+  line("L←0");
+  EXPECT_EQ(in_use(), 4u);  // the second instance, held by M
+  // ⎕NL of an instance: its class's and its ancestors' public properties.
+  const std::uint32_t slot = rd32(ws(), rd32(ws(), entry_of("M") + sym::Value) + obj::Shape + 4);
+  internal_quad_nl(1u << 2, slot, ws());
+  const std::uint32_t z = rd32(ws(), stack_entry_at(0, ws()) + se::Value);
+  EXPECT_EQ(internal_to_utf8(std::string(reinterpret_cast<const char*>(ws() + array_data(z, ws())), 2)), "xy");
+  EXPECT_EQ(array_axis(z, 0, ws()), 2u);
+  StackEntry e;
+  unstack(e, ws());
+  release_entry(e, ws());
+  line("⎕EX 'M'");
+  EXPECT_EQ(in_use(), 2u);
 }
 
 }  // namespace
