@@ -5,6 +5,7 @@
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/integrity.h"
 #include "interpreter/workspace/object_pool.h"
 #include "interpreter/workspace/support.h"
 #include "interpreter/workspace/symtab.h"
@@ -153,7 +154,10 @@ int create_empty_class(std::uint16_t name, std::uint16_t parent, std::uint32_t r
   wr32(ws, off + pobj::ParentSlot, parent_slot);
   wr32(ws, off + pobj::NameSymbol, static_cast<std::uint32_t>(name) * 8);
   stamp_class(off, ws);
-  wr32(ws, rd32(ws, e + sym::Value) + obj::Shape, slot);
+  // The name's reference is the class's first: counted by hand above.
+  const std::uint32_t name_ref = rd32(ws, e + sym::Value);
+  wr32(ws, name_ref + obj::Shape, slot);
+  wr8(ws, name_ref + obj::Flags1, rd8(ws, name_ref + obj::Flags1) | kRefsCounted);
   if (!(type_byte & kSymLocalFlag)) add_use(name, ws);
   return 0;
 }
@@ -207,7 +211,7 @@ int set_named_class_property(std::uint32_t slot, std::uint16_t token, std::uint3
     copy = getspc(size - 8, ws);
     value = rd32(ws, value_slot);
     std::memcpy(ws + copy + 8, ws + value + 8, size - 8);
-    inc_array_reference_counts(copy, ws);
+    count_value_references(copy, ws);
   }
   cls = class_in_slot(slot, ws);
   std::uint32_t me;
@@ -263,6 +267,36 @@ int delete_class_member(std::uint16_t cls_token, std::uint16_t member, Ws ws) {
   stamp_class(cls, ws);
   clnuse(member, ws);
   return 0;
+}
+
+void check_privacy_violation(std::uint32_t slot, std::uint8_t access, Ws ws) {
+  if (!(access & kPrivate)) return;
+  if (slot != 0 && rd32(ws, hdr::CurrentInstance) == slot) return;
+  raise_extended_error_ascii(E_DOMAIN, "Cannot access private class member from outside the class", ws);
+}
+
+std::int64_t find_calling_instance(Ws ws) {
+  const std::uint32_t current = rd32(ws, hdr::CurrentInstance);
+  if (!object_slot_live(current, ws)) return -1;
+  const std::uint32_t off = find_object_instance(current, ws);
+  if (rd8(ws, off + obj::Type) == ET_INSTANCE) return current;
+  // A class's method: the instance saved by the levels below, if any.
+  const std::uint32_t calling = rd32(ws, hdr::CallingInstance);
+  if (object_slot_live(calling, ws) && rd8(ws, find_object_instance(calling, ws) + obj::Type) == ET_INSTANCE)
+    return calling;
+  return -1;
+}
+
+bool erase_class_name(std::uint32_t entry, Ws ws) {
+  const std::uint8_t type_byte = rd8(ws, entry + sym::Type);
+  if ((type_byte & kSymTypeMask) != SYM_CLASS) return false;
+  mark_class_as_deleted(static_cast<std::uint16_t>(token_of_entry(entry)), ws);
+  const std::uint32_t value = rd32(ws, entry + sym::Value);
+  wr32(ws, entry + sym::Value, 0);
+  wr8(ws, entry + sym::Type, (type_byte & kSymLocalFlag) | SYM_UNDEF);
+  if (value) mgarb(value, ws);
+  if (!(type_byte & kSymLocalFlag)) clnus2(entry, ws);
+  return true;
 }
 
 void mark_class_as_deleted(std::uint16_t token, Ws ws) {

@@ -74,4 +74,24 @@ int delete_class_member(std::uint16_t cls_token, std::uint16_t member, Ws ws);
 // other references hold it. Nothing when the name is no class.
 void mark_class_as_deleted(std::uint16_t token, Ws ws);
 
+// The privacy check of member access: a member whose access flags hold
+// kPrivate, used on the object in `slot` while that object is not the
+// current instance (hdr::CurrentInstance), raises DOMAIN ERROR with the
+// message "Cannot access private class member from outside the class".
+// Public members, and private ones used from inside, return. Reads the
+// header word only.
+void check_privacy_violation(std::uint32_t slot, std::uint8_t access, Ws ws);
+
+// The instance a method of the current object works for: the current
+// object (hdr::CurrentInstance) when it is an instance; when it is a class,
+// the saved instance of the nearest state-indicator frame that saved one;
+// -1 when there is none (or the object there is gone).
+std::int64_t find_calling_instance(Ws ws);
+
+// Erases the class name of symbol entry `entry` (a global name of type
+// SYM_CLASS): the class is marked deleted, the name loses its value (the
+// class's reference, so the class is freed unless other references hold
+// it) and its symbol use. Answers false, doing nothing, for any other name.
+bool erase_class_name(std::uint32_t entry, Ws ws);
+
 }  // namespace zema

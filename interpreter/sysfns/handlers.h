@@ -112,4 +112,8 @@ void sfic_dyadic(SfArg left, SfArg right, Ws ws);      // class ⎕IC names
 void sfsi(Ws ws);                                      // ⎕SI
 void sftime(Ws ws);                                    // ⎕TIME
 
+// ---- objects (objects.cpp) ----
+void sfnew_monadic(SfArg right, Ws ws);               // ⎕NEW class
+void sfnew_dyadic(SfArg left, SfArg right, Ws ws);    // architecture ⎕NEW class
+
 }  // namespace zema
