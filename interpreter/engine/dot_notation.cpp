@@ -119,7 +119,7 @@ void replace_below(std::uint32_t depth, Ws ws) {
 
 // Pushes one array of the objects' shape holding the member's value of
 // each object as an item, made simple when every item is a simple scalar of
-// one kind; the references in it are counted.
+// one kind; its references are counted when it is kept.
 void push_values_of_each(std::uint32_t obj_entry, std::uint16_t token, Ws ws) {
   std::uint32_t refs = object_refs(obj_entry, ws);
   const std::uint32_t rank = array_rank(refs, ws);
@@ -151,15 +151,13 @@ void push_values_of_each(std::uint32_t obj_entry, std::uint16_t token, Ws ws) {
     wr32(ws, at, 0);
     at += size;
   }
-  inc_array_reference_counts(z, ws);
   const std::uint8_t type = check_simple(z, ws);
   if (type == ET_NESTED) return;
   const std::uint32_t shape_at = oprslt(n, 4 * rank, type, 0, ws);
   write_simple_image(rd32(ws, stack_entry_at(1, ws) + se::Value), type, shape_at - 4, ws);
-  inc_array_reference_counts(shape_at - obj::Shape, ws);
   StackEntry simple;
   unstack(simple, ws);
-  settle_entry(stack_entry_at(0, ws), simple, ws);  // the nested one goes, with its counts
+  settle_entry(stack_entry_at(0, ws), simple, ws);  // the nested one goes
 }
 
 int read_chain(std::uint16_t token, Ws ws) {
@@ -167,7 +165,6 @@ int read_chain(std::uint16_t token, Ws ws) {
   const std::uint32_t refs = object_refs(obj_entry, ws);
   if (array_rank(refs, ws) == 0) {
     const std::uint32_t copy = copy_array(readable_value_word(ref_at(refs, 0, ws), token, ws), ws);
-    inc_array_reference_counts(copy, ws);
     push_result(copy, ws);
   } else {
     push_values_of_each(obj_entry, token, ws);

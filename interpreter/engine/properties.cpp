@@ -65,7 +65,7 @@ void store_entry_value(std::uint32_t slot, std::uint32_t i, std::uint32_t value_
   const std::uint32_t size = rd32(ws, rd32(ws, value_word) + obj::Size);
   const std::uint32_t copy = getspc(size - 8, ws);
   std::memcpy(ws + copy + 8, ws + rd32(ws, value_word) + 8, size - 8);
-  inc_array_reference_counts(copy, ws);
+  count_value_references(copy, ws);
   const std::uint32_t me = entry_at(find_object_instance(slot, ws), i);
   const std::uint32_t old = rd32(ws, me + mentry::Value);
   const std::uint8_t kind = rd8(ws, me + mentry::Kind);
