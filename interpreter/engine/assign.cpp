@@ -9,6 +9,7 @@
 #include "interpreter/engine/selective_assign.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/object_pool.h"
 #include "interpreter/output/show.h"
 #include "interpreter/workspace/symtab.h"
 #include "interpreter/engine/sysvars.h"
@@ -122,6 +123,7 @@ int xasgn_common(std::uint32_t token, std::uint32_t value_entry, bool strand, Ws
       const std::uint32_t src = rd32(ws, src_sym + sym::Value);  // compaction may have moved it
       std::memcpy(ws + value + 8, ws + src + 8, size - 8);
     }
+    count_value_references(value, ws);
     wr32(ws, sym + sym::Value, value);
     wr8(ws, sym + sym::Type, (type_byte & ~kSymTypeMask) | SYM_VAR);
     if (counted) wr16(ws, sym + sym::Uses, rd16(ws, sym + sym::Uses) + 1);

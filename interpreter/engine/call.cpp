@@ -13,6 +13,7 @@
 #include "interpreter/output/numfmt.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/object_pool.h"
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/support.h"
 #include "interpreter/workspace/symtab.h"
@@ -105,6 +106,7 @@ void actarg(std::uint16_t token, std::uint32_t entry, Ws ws) {
   if (!(cls & kOwnsObject) || v == 0) return;  // a placeholder: the name stays without a value
   const std::uint32_t e = entry_of_token(token);
   wr8(ws, entry + se::Class, 0);
+  count_value_references(v, ws);
   wr32(ws, e + sym::Value, v);
   wr8(ws, e + sym::Type, kSymLocalFlag | SYM_VAR);
   wr32(ws, v - 4, e);
@@ -473,7 +475,7 @@ int xfnclr(Ws ws) {
   store_entry(result_entry, result, ws);
   if (result.value) {
     wr32(ws, result.value - 4, result_entry);
-    wr32(ws, result.value, OK_STACK);
+    wr8(ws, result.value, OK_STACK);  // the strand mark goes; the counted mark stays
   }
   // Restore the records, newest first.
   const std::uint32_t records = static_cast<std::uint32_t>(rdi16(ws, frame + siframe::Count)) + 1;

@@ -19,6 +19,7 @@
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/object_pool.h"
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/symtab.h"
 #include "interpreter/workspace/arrays.h"
@@ -39,6 +40,7 @@ void push_copy(std::uint32_t from_slot, std::uint32_t rel, Ws ws) {
   const std::uint32_t copy = getspc(size - 8, ws);
   src = find_ws_entry(from_slot, ws) + rel;
   std::memmove(ws + copy + 8, ws + src + 8, size - 8);
+  count_value_references(copy, ws);
   stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, copy}, ws);
 }
 

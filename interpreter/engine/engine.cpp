@@ -13,6 +13,7 @@
 #include "interpreter/engine/assign.h"
 #include "interpreter/engine/call.h"
 #include "interpreter/engine/derived_operand.h"
+#include "interpreter/engine/dot_notation.h"
 #include "interpreter/engine/control.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/reader/entry_errors.h"
@@ -426,9 +427,9 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::Xumnop: return do_xumnop(ws);
     case lc::Xudyop: return do_xudyop(ws);
     case lc::Xbrnch: return do_xbrnch(ws);
-    case lc::Nonce:
+    case lc::DotNotation: return do_dot_notation(ws);
     // Actions not built: NONCE ERROR.
-    case lc::DotNotation: noncer_1(ws);
+    case lc::Nonce: noncer_1(ws);
     default: ZEMA_SYSTEM_ERROR(ws);
   }
 }

@@ -138,8 +138,9 @@ void push_vector(std::uint32_t slot, std::uint64_t base, std::uint64_t step, std
 }
 
 int do_xprod(Ws ws) {
-  const std::uint8_t cls = entry_class(1, ws);
-  if (cls != TC_PRIMITIVE && cls != TC_NAMEDFN && cls != TC_DERIVED) noncer_1(ws);
+  // Whatever stands right of the dot binds: a function for a product, a
+  // member name for dot notation (do_dot_notation, or SYNTAX ERROR in
+  // do_xprod_res when a function stands left of it).
   wr8(ws, stack_entry_at(0, ws) + se::Class, TC_BOUNDDOT);
   return ES_BIND;
 }
@@ -148,6 +149,7 @@ int do_xprod_res(Ws ws) {
   const StackEntry f = load_entry(stack_entry_at(0, ws), ws);
   const StackEntry g = load_entry(stack_entry_at(2, ws), ws);
   if ((f.cls & kClassMask) == TC_DERIVED || (g.cls & kClassMask) == TC_DERIVED) return do_xprod_derived(ws);
+  if (g.cls != TC_PRIMITIVE && g.cls != TC_NAMEDFN) synter(ws);  // a member name right of a function
   const bool outer = f.cls == TC_PRIMITIVE && code_of(f) == jot();
   if (outer && f.flags != 0) axis_error(ws);
   // The grammar binds a bound dot only to a primitive, named or derived f on

@@ -17,6 +17,7 @@
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/object_pool.h"
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/sysvar_slots.h"
 
@@ -67,6 +68,8 @@ void collect(const std::vector<std::uint32_t>& shape, std::uint32_t count, Ws ws
     wr32(ws, at, 0);
     at += size;
   }
+  // The copies count their references before the items give up theirs.
+  count_value_references(z, ws);
   StackEntry result;
   unstack(result, ws);
   for (std::uint32_t k = 0; k < count; ++k) {

@@ -14,6 +14,7 @@
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/object_pool.h"
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/symtab.h"
 #include "interpreter/workspace/sysvar_slots.h"
@@ -314,6 +315,7 @@ void give_to_variable(std::uint32_t token, Ws ws) {
   unstack(z, ws);
   const std::uint32_t slot = var_slot(token);
   const std::uint32_t old = rd32(ws, slot);
+  count_value_references(z.value, ws);
   wr32(ws, slot, z.value);
   wr32(ws, z.value - 4, entry_of_token(token));
   wr8(ws, z.value, OK_SYMBOL);

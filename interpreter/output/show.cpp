@@ -11,6 +11,7 @@
 #include "interpreter/workspace/sysvar_slots.h"
 #include "interpreter/output/display.h"
 #include "interpreter/output/numfmt.h"
+#include "interpreter/output/object_text.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
@@ -810,15 +811,9 @@ int scan_nst_width(std::uint32_t value, std::uint32_t column, Ws ws) {
 }
 
 // ---- object references --------------------------------------------------------------------
-//
-// References are shown as they read without an object pool (every slot but
-// 0 has no instance); a workspace that has a pool is refused rather than
-// shown wrong.
 
 std::string format_object_reference(std::uint32_t slot, Ws ws) {
-  if (rd32(ws, hdr::ObjectPool) != 0) noncer_1(ws);
-  const std::string text = slot == 0 ? "[NULL OBJECT]" : "[OBJ " + std::to_string(slot) + " NO INST???]";
-  std::string internal = utf8_to_internal(text);
+  std::string internal = object_display_text(slot, false, ws);
   if (internal.size() > kObjectTextMax) internal.resize(kObjectTextMax);
   return internal;
 }

@@ -205,8 +205,7 @@ int scan_obj_width(std::uint32_t data, std::uint32_t n, std::uint32_t stride, Ws
 int scan_nst_width(std::uint32_t value, std::uint32_t column, Ws ws);
 
 // The display text of an object reference (internal characters, at most
-// 96): with no object pool a slot shows as "[NULL OBJECT]" (0) or
-// "[OBJ n NO INST???]"; with a pool present it is NONCE ERROR.
+// 96): object_display_text (object_text.h), not forced.
 std::string format_object_reference(std::uint32_t slot, Ws ws);
 
 }  // namespace zema

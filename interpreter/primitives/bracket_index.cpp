@@ -18,6 +18,7 @@
 #include "interpreter/primitives/args.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/object_pool.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/symtab.h"
@@ -607,7 +608,18 @@ void indexed_assign(Ws ws) {
         a = array_info(rd32(ws, a_slot), ws);
         v = array_info(rd32(ws, v_slot), ws);
       }
-      if (a.type == v.type && a.type != ET_BOOL && v.count > 1) {
+      if (a.type == ET_OBJREF && (rd8(ws, rd32(ws, a_slot) + obj::Flags1) & kRefsCounted)) {
+        // A variable's references are counted: each one stored gains a
+        // reference before the one it replaces loses its own.
+        walk(s, ws, [&](std::uint32_t j, std::uint64_t pos) {
+          std::uint32_t slot = rd32(ws, v.data + 4 * (v.count == 1 ? 0 : j));
+          if (!object_slot_live(slot, ws)) slot = 0;
+          inc_object_reference_count(slot, ws);
+          const std::uint32_t old = rd32(ws, a.data + 4 * pos);
+          wr32(ws, a.data + 4 * pos, slot);
+          dec_object_reference_count(old, ws);
+        });
+      } else if (a.type == v.type && a.type != ET_BOOL && v.count > 1) {
         const std::uint32_t width = elem_bytes(a.type);
         walk(s, ws, [&](std::uint32_t j, std::uint64_t pos) {
           std::memcpy(ws + a.data + width * pos, ws + v.data + std::uint64_t(width) * j, width);

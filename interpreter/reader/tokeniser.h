@@ -203,6 +203,9 @@ struct LexRoutes {
   // Closes a definition fixed from text (st::FixingText) once the fixing
   // code (⎕FX, ⎕TF) has given it every line. Null: the fix is refused.
   int (*dfnend)(Ws ws) = nullptr;
+  // Ends an open class definition (a class text fixed by ⎕FX). Null: the
+  // fix of a class text is refused.
+  void (*class_close)(Ws ws) = nullptr;
 };
 // The one set of routes: null until the session's start installs them
 // (install_command_routes, install_definition_routes); read by lexcal.

@@ -8,10 +8,13 @@
 
 #include "host/charset.h"
 #include "interpreter/engine/call.h"
+#include "interpreter/engine/class_methods.h"
 #include "interpreter/output/display.h"
 #include "interpreter/reader/entry_errors.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/object_pool.h"
+#include "interpreter/session/class_definition.h"
 #include "interpreter/session/line_editor.h"
 #include "interpreter/workspace/support.h"
 #include "interpreter/workspace/symtab.h"
@@ -40,6 +43,24 @@ constexpr std::uint8_t Label = 0x7F;
 std::uint16_t be16(Ws ws, std::uint32_t off) { return static_cast<std::uint16_t>((ws[off] << 8) | ws[off + 1]); }
 
 bool class_open(Ws ws) { return rd32(ws, hdr::ClassDefining) != 0; }
+
+// hdr::DefEntry while the open definition is a method of the class being
+// defined: the member entry is found again by hdr::DefToken, since the
+// class object moves when the heap is compacted or the class grows.
+constexpr std::uint32_t kMethodSlot = 1;
+static_assert(mentry::Value == sym::Value, "a member entry's value word stands where a symbol's does");
+
+// Whether a ∇ header now defines a method: a class is being defined and
+// no property expression of it is running (hdr::ClassWord is 0 then).
+bool defining_method(Ws ws) { return class_open(ws) && rd16(ws, hdr::ClassWord) != 0; }
+
+// The member entry of method `token` of the class being defined, read as
+// a slot (value word at +4); SYSTEM ERROR when there is none.
+std::uint32_t definition_slot_of(std::uint16_t token, Ws ws) {
+  const std::uint32_t me = defining_class_member(token, ws);
+  if (me == 0) ZEMA_SYSTEM_ERROR(ws);
+  return me;
+}
 
 [[noreturn]] void defn_error(Ws ws) { entry::dfn1er(nullptr, 0, ws); }
 
@@ -294,6 +315,14 @@ void install_header(std::uint32_t slot, const Header& h, Ws ws) {
   wr16(ws, line + fnl::Locals, h.locals);
 }
 
+// The header flags of the header line in the kill slot.
+void mark_header(const Header& h, Ws ws) {
+  const std::uint32_t line = rd32(ws, hdr::KillSlot);
+  wr8(ws, line + fnl::Marks, rd8(ws, line + fnl::Marks) | fnmark::Header);
+  wr16(ws, line + fnl::HeaderWord, static_cast<std::uint32_t>(h.valence) | (h.result ? kExplicitResult : 0));
+  wr16(ws, line + fnl::Locals, h.locals);
+}
+
 void open_definition(std::uint32_t slot, std::uint16_t token, Ws ws) {
   wr32(ws, hdr::DefEntry, slot);
   wr16(ws, hdr::DefToken, token);
@@ -308,6 +337,55 @@ void check_not_running(std::uint16_t token, Ws ws) {
     if (running == token) defn_error(ws);
     running = rd16(ws, f + siframe::RunningToken);
   }
+}
+
+// The header of a method of the class being defined (the line in the
+// kill slot): as for a function, with the class's member entry in place
+// of the name's symbol. A method is opened for editing by its name alone
+// (replaced outright in a fix from text); a new name, or a property
+// without a value, becomes a new method; a property with a value is a
+// DEFN ERROR. Line 0 replaces the header (renaming the member, which must
+// not clash with another).
+void method_header(const Header& h, Ws ws) {
+  const std::uint16_t s = engine_state(ws);
+  const std::uint16_t lex = rd16(ws, hdr::LexState);
+  if (!(s & st::Defining)) {
+    const std::uint32_t me = defining_class_member(h.name, ws);
+    const std::uint8_t kind = me != 0 ? rd8(ws, me + mentry::Kind) : std::uint8_t{SYM_UNDEF};
+    if (kind != SYM_UNDEF && !is_function_type(kind)) defn_error(ws);
+    if (is_function_type(kind) && !(s & st::FixingText)) {
+      if (!h.alone) defn_error(ws);
+      if (rd8(ws, rd32(ws, me + mentry::Value) + fnl::Marks) & fnmark::Locked) defn_error(ws);
+      clrkil(ws);
+    } else {
+      if (kind == SYM_UNDEF && (lex & lexst::HeaderBracket)) defn_error(ws);
+      make_room_for_fix_time(ws);
+      mark_header(h, ws);
+      if (take_method_header(h.name, h.symbol_type(), ws) != 0) defn_error(ws);
+    }
+  } else {
+    const std::uint16_t old = rd16(ws, hdr::DefToken);
+    if (h.name != old && defining_class_member(h.name, ws) != 0) defn_error(ws);
+    make_room_for_fix_time(ws);
+    mark_header(h, ws);
+    if (rename_defining_member(old, h.name, ws) != 0) ZEMA_SYSTEM_ERROR(ws);
+    // The body passes from the old header to the new one; nothing is
+    // allocated in between.
+    const std::uint32_t old_header = rd32(ws, definition_slot_of(h.name, ws) + sym::Value);
+    const std::uint32_t first = rd32(ws, old_header + fnl::Next);
+    wr32(ws, old_header + fnl::Next, 0);
+    if (take_method_header(h.name, h.symbol_type(), ws) != 0) ZEMA_SYSTEM_ERROR(ws);
+    const std::uint32_t header = rd32(ws, definition_slot_of(h.name, ws) + sym::Value);
+    wr32(ws, header + fnl::Next, first);
+    if (first) set_owner(first, header, OK_NEXTLINE, ws);
+  }
+  open_definition(kMethodSlot, h.name, ws);
+  if (lex & lexst::Closed) {
+    dfnend(ws);
+    return;
+  }
+  set_state(st::Defining, 0, ws);
+  renumber_lines(ws);
 }
 
 // ---- closing ----
@@ -356,7 +434,10 @@ void install_definition_routes() {
   r.dfnend = dfnend;
 }
 
-std::uint32_t definition_slot(Ws ws) { return rd32(ws, hdr::DefEntry); }
+std::uint32_t definition_slot(Ws ws) {
+  const std::uint32_t slot = rd32(ws, hdr::DefEntry);
+  return slot == kMethodSlot ? definition_slot_of(rd16(ws, hdr::DefToken), ws) : slot;
+}
 std::uint32_t definition_header(Ws ws) { return rd32(ws, definition_slot(ws) + sym::Value); }
 
 // ---- lines in ∇ mode --------------------------------------------------------------
@@ -389,7 +470,15 @@ int dfldn2(Ws ws) {
 }
 
 void dfnhfx(Ws ws) {
+  if (is_class_header(ws)) {
+    open_class_definition(ws);
+    return;
+  }
   const Header h = parse_header(rd32(ws, hdr::KillSlot), ws);
+  if (defining_method(ws)) {
+    method_header(h, ws);
+    return;
+  }
   const std::uint16_t s = engine_state(ws);
   const bool defining = s & st::Defining;
   std::uint16_t lex = rd16(ws, hdr::LexState);

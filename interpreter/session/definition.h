@@ -53,7 +53,9 @@ int dfldn2(Ws ws);
 int dfnend(Ws ws);
 
 // The value slot of the open definition (a symbol entry or a local
-// record: value word at +4, type byte at +8) and its header line.
+// record: value word at +4, type byte at +8; for a method of the class
+// being defined its member entry, value word at +4, found again at each
+// call since the class moves) and its header line.
 std::uint32_t definition_slot(Ws ws);
 // The header line: the value word of definition_slot.
 std::uint32_t definition_header(Ws ws);

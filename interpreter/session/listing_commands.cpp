@@ -8,6 +8,7 @@
 
 #include "host/charset.h"
 #include "interpreter/engine/assign.h"
+#include "interpreter/engine/classes.h"
 #include "interpreter/engine/function_object.h"
 #include "interpreter/output/display.h"
 #include "interpreter/output/numfmt.h"
@@ -471,6 +472,7 @@ int cerasl(const std::uint8_t* p, std::uint32_t n, int flags, Ws ws) {
       if (sier2(token, rd32(ws, hdr::SiLink), ws)) flags |= kSiDamaged;
     } else if (slot == entry && (type == SYM_VAR || type == SYM_SHARED)) {
       erase_object(entry, ws);
+    } else if (slot == entry && erase_class_name(entry, ws)) {
     } else {
       wr32(ws, slot + sym::Value, 0);
       wr8(ws, slot + sym::Type, (type_byte & kSymLocalFlag) | SYM_UNDEF);

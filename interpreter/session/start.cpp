@@ -10,6 +10,7 @@
 #include "interpreter/engine/sysvars.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/reader/entry_errors.h"
+#include "interpreter/session/class_definition.h"
 #include "interpreter/session/definition.h"
 #include "interpreter/session/immediate.h"
 #include "interpreter/session/life.h"
@@ -92,6 +93,8 @@ void apl(std::uint8_t* memory, std::uint32_t size, const char* startup_ws, std::
   Ws ws = apl_setup(memory, size, startup_ws, task_id);
   *ws_out = ws;
   install_definition_routes();
+  install_class_definition_routes();
+  lex_routes().class_close = close_class_definition;
   install_command_routes();
   install_workspace_commands();
   install_listing_commands();

@@ -11,6 +11,7 @@
 #include "interpreter/reader/entry_errors.h"
 #include "interpreter/reader/tokeniser.h"
 #include "interpreter/sysfns/capture.h"
+#include "interpreter/sysfns/class_text.h"
 #include "interpreter/sysfns/handlers.h"
 #include "interpreter/sysfns/names.h"
 #include "interpreter/workspace/arrays.h"
@@ -61,6 +62,25 @@ class FixState {
   const std::uint8_t* text_;
   bool keep_error_ = false;
 };
+
+// For a line "Name … {}" (blanks allowed), copies the leading name to
+// `name` and answers its length; 0 for any other line.
+std::uint32_t empty_class_header(const std::uint8_t* text, std::uint32_t n, std::uint8_t* name) {
+  static const auto left_brace = static_cast<std::uint8_t>(utf8_to_internal("{")[0]);
+  static const auto right_brace = static_cast<std::uint8_t>(utf8_to_internal("}")[0]);
+  std::uint32_t end = n;
+  while (end > 0 && is_blank(text[end - 1])) --end;
+  if (end == 0 || text[end - 1] != right_brace) return 0;
+  --end;
+  while (end > 0 && is_blank(text[end - 1])) --end;
+  if (end == 0 || text[end - 1] != left_brace) return 0;
+  std::uint32_t k = 0;
+  while (k < n && is_blank(text[k])) ++k;
+  std::uint32_t length = 0;
+  for (; k < n && name_char(text[k]); ++k)
+    if (length < kMaxNameLength) name[length++] = text[k];
+  return length;
+}
 
 // The name's previous value, set aside, goes back to its entry.
 void put_back_aside(Ws ws) {
@@ -132,6 +152,7 @@ int fix_definition(FixSource& source, bool lock, std::uint32_t replace_variable,
   wr32(ws, oldfn::Value, 0);
   wr32(ws, oldfn::Entry, 0);
   int failing = -1;
+  bool class_text = false;  // line 0 opened class-definition mode
   {
     FixState state(ws);
     wr16(ws, hdr::LexState, lexst::Opened);
@@ -155,18 +176,55 @@ int fix_definition(FixSource& source, bool lock, std::uint32_t replace_variable,
             break;
           }
         }
+        if (class_text && rd32(ws, hdr::ClassDefining) == 0) {
+          // After the closing brace only blank lines may follow.
+          std::uint32_t k = 0;
+          while (k < n && is_blank(text[k])) ++k;
+          if (k == n) continue;
+          failing = static_cast<int>(i);
+          break;
+        }
+        // A one-line class header "Name {}" leaves no mode open: its name is
+        // kept (the text may move) to find the class afterwards.
+        std::uint8_t empty_class[kMaxNameLength];
+        std::uint32_t empty_class_length = 0;
+        if (i == 0) empty_class_length = empty_class_header(text, n, empty_class);
+        int answer = lr::Nothing;
         try {
-          lexcal(text, n, ws);
+          answer = lexcal(text, n, ws);
         } catch (const EntryAbandoned&) {
           failing = static_cast<int>(i);
           break;
         }
+        if (class_text && answer != lr::Nothing) {
+          clrkil(ws);
+          failing = static_cast<int>(i);
+          break;
+        }
         if (i == 0 && !state_has(st::Defining, ws)) {
+          // A class header opens class-definition mode instead.
+          if (rd32(ws, hdr::ClassDefining) != 0 && routes.class_close) {
+            class_text = true;
+            *entry = entry_of_token(rd16(ws, hdr::ClassWord));
+            continue;
+          }
+          const NameRef made = look_up_name(empty_class, empty_class_length, ws);
+          if (empty_class_length != 0 && made.kind == NameKind::Found && made.type == SYM_CLASS) {
+            class_text = true;
+            *entry = made.entry;
+            continue;
+          }
           failing = 0;
           break;
         }
       }
-      if (failing < 0) {
+      if (class_text) {
+        // The class is kept as far as it was built; the mode ends here.
+        if (rd32(ws, hdr::ClassDefining) != 0) {
+          if (state_has(st::Defining, ws)) undo_fix(ws);
+          routes.class_close(ws);
+        }
+      } else if (failing < 0) {
         *entry = rd32(ws, hdr::DefEntry);
         if (lock) wr16(ws, hdr::LexState, rd16(ws, hdr::LexState) | lexst::Locked);
         routes.dfnend(ws);
@@ -179,6 +237,7 @@ int fix_definition(FixSource& source, bool lock, std::uint32_t replace_variable,
     } catch (...) {
       state.keep_error();
       undo_fix(ws);
+      if (class_text && rd32(ws, hdr::ClassDefining) != 0) routes.class_close(ws);
       throw;
     }
   }
@@ -423,6 +482,9 @@ void sfcr_common(SfArg right, int form, Ws ws) {
     push_empty_cr(form, ws);
     return;
   }
+  const NameRef ref = look_up_name(ws + array_data(a, ws), array_count(a, ws), ws);
+  if (ref.kind == NameKind::Found && ref.type == SYM_CLASS)
+    return sfcr_class(static_cast<std::uint16_t>(token_of_entry(ref.entry)), form, ws);
   const std::uint32_t entry = named_function(ws + array_data(a, ws), array_count(a, ws), ws);
   if (entry == 0) {
     push_empty_cr(form, ws);

@@ -106,8 +106,18 @@ void sfat_dyadic(SfArg left, SfArg right, Ws ws);      // set ⎕AT names
 // ---- transfer form (transfer_form.cpp) ----
 void sftf_dyadic(SfArg left, SfArg right, Ws ws);      // form ⎕TF text
 
+// ---- classes from workspace names (ic.cpp) ----
+// Moves the functions, operators and variables R names into the class L
+// names ("Class" or "Class>Parent"), made when new; answers one boolean
+// per name, 1 where it was taken.
+void sfic_dyadic(SfArg left, SfArg right, Ws ws);      // class ⎕IC names
+
 // ---- the state indicator and the clock as text (niladic.cpp) ----
 void sfsi(Ws ws);                                      // ⎕SI
 void sftime(Ws ws);                                    // ⎕TIME
+
+// ---- objects (objects.cpp) ----
+void sfnew_monadic(SfArg right, Ws ws);               // ⎕NEW class
+void sfnew_dyadic(SfArg left, SfArg right, Ws ws);    // architecture ⎕NEW class
 
 }  // namespace zema

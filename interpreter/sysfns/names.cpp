@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "interpreter/engine/assign.h"
+#include "interpreter/engine/classes.h"
 #include "interpreter/engine/call.h"
 #include "interpreter/engine/function_object.h"
 #include "interpreter/reader/tokeniser.h"
@@ -148,6 +149,7 @@ bool erase_object(std::uint32_t entry, Ws ws) {
     if (counted) clnus2(entry, ws);
     return true;
   }
+  if (type == SYM_CLASS && !(type_byte & kSymLocalFlag)) return erase_class_name(entry, ws);
   if (is_function_type(type)) {
     if (!function_erasable(entry, ws)) return false;
     // The lines' own symbol uses (the header's name among them) go with them.

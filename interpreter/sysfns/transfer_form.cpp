@@ -24,9 +24,11 @@
 #include "interpreter/reader/numlit.h"
 #include "interpreter/reader/tokeniser.h"
 #include "interpreter/sysfns/capture.h"
+#include "interpreter/sysfns/class_text.h"
 #include "interpreter/sysfns/definitions.h"
 #include "interpreter/sysfns/handlers.h"
 #include "interpreter/sysfns/names.h"
+#include "interpreter/sysfns/value_text.h"
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
@@ -715,6 +717,9 @@ void name_request(int form, const Text& text, std::uint32_t start, std::uint32_t
     const StackEntry reg = load_entry(hdr::TokenRegister, ws);
     push_result(reg.value, ws);
     store_entry(hdr::TokenRegister, saved, ws);
+  } else if (ref.kind == NameKind::Found && ref.type == SYM_CLASS) {
+    // A class: its text in form 2, nothing in form 1.
+    return sfcr_class(static_cast<std::uint16_t>(token_of_entry(ref.entry)), form == 2 ? 1 : -2, ws);
   } else if (ref.kind == NameKind::Found && (ref.type == SYM_VAR || ref.type == SYM_LABEL)) {
     value_slot = ref.entry + sym::Value;
   } else if (ref.kind == NameKind::Found && defined_function_type(ref.type)) {
@@ -851,6 +856,16 @@ void sftf_dyadic(SfArg left, SfArg right, Ws ws) {
     return replace_result(new_char_vector(symbol_name(entry, ws), ws), false, ws);
   }
   return push_empty(ws);
+}
+
+}  // namespace zema
+
+namespace zema {
+
+bool write_value_text(std::uint32_t a, const TextCapture& capture, Ws ws) {
+  if (!representable(a, kMaxDepth, ws)) return false;
+  write_value(a, kMaxDepth, capture, ws);
+  return true;
 }
 
 }  // namespace zema

@@ -71,6 +71,8 @@ std::uint32_t lddr(std::uint32_t n, std::uint32_t src_end, std::uint32_t dst_end
 }
 
 void set_owner(std::uint32_t off, std::uint32_t owner, std::uint8_t kind, Ws ws) {
+  // A value a name keeps holds counted references.
+  if (kind == OK_SYMBOL) count_value_references(off, ws);
   wr32(ws, off - 4, owner);
   wr8(ws, off, (rd8(ws, off) & 0xF0) | (kind & 0x0F));
 }
@@ -82,6 +84,9 @@ bool release_entry(const StackEntry& e, Ws ws) {
 }
 
 void settle_entry(std::uint32_t slot, const StackEntry& e, Ws ws) {
+  // The result's references are counted before the slot's old value gives
+  // up its own: a result may refer to what only the old value held.
+  if ((e.cls & kOwnsObject) && e.value != 0) count_value_references(e.value, ws);
   release_entry(load_entry(slot, ws), ws);
   store_entry(slot, e, ws);
   if ((e.cls & kOwnsObject) && e.value != 0) set_owner(e.value, slot, OK_STACK, ws);

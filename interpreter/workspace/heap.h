@@ -47,7 +47,9 @@ void force_gcol(Ws ws);
 // Garbage limit = 1% of the free gap.
 void set_uncollected_garbage_limit(Ws ws);
 
-// Hands an object to a new owner slot: writes the owner word and kind.
+// Hands an object to a new owner slot: writes the owner word and kind. A
+// value handed to a name (OK_SYMBOL) has its object references counted
+// (count_value_references, object_pool.h).
 void set_owner(std::uint32_t off, std::uint32_t owner, std::uint8_t kind, Ws ws);
 
 // Releases the object a stack entry owns (class bit 7 set, value not 0);
@@ -55,8 +57,8 @@ void set_owner(std::uint32_t off, std::uint32_t owner, std::uint8_t kind, Ws ws)
 // came from, so a popped entry may be given. Answers whether it released.
 bool release_entry(const StackEntry& e, Ws ws);
 
-// The result `e` takes the stack slot at `slot`: the object the slot's
-// entry owns is released, `e` is written there, and its object (if it owns
+// The result `e` takes the stack slot at `slot`: its object references are
+// counted (count_value_references), then the object the slot's entry owns is released, `e` is written there, and its object (if it owns
 // one) is handed to the slot (owner kind 2). The slot must hold an entry:
 // a freshly pushed slot is written by `stack` instead.
 void settle_entry(std::uint32_t slot, const StackEntry& e, Ws ws);

@@ -1,6 +1,7 @@
 #include "interpreter/workspace/object_pool.h"
 
 #include <cstring>
+#include <vector>
 
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/errors.h"
@@ -339,6 +340,11 @@ std::uint32_t find_object_instance(std::uint32_t slot, Ws ws) {
   return slot_of(p, slot, ws);
 }
 
+bool object_slot_live(std::uint32_t slot, Ws ws) {
+  const std::uint32_t p = object_pool(ws);
+  return slot != 0 && p != 0 && slot < capacity(p, ws) && slot_of(p, slot, ws) != 0;
+}
+
 void inc_object_reference_count(std::uint32_t slot, Ws ws) {
   if (slot == 0) return;
   const std::uint32_t p = object_pool(ws);
@@ -404,6 +410,29 @@ bool dec_derfn_reference_counts(std::uint32_t derfn, Ws ws) {
   return released;
 }
 
+void count_value_references(std::uint32_t off, Ws ws) {
+  if (off == 0) return;
+  const std::uint8_t f1 = rd8(ws, off + obj::Flags1);
+  if (f1 & (kRefsCounted | kHoldsTokenLines)) return;
+  if (rd32(ws, off + obj::Size) <= 12) return;
+  const std::uint8_t t = rd8(ws, off + obj::Type);
+  if (t != ET_OBJREF && t != ET_NESTED && t != ET_DERIVED) return;
+  const std::uint32_t p = object_pool(ws);
+  // Without objects nothing is counted (nor marked), whatever the slots say.
+  if (!pool_holds_objects(ws)) return;
+  const std::uint32_t cap = capacity(p, ws);
+  for_each_value_reference(off, ws, [&](std::uint32_t word) {
+    const std::uint32_t s = rd32(ws, word);
+    if (s == 0) return;
+    if (s >= cap || slot_of(p, s, ws) == 0) {
+      wr32(ws, word, 0);
+      return;
+    }
+    inc_object_reference_count(s, ws);
+  });
+  wr8(ws, off + obj::Flags1, f1 | kRefsCounted);
+}
+
 bool contains_object_reference(std::uint32_t array, Ws ws) {
   const std::uint8_t t = rd8(ws, array + obj::Type);
   if (t == ET_OBJREF) return true;
@@ -425,13 +454,7 @@ void release_object_contents(std::uint32_t off, Ws ws) {
   if (kind == OK_INSTANCE || kind == OK_CLASS) {
     if (is_apl_pooled(off, ws)) {
       const std::uint32_t n = rd32(ws, off + pobj::Count);
-      for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint32_t e = off + pobj::Entries + mentry::Size * i;
-        const std::uint32_t v = rd32(ws, e + mentry::Value);
-        if (v == 0) continue;
-        wr32(ws, e + mentry::Value, 0);
-        if (rd8(ws, e + mentry::Kind) != SYM_UNDEF) mgarb(v, ws);
-      }
+      for (std::uint32_t i = 0; i < n; ++i) release_member_value(off + pobj::Entries + mentry::Size * i, ws);
       if (kind == OK_CLASS)
         for (std::uint32_t i = 0; i < n; ++i) {
           const std::uint16_t token = rd16(ws, off + pobj::Entries + mentry::Size * i + mentry::Token);
@@ -445,11 +468,32 @@ void release_object_contents(std::uint32_t off, Ws ws) {
     return;
   }
   if (rd32(ws, off + obj::Size) <= 12 || object_pool(ws) == 0) return;
+  if (!(rd8(ws, off + obj::Flags1) & kRefsCounted)) return;
   const std::uint8_t t = rd8(ws, off + obj::Type);
   if (t == ET_OBJREF || t == ET_NESTED)
     dec_array_reference_counts(off, ws);
   else if (t == ET_DERIVED)
     dec_derfn_reference_counts(off, ws);
+}
+
+void release_member_value(std::uint32_t entry, Ws ws) {
+  std::uint32_t v = rd32(ws, entry + mentry::Value);
+  wr32(ws, entry + mentry::Value, 0);
+  const std::uint8_t kind = rd8(ws, entry + mentry::Kind);
+  if (v == 0 || kind == SYM_UNDEF) return;
+  if (!is_function_type(kind)) {
+    mgarb(v, ws);
+    return;
+  }
+  // A function's lines: each owns the next through its next-line word
+  // (owner kind OK_NEXTLINE, owner + 8), cut before the line is released.
+  constexpr std::uint32_t kNextLineWord = 8;
+  while (v != 0) {
+    const std::uint32_t next = rd32(ws, v + kNextLineWord);
+    wr32(ws, v + kNextLineWord, 0);
+    mgarb(v, ws);
+    v = next;
+  }
 }
 
 void move_pooled_owner_words(std::uint32_t off, std::int64_t delta, Ws ws) {
@@ -551,6 +595,34 @@ void compact_object_pool(Ws ws) {
 }
 
 // ---- the invariant ----------------------------------------------------------------------------
+
+bool object_reference_counts_consistent(bool exact, Ws ws) {
+  const std::uint32_t p = object_pool(ws);
+  const std::uint32_t cap = p != 0 ? capacity(p, ws) : 0;
+  std::vector<std::uint32_t> tally(cap, 0);
+  bool ok = true;
+  const std::uint32_t top = rd32(ws, hdr::HeapTop);
+  for (std::uint32_t off = kHeapStart; off < top && ok; off += rd32(ws, off + obj::Size) + 4) {
+    if ((rd8(ws, off) & kReleased) || !(rd8(ws, off + obj::Flags1) & kRefsCounted)) continue;
+    if (rd8(ws, off + obj::Flags1) & kHoldsTokenLines) continue;
+    for_each_value_reference(off, ws, [&](std::uint32_t word) {
+      const std::uint32_t s = rd32(ws, word);
+      if (s == 0) return;
+      if (s >= cap || slot_of(p, s, ws) == 0) {
+        ok = false;
+        return;
+      }
+      ++tally[s];
+    });
+  }
+  for (std::uint32_t s = 1; s < cap && ok; ++s) {
+    const std::uint32_t off = slot_of(p, s, ws);
+    if (off == 0) continue;
+    const std::uint32_t count = rd32(ws, off + pobj::RefCount);
+    ok = exact ? count == tally[s] : count >= tally[s];
+  }
+  return ok;
+}
 
 bool object_pool_consistent(Ws ws) {
   const std::uint32_t p = object_pool(ws);

@@ -67,6 +67,13 @@ constexpr std::uint8_t kReadOnly = 0x04;
 constexpr std::uint8_t kStandsForExternal = 0x01;
 constexpr std::uint8_t kSweepMark = 0x04;
 
+// obj::Flags1 bit of a value object (an array or a derived function): the
+// references it holds are counted, so releasing it gives them up. A value
+// gets it when it is first kept (count_value_references); a copy made from
+// byte 8 on starts without it, and an object released without it (a result
+// that failed half-way) gives up nothing.
+constexpr std::uint8_t kRefsCounted = 0x20;
+
 // hdr::MiscBits bit: a sweep is freeing objects (a count reaching zero
 // then leaves the object to the sweep).
 constexpr std::uint8_t kSweepRunning = 0x80;
@@ -94,6 +101,10 @@ std::uint32_t create_object_instance(std::uint32_t size, Ws ws);
 // at or beyond the capacity is SYSTEM ERROR.
 std::uint32_t find_object_instance(std::uint32_t slot, Ws ws);
 
+// Whether `slot` holds an object (false for 0, no pool, a slot beyond the
+// capacity or a free slot).
+bool object_slot_live(std::uint32_t slot, Ws ws);
+
 // One more reference to `slot`'s object (slot 0 does nothing; no pool, a
 // slot beyond the capacity or a free slot is SYSTEM ERROR).
 void inc_object_reference_count(std::uint32_t slot, Ws ws);
@@ -110,6 +121,14 @@ void dec_object_reference_count(std::uint32_t slot, Ws ws);
 // any reference. Other types do nothing.
 void inc_array_reference_counts(std::uint32_t array, Ws ws);
 bool dec_array_reference_counts(std::uint32_t array, Ws ws);
+
+// Counts the references value object `off` holds, once (kRefsCounted):
+// each reference to a live object gains one; a reference to a free slot,
+// or beyond the capacity, means nothing here and becomes null. Arrays
+// without references, and any value while the pool holds no object, are
+// left unmarked. Every place that keeps a value
+// (a variable, a stack slot, a property) calls it; it is idempotent.
+void count_value_references(std::uint32_t off, Ws ws);
 
 // The same for the array or derived function embedded in a derived
 // function (element type 2, larger than 53 bytes).
@@ -129,6 +148,12 @@ void nullify_object_references(std::uint32_t array, Ws ws);
 // the references of an array or derived function. Called by mgarb.
 void release_object_contents(std::uint32_t off, Ws ws);
 
+// Releases the value of the member or property entry at `entry` and sets
+// its value word to 0: a method's (kind 0–2 or an operator's) header line
+// with every body line chained from it, any other value alone; a property
+// without a value (kind 15) holds none. The kind is left as it was.
+void release_member_value(std::uint32_t entry, Ws ws);
+
 // The owner words of what a pooled APL object at `off` owns (member or
 // property values, ⎕DF text) follow it after it moved by `delta` bytes.
 void move_pooled_owner_words(std::uint32_t off, std::int64_t delta, Ws ws);
@@ -147,5 +172,13 @@ void mark_and_sweep(Ws ws);
 // free slot, and every live pooled object of the heap present in the pool.
 // Answers false (without raising) at the first inconsistency.
 bool object_pool_consistent(Ws ws);
+
+// Checks the counts against the references: every value object of the
+// heap marked kRefsCounted refers only to live objects (or null), and no
+// object's count is below the number of such references to it; with
+// `exact`, equal to it (true when no function runs and no constructor or
+// method holds an instance). Answers false at the first difference. For
+// tests and the integrity check: it keeps a tally per slot in host memory.
+bool object_reference_counts_consistent(bool exact, Ws ws);
 
 }  // namespace zema

@@ -185,7 +185,6 @@ TEST_F(Definition, HeadersGiveTheSymbolTypeAndHeaderWords) {
       {"∇(A B C D) R", "B", -1, 0, 0},
       {"∇(A OP)", "OP", -1, 0, 0},
       {"∇((A OP)) R", "OP", -1, 0, 0},
-      {"∇FOO {", "FOO", -1, 0, 0},
       {"∇", "FOO", -1, 0, 0},
   };
   for (const Case& c : cases) {

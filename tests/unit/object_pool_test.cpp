@@ -65,7 +65,7 @@ std::uint32_t ref_vector(const std::vector<std::uint32_t>& slots, Ws ws) {
   const auto n = static_cast<std::uint32_t>(slots.size());
   const std::uint32_t a = new_array(ET_OBJREF, 1, &n, ws);
   for (std::uint32_t i = 0; i < n; ++i) wr32(ws, array_data(a, ws) + 4 * i, slots[i]);
-  inc_array_reference_counts(a, ws);
+  count_value_references(a, ws);
   return a;
 }
 

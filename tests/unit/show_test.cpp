@@ -171,10 +171,6 @@ TEST_F(ShowTest, UnsupportedElementTypesAreNonce) {
     }
     EXPECT_EQ(shown(), "");
   }
-  // References with an object pool present wait for the object system.
-  wr32(ws, hdr::ObjectPool, kHeapStart);
-  EXPECT_THROW(show(objref_array({1}, {1})), AplError);
-  wr32(ws, hdr::ObjectPool, 0);
 }
 
 // ---- the end of the line -------------------------------------------------------------------

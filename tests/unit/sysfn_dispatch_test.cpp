@@ -73,8 +73,8 @@ const std::map<std::string, int> kFlags = {
 const std::set<std::string> kBuiltNiladic = words(
     "⎕LC ⎕TS ⎕AI ⎕UL ⎕ID ⎕WA ⎕AV ⎕TT ⎕A ⎕a ⎕B ⎕b ⎕C ⎕D ⎕I ⎕i ⎕L ⎕R ⎕T ⎕LER ⎕CL ⎕N ⎕y ⎕W ⎕M ⎕ET ⎕TC ⎕TCBEL "
     "⎕TCBS ⎕TCDEL ⎕TCESC ⎕TCFF ⎕TCLF ⎕TCNL ⎕TCNUL ⎕TCHT ⎕WSSIZE ⎕SYMB ⎕EM ⎕ERM ⎕SI ⎕TIME");
-const std::set<std::string> kBuiltMonadic = words("⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC ⎕ERX ⎕CR ⎕EX ⎕FX ⎕NC ⎕NL ⎕NA ⎕STOP ⎕TRACE ⎕LIB ⎕PFKEY");
-const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA ⎕CR ⎕FX ⎕NL ⎕AT ⎕TF ⎕NA ⎕FMT ⎕STOP ⎕TRACE ⎕PFKEY");
+const std::set<std::string> kBuiltMonadic = words("⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC ⎕ERX ⎕CR ⎕EX ⎕FX ⎕NC ⎕NL ⎕NA ⎕STOP ⎕TRACE ⎕LIB ⎕PFKEY ⎕NEW");
+const std::set<std::string> kBuiltDyadic = words("⎕HOST ⎕ES ⎕ERS ⎕EA ⎕CR ⎕FX ⎕NL ⎕AT ⎕TF ⎕NA ⎕FMT ⎕STOP ⎕TRACE ⎕PFKEY ⎕IC ⎕NEW");
 
 // ---- calling a row ----------------------------------------------------------------------------
 
@@ -181,6 +181,7 @@ ArrayImage good_argument(const std::string& name) {
   if (name == "⎕CR" || name == "⎕EX" || name == "⎕NC" || name == "⎕AT") return test::char_vector("X");
   if (name == "⎕FX" || name == "⎕TF") return test::char_vector("");  // fixes nothing; no text
   if (name == "⎕NL") return test::int_scalar(2);
+  if (name == "⎕IC") return test::char_array({0, 3}, "");  // a class without members
   if (name == "⎕NA") return test::char_vector("LIB|FN");
   if (name == "⎕LIB") return test::char_vector("/no/such/directory");
   if (name == "⎕PFKEY") return test::int_scalar(3);
@@ -192,8 +193,10 @@ ArrayImage good_left(const std::string& name) {
   if (name == "⎕FX") return test::int_scalar(0);
   if (name == "⎕NL") return test::char_vector("A");
   if (name == "⎕NA") return test::char_vector("F");
+  if (name == "⎕NEW") return test::char_vector("apl");
   if (name == "⎕FMT") return test::char_vector("I5");
   if (name == "⎕PFKEY") return test::char_vector("ls");
+  if (name == "⎕IC") return test::char_vector("C");
   return test::int_scalar(5);
 }
 
@@ -220,8 +223,8 @@ TEST_F(Dispatch, EveryRowReachesItsHandlerOrItsError) {
       if (built_set.count(name)) {
         ++built;
         // ⎕ERX sets a line of the running function: refused at immediate
-        // execution. ⎕STOP and ⎕TRACE name a function, which the workspace lacks.
-        const bool refused = name == "⎕ERX" || name == "⎕STOP" || name == "⎕TRACE";
+        // execution. ⎕STOP and ⎕TRACE name a function, ⎕NEW a class, which the workspace lacks.
+        const bool refused = name == "⎕ERX" || name == "⎕STOP" || name == "⎕TRACE" || name == "⎕NEW";
         EXPECT_EQ(o.error, refused ? E_DOMAIN : 0) << name << " valence " << valence;
         EXPECT_EQ(sysfn_form(n, valence), SfForm::Handler) << name;
       } else {
