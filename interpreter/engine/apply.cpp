@@ -3,6 +3,7 @@
 #include "interpreter/engine/selective_assign.h"
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/user_operator.h"
+#include "interpreter/engine/method_calls.h"
 #include "interpreter/engine/operator_frame.h"
 
 #include <array>
@@ -692,6 +693,7 @@ std::uint32_t derived_primitive(std::uint32_t fn_entry, Ws ws) {
 
 int do_xmn_derfn(Ws ws) {
   const std::uint32_t fn = stack_entry_at(0, ws);
+  if (is_method_reference(fn, ws)) return method_reference_monadic(ws);
   // An operator's derived function may not take a selective assignment's model.
   if (is_user_operator(fn, ws) || (rd8(ws, fn + se::Flags) & ~fe::Axis)) refuse_model_argument(stack_entry_at(1, ws), ws);
   if (is_user_operator(fn, ws)) return user_operator_monadic(ws);
@@ -704,6 +706,7 @@ int do_xmn_derfn(Ws ws) {
 
 int do_xdy_derfn(Ws ws) {
   const std::uint32_t fn = stack_entry_at(1, ws);
+  if (is_method_reference(fn, ws)) return method_reference_dyadic(ws);
   // An operator's derived function may not take a selective assignment's model.
   if (is_user_operator(fn, ws) || (rd8(ws, fn + se::Flags) & ~fe::Axis)) refuse_model_argument(stack_entry_at(2, ws), ws);
   if (is_user_operator(fn, ws)) return user_operator_dyadic(ws);

@@ -7,6 +7,7 @@
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
 #include "interpreter/engine/function_object.h"
+#include "interpreter/engine/method_calls.h"
 #include "interpreter/engine/statement_end.h"
 #include "interpreter/engine/sysvars.h"
 #include "interpreter/output/display.h"
@@ -37,7 +38,13 @@ std::uint32_t function_entry(Ws ws) { return stack_entry_at(1, ws); }
 
 std::uint32_t function_symbol(Ws ws) { return entry_of_token(rd16(ws, function_entry(ws) + se::Value)); }
 
-std::uint32_t function_object(Ws ws) { return rd32(ws, function_symbol(ws) + sym::Value); }
+// The function named by the function entry: the method of that name of the
+// selected object (hdr::CallingInstance) when it has one, else the name's value.
+std::uint32_t function_object(Ws ws) {
+  if (const std::uint32_t slot = rd32(ws, hdr::CallingInstance))
+    if (const std::uint32_t fn = method_function(rd16(ws, function_entry(ws) + se::Value), slot, nullptr, ws)) return fn;
+  return rd32(ws, function_symbol(ws) + sym::Value);
+}
 
 // The newest local record's offset (the stack pointer while records are pushed).
 std::uint32_t push_record(std::uint8_t kind, std::uint16_t token, std::uint32_t value, std::uint8_t type, Ws ws) {
@@ -213,13 +220,18 @@ int dfnsu(int* valence_code, Ws ws) {
   std::memset(ws + callreg::ResultName, 0, callreg::OperatorType - callreg::ResultName);
   wr32(ws, hdr::PrimFlags, 0x300000);
   const std::uint32_t e = function_symbol(ws);
-  const std::uint8_t type = rd8(ws, e + sym::Type) & kSymTypeMask;
+  std::uint8_t type = rd8(ws, e + sym::Type) & kSymTypeMask;
+  // A method of the selected object comes first; the selection stays only
+  // for a method.
+  std::uint32_t fn = 0;
+  if (const std::uint32_t slot = rd32(ws, hdr::CallingInstance))
+    fn = method_function(rd16(ws, function_entry(ws) + se::Value), slot, &type, ws);
+  if (fn == 0) wr32(ws, hdr::CallingInstance, 0);
   wr8(ws, hdr::HeaderSymType, type);
-  wr32(ws, hdr::CallingInstance, 0);
-  if (type == SYM_SYSFN0 || type == SYM_SYSFN) return 0;
+  if (fn == 0 && (type == SYM_SYSFN0 || type == SYM_SYSFN)) return 0;
   if (type > 2 && !is_operator_type(type)) synter(ws);
   wr32(ws, hdr::PrimCode, 0);
-  const std::uint32_t fn = rd32(ws, e + sym::Value);
+  if (fn == 0) fn = rd32(ws, e + sym::Value);
   const std::uint16_t word = rd16(ws, fn + fnl::HeaderWord);
   *valence_code = static_cast<int>(word & 0xFF) - 1;
   if (word & 0x8000) wr16(ws, callreg::ResultName, be16(ws, fn + fnl::Names));
@@ -234,6 +246,7 @@ std::uint32_t header_names(Ws ws) {
 std::uint32_t running_function(Ws ws) {
   const std::uint32_t at = rd32(ws, hdr::RunningSymbol);
   if (at == 0) return 0;
+  if (at == kMethodLevel) return method_function(rd16(ws, hdr::RunningToken), rd32(ws, hdr::CurrentInstance), nullptr, ws);
   // The symbol entry, or the local record that holds the function when it
   // localised its own name: both keep the value word at +4.
   return rd32(ws, at + 4);
@@ -263,6 +276,8 @@ void save_level_registers(std::uint32_t frame, std::uint32_t sp, std::uint32_t c
 }
 
 int xfnc(Ws ws) {
+  // A method: dfnsu left its object selected.
+  const bool method = rd32(ws, hdr::CallingInstance) != 0;
   const std::uint32_t left = stack_entry_at(0, ws);
   const std::uint32_t right = stack_entry_at(2, ws);
   xfarg(left, ws);
@@ -349,9 +364,15 @@ int xfnc(Ws ws) {
   }
 
   // The function's own level.
-  wr8(ws, hdr::RunningSymType, rd8(ws, fsym + sym::Type) & kSymTypeMask);
+  // A method's lines are found through the current object and the token
+  // (running_function); the level holds a reference to that object.
+  wr8(ws, hdr::RunningSymType, method ? rd8(ws, hdr::HeaderSymType) : rd8(ws, fsym + sym::Type) & kSymTypeMask);
   wr16(ws, fsym + sym::Uses, rd16(ws, fsym + sym::Uses) + 1);
-  wr32(ws, hdr::RunningSymbol, fsym);
+  wr32(ws, hdr::RunningSymbol, method ? kMethodLevel : fsym);
+  if (method) {
+    inc_object_reference_count(rd32(ws, hdr::CurrentInstance), ws);
+    wr16(ws, callreg::OwnName, 0);  // a method's name is no symbol of its own to shadow
+  }
   wr16(ws, hdr::RunningToken, token_of_entry(fsym));
   if (rd8(ws, fn + fnl::Marks) & fnmark::Locked) set_state(st::PassErrors, 0, ws);
 
@@ -457,6 +478,7 @@ int xfnclr(Ws ws) {
   // it localised its own name).
   const std::uint16_t token = rd16(ws, hdr::RunningToken);
   const std::uint32_t fsym = entry_of_token(token);
+  const std::uint32_t object = rd32(ws, hdr::RunningSymbol) == kMethodLevel ? rd32(ws, hdr::CurrentInstance) : 0;
   const std::uint32_t frame = quadus(ws);
   wr32(ws, hdr::StackPointer, rd32(ws, hdr::StackPointer) + 12);
   // The result, from the result-name record.
@@ -488,6 +510,7 @@ int xfnclr(Ws ws) {
       clnus2(fsym, ws);
     }
   }
+  if (object != 0) dec_object_reference_count(object, ws);  // the method level's reference
   return kind;
 }
 

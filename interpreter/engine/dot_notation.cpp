@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "interpreter/engine/method_calls.h"
 #include "interpreter/engine/properties.h"
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/primitives/args.h"
@@ -226,6 +227,12 @@ int do_dot_notation(Ws ws) {
   object_refs(stack_entry_at(kObjectAt, ws), ws);
   const std::uint16_t token = member_token(ws);
   if ((rd8(ws, stack_entry_at(kAfterAt, ws) + se::Class) & kClassMask) == TC_ASSIGN) return assign_chain(token, ws);
+  // A method of the first object makes the chain a method reference.
+  const std::uint32_t refs = object_refs(stack_entry_at(kObjectAt, ws), ws);
+  if (array_count(refs, ws) != 0) {
+    std::uint8_t kind = 0;
+    if (method_function(token, ref_at(refs, 0, ws), &kind, ws) != 0) return push_method_reference(token, kind, ws);
+  }
   return read_chain(token, ws);
 }
 

@@ -1,0 +1,51 @@
+// Methods of APL objects called through dot notation (obj.Name, obj.Name R,
+// L obj.Name R): the chain becomes a method reference (a derived-function
+// object holding a counted copy of the object references and the member's
+// token) that the engine applies like any function. The call selects the
+// object (hdr::CallingInstance); the called level makes it the current
+// object (hdr::CurrentInstance), finds the method's lines through it and
+// holds a reference to it until the level ends, however it ends.
+#pragma once
+
+#include <cstdint>
+
+#include "interpreter/workspace/workspace.h"
+
+namespace zema {
+
+// hdr::RunningSymbol of a level that runs a method: its lines are the
+// member hdr::RunningToken of the current object (no symbol holds them).
+constexpr std::uint32_t kMethodLevel = 1;
+
+// The current object: the instance or class whose method is running, 0
+// outside any method. Reads hdr::CurrentInstance only.
+std::uint32_t current_object(Ws ws);
+
+// The header line of method `token` (a function member, kind 0–2, found in
+// the class of the APL object in `slot` and then its ancestors); 0 when the
+// object is none, of another architecture, or has no such method. Writes
+// the member's kind to `*kind` when found and `kind` is not null. Reads only.
+std::uint32_t method_function(std::uint16_t token, std::uint32_t slot, std::uint8_t* kind, Ws ws);
+
+// Whether the stack entry at `entry` owns a method reference.
+bool is_method_reference(std::uint32_t entry, Ws ws);
+
+// From do_dot_notation, with the chain on top of the stack (object entry,
+// bound dot, member name) and member `token` a method of kind `kind` of the
+// first object: the three entries become one method reference. A niladic
+// method (kind 0) is called at once, its result left in the chain's place;
+// otherwise answers state 9 for the engine to apply the reference. WS FULL.
+int push_method_reference(std::uint16_t token, std::uint8_t kind, Ws ws);
+
+// Apply the method reference on the stack: monadic with the reference on
+// top and the right argument under it; dyadic with the left argument on
+// top, then the reference and the right argument. One object: the method
+// is called with that object selected (VALUE ERROR for a null or free
+// reference or a name that is no member, DOMAIN ERROR for a private
+// member from outside, VALENCE ERROR when the header does not take the
+// arguments, NONCE ERROR for objects of another architecture). Answers
+// the engine state of the call.
+int method_reference_monadic(Ws ws);
+int method_reference_dyadic(Ws ws);
+
+}  // namespace zema
