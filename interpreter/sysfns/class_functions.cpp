@@ -236,7 +236,7 @@ std::uint32_t put_chars_item(std::uint32_t at, std::string_view text, Ws ws) {
   std::memset(ws + at, 0, size);
   item_header(at, size, ET_CHAR, 1, ws);
   wr32(ws, at + obj::Shape, static_cast<std::uint32_t>(text.size()));
-  std::memcpy(ws + at + kCharItemHead, text.data(), text.size());
+  if (!text.empty()) std::memcpy(ws + at + kCharItemHead, text.data(), text.size());
   return at + size;
 }
 
@@ -396,7 +396,7 @@ void quad_ds(const ObjectArg& o, Ws ws) {
   bool first = true;
   const auto put = [&](std::string_view text) {
     if (at + text.size() + 3 >= end) ws_full(ws);
-    std::memcpy(ws + at, text.data(), text.size());
+    if (!text.empty()) std::memcpy(ws + at, text.data(), text.size());
     at += static_cast<std::uint32_t>(text.size());
   };
   if (inst != 0)
