@@ -221,10 +221,42 @@ int assign_chain(std::uint16_t token, Ws ws) {
   return ES_BIND;
 }
 
+DotSystemMember system_member_route = nullptr;
+
+// The ⎕ name the name entry holds, as its number; -1 for another name.
+int system_member_number(Ws ws) {
+  const StackEntry e = load_entry(stack_entry_at(kNameAt, ws), ws);
+  if (e.cls != TC_NAMEDFN && e.cls != TC_NILADIC) return -1;
+  const std::uint32_t sym = entry_of_token(static_cast<std::uint16_t>(e.value & 0xFFFF));
+  const std::uint8_t type = rd8(ws, sym + sym::Type) & kSymTypeMask;
+  if (type != SYM_SYSFN0 && type != SYM_SYSFN) return -1;
+  return static_cast<int>(rd32(ws, sym + sym::Value) / 4);
+}
+
+// obj.⎕NAME (niladic) or obj.⎕NAME R (monadic, R the value after it):
+// the route's result replaces the chain (and R).
+int system_member_chain(int number, Ws ws) {
+  if (system_member_route == nullptr) noncer_1(ws);
+  const bool monadic = (rd8(ws, stack_entry_at(kNameAt, ws) + se::Class) & kClassMask) == TC_NAMEDFN;
+  std::uint32_t arg_word = 0;
+  if (monadic) {
+    const std::uint32_t after = stack_entry_at(kAfterAt, ws);
+    if ((rd8(ws, after + se::Class) & kClassMask) != TC_VALUE) synter(ws);
+    arg_word = value_word_of(after, ws);
+  }
+  system_member_route(value_word_of(stack_entry_at(kObjectAt, ws), ws), static_cast<std::uint32_t>(number), arg_word,
+                      ws);
+  replace_below(monadic ? kAfterAt + 1 : kNameAt + 1, ws);
+  return ES_BIND;
+}
+
 }  // namespace
+
+void set_dot_system_member_route(DotSystemMember route) { system_member_route = route; }
 
 int do_dot_notation(Ws ws) {
   object_refs(stack_entry_at(kObjectAt, ws), ws);
+  if (const int number = system_member_number(ws); number >= 0) return system_member_chain(number, ws);
   const std::uint16_t token = member_token(ws);
   if ((rd8(ws, stack_entry_at(kAfterAt, ws) + se::Class) & kClassMask) == TC_ASSIGN) return assign_chain(token, ws);
   // A method of the first object makes the chain a method reference.

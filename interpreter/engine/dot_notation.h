@@ -24,9 +24,18 @@ namespace zema {
 // a private member from outside, a member that is not a property or is
 // read-only under assignment; SYNTAX ERROR (after its text) for an
 // instance property assigned on a class; LENGTH or RANK ERROR when the
-// value's items do not match the objects; NONCE ERROR for methods, ⎕ names
-// as members and objects of other architectures (not built yet). May
-// compact; WS FULL.
+// value's items do not match the objects; NONCE ERROR for methods, ⎕
+// variables as members and objects of other architectures (not built
+// yet). A ⎕ function as the member (obj.⎕CLASSNAME, obj.⎕CLONE 2, the
+// value after a monadic one its argument) goes to the route below, whose
+// result replaces the chain. May compact; WS FULL.
 int do_dot_notation(Ws ws);
+
+// The class system functions as members of a reference, installed by the
+// session: the word holding the reference array, the ⎕ name's number, and
+// the word holding the argument of a monadic one (0 for a niladic one).
+// It pushes the result or raises. Without it such a member is NONCE ERROR.
+using DotSystemMember = void (*)(std::uint32_t refs_word, std::uint32_t number, std::uint32_t arg_word, Ws ws);
+void set_dot_system_member_route(DotSystemMember route);
 
 }  // namespace zema

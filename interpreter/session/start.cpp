@@ -6,6 +6,7 @@
 #include "files/directory_listing.h"
 #include "host/charset.h"
 #include "host/services.h"
+#include "interpreter/engine/dot_notation.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/sysvars.h"
 #include "interpreter/primitives/structural.h"
@@ -18,6 +19,7 @@
 #include "interpreter/session/copy_commands.h"
 #include "interpreter/session/transfer_commands.h"
 #include "interpreter/session/ws_commands.h"
+#include "interpreter/sysfns/class_functions.h"
 #include "interpreter/sysfns/commands.h"
 #include "interpreter/sysfns/dispatch.h"
 #include "interpreter/sysfns/library_listing.h"
@@ -41,6 +43,7 @@ void install_hooks() {
   set_token_line_release(clnlin);
   set_system_variable_assignment(assign_system_variable);
   set_named_call_routes(NamedCallRoutes{xnilfn, do_xmnfn, do_xdyfn});
+  set_dot_system_member_route(class_function_through_reference);
   set_library_routes(LibraryRoutes{library_directory, visit_directory});
 }
 

@@ -16,6 +16,7 @@
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/symtab.h"
 #include "interpreter/workspace/arrays.h"
+#include "interpreter/sysfns/class_functions.h"
 #include "interpreter/sysfns/handlers.h"
 #include "interpreter/sysfns/library_listing.h"
 

@@ -1,0 +1,172 @@
+// The class system functions on instances (made here directly in the
+// pool, as ⎕NEW will): ⎕STATE and ⎕DS over own and inherited values,
+// ⎕CLONE, ⎕OID, ⎕INSTANCES, ⎕RECLASS and ⎕DF, with the reference counts of
+// what they return and the pool checked after each.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "interpreter/engine/classes.h"
+#include "interpreter/workspace/arrays.h"
+#include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/object_pool.h"
+#include "interpreter/workspace/symtab.h"
+#include "test_workspace.h"
+
+namespace zema {
+namespace {
+
+using test::first_line;
+
+class ClassFunctions : public test::DefiningSession {
+ protected:
+  // The token of a name as the tokeniser enters it (internal characters).
+  std::uint16_t token(const char* utf8) {
+    const std::string name = utf8_to_internal(utf8);
+    const std::uint32_t n = static_cast<std::uint32_t>(name.size());
+    std::memcpy(ws() + kNameBuffer, name.data(), n);
+    std::uint32_t first_free = 0, found = 0;
+    if (symfnd(first_free, found, n, ws()) != 0) found = syment(first_free, n, ws());
+    return static_cast<std::uint16_t>(token_of_entry(symuse(found, 0, 0, ws())));
+  }
+  // The variable `name` holding the references to `slots`.
+  void refs(const char* name, std::initializer_list<std::uint32_t> slots) {
+    const std::uint32_t n = static_cast<std::uint32_t>(slots.size());
+    const std::uint32_t a = new_array(ET_OBJREF, n == 1 ? 0 : 1, &n, ws());
+    std::uint32_t i = 0;
+    for (std::uint32_t s : slots) wr32(ws(), array_data(a, ws()) + 4 * i++, s);
+    inc_array_reference_counts(a, ws());
+    const std::uint32_t e = entry_of_token(token(name));
+    wr32(ws(), e + sym::Value, a);
+    set_owner(a, e, OK_SYMBOL, ws());
+    wr8(ws(), e + sym::Type, SYM_VAR);
+  }
+  // A new instance of the class in `cls_slot`, without own values.
+  std::uint32_t instance(std::uint32_t cls_slot) {
+    const std::uint32_t off = create_object_instance(pobj::HeaderSize, ws());
+    wr8(ws(), off + pobj::Arch, 0);
+    wr32(ws(), off + pobj::ClassSlot, cls_slot);
+    wr32(ws(), off + pobj::NameSymbol, rd32(ws(), class_in_slot(cls_slot, ws()) + pobj::NameSymbol));
+    return rd32(ws(), off + pobj::OwnSlot);
+  }
+  std::uint32_t own_values(std::uint32_t slot) { return rd32(ws(), find_object_instance(slot, ws()) + pobj::Count); }
+
+  void SetUp() override {
+    DefiningSession::SetUp();
+    const std::uint16_t pt = token("PT");
+    ASSERT_EQ(create_empty_class(pt, 0, 4, false, ws()), 0);
+    cls = rd32(ws(), class_def_from_symidx(pt, ws()) + pobj::OwnSlot);
+    ASSERT_EQ(set_named_class_property(cls, token("X"), 0, ws()), 0);
+    type({"DEFAULT←7"});
+    ASSERT_EQ(set_named_class_property(cls, token("Y"), rd32(ws(), entry_of("DEFAULT") + sym::Value), ws()), 0);
+    ASSERT_EQ(set_member_details(cls, token("Y"), kReadOnly, ws()), 0);
+    ASSERT_EQ(set_named_class_property(cls, token("Z"), 0, ws()), 0);
+    ASSERT_EQ(set_member_details(cls, token("Z"), kPrivate, ws()), 0);
+    a = instance(cls);
+    b = instance(cls);
+    refs("A", {a});
+    refs("B", {b});
+    refs("AB", {a, b});
+    ASSERT_EQ(create_empty_class(token("CH"), pt, 2, false, ws()), 0);
+    child = rd32(ws(), class_def_from_symidx(token("CH"), ws()) + pobj::OwnSlot);
+    c = instance(child);
+    refs("C", {c});
+  }
+  void TearDown() override {
+    EXPECT_TRUE(object_pool_consistent(ws()));
+    EXPECT_TRUE(heap_consistent(ws()));
+    DefiningSession::TearDown();
+  }
+
+  std::uint32_t cls = 0, a = 0, b = 0, child = 0, c = 0;
+  std::uint32_t count(std::uint32_t slot) { return rd32(ws(), find_object_instance(slot, ws()) + pobj::RefCount); }
+};
+
+TEST_F(ClassFunctions, StateListsOwnValuesThenInheritedOnesOnce) {
+  EXPECT_EQ(type({"⍴A.⎕STATE 0", "⍴A.⎕STATE 1"}), "0 2\n1 2\n");  // Y's default is the class's
+  EXPECT_EQ(type({"A.X←1 2 3", "A.⎕STATE 0"}), " X  1 2 3 \n");
+  EXPECT_EQ(type({"A.⎕STATE 1"}), " X  1 2 3 \n Y      7 \n");
+  EXPECT_EQ(type({"C.⎕STATE 1"}), " Y 7 \n");  // through the parent
+  EXPECT_EQ(first_line(type({"A.⎕STATE 0 1"})), "DOMAIN ERROR");
+  EXPECT_EQ(first_line(type({"A.⎕STATE 1 0 0"})), "LENGTH ERROR");
+  EXPECT_EQ(first_line(type({"A.⎕STATE 2 2⍴0"})), "RANK ERROR");
+  EXPECT_EQ(first_line(type({"PT.⎕STATE 0"})), "DOMAIN ERROR");  // a class
+}
+
+TEST_F(ClassFunctions, DsRendersEachValueOnOneLine) {
+  EXPECT_EQ(type({"A.⎕DS"}), "Y=7\n");
+  EXPECT_EQ(type({"A.X←1 2 3", "A.⎕DS"}), "X=1 2 3, Y=7\n");
+  EXPECT_EQ(type({"A.X←'xy'", "A.⎕DS"}), "X='xy', Y=7\n");
+  EXPECT_EQ(type({"A.X←2 3⍴⍳6", "A.⎕DS"}), "X=2 3⍴1 2 3 4 5 6, Y=7\n");
+  EXPECT_EQ(type({"A.X←0⍴0.5", "A.⎕DS"}), "X=0⍴0, Y=7\n");
+  EXPECT_EQ(type({"A.X←'ab' (1 2) 3", "A.⎕DS"}), "X='ab' (1 2) 3, Y=7\n");
+  EXPECT_EQ(type({"A.X←¯2.5", "A.⎕DS"}), "X=¯2.5, Y=7\n");
+  EXPECT_EQ(type({"A.X←⍳30", "A.⎕DS"}),
+            "X=1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20..., Y=7\n");
+}
+
+TEST_F(ClassFunctions, CloneCopiesValuesAndCountsTheNewReferences) {
+  type({"A.X←B", "A.⎕DF 'shown'"});
+  const std::uint32_t b_before = count(b);
+  EXPECT_EQ(type({"K←A.⎕CLONE 2", "⍴K", "K.⎕CLASSNAME"}).substr(0, 2), "2\n");
+  EXPECT_TRUE(object_pool_consistent(ws()));
+  EXPECT_EQ(count(b), b_before + 2);  // each clone's X holds B
+  EXPECT_EQ(type({"⍴K.X"}), "2\n");
+  EXPECT_EQ(count(b), b_before + 2);
+  EXPECT_EQ(type({"K.Y"}), "7 7\n");
+  EXPECT_EQ(type({"⍴0 ⎕INSTANCES 'PT'", "⍴A.⎕CLONE 0"}), "5\n0\n");
+  type({"K←0"});
+  EXPECT_EQ(type({"⍴0 ⎕INSTANCES 'PT'"}), "3\n");  // the clones went with K
+  EXPECT_EQ(count(b), b_before);
+  EXPECT_EQ(first_line(type({"A.⎕CLONE 1 2"})), "LENGTH ERROR");
+  EXPECT_EQ(first_line(type({"A.⎕CLONE ¯1"})), "DOMAIN ERROR");
+  EXPECT_EQ(first_line(type({"PT.⎕CLONE 1"})), "DOMAIN ERROR");
+}
+
+TEST_F(ClassFunctions, InstancesOfAClassAndOfItsDescendants) {
+  EXPECT_EQ(type({"⍴⎕INSTANCES 'PT'", "⍴1 ⎕INSTANCES 'PT'", "⍴⎕INSTANCES 'CH'"}), "3\n2\n1\n");
+  const std::uint32_t before = count(a);
+  type({"R←⎕INSTANCES PT"});
+  EXPECT_EQ(count(a), before + 1);
+  EXPECT_TRUE(object_pool_consistent(ws()));
+  type({"R←0"});
+  EXPECT_EQ(count(a), before);
+  EXPECT_EQ(type({"(⎕INSTANCES 'CH')≡C", "(⎕CLASS C)≡⎕CLASS C", "⍴⎕CLASS C", "⍴⎕CLASS A"}), "0\n1\n2\n1\n");
+}
+
+TEST_F(ClassFunctions, ReclassMovesInstancesToAnotherClass) {
+  EXPECT_EQ(type({"A.⎕CLASSNAME", "⍴'CH' ⎕RECLASS AB", "A.⎕CLASSNAME", "B.⎕CLASSNAME"}), "PT\n0 0\nCH\nCH\n");
+  EXPECT_EQ(type({"⍴1 ⎕INSTANCES 'CH'", "(A.⎕CLASSREF)≡CH", "(A.⎕BASE)≡PT"}), "3\n1\n1\n");
+  EXPECT_EQ(first_line(type({"'CH' ⎕RECLASS PT"})), "DOMAIN ERROR");  // not an instance
+  EXPECT_EQ(first_line(type({"'Q' ⎕RECLASS A"})), "Class not found");
+}
+
+TEST_F(ClassFunctions, DfSwapsTheDisplayText) {
+  EXPECT_EQ(type({"⍴A.⎕DF 'hello'", "A.⎕DF 'bye'", "A.⎕DF ''", "⍴A.⎕DF ''"}), "0\nhello\nbye\n0\n");
+  EXPECT_EQ(rd32(ws(), find_object_instance(a, ws()) + pobj::DisplayText), 0u);
+  EXPECT_EQ(first_line(type({"A.⎕DF 5"})), "DOMAIN ERROR");
+  EXPECT_EQ(first_line(type({"PT.⎕DF 'x'"})), "DOMAIN ERROR");
+}
+
+TEST_F(ClassFunctions, OidIsTheSerialNumberAFloatPastTwoToThe32) {
+  const std::uint32_t low = rd32(ws(), find_object_instance(a, ws()) + pobj::SerialLow);
+  EXPECT_EQ(type({"A.⎕OID"}), std::to_string(low) + "\n");
+  wr32(ws(), hdr::SerialHigh, 0);
+  wr32(ws(), hdr::SerialLow, 0xFFFFFFFEu);
+  const std::uint32_t d = instance(cls);  // 2³² − 1; the next one carries into the high word
+  const std::uint32_t e = instance(cls);
+  refs("D", {d});
+  refs("E", {e});
+  EXPECT_EQ(type({"⎕PP←17", "D.⎕OID", "E.⎕OID"}), "4294967295\n4294967296\n");
+  EXPECT_EQ(type({"A.⎕HANDLE"}), "0\n");
+  EXPECT_EQ(first_line(type({"PT.⎕HANDLE"})), "DOMAIN ERROR");
+}
+
+TEST_F(ClassFunctions, MembersListsAccessAndReadOnly) {
+  EXPECT_EQ(type({"A.⎕MEMBERS"}), " X PT 2 0 2  \n Y PT 2 0 1  \n Z PT 2 1 2  \n");
+  EXPECT_EQ(type({"⍴C.⎕MEMBERS"}), "3 6\n");
+}
+
+}  // namespace
+}  // namespace zema
