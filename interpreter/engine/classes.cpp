@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "interpreter/engine/call.h"
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
@@ -275,16 +276,21 @@ void check_privacy_violation(std::uint32_t slot, std::uint8_t access, Ws ws) {
   raise_extended_error_ascii(E_DOMAIN, "Cannot access private class member from outside the class", ws);
 }
 
-std::int64_t find_calling_instance(Ws ws) {
+std::uint32_t find_calling_instance(Ws ws) {
+  const auto instance = [&](std::uint32_t slot) {
+    return object_slot_live(slot, ws) && rd8(ws, find_object_instance(slot, ws) + obj::Type) == ET_INSTANCE;
+  };
   const std::uint32_t current = rd32(ws, hdr::CurrentInstance);
-  if (!object_slot_live(current, ws)) return -1;
-  const std::uint32_t off = find_object_instance(current, ws);
-  if (rd8(ws, off + obj::Type) == ET_INSTANCE) return current;
-  // A class's method: the instance saved by the levels below, if any.
-  const std::uint32_t calling = rd32(ws, hdr::CallingInstance);
-  if (object_slot_live(calling, ws) && rd8(ws, find_object_instance(calling, ws) + obj::Type) == ET_INSTANCE)
-    return calling;
-  return -1;
+  if (!object_slot_live(current, ws)) return 0;
+  if (instance(current)) return current;
+  // A class's method: the instance saved by the nearest frame that saved
+  // one; a frame that saved none, or a freed object, ends the search.
+  for (std::uint32_t link = rd32(ws, hdr::SiLink); link != 0 && rd32(ws, link) != 0; link = rd32(ws, link)) {
+    const std::uint32_t saved = rd32(ws, link - siframe::Link + siframe::Instance);
+    if (!object_slot_live(saved, ws)) return 0;
+    if (instance(saved)) return saved;
+  }
+  return 0;
 }
 
 bool erase_class_name(std::uint32_t entry, Ws ws) {

@@ -84,9 +84,10 @@ void check_privacy_violation(std::uint32_t slot, std::uint8_t access, Ws ws);
 
 // The instance a method of the current object works for: the current
 // object (hdr::CurrentInstance) when it is an instance; when it is a class,
-// the saved instance of the nearest state-indicator frame that saved one;
-// -1 when there is none (or the object there is gone).
-std::int64_t find_calling_instance(Ws ws);
+// the saved instance of the nearest state-indicator frame that saved one
+// (a frame that saved none, or a freed object, ends the search); 0 when
+// there is none. Reads the header and the state indicator.
+std::uint32_t find_calling_instance(Ws ws);
 
 // Erases the class name of symbol entry `entry` (a global name of type
 // SYM_CLASS): the class is marked deleted, the name loses its value (the

@@ -86,24 +86,6 @@ std::uint32_t live_parent(std::uint32_t slot, Ws ws) {
   return p == 0 || deleted(p, ws) ? 0 : parent;
 }
 
-// The instance whose method runs: the current object when it is an
-// instance; for a class, the saved object of the nearest state-indicator
-// frame that saved an instance (a frame that saved none, or a free slot,
-// ends the search). 0 for none.
-std::uint32_t find_calling_instance(Ws ws) {
-  const std::uint32_t current = rd32(ws, hdr::CurrentInstance);
-  if (current == 0) return 0;
-  const std::uint32_t off = pooled(current, ws);
-  if (off != 0 && is_instance_object(off, ws)) return current;
-  for (std::uint32_t link = rd32(ws, hdr::SiLink); link != 0 && rd32(ws, link) != 0; link = rd32(ws, link)) {
-    const std::uint32_t saved = rd32(ws, link - siframe::Link + siframe::Instance);
-    const std::uint32_t s = pooled(saved, ws);
-    if (s == 0) return 0;
-    if (is_instance_object(s, ws)) return saved;
-  }
-  return 0;
-}
-
 // ---- arguments ----------------------------------------------------------------------------
 
 // One element of a numeric array as an integer; false for anything else.
@@ -152,18 +134,18 @@ std::uint32_t class_argument(SfArg arg, Ws ws) {
 // ---- results ------------------------------------------------------------------------------
 
 // Pushes a scalar reference to the slot `pick` answers (0: ⎕NULL),
-// counted. `pick` runs once before the allocation (it may raise) and once
-// after it (a compaction may have renumbered the pool).
+// counted when the result is kept. `pick` runs once before the allocation
+// (it may raise) and once after it (a compaction may have renumbered the
+// pool).
 template <class Pick>
 void push_reference(Pick pick, Ws ws) {
   pick();
   push_result(new_array(ET_OBJREF, 0, nullptr, ws), ws);
   const std::uint32_t slot = pick();
   wr32(ws, array_data(rd32(ws, stack_entry_at(0, ws) + se::Value), ws), slot);
-  inc_object_reference_count(slot, ws);
 }
 
-// Pushes the vector of references to the slots `walk` gives, counted.
+// Pushes the vector of references to the slots `walk` gives (counted when kept).
 // `walk(emit)` calls emit(slot) for each, in order; it runs once to count
 // (and check: it may raise) and again after the allocation to fill. Should
 // the allocation's compaction have freed objects so that the counts
@@ -180,13 +162,10 @@ void push_references(Walk walk, Ws ws) {
       if (k < n) wr32(ws, array_data(a, ws) + 4 * k, slot);
       ++k;
     });
-    if (k == n) {
-      inc_array_reference_counts(a, ws);
-      return;
-    }
+    if (k == n) return;
     StackEntry e;
     unstack(e, ws);
-    wr32(ws, array_data(a, ws) - 4, 0);  // nothing counted yet: a zero-length vector is released
+    wr32(ws, array_data(a, ws) - 4, 0);  // released as a zero-length vector
     release_entry(e, ws);
   }
 }
@@ -359,7 +338,6 @@ void do_quad_state(const ObjectArg& o, bool inherited, Ws ws) {
     wr32(ws, table + 4 * i++, at - z);
     at = put_copy_item(at, value, ws);
   }, ws);
-  inc_array_reference_counts(z, ws);
 }
 
 // B of ⎕STATE: one or two elements, 0 or 1 then 0. Answers the first.
@@ -545,7 +523,6 @@ void quad_clone(const ObjectArg& o, SfArg count, Ws ws) {
     std::uint32_t c = create_object_instance(size, ws);
     const std::uint32_t cslot = rd32(ws, c + pobj::OwnSlot);
     wr32(ws, array_data(rd32(ws, result_word), ws) + 4 * k, cslot);
-    inc_object_reference_count(cslot, ws);
     src = pooled(o.slot(ws), ws);
     wr8(ws, c + pobj::Arch, kArchApl);
     wr8(ws, c + pobj::Flags, rd8(ws, src + pobj::Flags) & ~kSweepMark);
@@ -570,7 +547,7 @@ void quad_clone(const ObjectArg& o, SfArg count, Ws ws) {
       c = pooled(cslot, ws);
       wr32(ws, c + field, copy);
       set_owner(copy, c + field, OK_WORD, ws);
-      inc_array_reference_counts(copy, ws);
+      count_value_references(copy, ws);
     }
   }
 }

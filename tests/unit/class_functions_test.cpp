@@ -36,7 +36,6 @@ class ClassFunctions : public test::DefiningSession {
     const std::uint32_t a = new_array(ET_OBJREF, n == 1 ? 0 : 1, &n, ws());
     std::uint32_t i = 0;
     for (std::uint32_t s : slots) wr32(ws(), array_data(a, ws()) + 4 * i++, s);
-    inc_array_reference_counts(a, ws());
     const std::uint32_t e = entry_of_token(token(name));
     wr32(ws(), e + sym::Value, a);
     set_owner(a, e, OK_SYMBOL, ws());
@@ -75,6 +74,7 @@ class ClassFunctions : public test::DefiningSession {
   }
   void TearDown() override {
     EXPECT_TRUE(object_pool_consistent(ws()));
+    EXPECT_TRUE(object_reference_counts_consistent(true, ws()));
     EXPECT_TRUE(heap_consistent(ws()));
     DefiningSession::TearDown();
   }
