@@ -2,7 +2,6 @@
 #include "interpreter/engine/assign.h"
 
 #include <cstring>
-#include <vector>
 
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
@@ -150,30 +149,42 @@ int do_xasgn(Ws ws) {
     case TC_RPAREN: break;
     default: syntax_error_for(cls, ws);
   }
-  // A parenthesised list of names.
-  std::vector<std::uint32_t> names;
+  // A parenthesised list of names, read right to left: each goes on the
+  // stack, so the leftmost ends on top and the list takes workspace room,
+  // not host memory. The entries are of the ")" class, which owns nothing
+  // and is no reference to a variable (an assignment gives a variable's
+  // old value to the value entries that name it).
+  std::uint32_t n = 0;
+  auto name_at = [&](std::uint32_t at) { return load_entry(at, ws).value; };
+  auto drop_names = [&] { wr32(ws, hdr::StackPointer, rd32(ws, hdr::StackPointer) + n * kStackEntrySize); };
   for (;;) {
     get_token(ws);
     const std::uint8_t c = register_class(ws);
     if (c == TC_LPAREN) break;
     if (c == TC_VALUE) {
-      names.push_back(rd16(ws, hdr::TokenRegister + se::Value));
+      stack(StackEntry{TC_RPAREN, 0, rd16(ws, hdr::TokenRegister + se::Value)}, ws);
+      ++n;
     } else if (c == TC_PRIMITIVE || c == TC_RBRACKET || c == TC_SLASH) {
       // Selective assignment: one name, next to the ")".
-      if (names.size() != 1) domner(ws);
-      return sel_asgn(names[0], value_entry, ws);
+      if (n != 1) domner(ws);
+      const std::uint32_t name = name_at(rd32(ws, hdr::StackPointer));
+      drop_names();
+      return sel_asgn(name, value_entry, ws);
     } else if (c == TC_EACH) {
       noncer_1(ws);
     } else {
       syntax_error_for(c, ws);
     }
   }
-  if (names.empty()) synter_badline(ws);
-  // Names were read right to left.
-  std::vector<std::uint32_t> ordered(names.rbegin(), names.rend());
-  if (ordered.size() == 1) {
-    set_token_register(StackEntry{TC_VALUE, 0, ordered[0]}, ws);
-    return xasgn_common(ordered[0], value_entry, false, ws);
+  if (n == 0) synter_badline(ws);
+  // Name i from the left.
+  const std::uint32_t names = rd32(ws, hdr::StackPointer);
+  auto name_of = [&](std::uint32_t i) { return name_at(names + i * kStackEntrySize); };
+  if (n == 1) {
+    const std::uint32_t name = name_of(0);
+    drop_names();
+    set_token_register(StackEntry{TC_VALUE, 0, name}, ws);
+    return xasgn_common(name, value_entry, false, ws);
   }
   // Strand assignment: one item (or the one element) for each name.
   std::uint32_t v = find_ws_entry(value_entry, ws);
@@ -183,9 +194,9 @@ int do_xasgn(Ws ws) {
   for (std::uint32_t i = 0; i < rank; ++i) count *= rd32(ws, v + obj::Shape + 4 * i);
   if (count != 1) {
     if (rank != 1) ranker(ws);
-    if (count != ordered.size()) lener(ws);
+    if (count != n) lener(ws);
   }
-  for (std::uint32_t i = 0; i < ordered.size(); ++i) {
+  for (std::uint32_t i = 0; i < n; ++i) {
     const std::uint32_t k = count == 1 ? 0 : i;
     std::uint32_t item;
     if (type == ET_NESTED) {
@@ -210,10 +221,11 @@ int do_xasgn(Ws ws) {
         std::memcpy(ws + item + 12, ws + data + width * k, width);
     }
     const std::uint32_t temp = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), 0, item}, ws);
-    xasgn_common(ordered[i], temp, true, ws);
+    xasgn_common(name_of(i), temp, true, ws);
     StackEntry done;
     unstack(done, ws);
   }
+  drop_names();
   // The statement's value is the whole value, not displayed.
   StackEntry arrow, value;
   unstack(arrow, ws);

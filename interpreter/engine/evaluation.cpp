@@ -1,8 +1,8 @@
 // ⍎, ⎕EA, ⎕EC and ⎕ input: evaluation levels of the state indicator.
 #include "interpreter/engine/evaluation.h"
 
+#include <algorithm>
 #include <cstring>
-#include <string>
 
 #include "interpreter/engine/call.h"
 #include "interpreter/engine/engine.h"
@@ -179,31 +179,39 @@ void push_catch_empty(int code, Ws ws) {
   push_nested_of_three(ws);
 }
 
+// ⎕EC's message matrix holds at most this many lines of the report.
+constexpr std::uint32_t kMessageRows = 16;
+
 // The last report (header word hdr::ErrorMessage, lines ended by carriage
-// returns) as a character matrix, one row a line.
+// returns) as a character matrix, one row a line, built in the workspace
+// from the report where it lies: WS FULL when it does not fit.
 std::uint32_t message_matrix(Ws ws) {
-  std::string text;
-  if (std::uint32_t m = rd32(ws, hdr::ErrorMessage)) {
+  std::uint32_t rows = 0, width = 0;
+  if (const std::uint32_t m = rd32(ws, hdr::ErrorMessage)) {
+    const std::uint8_t* text = ws + array_data(m, ws);
     const std::uint32_t n = array_count(m, ws);
-    text.assign(reinterpret_cast<const char*>(ws + array_data(m, ws)), n);
+    for (std::uint32_t from = 0; from < n && rows < kMessageRows; ++rows) {
+      const void* cr = std::memchr(text + from, kCarriageReturn, n - from);
+      const std::uint32_t end = cr ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(cr) - text) : n;
+      width = std::max(width, end - from);
+      from = end + 1;
+    }
   }
-  std::string rows;
-  std::uint32_t count = 0, width = 0;
-  std::size_t from = 0;
-  std::string lines[16];
-  while (from < text.size() && count < 16) {
-    std::size_t end = text.find(static_cast<char>(kCarriageReturn), from);
-    if (end == std::string::npos) end = text.size();
-    lines[count] = text.substr(from, end - from);
-    width = std::max<std::uint32_t>(width, static_cast<std::uint32_t>(lines[count].size()));
-    ++count;
+  const std::uint32_t shape[2] = {rows, width};
+  const std::uint32_t z = new_array(ET_CHAR, 2, shape, ws);  // may move the report
+  std::uint8_t* out = ws + array_data(z, ws);
+  std::memset(out, kBlank, std::size_t(rows) * width);
+  if (rows == 0) return z;
+  const std::uint32_t m = rd32(ws, hdr::ErrorMessage);
+  const std::uint8_t* text = ws + array_data(m, ws);
+  const std::uint32_t n = array_count(m, ws);
+  for (std::uint32_t row = 0, from = 0; row < rows; ++row) {
+    const void* cr = std::memchr(text + from, kCarriageReturn, n - from);
+    const std::uint32_t end = cr ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(cr) - text) : n;
+    std::memcpy(out + std::size_t(row) * width, text + from, end - from);
     from = end + 1;
   }
-  for (std::uint32_t i = 0; i < count; ++i) {
-    lines[i].resize(width, static_cast<char>(kBlank));
-    rows += lines[i];
-  }
-  return new_char_matrix(count, width, rows, ws);
+  return z;
 }
 
 // Takes the value entry on top of the stack as an array of its own (a

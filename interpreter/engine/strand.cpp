@@ -1,6 +1,6 @@
 // Strand notation: two adjacent values joined into one vector.
 #include <cstring>
-#include <vector>
+#include <utility>
 
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
@@ -53,30 +53,24 @@ double number_at(const Array& a, std::uint32_t i, Ws ws) {
   }
 }
 
-// One item of the result: a whole object copied, or one element of a
-// simple array made a scalar.
-struct Item {
-  bool whole;
-  int side;  // 0 for A, 1 for B
-  std::uint32_t index;  // element index, or item index of a nested side, or ~0 for the whole side
-  std::uint32_t size;
-};
+// How a side enters the result: not at all (a simple result), whole as
+// one item, or by its items (a nested array's items, else its elements,
+// each made a scalar).
+enum class Part : std::uint8_t { None, Whole, Items };
 
 std::uint32_t item_object(const Array& a, std::uint32_t index, Ws ws) {
   return a.off + rd32(ws, a.data + 4 * index);
 }
 
-// The items of a side: the items of a nested array, else its elements.
-void add_items(std::vector<Item>& items, const Array& a, int side, Ws ws) {
-  for (std::uint32_t i = 0; i < a.count; ++i) {
-    if (a.type == ET_NESTED)
-      items.push_back({true, side, i, rd32(ws, item_object(a, i, ws) + obj::Size)});
-    else
-      items.push_back({false, side, i, scalar_size(a.type)});
-  }
-}
-void add_whole(std::vector<Item>& items, const Array& a, int side, Ws ws) {
-  items.push_back({true, side, ~0u, rd32(ws, a.off + obj::Size)});
+// How many items a side gives, and their bytes.
+std::uint64_t part_count(const Array& a, Part p) { return p == Part::Whole ? 1 : p == Part::Items ? a.count : 0; }
+std::uint64_t part_bytes(const Array& a, Part p, Ws ws) {
+  if (p == Part::Whole) return rd32(ws, a.off + obj::Size);
+  if (p == Part::None) return 0;
+  if (a.type != ET_NESTED) return std::uint64_t(a.count) * scalar_size(a.type);
+  std::uint64_t bytes = 0;
+  for (std::uint32_t i = 0; i < a.count; ++i) bytes += rd32(ws, item_object(a, i, ws) + obj::Size);
+  return bytes;
 }
 
 bool marked(std::uint32_t off, Ws ws) { return rd8(ws, off) & kStrandMark; }
@@ -90,7 +84,7 @@ int do_xnest(Ws ws) {
   Array a = describe(find_ws_entry(ea, ws), ws);
   Array b = describe(find_ws_entry(eb, ws), ws);
 
-  std::vector<Item> items;
+  Part pa = Part::None, pb = Part::None;
   bool simple = false;
   std::uint8_t simple_type = 0;
   const bool bm = marked(b.off, ws);
@@ -98,12 +92,12 @@ int do_xnest(Ws ws) {
   if (!bm && (b.type == ET_NESTED || b.rank != 0)) {
     const bool am = marked(a.off, ws);
     unmark(a.off, ws);
-    if (!am || a.rank == 0) add_whole(items, a, 0, ws); else add_items(items, a, 0, ws);
-    add_whole(items, b, 1, ws);
+    pa = !am || a.rank == 0 ? Part::Whole : Part::Items;
+    pb = Part::Whole;
   } else if (b.type == ET_NESTED) {
-    if (marked(a.off, ws) && a.rank != 0) add_items(items, a, 0, ws); else add_whole(items, a, 0, ws);
+    pa = marked(a.off, ws) && a.rank != 0 ? Part::Items : Part::Whole;
     unmark(a.off, ws);
-    add_items(items, b, 1, ws);
+    pb = Part::Items;
   } else {
     const bool same = (a.type == ET_CHAR && b.type == ET_CHAR) || (a.type == ET_OBJREF && b.type == ET_OBJREF) ||
                       (numeric(a.type) && numeric(b.type));
@@ -113,28 +107,25 @@ int do_xnest(Ws ws) {
       simple = true;
       simple_type = a.type > b.type ? a.type : b.type;
     } else if (am) {
-      add_items(items, a, 0, ws);
-      add_items(items, b, 1, ws);
+      pa = pb = Part::Items;
     } else if (b.rank != 0) {
-      add_whole(items, a, 0, ws);
-      add_items(items, b, 1, ws);
+      pa = Part::Whole;
+      pb = Part::Items;
     } else {
-      add_whole(items, a, 0, ws);
-      add_whole(items, b, 1, ws);
+      pa = pb = Part::Whole;
     }
   }
 
   // Allocate: the arrays may move, so they are found again afterwards.
   std::uint32_t result;
-  const std::uint64_t n = simple ? std::uint64_t(a.count) + b.count : items.size();
+  const std::uint64_t n = simple ? std::uint64_t(a.count) + b.count : part_count(a, pa) + part_count(b, pb);
   if (n > 0x3FFFFFFF) xwsfll(ws);
   if (simple) {
     const std::uint64_t bytes = simple_type == ET_BOOL ? ((n + 31) / 32) * 4 : n * element_size(simple_type);
     if (bytes > 0xFFFFFF00u) xwsfll(ws);
     result = getspc(static_cast<std::uint32_t>(8 + bytes), ws);
   } else {
-    std::uint64_t bytes = 8 + 4 * n;
-    for (const Item& it : items) bytes += it.size;
+    const std::uint64_t bytes = 8 + 4 * n + part_bytes(a, pa, ws) + part_bytes(b, pb, ws);
     if (bytes > 0xFFFFFF00u) xwsfll(ws);
     result = getspc(static_cast<std::uint32_t>(bytes), ws);
   }
@@ -171,32 +162,40 @@ int do_xnest(Ws ws) {
     wr8(ws, result + obj::Type, ET_NESTED);
     std::uint32_t at = data + 4 * count;
     std::uint32_t k = 0;
-    for (const Item& it : items) {
-      const Array& side = it.side == 0 ? a : b;
-      wr32(ws, data + 4 * k++, at - result);
-      if (it.whole) {
-        const std::uint32_t src = it.index == ~0u ? side.off : item_object(side, it.index, ws);
-        const std::uint32_t size = rd32(ws, src + obj::Size);
-        if (size != it.size) ZEMA_SYSTEM_ERROR(ws);
-        std::memmove(ws + at, ws + src, size);
-        wr8(ws, at, 0);  // an item has no owner of its own
-      } else {
-        // A scalar of one element; a boolean keeps its bit at the top.
-        wr32(ws, at, 0);
-        wr32(ws, at + obj::Size, it.size);
-        wr8(ws, at + obj::Type, side.type);
-        wr8(ws, at + obj::Flags9, 0);
-        wr16(ws, at + obj::Rank4, 0);
-        const std::uint32_t w = element_size(side.type);
-        if (side.type == ET_BOOL) {
-          wr32(ws, at + 12, number_at(side, it.index, ws) != 0 ? 0x80000000u : 0);
-        } else {
-          wr32(ws, at + 12, 0);
-          std::memcpy(ws + at + 12, ws + side.data + w * it.index, w);
+    using Side = std::pair<const Array*, Part>;
+    for (const Side& side : {Side{&a, pa}, Side{&b, pb}}) {
+      const Array& x = *side.first;
+      if (side.second == Part::Whole || (side.second == Part::Items && x.type == ET_NESTED)) {
+        const bool whole = side.second == Part::Whole;
+        for (std::uint32_t i = 0; i < (whole ? 1 : x.count); ++i) {
+          const std::uint32_t src = whole ? x.off : item_object(x, i, ws);
+          const std::uint32_t size = rd32(ws, src + obj::Size);
+          wr32(ws, data + 4 * k++, at - result);
+          std::memmove(ws + at, ws + src, size);
+          wr8(ws, at, 0);  // an item has no owner of its own
+          at += size;
+        }
+      } else if (side.second == Part::Items) {
+        // Scalars of one element each; a boolean keeps its bit at the top.
+        const std::uint32_t size = scalar_size(x.type), w = element_size(x.type);
+        for (std::uint32_t i = 0; i < x.count; ++i) {
+          wr32(ws, data + 4 * k++, at - result);
+          wr32(ws, at, 0);
+          wr32(ws, at + obj::Size, size);
+          wr8(ws, at + obj::Type, x.type);
+          wr8(ws, at + obj::Flags9, 0);
+          wr16(ws, at + obj::Rank4, 0);
+          if (x.type == ET_BOOL) {
+            wr32(ws, at + 12, number_at(x, i, ws) != 0 ? 0x80000000u : 0);
+          } else {
+            wr32(ws, at + 12, 0);
+            std::memcpy(ws + at + 12, ws + x.data + w * i, w);
+          }
+          at += size;
         }
       }
-      at += it.size;
     }
+    if (k != count || at != result + rd32(ws, result + obj::Size)) ZEMA_SYSTEM_ERROR(ws);
   }
 
   // The result takes B's slot; A's entry goes.

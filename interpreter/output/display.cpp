@@ -1,5 +1,6 @@
 #include "interpreter/output/display.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -193,18 +194,46 @@ std::uint32_t be32(Ws ws, std::uint32_t off) {
 
 enum class Kind { Start, Name, Literal, Quad, Keyword, Comment, Other };
 
-// One statement's tokens as [first byte, end) pairs, left to right.
-using Tokens = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+// The start of the token that ends at `cursor`, which must lie in [first, cursor).
+std::uint32_t token_start(std::uint32_t first, std::uint32_t cursor, Ws ws) {
+  const std::uint32_t start = skipsl(cursor, ws);
+  if (start >= cursor || start < first) ZEMA_SYSTEM_ERROR(ws);
+  return start;
+}
 
-Tokens statement_tokens(std::uint32_t first, std::uint32_t end, Ws ws) {
-  Tokens t;
-  for (std::uint32_t cursor = end; cursor > first;) {
-    std::uint32_t start = skipsl(cursor, ws);
-    if (start >= cursor || start < first) ZEMA_SYSTEM_ERROR(ws);
-    t.emplace_back(start, cursor);
-    cursor = start;
+// How many tokens a statement holds: they are walked right to left.
+std::uint32_t token_count(std::uint32_t first, std::uint32_t end, Ws ws) {
+  std::uint32_t n = 0;
+  for (std::uint32_t cursor = end; cursor > first; cursor = token_start(first, cursor, ws)) ++n;
+  return n;
+}
+
+// Calls visit(start, end, i, n) for the statement's n tokens left to right
+// (i from 0). A token line is walked right to left only, so the tokens go
+// in runs of about √n: one walk notes where each run ends, and each run is
+// walked again to be visited in order. Host memory stays below 2√n offsets
+// (a few hundred kilobytes for the longest possible line), never the whole
+// statement.
+template <class Visit>
+void for_each_token(std::uint32_t first, std::uint32_t end, Ws ws, Visit visit) {
+  const std::uint32_t n = token_count(first, end, ws);
+  if (n == 0) return;
+  std::uint32_t run = 1;
+  while (std::uint64_t(run) * run < n) ++run;
+  const std::uint32_t runs = (n + run - 1) / run;
+  std::vector<std::uint32_t> run_end(runs), starts(run);
+  run_end[runs - 1] = end;
+  std::uint32_t cursor = end;
+  for (std::uint32_t i = n; i-- > 0;) {
+    cursor = token_start(first, cursor, ws);
+    if (i % run == 0 && i != 0) run_end[i / run - 1] = cursor;
   }
-  return Tokens(t.rbegin(), t.rend());
+  for (std::uint32_t r = 0; r < runs; ++r) {
+    const std::uint32_t from = r * run, count = std::min(run, n - from);
+    cursor = run_end[r];
+    for (std::uint32_t k = count; k-- > 0;) starts[k] = cursor = token_start(first, cursor, ws);
+    for (std::uint32_t k = 0; k < count; ++k) visit(starts[k], k + 1 < count ? starts[k + 1] : run_end[r], from + k, n);
+  }
 }
 
 class Lister {
@@ -231,7 +260,7 @@ class Lister {
       }
       first = false;
       bool current = cursor >= off - line && cursor < end - line;
-      statement(statement_tokens(off + head, end, ws_), current);
+      statement(off + head, end, current);
       off = end;
     }
     cdisp(kCarriageReturn, ws_);
@@ -250,8 +279,8 @@ class Lister {
     if (rd16(ws_, line + tl::Label) == 0) {
       const std::uint32_t off = line + tl::Body;
       if (const std::uint32_t length = get_statement_length(ws_, off)) {
-        Tokens t = statement_tokens(off + get_statement_head(ws_, off), off + length, ws_);
-        if (t.size() == 1 && rd8(ws_, t[0].second - 1) == TT_COMMENT) return;
+        const std::uint32_t first = off + get_statement_head(ws_, off), end = off + length;
+        if (token_count(first, end, ws_) == 1 && rd8(ws_, end - 1) == TT_COMMENT) return;
       }
     }
     for (std::uint32_t i = 0; i < 2 * depth; ++i) cdisp(kBlank, ws_);
@@ -286,13 +315,13 @@ class Lister {
     unit();
   }
 
-  void statement(const Tokens& tokens, bool current) {
+  void statement(std::uint32_t first, std::uint32_t end, bool current) {
     const std::uint32_t taken = rd32(ws_, hdr::TokensTaken);
     prev_ = Kind::Start;
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-      record_ = current && tokens.size() - i == taken;
-      token(tokens[i].first, tokens[i].second, i == 0);
-    }
+    for_each_token(first, end, ws_, [&](std::uint32_t start, std::uint32_t stop, std::uint32_t i, std::uint32_t n) {
+      record_ = current && n - i == taken;
+      token(start, stop, i == 0);
+    });
     record_ = false;
   }
 

@@ -945,9 +945,15 @@ int format_APL_array(Ws ws, const std::uint8_t* value, const std::uint8_t** matr
   if (state_has(st::Executing, ws)) return kFormatBusy;
 
   struct ErrorWords {
-    std::uint16_t et_major, et_minor, code;
+    std::uint16_t et_major, et_minor, code, line;
     std::uint32_t number;
-  } saved{rd16(ws, hdr::EtMajor), rd16(ws, hdr::EtMinor), rd16(ws, hdr::ErrorCode), rd32(ws, hdr::ErrorNumber)};
+  } saved{rd16(ws, hdr::EtMajor), rd16(ws, hdr::EtMinor), rd16(ws, hdr::ErrorCode), rd16(ws, hdr::ErrorLine),
+          rd32(ws, hdr::ErrorNumber)};
+  // The last report (⎕EM) is kept aside, so that an error the layout raises
+  // and answers here does not give it up; the layout builds only in the free
+  // space and never compacts the heap, so the object stays where it is.
+  const std::uint32_t message = rd32(ws, hdr::ErrorMessage);
+  wr32(ws, hdr::ErrorMessage, 0);
 
   sup_attn(0, ws);
   int result = 0;
@@ -981,9 +987,11 @@ int format_APL_array(Ws ws, const std::uint8_t* value, const std::uint8_t** matr
       wr16(ws, hdr::EtMajor, saved.et_major);
       wr16(ws, hdr::EtMinor, saved.et_minor);
       wr16(ws, hdr::ErrorCode, saved.code);
+      wr16(ws, hdr::ErrorLine, saved.line);
       wr32(ws, hdr::ErrorNumber, saved.number);
     }
   }
+  wr32(ws, hdr::ErrorMessage, message);
   sup_attn(rd16(ws, hdr::AttnLevel), ws);
   return result;
 }

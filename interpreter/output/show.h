@@ -173,7 +173,9 @@ constexpr int kFormatBusy = E_NONCE;
 // until the workspace is next used. Attention is off meanwhile and set back
 // to the level in hdr::AttnLevel afterwards.
 // Answers 0, an ErrorCode (4: the free space is too small), or kFormatBusy
-// without touching anything while a line is executing (st::Executing).
+// without touching anything while a line is executing (st::Executing). An
+// error answered so leaves ⎕ET, the error code, number and line, and the
+// last report (hdr::ErrorMessage, ⎕EM) as they were.
 int format_APL_array(Ws ws, const std::uint8_t* value, const std::uint8_t** matrix);
 
 // ---- building blocks -----------------------------------------------------------------------

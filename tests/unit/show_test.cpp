@@ -496,6 +496,32 @@ TEST_F(ShowFormat, LeavesSessionStateAsItWas) {
   EXPECT_EQ(rd16(ws, hdr::State) & (st::Capturing | st::CaptureOverflow), 0);
 }
 
+TEST_F(ShowFormat, ErrorAnsweredKeepsTheLastReport) {
+  // The last report, as the error path leaves it: a character vector owned
+  // by its header word.
+  const std::string report = in("DOMAIN ERROR\r      1÷0\r       ^");
+  const auto n = static_cast<std::uint32_t>(report.size());
+  const std::uint32_t message = getspc(8 + n, ws);
+  wr8(ws, message + obj::Type, ET_CHAR);
+  wr16(ws, message + obj::Rank4, 4);
+  wr32(ws, message + obj::Shape, n);
+  std::memcpy(ws + message + obj::Shape + 4, report.data(), n);
+  wr32(ws, hdr::ErrorMessage, message);
+  set_owner(message, hdr::ErrorMessage, OK_WORD, ws);
+  wr16(ws, hdr::ErrorLine, 3);
+
+  const std::uint32_t free = rd32(ws, hdr::StackPointer) - rd32(ws, hdr::HeapTop);
+  const std::uint32_t big = place(ws, char_vector(std::string(free / 2, 'q')));
+  const std::uint8_t* matrix = nullptr;
+  ASSERT_EQ(format_APL_array(ws, ws + big, &matrix), E_WS_FULL);
+  ASSERT_EQ(rd32(ws, hdr::ErrorMessage), message) << "⎕EM kept";
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(ws + message + obj::Shape + 4), n), report);
+  EXPECT_EQ(rd16(ws, hdr::ErrorLine), 3);
+  force_gcol(ws);
+  EXPECT_TRUE(heap_consistent(ws));
+  EXPECT_NE(rd32(ws, hdr::ErrorMessage), 0u) << "still owned after a compaction";
+}
+
 TEST_F(ShowFormat, RefusesWhileALineExecutes) {
   const std::uint32_t value = place(ws, nested_vector({int_vector({1, 2}), int_vector({3, 4})}));
   set_state_bits(st::Executing);
