@@ -19,7 +19,7 @@ bool blank(const std::string& s) { return s.find_first_not_of(' ') == std::strin
 ConsoleTask::ConsoleTask(std::FILE* in, std::FILE* out, Options options)
     : in_(in), out_(out), options_(options), buffer_([this](std::string_view chunk) { TakeChunk(chunk); }, false) {
   // The test hook counts every poll.
-  if (options_.interrupt_polls) frontEndCheckEvery = 1;
+  if (!options_.interrupt_polls.empty()) frontEndCheckEvery = 1;
 }
 
 ConsoleTask::~ConsoleTask() {
@@ -86,17 +86,20 @@ void ConsoleTask::CheckFrontEndAttention() {
   buffer_.Flush();
   // Two attentions in a row, as a user pressing Ctrl+C twice: the first
   // waits for the line's end, the second interrupts at once.
-  if (!options_.interrupt_polls) return;
+  if (nextInterrupt_ >= options_.interrupt_polls.size() || !interruptArmed_) return;
   ++polls_;
-  if (polls_ == options_.interrupt_polls) attnPending = true;
-  if (polls_ == options_.interrupt_polls + 1) {
+  const unsigned n = options_.interrupt_polls[nextInterrupt_];
+  if (polls_ == n) attnPending = true;
+  if (polls_ == n + 1) {
     attnPending = true;
-    options_.interrupt_polls = 0;  // once in the session
+    ++nextInterrupt_;  // each count once, the next from the next input line
+    interruptArmed_ = false;
   }
 }
 
 APLTask::Input ConsoleTask::ReadInputLine(std::string& line) {
   polls_ = 0;
+  interruptArmed_ = true;
   buffer_.Flush();
   std::string prompt = pending_;
   pending_.clear();

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/output_buffer.h"
 #include "host/task.h"
@@ -18,10 +19,11 @@ class ConsoleTask : public APLTask {
   struct Options {
     bool echo = false;          // write each input line as the session shows it
     bool input_marker = false;  // announce each input request with a line holding 0x1E
-    // Test hook: the Nth and (N+1)th attention polls of the first input
-    // line that makes that many find an attention, as if Ctrl+C were
-    // pressed twice (0: never).
-    unsigned interrupt_polls = 0;
+    // Test hook: for each N in turn, the Nth and (N+1)th attention polls
+    // of the first input line that makes that many find an attention, as
+    // if Ctrl+C were pressed twice; each N counts from the input line after
+    // the one the previous N was used in (empty: never).
+    std::vector<unsigned> interrupt_polls;
     // Input is typed at a terminal: the prompt (six blanks, the ∇ editor's
     // [n], a ⍞ prompt) is written before each read, and the typed line is
     // not written again (the terminal shows it). Off for files and pipes,
@@ -72,6 +74,8 @@ class ConsoleTask : public APLTask {
   std::uint64_t blockSize_ = 0;
   std::uint8_t* oldBlock_ = nullptr;
   unsigned polls_ = 0;  // attention polls since the last input line
+  std::size_t nextInterrupt_ = 0;  // the interrupt_polls entry in use
+  bool interruptArmed_ = true;     // the entry counts this line's polls
   bool atStart_ = true;  // no input line read yet
   int readErrno_ = 0;
 };

@@ -1,7 +1,7 @@
 // zema-console: runs one interpreter task with no window and no packaged-mode
 // rules, over standard streams. Test tooling, not part of the program.
 //
-//   zema-console [--echo] [--input-marker] [--interrupt-polls N] [OPTION VALUE]... [FILE]
+//   zema-console [--echo] [--input-marker] [--interrupt-polls N[,N…]] [OPTION VALUE]... [FILE]
 //
 // The OPTIONs are the program's own (-wssize KB, -xrm LINE, -id N, …); an
 // unknown option, or a number option or -xrm number setting that is not a
@@ -13,8 +13,8 @@
 // an attention. Typed at a terminal, each input line is asked for with its
 // prompt. A size above the largest workspace is refused. --input-marker and
 // --interrupt-polls serve the transcript tests: the first announces each
-// input request, the second raises attentions from the Nth attention poll of
-// each input line on.
+// input request, the second raises two attentions at the Nth attention poll
+// of the first input line that gets that far (each N of a list in turn).
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -44,7 +44,7 @@ void on_sigint(int) {
 }
 
 int usage() {
-  std::fputs("usage: zema-console [--echo] [--input-marker] [--interrupt-polls N] [OPTION VALUE]... [FILE]\n", stderr);
+  std::fputs("usage: zema-console [--echo] [--input-marker] [--interrupt-polls N[,N…]] [OPTION VALUE]... [FILE]\n", stderr);
   return 2;
 }
 
@@ -64,7 +64,15 @@ int main(int argc, char** argv) {
       options.input_marker = true;
     } else if (a == "--interrupt-polls") {
       if (++i >= argc) return usage();
-      options.interrupt_polls = static_cast<unsigned>(std::strtoul(argv[i], nullptr, 10));
+      // N or N,N,…: each used in turn.
+      for (const char* p = argv[i]; *p;) {
+        char* end = nullptr;
+        const unsigned long n = std::strtoul(p, &end, 10);
+        if (end == p) return usage();
+        if (n) options.interrupt_polls.push_back(static_cast<unsigned>(n));
+        p = *end == ',' ? end + 1 : end;
+        if (*end && *end != ',') return usage();
+      }
     } else if (a.size() > 1 && a[0] == '-') {
       program_args.push_back(a == "--wssize" ? "-wssize" : a);
       if (i + 1 < argc) program_args.push_back(argv[++i]);

@@ -9,6 +9,7 @@
 #include "interpreter/engine/evaluation.h"
 #include "interpreter/engine/call.h"
 #include "interpreter/engine/engine.h"
+#include "interpreter/engine/fast_statement.h"
 #include "interpreter/engine/function_object.h"
 #include "interpreter/engine/statement_end.h"
 #include "interpreter/primitives/structural.h"
@@ -246,6 +247,7 @@ int after_first_statement(std::uint32_t n, Ws ws) {
   const std::uint32_t line = rd32(ws, hdr::KillSlot);
   wr32(ws, hdr::KillSlot, 0);
   linsu(line, ws);
+  poll_line_start(ws);
   return after_statement(tl::Body, ws);
 }
 

@@ -525,7 +525,6 @@ int eolfnx(Ws ws) {
   wr32(ws, hdr::FnLineNumber, n);
   const std::uint32_t found = static_cast<std::int32_t>(n) > 0 ? xffndl(n, ws) : 0;
   if (found) {
-    check_attention(ws);
     // The line runs as a copy, so that the function's own lines are never
     // consumed; the copy holds no symbol uses.
     const std::uint32_t size = rd32(ws, found + obj::Size);
@@ -625,6 +624,7 @@ int syntax(int state, Ws ws) {
         const std::uint32_t line = rd32(ws, hdr::KillSlot);
         wr32(ws, hdr::KillSlot, 0);
         linsu(line, ws);
+        if (!state_has(st::NotFunctionLine, ws)) poll_line_start(ws);
         state = ES_STATEMENT_START;
         break;
       }

@@ -157,11 +157,16 @@ int errorl(int code, Ws ws) {
     set_state(st::OwnMessage, 0, ws);
     make_em(code, ws);
     crlm(0, ws);
-    poll_attention(ws);
+    // Execution has stopped: an attention that comes while the report is
+    // made or shown is met by the stop and dropped, never allowed to cut
+    // or replace the report.
+    sup_attn(0, ws);
     if (rd32(ws, hdr::ErrorMessage)) {
       DisplayLine dl;
       display_array(dl, hdr::ErrorMessage, ws);
     }
+    sup_attn(0, ws);
+    sup_attn(rd16(ws, hdr::AttnLevel), ws);
   }
   // End the line; release the current line and the statement's stack.
   crlm(0, ws);

@@ -82,13 +82,31 @@ void start_statement(std::uint32_t tag, std::uint32_t tokens, Ws ws) {
   wr8(ws, hdr::FirstTag, 0);
   wr16(ws, hdr::AttnCountdown, 1024);
   wr16(ws, hdr::AttnReload, 1024);
-  check_attention(ws);
+  poll_statement_start(ws);
   wr32(ws, hdr::LineCursor, tag - current_line(ws));
   wr32(ws, hdr::TokensTaken, tokens + 1);
   set_token_register(StackEntry{TC_EDGE, 0, 0}, ws);
 }
 
 }  // namespace
+
+void poll_statement_start(Ws ws) {
+  if (attention_poll_due() || lowglobals(ws).attn_count != 0) {
+    const std::uint32_t cursor = rd32(ws, hdr::LineCursor), taken = rd32(ws, hdr::TokensTaken);
+    wr32(ws, hdr::LineCursor, cursor - 1);
+    wr32(ws, hdr::TokensTaken, 1);
+    poll_attention(ws);
+    wr32(ws, hdr::LineCursor, cursor);
+    wr32(ws, hdr::TokensTaken, taken);
+  }
+  wr16(ws, hdr::AttnCountdown, rd16(ws, hdr::AttnReload));
+}
+
+void poll_line_start(Ws ws) {
+  set_state(0, st::StatementStarted, ws);
+  poll_statement_start(ws);
+  set_state(st::StatementStarted, 0, ws);
+}
 
 int fast_scalar_statement(Ws ws) {
   if (state_has(st::NotFunctionLine | st::ValueAwaited, ws)) return -1;

@@ -23,4 +23,16 @@ namespace zema {
 // statement as written.
 int fast_scalar_statement(Ws ws);
 
+// The attention poll at the start of a statement, before any of its tokens
+// is taken (the line cursor past its last token, no token taken): an
+// interrupt taken here is reported as at the token loop's first poll, the
+// statement current and the caret under its last token. Reads and, while
+// polling, changes hdr::LineCursor and hdr::TokensTaken, restored when no
+// interrupt is taken; reloads the poll countdown.
+void poll_statement_start(Ws ws);
+// The poll between the lines of a function, at the start of the line just
+// made current (linsu): as poll_statement_start, taken while the statement
+// does not yet count as started, so that a first attention is acted on here.
+void poll_line_start(Ws ws);
+
 }  // namespace zema

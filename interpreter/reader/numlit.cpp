@@ -116,8 +116,13 @@ void numcls(LexCursor& c, std::uint32_t n, std::uint32_t flags, Ws ws) {
   entry::wsfull(c.mark, c.token, ws);
 }
 
-// Plain integers in 32-bit arithmetic. Answers the status, or -1 to fall
-// back to the general scan (nothing written counts then).
+// Plain integers in 32-bit arithmetic: one or more runs of digits, each
+// with an optional leading ¯, apart by blanks, the last ended by the end of
+// the text or a character that cannot continue a number (a name, a
+// function, a parenthesis …). Answers the status, or -1, having written
+// nothing that counts, for anything the general scan must read: a decimal
+// point, an exponent, a ¯ not followed by a digit or after digits, a value
+// beyond 32 bits, only 0s and 1s (a boolean literal), no room.
 int fast_scan_integer(LexCursor& c, Ws ws) {
   const std::uint8_t* s = c.text;
   const std::size_t len = c.remaining;
@@ -125,27 +130,34 @@ int fast_scan_integer(LexCursor& c, Ws ws) {
   std::size_t i = 0;
   std::uint32_t n = 0;
   std::uint32_t at = c.token;
+  std::uint32_t beyond_boolean = 0;
   for (;;) {
     bool negative = false;
     if (s[i] == ich::HighMinus) {
       negative = true;
-      if (++i >= len || !cmpdig(s[i])) return -1;
+      if (++i >= len) return -1;
     }
+    if (!cmpdig(s[i])) return -1;
     std::uint32_t v = 0;
     for (; i < len && cmpdig(s[i]); ++i) {
       std::uint32_t d = s[i] - 0x30;
       if (v > 214748364 || (v == 214748364 && d > (negative ? 8u : 7u))) return -1;
       v = v * 10 + d;
     }
-    if (i < len && s[i] == ich::HighMinus) return -1;
+    if (i < len) {
+      const std::uint8_t next = s[i];
+      if (next == ich::HighMinus || next == ich::Point || next == kE || next == kLowerE) return -1;
+    }
     if (!ckwsf2(at, 0, ws)) return -1;
     if (limited && n + 1 >= kShortCountLimit) return -1;
+    beyond_boolean |= negative || v > 1;
     put_be32(ws, at, negative ? 0u - v : v);
     at += 4;
     ++n;
     while (i < len && is_blank(s[i])) ++i;
-    if (i >= len || !(cmpdig(s[i]) || s[i] == ich::HighMinus)) break;
+    if (i >= len || !cmpnum(s[i])) break;
   }
+  if (!beyond_boolean) return -1;
   c.mark = c.text;
   c.text += i;
   c.remaining -= static_cast<std::uint32_t>(i);
@@ -315,10 +327,7 @@ int pre_scan_numeric(const std::uint8_t* s, std::size_t len) {
 }
 
 NumericStatus do_numeric_scan(LexCursor& c, Ws ws) {
-  if (pre_scan_numeric(c.text, c.remaining) == 7) {
-    int r = fast_scan_integer(c, ws);
-    if (r >= 0) return static_cast<NumericStatus>(r);
-  }
+  if (const int r = fast_scan_integer(c, ws); r >= 0) return static_cast<NumericStatus>(r);
 
   const std::uint8_t* s = c.text;
   const std::size_t len = c.remaining;
