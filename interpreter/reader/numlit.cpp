@@ -298,34 +298,6 @@ ScannedNumber scan_one_number(const std::uint8_t* s, std::size_t len, std::size_
   return r;
 }
 
-int pre_scan_numeric(const std::uint8_t* s, std::size_t len) {
-  bool beyond_boolean = false;
-  std::size_t i = 0;
-  while (i < len) {
-    std::uint8_t ch = s[i];
-    if (is_blank(ch)) {
-      ++i;
-      continue;
-    }
-    if (ch == ich::Point) return 9;
-    if (ch == ich::HighMinus) {
-      if (i + 1 >= len || !cmpdig(s[i + 1])) return 9;
-      beyond_boolean = true;
-      ++i;
-    } else if (!cmpdig(ch)) {
-      break;
-    }
-    for (; i < len && cmpdig(s[i]); ++i)
-      if (s[i] > 0x31) beyond_boolean = true;
-    if (i < len) {
-      std::uint8_t next = s[i];
-      if (next == ich::HighMinus || next == ich::Point || next == kE || next == kLowerE) return 9;
-      if (!is_blank(next)) break;
-    }
-  }
-  return beyond_boolean ? 7 : 5;
-}
-
 NumericStatus do_numeric_scan(LexCursor& c, Ws ws) {
   if (const int r = fast_scan_integer(c, ws); r >= 0) return static_cast<NumericStatus>(r);
 

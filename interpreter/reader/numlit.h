@@ -73,12 +73,6 @@ ScannedNumber scan_one_number(const std::uint8_t* text, std::size_t length, std:
 double numend(std::uint32_t& flags, std::uint64_t mantissa, const char* digits, std::size_t ndigits,
               std::int64_t exponent10);
 
-// 7 when the numeric run at `text` is plain integers ([¯]digits separated
-// by blanks) of which at least one is not 0 or 1 (a ¯ counts as such);
-// 5 when all are 0 or 1; 9 when it holds a ".", an exponent, or a ¯ that
-// does not open a number.
-int pre_scan_numeric(const std::uint8_t* text, std::size_t length);
-
 // How do_numeric_scan stopped.
 enum NumericStatus {
   NUM_END = 0,    // the text is exhausted

@@ -273,21 +273,6 @@ TEST(NumericLiteral, FastAndGeneralPathsAgreeOnIntegers) {
   }
 }
 
-TEST(NumericLiteral, PreScanDecidesTheFastPath) {
-  struct Case {
-    const char* text;
-    int want;
-  };
-  const Case cases[] = {
-      {"1 2", 7},  {"1 0 1", 5},    {"¯1", 7},   {"00 01", 5}, {"1.5", 9}, {"1E2", 9},
-      {"1¯2", 9},  {"1 0 X", 5},    {"2 ¯", 9},  {"12+3.5", 7}, {".5", 9}, {"1 0e", 9},
-  };
-  for (const Case& c : cases) {
-    std::string t = internal(c.text);
-    EXPECT_EQ(pre_scan_numeric(reinterpret_cast<const std::uint8_t*>(t.data()), t.size()), c.want) << c.text;
-  }
-}
-
 TEST(NumericLiteral, ShortFormLiteralStopsAt65535Numbers) {
   TestWorkspace t(2 * 1024 * 1024);
   Ws ws = t.ws();
