@@ -22,6 +22,7 @@ namespace zema {
 namespace {
 
 constexpr std::size_t kInputLineMax = 2047;
+constexpr std::size_t kStopMessageMax = 299;
 
 // Display-code output to UTF-8 lines.
 std::string display_to_utf8(std::string_view chunk) {
@@ -273,7 +274,8 @@ bool LocalTask::ApplicationFailed(std::string* message) const {
   const bool suspended = si && rd32(ws, si) != 0;
   const std::uint32_t m = rd32(ws, hdr::ErrorMessage);
   if (!suspended && (m == 0 || m == errorBeforeLx_)) return false;
-  std::string text = char_vector(m, ws);
+  // The box shows at most 299 characters of the message.
+  std::string text = char_vector(m, ws).substr(0, kStopMessageMax);
   for (char& c : text)
     if (c == 0x0D) c = '\n';
   *message = internal_to_utf8(text);
