@@ -7,17 +7,22 @@
 #include "files/packaged.h"
 #include "host/charset.h"
 #include "interpreter/session/life.h"
+#include "interpreter/sysfns/class_access.h"
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/sysvar_slots.h"
 #include "interpreter/workspace/workspace.h"
 #include "platform/message_box.h"
 #include "platform/synchronize.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
+
 namespace zema {
 
 namespace {
 
 constexpr std::size_t kInputLineMax = 2047;
+constexpr std::size_t kStopMessageMax = 299;
 
 // Display-code output to UTF-8 lines.
 std::string display_to_utf8(std::string_view chunk) {
@@ -54,7 +59,7 @@ LocalTask::LocalTask(Front front, BlockAllocator allocate)
           text.insert(0, deferred_);
           deferred_.clear();
         }
-        synchronize([&] {
+        Gui([&] {
           if (front_.session_output) front_.session_output(text);
         });
       }) {}
@@ -90,6 +95,7 @@ void LocalTask::Body() {
       }
     }
     // Started as the package's task: no CLEAR WS before the load.
+    HoldWorkspace();
     apl(block_.block + 128, block_.size - 128, "pack", &wsBase, 0);
   } catch (const TaskEnded& e) {
     status = e.status;
@@ -98,11 +104,57 @@ void LocalTask::Body() {
     // rather than leave the program running without it.
     status = 1;
   }
-  if (!closedDown_) synchronize([this] { CloseDownTaskGUI(); });
+  if (!closedDown_) Gui([this] { CloseDownTaskGUI(); });
+  ReleaseWorkspace();
   set_current_apl_task(nullptr);
-  synchronize([&] {
+  Gui([&] {
     if (front_.ended) front_.ended(status);
   });
+}
+
+void LocalTask::Gui(const std::function<void()>& step) {
+  synchronize([&] {
+    const std::thread::id outer = stepThread_.exchange(std::this_thread::get_id());
+    struct Restore {
+      std::atomic<std::thread::id>& at;
+      std::thread::id id;
+      ~Restore() { at = id; }
+    } restore{stepThread_, outer};
+    step();
+  });
+}
+
+void LocalTask::HoldWorkspace() {
+  if (holdsWorkspace_) return;
+  class_access::class_access_mutex().lock();
+  holdsWorkspace_ = true;
+}
+
+void LocalTask::ReleaseWorkspace() {
+  if (!holdsWorkspace_) return;
+  holdsWorkspace_ = false;
+  class_access::class_access_mutex().unlock();
+}
+
+bool LocalTask::WithClassAccess(const std::function<void(std::uint8_t*)>& work) {
+  if (find_my_task() == this) {
+    work(wsBase);
+    return true;
+  }
+  if (stepThread_.load() == std::this_thread::get_id()) return false;
+  std::recursive_mutex& m = class_access::class_access_mutex();
+  while (!m.try_lock()) {
+    if (closedDown_) return false;
+    // The task runs: its GUI steps are run here while it does, and the
+    // lock is tried again shortly.
+    if (QCoreApplication::instance() && on_gui_thread())
+      QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  std::lock_guard<std::recursive_mutex> held(m, std::adopt_lock);
+  if (closedDown_ || !wsBase) return false;
+  work(wsBase);
+  return true;
 }
 
 void LocalTask::CloseDownTaskGUI() {
@@ -180,7 +232,7 @@ void LocalTask::QuadCC() {
   guiResult = 0;
   if (!front_.window) return;
   FlushOutput();
-  synchronize([&] {
+  Gui([&] {
     if (front_.quad_cc) front_.quad_cc(requestCode);
     guiResult = 0;
   });
@@ -190,7 +242,7 @@ void LocalTask::CursorAdd() {
   guiResult = 0;
   if (!front_.window) return;
   FlushOutput();
-  synchronize([&] {
+  Gui([&] {
     if (front_.cursor) front_.cursor(std::min(cursorColumn, 254), cursorLine);
     guiResult = 0;
   });
@@ -222,7 +274,8 @@ bool LocalTask::ApplicationFailed(std::string* message) const {
   const bool suspended = si && rd32(ws, si) != 0;
   const std::uint32_t m = rd32(ws, hdr::ErrorMessage);
   if (!suspended && (m == 0 || m == errorBeforeLx_)) return false;
-  std::string text = char_vector(m, ws);
+  // The box shows at most 299 characters of the message.
+  std::string text = char_vector(m, ws).substr(0, kStopMessageMax);
   for (char& c : text)
     if (c == 0x0D) c = '\n';
   *message = internal_to_utf8(text);
@@ -270,30 +323,36 @@ APLTask::Input LocalTask::ReadInputLine(std::string& line) {
   FlushOutput();
   std::string given;
   bool give = false;
-  synchronize([&] { Prologue(&given, &give); });
+  Gui([&] { Prologue(&given, &give); });
   if (give) {
     line = given;
     return Input::Line;
   }
   if (quitRequested) EndAPLTask();
   // Only now does the thread wait: a line or a piece of work handed over
-  // from here on is taken.
+  // from here on is taken, and the class routines may read the workspace.
   awaitingInput_ = true;
+  ReleaseWorkspace();
   for (;;) {
     input_.acquire();
     if (!job_) break;
     // Work on the workspace for the front end, while the interpreter waits.
+    // It runs under the class-access lock: taken here, or already held by
+    // the caller, who waits for the work.
     serving_ = true;
+    const bool locked = class_access::class_access_mutex().try_lock();
     try {
       (*job_)(wsBase);
     } catch (...) {
       // The work answers its own failures; nothing may unwind the wait.
     }
+    if (locked) class_access::class_access_mutex().unlock();
     out_.Flush();
     serving_ = false;
     job_ = nullptr;
     jobDone_.release();
   }
+  HoldWorkspace();
   if (quitRequested) EndAPLTask();
   if (attnEnabled && attnPending) return Input::Interrupted;
   line = inputLine_;
@@ -320,7 +379,7 @@ void LocalTask::EndAPLTask() {
   if (!ending) {
     ending = true;
     FlushOutput();
-    synchronize([this] { CloseDownTaskGUI(); });
+    Gui([this] { CloseDownTaskGUI(); });
   }
   throw TaskEnded{exitStatus};
 }

@@ -114,6 +114,21 @@ class LocalTask : public APLTask {
   // wait for input.
   int GetStopLines(const std::string& name, bool* lines, int n);
 
+  // ---- the class routines (interpreter/sysfns/class_access.h) ----
+  // The task thread holds class_access_mutex() while the interpreter runs
+  // and gives it up only while it waits for an input line, so that whoever
+  // holds it sees the workspace at rest. GUI thread (or any thread but the
+  // task's): runs `work` with the lock held and the task's workspace base
+  // once the task waits for input; meanwhile the task's GUI steps go on
+  // (queued calls are run here, user input is not), so a task that hands
+  // output to the GUI thread is not left waiting. On the task thread
+  // `work` runs at once. False, `work` not run, when the task has ended,
+  // or when called inside one of the task's own GUI steps (the task holds
+  // the lock and waits for that step). Class routines called from the GUI
+  // thread go through here: called bare while the task runs, they would
+  // hold the GUI thread the task waits on.
+  bool WithClassAccess(const std::function<void(std::uint8_t* ws)>& work);
+
   void WriteOutput(const char* text, std::size_t n) override;
   void FlushOutput() override;
   // ⎕CC and cursor requests, from the request fields; the GUI step hands
@@ -144,6 +159,12 @@ class LocalTask : public APLTask {
 
  private:
   void Body();
+  // Runs `step` on the GUI thread (synchronize), marking the thread that
+  // runs it as inside a step of this task.
+  void Gui(const std::function<void()>& step);
+  // Task thread: takes and gives up the class-access lock (once).
+  void HoldWorkspace();
+  void ReleaseWorkspace();
   void Prologue(std::string* line, bool* give_line);
   void CloseDownTaskGUI();
   bool ApplicationFailed(std::string* message) const;
@@ -168,7 +189,9 @@ class LocalTask : public APLTask {
   std::binary_semaphore jobDone_{0};
   bool serving_ = false;
   std::string deferred_;
-  bool closedDown_ = false;
+  std::atomic<bool> closedDown_{false};
+  bool holdsWorkspace_ = false;                    // task thread only
+  std::atomic<std::thread::id> stepThread_{};      // the thread inside a GUI step of this task
   std::atomic<std::uint32_t> errorBeforeLx_{0};  // the error-report word when ⎕LX began
 };
 

@@ -66,7 +66,7 @@ void LocalTask::QwiSetProperty() {
   }
   // The GUI step: making an object needs the ⎕WI classes, which this
   // program does not have yet; anything else asks for a missing object.
-  synchronize([this] {
+  Gui([this] {
     FlushOutput();
     guiResult = propertyId == kNew || propertyId == kCreate ? 24 : 88;
   });

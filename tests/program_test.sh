@@ -48,6 +48,15 @@ R←X
 ⎕LX←'F'
 )SAVE copies
 APL
+long=$(printf '%0400d' 0 | tr 0 A)
+"$console" > /dev/null <<APL
+∇F
+Z←1÷0×⍴'$long'
+∇
+⎕LX←'F'
+)SAVE long
+APL
+"$pack" "$stub" long.aws long || exit 1
 "$pack" "$stub" hello.aws app || exit 1
 "$pack" "$stub" copies.aws copies || exit 1
 "$pack" "$stub" fails.aws fails || exit 1
@@ -83,6 +92,13 @@ check hello.home ".zema_appdata .zema_desktop" "$(ls -A "$HOME" | sort | tr '\n'
 run env ZEMA_PLAY="$dir/fails" "$program"
 check fails.status 1 "$status"
 check fails.box "Application error|16|DOMAIN ERROR" "$(head -1 <<<"$boxes")"
+# An error whose message holds a 400-character line: the box shows at
+# most 299 characters of it.
+run env ZEMA_PLAY="$dir/long" "$program"
+check long.status 1 "$status"
+text=$(cut -d'|' -f3- <<<"$boxes")
+check long.start "DOMAIN ERROR" "$(head -1 <<<"$text")"
+check long.length 299 "$(printf '%s' "$text" | LC_ALL=C.UTF-8 wc -m)"
 run env ZEMA_PLAY="$dir/immediate" "$program"
 check immediate.status 1 "$status"
 
