@@ -120,4 +120,11 @@ run env -u ZEMA_PLAY ZEMA_PROGRAM="$program" ./app
 check stub.status 0 "$status"
 check stub.out "HELLO" "$out"
 
+# The same on a real X display (a virtual one), where the system has it.
+if command -v xvfb-run > /dev/null; then
+  run xvfb-run -a env QT_QPA_PLATFORM=xcb ZEMA_PLAY="$dir/app" "$program"
+  check x11.status 0 "$status"
+  check x11.out "HELLO" "$out"
+fi
+
 exit $fail
