@@ -465,7 +465,8 @@ int dfldn2(Ws ws) {
   set_state(st::Defining, 0, ws);
   if (state_has(st::FixingText, ws) && !class_open(ws)) return 6;
   if ((rd16(ws, hdr::LexState) & lexst::Closed) || state_has(st::ExecuteRunning, ws)) return dfnend(ws);
-  prompt_line(ws);
+  // A method of a class text being fixed: no one to prompt.
+  if (!state_has(st::FixingText, ws)) prompt_line(ws);
   return 6;
 }
 

@@ -420,7 +420,8 @@ std::uint32_t ValueReader::value(std::uint32_t at, bool top) {
   std::uint32_t shape[kMaxRank];
   std::uint32_t r = 0;
   if (shaped) {
-    if (product != count && !(product == 0 && type != ET_NESTED)) return 0;
+    // Empty: characters or numbers as any, nested one ⊂prototype.
+    if (product != count && !(product == 0 && (type != ET_NESTED || (count == 1 && c == kEnclose)))) return 0;
     r = static_cast<std::uint32_t>(rank);
     for (std::uint32_t k = 0; k < r; ++k) shape[k] = static_cast<std::uint32_t>(axes[k]);
   } else if (type == ET_NESTED) {
@@ -433,6 +434,8 @@ std::uint32_t ValueReader::value(std::uint32_t at, bool top) {
   const std::uint64_t elements = shaped ? product : count;
   std::uint64_t data = 0;
   switch (type) {
+    // An empty nested array carries its prototype's image where the item
+    // words would be.
     case ET_NESTED: data = 4 * elements + items_bytes; break;
     case ET_CHAR: data = elements; break;
     case ET_BOOL: data = 4 * ((elements + 31) / 32); break;
@@ -460,6 +463,10 @@ std::uint32_t ValueReader::value(std::uint32_t at, bool top) {
   if (type == ET_NESTED) {
     std::uint32_t item = d + 4 * static_cast<std::uint32_t>(elements);
     const bool one = ch(pos_) == kEnclose;
+    if (elements == 0) {
+      ++pos_;
+      value(item, false);
+    }
     for (std::uint64_t k = 0; k < elements; ++k) {
       ++pos_;
       wr32(ws, d + 4 * static_cast<std::uint32_t>(k), item - at);
@@ -569,6 +576,13 @@ void write_elements(std::uint32_t a, Ws ws) {
   if (!(saved & st::ListDigits)) set_state(0, st::ListDigits, ws);
 }
 
+// The prototype an empty nested array `a` carries: an array image where
+// its item words would be; 0 when it carries none.
+std::uint32_t carried_prototype(std::uint32_t a, Ws ws) {
+  const std::uint32_t d = array_data(a, ws);
+  return rd32(ws, a + obj::Size) >= d - a + 12 ? d : 0;
+}
+
 // Whether the value writer can write the value: characters and numbers
 // only, nested at most 100 levels (else DEPTH ERROR).
 bool representable(std::uint32_t a, int depth, Ws ws) {
@@ -576,6 +590,10 @@ bool representable(std::uint32_t a, int depth, Ws ws) {
   if (type == ET_NESTED) {
     if (depth <= 0) depth_error(ws);
     const std::uint32_t n = array_count(a, ws);
+    if (n == 0) {
+      const std::uint32_t proto = carried_prototype(a, ws);
+      return proto == 0 || representable(proto, depth - 1, ws);
+    }
     for (std::uint32_t i = 0; i < n; ++i)
       if (!representable(a + rd32(ws, array_data(a, ws) + 4 * i), depth - 1, ws)) return false;
     return true;
@@ -584,15 +602,18 @@ bool representable(std::uint32_t a, int depth, Ws ws) {
 }
 constexpr int kMaxDepth = 100;
 
-// The value writer: an expression that rebuilds the value. Every level of
-// nesting counts against `depth`, a single enclosed item's too, so that
-// the writer's own recursion is bounded (representable has checked it).
+// The value writer: an expression that rebuilds the value, its rank
+// included: a one-item vector is written "1⍴item", an empty nested array
+// "S⍴⊂prototype". Every level of nesting counts against `depth`, a single
+// enclosed item's too, so that the writer's own recursion is bounded
+// (representable has checked it).
 void write_value(std::uint32_t a, int depth, const TextCapture& capture, Ws ws) {
   check_attention(ws);
   const std::uint8_t type = array_type(a, ws);
   const std::uint32_t rank = array_rank(a, ws);
   const std::uint32_t count = array_count(a, ws);
   if (rank == 1 && count == 0 && type != ET_CHAR) print(utf8_to_internal("0⍴"), ws);
+  if (rank == 1 && count == 1) print(utf8_to_internal("1⍴"), ws);
   if (rank >= 2) {
     for (std::uint32_t k = 0; k < rank; ++k) {
       if (k) cdisp(kBlank, ws);
@@ -601,12 +622,13 @@ void write_value(std::uint32_t a, int depth, const TextCapture& capture, Ws ws) 
     cdisp(kRho, ws);
   }
   if (type == ET_NESTED) {
-    if (count == 0) {
+    const std::uint32_t first = count == 0 ? carried_prototype(a, ws) : a + rd32(ws, array_data(a, ws));
+    if (first == 0) {
       cdisp(0x30, ws);
-    } else if (count == 1) {
+    } else if (count <= 1) {
       if (depth <= 0) depth_error(ws);
       cdisp(kEnclose, ws);
-      write_value(a + rd32(ws, array_data(a, ws)), depth - 1, capture, ws);
+      write_value(first, depth - 1, capture, ws);
     } else {
       if (depth <= 0) depth_error(ws);
       for (std::uint32_t i = 0; i < count; ++i) {

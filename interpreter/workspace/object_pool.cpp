@@ -1,5 +1,6 @@
 #include "interpreter/workspace/object_pool.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -28,6 +29,17 @@ constexpr std::uint8_t kEmbeddedDerfn = 0x21;
 
 // Forwarding entries left in the table while renumbering.
 constexpr std::uint32_t kForward = 0x80000000u;
+
+// The largest capacity: the pool object must stay addressable.
+constexpr std::uint64_t kMaxCapacity = 0x3FFFFFF0u;
+
+// Whether enough slots are free for compaction to cut or renumber the
+// pool: at least pool::ShrinkAt, and at least half of them, so that a pool
+// just grown (a third free) is not cut back at the next compaction.
+bool enough_free(std::uint32_t cap, std::uint32_t used) {
+  const std::uint32_t free_slots = cap - used;
+  return free_slots >= pool::ShrinkAt && free_slots >= cap / 2;
+}
 
 std::uint32_t capacity(std::uint32_t p, Ws ws) { return rd32(ws, p + pool::Capacity); }
 std::uint32_t in_use(std::uint32_t p, Ws ws) { return rd32(ws, p + pool::InUse); }
@@ -275,9 +287,12 @@ void ensure_object_pool_space(std::uint32_t n, Ws ws) {
   create_new_object_pool(ws);
   std::uint32_t p = object_pool(ws);
   if (std::uint64_t(capacity(p, ws)) >= std::uint64_t(in_use(p, ws)) + n) return;
-  const std::uint64_t cap = std::uint64_t(in_use(p, ws)) + n + pool::NewCapacity;
-  if (cap > 0x3FFFFFF0u) ws_full(ws);
-  const auto new_cap = static_cast<std::uint32_t>(cap);
+  // Half as much again as is in use (at least 100 beyond what is needed),
+  // so that creating n objects copies the table O(log n) times.
+  const std::uint64_t used = in_use(p, ws);
+  const std::uint64_t needed = used + n + pool::NewCapacity;
+  if (needed > kMaxCapacity) ws_full(ws);
+  const auto new_cap = static_cast<std::uint32_t>(std::min(std::max(needed, used + used / 2), kMaxCapacity));
   const std::uint32_t bytes = pool::Table - 8 + 4 * new_cap;
   const std::uint32_t q = getspc(bytes, ws);
   // The allocation may have compacted, which may have renumbered, cut or
@@ -554,7 +569,7 @@ void compact_object_pool(Ws ws) {
     return;
   }
   const std::uint32_t cap = capacity(p, ws);
-  if (cap - used < pool::ShrinkAt) return;
+  if (!enough_free(cap, used)) return;
   std::uint32_t high = cap - 1;
   while (high >= used && slot_of(p, high, ws) == 0) --high;
   if (high - used < pool::NewCapacity) {

@@ -20,8 +20,8 @@ constexpr std::uint32_t Capacity = 12;      // w: number of slots
 constexpr std::uint32_t InUse = 16;         // w: slots in use, counting slot 0
 constexpr std::uint32_t LowestFree = 20;    // w: where the search for a free slot starts
 constexpr std::uint32_t Table = 40;         // w × capacity: object offset per slot, 0 = free
-constexpr std::uint32_t NewCapacity = 100;  // capacity of a new pool, and the room added when it grows
-constexpr std::uint32_t ShrinkAt = 200;     // free slots that make compaction shrink or renumber
+constexpr std::uint32_t NewCapacity = 100;  // capacity of a new pool, and the least room added when it grows
+constexpr std::uint32_t ShrinkAt = 200;     // least free slots that make compaction shrink or renumber
 }  // namespace pool
 
 // Pool flag: an instance holding references has lost a reference, so a
@@ -86,8 +86,9 @@ inline std::uint32_t object_pool(Ws ws) { return rd32(ws, hdr::ObjectPool); }
 void create_new_object_pool(Ws ws);
 
 // Makes the pool if needed and grows it so that n more slots are free:
-// a new pool object of capacity in use + n + 100 takes the header and
-// table, the old one is released. May compact; WS FULL when it does not fit.
+// a new pool object of capacity max(in use + n + 100, in use × 1.5) takes
+// the header and table, the old one is released. May compact; WS FULL when
+// it does not fit.
 void ensure_object_pool_space(std::uint32_t n, Ws ws);
 
 // A new pooled object of `size` bytes (from byte 0 to the end of its data;
@@ -159,8 +160,9 @@ void release_member_value(std::uint32_t entry, Ws ws);
 void move_pooled_owner_words(std::uint32_t off, std::int64_t delta, Ws ws);
 
 // The first step of heap compaction: the cycle sweep when flagged; the
-// pool freed when empty, cut when its top is empty, or renumbered (every
-// reference in the workspace rewritten) when at least 200 slots are free.
+// pool freed when empty; when at least 200 slots and at least half the
+// capacity are free, cut when its top is empty, or else renumbered (every
+// reference in the workspace rewritten) to capacity in use + 100.
 void compact_object_pool(Ws ws);
 
 // Frees every pooled object that no variable, stack entry, current

@@ -235,6 +235,71 @@ TEST(ObjectPool, ReleasingAnObjectBeforeItsTypeIsWrittenReleasesNoReferences) {
   EXPECT_EQ(count_of(s, ws), 1u);
 }
 
+// Growth by half again: 3000 objects with a compaction every 50 copy the
+// slot table a logarithmic number of times, a grown pool is not cut back
+// while it fills, and releases with compactions between them keep the
+// pool consistent, the references right and a second compaction idle.
+TEST(ObjectPool, GrowthIsGeometricAndShrinkingKeepsThePoolConsistent) {
+  TestWorkspace t(4 * 1024 * 1024);
+  Ws ws = t.ws();
+  constexpr int kObjects = 3000;
+  Roots r(ws, kObjects);
+  std::vector<std::uint32_t> serials;
+  std::uint32_t cap = 0;
+  int grown = 0;
+  for (int i = 0; i < kObjects; ++i) {
+    const std::uint32_t s = new_instance(ws);
+    serials.push_back(serial(s, ws));
+    r.put(i, ref_vector({s}, ws));
+    if (i % 50 == 49) force_gcol(ws);
+    const std::uint32_t now = rd32(ws, object_pool(ws) + pool::Capacity);
+    ASSERT_GE(now, cap) << i;
+    if (now != cap) ++grown;
+    cap = now;
+  }
+  EXPECT_LE(grown, 12);
+  ASSERT_TRUE(object_pool_consistent(ws));
+  ASSERT_TRUE(heap_consistent(ws));
+  auto slot_at = [&](int i) { return rd32(ws, array_data(r.object(i), ws)); };
+  // Release in rounds (every other, then the top half, then all but 40),
+  // compacting after each.
+  std::vector<bool> kept(kObjects, true);
+  auto round = [&](auto drop) {
+    for (int i = 0; i < kObjects; ++i)
+      if (kept[i] && drop(i)) {
+        r.release(i);
+        kept[i] = false;
+      }
+    force_gcol(ws);
+    ASSERT_TRUE(object_pool_consistent(ws));
+    ASSERT_TRUE(heap_consistent(ws));
+    const std::uint32_t p = object_pool(ws);
+    const std::uint32_t used = rd32(ws, p + pool::InUse);
+    const std::uint32_t c = rd32(ws, p + pool::Capacity);
+    EXPECT_LT(c - used, 2 * pool::NewCapacity + pool::ShrinkAt);
+    for (int i = 0; i < kObjects; ++i)
+      if (kept[i]) {
+        ASSERT_LT(slot_at(i), c) << i;
+        ASSERT_EQ(serial(slot_at(i), ws), serials[i]) << i;
+      }
+    force_gcol(ws);
+    EXPECT_EQ(rd32(ws, object_pool(ws) + pool::Capacity), c);
+  };
+  round([](int i) { return i % 2 == 1; });
+  EXPECT_EQ(rd32(ws, object_pool(ws) + pool::Capacity), 1501u + pool::NewCapacity);
+  round([](int i) { return i >= kObjects / 2; });
+  round([](int i) { return i >= 80; });
+  EXPECT_EQ(rd32(ws, object_pool(ws) + pool::InUse), 41u);
+  // Growing again from the shrunk pool.
+  for (int i = 1; i < kObjects; i += 2) {
+    r.put(i, ref_vector({new_instance(ws)}, ws));
+    kept[i] = true;
+  }
+  EXPECT_TRUE(object_pool_consistent(ws));
+  EXPECT_TRUE(heap_consistent(ws));
+  EXPECT_TRUE(object_reference_counts_consistent(true, ws));
+}
+
 // ---- the random run ----------------------------------------------------------------------
 
 // What the workspace must hold: each root's reference vector and each
