@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "interpreter/engine/method_calls.h"
 #include "interpreter/engine/user_operator.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/primitive_call.h"
@@ -149,7 +150,7 @@ bool runs_in_engine(std::uint32_t obj, std::uint32_t field, Ws ws) {
   if (e.cls != kClassLink) return false;
   const std::uint32_t inner = obj + e.value;
   if (rd8(ws, inner + obj::Type) != ET_DERIVED) return false;
-  if (rd8(ws, inner + uop::Mark) == uop::kMark) return true;
+  if (rd8(ws, inner + uop::Mark) == uop::kMark || is_method_reference_object(inner, ws)) return true;
   // Reduce and scan call an operand that is derived or carries an axis through
   // the engine, as an inner product does an f with an axis beside a g held as
   // its entry image.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "interpreter/engine/classes.h"
 #include "interpreter/engine/method_calls.h"
 #include "interpreter/engine/properties.h"
 #include "interpreter/engine/reduce_operator.h"
@@ -254,6 +255,28 @@ int system_member_chain(int number, Ws ws) {
 
 void set_dot_system_member_route(DotSystemMember route) { system_member_route = route; }
 
+std::uint8_t member_name_class(std::uint16_t token, std::uint8_t cls, std::uint32_t line, std::uint32_t dot, Ws ws) {
+  // The object's name: two bytes, the right one even; no dot left of it.
+  if (dot < 2) return cls;
+  const std::uint8_t low = rd8(ws, line + dot - 1);
+  if (low & 1) return cls;
+  if (dot >= 3 && rd8(ws, line + dot - 3) == kDotTag) return cls;
+  const auto object = static_cast<std::uint16_t>((std::uint32_t{rd8(ws, line + dot - 2)} << 8) | low);
+  const std::uint32_t sym_entry = entry_of_token(object);
+  const std::uint8_t type = rd8(ws, sym_entry + sym::Type) & kSymTypeMask;
+  if (type != SYM_VAR && type != SYM_CLASS) return cls;
+  const std::uint32_t refs = rd32(ws, sym_entry + sym::Value);
+  if (refs == 0 || array_type(refs, ws) != ET_OBJREF || array_count(refs, ws) == 0) return cls;
+  const std::uint32_t slot = ref_at(refs, 0, ws);
+  const std::uint32_t off = find_object_instance(slot, ws);
+  if (off == 0 || rd8(ws, off + pobj::Arch) != 0) return cls;
+  const MemberRef m = internal_class_member(token, slot, ws);
+  if (m.kind == SYM_FN0) return TC_NILADIC;
+  if (m.kind == SYM_FN1 || m.kind == SYM_FN2) return TC_NAMEDFN;
+  if (m.kind == SYM_VAR || m.kind == SYM_UNDEF) return TC_VALUE;
+  return cls;
+}
+
 int do_dot_notation(Ws ws) {
   object_refs(stack_entry_at(kObjectAt, ws), ws);
   if (const int number = system_member_number(ws); number >= 0) return system_member_chain(number, ws);
@@ -264,6 +287,17 @@ int do_dot_notation(Ws ws) {
   if (array_count(refs, ws) != 0) {
     std::uint8_t kind = 0;
     if (method_function(token, ref_at(refs, 0, ws), &kind, ws) != 0) return push_method_reference(token, kind, ws);
+  } else {
+    // No object to ask: what follows the chain makes it a function.
+    switch (rd8(ws, stack_entry_at(kAfterAt, ws) + se::Class) & kClassMask) {
+      case TC_VALUE:
+      case TC_SLASH:
+      case TC_NILADIC:
+      case TC_EACH:
+      case TC_MONOP:
+      case TC_DYOP: return push_method_reference(token, SYM_FN1, ws);
+      default: break;
+    }
   }
   return read_chain(token, ws);
 }

@@ -38,4 +38,13 @@ int do_dot_notation(Ws ws);
 using DotSystemMember = void (*)(std::uint32_t refs_word, std::uint32_t number, std::uint32_t arg_word, Ws ws);
 void set_dot_system_member_route(DotSystemMember route);
 
+// The token class the engine gives the name `token` read just right of the
+// dot at byte `dot` of the token line at `line`, whose own class is `cls`:
+// when a plain name (itself no member) left of the dot holds references
+// (a variable or a class name), a method of the first object's class is a
+// function (niladic: class 13, else 8) and a property a value (class 1),
+// so that the name binds before the dot reduces it; otherwise, and for a
+// name that is no member, `cls`. Reads only.
+std::uint8_t member_name_class(std::uint16_t token, std::uint8_t cls, std::uint32_t line, std::uint32_t dot, Ws ws);
+
 }  // namespace zema

@@ -7,6 +7,7 @@
 #include "host/charset.h"
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/engine.h"
+#include "interpreter/engine/method_calls.h"
 #include "interpreter/engine/operator_frame.h"
 #include "interpreter/engine/reduce_operator.h"
 #include "interpreter/engine/user_operator.h"
@@ -160,6 +161,7 @@ bool apply_fill(std::uint32_t fn, bool dyadic, std::uint32_t l_slot, Ws ws) {
   while (op.cls == kClassLink) {
     const std::uint32_t inner = obj + op.value;
     if (rd8(ws, inner + obj::Type) != ET_DERIVED || rd8(ws, inner + uop::Mark) == uop::kMark) return false;
+    if (is_method_reference_object(inner, ws)) return false;  // a method runs no fill call
     if (op.flags & fe::ReduceScan) {
       // A/ (compress or expand) runs no function of its own on the prototype.
       const StackEntry a = load_entry(inner + dfn::Entry, ws);

@@ -285,6 +285,9 @@ void get_token(Ws ws) {
       return;
     }
     cls = type < sizeof stran ? stran[type] : static_cast<std::uint8_t>(TC_INVALID);
+    // A member name after a dot binds as the member is, not as the name is here.
+    if (cursor > 0 && rd8(ws, line + cursor - 1) == kDotTag)
+      cls = member_name_class(static_cast<std::uint16_t>(value), cls, line, cursor - 1, ws);
   }
   wr32(ws, hdr::LineCursor, cursor);
   if (cls & TC_INVALID) {

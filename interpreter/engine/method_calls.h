@@ -27,8 +27,21 @@ std::uint32_t current_object(Ws ws);
 // the member's kind to `*kind` when found and `kind` is not null. Reads only.
 std::uint32_t method_function(std::uint16_t token, std::uint32_t slot, std::uint8_t* kind, Ws ws);
 
-// Whether the stack entry at `entry` owns a method reference.
+// Whether the stack entry at `entry` owns a method reference; whether the
+// object at `d` is one. Read only.
 bool is_method_reference(std::uint32_t entry, Ws ws);
+bool is_method_reference_object(std::uint32_t d, Ws ws);
+
+// Continuation kind of the operator frame of a call over an array of
+// objects (operator_frame.h).
+constexpr std::uint32_t kArrayMethods = 56;
+
+// x_do_next_opr for kArrayMethods, with the call's result on its link:
+// counts it and calls the method on the next object (a reference to that
+// object alone, the arguments' next items), or, after the last, replaces
+// the frame by the results made one array of the objects' shape (the
+// no-value entry when some call gave no value). Answers the engine state.
+int array_method_return(Ws ws);
 
 // From do_dot_notation, with the chain on top of the stack (object entry,
 // bound dot, member name) and member `token` a method of kind `kind` of the
@@ -39,7 +52,11 @@ int push_method_reference(std::uint16_t token, std::uint8_t kind, Ws ws);
 
 // Apply the method reference on the stack: monadic with the reference on
 // top and the right argument under it; dyadic with the left argument on
-// top, then the reference and the right argument. One object: the method
+// top, then the reference and the right argument. An array of objects:
+// one call per object through an operator frame, in ravel order, each
+// argument that is not a scalar giving its item i to object i (RANK or
+// LENGTH ERROR when it does not have the objects' shape); no object gives
+// an empty result of their shape. One object: the method
 // is called with that object selected (VALUE ERROR for a null or free
 // reference or a name that is no member, DOMAIN ERROR for a private
 // member from outside, VALENCE ERROR when the header does not take the

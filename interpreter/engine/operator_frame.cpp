@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "interpreter/engine/each_operator.h"
+#include "interpreter/engine/method_calls.h"
 #include "interpreter/engine/product_defined.h"
 #include "interpreter/engine/reduce_defined.h"
 #include "interpreter/engine/reduce_operator.h"
@@ -131,6 +132,7 @@ int x_do_next_opr(Ws ws) {
     case kOuterDefined: return outer_return(ws);
     case kInnerOperand: return inner_operand_return(ws);
     case kInnerReduce: return inner_reduce_return(ws);
+    case kArrayMethods: return array_method_return(ws);
     default: ZEMA_SYSTEM_ERROR(ws);
   }
 }
