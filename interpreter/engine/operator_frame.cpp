@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "interpreter/engine/constructors.h"
 #include "interpreter/engine/each_operator.h"
 #include "interpreter/engine/product_defined.h"
 #include "interpreter/engine/reduce_defined.h"
@@ -131,6 +132,7 @@ int x_do_next_opr(Ws ws) {
     case kOuterDefined: return outer_return(ws);
     case kInnerOperand: return inner_operand_return(ws);
     case kInnerReduce: return inner_reduce_return(ws);
+    case kConstructorReturn: return constructor_return(ws);
     default: ZEMA_SYSTEM_ERROR(ws);
   }
 }
