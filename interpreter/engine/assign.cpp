@@ -3,11 +3,13 @@
 
 #include <cstring>
 
+#include "interpreter/engine/current_members.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
 #include "interpreter/engine/selective_assign.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/integrity.h"
 #include "interpreter/workspace/object_pool.h"
 #include "interpreter/output/show.h"
 #include "interpreter/workspace/symtab.h"
@@ -95,6 +97,8 @@ int xasgn_common(std::uint32_t token, std::uint32_t value_entry, bool strand, Ws
   if ((v.cls & kOwnsObject) || (v.value & 0xFFFF) != token) {
     if ((v.cls & kOwnsObject) && v.value == 0) error(E_VALUE, 3, 1, ws);
     if (register_class(ws) == TC_SPECIAL && !strand) return assign_special(value_entry, ws);
+    if (const int state = assign_current_member_name(static_cast<std::uint16_t>(token), value_entry, strand, ws); state >= 0)
+      return state;
     const std::uint8_t type_byte = rd8(ws, sym + sym::Type);
     const std::uint8_t kind = type_byte & kSymTypeMask;
     if (kind == SYM_SYSFN0) {
@@ -169,6 +173,8 @@ int do_xasgn(Ws ws) {
       if (n != 1) domner(ws);
       const std::uint32_t name = name_at(rd32(ws, hdr::StackPointer));
       drop_names();
+      if (is_current_member_name(static_cast<std::uint16_t>(name), ws))
+        raise_extended_error_ascii(E_DOMAIN, "Selective assignment on properties not yet supported", ws);
       return sel_asgn(name, value_entry, ws);
     } else if (c == TC_EACH) {
       noncer_1(ws);

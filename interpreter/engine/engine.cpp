@@ -12,6 +12,7 @@
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/assign.h"
 #include "interpreter/engine/call.h"
+#include "interpreter/engine/current_members.h"
 #include "interpreter/engine/derived_operand.h"
 #include "interpreter/engine/dot_notation.h"
 #include "interpreter/engine/control.h"
@@ -282,6 +283,15 @@ void get_token(Ws ws) {
       // An operator's operand name stands for the operand it holds.
       wr32(ws, hdr::LineCursor, cursor);
       set_token_register(operand_entry(sym_entry + sym::Value, ws), ws);
+      return;
+    }
+    // Inside a method a member of the current object comes first (a
+    // member name written after a dot belongs to that object instead).
+    StackEntry member;
+    if (rd32(ws, hdr::CurrentInstance) != 0 && rd8(ws, line + cursor - 1) != kDotTag &&
+        current_member_entry(static_cast<std::uint16_t>(value), member, ws)) {
+      wr32(ws, hdr::LineCursor, cursor);
+      set_token_register(member, ws);
       return;
     }
     cls = type < sizeof stran ? stran[type] : static_cast<std::uint8_t>(TC_INVALID);

@@ -110,6 +110,8 @@ void poll_line_start(Ws ws) {
 
 int fast_scalar_statement(Ws ws) {
   if (state_has(st::NotFunctionLine | st::ValueAwaited, ws)) return -1;
+  // A method's names may be members of its object: the token loop finds them.
+  if (rd32(ws, hdr::CurrentInstance) != 0) return -1;
   const std::uint32_t line = current_line(ws);
   if (line == 0 || (rd8(ws, line + tl::Marks) & fnmark::Trace)) return -1;
   if ((rd8(ws, hdr::TokenRegister) & kOwnsObject) || (rd8(ws, hdr::SelectBits) & 0x01)) return -1;

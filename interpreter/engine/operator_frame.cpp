@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "interpreter/engine/constructors.h"
 #include "interpreter/engine/each_operator.h"
 #include "interpreter/engine/method_calls.h"
 #include "interpreter/engine/product_defined.h"
@@ -133,6 +134,7 @@ int x_do_next_opr(Ws ws) {
     case kInnerOperand: return inner_operand_return(ws);
     case kInnerReduce: return inner_reduce_return(ws);
     case kArrayMethods: return array_method_return(ws);
+    case kConstructorReturn: return constructor_return(ws);
     default: ZEMA_SYSTEM_ERROR(ws);
   }
 }

@@ -3,6 +3,7 @@
 
 #include "host/charset.h"
 #include "interpreter/engine/classes.h"
+#include "interpreter/engine/constructors.h"
 #include "interpreter/engine/instances.h"
 #include "interpreter/sysfns/handlers.h"
 #include "interpreter/workspace/arrays.h"
@@ -45,13 +46,12 @@ void new_common(SfArg right, Ws ws) {
   const std::uint16_t ctor = internal_find_constructor(cls_slot, kind, ws);
   if (ctor != 0 && kind == 0 && more)
     raise_extended_error_ascii(E_VALENCE, "Unexpected argument supplied to niladic constructor", ws);
-  // Running a constructor needs methods called on an instance.
-  if (ctor != 0) noncer_1(ws);
   const std::uint32_t slot = create_apl_instance(cls_slot, ws);
   // The reference pushed takes the instance's first reference when it settles.
   const std::uint32_t z = new_array(ET_OBJREF, 0, nullptr, ws);
   wr32(ws, z + obj::Shape, slot);
   push_result(z, ws);
+  if (ctor != 0) internal_run_constructor(slot, ctor, kind, right.slot, ws);
 }
 
 }  // namespace
