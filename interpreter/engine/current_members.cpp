@@ -112,7 +112,11 @@ bool current_member_entry(std::uint16_t token, StackEntry& out, Ws ws) {
     out = StackEntry{cls, 0, token};
     return true;
   }
-  if (entry_class(0, ws) == TC_ASSIGN) {
+  // A target of ←: next to the arrow, or in a list of names, whose names
+  // read so far stand as ")" entries above the arrow.
+  std::uint32_t above = 0;
+  while (entry_class(above, ws) == TC_RPAREN) ++above;
+  if (entry_class(above, ws) == TC_ASSIGN) {
     out = StackEntry{TC_VALUE, 0, token};
     return true;
   }
