@@ -12,6 +12,7 @@
 #include "interpreter/output/display.h"
 #include "interpreter/output/timestamp.h"
 #include "interpreter/reader/tokeniser.h"
+#include "interpreter/session/copy_objects.h"
 #include "interpreter/session/definition.h"
 #include "interpreter/session/life.h"
 #include "interpreter/session/ws_backup.h"
@@ -25,6 +26,7 @@
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/object_pool.h"
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/support.h"
 #include "interpreter/workspace/symtab.h"
@@ -58,6 +60,10 @@ struct CopyRequest {
 // What the copy has done so far.
 struct CopyProgress {
   std::uint32_t records = 0;
+  std::uint32_t instances = 0;  // instance records among them
+  int pass = -1;                // class generation written now; -1 the final pass
+  bool null_class = false;      // a class named had no definition
+  ObjectWarnings warnings;
   bool not_found_started = false;
   bool not_copied_started = false;
   bool si_damage = false;
@@ -121,7 +127,15 @@ void restore_original(const WorkspaceBackup& kept, std::uint32_t library, Ws ws)
 
 // ---- writing records (the source workspace is loaded) ----
 
-bool copyable_type(std::uint8_t type) { return defined_function_type(type) || type == SYM_VAR || type == SYM_GROUP; }
+bool copyable_type(std::uint8_t type) {
+  return defined_function_type(type) || type == SYM_VAR || type == SYM_GROUP || type == SYM_CLASS;
+}
+
+// Whether the object at the entry is written in this pass: a class in the
+// pass of its generation, anything else in the final one.
+bool in_pass(std::uint32_t entry, std::uint8_t type, const CopyProgress& p, Ws ws) {
+  return type == SYM_CLASS ? class_generation(entry, ws) == p.pass : p.pass == -1;
+}
 
 void record_header(std::uint8_t* h, std::uint8_t kind, std::uint16_t lines, std::uint32_t length,
                    const std::string& name) {
@@ -136,7 +150,17 @@ void record_header(std::uint8_t* h, std::uint8_t kind, std::uint16_t lines, std:
 
 // Writes the object of the entry as one record: true, or false after a
 // failed write. WS FULL (a function's text not fitting) is raised.
-bool write_record(std::uint32_t entry, std::uint8_t type, Ws ws) {
+bool write_record(std::uint32_t entry, std::uint8_t type, CopyProgress& p, Ws ws) {
+  if (type == SYM_CLASS) {
+    const WriteResult r = write_class_record(entry, p.records, ws);
+    p.null_class = r == WriteResult::NullClass;
+    return r == WriteResult::Ok;
+  }
+  // The instances a variable refers to go first.
+  if (type == SYM_VAR && write_referenced_instances(rd32(ws, entry + sym::Value), p.records, p.instances, ws) !=
+                             WriteResult::Ok)
+    return false;
+  ++p.records;
   std::uint8_t h[kRecordHeader];
   const std::string name = symbol_name(entry, ws);
   if (!defined_function_type(type)) {
@@ -180,9 +204,8 @@ bool copy_group_members(std::uint32_t group, CopyProgress& p, Ws ws) {
     const std::uint32_t n = std::min<std::uint32_t>(at - start, kMaxNameLength);
     std::memcpy(item, text + start, n);
     const NameRef r = look_up_name(item, n, ws);
-    if (r.kind != NameKind::Found || !copyable_type(r.type)) continue;
-    ++p.records;
-    if (!write_record(r.entry, r.type, ws)) return false;
+    if (r.kind != NameKind::Found || !copyable_type(r.type) || !in_pass(r.entry, r.type, p, ws)) continue;
+    if (!write_record(r.entry, r.type, p, ws)) return false;
   }
 }
 
@@ -191,11 +214,11 @@ bool copy_group_members(std::uint32_t group, CopyProgress& p, Ws ws) {
 bool copy_named(const std::uint8_t* name, std::uint32_t n, CopyProgress& p, Ws ws) {
   const NameRef r = look_up_name(name, n, ws);
   if (r.kind != NameKind::Found || !copyable_type(r.type)) {
-    report_name(p.not_found_started, "NOT FOUND: ", name, n, ws);
+    if (p.pass == -1) report_name(p.not_found_started, "NOT FOUND: ", name, n, ws);
     return true;
   }
-  ++p.records;
-  if (!write_record(r.entry, r.type, ws)) return false;
+  if (!in_pass(r.entry, r.type, p, ws)) return true;
+  if (!write_record(r.entry, r.type, p, ws)) return false;
   return r.type != SYM_GROUP || copy_group_members(r.entry, p, ws);
 }
 
@@ -205,7 +228,7 @@ bool copy_indirect(const std::uint8_t* name, std::uint32_t n, CopyProgress& p, W
   const NameRef r = look_up_name(name, n, ws);
   std::uint32_t a = r.kind == NameKind::Found && r.type == SYM_VAR ? rd32(ws, r.entry + sym::Value) : 0;
   if (a == 0 || array_type(a, ws) != ET_CHAR || array_rank(a, ws) > 2) {
-    report_name(p.not_found_started, "NOT FOUND: ", name, n, ws);
+    if (p.pass == -1) report_name(p.not_found_started, "NOT FOUND: ", name, n, ws);
     return true;
   }
   const std::uint32_t entry = r.entry;
@@ -228,16 +251,15 @@ bool copy_indirect(const std::uint8_t* name, std::uint32_t n, CopyProgress& p, W
   return true;
 }
 
-// Writes every record the request asks for: 0, 1 after a failed write, 2
-// for a list item that is not a name.
-int write_records(const CopyRequest& q, CopyProgress& p, Ws ws) {
+// Writes every record the request asks for in one pass: 0, 1 after a
+// failed write, 2 for a list item that is not a name.
+int write_pass(const CopyRequest& q, CopyProgress& p, Ws ws) {
   if (q.whole) {
     for (std::uint32_t e = kBucketArea; e < kSymtabStart + kSymtabEntries * kSymtabEntrySize; e += kSymtabEntrySize) {
       if (rd32(ws, e + sym::Name) == 0) continue;
       const std::uint8_t type = rd8(ws, e + sym::Type) & kSymTypeMask;
-      if (!copyable_type(type)) continue;
-      ++p.records;
-      if (!write_record(e, type, ws)) return 1;
+      if (!copyable_type(type) || !in_pass(e, type, p, ws)) continue;
+      if (!write_record(e, type, p, ws)) return 1;
     }
     return 0;
   }
@@ -262,6 +284,17 @@ int write_records(const CopyRequest& q, CopyProgress& p, Ws ws) {
     if (!ok) return 1;
   }
   return 0;
+}
+
+// Every pass: the classes by generation, parents first, then the rest.
+int write_records(const CopyRequest& q, CopyProgress& p, Ws ws) {
+  const int last = greatest_class_generation(ws);
+  for (int g = 0; g <= last; ++g) {
+    p.pass = g;
+    if (const int rc = write_pass(q, p, ws)) return rc;
+  }
+  p.pass = -1;
+  return write_pass(q, p, ws);
 }
 
 // ---- reading records (the current workspace is back) ----
@@ -291,7 +324,7 @@ class RecordLines : public FixSource {
   std::uint32_t at_ = 0, line_ = 0;
 };
 
-enum FixResult { FIX_OK, FIX_IO, FIX_FULL, FIX_REFUSED, FIX_SYMBOLS };
+enum FixResult { FIX_OK, FIX_IO, FIX_FULL, FIX_REFUSED, FIX_SYMBOLS, FIX_DAMAGED };
 
 // Enters a name not yet in the table: its entry, or 0 when the table is full.
 std::uint32_t enter_name(const std::uint8_t* name, std::uint32_t n, Ws ws) {
@@ -306,7 +339,7 @@ std::uint32_t enter_name(const std::uint8_t* name, std::uint32_t n, Ws ws) {
 }
 
 FixResult fix_value(const std::uint8_t* h, const std::uint8_t* name, std::uint32_t n, const CopyRequest& q,
-                    CopyProgress& p, Ws ws) {
+                    CopyProgress& p, const CopiedInstances& made, Ws ws) {
   std::uint32_t length = 0;
   std::memcpy(&length, h + 4, 4);
   const std::uint32_t size = length - kRecordHeader;
@@ -336,6 +369,12 @@ FixResult fix_value(const std::uint8_t* h, const std::uint8_t* name, std::uint32
     return FIX_IO;
   }
   wr8(ws, a + obj::Flags1, 0);
+  // Its references name the source's slots: they become the instances
+  // this copy made (null for any other), then count.
+  if (h[0] == SYM_VAR) {
+    made.translate(a, p.warnings.reference_nulled, ws);
+    count_value_references(a, ws);
+  }
   wr32(ws, entry + sym::Value, a);
   wr8(ws, entry + sym::Type, static_cast<std::uint8_t>((rd8(ws, entry + sym::Type) & kSymLocalFlag) | h[0]));
   set_owner(a, entry, OK_SYMBOL, ws);
@@ -379,9 +418,47 @@ FixResult fix_function(const std::uint8_t* h, const std::uint8_t* name, std::uin
   return result;
 }
 
+// A class or instance record: read whole into a character vector held by
+// a stack entry, checked, then fixed in. A class whose name has a value
+// is not copied under protection; another value of the name is erased.
+FixResult fix_object(const std::uint8_t* h, const std::uint8_t* name, std::uint32_t n, const CopyRequest& q,
+                     CopyProgress& p, CopiedInstances& made, Ws ws) {
+  std::uint32_t length = 0;
+  std::memcpy(&length, h + 4, 4);
+  if (length < crec::Members) return FIX_DAMAGED;
+  force_gcol(ws);
+  if (std::uint64_t(rd32(ws, hdr::HeapTop)) + length + kGapReserve > rd32(ws, hdr::StackPointer)) return FIX_FULL;
+  const std::uint32_t shape[1] = {length};
+  const std::uint32_t text = new_array(ET_CHAR, 1, shape, ws);
+  std::memcpy(ws + array_data(text, ws), h, kRecordHeader);
+  const std::uint32_t slot = stack(StackEntry{static_cast<std::uint8_t>(kOwnsObject | 1), 0, text}, ws);
+  FixResult result = FIX_OK;
+  if (read_seq(length - kRecordHeader, ws + array_data(text, ws) + kRecordHeader) != 0) {
+    result = FIX_IO;
+  } else if (!object_record_sound(slot, ws)) {
+    result = FIX_DAMAGED;
+  } else if (h[0] == crec::KindInstance) {
+    if (fix_instance_record(slot, made, p.warnings, ws) != FixObject::Ok) result = FIX_REFUSED;
+  } else {
+    const NameRef r = look_up_name(name, n, ws);
+    bool skip = false;
+    if (r.kind == NameKind::Found && r.type != SYM_UNDEF) {
+      skip = q.protect || (r.type != SYM_CLASS && !erase_object(r.entry, ws));
+      if (skip) report_name(p.not_copied_started, "NOT COPIED: ", name, n, ws);
+    }
+    if (!skip && fix_class_record(slot, made, p.warnings, ws) != FixObject::Ok) result = FIX_REFUSED;
+  }
+  StackEntry e;
+  unstack(e, ws);
+  release_entry(e, ws);
+  return result;
+}
+
 // Reads the records back and fixes them in: 0, or 12 after the prior
 // workspace was restored.
 int read_records(const CopyRequest& q, CopyProgress& p, const WorkspaceBackup& kept, std::uint32_t library, Ws ws) {
+  CopiedInstances made;
+  made.begin(p.instances, ws);
   for (std::uint32_t k = 0; k < p.records; ++k) {
     std::uint8_t h[kRecordHeader];
     FixResult result = FIX_IO;
@@ -391,16 +468,23 @@ int read_records(const CopyRequest& q, CopyProgress& p, const WorkspaceBackup& k
       std::uint8_t name[kMaxNameLength];
       std::memcpy(name, h + 10, std::min<std::uint32_t>(n, kMaxNameLength));
       n = static_cast<std::uint16_t>(std::min<std::uint32_t>(n, kMaxNameLength));
-      result = h[0] == kKindFunction ? fix_function(h, name, n, q, p, ws) : fix_value(h, name, n, q, p, ws);
+      if (n == 0) result = FIX_DAMAGED;
+      else if (h[0] == kKindFunction) result = fix_function(h, name, n, q, p, ws);
+      else if (h[0] == crec::KindClass || h[0] == crec::KindInstance) result = fix_object(h, name, n, q, p, made, ws);
+      else if (h[0] >= SYM_VAR && h[0] <= 10) result = fix_value(h, name, n, q, p, made, ws);
+      else result = FIX_DAMAGED;
     }
     if (result == FIX_OK) continue;
     restore_original(kept, library, ws);
     if (result == FIX_IO) print_io_error(ws);
     if (result == FIX_FULL) say("WS FULL", ws);
     if (result == FIX_SYMBOLS) say("SYMBOL TABLE FULL", ws);
+    if (result == FIX_DAMAGED) say("WS INVALID", ws);
     // A refused line: the tokeniser has reported it.
     return 12;
   }
+  // Instances nothing refers to now are freed.
+  made.end(ws);
   return 0;
 }
 
@@ -463,7 +547,8 @@ int ccopc(const std::uint8_t* text, std::uint32_t length, std::uint16_t flags, i
   }
   if (written != 0) {
     restore_original(kept, own_library, ws);
-    if (written == 1 || written == 3) print_io_error(ws);
+    if (written == 1 && p.null_class) say("NULL CLASS DEFINITION IN TARGET WS", ws);
+    else if (written == 1 || written == 3) print_io_error(ws);
     if (written == 2) c_incorrect(ws);
     if (written == 4) say("WS FULL", ws);
     return written == 2 ? 0 : 12;
@@ -495,6 +580,9 @@ int ccopc(const std::uint8_t* text, std::uint32_t length, std::uint16_t flags, i
   remove_temporaries(ws);
   end_line(p.not_copied_started, ws);
   if (p.si_damage) say("SI DAMAGE", ws);
+  if (p.warnings.reference_nulled) say("Warning: At least one object reference set to NULL (class does not exist)", ws);
+  if (p.warnings.property_dropped)
+    say("Warning: At least one object property not copied (not valid for class)", ws);
   return 0;
 }
 

@@ -463,10 +463,11 @@ int dfnent(Ws ws) {
 
 int dfldn2(Ws ws) {
   set_state(st::Defining, 0, ws);
-  if (state_has(st::FixingText, ws) && !class_open(ws)) return 6;
+  const bool fixing = state_has(st::FixingText, ws);
+  if (fixing && !class_open(ws)) return 6;
   if ((rd16(ws, hdr::LexState) & lexst::Closed) || state_has(st::ExecuteRunning, ws)) return dfnend(ws);
-  // A method of a class text being fixed: no one to prompt.
-  if (!state_has(st::FixingText, ws)) prompt_line(ws);
+  // A method of a class text being fixed is not typed: no prompt.
+  if (!fixing) prompt_line(ws);
   return 6;
 }
 
