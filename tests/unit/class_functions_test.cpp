@@ -168,5 +168,19 @@ TEST_F(ClassFunctions, MembersListsAccessAndReadOnly) {
   EXPECT_EQ(type({"⍴C.⎕MEMBERS"}), "3 6\n");
 }
 
+// A reference array a dot chain made (K.X over two instances) is a
+// counted result; a line that fails while it is still on the stack must
+// give its references up.
+TEST_F(ClassFunctions, ALineThatFailsGivesUpAChainsReferenceArray) {
+  type({"K←A.⎕CLONE 2", "K.X←B"});
+  const std::uint32_t before = count(b);
+  for (const char* line : {"(K.X)+0", "K.X.Q", "(K.X)⍴0", "K.X.⎕CLONE 'x'"}) {
+    EXPECT_NE(type({line}), "") << line;
+    EXPECT_EQ(count(b), before) << line;
+    EXPECT_TRUE(object_reference_counts_consistent(true, ws())) << line;
+  }
+  type({"K←0"});
+}
+
 }  // namespace
 }  // namespace zema
