@@ -13,6 +13,7 @@
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/object_pool.h"
 #include "interpreter/output/show.h"
 #include "interpreter/engine/statement_end.h"
 #include "interpreter/engine/trap.h"
@@ -105,11 +106,14 @@ void make_em(int code, Ws ws) {
 }
 
 int errorl(int code, Ws ws) {
-  // A result entry on top that owns an object no longer holds references.
+  // A result entry on top that owns an object no longer holds references:
+  // one being built may hold anything. A result whose references were
+  // already counted is whole, and its release gives them up.
   const std::uint32_t top = stack_entry_at(0, ws);
   if (!stack_is_empty(ws) && (rd8(ws, top + se::Flags) & kSeResult) && (rd8(ws, top) & kOwnsObject)) {
     const std::uint32_t value = rd32(ws, top + se::Value);
-    if (value && (rd8(ws, value + obj::Type) == ET_OBJREF || rd8(ws, value + obj::Type) == ET_NESTED))
+    if (value && !(rd8(ws, value + obj::Flags1) & kRefsCounted) &&
+        (rd8(ws, value + obj::Type) == ET_OBJREF || rd8(ws, value + obj::Type) == ET_NESTED))
       wr8(ws, value + obj::Type, ET_INT);
     wr8(ws, top + se::Flags, rd8(ws, top + se::Flags) & ~kSeResult);
   }

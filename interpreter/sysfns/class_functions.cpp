@@ -3,15 +3,19 @@
 #include <cmath>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "host/charset.h"
 #include "interpreter/engine/call.h"
 #include "interpreter/engine/classes.h"
+#include "interpreter/engine/reduce_operator.h"
 #include "interpreter/output/display.h"
 #include "interpreter/sysfns/capture.h"
+#include "interpreter/sysfns/definitions.h"
 #include "interpreter/sysfns/mini_format.h"
 #include "interpreter/sysfns/names.h"
 #include "interpreter/workspace/arrays.h"
+#include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/integrity.h"
@@ -36,12 +40,13 @@ constexpr std::uint8_t kArchApl = 0, kArchWi = 1;
 // Read again after every allocation: compaction may move the reference
 // array and renumber the pool, and it rewrites the word it is read from.
 struct ObjectArg {
-  std::uint32_t word;  // hdr::CurrentInstance, or a word holding a reference array
-  bool through;        // used through a reference
+  std::uint32_t word;      // hdr::CurrentInstance, or a word holding a reference array
+  bool through;            // used through a reference
+  std::uint32_t index = 0; // the element of the reference array
   std::uint32_t slot(Ws ws) const {
     if (!through) return rd32(ws, word);
     const std::uint32_t a = rd32(ws, word);
-    return array_count(a, ws) == 0 ? 0 : rd32(ws, array_data(a, ws));
+    return index >= array_count(a, ws) ? 0 : rd32(ws, array_data(a, ws) + 4 * index);
   }
 };
 
@@ -430,6 +435,33 @@ std::int32_t member_name_class(std::uint32_t cls, std::uint32_t e, Ws ws) {
 
 constexpr std::uint32_t kMembersReserve = 2048;
 
+// The comment a method's line 1 is, as listed, written at `at` in the
+// free gap; answers its length (0 when the member is no function or
+// operator, has no line 1, or line 1 is not a comment). WS FULL when the
+// line does not fit below the stack.
+std::uint32_t method_comment(std::uint32_t e, std::uint32_t at, Ws ws) {
+  const std::uint8_t kind = rd8(ws, e + mentry::Kind);
+  const std::uint32_t header = rd32(ws, e + mentry::Value);
+  if (header == 0 || !is_function_type(kind)) return 0;
+  const std::uint32_t line = function_line(header, 1, ws);
+  if (line == 0) return 0;
+  std::uint32_t n;
+  {
+    TextCapture capture(at, ws);
+    n = capture_function_line(line, ws);
+  }
+  static const std::uint8_t lamp = static_cast<std::uint8_t>(utf8_to_internal("⍝")[0]);
+  static const std::uint8_t blank = static_cast<std::uint8_t>(utf8_to_internal(" ")[0]);
+  std::uint32_t lead = 0;
+  while (lead < n && rd8(ws, at + lead) == blank) ++lead;
+  if (lead == n || rd8(ws, at + lead) != lamp) return 0;
+  std::memmove(ws + at, ws + at + lead, n - lead);
+  return n - lead;
+}
+
+// The free gap's start, where a comment is listed before it is kept.
+std::uint32_t scratch_at(Ws ws) { return rd32(ws, hdr::HeapTop) + 16; }
+
 void list_class_members(const ObjectArg& o, Ws ws) {
   object_slot(o, ws);
   force_gcol(ws);
@@ -440,7 +472,7 @@ void list_class_members(const ObjectArg& o, Ws ws) {
     ++rows;
     bytes += char_item_bytes(static_cast<std::uint32_t>(name_of(rd16(ws, e + mentry::Token), ws).size()));
     bytes += char_item_bytes(static_cast<std::uint32_t>(name_of(rd32(ws, co + pobj::NameSymbol) / 8, ws).size()));
-    bytes += 3 * 16 + kCharItemHead;
+    bytes += 3 * 16 + char_item_bytes(method_comment(e, scratch_at(ws), ws));
   }, ws);
   if (bytes + 24ull * rows + kMembersReserve > std::uint64_t(rd32(ws, hdr::StackPointer) - rd32(ws, hdr::HeapTop)))
     ws_full(ws);
@@ -463,7 +495,9 @@ void list_class_members(const ObjectArg& o, Ws ws) {
     next();
     at = put_int_item(at, kind == SYM_UNDEF ? 2 : (access & kReadOnly) ? 1 : 0, ws);
     next();
-    at = put_chars_item(at, {}, ws);  // the method's comment line: not listed yet
+    const std::uint32_t scratch = scratch_at(ws);
+    const std::uint32_t n = method_comment(e, scratch, ws);
+    at = put_chars_item(at, {reinterpret_cast<const char*>(ws + scratch), n}, ws);
   }, ws);
 }
 
@@ -656,6 +690,83 @@ void quad_instances(bool direct, SfArg right, Ws ws) {
   }, ws);
 }
 
+// ---- over an array of references ------------------------------------------------------------
+
+// Pushes element or item i of the array in `word` as a value of its own:
+// a copy of a nested array's item, a scalar of a simple one's element.
+void push_argument_item(std::uint32_t word, std::uint32_t i, Ws ws) {
+  std::uint32_t a = rd32(ws, word);
+  const std::uint8_t type = array_type(a, ws);
+  if (type == ET_NESTED) {
+    const std::uint32_t size = rd32(ws, a + rd32(ws, array_data(a, ws) + 4 * i) + obj::Size);
+    const std::uint32_t copy = getspc(size - 8, ws);
+    a = rd32(ws, word);
+    const std::uint32_t item = a + rd32(ws, array_data(a, ws) + 4 * i);
+    std::memmove(ws + copy + 8, ws + item + 8, size - 8);
+    push_result(copy, ws);
+    return;
+  }
+  const std::uint32_t z = new_array(type, 0, nullptr, ws);
+  a = rd32(ws, word);
+  const std::uint32_t from = array_data(a, ws), to = array_data(z, ws);
+  switch (type) {
+    case ET_BOOL: wr32(ws, to, ((rd32(ws, from + 4 * (i / 32)) >> (31 - i % 32)) & 1) << 31); break;
+    case ET_FLOAT: std::memmove(ws + to, ws + from + 8 * i, 8); break;
+    case ET_CHAR: wr8(ws, to, rd8(ws, from + i)); break;
+    default: wr32(ws, to, rd32(ws, from + 4 * i)); break;
+  }
+  push_result(z, ws);
+}
+
+// obj.⎕NAME over an array of references: the function runs once per
+// object, in order (item i of a non-scalar argument going to object i),
+// and the results are collected into one array of the references' shape,
+// simple when every result is a simple scalar of one kind. No objects:
+// an empty array of that shape, of characters when the argument is, else
+// of integers.
+void on_each_object(std::uint32_t refs_word, std::uint32_t number, std::uint32_t arg_word, Ws ws) {
+  std::uint32_t refs = rd32(ws, refs_word);
+  const std::uint32_t rank = array_rank(refs, ws);
+  const std::uint32_t n = array_count(refs, ws);
+  bool each_item = false;
+  if (arg_word != 0) {
+    const std::uint32_t arg = rd32(ws, arg_word);
+    if (array_rank(arg, ws) != 0) {
+      if (array_rank(arg, ws) != rank) ranker(ws);
+      for (std::uint32_t k = 0; k < rank; ++k)
+        if (array_axis(arg, k, ws) != array_axis(refs, k, ws)) lener(ws);
+      each_item = true;
+    }
+  }
+  std::vector<std::uint32_t> shape(rank);  // at most the rank of an array
+  for (std::uint32_t k = 0; k < rank; ++k) shape[k] = array_axis(refs, k, ws);
+  if (n == 0) {
+    const bool chars = arg_word != 0 && array_type(rd32(ws, arg_word), ws) == ET_CHAR;
+    push_result(new_array(chars ? ET_CHAR : ET_INT, rank, shape.data(), ws), ws);
+    return;
+  }
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const ObjectArg o{refs_word, true, i};
+    if (arg_word == 0) {
+      niladic_on(number, o, ws);
+    } else if (!each_item) {
+      monadic_on(number, o, SfArg{arg_word}, ws);
+    } else {
+      // The item stays below the result until the result is in its place.
+      push_argument_item(arg_word, i, ws);
+      monadic_on(number, o, SfArg{stack_entry_at(0, ws) + se::Value}, ws);
+      StackEntry result, item;
+      unstack(result, ws);
+      unstack(item, ws);
+      release_entry(item, ws);
+      const std::uint32_t slot = stack(result, ws);
+      set_owner(result.value, slot, OK_STACK, ws);
+    }
+    if ((i & 0x3FF) == 0x3FF) poll_attention(ws);
+  }
+  collect(shape, n, ws);
+}
+
 }  // namespace
 
 // ---- shared routines ---------------------------------------------------------------------------
@@ -677,12 +788,12 @@ int reparent_class(std::uint32_t cls, std::uint32_t parent, Ws ws) {
 void class_function_through_reference(std::uint32_t refs_word, std::uint32_t number, std::uint32_t arg_word, Ws ws) {
   const std::uint32_t refs = rd32(ws, refs_word);
   if (array_type(refs, ws) != ET_OBJREF) synter(ws);
-  if (array_count(refs, ws) != 1) noncer_1(ws);  // over several objects: not built yet
-  const ObjectArg o{refs_word, true};
-  if (arg_word == 0)
-    niladic_on(number, o, ws);
-  else
-    monadic_on(number, o, SfArg{arg_word}, ws);
+  if (array_rank(refs, ws) == 0) {
+    const ObjectArg o{refs_word, true};
+    if (arg_word == 0) return niladic_on(number, o, ws);
+    return monadic_on(number, o, SfArg{arg_word}, ws);
+  }
+  on_each_object(refs_word, number, arg_word, ws);
 }
 
 // ---- the handlers -----------------------------------------------------------------------------

@@ -42,13 +42,20 @@ void sfreparent_dyadic(SfArg left, SfArg right, Ws ws); // L ⎕REPARENT R
 void sfreclass_dyadic(SfArg left, SfArg right, Ws ws);  // L ⎕RECLASS R
 
 // A ⎕ name written as the member of a reference (ref.⎕CLASSNAME,
-// ref.⎕CLONE 2): `refs_word` holds the reference array (a scalar or one
-// element; more is NONCE ERROR), `number` is the ⎕ name's number and
-// `arg_word` the word holding the argument of a monadic one (0 for a
-// niladic one). ⎕BASE ⎕PARENT ⎕HANDLE ⎕OID ⎕CHILDREN ⎕MEMBERS ⎕DS
-// ⎕CLASSNAME ⎕CLASSREF (niladic) and ⎕STATE ⎕DF ⎕CLONE (monadic) act on
-// the referenced object; any other ⎕ name, or a valence that does not
-// match, is SYNTAX ERROR. Pushes the result (push_result) or raises.
+// ref.⎕CLONE 2): `refs_word` holds the reference array, `number` is the ⎕
+// name's number and `arg_word` the word holding the argument of a monadic
+// one (0 for a niladic one). ⎕BASE ⎕PARENT ⎕HANDLE ⎕OID ⎕CHILDREN ⎕MEMBERS
+// ⎕DS ⎕CLASSNAME ⎕CLASSREF (niladic) and ⎕STATE ⎕DF ⎕CLONE (monadic) act
+// on the referenced object; any other ⎕ name, or a valence that does not
+// match, is SYNTAX ERROR. A scalar reference gives the function's result.
+// An array of references of rank 1 or more runs the function once per
+// object, in order, and collects the results into one array of the
+// references' shape (as each does: simple when every result is a simple
+// scalar of one kind); a non-scalar argument must have the references'
+// rank (RANK ERROR) and shape (LENGTH ERROR), and its item i goes to
+// object i. No objects: an empty array of their shape (characters when
+// the argument is, else integers). Pushes the result or raises; the
+// first object whose call fails ends it with that error.
 void class_function_through_reference(std::uint32_t refs_word, std::uint32_t number, std::uint32_t arg_word, Ws ws);
 
 // Makes `parent` (a pool slot, 0: none) the parent of the APL class in

@@ -21,8 +21,8 @@ namespace zema {
 // booleans as integers, floats as %g with ¯ for the sign, references as
 // their display text, nested items that are character vectors or simple
 // scalars inline and the others in parentheses; another element type "?".
-// Reads only the array; writes only the output. NONCE ERROR where the
-// display of a reference is not available.
+// Reads the array and, for references, the pool (format_object_reference);
+// writes only the output.
 std::uint32_t mini_format(std::uint32_t array, std::uint32_t out, std::uint32_t out_end, std::uint32_t limit, Ws ws);
 
 }  // namespace zema

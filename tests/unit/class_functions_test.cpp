@@ -168,5 +168,38 @@ TEST_F(ClassFunctions, MembersListsAccessAndReadOnly) {
   EXPECT_EQ(type({"⍴C.⎕MEMBERS"}), "3 6\n");
 }
 
+// A reference array a dot chain made (K.X over two instances) is a
+// counted result; a line that fails while it is still on the stack must
+// give its references up.
+TEST_F(ClassFunctions, ALineThatFailsGivesUpAChainsReferenceArray) {
+  type({"K←A.⎕CLONE 2", "K.X←B"});
+  const std::uint32_t before = count(b);
+  for (const char* line : {"(K.X)+0", "K.X.Q", "(K.X)⍴0", "K.X.⎕CLONE 'x'"}) {
+    EXPECT_NE(type({line}), "") << line;
+    EXPECT_EQ(count(b), before) << line;
+    EXPECT_TRUE(object_reference_counts_consistent(true, ws())) << line;
+  }
+  type({"K←0"});
+}
+
+// Over an array of references the collected results count their
+// references when kept, and a call that fails part-way leaves the counts
+// as they were.
+TEST_F(ClassFunctions, OverAnArrayOfReferencesResultsAreCounted) {
+  const std::uint32_t before = count(cls);
+  EXPECT_EQ(type({"R←AB.⎕CLASSREF", "⍴R"}), "2\n");
+  EXPECT_EQ(count(cls), before + 2);
+  EXPECT_TRUE(object_reference_counts_consistent(true, ws()));
+  type({"R←0"});
+  EXPECT_EQ(count(cls), before);
+  EXPECT_EQ(type({"K←AB.⎕CLONE 1", "⍴0 ⎕INSTANCES 'PT'", "⍴¨K"}), "5\n 1  1 \n");
+  EXPECT_TRUE(object_reference_counts_consistent(true, ws()));
+  type({"K←0"});
+  EXPECT_EQ(type({"⍴0 ⎕INSTANCES 'PT'"}), "3\n");
+  EXPECT_EQ(first_line(type({"(AB,PT).⎕STATE 0"})), "DOMAIN ERROR");  // the class fails third
+  EXPECT_EQ(first_line(type({"(AB,PT).⎕CLONE 1"})), "DOMAIN ERROR");
+  EXPECT_TRUE(object_reference_counts_consistent(true, ws()));
+}
+
 }  // namespace
 }  // namespace zema
