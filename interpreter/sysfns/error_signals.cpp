@@ -1,9 +1,6 @@
 // Errors chosen by the program and the message of the last error: ⎕ES
 // (by ⎕ET pair or with a message of its own), ⎕ERS (by error number) and
 // ⎕EM (the last error's report as a three-row matrix).
-#include <algorithm>
-#include <cstring>
-#include <string>
 
 #include "interpreter/output/display.h"
 #include "interpreter/engine/error_path.h"
