@@ -5,6 +5,7 @@
 
 #include "interpreter/engine/derived_operand.h"
 #include "interpreter/engine/engine.h"
+#include "interpreter/engine/evaluation.h"
 #include "interpreter/engine/error_path.h"
 #include "interpreter/engine/function_object.h"
 #include "interpreter/engine/method_calls.h"
@@ -471,7 +472,7 @@ std::uint32_t quadus(Ws ws) {
 int xfnclr(Ws ws) {
   const int kind = rd8(ws, hdr::RunningSymType) & kSymTypeMask;
   if (kind == SYM_VAR) {
-    quadus(ws);
+    end_evaluation_level(ws);
     return kind;
   }
   // The function's own use of its symbol (a symbol, or a local record when

@@ -832,6 +832,9 @@ int sc_catch(bool all, bool cond, Ws ws) {
 int branch_escape(Ws ws) {
   if (line_traced(ws)) trace_branch(BranchTarget::Escape, 0, ws);
   clear_statement(ws);
+  // Out of ⎕EC's text (or a ⍎ in it): ⎕EC answers return code 5.
+  if ((rd32(ws, hdr::TrapWord) & kTrapExecCatch) && state_has(st::ValueAwaited, ws))
+    if (const int state = branch_out_of_evaluation(false, 0, ws); state >= 0) return state;
   if (si_empty(ws)) {
     wr16(ws, hdr::EtMajor, 0);
     wr16(ws, hdr::EtMinor, 0);

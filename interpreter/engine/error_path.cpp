@@ -2,6 +2,8 @@
 // the line and its caret, and the return to immediate execution.
 #include "interpreter/engine/error_path.h"
 
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "host/services.h"
@@ -103,6 +105,36 @@ void make_em(int code, Ws ws) {
   wr16(ws, hdr::OutColumn, column);
   drop_own_message(ws);
   sup_attn(rd16(ws, hdr::AttnLevel), ws);
+}
+
+std::uint32_t message_rows(Ws ws) {
+  // Lines and the longest of them.
+  std::uint32_t lines = 0, width = 0;
+  if (const std::uint32_t m = rd32(ws, hdr::ErrorMessage)) {
+    const std::uint8_t* text = ws + array_data(m, ws);
+    const std::uint32_t n = array_count(m, ws);
+    for (std::uint32_t from = 0; from < n; ++lines) {
+      const void* cr = std::memchr(text + from, kCarriageReturn, n - from);
+      const std::uint32_t end = cr ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(cr) - text) : n;
+      width = std::max(width, end - from);
+      from = end + 1;
+    }
+  }
+  const std::uint32_t shape[2] = {3, width};
+  const std::uint32_t z = new_array(ET_CHAR, 2, shape, ws);  // may move the report
+  std::uint8_t* out = ws + array_data(z, ws);
+  std::memset(out, kBlank, 3 * std::size_t(width));
+  if (lines == 0) return z;
+  const std::uint32_t m = rd32(ws, hdr::ErrorMessage);
+  const std::uint8_t* text = ws + array_data(m, ws);
+  const std::uint32_t n = array_count(m, ws);
+  for (std::uint32_t row = lines >= 3 ? 0 : 1, from = 0; row < 3 && from < n; ++row) {
+    const void* cr = std::memchr(text + from, kCarriageReturn, n - from);
+    const std::uint32_t end = cr ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(cr) - text) : n;
+    std::memcpy(out + std::size_t(row) * width, text + from, end - from);
+    from = end + 1;
+  }
+  return z;
 }
 
 int errorl(int code, Ws ws) {
@@ -211,7 +243,9 @@ void keep_own_message(std::uint32_t slot, Ws ws) {
 
 void signal_error(int number, bool own_message, Ws ws) {
   const std::uint16_t state = engine_state(ws);
-  if (!(state & st::NotFunctionLine) || (state & st::ExecuteRunning)) {
+  // The text of a ⎕EA or ⎕EC is not left: the error is raised in it, where
+  // ⎕EA or ⎕EC takes it (leaving would give it to the caller's traps).
+  if ((!(state & st::NotFunctionLine) || (state & st::ExecuteRunning)) && !at_trapping_text(ws)) {
     // Report the error at the caller: leave the function, keeping ⎕ET
     // (the frame may hold a ⎕ET to put back).
     const std::uint16_t et1 = rd16(ws, hdr::EtMajor), et2 = rd16(ws, hdr::EtMinor);

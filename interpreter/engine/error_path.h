@@ -17,6 +17,15 @@ namespace zema {
 // calls), displays it, and answers the engine state to go on with.
 int errorl(int code, Ws ws);
 
+// The last error's report (header word 0x1C4, lines ended by carriage
+// returns; a last line without one counts too) as ⎕EM shows it, and ⎕EC's
+// third item for an error: a three-row character matrix as wide as the
+// longest line, rows blank-padded; the first three lines, or with fewer a
+// blank row and then the lines; 3 by 0 when there is no report. Built in
+// the workspace from the report where it lies (WS FULL when it does not
+// fit). Answers the new array, not yet owned.
+std::uint32_t message_rows(Ws ws);
+
 // Composes the error message (message line, the line with the function's
 // name or six blanks, the caret line) as a character vector owned by
 // header word 0x1C4 — or, when it does not fit, straight to the session.
@@ -41,8 +50,9 @@ void clear_error_state(Ws ws);
 void keep_own_message(std::uint32_t slot, Ws ws);
 
 // Signals error number `number` chosen by the program (⎕ES, ⎕ERS), with
-// ⎕ET already set. Used in a function (or an execute), the function is
-// left first so that the error is reported in the line that called it.
+// ⎕ET already set. Used in a function (or a ⍎), the function is left
+// first so that the error is reported in the line that called it; used
+// directly in the text of a ⎕EA or ⎕EC, it stays there for them to take.
 // With `own_message` the text kept by keep_own_message replaces the
 // table's message; without, any kept text is released. Number 0 is a
 // DOMAIN ERROR.

@@ -1,7 +1,6 @@
 // ⍎, ⎕EA, ⎕EC and ⎕ input: evaluation levels of the state indicator.
 #include "interpreter/engine/evaluation.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "interpreter/engine/call.h"
@@ -114,12 +113,7 @@ void close_level(Ws ws) {
   const StackEntry reg = load_entry(hdr::TokenRegister, ws);
   if ((reg.cls & kOwnsObject) && reg.value) release_entry(reg, ws);
   std::memset(ws + hdr::TokenRegister, 0, 6);
-  const bool attention_back = rd8(ws, hdr::EvalKind) == evk::ExecCatch && (rd32(ws, hdr::TrapWord) & kTrapAttnOff);
-  quadus(ws);
-  if (attention_back) {
-    wr16(ws, hdr::AttnLevel, 1);
-    sup_attn(1, ws);
-  }
+  end_evaluation_level(ws);
 }
 
 // Pushes a result on the caller's stack: an owned array, as a fresh result.
@@ -177,41 +171,6 @@ void push_catch_empty(int code, Ws ws) {
   const std::uint32_t shape[2] = {0, 0};
   push_value(new_array(ET_INT, 2, shape, ws), false, ws);
   push_nested_of_three(ws);
-}
-
-// ⎕EC's message matrix holds at most this many lines of the report.
-constexpr std::uint32_t kMessageRows = 16;
-
-// The last report (header word hdr::ErrorMessage, lines ended by carriage
-// returns) as a character matrix, one row a line, built in the workspace
-// from the report where it lies: WS FULL when it does not fit.
-std::uint32_t message_matrix(Ws ws) {
-  std::uint32_t rows = 0, width = 0;
-  if (const std::uint32_t m = rd32(ws, hdr::ErrorMessage)) {
-    const std::uint8_t* text = ws + array_data(m, ws);
-    const std::uint32_t n = array_count(m, ws);
-    for (std::uint32_t from = 0; from < n && rows < kMessageRows; ++rows) {
-      const void* cr = std::memchr(text + from, kCarriageReturn, n - from);
-      const std::uint32_t end = cr ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(cr) - text) : n;
-      width = std::max(width, end - from);
-      from = end + 1;
-    }
-  }
-  const std::uint32_t shape[2] = {rows, width};
-  const std::uint32_t z = new_array(ET_CHAR, 2, shape, ws);  // may move the report
-  std::uint8_t* out = ws + array_data(z, ws);
-  std::memset(out, kBlank, std::size_t(rows) * width);
-  if (rows == 0) return z;
-  const std::uint32_t m = rd32(ws, hdr::ErrorMessage);
-  const std::uint8_t* text = ws + array_data(m, ws);
-  const std::uint32_t n = array_count(m, ws);
-  for (std::uint32_t row = 0, from = 0; row < rows; ++row) {
-    const void* cr = std::memchr(text + from, kCarriageReturn, n - from);
-    const std::uint32_t end = cr ? static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(cr) - text) : n;
-    std::memcpy(out + std::size_t(row) * width, text + from, end - from);
-    from = end + 1;
-  }
-  return z;
 }
 
 // Takes the value entry on top of the stack as an array of its own (a
@@ -357,7 +316,7 @@ void start_evaluation(std::uint32_t text_slot, std::uint8_t mode, Ws ws) {
   close_level(ws);
   if (mode == evk::ExecCatch) {
     push_code_and_et(0, et1, et2, ws);
-    push_value(message_matrix(ws), false, ws);
+    push_value(message_rows(ws), false, ws);
     push_nested_of_three(ws);
     wr16(ws, hdr::EtMajor, 0);
     wr16(ws, hdr::EtMinor, 0);
@@ -382,8 +341,17 @@ void execute_monadic(const PrimitiveCall& call, Ws ws) {
 int evaluation_value(Ws ws) {
   if (!at_text_level(ws) && !at_quad_level(ws)) return -1;
   if (!last_statement(ws)) return -1;
-  own_top_value(ws);
   const std::uint8_t kind = rd8(ws, hdr::EvalKind);
+  const std::uint32_t top = stack_entry_at(0, ws);
+  if (kind != evk::QuadInput && (rd8(ws, top + se::Class) & kOwnsObject) && rd32(ws, top + se::Value) == 0) {
+    // A function without a result ended the text: it gave no value.
+    StackEntry none;
+    unstack(none, ws);
+    close_level(ws);
+    no_text_value(kind, ws);
+    return ES_FINISH_APPLICATION;
+  }
+  own_top_value(ws);
   if (kind == evk::ExecCatch) {
     // 1 a value that would be displayed, 2 one that would not.
     const bool shy = rd8(ws, stack_entry_at(0, ws) + se::Flags) & kSeNoDisplay;
@@ -467,7 +435,7 @@ int take_error_in_evaluation(int code, Ws ws) {
   wr16(ws, hdr::EtMinor, static_cast<std::uint16_t>(et2));
   if (kind == evk::ExecCatch) {
     push_code_and_et(0, et1, et2, ws);
-    push_value(message_matrix(ws), false, ws);
+    push_value(message_rows(ws), false, ws);
     push_nested_of_three(ws);
     wr16(ws, hdr::EtMajor, 0);
     wr16(ws, hdr::EtMinor, 0);
@@ -498,6 +466,22 @@ int branch_out_of_evaluation(bool has_target, std::int32_t target, Ws ws) {
     }
   }
   return -1;
+}
+
+void end_evaluation_level(Ws ws) {
+  const bool attention_back = at_text_level(ws) && rd8(ws, hdr::EvalKind) == evk::ExecCatch &&
+                              (rd32(ws, hdr::TrapWord) & kTrapAttnOff);
+  quadus(ws);
+  if (attention_back) {
+    wr16(ws, hdr::AttnLevel, 1);
+    sup_attn(1, ws);
+  }
+}
+
+bool at_trapping_text(Ws ws) {
+  if (!at_text_level(ws)) return false;
+  const std::uint8_t kind = rd8(ws, hdr::EvalKind);
+  return kind == evk::ExecAlt || kind == evk::ExecCatch;
 }
 
 int quad_input(Ws ws) {

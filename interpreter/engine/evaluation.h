@@ -66,6 +66,17 @@ int take_error_in_evaluation(int code, Ws ws);
 // reached, whose statement (still on the stack) it abandons.
 int branch_out_of_evaluation(bool has_target, std::int32_t target, Ws ws);
 
+// Pops the frame of the current evaluation level (quadus); when it is a
+// ⎕EC's that switched attention off, switches it back on (setting
+// hdr::AttnLevel to 1). Every way out of a ⎕EC's level (its end, an
+// escape →, a cleared state indicator) comes through here.
+void end_evaluation_level(Ws ws);
+
+// Whether the current level runs the text of a ⎕EA or ⎕EC (not a ⍎ or
+// ⎕-input level, nor a function): its errors, ⎕ES's included, are taken
+// at this level by take_error_in_evaluation.
+bool at_trapping_text(Ws ws);
+
 // ⎕ read as a value (xsvref): VALUE ERROR inside ⎕EC text, DOMAIN ERROR
 // inside other evaluated text; else opens the ⎕-input level, prompts with
 // ⎕: and reads lines until one is to be executed. Answers the engine state

@@ -1,9 +1,6 @@
 // Errors chosen by the program and the message of the last error: ⎕ES
 // (by ⎕ET pair or with a message of its own), ⎕ERS (by error number) and
 // ⎕EM (the last error's report as a three-row matrix).
-#include <algorithm>
-#include <cstring>
-#include <string>
 
 #include "interpreter/output/display.h"
 #include "interpreter/engine/error_path.h"
@@ -70,24 +67,6 @@ void set_et_of_number(std::int32_t number, Ws ws) {
   int major = 0, minor = 1;
   et_tab_pair(number, &major, &minor);
   set_et(major, minor, ws);
-}
-
-// The lines of the message object's text (carriage returns end them; a
-// last line without one counts too): how many, and the longest.
-void message_extent(std::uint32_t* lines, std::uint32_t* width, Ws ws) {
-  *lines = 0;
-  *width = 0;
-  const std::uint32_t m = rd32(ws, hdr::ErrorMessage);
-  if (!m) return;
-  const std::uint32_t data = array_data(m, ws), n = array_count(m, ws);
-  std::uint32_t start = 0;
-  for (std::uint32_t i = 0; i <= n; ++i) {
-    if (i < n && rd8(ws, data + i) != kCarriageReturn) continue;
-    if (i == n && start == n) break;
-    ++*lines;
-    *width = std::max(*width, i - start);
-    start = i + 1;
-  }
 }
 
 }  // namespace
@@ -159,30 +138,7 @@ void qers_dyadic(SfArg left, SfArg right, Ws ws) {
   signal_error(number, true, ws);
 }
 
-void sfem(Ws ws) {
-  std::uint32_t lines = 0, width = 0;
-  message_extent(&lines, &width, ws);
-  const std::uint32_t shape[2] = {3, width};
-  const std::uint32_t r = new_array(ET_CHAR, 2, shape, ws);  // may move the message
-  const std::uint32_t out = array_data(r, ws);
-  std::memset(ws + out, kBlank, 3 * std::size_t(width));
-  // Three rows: the first three lines, or a blank row and then the lines.
-  std::uint32_t row = lines >= 3 ? 0 : 1;
-  if (lines) {
-    const std::uint32_t m = rd32(ws, hdr::ErrorMessage);
-    const std::uint32_t data = array_data(m, ws), n = array_count(m, ws);
-    for (std::uint32_t i = 0, column = 0; i < n && row < 3; ++i) {
-      const std::uint8_t c = rd8(ws, data + i);
-      if (c == kCarriageReturn) {
-        ++row;
-        column = 0;
-      } else {
-        wr8(ws, out + row * width + column++, c);
-      }
-    }
-  }
-  push_result(r, ws);
-}
+void sfem(Ws ws) { push_result(message_rows(ws), ws); }
 
 void sferm(Ws ws) {
   const std::uint32_t m = rd32(ws, hdr::ErrorMessage);
