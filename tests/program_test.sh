@@ -4,6 +4,7 @@
 # Message boxes and session output are recorded by the program's test hooks.
 set -u
 console=$1 pack=$2 stub=$3 program=$4
+here=$(cd "$(dirname "$0")" && pwd)
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 cd "$dir"
@@ -122,7 +123,8 @@ check stub.out "HELLO" "$out"
 
 # The same on a real X display (a virtual one), where the system has it.
 if command -v xvfb-run > /dev/null; then
-  run xvfb-run -a env QT_QPA_PLATFORM=xcb ZEMA_PLAY="$dir/app" "$program"
+  run xvfb-run -a env QT_QPA_PLATFORM=xcb ZEMA_PLAY="$dir/app" \
+    LSAN_OPTIONS="suppressions=$here/x11_leaks.supp" "$program"
   check x11.status 0 "$status"
   check x11.out "HELLO" "$out"
 fi
