@@ -518,6 +518,12 @@ int xfnclr(Ws ws) {
 void fnsub(Ws ws) {
   const std::uint16_t token = rd16(ws, hdr::RunningToken);
   if (token == 0 || token == 0xFFFF) return;
+  // A method is named through the class that declares it: Class.Method.
+  if (const std::uint16_t cls = method_level_class_name(rd32(ws, hdr::RunningSymbol), rd32(ws, hdr::CurrentInstance),
+                                                        token, ws)) {
+    ldisn(cls, ws);
+    cdisp(0x2E, ws);  // .
+  }
   ldisn(token, ws);
   cdisp(0x3B, ws);  // [
   fmtint(rdi32(ws, hdr::FnLineNumber), ws);

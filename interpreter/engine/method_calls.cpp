@@ -190,6 +190,19 @@ std::uint32_t method_function(std::uint16_t token, std::uint32_t slot, std::uint
   return m.value;
 }
 
+std::uint32_t method_level_class(std::uint32_t running_symbol, std::uint32_t object, std::uint16_t token, Ws ws) {
+  if (running_symbol != kMethodLevel) return 0;
+  if (method_function(token, object, nullptr, ws) == 0) return kLostMethodClass;
+  return internal_class_member(token, object, ws).owner;
+}
+
+std::uint16_t method_level_class_name(std::uint32_t running_symbol, std::uint32_t object, std::uint16_t token, Ws ws) {
+  const std::uint32_t slot = method_level_class(running_symbol, object, token, ws);
+  if (slot == 0 || slot == kLostMethodClass) return 0;
+  const std::uint32_t cls = class_in_slot(slot, ws);
+  return cls ? static_cast<std::uint16_t>(rd32(ws, cls + pobj::NameSymbol) / 8) : 0;
+}
+
 bool is_method_reference(std::uint32_t entry, Ws ws) {
   const StackEntry e = load_entry(entry, ws);
   if (!(e.cls & kOwnsObject) || e.value == 0) return false;

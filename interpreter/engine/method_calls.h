@@ -27,6 +27,20 @@ std::uint32_t current_object(Ws ws);
 // the member's kind to `*kind` when found and `kind` is not null. Reads only.
 std::uint32_t method_function(std::uint16_t token, std::uint32_t slot, std::uint8_t* kind, Ws ws);
 
+// The class a level's method belongs to, from the level's running-symbol
+// word, its current object and its running token (the header words, or
+// a frame's saved ones): the pool slot of the class or ancestor that
+// declares the member; 0 for a level that runs no method (a workspace
+// function, immediate execution); kLostMethodClass when the method is no
+// longer found (its class deleted, its object freed). Reads only.
+constexpr std::uint32_t kLostMethodClass = 0xFFFFFFFFu;
+std::uint32_t method_level_class(std::uint32_t running_symbol, std::uint32_t object, std::uint16_t token, Ws ws);
+
+// The token of the class name a listing puts before a method level's name
+// ("Class.Method"): the name of the class that declares the method; 0 for
+// a level that runs no method, or when the class has none (deleted).
+std::uint16_t method_level_class_name(std::uint32_t running_symbol, std::uint32_t object, std::uint16_t token, Ws ws);
+
 // Whether the stack entry at `entry` owns a method reference; whether the
 // object at `d` is one. Read only.
 bool is_method_reference(std::uint32_t entry, Ws ws);

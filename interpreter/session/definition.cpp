@@ -9,6 +9,7 @@
 #include "host/charset.h"
 #include "interpreter/engine/call.h"
 #include "interpreter/engine/class_methods.h"
+#include "interpreter/engine/method_calls.h"
 #include "interpreter/output/display.h"
 #include "interpreter/reader/entry_errors.h"
 #include "interpreter/workspace/errors.h"
@@ -63,6 +64,19 @@ std::uint32_t definition_slot_of(std::uint16_t token, Ws ws) {
 }
 
 [[noreturn]] void defn_error(Ws ws) { entry::dfn1er(nullptr, 0, ws); }
+
+// Whether the level recorded in `frame` (0: the current level) runs the
+// function `token` (saved type byte not negative) of class slot `cls` (0
+// for a workspace function): a method level and a workspace function
+// level of the same name are different functions.
+bool level_runs(std::uint16_t token, std::uint32_t cls, std::uint32_t frame, Ws ws) {
+  const std::uint32_t at = frame ? frame + siframe::RunningToken : hdr::RunningToken;
+  const std::uint32_t type = frame ? frame + siframe::SymType : hdr::RunningSymType;
+  if (rd16(ws, at) != token || static_cast<std::int8_t>(rd8(ws, type)) < 0) return false;
+  const std::uint32_t running = rd32(ws, frame ? frame + siframe::RunningSymbol : hdr::RunningSymbol);
+  const std::uint32_t object = rd32(ws, frame ? frame + siframe::Instance : hdr::CurrentInstance);
+  return method_level_class(running, object, token, ws) == cls;
+}
 
 // ---- statements and tokens ----
 
@@ -328,14 +342,22 @@ void open_definition(std::uint32_t slot, std::uint16_t token, Ws ws) {
   wr16(ws, hdr::DefToken, token);
 }
 
+// The pool slot of the class being defined (whose methods are the
+// definitions made now); kLostMethodClass when there is none.
+std::uint32_t defining_class_slot(Ws ws) {
+  const std::uint32_t cls = defining_class(ws);
+  return cls ? rd32(ws, cls + pobj::OwnSlot) : kLostMethodClass;
+}
+
 // A fix from text may not replace a function that runs at a level where
-// the name is not shadowed by a local.
-void check_not_running(std::uint16_t token, Ws ws) {
-  std::uint16_t running = rd16(ws, hdr::RunningToken);
+// the name is not shadowed by a local. `cls`: the class slot of a method,
+// 0 for a workspace function (a method is never shadowed by a local).
+void check_not_running(std::uint16_t token, std::uint32_t cls, Ws ws) {
+  std::uint32_t level = 0;  // the current level first, then each frame's saved one
   for (std::uint32_t f = newest_frame(ws); f; f = older_frame(f, ws)) {
-    if (local_record(f, token, ws)) return;
-    if (running == token) defn_error(ws);
-    running = rd16(ws, f + siframe::RunningToken);
+    if (cls == 0 && local_record(f, token, ws)) return;
+    if (level_runs(token, cls, level, ws)) defn_error(ws);
+    level = f;
   }
 }
 
@@ -348,11 +370,23 @@ void check_not_running(std::uint16_t token, Ws ws) {
 // not clash with another).
 void method_header(const Header& h, Ws ws) {
   const std::uint16_t s = engine_state(ws);
-  const std::uint16_t lex = rd16(ws, hdr::LexState);
+  std::uint16_t lex = rd16(ws, hdr::LexState);
+  const std::uint32_t cls = defining_class_slot(ws);
   if (!(s & st::Defining)) {
     const std::uint32_t me = defining_class_member(h.name, ws);
     const std::uint8_t kind = me != 0 ? rd8(ws, me + mentry::Kind) : std::uint8_t{SYM_UNDEF};
     if (kind != SYM_UNDEF && !is_function_type(kind)) defn_error(ws);
+    // The state indicator as for a workspace function, matching only the
+    // levels that run this class's method.
+    if (s & st::FixingText) {
+      check_not_running(h.name, cls, ws);
+    } else if (is_function_type(kind)) {
+      if (current_level_runs(h.name, cls, ws)) lex |= defst::Executing;
+      if (method_on_si(h.name, cls, ws)) {
+        lex |= defst::OnSi;
+        if (method_pendent(h.name, cls, ws) && !(s & st::Copying)) defn_error(ws);
+      }
+    }
     if (is_function_type(kind) && !(s & st::FixingText)) {
       if (!h.alone) defn_error(ws);
       if (rd8(ws, rd32(ws, me + mentry::Value) + fnl::Marks) & fnmark::Locked) defn_error(ws);
@@ -378,7 +412,9 @@ void method_header(const Header& h, Ws ws) {
     const std::uint32_t header = rd32(ws, definition_slot_of(h.name, ws) + sym::Value);
     wr32(ws, header + fnl::Next, first);
     if (first) set_owner(first, header, OK_NEXTLINE, ws);
+    if (lex & defst::Executing) lex |= defst::HeaderReplaced;
   }
+  wr16(ws, hdr::LexState, lex);
   open_definition(kMethodSlot, h.name, ws);
   if (lex & lexst::Closed) {
     dfnend(ws);
@@ -493,7 +529,7 @@ void dfnhfx(Ws ws) {
     const std::uint8_t type = type_byte & kSymTypeMask;
     if (type != SYM_UNDEF) {
       if (!is_function_type(type)) defn_error(ws);
-      check_not_running(h.name, ws);
+      check_not_running(h.name, 0, ws);
     }
     make_room_for_fix_time(ws);
     if (type != SYM_UNDEF) {
@@ -508,8 +544,7 @@ void dfnhfx(Ws ws) {
     install_header(entry, h, ws);
     open_definition(entry, h.name, ws);
   } else {
-    if (rd16(ws, hdr::RunningToken) == h.name && static_cast<std::int8_t>(rd8(ws, hdr::RunningSymType)) >= 0)
-      lex |= defst::Executing;
+    if (level_runs(h.name, 0, 0, ws)) lex |= defst::Executing;
     if (function_on_si(entry, ws)) {
       lex |= defst::OnSi;
       if (function_pendent(entry, ws) && !(s & st::Copying)) defn_error(ws);
@@ -576,19 +611,20 @@ int dfnend(Ws ws) {
       wr8(ws, line + fnl::Marks, rd8(ws, line + fnl::Marks) & ~(fnmark::Stop | fnmark::Trace));
   }
 
+  const std::uint32_t cls = rd32(ws, hdr::DefEntry) == kMethodSlot ? defining_class_slot(ws) : 0;
   if (lex & defst::HeaderReplaced) {
     wr32(ws, hdr::FnLineNumber, 0xFFFFFFFFu);
-    sier(token, ws);
+    sier(token, cls, ws);
   } else if (lex & defst::Executing) {
     bool changed = false;
     if (!relabel(header, &changed, ws)) {
       wr32(ws, hdr::FnLineNumber, 0xFFFFFFFFu);
-      sier(token, ws);
+      sier(token, cls, ws);
     } else if (changed && (lex & defst::OnSi)) {
-      sier(token, ws);
+      sier(token, cls, ws);
     }
   } else if (lex & defst::OnSi) {
-    sier(token, ws);
+    sier(token, cls, ws);
   }
 
   set_state(0, st::Defining, ws);
@@ -611,33 +647,39 @@ namespace {
 // its saved type byte not negative); answers whether any was called from
 // one of that function's own lines when `pendent_only`, else whether any
 // exists.
-bool find_calling_frame(std::uint32_t symbol_entry, bool pendent_only, Ws ws) {
-  const std::uint16_t token = static_cast<std::uint16_t>(token_of_entry(symbol_entry));
+bool find_calling_frame(std::uint16_t token, std::uint32_t cls, bool pendent_only, Ws ws) {
   for (std::uint32_t link = rd32(ws, hdr::SiLink); rd32(ws, link) != 0; link = rd32(ws, link)) {
     const std::uint32_t frame = link - siframe::Link;
-    if (rd16(ws, frame + siframe::RunningToken) != token || (rd8(ws, frame + siframe::SymType) & 0x80)) continue;
+    if (!level_runs(token, cls, frame, ws)) continue;
     if (!pendent_only || !(rd16(ws, frame + siframe::State) & st::NotFunctionLine)) return true;
   }
   return false;
 }
 }  // namespace
 
-bool function_on_si(std::uint32_t symbol_entry, Ws ws) { return find_calling_frame(symbol_entry, false, ws); }
-bool function_pendent(std::uint32_t symbol_entry, Ws ws) { return find_calling_frame(symbol_entry, true, ws); }
+bool function_on_si(std::uint32_t symbol_entry, Ws ws) {
+  return find_calling_frame(static_cast<std::uint16_t>(token_of_entry(symbol_entry)), 0, false, ws);
+}
+bool function_pendent(std::uint32_t symbol_entry, Ws ws) {
+  return find_calling_frame(static_cast<std::uint16_t>(token_of_entry(symbol_entry)), 0, true, ws);
+}
+bool method_on_si(std::uint16_t token, std::uint32_t cls, Ws ws) { return find_calling_frame(token, cls, false, ws); }
+bool method_pendent(std::uint16_t token, std::uint32_t cls, Ws ws) { return find_calling_frame(token, cls, true, ws); }
+bool current_level_runs(std::uint16_t token, std::uint32_t cls, Ws ws) { return level_runs(token, cls, 0, ws); }
 
-void sier(std::uint32_t token, Ws ws) {
+void sier(std::uint32_t token, std::uint32_t cls, Ws ws) {
   if (!state_has(st::Copying, ws)) {
     if (rd8(ws, hdr::SelectBits) & 0x80) cdisp(kCarriageReturn, ws);
     print_internal("SI DAMAGE", ws);
     cdisp(kCarriageReturn, ws);
   }
-  sier2(token, rd32(ws, hdr::SiLink), ws);
+  sier2(token, rd32(ws, hdr::SiLink), ws, cls);
 }
 
-bool sier2(std::uint32_t token, std::uint32_t head, Ws ws) {
+bool sier2(std::uint32_t token, std::uint32_t head, Ws ws, std::uint32_t cls) {
   bool marked = false;
   for (std::uint32_t f = frame_of_link(head, ws); f; f = older_frame(f, ws)) {
-    if (rd16(ws, f + siframe::RunningToken) == token && static_cast<std::int8_t>(rd8(ws, f + siframe::SymType)) >= 0) {
+    if (level_runs(static_cast<std::uint16_t>(token), cls, f, ws)) {
       wr32(ws, f + siframe::LineNumber, 0xFFFFFFFFu);
       marked = true;
     }

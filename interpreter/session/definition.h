@@ -87,12 +87,15 @@ bool print_timestamp(std::uint32_t header, Ws ws);
 // The time stamp writer, fmttd, is in output/timestamp.h.
 
 // SI DAMAGE: prints the message (not while )COPY runs) and marks the
-// frames (sier2).
-void sier(std::uint32_t token, Ws ws);
+// frames (sier2) of function `token`, a method of class slot `cls` (0: a
+// workspace function).
+void sier(std::uint32_t token, std::uint32_t cls, Ws ws);
 // Every frame from the link word `head` on whose calling function is
-// `token` (saved type byte not negative) gets -1 as its saved line number.
-// Answers true when one was marked.
-bool sier2(std::uint32_t token, std::uint32_t head, Ws ws);
+// `token` (saved type byte not negative), a workspace function for `cls`
+// 0 or a method of the class in slot `cls` (engine/method_calls.h
+// method_level_class), gets -1 as its saved line number. Answers true when
+// one was marked.
+bool sier2(std::uint32_t token, std::uint32_t head, Ws ws, std::uint32_t cls = 0);
 
 // ---- state-indicator questions -------------------------------------------
 // Whether the function whose symbol entry is given is the calling function
@@ -101,5 +104,13 @@ bool function_on_si(std::uint32_t symbol_entry, Ws ws);
 // Whether one of those frames was called from one of the function's own
 // lines (saved state word without bit 0x0040): the function is pendent.
 bool function_pendent(std::uint32_t symbol_entry, Ws ws);
+// The same for method `token` of the class in pool slot `cls`: a level
+// runs it when it is a method level whose method that class declares.
+bool method_on_si(std::uint16_t token, std::uint32_t cls, Ws ws);
+bool method_pendent(std::uint16_t token, std::uint32_t cls, Ws ws);
+// Whether the current level runs function `token` (type byte not
+// negative): a workspace function for `cls` 0, else a method of that class.
+// Reads the header words.
+bool current_level_runs(std::uint16_t token, std::uint32_t cls, Ws ws);
 
 }  // namespace zema

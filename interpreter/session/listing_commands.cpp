@@ -465,7 +465,7 @@ int cerasl(const std::uint8_t* p, std::uint32_t n, int flags, Ws ws) {
       erasfn(value, ws);
       // The newest level, and older ones, suspended in it or pendent on it are damaged.
       const auto token = static_cast<std::uint16_t>(token_of_entry(entry));
-      if (rd16(ws, hdr::RunningToken) == token && static_cast<std::int8_t>(rd8(ws, hdr::RunningSymType)) >= 0) {
+      if (current_level_runs(token, 0, ws)) {
         wr32(ws, hdr::FnLineNumber, 0xFFFFFFFFu);
         flags |= kSiDamaged;
       }

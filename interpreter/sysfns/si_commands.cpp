@@ -7,6 +7,7 @@
 #include "host/services.h"
 #include "interpreter/engine/call.h"
 #include "interpreter/engine/function_object.h"
+#include "interpreter/engine/method_calls.h"
 #include "interpreter/output/display.h"
 #include "interpreter/output/numfmt.h"
 #include "interpreter/workspace/entry.h"
@@ -31,6 +32,8 @@ struct Level {
   std::uint16_t function;  // symbol token, 0 for immediate execution
   std::int32_t line;
   std::uint16_t state;
+  std::uint32_t running;  // running-symbol word: kMethodLevel for a method
+  std::uint32_t object;   // current object
 };
 
 // A name in the text buffer, padded with blanks to the next multiple of 8
@@ -52,7 +55,10 @@ std::string name_of(std::uint16_t token, Ws ws) {
 // The line number is written as numbers are (a damaged level's ¯1).
 int csip(const Level& level, int mode, Ws ws) {
   if (level.state & kHidden) return mode | kNoStar;
-  std::string s = name_of(level.function, ws);
+  std::string s;
+  if (const std::uint16_t cls = method_level_class_name(level.running, level.object, level.function, ws))
+    s = name_of(cls, ws) + utf8_to_internal(".");
+  s += name_of(level.function, ws);
   fmtint(level.line, ws);
   s += utf8_to_internal("[") + std::string(text_buffer(ws)) + utf8_to_internal("] ");
   if (!(mode & kNoStar)) s += utf8_to_internal("* ");
@@ -94,19 +100,22 @@ void value_at_level(std::uint16_t token, std::uint32_t frame, std::uint32_t* val
   }
 }
 
-// The token line of line `n` of the function `token` as the level
-// recorded in `frame` sees it, or 0 (a hidden level: 0, and the next entry
-// gets no "*").
-std::uint32_t csi_find_line(std::uint16_t token, std::int32_t n, std::uint16_t state, int* mode, std::uint32_t frame,
-                            Ws ws) {
-  if (state & kHidden) {
+// The token line of line `n` of the level's function as the level
+// recorded in `frame` sees it (a method's through its object), or 0 (a
+// hidden level: 0, and the next entry gets no "*").
+std::uint32_t csi_find_line(const Level& level, std::int32_t n, int* mode, std::uint32_t frame, Ws ws) {
+  if (level.state & kHidden) {
     *mode |= kNoStar;
     return 0;
   }
   std::uint32_t line = 0;
   std::uint8_t type = 0;
-  value_at_level(token, frame, &line, &type, ws);
-  if (!is_function_type(type) || n <= 0) return 0;
+  if (level.running == kMethodLevel) {
+    line = method_function(level.function, level.object, &type, ws);
+  } else {
+    value_at_level(level.function, frame, &line, &type, ws);
+  }
+  if (line == 0 || !is_function_type(type) || n <= 0) return 0;
   for (std::int32_t i = 0; i < n && line; ++i) line = rd32(ws, line + fnl::Next);
   return line;
 }
@@ -135,7 +144,7 @@ void csi_print_line(std::uint32_t line, std::uint32_t tokens, std::uint32_t curs
 void print_statement(const Level& level, std::uint32_t frame, std::uint32_t tokens, std::uint32_t cursor, int* mode,
                      Ws ws) {
   if (level.line <= 0) return;
-  const std::uint32_t line = csi_find_line(level.function, level.line, level.state, mode, frame, ws);
+  const std::uint32_t line = csi_find_line(level, level.line, mode, frame, ws);
   if (line) csi_print_line(line, tokens, cursor, ws);
 }
 
@@ -157,7 +166,8 @@ int csie(std::int32_t n, int mode, Ws ws) {
     c_incorrect(ws);
     return 12;
   }
-  Level level{rd16(ws, hdr::RunningToken), rdi32(ws, hdr::FnLineNumber), engine_state(ws)};
+  Level level{rd16(ws, hdr::RunningToken), rdi32(ws, hdr::FnLineNumber), engine_state(ws),
+              rd32(ws, hdr::RunningSymbol), rd32(ws, hdr::CurrentInstance)};
   if (n == 0 || level.function == 0) return 0;
   mode = csip(level, mode, ws);
   if (mode & kStatements)
@@ -170,7 +180,8 @@ int csie(std::int32_t n, int mode, Ws ws) {
     if (!(level.state & kHidden) && !(mode & kStatements)) end_level_line(ws);
     if (++shown >= n || at_bottom) break;
     level = {rd16(ws, frame + siframe::RunningToken), rdi32(ws, frame + siframe::LineNumber),
-             rd16(ws, frame + siframe::State)};
+             rd16(ws, frame + siframe::State), rd32(ws, frame + siframe::RunningSymbol),
+             rd32(ws, frame + siframe::Instance)};
     const std::uint32_t tokens = rd32(ws, frame + siframe::Tokens) & 0xFFFF;
     const std::uint32_t cursor = rd32(ws, frame + siframe::Cursor);
     if (level.function == 0) {
