@@ -46,7 +46,7 @@ TEST_F(Constructors, TheInstanceIsHeldOnceByTheNameItIsGivenTo) {
 
 TEST_F(Constructors, AFailingConstructorSuspendsAndItsInstanceGoesWhenCleared) {
   const std::uint32_t before = in_use();
-  EXPECT_EQ(type({"B←⎕NEW 'Boom' 0"}), "DOMAIN ERROR\nBoom[1] ÷R\n        ^\n");
+  EXPECT_EQ(type({"B←⎕NEW 'Boom' 0"}), "DOMAIN ERROR\nBoom.Boom[1] ÷R\n             ^\n");
   EXPECT_EQ(in_use(), before + 1);  // held by the suspended statement
   EXPECT_TRUE(object_reference_counts_consistent(false, ws()));
   type({"→"});
