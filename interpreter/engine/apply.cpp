@@ -259,27 +259,11 @@ bool small_scalar_entry(std::uint32_t entry, std::int64_t& v, Ws ws) {
 // in such applications.
 // The value alone: its type and its element word, nothing allocated.
 bool scalar_pair_value(std::int64_t a, std::int64_t b, std::uint8_t& type, std::uint32_t& word, Ws ws) {
-  const std::uint32_t flags = call_flags(ws);
-  if ((flags & 0x10) || (rd8(ws, hdr::ResultBits) & rbits::SlowArgs)) return false;
+  if (rd8(ws, hdr::ResultBits) & rbits::SlowArgs) return false;
   std::int64_t z = 0;
   bool boolean = true;
-  switch (prim_code(ws)) {
-    case pc::Plus: z = a + b; boolean = false; break;
-    case pc::Minus: z = a - b; boolean = false; break;
-    case pc::Times: z = a * b; boolean = false; break;
-    case pc::Lt: z = a < b; break;
-    case pc::Le: z = a <= b; break;
-    case pc::Eq: z = a == b; break;
-    case pc::Ge: z = a >= b; break;
-    case pc::Gt: z = a > b; break;
-    case pc::Ne: z = a != b; break;
-    default: return false;
-  }
-  // The result type the kernels' path takes (xoprfs: booleans and integers
-  // give an integer result unless the row asks for a boolean one).
-  type = (flags & 0x4) ? ET_BOOL : ET_INT;
-  if (type != (boolean ? ET_BOOL : ET_INT)) return false;
-  if (!boolean && (z < INT32_MIN || z > INT32_MAX)) return false;
+  if (!small_scalar_result(prim_code(ws), call_flags(ws), a, b, z, boolean)) return false;
+  type = boolean ? ET_BOOL : ET_INT;
   word = boolean ? static_cast<std::uint32_t>(z) << 31 : static_cast<std::uint32_t>(z);
   return true;
 }
@@ -491,6 +475,28 @@ void nested_result(bool dyadic, Ws ws) {
 }  // namespace
 
 std::uint32_t primitive_flags(std::uint8_t code) { return kOpflg[code & 0x7F]; }
+
+bool small_scalar_result(std::uint8_t code, std::uint32_t flags, std::int64_t a, std::int64_t b, std::int64_t& z,
+                        bool& boolean) {
+  if (flags & 0x10) return false;
+  boolean = true;
+  switch (code) {
+    case pc::Plus: z = a + b; boolean = false; break;
+    case pc::Minus: z = a - b; boolean = false; break;
+    case pc::Times: z = a * b; boolean = false; break;
+    case pc::Lt: z = a < b; break;
+    case pc::Le: z = a <= b; break;
+    case pc::Eq: z = a == b; break;
+    case pc::Ge: z = a >= b; break;
+    case pc::Gt: z = a > b; break;
+    case pc::Ne: z = a != b; break;
+    default: return false;
+  }
+  // The result type the kernels' path takes (xoprfs: booleans and integers
+  // give an integer result unless the row asks for a boolean one).
+  if (((flags & 0x4) != 0) != boolean) return false;
+  return boolean || (z >= INT32_MIN && z <= INT32_MAX);
+}
 
 std::uint8_t function_tag(std::uint32_t fn_entry, Ws ws) {
   if ((rd8(ws, fn_entry + se::Class) & kClassMask) == TC_DERIVED)

@@ -21,6 +21,15 @@ std::uint8_t function_tag(std::uint32_t fn_entry, Ws ws);
 // The opflg row of a PrimitiveCode (0: the code is not a function).
 std::uint32_t primitive_flags(std::uint8_t code);
 
+// z ← a f b for the scalar primitive `code` (flags `flags`, its
+// PrimitiveFlags) on two boolean or integer scalars, when the typed
+// kernels would give it in one element: + − × with an integer result
+// within 32 bits, the comparisons, and the result type the row asks for
+// (`boolean` says which). False for anything else, an integer overflow
+// included (the kernels rerun it in floating point). Reads nothing else.
+bool small_scalar_result(std::uint8_t code, std::uint32_t flags, std::int64_t a, std::int64_t b, std::int64_t& z,
+                         bool& boolean);
+
 // The handler of a code's monadic and dyadic form (nullptr: NONCE ERROR).
 PrimitiveHandler monadic_handler(std::uint8_t code);
 PrimitiveHandler dyadic_handler(std::uint8_t code);

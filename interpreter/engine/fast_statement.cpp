@@ -52,28 +52,6 @@ bool name_value(std::uint32_t token, std::int64_t& v, bool& boolean, Ws ws) {
   return scalar_value(rd32(ws, sym + sym::Value), v, boolean, ws);
 }
 
-// z ← a f b for primitive `code`, as the scalar kernels give it: false for
-// a function not taken here, a result type the function's row does not
-// give, or an integer overflow (which the kernels rerun in floating point).
-bool apply(std::uint8_t code, std::int64_t a, std::int64_t b, std::int64_t& z, bool& boolean) {
-  boolean = true;
-  switch (code) {
-    case pc::Plus: z = a + b; boolean = false; break;
-    case pc::Minus: z = a - b; boolean = false; break;
-    case pc::Times: z = a * b; boolean = false; break;
-    case pc::Lt: z = a < b; break;
-    case pc::Le: z = a <= b; break;
-    case pc::Eq: z = a == b; break;
-    case pc::Ge: z = a >= b; break;
-    case pc::Gt: z = a > b; break;
-    case pc::Ne: z = a != b; break;
-    default: return false;
-  }
-  const std::uint32_t flags = primitive_flags(code);
-  if ((flags & 0x10) || ((flags & 0x4) != 0) != boolean) return false;
-  return boolean || (z >= INT32_MIN && z <= INT32_MAX);
-}
-
 // The statement whose opening tag is at `tag` runs: the attention poll
 // first, as the token loop's; then the registers are left as the token loop
 // leaves them when it has taken the statement's `tokens` tokens and its
@@ -148,7 +126,7 @@ int fast_scalar_statement(Ws ws) {
     if (operands == 0) {
       value = v;
       boolean = v_boolean;
-    } else if (!apply(pending, v, value, value, boolean)) {
+    } else if (!small_scalar_result(pending, primitive_flags(pending), v, value, value, boolean)) {
       return -1;
     }
     if (++operands > kMaxOperands) return -1;
