@@ -118,14 +118,7 @@ bool assign_value(const Text& text, std::uint32_t start, std::uint32_t n, Ws ws)
   ref = look_up_name(text.at(ws) + start, n, ws);
   std::uint32_t entry = ref.entry;
   if (ref.kind != NameKind::Found) {
-    const std::uint32_t k = ref.length < kMaxNameLength ? ref.length : kMaxNameLength;
-    std::uint32_t first_free = 0, found = 0;
-    symfnd(first_free, found, k, ws);
-    if (first_free == 0) symtab_full(ws);
-    wr32(ws, hdr::TokenAreaLimit, rd32(ws, hdr::StackPointer) & ~3u);
-    if (k > 3 && rd32(ws, hdr::HeapTop) + name_object_size(k) + 100 > rd32(ws, hdr::StackPointer)) ws_full(ws);
-    entry = entry_of_table_offset(syment(first_free, k, ws));
-    fxnms(ws);
+    entry = enter_looked_up_name(ref, ws);
   }
   const std::uint8_t type_byte = rd8(ws, entry + sym::Type);
   const std::uint32_t value = rd32(ws, slot);
