@@ -50,7 +50,7 @@ void bind_top_to_name(const std::string& name, Ws ws) {
   ref = look_up_name(text, n, ws);  // an erasure may have given the entry up
   std::uint32_t entry = ref.entry;
   if (ref.kind != NameKind::Found) {
-    entry = enter_looked_up_name(ref, ws);
+    entry = enter_buffer_name(ref.length, ws);
   }
   const std::uint32_t top = stack_entry_at(0, ws);
   const StackEntry held = load_entry(top, ws);

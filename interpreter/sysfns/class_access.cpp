@@ -80,15 +80,7 @@ class KeptErrorState {
 // the member takes the first).
 std::uint32_t enter_member_name(std::string_view name, Ws ws) {
   std::memcpy(ws + kNameBuffer, name.data(), name.size());
-  const auto k = static_cast<std::uint32_t>(name.size());
-  std::uint32_t first_free = 0, found = 0;
-  if (symfnd(first_free, found, k, ws) == 0) return entry_of_table_offset(found);
-  if (first_free == 0) symtab_full(ws);
-  wr32(ws, hdr::TokenAreaLimit, rd32(ws, hdr::StackPointer) & ~3u);
-  if (k > 3 && rd32(ws, hdr::HeapTop) + name_object_size(k) + 100 > rd32(ws, hdr::StackPointer)) ws_full(ws);
-  const std::uint32_t entry = entry_of_table_offset(syment(first_free, k, ws));
-  fxnms(ws);
-  return entry;
+  return enter_buffer_name(static_cast<std::uint32_t>(name.size()), ws);
 }
 
 // Whether `off` is a live array object of the heap.

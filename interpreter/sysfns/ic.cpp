@@ -63,20 +63,6 @@ void read_left(SfArg left, ShortName& cls, ShortName& parent, bool& has_parent, 
   if (i < n) domner(ws);
 }
 
-// The symbol entry of a name not yet in the table, entered (type 15).
-// SYMBOL TABLE FULL when there is no room.
-std::uint32_t enter_new_name(const NameRef& ref, Ws ws) {
-  const std::uint32_t k = ref.length < kMaxNameLength ? ref.length : kMaxNameLength;
-  std::uint32_t first_free = 0, found = 0;
-  if (symfnd(first_free, found, k, ws) == 0) return entry_of_table_offset(found);
-  if (first_free == 0) symtab_full(ws);
-  wr32(ws, hdr::TokenAreaLimit, rd32(ws, hdr::StackPointer) & ~3u);
-  if (k > 3 && rd32(ws, hdr::HeapTop) + name_object_size(k) + 100 > rd32(ws, hdr::StackPointer)) ws_full(ws);
-  const std::uint32_t entry = entry_of_table_offset(syment(first_free, k, ws));
-  fxnms(ws);
-  return entry;
-}
-
 // Whether the name at the symbol entry may move into a class: a global
 // variable without references, a defined function or operator not running
 // (nor pendent), or a name without value.
@@ -178,7 +164,7 @@ void sfic_dyadic(SfArg left, SfArg right, Ws ws) {
     NameRef r = look_up_name(name_row(right, rows, i, ws), rows.columns, ws);
     std::uint32_t entry = 0;
     if (r.kind == NameKind::Unknown) {
-      entry = enter_new_name(r, ws);
+      entry = enter_buffer_name(r.length, ws);
     } else if (r.kind == NameKind::Found) {
       entry = r.entry;
     }
@@ -198,7 +184,7 @@ void sfic_dyadic(SfArg left, SfArg right, Ws ws) {
   // class waits at oldfn::Value while the name becomes the class.
   c = look_up_name(cls_name.text, cls_name.length, ws);
   std::uint32_t cls_entry = c.entry;
-  if (c.kind != NameKind::Found) cls_entry = enter_new_name(c, ws);
+  if (c.kind != NameKind::Found) cls_entry = enter_buffer_name(c.length, ws);
   const auto cls_token = static_cast<std::uint16_t>(token_of_entry(cls_entry));
   if (!extend) {
     std::uint32_t taken = 0;

@@ -99,14 +99,14 @@ NameRef look_up_name(const std::uint8_t* text, std::uint32_t n, Ws ws) {
   return ref;
 }
 
-std::uint32_t enter_looked_up_name(const NameRef& ref, Ws ws) {
-  const std::uint32_t k = ref.length < kMaxNameLength ? ref.length : kMaxNameLength;
+std::uint32_t enter_buffer_name(std::uint32_t length, Ws ws) {
+  if (length > kMaxNameLength) length = kMaxNameLength;
   std::uint32_t first_free = 0, found = 0;
-  symfnd(first_free, found, k, ws);
+  if (symfnd(first_free, found, length, ws) == 0) return entry_of_table_offset(found);
   if (first_free == 0) symtab_full(ws);
   wr32(ws, hdr::TokenAreaLimit, rd32(ws, hdr::StackPointer) & ~3u);
-  if (k > 3 && rd32(ws, hdr::HeapTop) + name_object_size(k) + 100 > rd32(ws, hdr::StackPointer)) ws_full(ws);
-  const std::uint32_t entry = entry_of_table_offset(syment(first_free, k, ws));
+  if (length > 3 && rd32(ws, hdr::HeapTop) + name_object_size(length) + 100 > rd32(ws, hdr::StackPointer)) ws_full(ws);
+  const std::uint32_t entry = entry_of_table_offset(syment(first_free, length, ws));
   fxnms(ws);
   return entry;
 }

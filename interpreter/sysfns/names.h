@@ -34,11 +34,12 @@ struct NameRef {
 // (kNameBuffer). Valid names are copied there whether found or not.
 NameRef look_up_name(const std::uint8_t* text, std::uint32_t n, Ws ws);
 
-// Enters the name look_up_name has just read and not found (`ref`, its
-// text still in the name buffer) as a new symbol entry, and answers the
-// entry's offset. SYMBOL TABLE FULL; WS FULL when its name object cannot
-// fit. Fixes the token area's limit and the names (fxnms).
-std::uint32_t enter_looked_up_name(const NameRef& ref, Ws ws);
+// The symbol entry of the name of `length` characters (the first 30 kept)
+// in the name buffer (kNameBuffer; look_up_name leaves a valid name there),
+// entered when it is new. SYMBOL TABLE FULL; WS FULL when its name object
+// cannot fit. A new entry fixes the token area's limit and the names
+// (fxnms).
+std::uint32_t enter_buffer_name(std::uint32_t length, Ws ws);
 
 // Whether `c` may follow the first letter of a name.
 bool name_char(std::uint8_t c);

@@ -118,7 +118,7 @@ bool assign_value(const Text& text, std::uint32_t start, std::uint32_t n, Ws ws)
   ref = look_up_name(text.at(ws) + start, n, ws);
   std::uint32_t entry = ref.entry;
   if (ref.kind != NameKind::Found) {
-    entry = enter_looked_up_name(ref, ws);
+    entry = enter_buffer_name(ref.length, ws);
   }
   const std::uint8_t type_byte = rd8(ws, entry + sym::Type);
   const std::uint32_t value = rd32(ws, slot);
