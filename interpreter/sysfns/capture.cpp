@@ -61,4 +61,16 @@ std::uint32_t captured_array(std::uint32_t rank, const std::uint32_t* shape, Ws 
   return a;
 }
 
+std::uint32_t write_char_vector_header(std::uint32_t at, std::uint32_t n, Ws ws) {
+  const std::uint32_t size = (array_header_bytes(1) + n + 3) & ~3u;
+  wr32(ws, at, 0);
+  wr32(ws, at + obj::Size, size);
+  wr8(ws, at + obj::Type, ET_CHAR);
+  wr8(ws, at + obj::Flags9, 0);
+  wr16(ws, at + obj::Rank4, 4);
+  wr32(ws, at + obj::Shape, n);
+  for (std::uint32_t p = at + array_header_bytes(1) + n; p < at + size; ++p) wr8(ws, p, 0);
+  return size;
+}
+
 }  // namespace zema

@@ -42,6 +42,12 @@ class TextCapture {
 // Bytes from an array object's start to its data, for `rank` axes.
 constexpr std::uint32_t array_header_bytes(std::uint32_t rank) { return 12 + 4 * rank; }
 
+// Writes at `at` the header of a character vector of `n` characters (owner
+// word 0; the characters lie array_header_bytes(1) after it, put there by
+// the caller before or after) and zeroes the bytes after them up to a word
+// boundary. Answers its size. Writes only those bytes.
+std::uint32_t write_char_vector_header(std::uint32_t at, std::uint32_t n, Ws ws);
+
 // Compacts the heap and answers where the text of a character array of
 // `rank` built at the heap top begins (array_header_bytes after it).
 std::uint32_t capture_origin(std::uint32_t rank, Ws ws);

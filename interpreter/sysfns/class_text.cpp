@@ -193,13 +193,7 @@ void push_lines(std::uint16_t token, std::uint32_t slot, Ws ws) {
       const std::uint32_t size = (array_header_bytes(1) + n + 3) & ~3u;
       if (std::uint64_t(item) + size > start) ws_full(ws);
       std::memmove(ws + item + array_header_bytes(1), ws + start, n);
-      wr32(ws, item, 0);
-      wr32(ws, item + obj::Size, size);
-      wr8(ws, item + obj::Type, ET_CHAR);
-      wr8(ws, item + obj::Flags9, 0);
-      wr16(ws, item + obj::Rank4, 4);
-      wr32(ws, item + obj::Shape, n);
-      for (std::uint32_t q = item + array_header_bytes(1) + n; q < item + size; ++q) wr8(ws, q, 0);
+      write_char_vector_header(item, n, ws);
       wr32(ws, table + 4 * i++, item - top);
       item += size;
     }

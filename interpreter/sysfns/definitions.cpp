@@ -455,13 +455,7 @@ void cr_lines(std::uint32_t entry, Ws ws) {
       const std::uint32_t n = capture_function_line(l, ws);
       const std::uint32_t size = (array_header_bytes(1) + n + 3) & ~3u;
       if (std::uint64_t(item) + size + 256 > rd32(ws, hdr::StackPointer)) ws_full(ws);
-      wr32(ws, item, 0);
-      wr32(ws, item + obj::Size, size);
-      wr8(ws, item + obj::Type, ET_CHAR);
-      wr8(ws, item + obj::Flags9, 0);
-      wr16(ws, item + obj::Rank4, 4);
-      wr32(ws, item + obj::Shape, n);
-      for (std::uint32_t p = item + array_header_bytes(1) + n; p < item + size; ++p) wr8(ws, p, 0);
+      write_char_vector_header(item, n, ws);
       wr32(ws, table + 4 * i, item - top);
       item += size;
     }
