@@ -22,30 +22,17 @@
 using namespace zema;
 using namespace zema::bench;
 
-namespace {
-
-void type(Session& s, const std::vector<std::string>& lines) {
-  for (const std::string& l : lines) {
-    const std::string text = utf8_to_internal(l);
-    run_input_line(text.data(), static_cast<int>(text.size()), s.ws);
-    wr16(s.ws, hdr::OutColumn, 0);
-  }
-  s.task.output.clear();
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   const RunSize size = run_size(argc, argv);
   const std::uint32_t n = 1000000u;
   Session s(256u << 20);
   install_definition_routes();
   install_class_definition_routes();
-  type(s, {"∇Point {", "{count}", "∇R←Get", "R←5", "∇", "}", "Point.count←5"});
-  type(s, {"∇R←GET", "R←5", "∇"});
-  type(s, {"∇R←CALLS N;I", "R←0", ":For I :In ⍳N", "R←Point.Get", ":EndFor", "∇"});
-  type(s, {"∇R←PLAIN N;I", "R←0", ":For I :In ⍳N", "R←GET", ":EndFor", "∇"});
-  type(s, {"∇R←LOOP N;I", "R←0", ":For I :In ⍳N", "R←Point.count", ":EndFor", "∇"});
+  s.type({"∇Point {", "{count}", "∇R←Get", "R←5", "∇", "}", "Point.count←5"});
+  s.type({"∇R←GET", "R←5", "∇"});
+  s.type({"∇R←CALLS N;I", "R←0", ":For I :In ⍳N", "R←Point.Get", ":EndFor", "∇"});
+  s.type({"∇R←PLAIN N;I", "R←0", ":For I :In ⍳N", "R←GET", ":EndFor", "∇"});
+  s.type({"∇R←LOOP N;I", "R←0", ":For I :In ⍳N", "R←Point.count", ":EndFor", "∇"});
   const std::string count = std::to_string(n);
   s.run("V←" + count + "⍴Point");
   const double t_array = s.time_line("Z←V.count", size.reps);

@@ -57,6 +57,17 @@ struct Session {
     }
   }
 
+  // Types `lines` (a definition to the ∇ editor, say), their output and
+  // prompts dropped.
+  void type(const std::vector<std::string>& lines) {
+    for (const std::string& l : lines) {
+      const std::string text = utf8_to_internal(l);
+      run_input_line(text.data(), static_cast<int>(text.size()), ws);
+      wr16(ws, hdr::OutColumn, 0);
+    }
+    task.output.clear();
+  }
+
   std::uint32_t symbol(const std::string& name) {
     const std::string text = utf8_to_internal(name);
     std::memcpy(ws + kNameBuffer, text.data(), text.size());

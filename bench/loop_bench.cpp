@@ -21,29 +21,15 @@
 using namespace zema;
 using namespace zema::bench;
 
-namespace {
-
-// Types the lines of a definition to the ∇ editor (its prompts dropped).
-void define(Session& s, const std::vector<std::string>& lines) {
-  for (const std::string& l : lines) {
-    const std::string text = utf8_to_internal(l);
-    run_input_line(text.data(), static_cast<int>(text.size()), s.ws);
-    wr16(s.ws, hdr::OutColumn, 0);
-  }
-  s.task.output.clear();
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
   const RunSize size = run_size(argc, argv);
   const std::uint32_t n = 100000u;
   Session s(64u << 20);
   install_definition_routes();
-  define(s, {"∇R←FOR N;I", "R←0", ":For I :In ⍳N", "R←R+1", ":EndFor", "∇"});
-  define(s, {"∇R←BRANCH N", "R←0", "L:R←R+1", "→L×N>R", "∇"});
-  define(s, {"∇R←EXECUTE N;I", "R←0", ":For I :In ⍳N", "R←R+⍎'2+3'", ":EndFor", "∇"});
-  define(s, {"∇R←PLAIN N;I", "R←0", ":For I :In ⍳N", "R←R+|5", ":EndFor", "∇"});
+  s.type({"∇R←FOR N;I", "R←0", ":For I :In ⍳N", "R←R+1", ":EndFor", "∇"});
+  s.type({"∇R←BRANCH N", "R←0", "L:R←R+1", "→L×N>R", "∇"});
+  s.type({"∇R←EXECUTE N;I", "R←0", ":For I :In ⍳N", "R←R+⍎'2+3'", ":EndFor", "∇"});
+  s.type({"∇R←PLAIN N;I", "R←0", ":For I :In ⍳N", "R←R+|5", ":EndFor", "∇"});
   const std::string count = std::to_string(n);
   const double t_for = s.time_line("Z←FOR " + count, size.reps);
   const double t_branch = s.time_line("Z←BRANCH " + count, size.reps);
