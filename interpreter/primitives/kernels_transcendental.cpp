@@ -69,6 +69,27 @@ Extended80 apl_gamma(const Extended80& f, const Extended80& factor, Ws ws) {
   return xdiv(xmul(factor, ratio, ws), xadd(f, x80const::one, ws), ws);
 }
 
+// The binomial of whole numbers as (a + b) choose a, a ≥ 0 and b ≥ 0
+// given apart so that the smaller is exact even where their sum rounds:
+// with m that smaller one, the product of n ÷ m as n (from a + b) and m
+// count down until m is 0. Each factor is at least 2, so m of 2*14 or more
+// means a result beyond the extended range (DOMAIN ERROR at once), and the
+// loop ends within 2*14 steps even where m − 1 rounds to m. Polled for
+// attention as it goes.
+Extended80 choose(const Extended80& a, const Extended80& b, Ws ws) {
+  Extended80 n = xadd(a, b, ws);
+  Extended80 m = gtlrg(a, b).smaller;
+  if (!m.is_zero() && xexp(m) >= 14) domner(ws);
+  Extended80 acc = x80const::one;
+  for (std::uint32_t step = 1; !m.is_zero(); ++step) {
+    acc = xmul(xdiv(n, m, ws), acc, ws);
+    m = xsub(m, x80const::one, ws);
+    n = xsub(n, x80const::one, ws);
+    if ((step & 0x3FF) == 0) kernel_attention_poll(ws);
+  }
+  return acc;
+}
+
 enum class Kind { NotInteger, NegativeInteger, Integer };
 Kind classify(const Extended80& x) {
   if (!is_integral(x)) return Kind::NotInteger;
@@ -304,13 +325,18 @@ Extended80 fact_x(const Extended80& r, Ws ws) {
   Extended80 p = x80const::one;
   if (!r.negative()) {
     const Extended80 end = xadd(r, x80const::one, ws);
-    for (Extended80 v = xadd(f, x80const::one, ws); !(v == end); v = xadd(v, x80const::one, ws))
-      p = xmul(p, v, ws);
+    std::uint32_t step = 0;
+    for (Extended80 v = xadd(f, x80const::one, ws); !(v == end); v = xadd(v, x80const::one, ws)) {
+      p = xmul(p, v, ws);  // ends by overflow within some 1,800 steps at most
+      if ((++step & 0x3FF) == 0) kernel_attention_poll(ws);
+    }
     if (f.is_zero()) return p;
     return apl_gamma(f, p, ws);
   }
+  std::uint32_t step = 0;
   for (Extended80 v = xadd(r, x80const::one, ws); !(v == f); v = xadd(v, x80const::one, ws)) {
     p = xmul(p, v, ws);  // a value that misses its end overflows the product
+    if ((++step & 0x3FF) == 0) kernel_attention_poll(ws);
   }
   return xdiv(apl_gamma(f, xdiv(x80const::one, p, ws), ws), f, ws);
 }
@@ -323,7 +349,7 @@ Extended80 fact_4(const RegArgs& a, Ws ws) { return fact_x(a.r, ws); }
 
 Extended80 bc(const RegArgs& a, Ws ws) {
   const Extended80 k = a.l;
-  Extended80 n = a.r;
+  const Extended80 n = a.r;
   const Extended80 nk = xsub(n, k, ws);
   const Kind ck = classify(k), cn = classify(n), cnk = classify(nk);
   if (ck == Kind::NotInteger && cn == Kind::NegativeInteger) domner(ws);
@@ -332,15 +358,14 @@ Extended80 bc(const RegArgs& a, Ws ws) {
   if (ck == Kind::NegativeInteger && cn == Kind::NegativeInteger && cnk == Kind::NegativeInteger)
     return Extended80{};
   if (ck != Kind::NotInteger && cn != Kind::NotInteger) {
-    Extended80 m = gtlrg(k, nk).smaller;
-    Extended80 acc = x80const::one;
-    while (!m.is_zero()) {
-      acc = xmul(xdiv(n, m, ws), acc, ws);
-      if (acc.is_zero()) break;
-      m = xsub(m, x80const::one, ws);
-      n = xsub(n, x80const::one, ws);
-    }
-    return acc;
+    if (cn != Kind::NegativeInteger) return choose(k, nk, ws);
+    // A negative n: k ≥ 0 gives (¯1*k) × (k − n − 1) choose k; k < 0 (so
+    // n − k ≥ 0) gives (¯1*n − k) × (−k − 1) choose (−n − 1). The sign is
+    // taken from k and n themselves, exact where n − k rounds.
+    const Extended80 below_n = xsub(neg(n), x80const::one, ws);  // −n − 1 ≥ 0
+    const Extended80 z = ck == Kind::Integer ? choose(k, below_n, ws) : choose(below_n, nk, ws);
+    const std::uint32_t odd = ck == Kind::Integer ? parity(k) : parity(k) ^ parity(n);
+    return odd ? neg(z) : z;
   }
   const Extended80 num = fact_x(n, ws);
   return xdiv(num, xmul(fact_x(k, ws), fact_x(nk, ws), ws), ws);

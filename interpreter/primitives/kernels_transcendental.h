@@ -33,7 +33,7 @@ double starffd(double l, double r, Ws ws);  // l * r
 Extended80 log_4(const Extended80& r, Ws ws);                         // ⍟ r
 Extended80 star_4(const Extended80& r, Ws ws);                        // * r; 0 far below the double range
 Extended80 stard_x(const Extended80& l, const Extended80& r, Ws ws);  // l * r
-Extended80 fact_x(const Extended80& r, Ws ws);                        // ! r (gamma of r + 1)
+Extended80 fact_x(const Extended80& r, Ws ws);                        // ! r (gamma of r + 1), polled
 
 // The general path's routines: the same on the registers of `a` (Z from
 // a.l and a.r).
@@ -42,7 +42,9 @@ Extended80 logd(const RegArgs& a, Ws ws);       // L ⍟ R
 Extended80 star_4r(const RegArgs& a, Ws ws);    // * R
 Extended80 stard(const RegArgs& a, Ws ws);      // L * R
 Extended80 fact_4(const RegArgs& a, Ws ws);     // ! R
-Extended80 bc(const RegArgs& a, Ws ws);         // L ! R, the binomial, 0 where it vanishes
+// L ! R, the binomial, 0 where it vanishes; whole numbers by a product of
+// at most 2*14 steps (a longer one has no value in range: DOMAIN ERROR).
+Extended80 bc(const RegArgs& a, Ws ws);
 // ? R: a random integer from ⎕IO to R − 1 + ⎕IO (R a whole number, else
 // DOMAIN ERROR); advances the ⎕RL seed.
 Extended80 slow_roll(const RegArgs& a, Ws ws);
