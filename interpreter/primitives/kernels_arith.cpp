@@ -271,7 +271,10 @@ double resffd(double l, double r, double ct, Ws ws) {
   const double fl = minffm(q, ct);
   if (fl == maxffm(q, ct)) return 0.0;
   const double w = checked(l * fl, ws);
-  return checked(r - w, ws);
+  // r − l×⌊r÷l lies in [0, l) (or (l, 0]) but can round to l itself
+  // (1|¯1E¯30 is 1 − 1E¯30): the residue there is 0.
+  const double z = checked(r - w, ws);
+  return std::fabs(z) >= std::fabs(l) ? 0.0 : z;
 }
 
 // ---- registers ----------------------------------------------------------------------
@@ -341,7 +344,10 @@ Extended80 resd(const RegArgs& a, Ws ws) {
   if (!fdiv(a.r, a.l, q)) domner(ws);
   const Extended80 fl = tolerant_floor(q, ws);
   if (fl == tolerant_ceiling(q, ws)) return Extended80{};
-  return xsub(a.r, xmul(a.l, fl, ws), ws);
+  // As for doubles, a residue that rounds to the modulus is 0 (a value
+  // below it stays below once truncated to a double).
+  const Extended80 z = xsub(a.r, xmul(a.l, fl, ws), ws);
+  return xless(xabs(z), xabs(a.l)) ? z : Extended80{};
 }
 
 }  // namespace zema

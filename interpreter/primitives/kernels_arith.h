@@ -95,8 +95,9 @@ inline double minffm(double x, double ct) {
   return tolerantly_integer(x, n, ct) ? n : f;
 }
 // l|r on doubles under the header's ⎕CT: r when l is 0, 0 when r is 0 or
-// r÷l is tolerantly an integer, else r − l×⌊r÷l; DOMAIN ERROR for a
-// non-finite step.
+// r÷l is tolerantly an integer, else r − l×⌊r÷l (0 where that rounds to
+// l: a residue lies in [0, l) or (l, 0]); DOMAIN ERROR for a non-finite
+// step.
 double resffd(double l, double r, Ws ws);
 // The same with ⎕CT given, for loops that read it once.
 double resffd(double l, double r, double ct, Ws ws);
