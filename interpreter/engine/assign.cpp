@@ -168,6 +168,9 @@ int do_xasgn(Ws ws) {
     if (c == TC_VALUE) {
       stack(StackEntry{TC_RPAREN, 0, rd16(ws, hdr::TokenRegister + se::Value)}, ws);
       ++n;
+    } else if (c == TC_RBRACKET && n == 0) {
+      // Selective assignment through bracket indexing: (… X[I])←V.
+      return sel_asgn_indexed(value_entry, ws);
     } else if (c == TC_PRIMITIVE || c == TC_RBRACKET || c == TC_SLASH) {
       // Selective assignment: one name, next to the ")".
       if (n != 1) domner(ws);

@@ -294,6 +294,11 @@ void get_token(Ws ws) {
       set_token_register(member, ws);
       return;
     }
+    // The variable an indexed selective-assignment target indexes: its model.
+    if (type == SYM_VAR && (rd8(ws, hdr::SelectBits) & selbits::Deferred) && fetch_selective_model(cursor, ws)) {
+      wr32(ws, hdr::LineCursor, cursor);
+      return;
+    }
     cls = type < sizeof stran ? stran[type] : static_cast<std::uint8_t>(TC_INVALID);
     // A member name after a dot binds as the member is, not as the name is here.
     if (cursor > 0 && rd8(ws, line + cursor - 1) == kDotTag)

@@ -137,8 +137,9 @@ std::uint64_t leaf_count(std::uint32_t a, int depth, Ws ws) {
   return n;
 }
 
-// Pushes the model of the variable whose value the word `slot` holds.
-void push_model(std::uint32_t slot, bool nested, Ws ws) {
+// The model of the variable whose value the word `slot` holds: a fresh
+// object, owned by the token register.
+std::uint32_t make_model(std::uint32_t slot, bool nested, Ws ws) {
   const std::uint32_t a = rd32(ws, slot);
   if (!nested) {
     const ArrayInfo x = array_info(a, ws);
@@ -146,8 +147,7 @@ void push_model(std::uint32_t slot, bool nested, Ws ws) {
     const std::uint32_t m = new_array(ET_INT, x.rank, shape.data(), ws);
     const std::uint32_t data = array_data(m, ws);
     for (std::uint32_t i = 0; i < x.count; ++i) wr32(ws, data + 4 * i, kModelBit + i);
-    push_owned(m, ws);
-    return;
+    return m;
   }
   const std::uint64_t bytes = model_bytes(a, 0, ws);
   if (bytes > 0x7FFFFFF0u) xwsfll(ws);
@@ -158,16 +158,16 @@ void push_model(std::uint32_t slot, bool nested, Ws ws) {
   write_model(rd32(ws, slot), m, k, ws);
   wr32(ws, m, head);
   wr32(ws, m + obj::Size, size);
-  push_owned(m, ws);
+  return m;
 }
 
-// Whether the ↑ just left of the name is first with a function to its
-// left (then its result is worked on further and the leaves are modelled):
-// the tokens left of it are read back over closing parentheses, literals
-// and bracketed indices.
-bool function_left_of_first(Ws ws) {
+// Whether the ↑ just left of the name (its token at line offset
+// `first_at`) is first with a function to its left (then its result is
+// worked on further and the leaves are modelled): the tokens left of it are
+// read back over closing parentheses, literals and bracketed indices.
+bool function_left_of_first(std::uint32_t first_at, Ws ws) {
   const std::uint32_t line = current_line(ws);
-  std::uint32_t c = line + rd32(ws, hdr::LineCursor);
+  std::uint32_t c = line + first_at;
   int brackets = 0;
   for (int guard = 0; guard < 100000 && c > line + 8; ++guard) {
     const std::uint8_t tag = rd8(ws, c - 1);
@@ -185,6 +185,61 @@ bool function_left_of_first(Ws ws) {
     c = skipsl(c, ws);
   }
   return false;
+}
+
+// Whether the model of the variable of symbol entry `sym` numbers its
+// leaves: a nested variable whose target reaches inside its items (∊, ⊃,
+// or first worked on further), the primitive of one-byte token `tag` just
+// left of the name; `tag_at` is that token's line offset.
+bool leaves_modelled(std::uint32_t sym, std::uint8_t tag, std::uint32_t tag_at, Ws ws) {
+  if (array_type(rd32(ws, sym + sym::Value), ws) != ET_NESTED) return false;
+  if (!(tag & 1) || optran(static_cast<std::uint8_t>(tag >> 1)) != TC_PRIMITIVE) return false;
+  const std::uint8_t code = static_cast<std::uint8_t>(tag >> 1);
+  return code == kCodeMember || code == kCodePick || (code == kCodeFirst && function_left_of_first(tag_at, ws));
+}
+
+// The target of (… X[I])←V, read back from the `]` just right of the
+// target's `)` (the line cursor at it): over bracket groups, and into
+// parentheses, to the name they index ((X[I])[J], ((,X)[I]), (X[I;])).
+// Answers the name's line offset, or 0 when a value or a function stands
+// there instead.
+std::uint32_t indexed_target_at(Ws ws) {
+  const std::uint32_t line = current_line(ws);
+  std::uint32_t c = line + rd32(ws, hdr::LineCursor);  // just past the token left of the "]"
+  int depth = 1;
+  for (int guard = 0; guard < 1000000 && c > line + 8; ++guard) {
+    const std::uint8_t tag = rd8(ws, c - 1);
+    if (tag == TT_STATEMENT) return 0;
+    if (depth == 0) {
+      // Left of a bracket group, or just inside a ")": a name is the target.
+      if (!(tag & 1)) return c - 2 - line;
+      const std::uint8_t cls = optran(static_cast<std::uint8_t>(tag >> 1));
+      if (cls == TC_RBRACKET) depth = 1;
+      else if (cls != TC_RPAREN) return 0;
+      c -= 1;
+      continue;
+    }
+    if (tag & 1) {
+      const std::uint8_t cls = optran(static_cast<std::uint8_t>(tag >> 1));
+      if (cls == TC_RBRACKET) ++depth;
+      else if (cls == TC_LBRACKET) --depth;
+    }
+    c = skipsl(c, ws);
+  }
+  return 0;
+}
+
+// The variable of symbol entry `sym` must have a value (VALUE ERROR); V
+// (the entry at `value_entry`) becomes a copy of its own, so that storing
+// into the variable cannot change it.
+void check_target_and_value(std::uint32_t sym, std::uint32_t value_entry, Ws ws) {
+  if ((rd8(ws, sym + sym::Type) & kSymTypeMask) != SYM_VAR || rd32(ws, sym + sym::Value) == 0) valer(ws);
+  const StackEntry v = load_entry(value_entry, ws);
+  find_ws_entry(value_entry, ws);  // VALUE ERROR for a value that is not there
+  if (!(v.cls & kOwnsObject)) {
+    const std::uint32_t c = copy_array(var_slot(v.value & 0xFFFF), ws);
+    settle_entry(value_entry, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), v.flags, c}, ws);
+  }
 }
 
 // ---- building new values ---------------------------------------------------------
@@ -325,7 +380,8 @@ void give_to_variable(std::uint32_t token, Ws ws) {
 // Ends the assignment: the entries above V go, V stands in the token
 // register (in the place of the "(") as the value, not displayed.
 int finish(int above_v, Ws ws) {
-  wr8(ws, hdr::SelectBits, rd8(ws, hdr::SelectBits) & ~(selbits::Active | selbits::PickFirst | selbits::Nested));
+  wr8(ws, hdr::SelectBits,
+      rd8(ws, hdr::SelectBits) & ~(selbits::Active | selbits::Deferred | selbits::PickFirst | selbits::Nested));
   drop_top(above_v, ws);
   const std::uint32_t v = stack_entry_at(0, ws);
   wr8(ws, v + se::Flags, rd8(ws, v + se::Flags) | kSeNoDisplay);
@@ -352,29 +408,46 @@ void check_shape(std::uint32_t v, std::uint32_t r, Ws ws) {
 
 int sel_asgn(std::uint32_t name_token, std::uint32_t value_entry, Ws ws) {
   const std::uint32_t sym = entry_of_token(name_token);
-  if ((rd8(ws, sym + sym::Type) & kSymTypeMask) != SYM_VAR || rd32(ws, sym + sym::Value) == 0) valer(ws);
-  // V of its own, so that storing into the variable cannot change it.
-  const StackEntry v = load_entry(value_entry, ws);
-  find_ws_entry(value_entry, ws);  // VALUE ERROR for a value that is not there
-  if (!(v.cls & kOwnsObject)) {
-    const std::uint32_t c = copy_array(var_slot(v.value & 0xFFFF), ws);
-    settle_entry(value_entry, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), v.flags, c}, ws);
-  }
-  // The model: the leaves of a nested variable when the target reaches
-  // inside its items (∊, ⊃, or first worked on further), else the items.
+  check_target_and_value(sym, value_entry, ws);
   bool nested = false;
-  if (array_type(rd32(ws, sym + sym::Value), ws) == ET_NESTED && register_class(ws) == TC_PRIMITIVE) {
-    const std::uint8_t code = static_cast<std::uint8_t>((rd32(ws, hdr::TokenRegister + se::Value) & 0xFF) >> 1);
-    nested = code == kCodeMember || code == kCodePick || (code == kCodeFirst && function_left_of_first(ws));
-  }
+  if (register_class(ws) == TC_PRIMITIVE)
+    nested = leaves_modelled(sym, static_cast<std::uint8_t>(rd32(ws, hdr::TokenRegister + se::Value) & 0xFF),
+                             rd32(ws, hdr::LineCursor), ws);
   stack(StackEntry{TC_RPAREN, kSeSelectiveModel, (name_token << 8) | kParenTag}, ws);
-  push_model(var_slot(name_token), nested, ws);
+  push_owned(make_model(var_slot(name_token), nested, ws), ws);
   // The model, untouched yet, is marked as a fresh result as well.
   wr8(ws, stack_entry_at(0, ws) + se::Flags, kSeSelectiveModel | kSeResult);
-  std::uint8_t bits = rd8(ws, hdr::SelectBits) & ~(selbits::PickFirst | selbits::Nested);
+  std::uint8_t bits = rd8(ws, hdr::SelectBits) & ~(selbits::PickFirst | selbits::Nested | selbits::Deferred);
   bits |= selbits::Active | (nested ? selbits::Nested : 0);
   wr8(ws, hdr::SelectBits, bits);
   return ES_BIND;
+}
+
+int sel_asgn_indexed(std::uint32_t value_entry, Ws ws) {
+  const std::uint32_t at = indexed_target_at(ws);
+  if (at == 0) domner(ws);
+  const std::uint32_t line = current_line(ws);
+  const std::uint32_t name_token = (std::uint32_t{rd8(ws, line + at)} << 8) | rd8(ws, line + at + 1);
+  const std::uint32_t sym = entry_of_token(name_token);
+  check_target_and_value(sym, value_entry, ws);
+  stack(StackEntry{TC_RPAREN, kSeSelectiveModel, (name_token << 8) | kParenTag}, ws);
+  wr32(ws, hdr::SelectTarget, at);
+  std::uint8_t bits = rd8(ws, hdr::SelectBits) & ~(selbits::PickFirst | selbits::Nested);
+  wr8(ws, hdr::SelectBits, bits | selbits::Active | selbits::Deferred);
+  return ES_BIND;
+}
+
+bool fetch_selective_model(std::uint32_t name_at, Ws ws) {
+  if (!(rd8(ws, hdr::SelectBits) & selbits::Deferred) || rd32(ws, hdr::SelectTarget) != name_at) return false;
+  const std::uint32_t line = current_line(ws);
+  const std::uint32_t name_token = (std::uint32_t{rd8(ws, line + name_at)} << 8) | rd8(ws, line + name_at + 1);
+  const bool nested = leaves_modelled(entry_of_token(name_token), rd8(ws, line + name_at - 1), name_at - 1, ws);
+  const std::uint32_t m = make_model(var_slot(name_token), nested, ws);
+  set_token_register(StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), kSeSelectiveModel | kSeResult, m},
+                     ws);
+  std::uint8_t bits = rd8(ws, hdr::SelectBits) & ~(selbits::Deferred | selbits::Nested);
+  wr8(ws, hdr::SelectBits, static_cast<std::uint8_t>(bits | (nested ? selbits::Nested : 0)));
+  return true;
 }
 
 bool is_selective_paren(std::uint32_t entry, Ws ws) {
@@ -384,7 +457,7 @@ bool is_selective_paren(std::uint32_t entry, Ws ws) {
 
 int sel_asgn_return(Ws ws) {
   const std::uint8_t bits = rd8(ws, hdr::SelectBits);
-  wr8(ws, hdr::SelectBits, bits & ~selbits::Active);
+  wr8(ws, hdr::SelectBits, bits & ~(selbits::Active | selbits::Deferred));
   const std::uint32_t r_entry = stack_entry_at(0, ws);
   const StackEntry r = load_entry(r_entry, ws);
   if ((r.cls & kClassMask) != TC_VALUE || !(r.cls & kOwnsObject) || !(r.flags & kSeSelectiveModel) || r.value == 0)

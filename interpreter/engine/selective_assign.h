@@ -15,6 +15,7 @@ namespace zema {
 // hdr::SelectBits while a target is evaluated.
 namespace selbits {
 constexpr std::uint8_t Active = 0x01;     // a target is being evaluated (an assignment inside is DOMAIN ERROR)
+constexpr std::uint8_t Deferred = 0x02;   // the model waits for its name's fetch (hdr::SelectTarget)
 constexpr std::uint8_t PickFirst = 0x04;  // the last primitive applied to the model was ↑ or dyadic ⊃
 constexpr std::uint8_t Nested = 0x08;     // the model numbers the leaves of a nested variable
 }  // namespace selbits
@@ -26,6 +27,21 @@ constexpr std::uint8_t Nested = 0x08;     // the model numbers the leaves of a n
 // pushes a `)` entry that carries the name and the model (marked), and sets
 // hdr::SelectBits. Answers the engine state (bind).
 int sel_asgn(std::uint32_t name_token, std::uint32_t value_entry, Ws ws);
+
+// Starts (… X[I])←V, from do_xasgn with the `]` just right of the `)` in
+// the token register and the arrow on top of the stack (V at
+// `value_entry`): the name X the brackets index (through further bracket
+// groups or parentheses) is the target; DOMAIN ERROR when a value or a
+// function stands there, VALUE ERROR when X has no value. Pushes the `)`
+// entry, notes X's line offset in hdr::SelectTarget and leaves the model to
+// X's fetch (`fetch_selective_model`), so that the index expressions, read
+// first, see the variable itself. Answers the engine state (bind).
+int sel_asgn_indexed(std::uint32_t value_entry, Ws ws);
+
+// From get_token, a name just fetched at line offset `name_at`: when it is
+// the target a selective assignment waits for, the token register takes its
+// model (marked) instead, and the answer is true; false otherwise.
+bool fetch_selective_model(std::uint32_t name_at, Ws ws);
 
 // True when the stack entry at `entry` is the `)` a selective assignment
 // pushed.
