@@ -48,6 +48,16 @@ void sftcnl(Ws ws);   // ⎕TCNL
 void sftcnul(Ws ws);  // ⎕TCNUL
 void sftcht(Ws ws);   // ⎕TCHT
 
+// ---- characters and numbers (char_codes.cpp) ----
+// ⎕AF: a character argument gives its internal codes (0–255, the positions
+// in ⎕AV) in its shape; a numeric one of whole numbers 0–255 the characters
+// (DOMAIN ERROR for any other number, a non-integral one among them).
+void sfaf_monadic(SfArg right, Ws ws);
+// ⎕UCS: a character argument gives its Unicode code points; a numeric one
+// of whole numbers (else DOMAIN ERROR) the character of each code point,
+// '?' for one outside 0–65535 or without a character here.
+void sfucs_monadic(SfArg right, Ws ws);
+
 // ---- errors chosen by the program, the last error's message (error_signals.cpp) ----
 void sfem(Ws ws);                                      // ⎕EM
 // The last error's message as one character vector, its lines separated

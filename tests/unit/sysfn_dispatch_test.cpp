@@ -76,7 +76,7 @@ const std::set<std::string> kBuiltNiladic = words(
     " ⎕THIS ⎕NULL ⎕CLASSES ⎕BASE ⎕PARENT ⎕HANDLE ⎕OID ⎕DS ⎕CHILDREN ⎕CLASSNAME ⎕CLASSREF ⎕MEMBERS");
 const std::set<std::string> kBuiltMonadic = words(
     "⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC ⎕ERX ⎕CR ⎕EX ⎕FX ⎕NC ⎕NL ⎕NA ⎕STOP ⎕TRACE ⎕LIB ⎕PFKEY ⎕NEW"
-    " ⎕CLASS ⎕INSTANCES ⎕DF ⎕STATE ⎕CLONE ⎕GETCLASS");
+    " ⎕CLASS ⎕INSTANCES ⎕DF ⎕STATE ⎕CLONE ⎕GETCLASS ⎕AF ⎕UCS");
 const std::set<std::string> kClassFunctions = words(
     "⎕THIS ⎕NULL ⎕CLASSES ⎕BASE ⎕PARENT ⎕HANDLE ⎕OID ⎕DS ⎕CHILDREN ⎕CLASSNAME ⎕CLASSREF ⎕MEMBERS ⎕CLASS ⎕INSTANCES ⎕DF"
     " ⎕STATE ⎕CLONE ⎕GETCLASS ⎕REPARENT ⎕RECLASS");
