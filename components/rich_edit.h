@@ -267,6 +267,11 @@ class MRichEdit : public QWidget {
   // ---- style runs and clipboard ----
   StScrpRec MakeScrapHandle(int start, int count) const;
   void ApplyTextStyleFromScrap(const StScrpRec& runs, int start, int count);
+  // 0 cut, 1 copy, 2 clear, 3 paste, 4 select all, 5 undo. A copy puts the
+  // selection on the clipboard twice: as Unicode text (font codes through
+  // the internal set, paragraph ends as line feeds) for other programs, and
+  // as its own bytes in a private format. A paste takes the private format
+  // when it is there, else the Unicode text converted to font codes.
   bool ObeyCommand(int command);
   void CutToClipboard() { ObeyCommand(0); }
   void CopyToClipboard() { ObeyCommand(1); }

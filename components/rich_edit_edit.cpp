@@ -747,13 +747,52 @@ void MRichEdit::ApplyTextStyleFromScrap(const StScrpRec& runs, int start, int co
   if (!drawing_suppressed_) update();
 }
 
+namespace {
+
+// The clipboard format of the control's own copies: its font-code bytes as
+// they are, so that a paste into a control gives back exactly what was
+// copied, characters without a Unicode counterpart included.
+constexpr char kFontTextFormat[] = "application/x-zema-font-text";
+
+// Font-code text as other programs read it: each character through the
+// internal set to Unicode; paragraph ends become line feeds, tabs stay.
+QString font_text_to_unicode(const std::string& bytes) {
+  QString s;
+  s.reserve(static_cast<qsizetype>(bytes.size()));
+  for (const char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c == static_cast<unsigned char>(kCR)) s.append(QChar('\n'));
+    else if (c == '\t') s.append(QChar('\t'));
+    else s.append(QChar(convert_to_unicode(fontin(c))));
+  }
+  return s;
+}
+
+// Unicode text of another program as font codes: each character to the
+// internal set (a look-alike, else '?') and out to the font; line ends and
+// other control characters are left for InsertText to take.
+std::string unicode_to_font_text(const QString& text) {
+  std::string bytes;
+  bytes.reserve(static_cast<std::size_t>(text.size()));
+  for (const char32_t u : text.toUcs4()) {
+    if (u < 0x20) bytes.push_back(static_cast<char>(u));
+    else bytes.push_back(static_cast<char>(fontout(convert_from_unicode(u))));
+  }
+  return bytes;
+}
+
+}  // namespace
+
 bool MRichEdit::ObeyCommand(int command) {
   const bool can_edit = isEnabled() && HasAttribute(attr_editable);
   const bool has_sel = sel_start_ != sel_end_;
   auto put = [&] {
-    QString s;
-    for (int i = sel_start_; i < sel_end_; ++i) s.append(QChar(static_cast<unsigned char>(text_[i])));
-    QApplication::clipboard()->setText(s);
+    std::string bytes;
+    for (int i = sel_start_; i < sel_end_; ++i) bytes.push_back(text_[i]);
+    auto* data = new QMimeData;
+    data->setText(font_text_to_unicode(bytes));
+    data->setData(kFontTextFormat, QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    QApplication::clipboard()->setMimeData(data);  // the clipboard owns it
   };
   switch (command) {
     case 0:
@@ -776,10 +815,13 @@ bool MRichEdit::ObeyCommand(int command) {
       const QMimeData* data = QApplication::clipboard()->mimeData();
       if (!can_edit || data == nullptr || !data->hasFormat("text/plain")) return true;
       SaveUndoInfo();
-      const QString s = QApplication::clipboard()->text();
       std::string bytes;
-      bytes.reserve(s.size());
-      for (const QChar q : s) bytes.push_back(static_cast<char>(q.unicode() & 0xFF));
+      if (data->hasFormat(kFontTextFormat)) {
+        const QByteArray own = data->data(kFontTextFormat);
+        bytes.assign(own.constData(), static_cast<std::size_t>(own.size()));
+      } else {
+        bytes = unicode_to_font_text(data->text());
+      }
       const int before = length() - (sel_end_ - sel_start_);
       InsertText(bytes.data(), static_cast<int>(bytes.size()), typing_style_);
       if (undo_enabled_) undo_typed_ = length() - before;

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 namespace zema {
 
@@ -23,27 +24,40 @@ struct Trailer {
 };
 
 // Opens ZEMA_PLAY's file and reads its trailer; −1 when there is none to be
-// had, else the open descriptor (the caller closes it).
-int open_package(Trailer* t) {
+// had, else the open descriptor (the caller closes it). With `problem`,
+// says why a file that ZEMA_PLAY names gives none ("" when unset).
+int open_package(Trailer* t, std::string* problem = nullptr) {
   const char* play = std::getenv("ZEMA_PLAY");
   if (!play || !*play) return -1;
+  auto refuse = [&](int fd, const std::string& why) {
+    if (fd >= 0) ::close(fd);
+    if (problem) *problem = why;
+    return -1;
+  };
+  const std::string name = play;
   int fd = ::open(play, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
+  if (fd < 0) return refuse(-1, "Cannot open the packaged application " + name + ": " + std::strerror(errno));
   std::uint8_t raw[kPackageTrailerSize];
   const off_t end = ::lseek(fd, 0, SEEK_END);
+  if (end < 0) return refuse(fd, "Cannot read the packaged application " + name + ": " + std::strerror(errno));
   if (end < static_cast<off_t>(kPackageTrailerSize) ||
-      ::pread(fd, raw, sizeof raw, end - kPackageTrailerSize) != static_cast<ssize_t>(sizeof raw)) {
-    ::close(fd);
-    return -1;
-  }
+      ::pread(fd, raw, sizeof raw, end - kPackageTrailerSize) != static_cast<ssize_t>(sizeof raw))
+    return refuse(fd, "The packaged application " + name + " is damaged: it is too short to end in a trailer");
   std::memcpy(&t->size_kb, raw + 16, 4);
   std::memcpy(&t->offset, raw + 20, 4);
   std::memcpy(&t->length, raw + 24, 4);
   std::memcpy(&t->magic, raw + 28, 4);
-  if (t->magic != kPackageMagic) {
-    ::close(fd);
-    return -1;
-  }
+  if (t->magic != kPackageMagic)
+    return refuse(fd, "The packaged application " + name + " is damaged: its trailer is missing or broken");
+  // The image lies between the stub and the trailer.
+  const std::uint64_t image_end = std::uint64_t(t->offset) + t->length;
+  if (t->length == 0)
+    return refuse(fd, "The packaged application " + name + " is damaged: its trailer gives the image no bytes");
+  if (image_end > static_cast<std::uint64_t>(end) - kPackageTrailerSize)
+    return refuse(fd, "The packaged application " + name + " is damaged: its trailer places the image (" +
+                          std::to_string(t->length) + " bytes at offset " + std::to_string(t->offset) +
+                          ") outside the " + std::to_string(end - kPackageTrailerSize) +
+                          " bytes before the trailer");
   return fd;
 }
 
@@ -72,9 +86,10 @@ bool write_all(int fd, const std::uint8_t* buffer, std::size_t count) {
 
 }  // namespace
 
-int check_packaged_ws() {
+int check_packaged_ws(std::string* problem) {
   Trailer t;
-  const int fd = open_package(&t);
+  if (problem) problem->clear();
+  const int fd = open_package(&t, problem);
   if (fd < 0) return 0;
   ::close(fd);
   if (t.size_kb == 0) return -1;

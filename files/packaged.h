@@ -17,13 +17,16 @@ namespace zema {
 constexpr std::uint32_t kPackageMagic = 0xDEAD9598u;
 constexpr std::uint32_t kPackageTrailerSize = 32;
 
-// Reads ZEMA_PLAY's file: 0 when unset, unreadable or without the magic;
-// else the trailer's size in KB, or −1 when that field is 0.
-int check_packaged_ws();
+// Reads ZEMA_PLAY's file: 0 when unset, unreadable, without the magic or
+// with an image that does not lie between the stub and the trailer (an
+// empty one too); else the trailer's size in KB, or −1 when that field is
+// 0. With `problem`: "" when ZEMA_PLAY is unset or names a sound package,
+// else a sentence naming the file and what is wrong with it.
+int check_packaged_ws(std::string* problem = nullptr);
 // Copies the first min(image length, `max`) bytes of the image of
 // ZEMA_PLAY's package into `buffer` and records the full image length
 // (packaged_ws_length). 0, or 68 for any failure (unset, unreadable, no
-// magic, short read).
+// magic, an image outside the file, short read).
 int read_packaged_ws(std::uint8_t* buffer, std::uint32_t max);
 // The image length of the latest successful read_packaged_ws (0 before).
 std::uint32_t packaged_ws_length();

@@ -23,18 +23,25 @@ namespace {
 
 constexpr std::int32_t kAutoIdDefault = 1415598;
 
-// A whole decimal or (after 0x or 0X) hexadecimal number.
-bool read_number(const std::string& s, std::int32_t* out) {
+// A whole decimal number within the 32-bit signed range, or (after 0x or
+// 0X) a hexadecimal one of at most 32 bits (colour words use all of them).
+enum class NumberRead { Ok, NotNumber, OutOfRange };
+NumberRead read_number(const std::string& s, std::int32_t* out) {
   const bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
   const char* start = s.c_str() + (hex ? 2 : 0);
-  if (!*start || std::isspace(static_cast<unsigned char>(*start))) return false;
+  if (!*start || std::isspace(static_cast<unsigned char>(*start))) return NumberRead::NotNumber;
   char* end = nullptr;
   errno = 0;
   const long long v = hex ? std::strtoll(start, &end, 16) : std::strtoll(start, &end, 10);
-  if (errno || *end || v > 0xFFFFFFFFLL || v < -2147483648LL) return false;
+  if (end == start || *end) return NumberRead::NotNumber;
+  const bool fits = hex ? v >= 0 && v <= 0xFFFFFFFFLL : v >= -2147483648LL && v <= 2147483647LL;
+  if (errno == ERANGE || !fits) return NumberRead::OutOfRange;
   *out = static_cast<std::int32_t>(static_cast<std::uint32_t>(v));
-  return true;
+  return NumberRead::Ok;
 }
+
+// What is wrong with a value read_number refused.
+const char* number_fault(NumberRead r) { return r == NumberRead::OutOfRange ? "out of range" : "not a number"; }
 
 }  // namespace
 
@@ -49,8 +56,8 @@ bool Settings::set_value(int row, const std::string& value, std::string* error) 
   switch (setting_rows[row].kind) {
     case SettingKind::Text: v.text = value; return true;
     case SettingKind::Number:
-      if (!read_number(value, &v.number)) {
-        if (error) *error = std::string("setting ") + setting_rows[row].name + ": not a number: " + value;
+      if (const NumberRead r = read_number(value, &v.number); r != NumberRead::Ok) {
+        if (error) *error = std::string("setting ") + setting_rows[row].name + ": " + number_fault(r) + ": " + value;
         return false;
       }
       return true;
@@ -135,7 +142,8 @@ bool Settings::process(const std::vector<std::string>& args, std::string* error)
       if (set_resource(value, error) == -2) return false;
     } else if (found->setting) {
       if (!set_value(row_of(found->setting), value, error)) {
-        if (error) *error = "option " + a + ": not a number: " + value;
+        std::int32_t ignored = 0;
+        if (error) *error = "option " + a + ": " + number_fault(read_number(value, &ignored)) + ": " + value;
         return false;
       }
       if (a == "-port" || a == "-host") values_[row_of("default_apl")].number = 2;

@@ -40,7 +40,9 @@ class Settings {
   // argument is ignored, an argument not starting with "-" is skipped.
   // Then: unless auto_id holds its default, id ← the real user id + 1000.
   // Answers false at the first unknown option, numeric option that is not
-  // a number or refused -xrm line, with `*error` ← a message naming it.
+  // a number or lies outside 32 bits (decimal: the signed range; after 0x:
+  // 0 … 0xFFFFFFFF), or refused -xrm line, with `*error` ← a message naming
+  // it and the fault ("option -wssize: out of range: 99999999999").
   bool process(const std::vector<std::string>& args, std::string* error);
 
   // One X-resource line "PREFIX NAME: VALUE" (prefix "*", "ZEMA" or the
@@ -48,7 +50,8 @@ class Settings {
   // prefix pattern). Rows matched by a longer name part than earlier lines
   // keep their value; among equal lengths the later line wins. Answers 0,
   // −1 for a line of another program or a malformed line, −2 (with
-  // `*error`) for a number setting whose value is not a number.
+  // `*error`) for a number setting whose value is not a number or is out
+  // of range.
   int set_resource(const std::string& line, std::string* error);
 
   // quad_pw within 40–390, session_length within 2000–10,000,000,

@@ -1,6 +1,9 @@
 #include "platform/message_box.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
+#include <QScreen>
+#include <cstdio>
 #include <mutex>
 
 #include "platform/synchronize.h"
@@ -21,6 +24,25 @@ QMessageBox::StandardButton qt_button(int result) {
     case MB_NO: return QMessageBox::No;
     default: return QMessageBox::Ok;
   }
+}
+
+// True when no box can be seen: no GUI application, a platform that
+// draws nowhere (offscreen, minimal) or one without a screen. GUI thread.
+bool no_screen() {
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return true;
+  const QString platform = QGuiApplication::platformName();
+  return platform == QLatin1String("offscreen") || platform.startsWith(QLatin1String("minimal")) ||
+         QGuiApplication::primaryScreen() == nullptr;
+}
+
+// A box nobody could see or answer: its caption and text go to standard
+// error and its default button answers.
+int write_unseen_box(const std::string& text, const std::string& caption, unsigned flags) {
+  std::string line = caption + ": " + text;
+  if (line.empty() || line.back() != '\n') line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+  return decode_message_box_flags(flags).default_button;
 }
 
 int result_of(QMessageBox::StandardButton b) {
@@ -71,6 +93,10 @@ int ShowMessageBox(const std::string& text, const std::string& caption, unsigned
   }
   int answer = MB_CANCEL;
   synchronize([&] {
+    if (no_screen()) {
+      answer = write_unseen_box(text, caption, flags);
+      return;
+    }
     const MessageBoxLayout l = decode_message_box_flags(flags);
     QMessageBox box;
     box.setWindowTitle(QString::fromUtf8(caption.c_str()));

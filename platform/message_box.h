@@ -23,7 +23,10 @@ MessageBoxLayout decode_message_box_flags(unsigned flags);
 
 // Shows `text` (UTF-8) under `caption` modally and answers the button's
 // result word (escape answers Cancel). Called on the GUI thread; from any
-// other thread the box is shown there and the caller waits.
+// other thread the box is shown there and the caller waits. Where no box
+// can be seen (no GUI application, the offscreen or minimal platform, no
+// screen) nothing waits: "CAPTION: TEXT" and a new line go to standard
+// error and the box's default button is answered.
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags);
 
 // Test hook: while set, ShowMessageBox shows nothing and answers what the

@@ -6,9 +6,11 @@
 
 #include "files/packaged.h"
 #include "host/charset.h"
+#include "interpreter/engine/call.h"
 #include "interpreter/session/life.h"
 #include "interpreter/sysfns/class_access.h"
 #include "interpreter/workspace/arrays.h"
+#include "interpreter/workspace/symtab.h"
 #include "interpreter/workspace/sysvar_slots.h"
 #include "interpreter/workspace/workspace.h"
 #include "platform/message_box.h"
@@ -42,6 +44,28 @@ std::string display_to_utf8(std::string_view chunk) {
 std::string char_vector(std::uint32_t a, Ws ws) {
   if (!a || array_type(a, ws) != ET_CHAR) return {};
   return std::string(reinterpret_cast<const char*>(ws + array_data(a, ws)), array_count(a, ws));
+}
+
+// The title of a stop report for the level that asks for input, or that
+// stopped: "Stopped at NAME line number N" for a defined function's line,
+// "Stopped in Execute" for any other. ⎕-input levels are passed over to the
+// level whose ⎕ they answer; at immediate execution (`at_immediate`) the
+// report is about the newest suspended function.
+std::string stop_title(bool at_immediate, Ws ws) {
+  std::uint16_t token = rd16(ws, hdr::RunningToken);
+  std::int32_t line = rdi32(ws, hdr::FnLineNumber);
+  std::uint16_t state = engine_state(ws);
+  bool skip = at_immediate || (state & st::ValueAwaited);
+  for (std::uint32_t link = rd32(ws, hdr::SiLink); skip && link && rd32(ws, link) != 0; link = rd32(ws, link)) {
+    const std::uint32_t frame = link - siframe::Link;
+    token = rd16(ws, frame + siframe::RunningToken);
+    line = rdi32(ws, frame + siframe::LineNumber);
+    state = rd16(ws, frame + siframe::State);
+    skip = (state & st::ValueAwaited) || (at_immediate && token == 0);
+  }
+  if (token == 0) return "Stopped in Execute";
+  return "Stopped at " + internal_to_utf8(symbol_name(entry_of_token(token), ws)) + " line number " +
+         std::to_string(line);
 }
 
 }  // namespace
@@ -310,11 +334,17 @@ void LocalTask::Prologue(std::string* line, bool* give_line) {
     }
   }
   if (!front_.window) return;  // a task without a window is given lines
+  // ⍞ and ⎕ input would show the hidden session window, which is not built
+  // yet: with nothing to type in, the application stops there, reported
+  // as a stop at the line that asks.
+  if (ws && state_has(st::QuoteQuadInput | st::ValueAwaited, ws)) {
+    report_application_error(this, "", stop_title(false, ws));
+    return;
+  }
   // An immediate-execution line: the application has finished (or
-  // stopped). ⍞ and ⎕ input would show the hidden session window, which
-  // is not built yet: with nothing to type in, the task ends there too.
+  // stopped).
   std::string message;
-  if (ApplicationFailed(&message)) report_application_error(this, message);
+  if (ApplicationFailed(&message)) report_application_error(this, message, stop_title(true, ws));
   quitRequested = true;
 }
 
@@ -384,10 +414,11 @@ void LocalTask::EndAPLTask() {
   throw TaskEnded{exitStatus};
 }
 
-void report_application_error(LocalTask* task, const std::string& message) {
-  ShowMessageBox(message.empty() ? std::string("Application error (breakpoint hit)") : message,
-                 message.empty() ? std::string("Application error (breakpoint hit)") : std::string("Application error"),
-                 16);
+void report_application_error(LocalTask* task, const std::string& message, const std::string& title) {
+  if (message.empty())
+    ShowMessageBox(title, "Application error (breakpoint hit)", 16);
+  else
+    ShowMessageBox(message, "Application error", 16);
   task->exitStatus = 1;
   task->quitRequested = true;
 }

@@ -3,7 +3,9 @@
 // come from the GUI thread through a semaphore. The first input request of
 // the first task loads the package ()SLOAD pack, which runs its latent
 // expression); after that, a task with a session window that asks for an
-// immediate-execution line ends (the application has finished).
+// immediate-execution line ends (the application has finished), and one
+// that asks for ⍞ or ⎕ input stops there with a stop report (the session
+// window to type in is not built yet).
 #pragma once
 
 #include <atomic>
@@ -196,7 +198,9 @@ class LocalTask : public APLTask {
 };
 
 // The GUI step of a stop or error in a packaged application: shows
-// "Application error" with `message` (error icon) and makes every task quit.
-void report_application_error(LocalTask* task, const std::string& message);
+// `message` under "Application error", or without a message the stop's
+// `title` ("Stopped at NAME line number N") under "Application error
+// (breakpoint hit)" (error icon), and makes every task quit with status 1.
+void report_application_error(LocalTask* task, const std::string& message, const std::string& title);
 
 }  // namespace zema

@@ -1,9 +1,11 @@
 #include "program/startup.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QTimer>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "files/packaged.h"
+#include "host/charset.h"
 #include "host/paths.h"
 #include "host/settings.h"
 #include "host/temp_files.h"
@@ -54,6 +57,25 @@ std::function<void(const std::string&)> session_sink() {
   };
 }
 
+// Qt keeps per-user runtime files under XDG_RUNTIME_DIR and warns on
+// every start where it is not set: the program then gets a private folder
+// of its own, zema-runtime-UID under TMPDIR (else /tmp), made with mode
+// 0700 or reused when it is already that user's 0700 folder. A folder that
+// cannot be had so is left alone, and Qt chooses.
+void give_runtime_folder() {
+  if (const char* set = std::getenv("XDG_RUNTIME_DIR"); set && *set) return;
+  const char* tmp = std::getenv("TMPDIR");
+  std::string base = tmp && *tmp ? tmp : "/tmp";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  const uid_t uid = ::getuid();
+  const std::string folder = base + "/zema-runtime-" + std::to_string(uid);
+  if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return;
+  struct stat st {};
+  if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != uid || (st.st_mode & 0777) != 0700)
+    return;
+  ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+}
+
 // An INI file of the home directory, read at start-up and written back
 // when the last task ends (created when missing).
 struct IniFile {
@@ -71,13 +93,27 @@ struct IniFile {
 
 }  // namespace
 
+bool apply_command_line(const std::vector<std::string>& args, Settings* settings, std::string* error) {
+  if (!settings->process(args, error)) return false;
+  settings->validate();
+  if (const FontPair* pair = settings->font_pair()) use_font_pair(*pair);
+  return true;
+}
+
 int run_program(int argc, char** argv) {
+  give_runtime_folder();
   QApplication app(argc, argv);
   QApplication::setApplicationName("ZEMASupport4");
   QApplication::setQuitOnLastWindowClosed(false);
   install_test_hooks();
 
-  const int packaged_kb = check_packaged_ws();
+  std::string problem;
+  const int packaged_kb = check_packaged_ws(&problem);
+  if (!problem.empty()) {
+    // ZEMA_PLAY names a file that is no sound package.
+    ShowMessageBox(problem, "ZEMA Error", kErrorIcon);
+    return 1;
+  }
   if (packaged_kb == 0) {
     ShowMessageBox("This program cannot run as a standalone application.", "ZEMA Support", kErrorIcon);
     return 0;
@@ -86,11 +122,10 @@ int run_program(int argc, char** argv) {
   Settings settings;
   std::vector<std::string> args(argv + 1, argv + argc);
   std::string error;
-  if (!settings.process(args, &error)) {
+  if (!apply_command_line(args, &settings, &error)) {
     ShowMessageBox(error, "ZEMA Error", kErrorIcon);
     return 1;
   }
-  settings.validate();
   const std::int64_t ws_kb = packaged_kb > 0 ? packaged_kb : settings.number("wssize");
   if (ws_kb < kMinWsKB) {
     ShowMessageBox("Invalid WS size (less than 100 KB). Program aborted", "ZEMA Error", kErrorIcon);

@@ -17,12 +17,20 @@ check() {  # NAME EXPECTED ACTUAL
     fail=1
   fi
 }
-run() {  # PACKAGE ARGS...: sets status, out, boxes
-  rm -f "$dir/boxes" "$dir/out"
-  ZEMA_SESSION_LOG="$dir/out" timeout 20 "$@" 2>/dev/null
+run() {  # PACKAGE ARGS...: sets status, out, boxes, err
+  rm -f "$dir/boxes" "$dir/out" "$dir/err"
+  ZEMA_SESSION_LOG="$dir/out" timeout 20 "$@" 2>"$dir/err"
   status=$?
   out=$(cat "$dir/out" 2>/dev/null)
   boxes=$(cat "$dir/boxes" 2>/dev/null)
+  err=$(cat "$dir/err" 2>/dev/null)
+}
+# A little-endian word written at BYTES from the end of FILE.
+put_word_at_end() {  # FILE BYTES VALUE
+  local size
+  size=$(stat -c %s "$1")
+  printf "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($3 & 255)) $(($3 >> 8 & 255)) $(($3 >> 16 & 255)) $(($3 >> 24 & 255)))" |
+    dd of="$1" bs=1 seek=$((size - $2)) conv=notrunc status=none
 }
 
 "$console" > /dev/null <<'APL'
@@ -62,9 +70,62 @@ APL
 "$pack" "$stub" copies.aws copies || exit 1
 "$pack" "$stub" fails.aws fails || exit 1
 "$pack" "$stub" immediate.aws immediate || exit 1
-"$pack" "$stub" hello.aws small 64 || exit 1
+"$pack" "$stub" hello.aws small 100 || exit 1
+put_word_at_end small 16 64  # a package asking for 64 KB, which zema-pack refuses to make
 head -c 2000 hello.aws > broken.aws
 "$pack" "$stub" broken.aws broken || exit 1
+"$console" > /dev/null <<'APL'
+∇F
+'BEFORE'
+X←⍞
+∇
+⎕LX←'F'
+)SAVE asks
+)CLEAR
+⎕LX←'X←⍞'
+)SAVE asks_lx
+)CLEAR
+∇G
+X←⎕
+∇
+⎕LX←'G'
+)SAVE quad
+APL
+"$pack" "$stub" asks.aws asks || exit 1
+"$pack" "$stub" asks_lx.aws asks_lx || exit 1
+"$pack" "$stub" quad.aws quad || exit 1
+# Damaged trailers: the magic, an image offset past the end, an image
+# length that runs into the trailer.
+cp app no_magic; put_word_at_end no_magic 4 0x12345678
+cp app far_offset; put_word_at_end far_offset 12 $(( $(stat -c %s app) + 100 ))
+cp app long_image; put_word_at_end long_image 8 $(( $(stat -c %s hello.aws) + 1 ))
+
+# zema-pack refuses a size that is not a workspace size, and a missing
+# stub, with a message naming the fault; it writes nothing then.
+pack_refuses() {  # NAME EXPECTED-MESSAGE ARGS...
+  local name=$1 expected=$2
+  shift 2
+  rm -f refused
+  perr=$("$pack" "$@" 2>&1)
+  check "pack.$name.status" 1 $?
+  check "pack.$name.message" "$expected" "$perr"
+  check "pack.$name.output" "" "$(ls refused 2>/dev/null)"
+}
+pack_refuses letters "zema-pack: size abc is not a whole number of KB" "$stub" hello.aws refused abc
+pack_refuses small "zema-pack: size 50 is less than the smallest workspace, 100 KB: the package could never start" \
+  "$stub" hello.aws refused 50
+pack_refuses negative "zema-pack: size -5 is negative" "$stub" hello.aws refused -5
+pack_refuses fraction "zema-pack: size 1.5 is not a whole number of KB" "$stub" hello.aws refused 1.5
+pack_refuses large "zema-pack: size 2097143 is more than the largest workspace, 2097142 KB" \
+  "$stub" hello.aws refused 2097143
+pack_refuses huge "zema-pack: size 99999999999999999999 is more than the largest workspace, 2097142 KB" \
+  "$stub" hello.aws refused 99999999999999999999
+pack_refuses stub "zema-pack: cannot read the stub $dir/no_stub: No such file or directory" \
+  "$dir/no_stub" hello.aws refused
+for size in 0 100 2097142; do
+  "$pack" "$stub" hello.aws sized "$size"
+  check "pack.size$size" 0 $?
+done
 
 # 1. Without ZEMA_PLAY: the refusal, status 0, nothing written in $HOME.
 run env -u ZEMA_PLAY "$program"
@@ -115,6 +176,70 @@ run env ZEMA_PLAY="$dir/copies" TMPDIR="$dir/tmp" "$program"
 check copies.status 0 "$status"
 check copies.out "42" "$(grep -v "CLEAR WS" <<<"$out" )"
 check copies.temporaries "" "$(ls -A "$dir/tmp")"
+
+# A ⍞ or ⎕ request: the session window to answer it in is not built, so
+# the application stops there with the stop's report, status 1.
+run env ZEMA_PLAY="$dir/asks" "$program"
+check asks.status 1 "$status"
+check asks.out "BEFORE" "$out"
+check asks.box "Application error (breakpoint hit)|16|Stopped at F line number 2" "$boxes"
+run env ZEMA_PLAY="$dir/asks_lx" "$program"
+check asks_lx.status 1 "$status"
+check asks_lx.box "Application error (breakpoint hit)|16|Stopped in Execute" "$boxes"
+run env ZEMA_PLAY="$dir/quad" "$program"
+check quad.status 1 "$status"
+check quad.box "Application error (breakpoint hit)|16|Stopped at G line number 1" "$boxes"
+
+# ZEMA_PLAY naming a damaged or missing package: said so, status 1.
+damaged() {  # NAME WHAT
+  run env ZEMA_PLAY="$dir/$1" "$program"
+  check "$1.status" 1 "$status"
+  check "$1.box" "ZEMA Error|16|The packaged application $dir/$1 is damaged: $2" "$boxes"
+  check "$1.out" "" "$out"
+}
+size=$(stat -c %s app)
+image=$(stat -c %s hello.aws)
+damaged no_magic "its trailer is missing or broken"
+damaged far_offset "its trailer places the image ($image bytes at offset $((size + 100))) outside the $((size - 32)) bytes before the trailer"
+damaged long_image "its trailer places the image ($((image + 1)) bytes at offset $((size - 32 - image))) outside the $((size - 32)) bytes before the trailer"
+printf 'short' > short
+damaged short "it is too short to end in a trailer"
+run env ZEMA_PLAY="$dir/missing" "$program"
+check missing.status 1 "$status"
+check missing.box "ZEMA Error|16|Cannot open the packaged application $dir/missing: No such file or directory" "$boxes"
+
+# A -wssize beyond 32 bits is out of range, not "not a number".
+run env ZEMA_PLAY="$dir/app" "$program" -wssize 99999999999
+check wssize_range.status 1 "$status"
+check wssize_range.box "ZEMA Error|16|option -wssize: out of range: 99999999999" "$boxes"
+
+# Headless, without the test hook: no box can be seen, so none waits; each
+# is written to standard error and answered by its default button.
+headless() {  # NAME STATUS STDERR ARGS...
+  local name=$1 want_status=$2 want_err=$3
+  shift 3
+  run env -u ZEMA_TEST_MESSAGE_LOG "$@"
+  check "headless.$name.status" "$want_status" "$status"
+  check "headless.$name.stderr" "$want_err" "$err"
+}
+headless refusal 0 "ZEMA Support: This program cannot run as a standalone application." env -u ZEMA_PLAY "$program"
+headless small 1 "ZEMA Error: Invalid WS size (less than 100 KB). Program aborted" env ZEMA_PLAY="$dir/small" "$program"
+headless option 1 "ZEMA Error: unknown option -bogus" env ZEMA_PLAY="$dir/app" "$program" -bogus 1
+headless fails 1 "$(printf 'Application error: DOMAIN ERROR\nF[1] 1÷0\n     ^')" env ZEMA_PLAY="$dir/fails" "$program"
+headless asks 1 "Application error (breakpoint hit): Stopped at F line number 2" env ZEMA_PLAY="$dir/asks" "$program"
+headless damaged 1 "ZEMA Error: The packaged application $dir/no_magic is damaged: its trailer is missing or broken" \
+  env ZEMA_PLAY="$dir/no_magic" "$program"
+headless hello 0 "" env ZEMA_PLAY="$dir/app" "$program"
+
+# Without XDG_RUNTIME_DIR the program makes its own private runtime folder
+# (so Qt has one and says nothing), and uses it again on the next start.
+mkdir -p "$dir/runtime"
+for n in 1 2; do
+  run env -u XDG_RUNTIME_DIR TMPDIR="$dir/runtime" ZEMA_PLAY="$dir/app" "$program"
+  check "runtime$n.status" 0 "$status"
+  check "runtime$n.stderr" "" "$err"
+  check "runtime$n.folder" "700 zema-runtime-$(id -u)" "$(cd "$dir/runtime" && stat -c '%a %n' zema-runtime-*)"
+done
 
 # 5. The package run as an executable through its stub.
 run env -u ZEMA_PLAY ZEMA_PROGRAM="$program" ./app

@@ -4,10 +4,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QKeyEvent>
+#include <QMimeData>
 
 #include <string>
 
 #include "components/rich_edit.h"
+#include "host/charset.h"
 
 namespace zema {
 namespace {
@@ -244,6 +246,60 @@ TEST(RichEditClipboard, CutCopyPasteAndUndo) {
   c.e.SetReadOnly(true);
   c.e.PasteFromClipboard();
   EXPECT_EQ(c.e.Text(), "abc def");
+}
+
+// Font codes of UTF-8 APL text, as the control holds it.
+// (paragraph ends and tabs stay as they are).
+std::string font_text(const char* utf8) {
+  std::string internal = utf8_to_internal(utf8), font;
+  for (char c : internal)
+    font.push_back(c == '\r' || c == '\t' ? c : static_cast<char>(fontout(static_cast<unsigned char>(c))));
+  return font;
+}
+
+// Other programs see the control's copies as Unicode and give it Unicode.
+TEST(RichEditClipboard, OtherProgramsExchangeUnicode) {
+  Control c(font_text("x←⍴⍳5\r⍝ ⌈⌊\tA"));
+  c.e.SelectAll();
+  c.e.CopyToClipboard();
+  EXPECT_EQ(QApplication::clipboard()->text().toStdString(), "x←⍴⍳5\n⍝ ⌈⌊\tA");
+
+  QApplication::clipboard()->setText(QString::fromUtf8("y←⍳5\r\nz←⍴y"));
+  Control d;
+  d.e.PasteFromClipboard();
+  EXPECT_EQ(d.e.Text(), font_text("y←⍳5\rz←⍴y"));
+  // A character outside the set arrives as a look-alike or '?'.
+  QApplication::clipboard()->setText(QString::fromUtf8("a☃b"));
+  Control q;
+  q.e.PasteFromClipboard();
+  EXPECT_EQ(q.e.Text(), font_text("a?b"));
+}
+
+// Every font code whose character comes back from Unicode survives a trip
+// through another program; the rest survive the control's own copies.
+TEST(RichEditClipboard, EveryFontCodeSurvivesItsWayThroughTheClipboard) {
+  int through_unicode = 0;
+  for (int code = 0x20; code < 0x100; ++code) {
+    const std::string one(1, static_cast<char>(code));
+    Control from(one);
+    from.e.SelectAll();
+    from.e.CopyToClipboard();
+    Control own;
+    own.e.PasteFromClipboard();
+    EXPECT_EQ(own.e.Text(), one) << "font code " << code;
+
+    const QString unicode(QChar(convert_to_unicode(fontin(code))));
+    EXPECT_EQ(QApplication::clipboard()->text(), unicode) << "font code " << code;
+    const bool round_trips = fontout(convert_from_unicode(convert_to_unicode(fontin(code)))) == code;
+    QApplication::clipboard()->setText(unicode);  // as another program gives it
+    Control other;
+    other.e.PasteFromClipboard();
+    if (round_trips) {
+      ++through_unicode;
+      EXPECT_EQ(other.e.Text(), one) << "font code " << code;
+    }
+  }
+  EXPECT_GT(through_unicode, 150);
 }
 
 TEST(RichEditClipboard, StyleRunsOfAStretch) {

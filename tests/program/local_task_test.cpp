@@ -103,23 +103,27 @@ TEST(LocalTaskOutput, HeldUntilTheTickOrAnInputRequest) {
   EXPECT_EQ(internal_to_utf8(line), ")SLOAD pack");
 }
 
+// The task runs on its own thread, as in the program, so that it ends
+// having given up everything it held (the class-access lock with it).
 TEST(LocalTaskInput, SecondTaskWaitsForALineCutTo2047Bytes) {
   Session s;
   LocalTask first(s.Front(true));
   LocalTask task(s.Front(false));
+  ASSERT_TRUE(task.AllocateTaskMemory(1e6));
   EXPECT_FALSE(task.ExecuteInputLine("early"));  // not waiting: dropped
-  std::string line;
-  APLTask::Input got = APLTask::Input::Ended;
-  std::thread reader([&] {
-    set_current_apl_task(&task);
-    got = task.ReadInputLine(line);
-    set_current_apl_task(nullptr);
-  });
+  task.Start();
   ASSERT_TRUE(wait_awaiting(task));  // no )SLOAD for a second task
-  EXPECT_TRUE(task.ExecuteInputLine(std::string(3000, 'A')));
-  reader.join();
-  EXPECT_EQ(got, APLTask::Input::Line);
-  EXPECT_EQ(line, std::string(2047, 'A'));
+  // ⍴ and 1500 items " 1": the 2047 bytes kept hold 1023 of them.
+  std::string line = utf8_line_to_internal("⍴");
+  for (int i = 0; i < 1500; ++i) line += utf8_line_to_internal(" 1");
+  ASSERT_EQ(line.size(), 3001u);
+  EXPECT_TRUE(task.ExecuteInputLine(line));
+  ASSERT_TRUE(s.WaitFor("1023\n")) << s.Text();
+  ASSERT_TRUE(wait_awaiting(task));
+  ASSERT_TRUE(task.ExecuteInputLine(utf8_line_to_internal(")OFF")));
+  ASSERT_TRUE(s.WaitEnded());
+  task.Join();
+  EXPECT_EQ(s.status, 0);
 }
 
 // A task given lines (no window): )CLEAR n asks for a new block; the

@@ -87,6 +87,12 @@ TEST(HostSettings, RefusalsNameWhatWasWrong) {
       {{"-xrm", "*quad_pw: wide"}, "quad_pw"},
       {{"-wssize", "lots"}, "-wssize"},
       {{"-nosuchoption", "1"}, "-nosuchoption"},
+      {{"-wssize", "99999999999"}, "option -wssize: out of range: 99999999999"},
+      {{"-wssize", "2147483648"}, "option -wssize: out of range: 2147483648"},
+      {{"-wssize", "-2147483649"}, "option -wssize: out of range: -2147483649"},
+      {{"-wssize", "12abc"}, "option -wssize: not a number: 12abc"},
+      {{"-xrm", "*quad_pw: 0x100000000"}, "setting quad_pw: out of range: 0x100000000"},
+      {{"-xrm", "*quad_pw: 99999999999999999999"}, "setting quad_pw: out of range: 99999999999999999999"},
   };
   for (const Case& c : cases) {
     Settings s;

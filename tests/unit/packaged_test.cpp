@@ -94,6 +94,56 @@ TEST_F(Packaged, NoPackageAnswersZeroAndSixtyEight) {
   }
 }
 
+// A file that ZEMA_PLAY names but that is no sound package: 0, and a
+// sentence naming the file and the fault; none for an unset ZEMA_PLAY or a
+// sound package.
+TEST_F(Packaged, DamagedPackagesAreNamedWithTheirFault) {
+  const std::string good = dir_ + "/app";
+  ASSERT_EQ(make_package(good.c_str(), (dir_ + "/stub").c_str(), reinterpret_cast<const std::uint8_t*>("IMAGE"), 5, 976),
+            0);
+  const std::string sound = slurp(good);  // 4 stub, 5 image, 32 trailer
+  auto with_word = [&](std::size_t from_end, std::uint32_t w) {
+    std::string f = sound;
+    std::memcpy(f.data() + f.size() - from_end, &w, 4);
+    return f;
+  };
+  struct Case {
+    const char* name;
+    std::string content;
+    const char* fault;  // after "The packaged application PATH is damaged: "
+  } cases[] = {
+      {"short", "STUB", "it is too short to end in a trailer"},
+      {"magic", with_word(4, 0x12345678), "its trailer is missing or broken"},
+      {"offset", with_word(12, 100),
+       "its trailer places the image (5 bytes at offset 100) outside the 9 bytes before the trailer"},
+      {"length", with_word(8, 6),
+       "its trailer places the image (6 bytes at offset 4) outside the 9 bytes before the trailer"},
+      {"wrapping", with_word(12, 0xFFFFFFFFu),
+       "its trailer places the image (5 bytes at offset 4294967295) outside the 9 bytes before the trailer"},
+      {"empty", with_word(8, 0), "its trailer gives the image no bytes"},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir_ + "/" + c.name;
+    spit(path, c.content);
+    ::setenv("ZEMA_PLAY", path.c_str(), 1);
+    std::string problem;
+    EXPECT_EQ(check_packaged_ws(&problem), 0) << c.name;
+    EXPECT_EQ(problem, "The packaged application " + path + " is damaged: " + c.fault);
+    std::uint8_t b[4];
+    EXPECT_EQ(read_packaged_ws(b, 4), 68) << c.name;
+  }
+  std::string problem = "stale";
+  ::setenv("ZEMA_PLAY", (dir_ + "/missing").c_str(), 1);
+  EXPECT_EQ(check_packaged_ws(&problem), 0);
+  EXPECT_EQ(problem, "Cannot open the packaged application " + dir_ + "/missing: No such file or directory");
+  ::setenv("ZEMA_PLAY", good.c_str(), 1);
+  EXPECT_EQ(check_packaged_ws(&problem), 976);
+  EXPECT_EQ(problem, "");
+  ::unsetenv("ZEMA_PLAY");
+  EXPECT_EQ(check_packaged_ws(&problem), 0);
+  EXPECT_EQ(problem, "");
+}
+
 // A failed write leaves no file behind, and an earlier package at the path
 // stays as it was.
 TEST_F(Packaged, FailedWriteKeepsThePreviousFile) {
