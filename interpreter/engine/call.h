@@ -46,6 +46,7 @@ constexpr std::uint32_t Tokens = 0x4E;        // h: saved TokensTaken
 constexpr std::uint32_t Cursor = 0x50;        // w: saved LineCursor
 constexpr std::uint32_t SymType = 0x54;       // b: saved RunningSymType
 constexpr std::uint32_t EvalKind = 0x55;      // b: saved EvalKind
+constexpr std::uint32_t BelowReads = 0x56;    // b: 1 when the levels below hold entries naming variables
 constexpr std::uint32_t Trap = 0x58;          // w: saved TrapWord
 constexpr std::uint32_t Link = 0x5C;          // w: the previous frame's link (hdr::SiLink chains them), 0: none
 constexpr std::uint32_t RecordSize = 12;      // a local record: kind b, token h at 2, value w at 4, type b at 8
