@@ -91,7 +91,9 @@ bool localises(std::uint32_t frame, std::uint32_t token, Ws ws) {
 
 }  // namespace
 
-bool settle_name_readers(std::uint32_t sym, std::uint32_t old, std::uint32_t skip, Ws ws) {
+namespace {
+
+bool settle_readers(std::uint32_t sym, std::uint32_t old, std::uint32_t skip, bool this_level, Ws ws) {
   const std::uint32_t token = token_of_entry(sym);
   // The word that holds what a reader copies: the variable's, or the
   // first reader's once it has taken `old`.
@@ -112,7 +114,7 @@ bool settle_name_readers(std::uint32_t sym, std::uint32_t old, std::uint32_t ski
   };
   std::uint32_t frame = si_frame(ws);
   std::uint32_t from = rd32(ws, hdr::StackPointer);
-  bool running = state_has(st::Executing, ws);
+  bool running = this_level && state_has(st::Executing, ws);
   for (;;) {
     if (running) each_reader(from, level_end(frame, ws), token, ws, give);
     if (frame == 0 || rd8(ws, frame + siframe::BelowReads) == 0 || localises(frame, token, ws)) break;
@@ -122,6 +124,14 @@ bool settle_name_readers(std::uint32_t sym, std::uint32_t old, std::uint32_t ski
   }
   return taken;
 }
+
+}  // namespace
+
+bool settle_name_readers(std::uint32_t sym, std::uint32_t old, std::uint32_t skip, Ws ws) {
+  return settle_readers(sym, old, skip, true, ws);
+}
+
+void settle_lower_name_readers(std::uint32_t sym, Ws ws) { settle_readers(sym, 0, 0, false, ws); }
 
 void settle_indexed_target_readers(Ws ws) {
   if ((rd8(ws, stack_entry_at(2, ws)) & kClassMask) != TC_ASSIGN || is_primer(2, ws)) return;

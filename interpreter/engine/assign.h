@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "interpreter/engine/call.h"
 #include "interpreter/workspace/workspace.h"
 
 namespace zema {
@@ -35,6 +36,17 @@ int xasgn_common(std::uint32_t token, std::uint32_t value_entry, bool strand, Ws
 // reader gets a copy of it. Answers whether `old` was taken; when not, the
 // caller releases it.
 bool settle_name_readers(std::uint32_t sym, std::uint32_t old, std::uint32_t skip, Ws ws);
+
+// The same before a value changes in place in a statement that holds no
+// readers of its own (the in-place scalar statement, a :For's next item):
+// only the levels below are searched, and the common case, no level below
+// holding readers, costs two reads.
+void settle_lower_name_readers(std::uint32_t sym, Ws ws);
+inline void settle_readers_below(std::uint32_t sym, Ws ws) {
+  const std::uint32_t link = rd32(ws, hdr::SiLink);
+  if (rd32(ws, link) != 0 && rd8(ws, link - siframe::Link + siframe::BelowReads) != 0)
+    settle_lower_name_readers(sym, ws);
+}
 
 // Before an indexed assignment (the engine's reduction of A[I]←V, the
 // stack holding A, the index list, ← and V from the top): the readers of

@@ -550,7 +550,7 @@ void assign_item(std::uint16_t token, std::uint32_t slot, std::uint32_t rel, std
     }
     if (old && array_type(old, ws) == et && array_rank(old, ws) == 0) {
       // Overwritten in place, once the entries that read it have their own.
-      settle_name_readers(e, 0, 0, ws);
+      settle_readers_below(e, ws);
       std::memcpy(ws + rd32(ws, e + sym::Value) + obj::Shape, word, bytes);
       return;
     }

@@ -161,7 +161,7 @@ int fast_scalar_statement(Ws ws) {
   if (assign) {
     // The name's value is its own (an assignment copies): written in place,
     // once the entries that read it have their own.
-    settle_name_readers(sym, 0, 0, ws);
+    settle_readers_below(sym, ws);
     target = rd32(ws, sym + sym::Value);
     wr8(ws, target + obj::Type, boolean ? ET_BOOL : ET_INT);
     wr8(ws, target + obj::Flags9, 0);
