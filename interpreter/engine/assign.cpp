@@ -4,14 +4,13 @@
 #include <cstring>
 
 #include "interpreter/engine/call.h"
-
 #include "interpreter/engine/current_members.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
 #include "interpreter/engine/selective_assign.h"
+#include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
-#include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/integrity.h"
 #include "interpreter/workspace/object_pool.h"
 #include "interpreter/output/show.h"
@@ -79,6 +78,7 @@ void each_reader(std::uint32_t from, std::uint32_t to, std::uint32_t token, Ws w
     if (reads_name(load_entry(e, ws), token)) f(e);
 }
 
+// Whether the level of `frame` localises the name of token `token`.
 bool localises(std::uint32_t frame, std::uint32_t token, Ws ws) {
   const std::uint32_t n = static_cast<std::uint32_t>(rdi16(ws, frame + siframe::Count)) + 1;
   for (std::uint32_t i = 1; i <= n; ++i) {
@@ -89,10 +89,8 @@ bool localises(std::uint32_t frame, std::uint32_t token, Ws ws) {
   return false;
 }
 
-}  // namespace
-
-namespace {
-
+// settle_name_readers; without `this_level` the current level's entries
+// are not searched.
 bool settle_readers(std::uint32_t sym, std::uint32_t old, std::uint32_t skip, bool this_level, Ws ws) {
   const std::uint32_t token = token_of_entry(sym);
   // The word that holds what a reader copies: the variable's, or the

@@ -77,7 +77,9 @@ std::uint32_t header_names(Ws ws);
 // Writes into the new frame at `frame` the header registers a level keeps
 // (current instance, running symbol and token, engine state, line and line
 // number, token counts, symbol type, evaluation kind, trap word), with the
-// stack pointer `sp` and the line cursor `cursor` it goes back to.
+// stack pointer `sp` and the line cursor `cursor` it goes back to, and
+// whether the levels below hold readers of variables (readers_below in
+// assign.h); the new frame's link word must be written.
 void save_level_registers(std::uint32_t frame, std::uint32_t sp, std::uint32_t cursor, Ws ws);
 // Performs the call whose registers are set; answers engine state 12.
 int xfnc(Ws ws);
