@@ -612,7 +612,7 @@ int xmnop_common(std::uint32_t flags, std::uint32_t fn_entry, Ws ws) {
   lower_token_count(ws);
   flags = xopsu(flags, fn_entry, ws);
   const std::uint8_t code = prim_code(ws);
-  wr8(ws, hdr::LeftDesc + desc::Type, 0);
+  no_left_argument(ws);
   xopafx(kRightMask, hdr::RightDesc, fn_entry + kStackEntrySize, ws);
   push_fake(ws);
   check_model_argument(code, flags, false, fn_entry + kStackEntrySize, ws);

@@ -3,10 +3,12 @@
 
 #include <cstring>
 
+#include "interpreter/engine/call.h"
 #include "interpreter/engine/current_members.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/error_path.h"
 #include "interpreter/engine/selective_assign.h"
+#include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/integrity.h"
@@ -45,19 +47,109 @@ void drop_entries(int n, Ws ws) {
 
 }  // namespace
 
-void retire_old_value(std::uint32_t sym, std::uint32_t old, std::uint32_t value_entry, Ws ws) {
-  const std::uint32_t token = token_of_entry(sym);
-  for (std::uint32_t e = value_entry + kStackEntrySize;; e += kStackEntrySize) {
-    if (e + 4 >= rd32(ws, hdr::Top)) break;
-    const StackEntry se_ = load_entry(e, ws);
-    if (se_.cls == primer.cls && (se_.value & 0xFF) == 0) break;
-    const std::uint8_t c = se_.cls;
-    if ((c == TC_VALUE || c == TC_LEFTARG) && (se_.value & 0xFFFF) == token) {
-      settle_entry(e, StackEntry{static_cast<std::uint8_t>(c | kOwnsObject), se_.flags, old}, ws);
-      return;
-    }
+namespace {
+
+// Whether the entry names a variable by token `token` (0: any variable).
+bool reads_name(const StackEntry& e, std::uint32_t token) {
+  if (e.cls != TC_VALUE && e.cls != TC_LEFTARG) return false;  // kOwnsObject: a value of its own
+  return token == 0 ? (e.value & 0xFFFF) != 0 : (e.value & 0xFFFF) == token;
+}
+
+// The frame below `frame` (0 when it is the bottom one).
+std::uint32_t frame_below(std::uint32_t frame, Ws ws) {
+  const std::uint32_t link = rd32(ws, frame + siframe::Link);
+  return rd32(ws, link) == 0 ? 0 : link - siframe::Link;
+}
+
+// Where the entries of the level above `frame` end: at its lowest local
+// record (the stack's sentinel when there is no frame).
+std::uint32_t level_end(std::uint32_t frame, Ws ws) {
+  if (frame == 0) return rd32(ws, hdr::Top) - 4;
+  return frame - siframe::RecordSize * (static_cast<std::uint32_t>(rdi16(ws, frame + siframe::Count)) + 1);
+}
+
+// Calls `f` with each entry from `from` up to `to` that names `token`.
+// Entries are 6 bytes from the stack pointer up; a stretch that is not
+// made of whole entries (text being tokenised lies there) is passed over.
+template <typename F>
+void each_reader(std::uint32_t from, std::uint32_t to, std::uint32_t token, Ws ws, F f) {
+  if (to < from || (to - from) % kStackEntrySize != 0) return;
+  for (std::uint32_t e = from; e < to; e += kStackEntrySize)
+    if (reads_name(load_entry(e, ws), token)) f(e);
+}
+
+// Whether the level of `frame` localises the name of token `token`.
+bool localises(std::uint32_t frame, std::uint32_t token, Ws ws) {
+  const std::uint32_t n = static_cast<std::uint32_t>(rdi16(ws, frame + siframe::Count)) + 1;
+  for (std::uint32_t i = 1; i <= n; ++i) {
+    const std::uint32_t r = frame - i * siframe::RecordSize;
+    const std::uint8_t kind = rd8(ws, r);
+    if ((kind == kRecName || kind == kRecLabel) && rd16(ws, r + 2) == token) return true;
   }
-  mgarb(old, ws);
+  return false;
+}
+
+// settle_name_readers; without `this_level` the current level's entries
+// are not searched.
+bool settle_readers(std::uint32_t sym, std::uint32_t old, std::uint32_t skip, bool this_level, Ws ws) {
+  const std::uint32_t token = token_of_entry(sym);
+  // The word that holds what a reader copies: the variable's, or the
+  // first reader's once it has taken `old`.
+  std::uint32_t source = sym + sym::Value;
+  bool taken = false;
+  const auto give = [&](std::uint32_t e) {
+    if (e == skip) return;
+    const StackEntry was = load_entry(e, ws);
+    std::uint32_t value;
+    if (old != 0 && !taken) {
+      value = old;
+      taken = true;
+      source = e + se::Value;
+    } else {
+      value = copy_array(source, ws);
+    }
+    settle_entry(e, StackEntry{static_cast<std::uint8_t>(was.cls | kOwnsObject), was.flags, value}, ws);
+  };
+  std::uint32_t frame = si_frame(ws);
+  std::uint32_t from = rd32(ws, hdr::StackPointer);
+  bool running = this_level && state_has(st::Executing, ws);
+  for (;;) {
+    if (running) each_reader(from, level_end(frame, ws), token, ws, give);
+    if (frame == 0 || rd8(ws, frame + siframe::BelowReads) == 0 || localises(frame, token, ws)) break;
+    from = rd32(ws, frame + siframe::StackPointer);
+    running = rd16(ws, frame + siframe::State) & st::Executing;
+    frame = frame_below(frame, ws);
+  }
+  return taken;
+}
+
+}  // namespace
+
+bool settle_name_readers(std::uint32_t sym, std::uint32_t old, std::uint32_t skip, Ws ws) {
+  return settle_readers(sym, old, skip, true, ws);
+}
+
+void settle_lower_name_readers(std::uint32_t sym, Ws ws) { settle_readers(sym, 0, 0, false, ws); }
+
+void settle_indexed_target_readers(Ws ws) {
+  if ((rd8(ws, stack_entry_at(2, ws)) & kClassMask) != TC_ASSIGN || is_primer(2, ws)) return;
+  const std::uint32_t target = stack_entry_at(0, ws);
+  const StackEntry a = load_entry(target, ws);
+  if (a.cls != TC_VALUE) return;
+  const std::uint32_t sym = entry_of_token(a.value & 0xFFFF);
+  if ((rd8(ws, sym + sym::Type) & kSymTypeMask) != SYM_VAR || rd32(ws, sym + sym::Value) == 0) return;
+  settle_name_readers(sym, 0, target, ws);
+}
+
+bool readers_below(std::uint32_t frame, std::uint32_t sp, Ws ws) {
+  const std::uint32_t below = frame_below(frame, ws);
+  if (below != 0 && rd8(ws, below + siframe::BelowReads) != 0) return true;
+  // A level whose line has not started holds no statement's entries (the
+  // text of a ⍎ being tokenised may lie there instead).
+  if (!state_has(st::Executing, ws)) return false;
+  bool any = false;
+  each_reader(sp, level_end(below, ws), 0, ws, [&](std::uint32_t) { any = true; });
+  return any;
 }
 
 namespace {
@@ -112,7 +204,7 @@ int xasgn_common(std::uint32_t token, std::uint32_t value_entry, bool strand, Ws
       const std::uint32_t old = rd32(ws, sym + sym::Value);
       if (counted) wr16(ws, sym + sym::Uses, rd16(ws, sym + sym::Uses) - 1);
       wr32(ws, sym + sym::Value, 0);
-      if (old) retire_old_value(sym, old, value_entry, ws);
+      if (old && !settle_name_readers(sym, old, 0, ws)) mgarb(old, ws);
     }
     std::uint32_t value;
     if (v.cls & kOwnsObject) {

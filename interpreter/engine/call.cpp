@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "interpreter/engine/assign.h"
 #include "interpreter/engine/derived_operand.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/engine/evaluation.h"
@@ -274,6 +275,7 @@ void save_level_registers(std::uint32_t frame, std::uint32_t sp, std::uint32_t c
   wr8(ws, frame + siframe::SymType, rd8(ws, hdr::RunningSymType));
   wr8(ws, frame + siframe::EvalKind, rd8(ws, hdr::EvalKind));
   wr32(ws, frame + siframe::Trap, rd32(ws, hdr::TrapWord));
+  wr8(ws, frame + siframe::BelowReads, readers_below(frame, sp, ws) ? 1 : 0);
 }
 
 int xfnc(Ws ws) {

@@ -46,6 +46,7 @@ constexpr std::uint32_t Tokens = 0x4E;        // h: saved TokensTaken
 constexpr std::uint32_t Cursor = 0x50;        // w: saved LineCursor
 constexpr std::uint32_t SymType = 0x54;       // b: saved RunningSymType
 constexpr std::uint32_t EvalKind = 0x55;      // b: saved EvalKind
+constexpr std::uint32_t BelowReads = 0x56;    // b: 1 when the levels below hold entries naming variables
 constexpr std::uint32_t Trap = 0x58;          // w: saved TrapWord
 constexpr std::uint32_t Link = 0x5C;          // w: the previous frame's link (hdr::SiLink chains them), 0: none
 constexpr std::uint32_t RecordSize = 12;      // a local record: kind b, token h at 2, value w at 4, type b at 8
@@ -76,7 +77,9 @@ std::uint32_t header_names(Ws ws);
 // Writes into the new frame at `frame` the header registers a level keeps
 // (current instance, running symbol and token, engine state, line and line
 // number, token counts, symbol type, evaluation kind, trap word), with the
-// stack pointer `sp` and the line cursor `cursor` it goes back to.
+// stack pointer `sp` and the line cursor `cursor` it goes back to, and
+// whether the levels below hold readers of variables (readers_below in
+// assign.h); the new frame's link word must be written.
 void save_level_registers(std::uint32_t frame, std::uint32_t sp, std::uint32_t cursor, Ws ws);
 // Performs the call whose registers are set; answers engine state 12.
 int xfnc(Ws ws);

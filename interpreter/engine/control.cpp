@@ -6,6 +6,7 @@
 #include <string>
 
 #include "host/charset.h"
+#include "interpreter/engine/assign.h"
 #include "interpreter/engine/evaluation.h"
 #include "interpreter/engine/call.h"
 #include "interpreter/engine/engine.h"
@@ -20,6 +21,7 @@
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/integrity.h"
+#include "interpreter/workspace/object_pool.h"
 #include "interpreter/workspace/stack.h"
 #include "interpreter/workspace/symtab.h"
 #include "interpreter/workspace/sysvar_slots.h"
@@ -547,7 +549,9 @@ void assign_item(std::uint16_t token, std::uint32_t slot, std::uint32_t rel, std
       default: domner(ws);
     }
     if (old && array_type(old, ws) == et && array_rank(old, ws) == 0) {
-      std::memcpy(ws + old + obj::Shape, word, bytes);
+      // Overwritten in place, once the entries that read it have their own.
+      settle_readers_below(e, ws);
+      std::memcpy(ws + rd32(ws, e + sym::Value) + obj::Shape, word, bytes);
       return;
     }
     fresh = getspc(4 + bytes, ws);
@@ -556,10 +560,15 @@ void assign_item(std::uint16_t token, std::uint32_t slot, std::uint32_t rel, std
     std::memcpy(ws + fresh + obj::Shape, word, bytes);
   }
   const std::uint32_t prev = (rd8(ws, e + sym::Type) & kSymTypeMask) == SYM_VAR ? rd32(ws, e + sym::Value) : 0;
+  count_value_references(fresh, ws);
   wr32(ws, e + sym::Value, fresh);
   wr8(ws, e + sym::Type, (rd8(ws, e + sym::Type) & ~kSymTypeMask) | SYM_VAR);
+  // A global name's value holds one use of it, as an assignment's does: a
+  // name the loop gives its first value keeps its entry when the line that
+  // named it goes.
+  if (!prev && !(type_byte & kSymLocalFlag)) wr16(ws, e + sym::Uses, rd16(ws, e + sym::Uses) + 1);
   set_owner(fresh, e, OK_SYMBOL, ws);
-  if (prev) mgarb(prev, ws);
+  if (prev && !settle_name_readers(e, prev, 0, ws)) mgarb(prev, ws);
 }
 
 // Assigns the loop's next item; false when none is left.
@@ -838,6 +847,9 @@ int branch_escape(Ws ws) {
   if (si_empty(ws)) {
     wr16(ws, hdr::EtMajor, 0);
     wr16(ws, hdr::EtMinor, 0);
+    // The immediate record gives up the value it keeps (a :For's array, a
+    // :Select's value) before it is emptied.
+    clear_record(hdr::ImmediateCs, ws);
     std::memset(ws + hdr::ImmediateCs, 0, siframe::RecordSize);
     return ES_STATEMENT_END;
   }
@@ -1035,6 +1047,9 @@ int sc_find_catch_line(int code, Ws ws) {
       wr16(ws, r + 2, static_cast<std::uint32_t>(cstry::Catching | (code << 4)));
       wr32(ws, hdr::TrapWord, rd32(ws, r + 8));
       const Clause c = next_line_at(line_number(ws), depth, ws);
+      // A :Try without any catch clause ignores the error: execution goes
+      // on after its :EndTry, which finds the error already dealt with.
+      if (c.token == kw::EndTry || c.token == kw::End) wr16(ws, r + 2, cstry::CatchBlock);
       if (c.token == kw::CatchIf || c.token == kw::CatchAll || c.token == kw::EndTry || c.token == kw::End)
         return static_cast<int>(c.line);
       return -1;

@@ -166,7 +166,7 @@ bool runs_in_engine(std::uint32_t obj, std::uint32_t field, Ws ws) {
 void begin_derived_monadic(Ws ws) {
   const std::uint32_t fn = stack_entry_at(0, ws);
   wr32(ws, hdr::TokensTaken, rd32(ws, hdr::TokensTaken) - 1);
-  wr8(ws, hdr::LeftDesc + desc::Type, 0);
+  no_left_argument(ws);
   set_call_flags(pf::RightReferences | pf::LeftReferences, ws);
   xopafx(0, hdr::RightDesc, fn + kStackEntrySize, ws);
   push_fake(ws);

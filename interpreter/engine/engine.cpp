@@ -435,7 +435,9 @@ int dispatch(LabelCode code, Ws ws) {
     case lc::Xmnfn: return named_calls.monadic(ws);
     case lc::Xdyfn: return named_calls.dyadic(ws);
     case lc::Xaxis: return do_xaxis(ws);
-    case lc::Xindex: return do_xindex(ws);
+    case lc::Xindex:
+      settle_indexed_target_readers(ws);
+      return do_xindex(ws);
     case lc::XmnDerfn: return do_xmn_derfn(ws);
     case lc::XdyDerfn: return do_xdy_derfn(ws);
     case lc::Xrdce: return do_xrdce(ws);

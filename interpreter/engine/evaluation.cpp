@@ -373,16 +373,19 @@ int evaluation_value(Ws ws) {
 
 namespace {
 
+// The ⎕ prompt: ⎕: on a line of its own, then the input prompt.
+void write_quad_prompt(Ws ws) {
+  if (rd16(ws, hdr::OutColumn) != 0) ptcr(ws);
+  ldprt(kQuadColonPrompt, 2, ws);
+  ptcr(ws);
+  sup_promt(ws);
+}
+
 // Asks for a line at the ⎕-input level until one is to be executed.
 int quad_input_read(Ws ws) {
   bool prompt = true;
   for (;;) {
-    if (prompt) {
-      if (rd16(ws, hdr::OutColumn) != 0) ptcr(ws);
-      ldprt(kQuadColonPrompt, 2, ws);
-      ptcr(ws);
-      sup_promt(ws);
-    }
+    if (prompt) write_quad_prompt(ws);
     const char* text = nullptr;
     int length = 0;
     if (sup_lnin(&text, &length, ws) == 0) {
@@ -397,6 +400,12 @@ int quad_input_read(Ws ws) {
 }
 
 }  // namespace
+
+bool prompt_for_quad_answer(Ws ws) {
+  if (!at_quad_level(ws)) return false;
+  write_quad_prompt(ws);
+  return true;
+}
 
 int evaluation_without_value(Ws ws) {
   if (at_quad_level(ws)) return quad_input_read(ws);
@@ -466,6 +475,29 @@ int branch_out_of_evaluation(bool has_target, std::int32_t target, Ws ws) {
     }
   }
   return -1;
+}
+
+void run_line_apart(Ws ws) {
+  if (!state_has(st::Executing, ws)) {
+    run_engine(ES_LINE_START, ws);
+    return;
+  }
+  // A line is running: its words are kept in the frame of a level of their
+  // own, on which the new line runs as an immediate one, so that its end
+  // leaves the engine here rather than going on with the running line.
+  open_level(evk::Execute, ws);
+  const std::uint32_t frame = si_frame(ws);
+  set_state(st::NotFunctionLine, st::ValueAwaited | st::ExecuteRunning, ws);
+  run_engine(ES_LINE_START, ws);
+  if (si_frame(ws) != frame) return;  // the error path has closed the level already
+  // Whatever the line left above the frame goes with it.
+  for (std::uint32_t sp = rd32(ws, hdr::StackPointer); sp < frame; sp = rd32(ws, hdr::StackPointer)) {
+    const StackEntry e = load_entry(sp, ws);
+    wr32(ws, hdr::StackPointer, sp + kStackEntrySize);
+    release_entry(e, ws);
+  }
+  wr32(ws, hdr::StackPointer, frame);
+  close_level(ws);
 }
 
 void end_evaluation_level(Ws ws) {

@@ -66,6 +66,19 @@ int take_error_in_evaluation(int code, Ws ws);
 // reached, whose statement (still on the stack) it abandons.
 int branch_out_of_evaluation(bool has_target, std::int32_t target, Ws ws);
 
+// Before immediate execution reads a line: when the current level is a
+// ⎕-input level still waiting for its answer (an error in the answer was
+// reported, and the next line answers again), writes the ⎕: prompt and
+// answers true; otherwise writes nothing and answers false.
+bool prompt_for_quad_answer(Ws ws);
+
+// Runs the token line in the kill slot as an immediate line (the engine's
+// line-start state). While another line runs (a ⎕FX of a class whose
+// property values are computed, called from a line), it runs at a level of
+// its own that keeps the running line's words and stack, closed when the
+// line ends; otherwise the engine simply runs it.
+void run_line_apart(Ws ws);
+
 // Pops the frame of the current evaluation level (quadus); when it is a
 // ⎕EC's that switched attention off, switches it back on (setting
 // hdr::AttnLevel to 1). Every way out of a ⎕EC's level (its end, an

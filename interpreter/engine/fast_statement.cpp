@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "host/charset.h"
+#include "interpreter/engine/assign.h"
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/control.h"
 #include "interpreter/engine/engine.h"
@@ -140,10 +141,11 @@ int fast_scalar_statement(Ws ws) {
   const bool assign = rd8(ws, at - 1) == kAssignToken;
   --at;
   std::uint32_t target = 0;
+  std::uint32_t sym = 0;
   if (assign) {
     const std::uint8_t b = rd8(ws, at - 1);
     if (b & 1) return -1;
-    const std::uint32_t sym = entry_of_token((std::uint32_t(rd8(ws, at - 2)) << 8) | b);
+    sym = entry_of_token((std::uint32_t(rd8(ws, at - 2)) << 8) | b);
     if ((rd8(ws, sym + sym::Type) & kSymTypeMask) != SYM_VAR) return -1;
     target = rd32(ws, sym + sym::Value);
     std::int64_t old = 0;
@@ -157,7 +159,10 @@ int fast_scalar_statement(Ws ws) {
   // The primer goes, as at the end of the statement's value or branch.
   wr32(ws, hdr::StackPointer, rd32(ws, hdr::StackPointer) + kStackEntrySize);
   if (assign) {
-    // The name's value is its own (an assignment copies): written in place.
+    // The name's value is its own (an assignment copies): written in place,
+    // once the entries that read it have their own.
+    settle_readers_below(sym, ws);
+    target = rd32(ws, sym + sym::Value);
     wr8(ws, target + obj::Type, boolean ? ET_BOOL : ET_INT);
     wr8(ws, target + obj::Flags9, 0);
     wr32(ws, target + obj::Shape,

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "interpreter/engine/assign.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/primitive_call.h"
@@ -374,7 +375,7 @@ void give_to_variable(std::uint32_t token, Ws ws) {
   wr32(ws, slot, z.value);
   wr32(ws, z.value - 4, entry_of_token(token));
   wr8(ws, z.value, OK_SYMBOL);
-  if (old) mgarb(old, ws);
+  if (old && !settle_name_readers(entry_of_token(token), old, 0, ws)) mgarb(old, ws);
 }
 
 // Ends the assignment: the entries above V go, V stands in the token
@@ -563,9 +564,9 @@ bool pick_selasgn(int& state, Ws ws) {
     if (ix_count != cx.rank) ranker(ws);
     std::uint32_t p = 0;
     for (std::uint32_t k = 0; k < cx.rank; ++k) {
-      const std::int32_t i = int_at(ix, path.type == ET_NESTED ? k : d, ws) - io;
+      const std::int64_t i = std::int64_t{int_at(ix, path.type == ET_NESTED ? k : d, ws)} - io;
       const std::uint32_t len = rd32(ws, c + obj::Shape + 4 * k);
-      if (i < 0 || static_cast<std::uint32_t>(i) >= len) indxer(ws);
+      if (i < 0 || i >= std::int64_t{len}) indxer(ws);
       p = p * len + static_cast<std::uint32_t>(i);
     }
     rels[d] = rel;

@@ -96,6 +96,11 @@ void xopafx(std::uint32_t mask, std::uint32_t at, std::uint32_t entry, Ws ws) {
 
 void xopafx_nest(std::uint32_t mask, std::uint32_t at, std::uint32_t word, Ws ws) { describe(mask, at, word, ws); }
 
+void no_left_argument(Ws ws) {
+  wr8(ws, hdr::LeftDesc + desc::Type, 0);
+  wr32(ws, hdr::LeftDesc + desc::OffsetWord, rd32(ws, hdr::Top) - 4);
+}
+
 std::uint32_t oprslt(std::uint32_t count, std::uint32_t rank4, std::uint8_t type, std::uint32_t extra, Ws ws) {
   wr16(ws, hdr::ResultDesc + desc::Bits, 0);
   const bool nest = rd8(ws, hdr::ResultBits) & rbits::NestArea;

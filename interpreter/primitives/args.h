@@ -56,6 +56,15 @@ void xopafx(std::uint32_t mask, std::uint32_t at, std::uint32_t entry, Ws ws);
 // The same for an item of a nested array, the word at `word` holding the
 // item's offset.
 void xopafx_nest(std::uint32_t mask, std::uint32_t at, std::uint32_t word, Ws ws);
+// Sets the left descriptor for a call without a left argument: type 0, and
+// as its offset word the stack's sentinel (a word that holds 0), so that no
+// read of the left side follows a word an earlier call left behind.
+void no_left_argument(Ws ws);
+// Whether the left descriptor's offset word names an array (not the
+// sentinel no_left_argument put there).
+inline bool has_left_argument(Ws ws) {
+  return rd32(ws, hdr::LeftDesc + desc::OffsetWord) != rd32(ws, hdr::Top) - 4;
+}
 
 // Allocates a result of `count` elements, rank × 4 `rank4`, element type
 // `type` (a nested result gets `extra` bytes after its offset table) and

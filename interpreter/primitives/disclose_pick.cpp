@@ -442,10 +442,11 @@ void pick_dyadic(const PrimitiveCall& c, Ws ws) {
   ArrayInfo cur = r;  // the array the next index selects in
   for (std::uint32_t step = 0; step < l.count; ++step) {
     std::uint64_t offset = 0;
+    // Wide arithmetic: the lowest integer less ⎕IO lies below the 32-bit range.
     const auto index = [&](std::int32_t v, std::uint32_t len) {
-      const auto i = static_cast<std::uint32_t>(v - io);
-      if (i >= len) indxer(ws);
-      return i;
+      const std::int64_t i = std::int64_t{v} - io;
+      if (i < 0 || i >= std::int64_t{len}) indxer(ws);
+      return static_cast<std::uint32_t>(i);
     };
     if (l.type == ET_NESTED) {
       const ArrayInfo path = array_info(item_at(l, step, ws), ws);

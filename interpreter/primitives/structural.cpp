@@ -369,12 +369,19 @@ std::uint32_t put_scalar_item(std::uint32_t at, const Elem& e, Ws ws) {
   return size;
 }
 
+namespace {
+
+// The left argument's facts; none (no elements) in a call without one.
+ArrayInfo left_info(Ws ws) { return has_left_argument(ws) ? array_info(left_arg(ws), ws) : ArrayInfo{}; }
+
+}  // namespace
+
 ArrayInfo result_from_picks(const std::vector<std::uint32_t>& shape, const PickWalk& walk, bool proto_left, Ws ws) {
   const std::uint32_t count = checked_count(shape, ws);
   if (count == 0) return empty_result(shape, proto_left, ws);
   // Every item takes at least 16 bytes after its table word.
   need_room(20 * std::uint64_t(count), ws);
-  ArrayInfo l = array_info(left_arg(ws), ws), r = array_info(right_arg(ws), ws);
+  ArrayInfo l = left_info(ws), r = array_info(right_arg(ws), ws);
   std::uint8_t common = 0;
   walk([&](const Pick& p) {
     if (common == ET_NESTED) return;
@@ -386,7 +393,7 @@ ArrayInfo result_from_picks(const std::vector<std::uint32_t>& shape, const PickW
   });
   if (common != ET_NESTED) {
     const ArrayInfo z = new_simple(shape, common, ws);
-    l = array_info(left_arg(ws), ws);
+    l = left_info(ws);
     r = array_info(right_arg(ws), ws);
     std::uint32_t k = 0;
     walk([&](const Pick& p) {
@@ -403,7 +410,7 @@ ArrayInfo result_from_picks(const std::vector<std::uint32_t>& shape, const PickW
   std::uint64_t extra = 0;
   walk([&](const Pick& p) { extra += item_bytes(resolve(l, r, p, ws), p.fill, ws); });
   const ArrayInfo z = alloc_nested(shape, count, extra, ws);
-  l = array_info(left_arg(ws), ws);
+  l = left_info(ws);
   r = array_info(right_arg(ws), ws);
   std::uint32_t at = z.data + 4 * count, k = 0;
   walk([&](const Pick& p) {

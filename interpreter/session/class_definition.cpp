@@ -8,6 +8,7 @@
 
 #include "host/charset.h"
 #include "interpreter/engine/classes.h"
+#include "interpreter/engine/evaluation.h"
 #include "interpreter/engine/line.h"
 #include "interpreter/output/display.h"
 #include "interpreter/reader/entry_errors.h"
@@ -250,7 +251,7 @@ std::uint16_t run_property_expression(const std::string& expression, Ws ws) {
   wr8(ws, t[0].first, static_cast<std::uint8_t>(answer >> 8));
   wr8(ws, t[0].first + 1, static_cast<std::uint8_t>(answer));
   clnuse(z, ws);
-  run_engine(ES_LINE_START, ws);
+  run_line_apart(ws);
   return answer;
 }
 

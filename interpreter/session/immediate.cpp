@@ -3,6 +3,7 @@
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/engine/engine.h"
+#include "interpreter/engine/evaluation.h"
 #include "interpreter/engine/error_path.h"
 #include "interpreter/engine/line.h"
 #include "interpreter/reader/tokeniser.h"
@@ -19,7 +20,7 @@ void intent(Ws ws) {
       length = static_cast<int>(pending);
       wr32(ws, hdr::PendingLength, 0);
     } else {
-      if (last != lr::NoPrompt) sup_promt(ws);
+      if (last != lr::NoPrompt && !prompt_for_quad_answer(ws)) sup_promt(ws);
       wr8(ws, hdr::StepRequest, 0);
       if (sup_lnin(&text, &length, ws) == 0) {
         sup_snd1c(0x0D, ws);

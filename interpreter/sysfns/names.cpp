@@ -157,7 +157,7 @@ bool erase_object(std::uint32_t entry, Ws ws) {
   if (type == SYM_VAR || type == SYM_SHARED) {
     wr32(ws, entry + sym::Value, 0);
     wr8(ws, entry + sym::Type, (type_byte & kSymLocalFlag) | SYM_UNDEF);
-    if (value) retire_old_value(entry, value, rd32(ws, hdr::StackPointer) - kStackEntrySize, ws);
+    if (value && !settle_name_readers(entry, value, 0, ws)) mgarb(value, ws);
     if (counted) clnus2(entry, ws);
     return true;
   }
