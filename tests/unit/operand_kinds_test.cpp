@@ -41,6 +41,7 @@ const Operand kOperands[] = {
     {"(⍎'2 3')", true},
     // No operand, or an operator where the operand should stand.
     {"", false},          {"/", false},        {"¨", false},        {"∘.", false},
+    {"MOP", false},
 };
 
 // An operator as written around its operands, F and G.
