@@ -9,7 +9,8 @@
 // error: never SYSTEM ERROR, never a crash. A line that fails assigns
 // nothing, a variable defined before every line is still there, and the
 // heap stays consistent. Where an operator needs a function and is given a
-// value, the line is a SYNTAX ERROR whatever the other operand is.
+// value, the line is a SYNTAX ERROR whatever the other operand is. Named
+// arguments give what the same values written out give.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -64,17 +65,20 @@ const Operator kOperators[] = {
     {"defined_dyadic", "F DOP G", false, false},
 };
 
-// The arguments: left (for a dyadic use) and right.
+// The arguments: left (for a dyadic use) and right, and, for names, the
+// same values written out.
 struct Arguments {
   const char* left;
   const char* right;
+  const char* left_written;
+  const char* right_written;
 };
 
 const Arguments kArguments[] = {
-    {"1 2", "3 4"},
-    {"N", "N"},
-    {"M", "M"},
-    {"(⍳0)", "(⍳0)"},
+    {"1 2", "3 4", "", ""},
+    {"N", "N", "((1 2)(3 4))", "((1 2)(3 4))"},
+    {"M", "M", "(2 2⍴⍳4)", "(2 2⍴⍳4)"},
+    {"(⍳0)", "(⍳0)", "", ""},
 };
 
 std::string replaced(std::string s, const std::string& from, const std::string& to) {
@@ -131,16 +135,25 @@ class OperandKinds : public ::testing::TestWithParam<Operator> {
   LexRoutes saved_;
 };
 
+// One line: whether it must be a SYNTAX ERROR, and for a line that names
+// its arguments, the same expression with them written out (which must
+// give the same value).
+struct Case {
+  std::string line;
+  bool syntax;
+  std::string written;
+};
+
 // The cases of one operator: every operand (pair), axis form, valence,
 // argument set, target and way of running.
-std::vector<std::string> lines_for(const Operator& op, std::vector<bool>& must_be_syntax) {
+std::vector<Case> cases_for(const Operator& op) {
   const std::string form = op.form;
   const Operand none{"", false};
   std::vector<const Operand*> every, just_none{&none};
   for (const Operand& o : kOperands) every.push_back(&o);
   const auto& fs = form.find('F') != std::string::npos ? every : just_none;
   const auto& gs = form.find('G') != std::string::npos ? every : just_none;
-  std::vector<std::string> lines;
+  std::vector<Case> cases;
   for (const Operand* f : fs) {
     for (const Operand* g : gs) {
       const std::string derived = replaced(replaced(form, "F", f->text), "G", g->text);
@@ -149,34 +162,35 @@ std::vector<std::string> lines_for(const Operator& op, std::vector<bool>& must_b
       for (int axis = 0; axis < 3; ++axis) {
         for (const Arguments& a : kArguments) {
           for (int dyadic = 0; dyadic < 2; ++dyadic) {
-            const std::string expr = (dyadic ? std::string(a.left) + " " : "") + forms[axis] + " " + a.right;
+            const auto applied = [&](const std::string& l, const std::string& r) {
+              return (dyadic ? l + " " : "") + forms[axis] + " " + r;
+            };
+            const std::string expr = applied(a.left, a.right);
             // An axis written straight after a value operand indexes it first.
             const bool syntax = misplaced_value && axis != 1;
+            const std::string written = *a.right_written ? applied(a.left_written, a.right_written) : "";
             for (const std::string& target : {std::string("Z←"), std::string("(1↓Z)←")}) {
-              for (const std::string& line : {target + expr, target + "⍎'" + replaced(expr, "'", "''") + "'",
-                                              "⍎'" + replaced(target + expr, "'", "''") + "'"}) {
-                lines.push_back(line);
-                must_be_syntax.push_back(syntax);
-              }
+              cases.push_back({target + expr, syntax, target == "Z←" ? written : ""});
+              cases.push_back({target + "⍎'" + replaced(expr, "'", "''") + "'", syntax, ""});
+              cases.push_back({"⍎'" + replaced(target + expr, "'", "''") + "'", syntax, ""});
             }
           }
         }
       }
     }
   }
-  return lines;
+  return cases;
 }
 
 TEST_P(OperandKinds, GiveAValueOrAnErrorAndKeepTheWorkspace) {
-  std::vector<bool> must_be_syntax;
-  const std::vector<std::string> lines = lines_for(GetParam(), must_be_syntax);
+  const std::vector<Case> cases = cases_for(GetParam());
   int failures = 0;
   std::string report;
   auto fail = [&](const std::string& line, const std::string& what) {
     if (++failures <= 12) report += "\n      " + line + "\n  " + what;
   };
-  for (std::size_t k = 0; k < lines.size(); ++k) {
-    const std::string& line = lines[k];
+  for (std::size_t k = 0; k < cases.size(); ++k) {
+    const std::string& line = cases[k].line;
     ASSERT_EQ(type("Z←'old'"), "") << "before " << line;
     std::string out;
     try {
@@ -193,12 +207,22 @@ TEST_P(OperandKinds, GiveAValueOrAnErrorAndKeepTheWorkspace) {
       continue;
     }
     if (failed && !is_error_report(first)) fail(line, "printed " + out);
-    if (must_be_syntax[k] && first != "SYNTAX ERROR") fail(line, "wanted SYNTAX ERROR, got " + (first.empty() ? "a value" : first));
+    if (cases[k].syntax && first != "SYNTAX ERROR") fail(line, "wanted SYNTAX ERROR, got " + (first.empty() ? "a value" : first));
     // Nothing is assigned by a line that fails; what was there stays (seen
     // once a suspended function's local Z is gone).
     if (failed && type(")RESET") != "") fail(line, "then )RESET printed something");
     const std::string kept = type(failed ? "(Q≡'kept'),Z≡'old'" : "Q≡'kept'");
     if (kept != (failed ? "1 1\n" : "1\n")) fail(line, "after " + first + ": " + kept);
+    // Named arguments give what the values written out give: the same
+    // value, or the same error.
+    if (!cases[k].written.empty()) {
+      const std::string w = type("W←" + cases[k].written);
+      if (!w.empty()) type(")RESET");
+      const bool same = failed ? test::first_line(w) == first : w.empty() && type("Z≡W") == "1\n";
+      if (!same)
+        fail(line, "gives " + (failed ? first : "a value") + " but " + cases[k].written + " gives " +
+                       (w.empty() ? (failed ? "a value" : "another value") : test::first_line(w)));
+    }
     if (k % 64 == 0 && !heap_consistent(ws())) {
       fail(line, "heap inconsistent");
       break;
@@ -206,7 +230,7 @@ TEST_P(OperandKinds, GiveAValueOrAnErrorAndKeepTheWorkspace) {
   }
   EXPECT_TRUE(heap_consistent(ws()));
   EXPECT_EQ(type(")SI"), "");
-  EXPECT_EQ(failures, 0) << failures << " of " << lines.size() << " lines:" << report;
+  EXPECT_EQ(failures, 0) << failures << " of " << cases.size() << " lines:" << report;
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryOperator, OperandKinds, ::testing::ValuesIn(kOperators),
