@@ -374,11 +374,20 @@ ArrayInfo result_from_picks(const std::vector<std::uint32_t>& shape, const PickW
   if (count == 0) return empty_result(shape, proto_left, ws);
   // Every item takes at least 16 bytes after its table word.
   need_room(20 * std::uint64_t(count), ws);
-  ArrayInfo l = array_info(left_arg(ws), ws), r = array_info(right_arg(ws), ws);
+  // The left descriptor is read only for a pick from the left argument: a
+  // monadic call leaves it naming whatever it named before.
+  ArrayInfo l{}, r = array_info(right_arg(ws), ws);
+  bool have_l = false;
+  const auto from = [&](const Pick& p) -> const ArrayInfo& {
+    if (!p.left) return r;
+    if (!have_l) l = array_info(left_arg(ws), ws);
+    have_l = true;
+    return l;
+  };
   std::uint8_t common = 0;
   walk([&](const Pick& p) {
     if (common == ET_NESTED) return;
-    const std::uint8_t t = scalar_kind(resolve(l, r, p, ws), ws);
+    const std::uint8_t t = scalar_kind(resolve(from(p), from(p), p, ws), ws);
     if (t == ET_NESTED) common = ET_NESTED;
     else if (common == 0) common = t;
     else if (is_numeric(common) && is_numeric(t)) common = common > t ? common : t;
@@ -386,11 +395,11 @@ ArrayInfo result_from_picks(const std::vector<std::uint32_t>& shape, const PickW
   });
   if (common != ET_NESTED) {
     const ArrayInfo z = new_simple(shape, common, ws);
-    l = array_info(left_arg(ws), ws);
+    have_l = false;
     r = array_info(right_arg(ws), ws);
     std::uint32_t k = 0;
     walk([&](const Pick& p) {
-      const Resolved it = resolve(l, r, p, ws);
+      const Resolved it = resolve(from(p), from(p), p, ws);
       if (p.fill) {
         if (common == ET_CHAR) wr8(ws, z.data + k, blank_char());
       } else {
@@ -401,14 +410,14 @@ ArrayInfo result_from_picks(const std::vector<std::uint32_t>& shape, const PickW
     return z;
   }
   std::uint64_t extra = 0;
-  walk([&](const Pick& p) { extra += item_bytes(resolve(l, r, p, ws), p.fill, ws); });
+  walk([&](const Pick& p) { extra += item_bytes(resolve(from(p), from(p), p, ws), p.fill, ws); });
   const ArrayInfo z = alloc_nested(shape, count, extra, ws);
-  l = array_info(left_arg(ws), ws);
+  have_l = false;
   r = array_info(right_arg(ws), ws);
   std::uint32_t at = z.data + 4 * count, k = 0;
   walk([&](const Pick& p) {
     wr32(ws, z.data + 4 * k++, at - z.off);
-    at += put_item(at, resolve(l, r, p, ws), p.fill, ws);
+    at += put_item(at, resolve(from(p), from(p), p, ws), p.fill, ws);
   });
   return z;
 }
