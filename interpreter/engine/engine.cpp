@@ -112,7 +112,10 @@ struct GrammarRow {
   std::string_view cells;
 };
 
-// Binding strengths: "R:strength" pairs.
+// Binding strengths: "R:strength" pairs. The dot and a defined dyadic
+// operator bind whatever stands right of them at once: what is no operand
+// there is a SYNTAX ERROR where it stands, before anything left of the
+// operator (an assignment above all) is carried out.
 constexpr GrammarRow kBindingRows[] = {
     {TC_PRIMITIVE, "1:2 7:6 9:9 10:6 12:2 13:2 14:2 18:6 19:6"},
     {TC_VALUE, "0:4 1:6 3:1 7:6 8:4 9:9 10:7 12:6 13:6 14:6 18:6 19:6 21:4"},
@@ -122,14 +125,14 @@ constexpr GrammarRow kBindingRows[] = {
     {TC_RPAREN, "0:9 1:9 3:9 7:9 8:9 9:9 10:9 12:9 13:9 14:9 18:9 19:9 21:9"},
     {TC_SLASH, "9:9"},
     {TC_NAMEDFN, "1:2 7:6 9:9 10:6 12:2 13:2 14:2 18:6 19:6"},
-    {TC_DOT, "0:8 1:8 8:8 9:9 13:8 21:8 23:8"},
+    {TC_DOT, "0:8 1:8 2:8 3:8 4:8 5:8 6:8 7:8 8:8 9:9 10:8 11:8 13:8 18:8 19:8 20:8 21:8 23:8"},
     {TC_CONSTANT, "0:4 1:6 3:4 7:6 8:4 9:9 10:6 12:6 13:6 14:6 18:6 19:6 21:4"},
     {TC_NILADIC, "0:4 1:6 3:4 7:6 8:4 9:9 10:6 12:6 13:6 14:6 18:6 19:6 21:4"},
     {TC_SPECIAL, "0:4 1:6 3:4 7:6 8:4 9:9 10:6 12:6 13:6 14:6 18:6 19:6 21:4"},
     {TC_LBRACKET, "4:9"},
     {TC_EACH, "9:9"},
     {TC_MONOP, "9:9"},
-    {TC_DYOP, "0:8 1:8 8:8 9:9 21:8"},
+    {TC_DYOP, "0:8 1:8 2:8 3:8 4:8 5:8 6:8 7:8 8:8 9:9 10:8 11:8 18:8 19:8 20:8 21:8"},
     {TC_DERIVED, "1:2 7:6 9:9 10:6 12:2 13:2 14:2 18:6 19:6"},
     {TC_LEFTARG, "0:8 8:8 9:9 21:8"},
 };
@@ -152,7 +155,7 @@ constexpr GrammarRow kActionRows[] = {
     {TC_LBRACKET, "4=XemptyIndex"},
     {TC_EACH, "2-7,9-11,18=SynterBadline"},
     {TC_MONOP, "2-7,9-11,18=SynterBadline"},
-    {TC_DYOP, "0,1,8,21=Xudyop 2-7,9-11,18=SynterBadline"},
+    {TC_DYOP, "0,1,8,21=Xudyop 2-7,9-11,18-20=SynterBadline"},
     {TC_DERIVED,
      "1=XmnDerfn 2,5,6=SynterNoarray 3,4=SynterBadline 7=Xrdce 9=Xaxis 10=XprodRes 18=Xeach 19=Xumnop"},
     {TC_LEFTARG, "0,7=Xdyop 2,5,6=SynterNoarray 3,4=SynterBadline 8=Xdyfn 10=SynterClass 18=Synter 21=XdyDerfn"},

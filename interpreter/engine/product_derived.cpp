@@ -162,8 +162,8 @@ int do_xprod_derived(Ws ws) {
   const StackEntry f = load_entry(stack_entry_at(0, ws), ws);
   const StackEntry g = load_entry(stack_entry_at(2, ws), ws);
   if (is_jot(f) && f.flags != 0) axis_error(ws);
-  // do_xprod took only a primitive, named or derived g, and / ⌿ \ ⍀ never
-  // bind to a bound dot (they take their own operand first): a value
+  // do_xprod_res passes only a primitive, named or derived g, and / ⌿ \ ⍀
+  // never bind to a bound dot (they take their own operand first): a value
   // left of the dot is dot notation, so f is one of these too.
   if (!takes(f) || !takes(g)) ZEMA_SYSTEM_ERROR(ws);
   // g's copy first takes g's slot; f joins it there.

@@ -45,8 +45,8 @@ ScalarOperand operand_of(const StackEntry& e) {
 void outer_general(const StackEntry& g, Ws ws) {
   const std::uint32_t l_slot = stack_entry_at(0, ws);
   const std::uint32_t r_slot = stack_entry_at(2, ws);
-  const ArrayInfo l = array_info(rd32(ws, l_slot + se::Value), ws);
-  const ArrayInfo r = array_info(rd32(ws, r_slot + se::Value), ws);
+  const ArrayInfo l = array_info(find_ws_entry(l_slot, ws), ws);  // a name stands for its value
+  const ArrayInfo r = array_info(find_ws_entry(r_slot, ws), ws);
   if (l.rank + r.rank > 63) limit_error(ws);
   std::vector<std::uint32_t> shape = shape_of(l, ws);
   for (std::uint32_t d : shape_of(r, ws)) shape.push_back(d);
@@ -90,8 +90,8 @@ void reduce_top(const StackEntry& f, Ws ws) {
 void inner_general(const StackEntry& f, const StackEntry& g, Ws ws) {
   const std::uint32_t l_slot = stack_entry_at(0, ws);
   const std::uint32_t r_slot = stack_entry_at(2, ws);
-  const ArrayInfo l = array_info(rd32(ws, l_slot + se::Value), ws);
-  const ArrayInfo r = array_info(rd32(ws, r_slot + se::Value), ws);
+  const ArrayInfo l = array_info(find_ws_entry(l_slot, ws), ws);  // a name stands for its value
+  const ArrayInfo r = array_info(find_ws_entry(r_slot, ws), ws);
   std::vector<std::uint32_t> ls = shape_of(l, ws), rs = shape_of(r, ws);
   const std::uint32_t n_l = l.rank == 0 ? 1 : ls.back();
   const std::uint32_t n_r = r.rank == 0 ? 1 : rs.front();
@@ -148,8 +148,10 @@ int do_xprod(Ws ws) {
 int do_xprod_res(Ws ws) {
   const StackEntry f = load_entry(stack_entry_at(0, ws), ws);
   const StackEntry g = load_entry(stack_entry_at(2, ws), ws);
+  // Right of a function the dot needs a function: a value, a niladic name
+  // or an operator there is a member name after a function, whatever f is.
+  if (g.cls != TC_PRIMITIVE && g.cls != TC_NAMEDFN && (g.cls & kClassMask) != TC_DERIVED) synter(ws);
   if ((f.cls & kClassMask) == TC_DERIVED || (g.cls & kClassMask) == TC_DERIVED) return do_xprod_derived(ws);
-  if (g.cls != TC_PRIMITIVE && g.cls != TC_NAMEDFN) synter(ws);  // a member name right of a function
   const bool outer = f.cls == TC_PRIMITIVE && code_of(f) == jot();
   if (outer && f.flags != 0) axis_error(ws);
   // The grammar binds a bound dot only to a primitive, named or derived f on

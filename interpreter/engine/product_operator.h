@@ -16,17 +16,19 @@ constexpr std::uint32_t kProductLeft = 24;
 // does not fit.
 void push_vector(std::uint32_t slot, std::uint64_t base, std::uint64_t step, std::uint32_t n, Ws ws);
 
-// The engine's action for the dot on top of the stack with g below it: the
-// dot becomes a bound dot (class 10), awaiting f or ∘ to its left; answers
-// the next state. NONCE ERROR when g is not a primitive, defined or derived
-// function.
+// The engine's action for the dot on top of the stack with g below it (a
+// function, or a value or name for dot notation): the dot becomes a bound
+// dot (class 10), awaiting f or ∘ to its left; answers the next state.
+// Anything else right of the dot is a SYNTAX ERROR the grammar gives
+// before this is reached.
 int do_xprod(Ws ws);
 
 // The engine's action with f (or ∘) on top, the bound dot and g below:
 // replaces the three by a derived function (class 21, entry flag
 // fe::Product) holding g's entry and f's (either may carry an axis, which
-// goes with each of its calls); answers the next state. AXIS ERROR for ∘
-// with an axis. A derived f or g goes to do_xprod_derived.
+// goes with each of its calls); answers the next state. SYNTAX ERROR when
+// g is no function (a value or a niladic name), whatever f is; AXIS ERROR
+// for ∘ with an axis. A derived f or g goes to do_xprod_derived.
 int do_xprod_res(Ws ws);
 
 // Applies the product on top of the left argument's entry: L∘.g R or
