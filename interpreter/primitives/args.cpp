@@ -96,7 +96,8 @@ void xopafx(std::uint32_t mask, std::uint32_t at, std::uint32_t entry, Ws ws) {
 
 void xopafx_nest(std::uint32_t mask, std::uint32_t at, std::uint32_t word, Ws ws) { describe(mask, at, word, ws); }
 
-std::uint32_t oprslt(std::uint32_t count, std::uint32_t rank4, std::uint8_t type, std::uint32_t extra, Ws ws) {
+std::uint32_t oprslt(std::uint32_t count, std::uint32_t rank4, std::uint8_t type, std::uint32_t extra, Ws ws,
+                     bool at_top) {
   wr16(ws, hdr::ResultDesc + desc::Bits, 0);
   const bool nest = rd8(ws, hdr::ResultBits) & rbits::NestArea;
   std::uint32_t entry = 0;
@@ -137,7 +138,8 @@ std::uint32_t oprslt(std::uint32_t count, std::uint32_t rank4, std::uint8_t type
     wr32(ws, hdr::ResultDesc + desc::NestResult, off);
     wr32(ws, hdr::ResultDesc + desc::OffsetWord, hdr::ResultDesc + desc::NestResult);
   } else {
-    off = getspc(static_cast<std::uint32_t>(n), ws);
+    off = at_top || type == ET_NESTED ? getspc(static_cast<std::uint32_t>(n), ws)
+                                      : getspc_placed(static_cast<std::uint32_t>(n), ws);
     settle_entry(entry, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), kSeResult, off}, ws);
     wr32(ws, hdr::ResultDesc + desc::OffsetWord, entry + se::Value);
   }

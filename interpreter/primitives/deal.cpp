@@ -82,7 +82,7 @@ void deal_dyadic(const PrimitiveCall& c, Ws ws) {
   if (count < 0 || range < count) domner(ws);
   const std::int32_t io = quad_io(ws);
   if (count < kSmallDeal || range > kLargeRange || 4ull * range + kRangeMargin > free_gap(ws)) {
-    const ArrayInfo z = new_simple({static_cast<std::uint32_t>(count)}, ET_INT, ws);
+    const ArrayInfo z = new_simple_at_top({static_cast<std::uint32_t>(count)}, ET_INT, ws);
     deal_by_draws(z, static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(range), io, ws);
     return;
   }
