@@ -438,7 +438,7 @@ void nest_walk(bool dyadic, Ws ws) {
 // A nested result on the heap, its items built in the nested-result area
 // opened just above it; the area closes into the result object.
 void nested_result(bool dyadic, Ws ws) {
-  gcol_all(ws);
+  gcol(ws);
   xoprfx(ET_NESTED, dyadic ? xdy_shape(ws) : hdr::RightDesc, ws);
   const std::uint32_t result_entry = stack_entry_at(0, ws);
   set_bits(rbits::NestArea, ws);

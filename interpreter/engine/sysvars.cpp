@@ -161,7 +161,7 @@ void quote_quad_input(Ws ws) {
     wr16(ws, hdr::State, state);
     error(code, major, minor, ws);
   };
-  gcol_all(ws);
+  gcol(ws);
   const std::uint32_t top = rd32(ws, hdr::HeapTop);
   const std::int64_t room = std::int64_t(rd32(ws, hdr::StackPointer)) - top;
   if (room < kQuoteQuadReserve) fail(E_WS_FULL, 1, 3);
@@ -198,7 +198,7 @@ void quote_quad_input(Ws ws) {
 
 // A shared variable read as a value: the host writes it at the heap top.
 void shared_reference(std::uint32_t entry, Ws ws) {
-  gcol_all(ws);
+  gcol(ws);
   const std::uint32_t top = rd32(ws, hdr::HeapTop);
   const std::int64_t room = std::int64_t(rd32(ws, hdr::StackPointer)) - top;
   if (room < kShareReserve) ws_full(ws);

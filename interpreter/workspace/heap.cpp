@@ -280,14 +280,14 @@ void gcol(Ws ws) {
   compact_object_pool(ws);
   auto garbage = rdi32(ws, hdr::Garbage);
   if (garbage == 0 || garbage <= rdi32(ws, hdr::GarbageLimit)) return;
-  compact(false, ws);
+  compact(true, ws);
 }
 
-void gcol_all(Ws ws) {
+void gcol_leaving_large(Ws ws) {
   compact_object_pool(ws);
   auto garbage = rdi32(ws, hdr::Garbage);
   if (garbage == 0 || garbage <= rdi32(ws, hdr::GarbageLimit)) return;
-  compact(true, ws);
+  compact(false, ws);
 }
 
 void force_gcol(Ws ws) {

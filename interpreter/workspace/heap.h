@@ -47,13 +47,13 @@ using TokenLineRelease = void (*)(std::uint32_t object, Ws ws);
 // SYSTEM ERROR.
 void set_token_line_release(TokenLineRelease release);
 
-// Compacts when garbage exceeds the garbage limit; a large object (as
-// getspc_placed places) stays where it is, the released space below it
-// left as one released object, still garbage, for getspc_placed to fill.
+// Compacts when garbage exceeds the garbage limit.
 void gcol(Ws ws);
-// Compacts everything when garbage exceeds the garbage limit: for a caller
-// that then takes the free gap as all the room there is.
-void gcol_all(Ws ws);
+// The same, except that a large object (as getspc_placed places) stays where
+// it is, the released space below it left as one released object, still
+// garbage, for getspc_placed to fill: the tidying before each line, which
+// then need not slide a large value that was just assigned.
+void gcol_leaving_large(Ws ws);
 // Compacts whatever the garbage.
 void force_gcol(Ws ws);
 // Garbage limit = 1% of the free gap.

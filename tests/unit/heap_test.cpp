@@ -379,7 +379,7 @@ TEST(Heap, PlacedLargeObjectsFillTheLowestReleasedRunThatHoldsThem) {
   EXPECT_TRUE(intact(ws, s.object(4), 4));
 }
 
-TEST(Heap, GcolLeavesALargeObjectInPlaceAndItsReleasedSpaceForPlacing) {
+TEST(Heap, TidyingLeavesALargeObjectInPlaceAndItsReleasedSpaceForPlacing) {
   TestWorkspace t(8 * 1024 * 1024);
   Ws ws = t.ws();
   Slots s(ws, 5);
@@ -396,7 +396,7 @@ TEST(Heap, GcolLeavesALargeObjectInPlaceAndItsReleasedSpaceForPlacing) {
     wr32(ws, s.slot(i), 0);
   }
   ASSERT_GT(rd32(ws, hdr::Garbage), rd32(ws, hdr::GarbageLimit));
-  gcol(ws);
+  gcol_leaving_large(ws);
   // L stays; the small object above it slides down over the released one.
   EXPECT_EQ(s.object(1), l);
   EXPECT_EQ(s.object(3), small);
@@ -409,10 +409,10 @@ TEST(Heap, GcolLeavesALargeObjectInPlaceAndItsReleasedSpaceForPlacing) {
   s.put(0, getspc_placed(kLarge, ws));
   EXPECT_EQ(s.object(0), hole);
   EXPECT_EQ(rd32(ws, hdr::Garbage), 0u);
-  // force_gcol slides everything.
+  // gcol slides everything.
   mgarb(s.object(0), ws);
   wr32(ws, s.slot(0), 0);
-  force_gcol(ws);
+  gcol(ws);
   EXPECT_EQ(s.object(1), hole);
   EXPECT_EQ(rd32(ws, hdr::Garbage), 0u);
   EXPECT_EQ(rd32(ws, hdr::LowestReleased), 0u);
