@@ -10,6 +10,11 @@
 //              search per probe looking at the values within ⎕CT;
 //   'needle'⍷H 10⁷ random letters holding the needle now and then, next to
 //              memmem restarted after each match.
+// Then the searches short of room: X⍳Y, X∊Y, X~Y on 10⁶ integers, F⍳G on
+// 6×10⁵ floats and L⍳R on 2×10⁵ nested pairs, in a 20 MB workspace (whose
+// free gap holds only part of the table) against the same search in the
+// roomy workspace and against the C++ above (nested: a C++ hash table of
+// the pairs).
 //
 //   zema-search-bench [--quick]     (--quick: 10⁶ characters, 3 runs)
 #include <algorithm>
@@ -200,6 +205,100 @@ int main(int argc, char** argv) {
       at = k + 1;
     }
   }));
+  // Short of room: the same searches in a 20 MB workspace.
+  std::printf("\n%-22s %12s %12s %12s %10s %8s\n", "20 MB workspace", "small", "roomy", "C++", "÷roomy", "÷C++");
+  auto report_room = [&](const std::string& what, double small, double roomy, double b) {
+    std::printf("%s %10.2fms %10.2fms %10.2fms %10.2f %8.2f\n", padded(what, 22).c_str(), 1e3 * small, 1e3 * roomy,
+                1e3 * b, small / roomy, small / b);
+  };
+  {
+    constexpr std::uint32_t m = 1000000, mf = 600000, pairs = 200000;
+    auto ints = [&](Session& on) {
+      on.define("X", ET_INT, m, [&](std::uint8_t* p) {
+        for (std::uint32_t i = 0; i < m; ++i) store_el<std::int32_t>(p, i, static_cast<std::int32_t>(i * 2654435761u));
+      });
+      on.define("Y", ET_INT, m, [&](std::uint8_t* p) {
+        for (std::uint32_t i = 0; i < m; ++i)
+          store_el<std::int32_t>(p, i, static_cast<std::int32_t>((m - 1 - i) * 2654435761u + (i % 2)));
+      });
+    };
+    auto floats = [&](Session& on) {
+      on.run("X←Y←0");
+      on.define("F", ET_FLOAT, mf, [&](std::uint8_t* p) {
+        for (std::uint32_t i = 0; i < mf; ++i) store_el<double>(p, i, 0.25 * (mix(i) % (4 * mf)));
+      });
+      on.define("G", ET_FLOAT, mf, [&](std::uint8_t* p) {
+        for (std::uint32_t i = 0; i < mf; ++i)
+          store_el<double>(p, i, 0.25 * (mix(mf - 1 - i) % (4 * mf)) + 0.125 * (i % 2));
+      });
+    };
+    auto nested = [&](Session& on) {
+      on.run("F←G←0");
+      on.run("L←(" + std::to_string(pairs) + "?1E9),¨1");
+      on.run("R←⌽L");
+    };
+    Session small(20u << 20);
+    const std::string lines[] = {"Z←X⍳Y", "Z←X∊Y", "Z←X~Y", "Z←F⍳G", "Z←L⍳R"};
+    double roomy[std::size(lines)], tight[std::size(lines)];
+    for (int pass = 0; pass < 2; ++pass) {
+      Session& on = pass == 0 ? s : small;
+      set_current_apl_task(&on.task);
+      ints(on);
+      for (int k = 0; k < 3; ++k) (pass == 0 ? roomy : tight)[k] = on.time_line(lines[k], reps);
+      floats(on);
+      (pass == 0 ? roomy : tight)[3] = on.time_line(lines[3], reps);
+      nested(on);
+      (pass == 0 ? roomy : tight)[4] = on.time_line(lines[4], reps);
+      if (pass == 1) {
+        on.run("→(Z≡⌽⍳⍴L)/0 ⋄ 'wrong nested answers'");
+        on.run("Z←0");
+      }
+    }
+    set_current_apl_task(&s.task);
+    ints(s);
+    std::vector<std::uint32_t> pos(m);
+    const double c_index = best_of(reps, [] {}, [&] {
+      member_ints(s.data("Y"), m, s.data("X"), m, [&](std::uint32_t j, bool found) { pos[j] = found; });
+    });
+    const double c_member = best_of(reps, [] {}, [&] {
+      member_ints(s.data("X"), m, s.data("Y"), m, set_bits);
+    });
+    const double c_without = best_of(reps, [] {}, [&] {
+      std::uint32_t k = 0;
+      const std::uint8_t* x = s.data("X");
+      member_ints(x, m, s.data("Y"), m, [&](std::uint32_t j, bool found) {
+        if (!found) store_el<std::int32_t>(z, k++, load_el<std::int32_t>(x, j));
+      });
+      sink += k;
+    });
+    floats(s);
+    const double c_floats = best_of(reps, [] {}, [&] { search_floats(s.data("F"), mf, s.data("G"), mf, true); });
+    // Pairs (v, 1) against the same reversed: a table of the values.
+    std::vector<std::int32_t> lv(pairs);
+    for (std::uint32_t i = 0; i < pairs; ++i) lv[i] = static_cast<std::int32_t>(mix(i) % 1000000000u + 1);
+    const double c_nested = best_of(reps, [] {}, [&] {
+      std::vector<std::uint32_t> at(3ull * pairs, 0), key(3ull * pairs, 0);
+      const std::uint64_t slots = 3ull * pairs;
+      for (std::uint32_t i = 0; i < pairs; ++i) {
+        std::uint64_t k = std::uint64_t(mix(static_cast<std::uint32_t>(lv[i]))) * slots >> 32;
+        while (at[k] != 0 && key[k] != static_cast<std::uint32_t>(lv[i])) k = k + 1 == slots ? 0 : k + 1;
+        if (at[k] == 0) at[k] = i + 1, key[k] = static_cast<std::uint32_t>(lv[i]);
+      }
+      for (std::uint32_t j = 0; j < pairs; ++j) {
+        const auto v = static_cast<std::uint32_t>(lv[pairs - 1 - j]);
+        std::uint64_t k = std::uint64_t(mix(v)) * slots >> 32;
+        while (at[k] != 0 && key[k] != v) k = k + 1 == slots ? 0 : k + 1;
+        pos[j] = at[k] != 0 ? at[k] : pairs + 1;
+      }
+      sink += pos[7];
+    });
+    const double c[] = {c_index, c_member, c_without, c_floats, c_nested};
+    for (std::size_t k = 0; k < std::size(lines); ++k) {
+      const char* length[] = {" 1000000", " 1000000", " 1000000", " 600000", " 200000"};
+      const std::string what = lines[k].substr(std::string("Z←").size()) + length[k];
+      report_room(what, tight[k], roomy[k], c[k]);
+    }
+  }
   if (sink == 42) std::printf(" ");
   return 0;
 }

@@ -101,7 +101,8 @@ void no_left_argument(Ws ws) {
   wr32(ws, hdr::LeftDesc + desc::OffsetWord, rd32(ws, hdr::Top) - 4);
 }
 
-std::uint32_t oprslt(std::uint32_t count, std::uint32_t rank4, std::uint8_t type, std::uint32_t extra, Ws ws) {
+std::uint32_t oprslt(std::uint32_t count, std::uint32_t rank4, std::uint8_t type, std::uint32_t extra, Ws ws,
+                     bool at_top) {
   wr16(ws, hdr::ResultDesc + desc::Bits, 0);
   const bool nest = rd8(ws, hdr::ResultBits) & rbits::NestArea;
   std::uint32_t entry = 0;
@@ -142,7 +143,8 @@ std::uint32_t oprslt(std::uint32_t count, std::uint32_t rank4, std::uint8_t type
     wr32(ws, hdr::ResultDesc + desc::NestResult, off);
     wr32(ws, hdr::ResultDesc + desc::OffsetWord, hdr::ResultDesc + desc::NestResult);
   } else {
-    off = getspc(static_cast<std::uint32_t>(n), ws);
+    off = at_top || type == ET_NESTED ? getspc(static_cast<std::uint32_t>(n), ws)
+                                      : getspc_placed(static_cast<std::uint32_t>(n), ws);
     settle_entry(entry, StackEntry{static_cast<std::uint8_t>(kOwnsObject | TC_VALUE), kSeResult, off}, ws);
     wr32(ws, hdr::ResultDesc + desc::OffsetWord, entry + se::Value);
   }

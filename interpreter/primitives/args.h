@@ -71,8 +71,11 @@ inline bool has_left_argument(Ws ws) {
 // sets the result descriptor on it; answers the offset of its first shape
 // word, which the caller fills in. Outside the nested-result area the
 // result is owned by a new stack entry (class 0x81, flags kSeResult);
-// inside it, it is carved from the area's low end.
-std::uint32_t oprslt(std::uint32_t count, std::uint32_t rank4, std::uint8_t type, std::uint32_t extra, Ws ws);
+// inside it, it is carved from the area's low end. A simple result may lie
+// in a released run below the heap top (getspc_placed) unless `at_top`: a
+// caller that cuts the result afterwards asks for the heap top.
+std::uint32_t oprslt(std::uint32_t count, std::uint32_t rank4, std::uint8_t type, std::uint32_t extra, Ws ws,
+                     bool at_top = false);
 
 // Checks that the arguments of a dyadic scalar function conform (RANK
 // ERROR, LENGTH ERROR) and answers the descriptor whose array gives the

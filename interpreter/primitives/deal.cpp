@@ -86,7 +86,7 @@ void deal_dyadic(const PrimitiveCall& c, Ws ws) {
     deal_by_draws(z, static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(range), io, ws);
     return;
   }
-  const ArrayInfo z = new_simple({static_cast<std::uint32_t>(range)}, ET_INT, ws);
+  const ArrayInfo z = new_simple_at_top({static_cast<std::uint32_t>(range)}, ET_INT, ws);
   std::uint8_t* const zd = ws + z.data;
   for (std::int32_t i = 0; i < range; ++i) store32(zd + 4ull * i, static_cast<std::uint32_t>(io + i));
   for (std::int32_t j = 0; j < count; ++j) {

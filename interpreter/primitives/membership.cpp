@@ -125,7 +125,7 @@ void without_dyadic(const PrimitiveCall& c, Ws ws) {
     result_from_picks({kept}, walk, true, ws);
     return;
   }
-  const ArrayInfo z = new_simple({a.count}, a.type, ws);
+  const ArrayInfo z = new_simple_at_top({a.count}, a.type, ws);
   a = array_info(left_arg(ws), ws);
   b = array_info(right_arg(ws), ws);
   if (all) {

@@ -219,16 +219,28 @@ void need_room(std::uint64_t bytes, Ws ws) {
 std::uint32_t left_arg(Ws ws) { return desc_array(hdr::LeftDesc, ws); }
 std::uint32_t right_arg(Ws ws) { return desc_array(hdr::RightDesc, ws); }
 
-ArrayInfo new_simple(const std::vector<std::uint32_t>& shape, std::uint8_t type, Ws ws) {
+namespace {
+
+ArrayInfo new_simple_result(const std::vector<std::uint32_t>& shape, std::uint8_t type, bool at_top, Ws ws) {
   if (shape.size() > 63) limit_error(ws);
   const std::uint32_t count = checked_count(shape, ws);
   const auto rank4 = static_cast<std::uint32_t>(4 * shape.size());
-  const std::uint32_t first = oprslt(count, rank4, type, 0, ws);
+  const std::uint32_t first = oprslt(count, rank4, type, 0, ws, at_top);
   for (std::size_t k = 0; k < shape.size(); ++k) wr32(ws, first + 4 * k, shape[k]);
   ArrayInfo r = array_info(first - obj::Shape, ws);
   const std::uint32_t end = r.off + rd32(ws, r.off + obj::Size);
   if (end > r.data) std::memset(ws + r.data, 0, end - r.data);
   return r;
+}
+
+}  // namespace
+
+ArrayInfo new_simple(const std::vector<std::uint32_t>& shape, std::uint8_t type, Ws ws) {
+  return new_simple_result(shape, type, false, ws);
+}
+
+ArrayInfo new_simple_at_top(const std::vector<std::uint32_t>& shape, std::uint8_t type, Ws ws) {
+  return new_simple_result(shape, type, true, ws);
 }
 
 // ---- results picked from the arguments ------------------------------------------

@@ -86,6 +86,8 @@ std::uint32_t write_prototype(const std::uint8_t* p, std::uint8_t* d, int depth)
 // shape written and its data zeroed; answers the array. The arguments may
 // have moved: take them again from their descriptors.
 ArrayInfo new_simple(const std::vector<std::uint32_t>& shape, std::uint8_t type, Ws ws);
+// The same at the heap top, for a result that cut_result_vector shortens.
+ArrayInfo new_simple_at_top(const std::vector<std::uint32_t>& shape, std::uint8_t type, Ws ws);
 // WS FULL at once when `bytes` could not fit in the workspace whatever is
 // released (more than lies below the stack); the allocation decides the rest.
 void need_room(std::uint64_t bytes, Ws ws);

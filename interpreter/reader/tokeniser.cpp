@@ -260,7 +260,7 @@ int Lexer::run() {
   skip_blanks();
   if (c_.remaining == 0) return lr::Nothing;
   clrkil(ws_);
-  gcol(ws_);
+  gcol_leaving_large(ws_);
   wr16(ws_, hdr::LexState, lexing() & ~lexst::PerLine);
   if (*c_.text == ich::RightParen && !fixing()) return syscmd(c_.text, c_.remaining);
 

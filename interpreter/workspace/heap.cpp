@@ -14,6 +14,11 @@ TokenLineRelease token_line_release = nullptr;
 
 constexpr std::uint32_t kStackMargin = 100;
 
+// Objects of this size or more are placed in released runs (getspc_placed)
+// and stay where they are when gcol compacts: below it, finding a run costs
+// little next to filling the object, and sliding it costs as much again.
+constexpr std::uint32_t kLargeObject = 256u << 10;
+
 std::uint32_t size_of(std::uint32_t off, Ws ws) { return rd32(ws, off + obj::Size); }
 std::uint8_t kind_of(std::uint32_t off, Ws ws) { return rd8(ws, off) & 0x0F; }
 
@@ -52,6 +57,76 @@ std::uint32_t getspc(std::uint32_t n, Ws ws) {
 }
 
 std::uint32_t getspc_clean(std::uint32_t n, Ws ws) { return getspc(n, ws); }
+
+namespace {
+
+// Writes a released object over `bytes` bytes from `owner_word` (the owner
+// word and the object after it); bytes is at least 16.
+void write_released(std::uint32_t owner_word, std::uint32_t bytes, Ws ws) {
+  wr32(ws, owner_word, 0);
+  wr32(ws, owner_word + 4, kReleased);
+  wr32(ws, owner_word + 4 + obj::Size, bytes - 4);
+  wr8(ws, owner_word + 4 + obj::Type, 0);
+}
+
+// The offset of an object of `size` bytes laid over the lowest run of
+// released objects that holds it with nothing left over or with a remainder
+// of at least 16 bytes (made a released object), or 0 when no run does.
+std::uint32_t place_in_released(std::uint64_t size, Ws ws) {
+  const std::uint32_t top = rd32(ws, hdr::HeapTop);
+  std::uint32_t off = rd32(ws, hdr::LowestReleased);
+  if (off == 0) return 0;
+  auto next = [&](std::uint32_t at) {
+    const std::uint32_t sz = size_of(at, ws);
+    if (sz < 12 || (sz & 3) || std::uint64_t(at) + sz + 4 > top) ZEMA_SYSTEM_ERROR(ws);
+    return at + sz + 4;
+  };
+  while (off < top) {
+    if (!(rd8(ws, off) & kReleased)) {
+      off = next(off);
+      continue;
+    }
+    std::uint32_t end = off;
+    while (end < top && (rd8(ws, end) & kReleased)) end = next(end);
+    const std::uint64_t bytes = end - off;  // from off's owner word to end's
+    if (bytes == size + 4 || bytes >= size + 4 + 16) {
+      const std::uint32_t rest = static_cast<std::uint32_t>(bytes - size - 4);
+      if (rest != 0) write_released(off + static_cast<std::uint32_t>(size), rest, ws);
+      const std::uint32_t garbage = rd32(ws, hdr::Garbage) - static_cast<std::uint32_t>(size) - 4;
+      wr32(ws, hdr::Garbage, garbage);
+      // The lowest released object is now the remainder, or the first
+      // released one after the run.
+      std::uint32_t lowest = rest != 0 ? off + static_cast<std::uint32_t>(size) + 4 : end;
+      if (garbage == 0) {
+        lowest = 0;
+      } else if (rd32(ws, hdr::LowestReleased) != off) {
+        lowest = rd32(ws, hdr::LowestReleased);
+      } else {
+        while (lowest < top && !(rd8(ws, lowest) & kReleased)) lowest = next(lowest);
+        if (lowest >= top) ZEMA_SYSTEM_ERROR(ws);
+      }
+      wr32(ws, hdr::LowestReleased, lowest);
+      return off;
+    }
+    off = end;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::uint32_t getspc_placed(std::uint32_t n, Ws ws) {
+  const std::uint64_t size = alloc_size(n);
+  std::uint32_t off = 0;
+  if (size >= kLargeObject && rd32(ws, hdr::Garbage) >= size + 4) off = place_in_released(size, ws);
+  if (off == 0) return getspc(n, ws);
+  wr32(ws, off - 4, hdr::TokenRegister);
+  wr32(ws, off, 0);
+  wr8(ws, off + obj::Kind, OK_STACK);
+  wr32(ws, off + obj::Size, static_cast<std::uint32_t>(size));
+  wr8(ws, off + obj::Type, 0);
+  return off;
+}
 
 std::uint32_t getspc_nest(std::uint32_t n, Ws ws) {
   std::uint64_t size = alloc_size(n);
@@ -141,7 +216,11 @@ void set_uncollected_garbage_limit(Ws ws) {
 
 namespace {
 
-void compact(Ws ws) {
+// Slides the live objects above the lowest released one down over the
+// released ones. Unless `full`, a large object stays where it is: the space
+// below it is left as one released object (the lowest of them recorded, their
+// bytes counted as garbage), for getspc_placed to fill.
+void compact(bool full, Ws ws) {
   std::uint32_t start = rd32(ws, hdr::LowestReleased);
   std::uint32_t kept = rd32(ws, hdr::Garbage);
   wr32(ws, hdr::LowestReleased, 0);
@@ -153,6 +232,7 @@ void compact(Ws ws) {
   }
   std::uint32_t dst = start;
   std::uint32_t src = start;
+  std::uint32_t left = 0, lowest_left = 0;
   while (src < top) {
     std::uint32_t size = size_of(src, ws);
     if (size < 12 || (size & 3) || src + size + 4 > top) ZEMA_SYSTEM_ERROR(ws);
@@ -160,6 +240,12 @@ void compact(Ws ws) {
       kept -= size + 4;
       src += size + 4;
       continue;
+    }
+    if (!full && size >= kLargeObject && dst != src) {
+      write_released(dst - 4, src - dst, ws);
+      left += src - dst;
+      if (lowest_left == 0) lowest_left = dst;
+      dst = src;
     }
     std::uint32_t owner = rd32(ws, src - 4);
     std::uint8_t kind = kind_of(src, ws);
@@ -178,12 +264,14 @@ void compact(Ws ws) {
       std::uint32_t next = rd32(ws, dst + 8);
       if (next != 0) wr32(ws, next - 4, dst);
     }
-    wr32(ws, dst + size, 0);
+    if (dst != src) wr32(ws, dst + size, 0);
     dst += size + 4;
     src += size + 4;
   }
   if (src != top || kept != 0) ZEMA_SYSTEM_ERROR(ws);
   wr32(ws, hdr::HeapTop, dst);
+  wr32(ws, hdr::Garbage, left);
+  wr32(ws, hdr::LowestReleased, lowest_left);
 }
 
 }  // namespace
@@ -192,13 +280,20 @@ void gcol(Ws ws) {
   compact_object_pool(ws);
   auto garbage = rdi32(ws, hdr::Garbage);
   if (garbage == 0 || garbage <= rdi32(ws, hdr::GarbageLimit)) return;
-  compact(ws);
+  compact(true, ws);
+}
+
+void gcol_leaving_large(Ws ws) {
+  compact_object_pool(ws);
+  auto garbage = rdi32(ws, hdr::Garbage);
+  if (garbage == 0 || garbage <= rdi32(ws, hdr::GarbageLimit)) return;
+  compact(false, ws);
 }
 
 void force_gcol(Ws ws) {
   compact_object_pool(ws);
   if (rd32(ws, hdr::Garbage) == 0) return;
-  compact(ws);
+  compact(true, ws);
 }
 
 bool heap_consistent(Ws ws) {

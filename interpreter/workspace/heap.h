@@ -1,5 +1,6 @@
-// The workspace heap: allocation at the heap top, release, and compaction by
-// sliding live objects down under the single-owner rule.
+// The workspace heap: allocation at the heap top (a large object also over
+// released objects below it), release, and compaction by sliding live
+// objects down under the single-owner rule.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,12 @@ struct StackEntry;
 std::uint32_t getspc(std::uint32_t n, Ws ws);
 // Another name for getspc: nothing is cleared.
 std::uint32_t getspc_clean(std::uint32_t n, Ws ws);
+// The same for an object whose size its maker will not change and which
+// need not lie at the heap top: a large one (256 KB or more) is laid over
+// the lowest run of released objects that holds it (exactly, or leaving a
+// released remainder of 16 bytes or more), taking its bytes off the garbage;
+// anything else, or when no run holds it, as getspc.
+std::uint32_t getspc_placed(std::uint32_t n, Ws ws);
 
 // A temporary object carved from the low end of the nested-result area (no
 // owner word, no compaction); WS FULL when it would reach the high end.
@@ -42,6 +49,11 @@ void set_token_line_release(TokenLineRelease release);
 
 // Compacts when garbage exceeds the garbage limit.
 void gcol(Ws ws);
+// The same, except that a large object (as getspc_placed places) stays where
+// it is, the released space below it left as one released object, still
+// garbage, for getspc_placed to fill: the tidying before each line, which
+// then need not slide a large value that was just assigned.
+void gcol_leaving_large(Ws ws);
 // Compacts whatever the garbage.
 void force_gcol(Ws ws);
 // Garbage limit = 1% of the free gap.

@@ -2,11 +2,16 @@
 // single-owner rule, and the header of a clear workspace.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "host/charset.h"
 #include "interpreter/engine/sysvars.h"
+#include "interpreter/session/definition.h"
+#include "interpreter/reader/tokeniser.h"
 #include "interpreter/session/life.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
@@ -294,6 +299,157 @@ TEST(Heap, NestedResultAreaCarvesTemporariesBelowTheStack) {
   EXPECT_EQ(rd32(ws, a + 4), 12u);
   EXPECT_EQ(rd32(ws, hdr::NestLow), low + 12);
   EXPECT_THROW(getspc_nest(rd32(ws, hdr::NestHigh) - rd32(ws, hdr::NestLow), ws), AplError);
+}
+
+// ---- large objects: placed in released runs, left in place by gcol ------------------
+
+constexpr std::uint32_t kLarge = 300 * 1024;  // bytes after the prefix: a large object
+
+TEST(Heap, PlacedLargeObjectsFillTheLowestReleasedRunThatHoldsThem) {
+  TestWorkspace t(8 * 1024 * 1024);
+  Ws ws = t.ws();
+  Slots s(ws, 6);
+  s.put(0, getspc(kLarge, ws));   // A
+  s.put(1, getspc(40, ws));       // B, 48 bytes
+  s.put(2, getspc(kLarge, ws));   // C
+  s.put(3, getspc(kLarge, ws));   // D
+  s.put(4, getspc(8, ws));        // E keeps the others off the top
+  for (int i : {2, 4}) fill(ws, s.object(i), static_cast<std::uint8_t>(i));
+  const std::uint32_t a = s.object(0), c = s.object(2), d = s.object(3);
+  const std::uint32_t large = rd32(ws, a + obj::Size);
+  auto release = [&](int i) {
+    mgarb(s.object(i), ws);
+    wr32(ws, s.slot(i), 0);
+  };
+  auto top = [&] { return rd32(ws, hdr::HeapTop); };
+
+  // The same size over A's place: nothing left over.
+  release(0);
+  std::uint32_t off = getspc_placed(kLarge, ws);
+  EXPECT_EQ(off, a);
+  EXPECT_EQ(rd32(ws, off - 4), hdr::TokenRegister);
+  EXPECT_EQ(rd8(ws, off) & 0x8F, OK_STACK);
+  EXPECT_EQ(rd32(ws, off + obj::Size), large);
+  EXPECT_EQ(rd32(ws, hdr::Garbage), 0u);
+  EXPECT_EQ(rd32(ws, hdr::LowestReleased), 0u);
+  s.put(0, off);
+  EXPECT_TRUE(heap_consistent(ws));
+
+  // A and B released make one run; 8 bytes more than A leaves 44: a
+  // released remainder, still garbage and now the lowest released.
+  release(0);
+  release(1);
+  const std::uint32_t top_before = top();
+  off = getspc_placed(kLarge + 8, ws);
+  EXPECT_EQ(off, a);
+  EXPECT_EQ(top(), top_before);
+  EXPECT_EQ(rd32(ws, hdr::Garbage), 44u);
+  EXPECT_EQ(rd32(ws, hdr::LowestReleased), a + large + 8 + 4);
+  EXPECT_TRUE(rd8(ws, a + large + 8 + 4) & kReleased);
+  s.put(0, off);
+  EXPECT_TRUE(heap_consistent(ws));
+
+  // A run that would leave 4 to 12 bytes is passed over: D's place (C
+  // released below it is too small) ... and with no run fitting, the top.
+  release(3);
+  off = getspc_placed(kLarge - 8, ws);  // D's run: 8 bytes over, too few for an object
+  EXPECT_EQ(off, top_before);
+  s.put(5, off);
+  mgarb(off, ws);
+  wr32(ws, s.slot(5), 0);
+  // An object under the large size goes to the top even where a run holds it.
+  const std::uint32_t small_top = top();
+  off = getspc_placed(1000, ws);
+  EXPECT_EQ(off, small_top);
+  s.put(5, off);
+  // The lowest run that holds it: D's place, not C's data (still live).
+  off = getspc_placed(kLarge, ws);
+  EXPECT_EQ(off, d);
+  s.put(3, off);
+  EXPECT_EQ(rd32(ws, hdr::Garbage), 44u);
+  EXPECT_TRUE(heap_consistent(ws));
+  EXPECT_EQ(s.object(2), c);
+  EXPECT_TRUE(intact(ws, s.object(2), 2));
+  EXPECT_TRUE(intact(ws, s.object(4), 4));
+  // Full compaction takes the remainder too.
+  force_gcol(ws);
+  EXPECT_EQ(rd32(ws, hdr::Garbage), 0u);
+  EXPECT_TRUE(heap_consistent(ws));
+  EXPECT_TRUE(intact(ws, s.object(2), 2));
+  EXPECT_TRUE(intact(ws, s.object(4), 4));
+}
+
+TEST(Heap, TidyingLeavesALargeObjectInPlaceAndItsReleasedSpaceForPlacing) {
+  TestWorkspace t(8 * 1024 * 1024);
+  Ws ws = t.ws();
+  Slots s(ws, 5);
+  set_uncollected_garbage_limit(ws);
+  s.put(0, getspc(kLarge, ws));  // released: a hole below L
+  s.put(1, getspc(kLarge, ws));  // L, large and live
+  s.put(2, getspc(100, ws));     // released
+  s.put(3, getspc(100, ws));     // small and live
+  for (int i : {1, 3}) fill(ws, s.object(i), static_cast<std::uint8_t>(9 * i));
+  const std::uint32_t hole = s.object(0), l = s.object(1), small = s.object(2);
+  const std::uint32_t hole_bytes = rd32(ws, hole + obj::Size) + 4;
+  for (int i : {0, 2}) {
+    mgarb(s.object(i), ws);
+    wr32(ws, s.slot(i), 0);
+  }
+  ASSERT_GT(rd32(ws, hdr::Garbage), rd32(ws, hdr::GarbageLimit));
+  gcol_leaving_large(ws);
+  // L stays; the small object above it slides down over the released one.
+  EXPECT_EQ(s.object(1), l);
+  EXPECT_EQ(s.object(3), small);
+  EXPECT_EQ(rd32(ws, hdr::Garbage), hole_bytes);
+  EXPECT_EQ(rd32(ws, hdr::LowestReleased), hole);
+  EXPECT_TRUE(heap_consistent(ws));
+  EXPECT_TRUE(intact(ws, s.object(1), 9));
+  EXPECT_TRUE(intact(ws, s.object(3), 27));
+  // The hole takes the next large object.
+  s.put(0, getspc_placed(kLarge, ws));
+  EXPECT_EQ(s.object(0), hole);
+  EXPECT_EQ(rd32(ws, hdr::Garbage), 0u);
+  // gcol slides everything.
+  mgarb(s.object(0), ws);
+  wr32(ws, s.slot(0), 0);
+  gcol(ws);
+  EXPECT_EQ(s.object(1), hole);
+  EXPECT_EQ(rd32(ws, hdr::Garbage), 0u);
+  EXPECT_EQ(rd32(ws, hdr::LowestReleased), 0u);
+  EXPECT_TRUE(heap_consistent(ws));
+  EXPECT_TRUE(intact(ws, s.object(1), 9));
+  EXPECT_TRUE(intact(ws, s.object(3), 27));
+}
+
+// A large result assigned again and again in a loop: each new result takes
+// the place the value before the last one left, so the results keep to two
+// places and the heap does not climb.
+TEST(Heap, ALoopOfLargeAssignmentsKeepsToTwoPlaces) {
+  TestWorkspace t(16 * 1024 * 1024);
+  Ws ws = t.ws();
+  const LexRoutes saved = lex_routes();
+  install_definition_routes();
+  test::CaptureTask task;
+  test::CurrentTask current(&task);
+  for (const char* line : {"X←100000⍴⍳100", "⎕FX 'REP N;I' ':For I :In ⍳N' 'Y←X,X' ':EndFor'",
+                           "⎕FX 'REPR N;I' ':For I :In ⍳N' 'Y←200000⍴X' ':EndFor'", "Y←0"})
+    test::run_line(line, task, ws);
+  const std::uint32_t y = test::symbol_entry("Y", ws);
+  ASSERT_NE(y, 0u);
+  // Ten assignments in one loop, and ten loops of one.
+  for (const char* loop : {"REP 1", "REPR 1", "REP 10", "REPR 10"}) {
+    test::run_line(loop, task, ws);
+    const std::uint32_t top = rd32(ws, hdr::HeapTop);
+    const std::uint32_t result = rd32(ws, rd32(ws, y + sym::Value) + obj::Size) + 4;
+    const int runs = loop[std::strlen(loop) - 2] == '1' ? 1 : 10;
+    for (int k = 0; k < runs; ++k) {
+      EXPECT_EQ(test::run_line(loop, task, ws), "") << loop;
+      EXPECT_LE(rd32(ws, hdr::HeapTop), top + result + 4096) << loop << ", run " << k;
+      EXPECT_TRUE(heap_consistent(ws)) << loop;
+    }
+    EXPECT_EQ(test::run_line("(Y≡X,X)∧200000=⍴Y", task, ws), "1\r") << loop;
+  }
+  lex_routes() = saved;
 }
 
 }  // namespace

@@ -295,7 +295,7 @@ TEST_F(HashedIndex, StandsAsideWhereItDoesNotApply) {
   EXPECT_FALSE(run_placed(lo, ro, zo, 1, z));
 }
 
-TEST_F(HashedIndex, NeedsMoreThanItsTableInTheFreeGap) {
+TEST_F(HashedIndex, TakesTheLeftInSlicesWhenTheGapIsShort) {
   const std::vector<Value> values = values_with_integers();
   std::mt19937 g(11);
   const Search s = draw(values.size(), values.size() / 2, 120, 80, g);
@@ -303,26 +303,37 @@ TEST_F(HashedIndex, NeedsMoreThanItsTableInTheFreeGap) {
   const std::uint32_t ro = test::place(ws(), test::nested_vector(items_of(values, s.r, g)));
   const std::uint32_t zo = test::make_int_vector(ws(), std::vector<std::int32_t>(80, kUntouched));
   // Another stack entry (6 bytes) when needed, for a word-aligned stack
-  // pointer: the boundary is then exact.
+  // pointer: the boundaries are then exact.
   if (rd32(ws(), hdr::StackPointer) % 4 != 0) test::make_int_vector(ws(), {0});
-  const std::uint32_t table = 48 * 120;
   const std::uint32_t sp = rd32(ws(), hdr::StackPointer);
   ASSERT_EQ(sp % 4, 0u);
   const std::uint32_t top = rd32(ws(), hdr::HeapTop);
-  std::vector<std::int32_t> z;
-  // Exactly the table's size free: not enough.
-  wr32(ws(), hdr::HeapTop, sp - table);
-  const bool at_size = index_nested_hashed(info(lo), info(ro), info(zo), 1, ws());
-  // One word more: the table fits.
-  wr32(ws(), hdr::HeapTop, sp - table - 4);
-  const bool above_size = index_nested_hashed(info(lo), info(ro), info(zo), 1, ws());
-  wr32(ws(), hdr::HeapTop, top);
-  EXPECT_FALSE(at_size);
-  EXPECT_TRUE(above_size);
-  EXPECT_TRUE(heap_consistent(ws()));
-  const ArrayInfo zi = info(zo);
-  for (std::uint32_t j = 0; j < zi.count; ++j) z.push_back(rdi32(ws(), zi.data + 4 * j));
-  EXPECT_EQ(z, expected_positions(s, 1));
+  // A table takes 48 bytes an item and needs a word more than its size;
+  // a pass takes at least 32 items.
+  const struct {
+    const char* what;
+    std::uint32_t free;
+    bool applies;
+  } cases[] = {
+      {"the whole table", 48 * 120 + 4, true},
+      {"a word short of the whole table: two passes", 48 * 120, true},
+      {"room for 40 items: three passes", 48 * 40 + 4, true},
+      {"room for 32 items: four passes", 48 * 32 + 4, true},
+      {"room for 31 items", 48 * 32, false},
+      {"nothing free", 0, false},
+  };
+  for (const auto& c : cases) {
+    const ArrayInfo zi = info(zo);
+    for (std::uint32_t j = 0; j < zi.count; ++j) wr32(ws(), zi.data + 4 * j, static_cast<std::uint32_t>(kUntouched));
+    wr32(ws(), hdr::HeapTop, sp - c.free);
+    const bool applied = index_nested_hashed(info(lo), info(ro), zi, 1, ws());
+    wr32(ws(), hdr::HeapTop, top);
+    EXPECT_EQ(applied, c.applies) << c.what;
+    EXPECT_TRUE(heap_consistent(ws())) << c.what;
+    std::vector<std::int32_t> z;
+    for (std::uint32_t j = 0; j < zi.count; ++j) z.push_back(rdi32(ws(), zi.data + 4 * j));
+    EXPECT_EQ(z, c.applies ? expected_positions(s, 1) : std::vector<std::int32_t>(80, kUntouched)) << c.what;
+  }
 }
 
 // ---- through the session ------------------------------------------------------------
