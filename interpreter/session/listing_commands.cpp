@@ -327,26 +327,34 @@ int list_args(const std::uint8_t* p, std::uint32_t n, std::uint16_t, Ws ws) {
 
 // ---- )ERASE ----
 
-// One item of an erase list: a name, or "(NAME)".
+// One item of an erase list: a name, a class member "CLASS.MEMBER", or
+// "(NAME)".
 struct Item {
   bool indirect = false;
   std::string name;
+  std::string member;  // after the point of a dotted name; empty otherwise
 };
-// Reads the next item; false at the end; `bad` set for an item that is
-// neither.
+// Reads the next item; false at the end, and false with `bad` set at an
+// item that is none of these (every call moves on or answers false, so a
+// loop over the items always ends).
 bool next_item(const std::uint8_t* p, std::uint32_t n, std::uint32_t* i, Item* item, bool* bad) {
   while (*i < n && is_blank(p[*i])) ++*i;
   if (*i >= n) return false;
   item->indirect = p[*i] == kLeftParen;
+  item->member.clear();
   if (item->indirect) ++*i;
   item->name = read_name(p, n, i);
-  if (item->name.empty()) return *bad = true;
+  if (item->name.empty()) return !(*bad = true);
   if (item->indirect) {
     while (*i < n && is_blank(p[*i])) ++*i;
-    if (*i >= n || p[*i] != ich::RightParen) return *bad = true;
+    if (*i >= n || p[*i] != ich::RightParen) return !(*bad = true);
     ++*i;
+  } else if (*i < n && p[*i] == ich::Point) {
+    ++*i;
+    item->member = read_name(p, n, i);
+    if (item->member.empty()) return !(*bad = true);
   }
-  if (!at_item_end(p, n, *i)) return *bad = true;
+  if (!at_item_end(p, n, *i)) return !(*bad = true);
   return true;
 }
 
@@ -395,6 +403,10 @@ bool expand_indirect(const std::uint8_t* p, std::uint32_t n, std::uint32_t* at, 
       if (!put(kBlank)) break;
       bool ok = true;
       for (char c : item.name) ok = ok && put(static_cast<std::uint8_t>(c));
+      if (!item.member.empty()) {
+        ok = ok && put(ich::Point);
+        for (char c : item.member) ok = ok && put(static_cast<std::uint8_t>(c));
+      }
       if (!ok) break;
       continue;
     }
@@ -438,6 +450,29 @@ std::uint32_t erasable(const std::string& name, std::uint32_t* entry, Ws ws) {
   return slot;
 }
 
+// The tokens of a dotted item whose class part names a class (by its
+// global meaning) holding the member part as a member of its own: true
+// with both tokens. Otherwise false, with `report` the part to report: the
+// member when the class exists without it, else the class part.
+bool erasable_member(const Item& item, std::uint16_t* cls, std::uint16_t* member, std::string* report, Ws ws) {
+  *report = item.name;
+  std::uint32_t entry = 0;
+  const std::uint32_t slot = erasable(item.name, &entry, ws);
+  if (slot == 0 || (rd8(ws, slot + sym::Type) & kSymTypeMask) != SYM_CLASS) return false;
+  const auto token = static_cast<std::uint16_t>(token_of_entry(entry));
+  const std::uint32_t object = class_def_from_symidx(token, ws);
+  if (object == 0) return false;
+  *report = item.member;
+  const NameRef m = look_up_name(reinterpret_cast<const std::uint8_t*>(item.member.data()),
+                                 static_cast<std::uint32_t>(item.member.size()), ws);
+  if (m.kind != NameKind::Found) return false;
+  const auto member_token = static_cast<std::uint16_t>(token_of_entry(m.entry));
+  if (own_member_index(object, member_token, ws) < 0) return false;
+  *cls = token;
+  *member = member_token;
+  return true;
+}
+
 constexpr int kSiDamaged = 0x01;
 constexpr int kNested = 0x02;
 
@@ -448,6 +483,12 @@ int cerasl(const std::uint8_t* p, std::uint32_t n, int flags, Ws ws) {
   Item item;
   bool bad = false;
   while (next_item(p, n, &i, &item, &bad)) {
+    if (!item.member.empty()) {
+      std::uint16_t cls = 0, member = 0;
+      std::string unused;
+      if (erasable_member(item, &cls, &member, &unused, ws)) delete_class_member(cls, member, ws);
+      continue;
+    }
     std::uint32_t entry = 0;
     const std::uint32_t slot = erasable(item.name, &entry, ws);
     if (slot == 0) continue;
@@ -500,11 +541,17 @@ int cerase_list(const std::uint8_t* p, std::uint32_t n, std::uint16_t, Ws ws) {
   Item item;
   bool bad = false, reported = false;
   while (next_item(p, n, &i, &item, &bad)) {
-    std::uint32_t entry = 0;
-    if (erasable(item.name, &entry, ws) != 0) continue;
+    std::string report = item.name;
+    if (!item.member.empty()) {
+      std::uint16_t cls = 0, member = 0;
+      if (erasable_member(item, &cls, &member, &report, ws)) continue;
+    } else {
+      std::uint32_t entry = 0;
+      if (erasable(item.name, &entry, ws) != 0) continue;
+    }
     if (!reported) text("NOT FOUND: ", ws);
     reported = true;
-    ldprt(item.name, ws);
+    ldprt(report, ws);
     pspace(ws);
   }
   if (reported) newline(ws);

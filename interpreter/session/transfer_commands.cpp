@@ -222,59 +222,54 @@ int in_common(const std::uint8_t* list, std::uint32_t list_length, bool listed, 
   force_gcol(ws);
   const std::string path = file_path(ws);
   TransferScope scope(ws);
-  // First the whole file is checked, so that a damaged one defines nothing.
-  for (int pass = 0; pass < 2; ++pass) {
-    const int opened = open_seq(path.c_str());
-    if (opened == kNoSuchFile) {
-      say("WS NOT FOUND", ws);
-      return kFailed;
-    }
-    if (opened != 0) {
-      print_io_error(ws);
-      return kFailed;
-    }
-    if (pass == 0) {
-      for (;;) {
-        std::uint8_t first = 0;
-        const int n = read_object(0, &first, ws);
-        if (n == kEnd) break;
-        if (n < 0) return read_failure(n, ws);
-        if (form_of(&first, 1) == 0 && first != glyph("F")) return read_failure(kCutShort, ws);
-      }
-      continue;
-    }
-    NotCopied not_copied;
-    for (;;) {
-      const std::uint32_t origin = capture_origin(1, ws);
-      std::uint8_t first = 0;
-      const int n = read_object(origin, &first, ws);
-      if (n == kEnd) break;
-      if (n < 0) return read_failure(n, ws);
-      auto length = static_cast<std::uint32_t>(n);
-      const std::uint8_t* s = ws + origin;
-      const int form = form_of(s, length);
-      if (form == 0) return read_failure(kCutShort, ws);
-      const std::string name = object_name(s, length);
-      if (listed) {
-        std::size_t k = 0;
-        while (k < wanted.size() && (done[k] || wanted[k] != name)) ++k;
-        if (k == wanted.size()) continue;
-        done[k] = true;
-      }
-      const std::uint32_t mark = rd32(ws, hdr::StackPointer);
-      try {
-        push_result(captured_array(1, &length, ws), ws);
-        if (call_tf(form, scope, ws)) not_copied.add(name, ws);
-      } catch (const AplError& e) {
-        scope.set_mode(false);
-        not_copied.end(ws);
-        return abandon(e.code, mark, ws);
-      }
-      pop_to(mark, ws);
-      force_gcol(ws);
-    }
-    not_copied.end(ws);
+  const int opened = open_seq(path.c_str());
+  if (opened == kNoSuchFile) {
+    say("WS NOT FOUND", ws);
+    return kFailed;
   }
+  if (opened != 0) {
+    print_io_error(ws);
+    return kFailed;
+  }
+  // Object by object: each is read whole before it is defined, and a
+  // failure ends the command there; the objects defined before it stay.
+  NotCopied not_copied;
+  for (;;) {
+    const std::uint32_t origin = capture_origin(1, ws);
+    std::uint8_t first = 0;
+    const int n = read_object(origin, &first, ws);
+    if (n == kEnd) break;
+    if (n < 0) {
+      not_copied.end(ws);
+      return read_failure(n, ws);
+    }
+    auto length = static_cast<std::uint32_t>(n);
+    const std::uint8_t* s = ws + origin;
+    const int form = form_of(s, length);
+    if (form == 0) {
+      not_copied.end(ws);
+      return read_failure(kCutShort, ws);
+    }
+    const std::string name = object_name(s, length);
+    if (listed) {
+      std::size_t k = 0;
+      while (k < wanted.size() && (done[k] || wanted[k] != name)) ++k;
+      if (k == wanted.size()) continue;
+      done[k] = true;
+    }
+    const std::uint32_t mark = rd32(ws, hdr::StackPointer);
+    try {
+      push_result(captured_array(1, &length, ws), ws);
+      if (call_tf(form, scope, ws)) not_copied.add(name, ws);
+    } catch (const AplError& e) {
+      scope.set_mode(false);
+      not_copied.end(ws);
+      return abandon(e.code, mark, ws);
+    }
+    pop_to(mark, ws);
+    force_gcol(ws);
+  }
+  not_copied.end(ws);
   bool heading = false;
   for (std::size_t k = 0; k < wanted.size(); ++k) {
     if (done[k]) continue;
