@@ -15,12 +15,14 @@
 #include "interpreter/output/timestamp.h"
 #include "interpreter/reader/tokeniser.h"
 #include "interpreter/session/definition.h"
+#include "interpreter/sysfns/class_functions.h"
 #include "interpreter/sysfns/commands.h"
 #include "interpreter/sysfns/names.h"
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/object_pool.h"
 #include "interpreter/workspace/support.h"
 #include "interpreter/workspace/symtab.h"
 #include "interpreter/workspace/sysvar_slots.h"
@@ -101,15 +103,21 @@ int csymb_no_args(std::uint16_t, Ws ws) {
   return 0;
 }
 
-// The heap starts right after the table at a fixed offset in this build,
-// so the table keeps its size: a request that rounds to the same size is
-// taken (WAS and the size); any other size is refused.
+// The size changes only in a workspace without names: rounded up to a
+// multiple of the bucket count, the old size printed. The heap starts at a
+// fixed offset after the room of the default table, so a table may shrink
+// within that room (the bytes after it stay zero) but not grow past it.
 int csymb_args(std::int32_t n, std::uint16_t, Ws ws) {
   if (n <= 0 || n > 32022 || state_has(st::ValueAwaited, ws) || csymct(ws) != 0) return refuse(ws);
   force_gcol(ws);
   const std::int32_t old = rd16(ws, hdr::BucketEntries);
   const std::int32_t size = ((n - 1) / kSymtabBuckets + 1) * kSymtabBuckets;
-  if (size != old) return refuse(ws);
+  if (size > static_cast<std::int32_t>(kMaxBucketEntries)) return refuse(ws);
+  if (size != old) {
+    std::memset(ws + kBucketArea, 0, kMaxBucketEntries * kSymtabEntrySize);
+    wr16(ws, hdr::BucketEntries, static_cast<std::uint16_t>(size));
+    wr16(ws, hdr::BucketSize, static_cast<std::uint16_t>(size / kSymtabBuckets));
+  }
   was(old, ws);
   return 0;
 }
@@ -665,8 +673,24 @@ int cgrp_args(std::uint32_t length, std::uint16_t, Ws ws) {
   return 0;
 }
 
-// No classes are defined in this system yet: every list is refused.
-int creparent_list(const std::uint8_t*, std::uint32_t, std::uint16_t, Ws ws) { return refuse(ws); }
+// )REPARENT CLASS PARENT: exactly two names of classes; the first takes
+// the second as its parent unless that makes it its own ancestor.
+int creparent_list(const std::uint8_t* p, std::uint32_t n, std::uint16_t, Ws ws) {
+  std::uint32_t i = 0;
+  std::uint32_t slots[2] = {0, 0};
+  for (std::uint32_t& slot : slots) {
+    const std::string name = read_name(p, n, &i);
+    if (name.empty() || !at_item_end(p, n, i)) return refuse(ws);
+    const NameRef ref = look_up_name(reinterpret_cast<const std::uint8_t*>(name.data()),
+                                     static_cast<std::uint32_t>(name.size()), ws);
+    if (ref.kind != NameKind::Found) return refuse(ws);
+    const std::uint32_t cls = class_def_from_symidx(static_cast<std::uint16_t>(token_of_entry(ref.entry)), ws);
+    if (cls == 0) return refuse(ws);
+    slot = rd32(ws, cls + pobj::OwnSlot);
+  }
+  if (!only_blanks(p, n, i) || reparent_class(slots[0], slots[1], ws) != 0) return refuse(ws);
+  return 0;
+}
 
 // ---- )TIME and )EDIT ----
 

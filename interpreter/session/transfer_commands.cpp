@@ -10,6 +10,7 @@
 #include "host/charset.h"
 #include "interpreter/output/display.h"
 #include "interpreter/reader/tokeniser.h"
+#include "interpreter/session/copy_commands.h"
 #include "interpreter/session/life.h"
 #include "interpreter/session/ws_image.h"
 #include "interpreter/sysfns/capture.h"
@@ -213,10 +214,7 @@ bool call_tf(int form, const TransferScope& scope, Ws ws) {
 }
 
 int in_common(const std::uint8_t* list, std::uint32_t list_length, bool listed, Ws ws) {
-  if (list_length > kListRoom) {
-    say("COPY BUFFER FULL", ws);
-    return kFailed;
-  }
+  if (list_length > kListRoom) return copy_buffer_full(ws);
   std::vector<std::string> wanted = list_names(list, list_length);
   std::vector<bool> done(wanted.size(), false);
   force_gcol(ws);
@@ -316,10 +314,7 @@ std::vector<std::string> workspace_names(Ws ws) {
 }
 
 int out_common(const std::uint8_t* list, std::uint32_t list_length, bool listed, Ws ws) {
-  if (list_length > kListRoom) {
-    say("COPY BUFFER FULL", ws);
-    return kFailed;
-  }
+  if (list_length > kListRoom) return copy_buffer_full(ws);
   force_gcol(ws);
   const std::string path = file_path(ws);
   StagedFile file;
