@@ -1,6 +1,7 @@
 // )IN and )OUT: transfer files read and written through ⎕TF.
 #include "interpreter/session/transfer_commands.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -11,12 +12,14 @@
 #include "interpreter/output/display.h"
 #include "interpreter/reader/tokeniser.h"
 #include "interpreter/session/copy_commands.h"
+#include "interpreter/session/copy_objects.h"
 #include "interpreter/session/life.h"
 #include "interpreter/session/ws_image.h"
 #include "interpreter/sysfns/capture.h"
 #include "interpreter/sysfns/commands.h"
 #include "interpreter/sysfns/dispatch.h"
 #include "interpreter/sysfns/handlers.h"
+#include "interpreter/sysfns/names.h"
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
@@ -313,6 +316,26 @@ std::vector<std::string> workspace_names(Ws ws) {
   return names;
 }
 
+// The names with the classes among them moved to the end, parents before
+// their children (by generation, each generation in the order given), so
+// that )IN finds each class's parent defined before the class.
+std::vector<std::string> classes_last(const std::vector<std::string>& names, Ws ws) {
+  std::vector<std::string> others;
+  std::vector<std::pair<int, std::string>> classes;
+  for (const std::string& name : names) {
+    const NameRef r = look_up_name(reinterpret_cast<const std::uint8_t*>(name.data()),
+                                   static_cast<std::uint32_t>(name.size()), ws);
+    if (r.kind == NameKind::Found && r.type == SYM_CLASS)
+      classes.emplace_back(class_generation(r.entry, ws), name);
+    else
+      others.push_back(name);
+  }
+  std::stable_sort(classes.begin(), classes.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (auto& c : classes) others.push_back(std::move(c.second));
+  return others;
+}
+
 int out_common(const std::uint8_t* list, std::uint32_t list_length, bool listed, Ws ws) {
   if (list_length > kListRoom) return copy_buffer_full(ws);
   force_gcol(ws);
@@ -323,7 +346,7 @@ int out_common(const std::uint8_t* list, std::uint32_t list_length, bool listed,
     return kFailed;
   }
   TransferScope scope(ws);
-  const std::vector<std::string> names = listed ? list_names(list, list_length) : workspace_names(ws);
+  const std::vector<std::string> names = classes_last(listed ? list_names(list, list_length) : workspace_names(ws), ws);
   NotCopied not_copied;
   for (const std::string& name : names) {
     const std::uint32_t mark = rd32(ws, hdr::StackPointer);

@@ -64,6 +64,24 @@ void print(std::string_view internal, Ws ws) { ldprt(internal, ws); }
 // be taken abandons the transfer.
 bool in_transfer(Ws ws) { return rd8(ws, hdr::ResultBits) & kTransferFile; }
 
+// Transfer mode switched off for a scope, and back on at its end however
+// it is left.
+class TransferModeAside {
+ public:
+  explicit TransferModeAside(Ws ws) : ws_(ws), on_(in_transfer(ws)) {
+    wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) & ~kTransferFile);
+  }
+  ~TransferModeAside() {
+    if (on_) wr8(ws_, hdr::ResultBits, rd8(ws_, hdr::ResultBits) | kTransferFile);
+  }
+  TransferModeAside(const TransferModeAside&) = delete;
+  TransferModeAside& operator=(const TransferModeAside&) = delete;
+
+ private:
+  Ws ws_;
+  bool on_;
+};
+
 // A form-2 text this reader cannot take: NONCE ERROR (it would need the
 // execution of text), DATA DAMAGED inside a transfer.
 [[noreturn]] void unreadable(Ws ws) {
@@ -733,8 +751,11 @@ void name_request(int form, const Text& text, std::uint32_t start, std::uint32_t
     push_result(reg.value, ws);
     store_entry(hdr::TokenRegister, saved, ws);
   } else if (ref.kind == NameKind::Found && ref.type == SYM_CLASS) {
-    // A class: its text in form 2, nothing in form 1.
-    return sfcr_class(static_cast<std::uint16_t>(token_of_entry(ref.entry)), form == 2 ? 1 : -2, ws);
+    // A class: its text in form 2, nothing in form 1; in a transfer file
+    // the function form, the ⎕FX of its lines, which )IN reads back.
+    const auto token = static_cast<std::uint16_t>(token_of_entry(ref.entry));
+    if (form == 2 && in_transfer(ws)) return push_class_transfer_text(token, ws);
+    return sfcr_class(token, form == 2 ? 1 : -2, ws);
   } else if (ref.kind == NameKind::Found && (ref.type == SYM_VAR || ref.type == SYM_LABEL)) {
     value_slot = ref.entry + sym::Value;
   } else if (ref.kind == NameKind::Found && defined_function_type(ref.type)) {
@@ -864,7 +885,15 @@ void sftf_dyadic(SfArg left, SfArg right, Ws ws) {
     push_result(copy_array(right.slot, ws), ws);
     QuotedLines lines(after, text.length);
     std::uint32_t entry = 0;
-    if (fix_definition(lines, false, 0, &entry, ws) >= 0) {
+    int fixed = 0;
+    {
+      // The lines are this system's own ⎕FX text: a class's valued
+      // properties run as expressions while it is fixed, and read their ⎕
+      // names as everywhere else.
+      const TransferModeAside aside(ws);
+      fixed = fix_definition(lines, false, 0, &entry, ws);
+    }
+    if (fixed >= 0) {
       if (in_transfer(ws)) unreadable(ws);
       return replace_result(new_char_vector({}, ws), false, ws);
     }
