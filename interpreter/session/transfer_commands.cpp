@@ -8,6 +8,7 @@
 
 #include "files/transfer_records.h"
 #include "files/wsfiles.h"
+#include "interpreter/engine/evaluation.h"
 #include "host/charset.h"
 #include "interpreter/output/display.h"
 #include "interpreter/reader/tokeniser.h"
@@ -205,15 +206,28 @@ struct NotCopied {
 };
 
 // ⎕TF with the left argument `form` and the right argument on top of the
-// stack, in transfer mode. Answers whether its result (on top) is empty.
+// stack, in transfer mode, its entries laid out as the engine's call has
+// them (left argument, function, right argument: a placeholder stands for
+// the function); an expression it sets to run runs to its end. Answers
+// whether its result (on top) is empty; an expression that failed, gave
+// no value or branched is DATA DAMAGED (raised).
 bool call_tf(int form, const TransferScope& scope, Ws ws) {
+  push_result(new_int_scalar(0, ws), ws);
   push_result(new_int_scalar(form, ws), ws);
   const SfArg left{stack_entry_at(0, ws) + se::Value};
-  const SfArg right{stack_entry_at(1, ws) + se::Value};
+  const SfArg right{stack_entry_at(2, ws) + se::Value};
+  take_transfer_form_failure(ws);
   scope.set_mode(true);
   sftf_dyadic(left, right, ws);
+  run_pending_evaluation(ws);
   scope.set_mode(false);
-  return array_count(rd32(ws, stack_entry_at(0, ws) + se::Value), ws) == 0;
+  const std::uint32_t result = rd32(ws, stack_entry_at(0, ws) + se::Value);
+  if (take_transfer_form_failure(ws)) {
+    int major = 0, minor = 0;
+    et_tab_pair(ertabn(E_DATA_DAMAGED), &major, &minor);
+    error(E_DATA_DAMAGED, major, minor, ws);
+  }
+  return array_count(result, ws) == 0;
 }
 
 int in_common(const std::uint8_t* list, std::uint32_t list_length, bool listed, Ws ws) {
