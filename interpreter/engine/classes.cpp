@@ -249,23 +249,67 @@ int set_member_details(std::uint32_t slot, std::uint16_t token, std::uint8_t acc
   return 0;
 }
 
+namespace {
+
+// Takes entry `i` out of the pooled object at `off` (a class's member or
+// an instance's property): its value released, later entries moved down
+// (their values' owner words following), the count one less.
+void remove_entry(std::uint32_t off, std::uint32_t i, Ws ws) {
+  const std::uint32_t n = rd32(ws, off + pobj::Count);
+  release_member_value(entry_at(off, i), ws);
+  for (std::uint32_t j = i + 1; j < n; ++j) {
+    const std::uint32_t from = entry_at(off, j), to = entry_at(off, j - 1);
+    std::memcpy(ws + to, ws + from, mentry::Size);
+    const std::uint32_t moved = rd32(ws, to + mentry::Value);
+    if (moved != 0 && rd8(ws, to + mentry::Kind) != SYM_UNDEF) wr32(ws, moved - 4, to + mentry::Value);
+  }
+  std::memset(ws + entry_at(off, n - 1), 0, mentry::Size);
+  wr32(ws, off + pobj::Count, n - 1);
+}
+
+bool property_kind(std::uint8_t kind) { return kind == SYM_VAR || kind == SYM_UNDEF; }
+
+// Whether the class in `slot` is `ancestor` or descends from it.
+bool descends_from(std::uint32_t slot, std::uint32_t ancestor, Ws ws) {
+  const std::uint32_t p = object_pool(ws);
+  for (std::uint32_t guard = p ? rd32(ws, p + pool::Capacity) : 0; slot != 0 && guard; --guard) {
+    if (slot == ancestor) return true;
+    const std::uint32_t off = class_in_slot(slot, ws);
+    if (off == 0) return false;
+    slot = rd32(ws, off + pobj::ParentSlot);
+  }
+  return false;
+}
+
+}  // namespace
+
 int delete_class_member(std::uint16_t cls_token, std::uint16_t member, Ws ws) {
   const std::uint32_t cls = class_def_from_symidx(cls_token, ws);
   if (cls == 0) return 12;
   const int i = own_member_index(cls, member, ws);
   if (i < 0) return 28;
-  const std::uint32_t n = rd32(ws, cls + pobj::Count);
-  const std::uint32_t me = entry_at(cls, static_cast<std::uint32_t>(i));
-  release_member_value(me, ws);
-  for (std::uint32_t j = static_cast<std::uint32_t>(i) + 1; j < n; ++j) {
-    const std::uint32_t from = entry_at(cls, j), to = entry_at(cls, j - 1);
-    std::memcpy(ws + to, ws + from, mentry::Size);
-    const std::uint32_t moved = rd32(ws, to + mentry::Value);
-    if (moved != 0 && rd8(ws, to + mentry::Kind) != SYM_UNDEF) wr32(ws, moved - 4, to + mentry::Value);
-  }
-  std::memset(ws + entry_at(cls, n - 1), 0, mentry::Size);
-  wr32(ws, cls + pobj::Count, n - 1);
+  const std::uint8_t kind = rd8(ws, entry_at(cls, static_cast<std::uint32_t>(i)) + mentry::Kind);
+  const std::uint32_t cls_slot = rd32(ws, cls + pobj::OwnSlot);
+  remove_entry(cls, static_cast<std::uint32_t>(i), ws);
   stamp_class(cls, ws);
+  // A property gone from the class: the instances of the class and of its
+  // descendants for which the name is no property any more lose their own
+  // values for it.
+  if (property_kind(kind) && !property_kind(internal_class_member(member, cls_slot, ws).kind)) {
+    const std::uint32_t p = object_pool(ws);
+    const std::uint32_t capacity = p ? rd32(ws, p + pool::Capacity) : 0;
+    for (std::uint32_t s = 1; s < capacity; ++s) {
+      const std::uint32_t off = find_object_instance(s, ws);
+      if (off == 0 || rd8(ws, off + obj::Type) != ET_INSTANCE || rd8(ws, off + pobj::Arch) != 0) continue;
+      if (!descends_from(rd32(ws, off + pobj::ClassSlot), cls_slot, ws)) continue;
+      if (property_kind(internal_class_member(member, s, ws).kind)) continue;
+      for (std::uint32_t k = 0; k < rd32(ws, off + pobj::Count); ++k)
+        if (rd16(ws, entry_at(off, k) + mentry::Token) == member) {
+          remove_entry(off, k, ws);
+          break;
+        }
+    }
+  }
   clnuse(member, ws);
   return 0;
 }

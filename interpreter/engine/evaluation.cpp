@@ -173,6 +173,49 @@ void push_catch_empty(int code, Ws ws) {
   push_nested_of_three(ws);
 }
 
+// Whether a level of `kind` takes its text's errors and branches as ⎕EC
+// does.
+bool catching(std::uint8_t kind) { return kind == evk::ExecCatch || kind == evk::TransferForm; }
+
+// Whether ⎕TF was called by )IN (outside the engine, which runs its
+// expression through run_pending_evaluation).
+bool from_transfer(Ws ws) { return rd8(ws, hdr::ResultBits) & kTransferFile; }
+
+// hdr::MiscBits bit: ⎕TF's expression run for )IN failed.
+constexpr std::uint8_t kTransferFormFailed = 0x20;
+
+// ⎕TF's result when its expression gave no value, failed or branched: an
+// empty character vector; for )IN also the failure mark, which abandons
+// the transfer.
+void push_transfer_form_empty(Ws ws) {
+  if (from_transfer(ws)) wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) | kTransferFormFailed);
+  const std::uint32_t zero = 0;
+  push_value(new_array(ET_CHAR, 1, &zero, ws), false, ws);
+}
+
+// The engine state after ⎕TF's result is pushed: the end of the call, or
+// for )IN the end of the engine's run.
+int transfer_form_end(Ws ws) { return from_transfer(ws) ? ES_LEAVE : ES_FINISH_APPLICATION; }
+
+// ⎕TF's result after an assignment: the first word of its right argument
+// (the call's entries on top: left, ⎕TF, right), after leading blanks, up
+// to a blank or ←.
+void push_transfer_form_name(Ws ws) {
+  constexpr std::uint8_t kArrowChar = 0x5B;  // ←
+  const std::uint32_t text = rd32(ws, value_slot(stack_entry_at(2, ws), ws));
+  const std::uint32_t n = array_count(text, ws);
+  std::uint32_t from = 0;
+  while (from < n && rd8(ws, array_data(text, ws) + from) == kBlank) ++from;
+  std::uint32_t to = from;
+  while (to < n && rd8(ws, array_data(text, ws) + to) != kBlank && rd8(ws, array_data(text, ws) + to) != kArrowChar)
+    ++to;
+  std::uint32_t length = to - from;
+  const std::uint32_t z = new_array(ET_CHAR, 1, &length, ws);
+  const std::uint32_t again = rd32(ws, value_slot(stack_entry_at(2, ws), ws));
+  std::memcpy(ws + array_data(z, ws), ws + array_data(again, ws) + from, length);
+  push_value(z, false, ws);
+}
+
 // Takes the value entry on top of the stack as an array of its own (a
 // variable's value copied), owned by that entry.
 void own_top_value(Ws ws) {
@@ -221,7 +264,9 @@ bool push_recorded_output(Ws ws) {
 // Text of a ⍎, ⎕EA or ⎕EC whose argument is empty: no value (the output of
 // a system command ⍎ ran, when it was recorded).
 void no_text_value(std::uint8_t mode, Ws ws) {
-  if (mode == evk::ExecCatch)
+  if (mode == evk::TransferForm)
+    push_transfer_form_empty(ws);
+  else if (mode == evk::ExecCatch)
     push_catch_empty(3, ws);
   else if (!push_recorded_output(ws))
     push_no_value(ws);
@@ -259,7 +304,7 @@ void start_evaluation(std::uint32_t text_slot, std::uint8_t mode, Ws ws) {
   open_level(mode, ws);
   std::uint32_t trap = rd32(ws, hdr::TrapWord);
   if (mode == evk::ExecAlt) trap = (trap | kTrapExecAlt) & ~kTrapExecCatch;
-  if (mode == evk::ExecCatch) {
+  if (catching(mode)) {
     trap = (trap | kTrapExecCatch) & ~(kTrapExecAlt | kTrapAttnOff);
     // ⎕EC text runs without attention (the setting routines restore
     // attention to is 0 meanwhile); the outermost ⎕EC switches it back on.
@@ -314,6 +359,12 @@ void start_evaluation(std::uint32_t text_slot, std::uint8_t mode, Ws ws) {
   clrkil(ws);
   if (mode == evk::ExecCatch) make_em(code, ws);
   close_level(ws);
+  if (mode == evk::TransferForm) {
+    push_transfer_form_empty(ws);
+    wr16(ws, hdr::EtMajor, 0);
+    wr16(ws, hdr::EtMinor, 0);
+    return;
+  }
   if (mode == evk::ExecCatch) {
     push_code_and_et(0, et1, et2, ws);
     push_value(message_rows(ws), false, ws);
@@ -349,9 +400,21 @@ int evaluation_value(Ws ws) {
     unstack(none, ws);
     close_level(ws);
     no_text_value(kind, ws);
-    return ES_FINISH_APPLICATION;
+    return kind == evk::TransferForm ? transfer_form_end(ws) : ES_FINISH_APPLICATION;
   }
   own_top_value(ws);
+  if (kind == evk::TransferForm) {
+    StackEntry value;
+    unstack(value, ws);
+    close_level(ws);
+    if (!(value.flags & kSeNoDisplay)) {
+      push_value(value.value, false, ws);
+    } else {
+      release_entry(value, ws);
+      push_transfer_form_name(ws);
+    }
+    return transfer_form_end(ws);
+  }
   if (kind == evk::ExecCatch) {
     // 1 a value that would be displayed, 2 one that would not.
     const bool shy = rd8(ws, stack_entry_at(0, ws) + se::Flags) & kSeNoDisplay;
@@ -413,7 +476,7 @@ int evaluation_without_value(Ws ws) {
   const std::uint8_t kind = rd8(ws, hdr::EvalKind);
   close_level(ws);
   no_text_value(kind, ws);
-  return ES_FINISH_APPLICATION;
+  return kind == evk::TransferForm ? transfer_form_end(ws) : ES_FINISH_APPLICATION;
 }
 
 int take_error_in_evaluation(int code, Ws ws) {
@@ -425,7 +488,7 @@ int take_error_in_evaluation(int code, Ws ws) {
   bool caught = false;
   for (std::uint32_t link = rd32(ws, hdr::SiLink); rd32(ws, link) != 0;) {
     if (!((state & st::ExecuteRunning) && (state & st::NotFunctionLine) && (state & st::ValueAwaited))) break;
-    if (kind == evk::ExecAlt || kind == evk::ExecCatch) {
+    if (kind == evk::ExecAlt || catching(kind)) {
       caught = true;
       break;
     }
@@ -440,6 +503,12 @@ int take_error_in_evaluation(int code, Ws ws) {
   while (at_text_level(ws) && rd8(ws, hdr::EvalKind) == evk::Execute) close_level(ws);
   if (!caught) return -1;
   close_level(ws);
+  if (kind == evk::TransferForm) {
+    wr16(ws, hdr::EtMajor, 0);
+    wr16(ws, hdr::EtMinor, 0);
+    push_transfer_form_empty(ws);
+    return transfer_form_end(ws);
+  }
   wr16(ws, hdr::EtMajor, static_cast<std::uint16_t>(et1));
   wr16(ws, hdr::EtMinor, static_cast<std::uint16_t>(et2));
   if (kind == evk::ExecCatch) {
@@ -463,6 +532,10 @@ int branch_out_of_evaluation(bool has_target, std::int32_t target, Ws ws) {
   while (at_text_level(ws)) {
     const std::uint8_t kind = rd8(ws, hdr::EvalKind);
     close_level(ws);
+    if (kind == evk::TransferForm) {
+      push_transfer_form_empty(ws);
+      return transfer_form_end(ws);
+    }
     if (kind == evk::ExecCatch) {
       if (!has_target) {
         push_catch_empty(5, ws);
@@ -501,7 +574,7 @@ void run_line_apart(Ws ws) {
 }
 
 void end_evaluation_level(Ws ws) {
-  const bool attention_back = at_text_level(ws) && rd8(ws, hdr::EvalKind) == evk::ExecCatch &&
+  const bool attention_back = at_text_level(ws) && catching(rd8(ws, hdr::EvalKind)) &&
                               (rd32(ws, hdr::TrapWord) & kTrapAttnOff);
   quadus(ws);
   if (attention_back) {
@@ -510,10 +583,25 @@ void end_evaluation_level(Ws ws) {
   }
 }
 
+bool take_transfer_form_failure(Ws ws) {
+  const bool failed = rd8(ws, hdr::MiscBits) & kTransferFormFailed;
+  wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) & ~kTransferFormFailed);
+  return failed;
+}
+
+bool run_pending_evaluation(Ws ws) {
+  if (!(rd8(ws, hdr::MiscBits) & kLineToRun)) return false;
+  wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) & ~kLineToRun);
+  const bool executing = state_has(st::Executing, ws);
+  run_engine(ES_LINE_START, ws);
+  if (executing) set_state(st::Executing, 0, ws);
+  return true;
+}
+
 bool at_trapping_text(Ws ws) {
   if (!at_text_level(ws)) return false;
   const std::uint8_t kind = rd8(ws, hdr::EvalKind);
-  return kind == evk::ExecAlt || kind == evk::ExecCatch;
+  return kind == evk::ExecAlt || catching(kind);
 }
 
 int quad_input(Ws ws) {

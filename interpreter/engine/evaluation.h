@@ -18,6 +18,7 @@ constexpr std::uint8_t QuadInput = 1;  // ⎕ read as a value
 constexpr std::uint8_t Execute = 2;    // ⍎, and ⎕EA's left argument
 constexpr std::uint8_t ExecAlt = 3;    // ⎕EA's right argument
 constexpr std::uint8_t ExecCatch = 4;  // ⎕EC's argument
+constexpr std::uint8_t TransferForm = 5;  // 2 ⎕TF's expression, run as ⎕EC runs its text
 }  // namespace evk
 
 // Bits of the trap word (hdr::TrapWord) that evaluation sets: an error in
@@ -37,10 +38,18 @@ constexpr std::uint32_t kTrapAttnOff = 0x04000000;
 // result. An entry error of the text is raised as the error of ⍎.
 void execute_monadic(const PrimitiveCall& call, Ws ws);
 
-// L ⎕EA R (`mode` evk::ExecAlt) and ⎕EC R (evk::ExecCatch) as ⍎ does
+// L ⎕EA R (`mode` evk::ExecAlt), ⎕EC R (evk::ExecCatch) and the
+// expression of form-2 ⎕TF (evk::TransferForm, the right argument of a
+// dyadic call) as ⍎ does
 // (evk::Execute): reads the text from the array whose offset the word at
 // `text_slot` holds, and either pushes the result (the call is complete)
 // or sets the line to run at a new level. The caller answers state 2.
+// ⎕TF's expression runs as ⎕EC's text does (errors, branches and
+// attention alike) and ends with ⎕TF's result in place of ⎕EC's: the
+// expression's value when it would be displayed; the text's first word
+// (up to a blank or ←, leading blanks skipped) when its value would not
+// (an assignment); an empty character vector when it gave no value,
+// failed or branched.
 void start_evaluation(std::uint32_t text_slot, std::uint8_t mode, Ws ws);
 
 // Statement end (xrsltp): the value on top of the stack (above the primer)
@@ -84,6 +93,17 @@ void run_line_apart(Ws ws);
 // hdr::AttnLevel to 1). Every way out of a ⎕EC's level (its end, an
 // escape →, a cleared state indicator) comes through here.
 void end_evaluation_level(Ws ws);
+
+// For a system command that called ⎕TF outside the engine (in transfer
+// mode, kTransferFile): when ⎕TF set its expression to run, runs the
+// engine until the level ends, ⎕TF's result then on top of the stack; the
+// engine's Executing bit is kept as it was. Answers false when nothing was
+// set to run.
+bool run_pending_evaluation(Ws ws);
+
+// Whether ⎕TF's expression, run in transfer mode, failed, gave no value or
+// branched since the last call (a mark in hdr::MiscBits, cleared here).
+bool take_transfer_form_failure(Ws ws);
 
 // Whether the current level runs the text of a ⎕EA or ⎕EC (not a ⍎ or
 // ⎕-input level, nor a function): its errors, ⎕ES's included, are taken

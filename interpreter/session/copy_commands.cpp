@@ -7,6 +7,7 @@
 
 #include "files/wsfiles.h"
 #include "host/charset.h"
+#include "interpreter/engine/evaluation.h"
 #include "interpreter/engine/function_object.h"
 #include "interpreter/engine/statement_end.h"
 #include "interpreter/output/display.h"
@@ -255,7 +256,8 @@ bool copy_indirect(const std::uint8_t* name, std::uint32_t n, CopyProgress& p, W
 // failed write, 2 for a list item that is not a name.
 int write_pass(const CopyRequest& q, CopyProgress& p, Ws ws) {
   if (q.whole) {
-    for (std::uint32_t e = kBucketArea; e < kSymtabStart + kSymtabEntries * kSymtabEntrySize; e += kSymtabEntrySize) {
+    const std::uint32_t end = kBucketArea + rd16(ws, hdr::BucketEntries) * kSymtabEntrySize;
+    for (std::uint32_t e = kBucketArea; e < end; e += kSymtabEntrySize) {
       if (rd32(ws, e + sym::Name) == 0) continue;
       const std::uint8_t type = rd8(ws, e + sym::Type) & kSymTypeMask;
       if (!copyable_type(type) || !in_pass(e, type, p, ws)) continue;
@@ -499,7 +501,8 @@ int ccopc(const std::uint8_t* text, std::uint32_t length, std::uint16_t flags, i
   q.library = rd32(ws, cmdws::Library);
   std::memcpy(q.name, scratch_area(1, ws), sizeof q.name);
   std::memcpy(q.key, ws + cmdws::Key, 8);
-  if (length > kListRoom) return c_incorrect(ws), 12;
+  // The list crosses the switch of workspaces in the copy buffer.
+  if (length > kListRoom) return copy_buffer_full(ws);
   if (text) std::memcpy(q.list.data(), text, length);
   q.list_length = length;
 
@@ -596,6 +599,12 @@ int cpcopy_list(const std::uint8_t* text, std::uint32_t length, std::uint16_t fl
 }
 
 }  // namespace
+
+int copy_buffer_full(Ws ws) {
+  constexpr std::uint32_t kTrapLine = 0x00FFFFFF;
+  if (!(rd32(ws, hdr::TrapWord) & (kTrapLine | kTrapExecAlt | kTrapExecCatch))) say("COPY BUFFER FULL", ws);
+  return 12;
+}
 
 void install_copy_commands() {
   CommandHandler h;

@@ -29,4 +29,10 @@ namespace zema {
 // C_PCOPY_LIST) their handlers.
 void install_copy_commands();
 
+// A name list of )COPY, )PCOPY, )IN or )OUT longer than the 512-byte copy
+// buffer: prints COPY BUFFER FULL unless a ⎕ERX trap line is armed or
+// ⎕EA or ⎕EC text runs (the program takes the failure itself). Answers
+// 12, the command refused.
+int copy_buffer_full(Ws ws);
+
 }  // namespace zema

@@ -270,7 +270,8 @@ int class_generation(std::uint32_t entry, Ws ws) {
 
 int greatest_class_generation(Ws ws) {
   int g = -1;
-  for (std::uint32_t e = kBucketArea; e < kSymtabStart + kSymtabEntries * kSymtabEntrySize; e += kSymtabEntrySize) {
+  const std::uint32_t end = kBucketArea + rd16(ws, hdr::BucketEntries) * kSymtabEntrySize;
+  for (std::uint32_t e = kBucketArea; e < end; e += kSymtabEntrySize) {
     if (rd32(ws, e + sym::Name) == 0 || (rd8(ws, e + sym::Type) & kSymTypeMask) != SYM_CLASS) continue;
     g = std::max(g, class_generation(e, ws));
   }

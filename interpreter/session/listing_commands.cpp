@@ -15,12 +15,14 @@
 #include "interpreter/output/timestamp.h"
 #include "interpreter/reader/tokeniser.h"
 #include "interpreter/session/definition.h"
+#include "interpreter/sysfns/class_functions.h"
 #include "interpreter/sysfns/commands.h"
 #include "interpreter/sysfns/names.h"
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
+#include "interpreter/workspace/object_pool.h"
 #include "interpreter/workspace/support.h"
 #include "interpreter/workspace/symtab.h"
 #include "interpreter/workspace/sysvar_slots.h"
@@ -101,15 +103,21 @@ int csymb_no_args(std::uint16_t, Ws ws) {
   return 0;
 }
 
-// The heap starts right after the table at a fixed offset in this build,
-// so the table keeps its size: a request that rounds to the same size is
-// taken (WAS and the size); any other size is refused.
+// The size changes only in a workspace without names: rounded up to a
+// multiple of the bucket count, the old size printed. The heap starts at a
+// fixed offset after the room of the default table, so a table may shrink
+// within that room (the bytes after it stay zero) but not grow past it.
 int csymb_args(std::int32_t n, std::uint16_t, Ws ws) {
   if (n <= 0 || n > 32022 || state_has(st::ValueAwaited, ws) || csymct(ws) != 0) return refuse(ws);
   force_gcol(ws);
   const std::int32_t old = rd16(ws, hdr::BucketEntries);
   const std::int32_t size = ((n - 1) / kSymtabBuckets + 1) * kSymtabBuckets;
-  if (size != old) return refuse(ws);
+  if (size > static_cast<std::int32_t>(kMaxBucketEntries)) return refuse(ws);
+  if (size != old) {
+    std::memset(ws + kBucketArea, 0, kMaxBucketEntries * kSymtabEntrySize);
+    wr16(ws, hdr::BucketEntries, static_cast<std::uint16_t>(size));
+    wr16(ws, hdr::BucketSize, static_cast<std::uint16_t>(size / kSymtabBuckets));
+  }
   was(old, ws);
   return 0;
 }
@@ -327,26 +335,34 @@ int list_args(const std::uint8_t* p, std::uint32_t n, std::uint16_t, Ws ws) {
 
 // ---- )ERASE ----
 
-// One item of an erase list: a name, or "(NAME)".
+// One item of an erase list: a name, a class member "CLASS.MEMBER", or
+// "(NAME)".
 struct Item {
   bool indirect = false;
   std::string name;
+  std::string member;  // after the point of a dotted name; empty otherwise
 };
-// Reads the next item; false at the end; `bad` set for an item that is
-// neither.
+// Reads the next item; false at the end, and false with `bad` set at an
+// item that is none of these (every call moves on or answers false, so a
+// loop over the items always ends).
 bool next_item(const std::uint8_t* p, std::uint32_t n, std::uint32_t* i, Item* item, bool* bad) {
   while (*i < n && is_blank(p[*i])) ++*i;
   if (*i >= n) return false;
   item->indirect = p[*i] == kLeftParen;
+  item->member.clear();
   if (item->indirect) ++*i;
   item->name = read_name(p, n, i);
-  if (item->name.empty()) return *bad = true;
+  if (item->name.empty()) return !(*bad = true);
   if (item->indirect) {
     while (*i < n && is_blank(p[*i])) ++*i;
-    if (*i >= n || p[*i] != ich::RightParen) return *bad = true;
+    if (*i >= n || p[*i] != ich::RightParen) return !(*bad = true);
     ++*i;
+  } else if (*i < n && p[*i] == ich::Point) {
+    ++*i;
+    item->member = read_name(p, n, i);
+    if (item->member.empty()) return !(*bad = true);
   }
-  if (!at_item_end(p, n, *i)) return *bad = true;
+  if (!at_item_end(p, n, *i)) return !(*bad = true);
   return true;
 }
 
@@ -395,6 +411,10 @@ bool expand_indirect(const std::uint8_t* p, std::uint32_t n, std::uint32_t* at, 
       if (!put(kBlank)) break;
       bool ok = true;
       for (char c : item.name) ok = ok && put(static_cast<std::uint8_t>(c));
+      if (!item.member.empty()) {
+        ok = ok && put(ich::Point);
+        for (char c : item.member) ok = ok && put(static_cast<std::uint8_t>(c));
+      }
       if (!ok) break;
       continue;
     }
@@ -438,6 +458,29 @@ std::uint32_t erasable(const std::string& name, std::uint32_t* entry, Ws ws) {
   return slot;
 }
 
+// The tokens of a dotted item whose class part names a class (by its
+// global meaning) holding the member part as a member of its own: true
+// with both tokens. Otherwise false, with `report` the part to report: the
+// member when the class exists without it, else the class part.
+bool erasable_member(const Item& item, std::uint16_t* cls, std::uint16_t* member, std::string* report, Ws ws) {
+  *report = item.name;
+  std::uint32_t entry = 0;
+  const std::uint32_t slot = erasable(item.name, &entry, ws);
+  if (slot == 0 || (rd8(ws, slot + sym::Type) & kSymTypeMask) != SYM_CLASS) return false;
+  const auto token = static_cast<std::uint16_t>(token_of_entry(entry));
+  const std::uint32_t object = class_def_from_symidx(token, ws);
+  if (object == 0) return false;
+  *report = item.member;
+  const NameRef m = look_up_name(reinterpret_cast<const std::uint8_t*>(item.member.data()),
+                                 static_cast<std::uint32_t>(item.member.size()), ws);
+  if (m.kind != NameKind::Found) return false;
+  const auto member_token = static_cast<std::uint16_t>(token_of_entry(m.entry));
+  if (own_member_index(object, member_token, ws) < 0) return false;
+  *cls = token;
+  *member = member_token;
+  return true;
+}
+
 constexpr int kSiDamaged = 0x01;
 constexpr int kNested = 0x02;
 
@@ -448,6 +491,12 @@ int cerasl(const std::uint8_t* p, std::uint32_t n, int flags, Ws ws) {
   Item item;
   bool bad = false;
   while (next_item(p, n, &i, &item, &bad)) {
+    if (!item.member.empty()) {
+      std::uint16_t cls = 0, member = 0;
+      std::string unused;
+      if (erasable_member(item, &cls, &member, &unused, ws)) delete_class_member(cls, member, ws);
+      continue;
+    }
     std::uint32_t entry = 0;
     const std::uint32_t slot = erasable(item.name, &entry, ws);
     if (slot == 0) continue;
@@ -500,11 +549,17 @@ int cerase_list(const std::uint8_t* p, std::uint32_t n, std::uint16_t, Ws ws) {
   Item item;
   bool bad = false, reported = false;
   while (next_item(p, n, &i, &item, &bad)) {
-    std::uint32_t entry = 0;
-    if (erasable(item.name, &entry, ws) != 0) continue;
+    std::string report = item.name;
+    if (!item.member.empty()) {
+      std::uint16_t cls = 0, member = 0;
+      if (erasable_member(item, &cls, &member, &report, ws)) continue;
+    } else {
+      std::uint32_t entry = 0;
+      if (erasable(item.name, &entry, ws) != 0) continue;
+    }
     if (!reported) text("NOT FOUND: ", ws);
     reported = true;
-    ldprt(item.name, ws);
+    ldprt(report, ws);
     pspace(ws);
   }
   if (reported) newline(ws);
@@ -618,8 +673,24 @@ int cgrp_args(std::uint32_t length, std::uint16_t, Ws ws) {
   return 0;
 }
 
-// No classes are defined in this system yet: every list is refused.
-int creparent_list(const std::uint8_t*, std::uint32_t, std::uint16_t, Ws ws) { return refuse(ws); }
+// )REPARENT CLASS PARENT: exactly two names of classes; the first takes
+// the second as its parent unless that makes it its own ancestor.
+int creparent_list(const std::uint8_t* p, std::uint32_t n, std::uint16_t, Ws ws) {
+  std::uint32_t i = 0;
+  std::uint32_t slots[2] = {0, 0};
+  for (std::uint32_t& slot : slots) {
+    const std::string name = read_name(p, n, &i);
+    if (name.empty() || !at_item_end(p, n, i)) return refuse(ws);
+    const NameRef ref = look_up_name(reinterpret_cast<const std::uint8_t*>(name.data()),
+                                     static_cast<std::uint32_t>(name.size()), ws);
+    if (ref.kind != NameKind::Found) return refuse(ws);
+    const std::uint32_t cls = class_def_from_symidx(static_cast<std::uint16_t>(token_of_entry(ref.entry)), ws);
+    if (cls == 0) return refuse(ws);
+    slot = rd32(ws, cls + pobj::OwnSlot);
+  }
+  if (!only_blanks(p, n, i) || reparent_class(slots[0], slots[1], ws) != 0) return refuse(ws);
+  return 0;
+}
 
 // ---- )TIME and )EDIT ----
 

@@ -1,21 +1,26 @@
 // )IN and )OUT: transfer files read and written through ⎕TF.
 #include "interpreter/session/transfer_commands.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "files/transfer_records.h"
 #include "files/wsfiles.h"
+#include "interpreter/engine/evaluation.h"
 #include "host/charset.h"
 #include "interpreter/output/display.h"
 #include "interpreter/reader/tokeniser.h"
+#include "interpreter/session/copy_commands.h"
+#include "interpreter/session/copy_objects.h"
 #include "interpreter/session/life.h"
 #include "interpreter/session/ws_image.h"
 #include "interpreter/sysfns/capture.h"
 #include "interpreter/sysfns/commands.h"
 #include "interpreter/sysfns/dispatch.h"
 #include "interpreter/sysfns/handlers.h"
+#include "interpreter/sysfns/names.h"
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
@@ -201,80 +206,85 @@ struct NotCopied {
 };
 
 // ⎕TF with the left argument `form` and the right argument on top of the
-// stack, in transfer mode. Answers whether its result (on top) is empty.
+// stack, in transfer mode, its entries laid out as the engine's call has
+// them (left argument, function, right argument: a placeholder stands for
+// the function); an expression it sets to run runs to its end. Answers
+// whether its result (on top) is empty; an expression that failed, gave
+// no value or branched is DATA DAMAGED (raised).
 bool call_tf(int form, const TransferScope& scope, Ws ws) {
+  push_result(new_int_scalar(0, ws), ws);
   push_result(new_int_scalar(form, ws), ws);
   const SfArg left{stack_entry_at(0, ws) + se::Value};
-  const SfArg right{stack_entry_at(1, ws) + se::Value};
+  const SfArg right{stack_entry_at(2, ws) + se::Value};
+  take_transfer_form_failure(ws);
   scope.set_mode(true);
   sftf_dyadic(left, right, ws);
+  run_pending_evaluation(ws);
   scope.set_mode(false);
-  return array_count(rd32(ws, stack_entry_at(0, ws) + se::Value), ws) == 0;
+  const std::uint32_t result = rd32(ws, stack_entry_at(0, ws) + se::Value);
+  if (take_transfer_form_failure(ws)) {
+    int major = 0, minor = 0;
+    et_tab_pair(ertabn(E_DATA_DAMAGED), &major, &minor);
+    error(E_DATA_DAMAGED, major, minor, ws);
+  }
+  return array_count(result, ws) == 0;
 }
 
 int in_common(const std::uint8_t* list, std::uint32_t list_length, bool listed, Ws ws) {
-  if (list_length > kListRoom) {
-    say("COPY BUFFER FULL", ws);
-    return kFailed;
-  }
+  if (list_length > kListRoom) return copy_buffer_full(ws);
   std::vector<std::string> wanted = list_names(list, list_length);
   std::vector<bool> done(wanted.size(), false);
   force_gcol(ws);
   const std::string path = file_path(ws);
   TransferScope scope(ws);
-  // First the whole file is checked, so that a damaged one defines nothing.
-  for (int pass = 0; pass < 2; ++pass) {
-    const int opened = open_seq(path.c_str());
-    if (opened == kNoSuchFile) {
-      say("WS NOT FOUND", ws);
-      return kFailed;
-    }
-    if (opened != 0) {
-      print_io_error(ws);
-      return kFailed;
-    }
-    if (pass == 0) {
-      for (;;) {
-        std::uint8_t first = 0;
-        const int n = read_object(0, &first, ws);
-        if (n == kEnd) break;
-        if (n < 0) return read_failure(n, ws);
-        if (form_of(&first, 1) == 0 && first != glyph("F")) return read_failure(kCutShort, ws);
-      }
-      continue;
-    }
-    NotCopied not_copied;
-    for (;;) {
-      const std::uint32_t origin = capture_origin(1, ws);
-      std::uint8_t first = 0;
-      const int n = read_object(origin, &first, ws);
-      if (n == kEnd) break;
-      if (n < 0) return read_failure(n, ws);
-      auto length = static_cast<std::uint32_t>(n);
-      const std::uint8_t* s = ws + origin;
-      const int form = form_of(s, length);
-      if (form == 0) return read_failure(kCutShort, ws);
-      const std::string name = object_name(s, length);
-      if (listed) {
-        std::size_t k = 0;
-        while (k < wanted.size() && (done[k] || wanted[k] != name)) ++k;
-        if (k == wanted.size()) continue;
-        done[k] = true;
-      }
-      const std::uint32_t mark = rd32(ws, hdr::StackPointer);
-      try {
-        push_result(captured_array(1, &length, ws), ws);
-        if (call_tf(form, scope, ws)) not_copied.add(name, ws);
-      } catch (const AplError& e) {
-        scope.set_mode(false);
-        not_copied.end(ws);
-        return abandon(e.code, mark, ws);
-      }
-      pop_to(mark, ws);
-      force_gcol(ws);
-    }
-    not_copied.end(ws);
+  const int opened = open_seq(path.c_str());
+  if (opened == kNoSuchFile) {
+    say("WS NOT FOUND", ws);
+    return kFailed;
   }
+  if (opened != 0) {
+    print_io_error(ws);
+    return kFailed;
+  }
+  // Object by object: each is read whole before it is defined, and a
+  // failure ends the command there; the objects defined before it stay.
+  NotCopied not_copied;
+  for (;;) {
+    const std::uint32_t origin = capture_origin(1, ws);
+    std::uint8_t first = 0;
+    const int n = read_object(origin, &first, ws);
+    if (n == kEnd) break;
+    if (n < 0) {
+      not_copied.end(ws);
+      return read_failure(n, ws);
+    }
+    auto length = static_cast<std::uint32_t>(n);
+    const std::uint8_t* s = ws + origin;
+    const int form = form_of(s, length);
+    if (form == 0) {
+      not_copied.end(ws);
+      return read_failure(kCutShort, ws);
+    }
+    const std::string name = object_name(s, length);
+    if (listed) {
+      std::size_t k = 0;
+      while (k < wanted.size() && (done[k] || wanted[k] != name)) ++k;
+      if (k == wanted.size()) continue;
+      done[k] = true;
+    }
+    const std::uint32_t mark = rd32(ws, hdr::StackPointer);
+    try {
+      push_result(captured_array(1, &length, ws), ws);
+      if (call_tf(form, scope, ws)) not_copied.add(name, ws);
+    } catch (const AplError& e) {
+      scope.set_mode(false);
+      not_copied.end(ws);
+      return abandon(e.code, mark, ws);
+    }
+    pop_to(mark, ws);
+    force_gcol(ws);
+  }
+  not_copied.end(ws);
   bool heading = false;
   for (std::size_t k = 0; k < wanted.size(); ++k) {
     if (done[k]) continue;
@@ -320,11 +330,28 @@ std::vector<std::string> workspace_names(Ws ws) {
   return names;
 }
 
-int out_common(const std::uint8_t* list, std::uint32_t list_length, bool listed, Ws ws) {
-  if (list_length > kListRoom) {
-    say("COPY BUFFER FULL", ws);
-    return kFailed;
+// The names with the classes among them moved to the end, parents before
+// their children (by generation, each generation in the order given), so
+// that )IN finds each class's parent defined before the class.
+std::vector<std::string> classes_last(const std::vector<std::string>& names, Ws ws) {
+  std::vector<std::string> others;
+  std::vector<std::pair<int, std::string>> classes;
+  for (const std::string& name : names) {
+    const NameRef r = look_up_name(reinterpret_cast<const std::uint8_t*>(name.data()),
+                                   static_cast<std::uint32_t>(name.size()), ws);
+    if (r.kind == NameKind::Found && r.type == SYM_CLASS)
+      classes.emplace_back(class_generation(r.entry, ws), name);
+    else
+      others.push_back(name);
   }
+  std::stable_sort(classes.begin(), classes.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (auto& c : classes) others.push_back(std::move(c.second));
+  return others;
+}
+
+int out_common(const std::uint8_t* list, std::uint32_t list_length, bool listed, Ws ws) {
+  if (list_length > kListRoom) return copy_buffer_full(ws);
   force_gcol(ws);
   const std::string path = file_path(ws);
   StagedFile file;
@@ -333,7 +360,7 @@ int out_common(const std::uint8_t* list, std::uint32_t list_length, bool listed,
     return kFailed;
   }
   TransferScope scope(ws);
-  const std::vector<std::string> names = listed ? list_names(list, list_length) : workspace_names(ws);
+  const std::vector<std::string> names = classes_last(listed ? list_names(list, list_length) : workspace_names(ws), ws);
   NotCopied not_copied;
   for (const std::string& name : names) {
     const std::uint32_t mark = rd32(ws, hdr::StackPointer);

@@ -19,7 +19,9 @@ namespace zema {
 //
 // )OUT FILE [NAMES]: writes the system variables ⎕PP ⎕IO ⎕CT ⎕FC ⎕RL ⎕PR
 // ⎕LX, then every function, operator and variable of the symbol table (or
-// the listed names) as PC-code records; the file replaces an existing one
+// the listed names) as PC-code records, and last the classes, parents
+// before their children, each as a function record (F, the name and the
+// ⎕FX of its lines) that )IN fixes again; the file replaces an existing one
 // only when it is whole (a new temporary, synced and renamed over it).
 void install_transfer_commands();
 

@@ -88,8 +88,8 @@ int check_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t s
   const CheckedWords w = checked_words(image);
   p.words = w;
   if (w.mark != kByteOrderMark) return IR_INVALID;  // the other byte order is not converted yet
-  if (w.version > kImageVersion || w.buckets != kSymtabBuckets * kSymtabBucketSize ||
-      w.bucket_size != kSymtabBucketSize)
+  if (w.version > kImageVersion || w.buckets == 0 || w.buckets > kMaxBucketEntries ||
+      w.buckets % kSymtabBuckets != 0 || w.bucket_size != w.buckets / kSymtabBuckets)
     return IR_INVALID;
   const std::uint32_t heap_top = w.heap_top, top = w.top, sp = w.sp;
   // A saved top equal to the saved stack pointer: an image without the

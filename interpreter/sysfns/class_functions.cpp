@@ -30,7 +30,7 @@ namespace {
 // ⎕ name numbers of the functions that act on an object.
 enum : std::uint32_t {
   kBase = 137, kDf = 140, kState = 141, kHandle = 143, kOid = 144, kDs = 145, kParent = 146,
-  kChildren = 147, kClassName = 149, kClassRef = 150, kMembers = 153, kClone = 156,
+  kChildren = 147, kClassName = 149, kClassRef = 150, kMembers = 153, kClone = 156, kRef = 158,
 };
 
 constexpr std::uint8_t kArchApl = 0, kArchWi = 1;
@@ -654,6 +654,7 @@ void niladic_on(std::uint32_t number, const ObjectArg& o, Ws ws) {
     case kClassName: return quad_classname(o, ws);
     case kClassRef: return quad_classref(o, ws);
     case kMembers: return list_class_members(o, ws);
+    case kRef: return push_reference([&] { return o.slot(ws); }, ws);
     default: synter(ws);
   }
 }

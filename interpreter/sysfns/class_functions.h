@@ -46,8 +46,8 @@ void sfreclass_dyadic(SfArg left, SfArg right, Ws ws);  // L ⎕RECLASS R
 // name's number and `arg_word` the word holding the argument of a monadic
 // one (0 for a niladic one). ⎕BASE ⎕PARENT ⎕HANDLE ⎕OID ⎕CHILDREN ⎕MEMBERS
 // ⎕DS ⎕CLASSNAME ⎕CLASSREF (niladic) and ⎕STATE ⎕DF ⎕CLONE (monadic) act
-// on the referenced object; any other ⎕ name, or a valence that does not
-// match, is SYNTAX ERROR. A scalar reference gives the function's result.
+// on the referenced object, and ⎕REF gives the reference itself; any
+// other ⎕ name, or a valence that does not match, is SYNTAX ERROR. A scalar reference gives the function's result.
 // An array of references of rank 1 or more runs the function once per
 // object, in order, and collects the results into one array of the
 // references' shape (as each does: simple when every result is a simple

@@ -2,6 +2,7 @@
 #include "interpreter/sysfns/class_text.h"
 
 #include <cstring>
+#include <string>
 
 #include "host/charset.h"
 #include "interpreter/engine/classes.h"
@@ -208,7 +209,61 @@ void push_lines(std::uint16_t token, std::uint32_t slot, Ws ws) {
   push_result(a, ws);
 }
 
+// A character's internal code, for the glyphs written below.
+std::uint8_t glyph(const char* utf8) { return static_cast<std::uint8_t>(utf8_to_internal(utf8)[0]); }
+
 }  // namespace
+
+void push_class_transfer_text(std::uint16_t token, Ws ws) {
+  force_gcol(ws);
+  const std::uint32_t cls = class_def_from_symidx(token, ws);
+  if (cls == 0) return push_result(new_char_vector({}, ws), ws);
+  const std::uint32_t origin = capture_origin(1, ws);
+  const std::uint32_t length = capture_class(token, rd32(ws, cls + pobj::OwnSlot), origin, ws);
+  // The head, then the lines: the whole measured before it is written.
+  std::string head;
+  head += static_cast<char>(glyph("F"));
+  head += symbol_name(entry_of_token(token), ws);
+  head += static_cast<char>(kBlank);
+  head += utf8_to_internal("⎕FX");
+  std::uint64_t total = head.size();
+  std::uint32_t run = 0;
+  for (std::uint32_t p = origin; p <= origin + length; ++p) {
+    if (p == origin + length || rd8(ws, p) == kCarriageReturn) {
+      if (run != 0) total += 3;  // a blank and two quotes
+      run = 0;
+      continue;
+    }
+    ++run;
+    total += rd8(ws, p) == kQuote ? 2 : 1;
+  }
+  // The lines move to the top of the free gap; the text is written from
+  // the capture's origin up, ending below them.
+  const std::uint32_t sp = rd32(ws, hdr::StackPointer);
+  if (std::uint64_t(sp) < std::uint64_t(kReserve) + length) ws_full(ws);
+  const std::uint32_t source = sp - kReserve - length;
+  if (origin + total > source) ws_full(ws);
+  std::memmove(ws + source, ws + origin, length);
+  std::uint32_t out = origin;
+  std::memcpy(ws + out, head.data(), head.size());
+  out += static_cast<std::uint32_t>(head.size());
+  for (std::uint32_t start = source, p = source; p <= source + length; ++p) {
+    if (p < source + length && rd8(ws, p) != kCarriageReturn) continue;
+    if (p != start) {
+      wr8(ws, out++, kBlank);
+      wr8(ws, out++, kQuote);
+      for (std::uint32_t q = start; q < p; ++q) {
+        const std::uint8_t c = rd8(ws, q);
+        wr8(ws, out++, c);
+        if (c == kQuote) wr8(ws, out++, c);
+      }
+      wr8(ws, out++, kQuote);
+    }
+    start = p + 1;
+  }
+  const auto n = static_cast<std::uint32_t>(total);
+  push_result(captured_array(1, &n, ws), ws);
+}
 
 void sfcr_class(std::uint16_t token, int form, Ws ws) {
   if (form == -2) return push_result(new_char_vector({}, ws), ws);

@@ -32,6 +32,14 @@ namespace zema {
 // text does not fit.
 void sfcr_class(std::uint16_t token, int form, Ws ws);
 
+// Pushes the transfer text of the class named by symbol token `token` as a
+// character vector: F, the name and a blank, then ⎕FX and each line of the
+// class's text (blank lines left out) in quotes, quotes doubled, each
+// after a blank: the function form of a transfer file, which fixes the
+// class again through ⎕FX. An empty vector for a name that is no class.
+// Compacts the heap; WS FULL when the text does not fit.
+void push_class_transfer_text(std::uint16_t token, Ws ws);
+
 // The text of form 1 built in the free gap, no object made: answers false
 // for a name that is no class. `text` and `length` are valid until the
 // workspace is changed again; the caller copies them at once. WS FULL

@@ -9,14 +9,16 @@
 //
 // Defining replaces the name's object only when the new one is complete: a
 // text that cannot be read, a function that cannot be fixed, leaves the
-// old object as it was. Form-2 texts are read by their own grammar (the
-// expressions the value writer makes: numbers, quoted characters, shape
-// prefixes "S⍴", ⊂ and parenthesised items); any other expression needs the
-// execution of text, which this program does not have yet: NONCE ERROR.
+// old object as it was. Form-2 texts the writers make are read by their
+// own grammar (the value writer's numbers, quoted characters, shape
+// prefixes "S⍴", ⊂ and parenthesised items; ⎕FX of quoted lines); any
+// other expression runs as ⎕EC runs its text (an evaluation level of kind
+// evk::TransferForm, whose end gives ⎕TF's result).
 #include <cstring>
 #include <string>
 
 #include "host/charset.h"
+#include "interpreter/engine/evaluation.h"
 #include "interpreter/engine/function_object.h"
 #include "interpreter/engine/sysvars.h"
 #include "interpreter/output/display.h"
@@ -64,10 +66,26 @@ void print(std::string_view internal, Ws ws) { ldprt(internal, ws); }
 // be taken abandons the transfer.
 bool in_transfer(Ws ws) { return rd8(ws, hdr::ResultBits) & kTransferFile; }
 
-// A form-2 text this reader cannot take: NONCE ERROR (it would need the
-// execution of text), DATA DAMAGED inside a transfer.
+// Transfer mode switched off for a scope, and back on at its end however
+// it is left.
+class TransferModeAside {
+ public:
+  explicit TransferModeAside(Ws ws) : ws_(ws), on_(in_transfer(ws)) {
+    wr8(ws, hdr::ResultBits, rd8(ws, hdr::ResultBits) & ~kTransferFile);
+  }
+  ~TransferModeAside() {
+    if (on_) wr8(ws_, hdr::ResultBits, rd8(ws_, hdr::ResultBits) | kTransferFile);
+  }
+  TransferModeAside(const TransferModeAside&) = delete;
+  TransferModeAside& operator=(const TransferModeAside&) = delete;
+
+ private:
+  Ws ws_;
+  bool on_;
+};
+
+// A form-2 text inside a transfer that cannot be taken: DATA DAMAGED.
 [[noreturn]] void unreadable(Ws ws) {
-  if (!in_transfer(ws)) noncer_1(ws);
   int major = 0, minor = 0;
   et_tab_pair(ertabn(E_DATA_DAMAGED), &major, &minor);
   error(E_DATA_DAMAGED, major, minor, ws);
@@ -498,16 +516,40 @@ std::uint32_t ValueReader::value(std::uint32_t at, bool top) {
   return static_cast<std::uint32_t>(size);
 }
 
-// NAME←value: the name is text[start, arrow).
+// Runs the whole text as an expression, as ⎕EC runs its text; ⎕TF's
+// result comes when it ends (start_evaluation). For an assignment to the
+// name text[start, start + n) (n 0: none), a name that holds anything but
+// a variable is erased first, so that the assignment can take it; a
+// variable stays for the expression to read, and is replaced only when
+// the assignment is reached. Inside a transfer the first `prefix`
+// characters (the record's kind letter, or letter and name) become blanks.
+void execute_form_2(const Text& text, std::uint32_t start, std::uint32_t n, std::uint32_t prefix, Ws ws) {
+  // Inside a transfer the kind letter (and a function's name) before the
+  // expression become blanks, in the transfer's own copy of the text.
+  if (in_transfer(ws)) std::memset(ws + array_data(text.arg.array(ws), ws), kBlank, prefix);
+  if (n != 0 && text.at(ws)[start] != kQuadChar) {
+    const NameRef ref = look_up_name(text.at(ws) + start, n, ws);
+    if (ref.kind != NameKind::Found && ref.kind != NameKind::Unknown) return push_empty(ws);
+    if (ref.kind == NameKind::Found && ref.type != SYM_UNDEF && ref.type != SYM_VAR &&
+        !erase_object(ref.entry, ws))
+      return push_empty(ws);
+  }
+  start_evaluation(text.arg.slot, evk::TransferForm, ws);
+}
+
+// NAME←value: the name is text[start, arrow). A value the value writer's
+// grammar reads is built and assigned here; any other expression runs.
 void define_form_2(const Text& text, std::uint32_t start, std::uint32_t arrow, Ws ws) {
+  const bool quad = text.at(ws)[start] == kQuadChar;
   const NameRef ref = look_up_name(text.at(ws) + start, arrow - start, ws);
-  if (ref.kind != NameKind::Found && ref.kind != NameKind::Unknown) return push_empty(ws);
+  if (!quad && ref.kind != NameKind::Found && ref.kind != NameKind::Unknown) return push_empty(ws);
   ValueReader measure(text, arrow + 1, ws);
   measure.skip_blanks();
   const std::uint32_t from = measure.pos();
   const std::uint32_t size = measure.value(0, true);
   measure.skip_blanks();
-  if (size == 0 || measure.pos() != text.length) unreadable(ws);
+  if (size == 0 || measure.pos() != text.length || (quad && ref.type != SYM_SYSVAR))
+    return execute_form_2(text, start, arrow - start, start, ws);
   const std::uint32_t z = getspc(size - 8, ws);
   push_result(z, ws);
   ValueReader write(text, from, ws);
@@ -733,8 +775,11 @@ void name_request(int form, const Text& text, std::uint32_t start, std::uint32_t
     push_result(reg.value, ws);
     store_entry(hdr::TokenRegister, saved, ws);
   } else if (ref.kind == NameKind::Found && ref.type == SYM_CLASS) {
-    // A class: its text in form 2, nothing in form 1.
-    return sfcr_class(static_cast<std::uint16_t>(token_of_entry(ref.entry)), form == 2 ? 1 : -2, ws);
+    // A class: its text in form 2, nothing in form 1; in a transfer file
+    // the function form, the ⎕FX of its lines, which )IN reads back.
+    const auto token = static_cast<std::uint16_t>(token_of_entry(ref.entry));
+    if (form == 2 && in_transfer(ws)) return push_class_transfer_text(token, ws);
+    return sfcr_class(token, form == 2 ? 1 : -2, ws);
   } else if (ref.kind == NameKind::Found && (ref.type == SYM_VAR || ref.type == SYM_LABEL)) {
     value_slot = ref.entry + sym::Value;
   } else if (ref.kind == NameKind::Found && defined_function_type(ref.type)) {
@@ -838,8 +883,10 @@ void sftf_dyadic(SfArg left, SfArg right, Ws ws) {
 
   // Form 2: an assignment, a ⎕FX of quoted lines, or a name. Inside a
   // transfer, "A" before the name of a variable and "F" with the name
-  // before the ⎕FX of a function.
-  if (in_transfer(ws) && !name_only) {
+  // before the ⎕FX of a function (a text of one word is a record's only
+  // when it holds an arrow: otherwise it is a name )OUT asks for).
+  const bool one_word_record = name_only && std::memchr(s + start, kArrow, word_end - start) != nullptr;
+  if (in_transfer(ws) && (!name_only || one_word_record)) {
     if (s[start] == glyph("A")) {
       ++start;
     } else if (s[start] == kLetterF) {
@@ -850,21 +897,33 @@ void sftf_dyadic(SfArg left, SfArg right, Ws ws) {
       while (after < text.length && is_blank(s[after])) ++after;
     }
   }
+  // A text that begins with 0 or 1 runs at once.
+  if (s[start] == 0x30 || s[start] == 0x31) return execute_form_2(text, start, 0, start, ws);
   std::uint32_t arrow = start;
   while (arrow < text.length && !is_blank(s[arrow]) && s[arrow] != kArrow && s[arrow] != kQuote) ++arrow;
   if (arrow < text.length && s[arrow] == kArrow) return define_form_2(text, start, arrow, ws);
-  if (arrow < text.length && s[arrow] == kQuote) unreadable(ws);
+  if (arrow < text.length && s[arrow] == kQuote) return execute_form_2(text, start, 0, start, ws);
   if (after < text.length && s[after] == kArrow) return define_form_2(text, start, word_end, ws);
   if (name_only) return name_request(2, text, start, word_end - start, ws);
   if (s[after] == kQuote) {
+    // ⎕FX of quoted lines (as the function writer gives them) is fixed
+    // here; any other expression runs.
     const std::string fx = utf8_to_internal("⎕FX");
     bool is_fx = word_end - start == 3;
     for (std::uint32_t i = 0; is_fx && i < 3; ++i) is_fx = (s[start + i] & 0x7F) == (static_cast<std::uint8_t>(fx[i]) & 0x7F);
-    if (!is_fx) unreadable(ws);
+    if (!is_fx) return execute_form_2(text, start, 0, start, ws);
     push_result(copy_array(right.slot, ws), ws);
     QuotedLines lines(after, text.length);
     std::uint32_t entry = 0;
-    if (fix_definition(lines, false, 0, &entry, ws) >= 0) {
+    int fixed = 0;
+    {
+      // The lines are this system's own ⎕FX text: a class's valued
+      // properties run as expressions while it is fixed, and read their ⎕
+      // names as everywhere else.
+      const TransferModeAside aside(ws);
+      fixed = fix_definition(lines, false, 0, &entry, ws);
+    }
+    if (fixed >= 0) {
       if (in_transfer(ws)) unreadable(ws);
       return replace_result(new_char_vector({}, ws), false, ws);
     }

@@ -91,7 +91,7 @@ int check_heap(Ws ws) {
   const std::uint32_t lowest = rd32(ws, hdr::LowestReleased);
   const std::uint32_t pool = rd32(ws, hdr::ObjectPool);
   std::uint64_t garbage = 0;
-  std::uint64_t off = kBucketArea + kSymtabEntrySize * std::uint64_t(rd16(ws, hdr::BucketEntries)) + 4;
+  std::uint64_t off = kHeapStart;
   while (off < heap_top) {
     const std::uint32_t size = rd32(ws, off + obj::Size);
     if (size < 12 || (size & 3) || off + size + 4 > heap_top) return IF_HEAP_CHAIN;

@@ -58,6 +58,9 @@ constexpr std::uint32_t kSymtabEntries = 1042;  // 16 fixed + 27 buckets of 38
 constexpr std::uint32_t kSymtabFixed = 16;         // fixed entries (the system variables)
 constexpr std::uint32_t kSymtabBuckets = 27;       // buckets: A–Z and everything else
 constexpr std::uint32_t kSymtabBucketSize = 38;    // entries per bucket
+// The bucket area's room before the heap: a new table's size, the largest
+// )SYMBOLS allows (a smaller table leaves the rest of the room zero).
+constexpr std::uint32_t kMaxBucketEntries = kSymtabBuckets * kSymtabBucketSize;
 constexpr std::uint32_t kFirstOwnerWord = 0x4518;  // owner word of the heap's first object
 constexpr std::uint32_t kHeapStart = 0x451C;  // 17,692: heap top of a clear workspace
 static_assert(kSymtabStart + kSymtabEntries * kSymtabEntrySize == kFirstOwnerWord);
