@@ -27,6 +27,7 @@
 #include "interpreter/workspace/entry.h"
 #include "test_workspace.h"
 #include "ws_file_fixture.h"
+#include "ws_session.h"
 
 namespace zema {
 namespace {
@@ -37,80 +38,11 @@ using test::CaptureTask;
 using test::read_file;
 using test::write_file;
 
-// One workspace of its own size in a session whose library 0 is a fresh
-// directory.
-class Session {
- public:
-  Session(CaptureTask& task, std::uint32_t bytes) : task_(task), memory_(bytes) {
-    ws_ = apl_setup(memory_.data(), bytes, "", 1);
-    task_.wsBase = ws_;
-    clear_workspace(ws_);
-  }
-  ~Session() { forget_side_state(ws_); }
-  Ws ws() const { return ws_; }
+using Session = test::WsSession;
 
-  // Runs the lines (a load re-enters immediate execution by an exception,
-  // which ends the line); answers the output, a new line per return.
-  std::string type(std::initializer_list<std::string> lines) {
-    task_.output.clear();
-    for (const std::string& l : lines) {
-      const std::string text = utf8_to_internal(l);
-      wr16(ws_, hdr::OutColumn, 0);
-      try {
-        run_input_line(text.data(), static_cast<int>(text.size()), ws_);
-      } catch (const EnterImmediate& e) {
-        EXPECT_EQ(e.ws, ws_);
-      }
-    }
-    std::string out;
-    for (char c : task_.output) out += c == '\r' ? std::string("\n") : internal_to_utf8(std::string(1, c));
-    return out;
-  }
-
-  // The symbol table, heap and stack, with the header words that place
-  // them and name the workspace (the rest of the header follows the
-  // session's output).
-  Bytes body() const {
-    Bytes b = contents();
-    Bytes out(b.begin() + kHeaderSize, b.end());
-    for (std::uint32_t w : {hdr::HeapTop, hdr::Top, hdr::StackPointer, hdr::SiLink, hdr::LibraryLoaded})
-      out.insert(out.end(), ws_ + w, ws_ + w + 4);
-    out.insert(out.end(), ws_ + hdr::Wsid, ws_ + hdr::Wsid + 12);
-    out.insert(out.end(), ws_ + hdr::SaveName, ws_ + hdr::SaveName + 256);
-    return out;
-  }
-
-  // The workspace's heap and stack as they stand.
-  Bytes contents() const {
-    const std::uint32_t heap = rd32(ws_, hdr::HeapTop), sp = rd32(ws_, hdr::StackPointer), top = rd32(ws_, hdr::Top);
-    Bytes b(ws_, ws_ + heap);
-    b.insert(b.end(), ws_ + sp, ws_ + top);
-    return b;
-  }
-
- private:
-  CaptureTask& task_;
-  std::vector<std::uint8_t> memory_;
-  Ws ws_;
-};
-
-class WsImageTest : public test::TemporaryDirectoryTest {
+class WsImageTest : public test::WsSessionTest {
  protected:
-  WsImageTest() : TemporaryDirectoryTest("wsimage") {}
-  void SetUp() override {
-    TemporaryDirectoryTest::SetUp();
-    task_.names.ws_directory = dir_.string() + "/";
-    set_current_apl_task(&task_);
-    saved_routes_ = lex_routes();
-    install_definition_routes();
-    install_command_routes();
-    install_workspace_commands();
-  }
-  void TearDown() override {
-    lex_routes() = saved_routes_;
-    set_current_apl_task(nullptr);
-    TemporaryDirectoryTest::TearDown();
-  }
+  WsImageTest() : WsSessionTest("wsimage") {}
 
   // A workspace with values of every kind, a function, changed system
   // variables and a suspended function.
@@ -123,9 +55,6 @@ class WsImageTest : public test::TemporaryDirectoryTest {
   static std::string look(Session& s) {
     return s.type({"B", "I", "F", "C", "N", "⍴E", "S", "⎕IO", "⎕PP", "⎕CT", "⎕LX", "G 21", ")SI", "⍳3"});
   }
-
-  CaptureTask task_;
-  LexRoutes saved_routes_;
 };
 
 TEST_F(WsImageTest, SavedWorkspaceLoadsBackEqual) {
