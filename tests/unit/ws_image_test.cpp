@@ -314,5 +314,62 @@ TEST_F(WsImageTest, CopyWhoseSavedWorkspaceDoesNotLoadBackKeepsTheWorkspace) {
   EXPECT_EQ(s.type({"A", "B", "G 4", ")WSID"}), "1 2\nmine\n8\nCLEAR WS\n");
 }
 
+
+// A session whose output fails with SYSTEM ERROR the first time a given
+// text is written: an internal failure deep inside execution (a function
+// running, another suspended, a value being displayed).
+class FailingTask : public CaptureTask {
+ public:
+  std::string fail_on;  // internal characters
+  void WriteOutput(const char* text, std::size_t n) override {
+    CaptureTask::WriteOutput(text, n);
+    if (!fail_on.empty() && output.find(fail_on) != std::string::npos) {
+      fail_on.clear();
+      ZEMA_SYSTEM_ERROR(wsBase);
+    }
+  }
+};
+
+// The dump a SYSTEM ERROR writes loads back with )LOAD, whatever was
+// under way: the user's work is in it.
+TEST_F(WsImageTest, SystemErrorDumpLoadsBack) {
+  struct Case {
+    const char* what;
+    const char* fail_on;
+    const char* line;
+  } cases[] = {
+      {"inside a function", "ABOUT TO FAIL", "F 3"},
+      {"displaying at immediate execution", "HELLO", "'HELLO'"},
+      {"inside an executed text under an operator", "ABOUT TO FAIL", "⍎'F¨1 2'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FailingTask task;
+    task.names.ws_directory = dir_.string() + "/";
+    test::CurrentTask current(&task);
+    for (const auto& f : fs::directory_iterator(dir_)) fs::remove(f.path());
+    Session s(task, 512 * 1024);
+    s.type({"KEEP←'MINE' 1 2 3", "N←(1 2)'XY'", "∇Z←F X", "Z←X×2", "'ABOUT TO FAIL'", "∇", "∇H", "1÷0", "∇", "H",
+            ")WSID WORK"});
+    const std::string look = s.type({"KEEP", "N", "F 4", "⎕NL 3"});
+    task.fail_on = utf8_to_internal(c.fail_on);
+    const std::string failed = s.type({c.line});
+    ASSERT_NE(failed.find("SYSTEM ERROR"), std::string::npos) << failed;
+    EXPECT_EQ(s.type({"⎕NC 'KEEP'"}), "0\n");  // the workspace was cleared
+    std::vector<fs::path> dumps;
+    for (const auto& f : fs::directory_iterator(dir_))
+      if (f.path().extension() == ".dmp") dumps.push_back(f.path());
+    ASSERT_EQ(dumps.size(), 1u);
+    fs::copy_file(dumps[0], dir_ / "DUMP.aws");
+    const std::string loaded = s.type({")LOAD DUMP"});
+    EXPECT_EQ(loaded.rfind("SAVED ", 0), 0u) << loaded;
+    EXPECT_EQ(s.type({"KEEP", "N", "F 4", "⎕NL 3"}), look);
+    // It goes on as a workspace: saved and loaded again.
+    const std::string again = s.type({")SIC", ")SAVE AGAIN", ")LOAD AGAIN"});
+    EXPECT_NE(again.find("SAVED "), std::string::npos) << again;
+    EXPECT_EQ(s.type({"KEEP", "N", "F 4", "⎕NL 3"}), look);
+  }
+}
+
 }  // namespace
 }  // namespace zema
