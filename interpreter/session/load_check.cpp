@@ -501,10 +501,16 @@ class Checker {
 
   // Each frame (the chain itself was checked before the image was copied
   // in): its words as the header's are checked, and its local records.
-  // The stack entries of one level, from `low` up to `high`: each that
-  // owns an object owns it through its value word.
-  bool entries_sound(std::uint32_t low, std::uint32_t high) const {
+  // The stack entries of one level, from `low` up to `high`: the primer
+  // on top, and each that owns an object owns it through its value word.
+  // An executed text's level (`text_level`) may hold its text instead.
+  bool entries_sound(std::uint32_t low, std::uint32_t high, bool text_level = false) const {
     if (low > high || (high - low) % kStackEntrySize != 0) return false;
+    // A level's entries begin (at the top) with the primer, where the
+    // release of a level's entries stops.
+    if (high > low && !text_level && !(rd8(ws_, high - kStackEntrySize + se::Class) == primer.cls &&
+                        (rd32(ws_, high - kStackEntrySize + se::Value) & 0xFF) == 0))
+      return false;
     for (std::uint32_t e = low; e + kStackEntrySize <= high; e += kStackEntrySize)
       if ((rd8(ws_, e + se::Class) & kOwnsObject) && !is_object_owned_by(rd32(ws_, e + se::Value), e + se::Value))
         return false;
@@ -517,7 +523,8 @@ class Checker {
       const std::uint32_t frame = link - siframe::Link;
       const std::uint32_t records = static_cast<std::uint32_t>(static_cast<std::int16_t>(rd16(ws_, frame + siframe::Count)) + 1);
       if (records > 0x8000 || std::uint64_t(siframe::RecordSize) * records > frame - low) return kFrame;
-      if (!entries_sound(low, frame - siframe::RecordSize * records)) return kFrame;
+      const bool text_level = low == sp_ && (rd16(ws_, hdr::State) & st::ExecuteRunning);
+      if (!entries_sound(low, frame - siframe::RecordSize * records, text_level)) return kFrame;
       low = rd32(ws_, frame + siframe::StackPointer);
     }
     if (!entries_sound(low, top_ - 4)) return kFrame;
