@@ -396,8 +396,13 @@ class Checker {
   // engine reads them, ending exactly at the head.
   int check_token_line(std::uint32_t line, std::uint32_t end) const {
     if (end < line + tl::Body + 2) return kTokenLine;
+    // A label is localised by a call: a name of the workspace's own.
     const std::uint32_t label = rd16(ws_, line + tl::Label);
-    if (label != 0 && !valid_token(label)) return kTokenLine;
+    if (label != 0) {
+      if (!name_in_use(label) || label / 2 < kSymtabFixed) return kTokenLine;
+      const std::uint8_t type = rd8(ws_, entry_of_token(label) + sym::Type) & kSymTypeMask;
+      if (type == SYM_SYSVAR || type == SYM_SYSFN || type == SYM_SYSFN0) return kTokenLine;
+    }
     // A header's names are localised by a call: none is a system function.
     const bool header = (rd8(ws_, line + fnl::Marks) & (kHoldsTokenLines | fnmark::Header)) ==
                         (kHoldsTokenLines | fnmark::Header);
@@ -532,7 +537,12 @@ class Checker {
     for (; rd32(ws_, link) != 0; link = rd32(ws_, link)) {
       if (link < sp_ + siframe::Link) return kFrame;
       const std::uint32_t frame = link - siframe::Link;
-      if (check_state_word(rd16(ws_, frame + siframe::State), false)) return kFrame;
+      const std::uint16_t saved_state = rd16(ws_, frame + siframe::State);
+      if (check_state_word(saved_state, false)) return kFrame;
+      // The oldest level was called from immediate execution.
+      if (rd32(ws_, rd32(ws_, link)) == 0 &&
+          (saved_state & (st::NotFunctionLine | st::ExecuteRunning | st::ValueAwaited)) != st::NotFunctionLine)
+        return kFrame;
       if (!running_function_sound(rd32(ws_, frame + siframe::RunningSymbol), rd16(ws_, frame + siframe::RunningToken)))
         return kFrame;
       if (!holds_nothing_or_owned(frame + siframe::Pending)) return kFrame;
