@@ -84,8 +84,9 @@ class Checker {
       capacity_ = static_cast<std::uint32_t>(capacity);
     }
     if (int r = check_header()) return r;
-    if (int r = check_symbols()) return r;
+    // Objects first: a function's lines are then sound token lines.
     if (int r = check_objects()) return r;
+    if (int r = check_symbols()) return r;
     return check_frames();
   }
 
@@ -525,12 +526,14 @@ class Checker {
   int check_frames() const {
     std::uint32_t low = sp_;
     for (std::uint32_t link = rd32(ws_, hdr::SiLink); rd32(ws_, link) != 0; link = rd32(ws_, link)) {
+      if (link < low + siframe::Link) return kFrame;
       const std::uint32_t frame = link - siframe::Link;
       const std::uint32_t records = static_cast<std::uint32_t>(static_cast<std::int16_t>(rd16(ws_, frame + siframe::Count)) + 1);
       if (records > 0x8000 || std::uint64_t(siframe::RecordSize) * records > frame - low) return kFrame;
       const bool text_level = low == sp_ && (rd16(ws_, hdr::State) & st::ExecuteRunning);
       if (!entries_sound(low, frame - siframe::RecordSize * records, text_level)) return kFrame;
       low = rd32(ws_, frame + siframe::StackPointer);
+      if (low < link || low > top_ - 4) return kFrame;
     }
     if (!entries_sound(low, top_ - 4)) return kFrame;
     std::uint32_t link = rd32(ws_, hdr::SiLink);

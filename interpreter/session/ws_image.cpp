@@ -228,7 +228,7 @@ int install_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t
   }
   set_session_words(library, keep_integrity_switch, ws);
   std::memcpy(ws + hdr::OutColumn, terminal, sizeof terminal);
-  if (check_integrity(ws) != IF_OK) {
+  if (check_integrity(ws) != IF_OK || check_loaded_image(ws) != 0) {
     backup.restore(ws);
     return IR_INVALID;
   }
