@@ -215,7 +215,7 @@ int get_syscmd_output_len() {
 int copy_syscmd_output(char* destination) {
   APLTask* t = find_my_task();
   if (!t || !t->capturing) return 28;
-  std::memcpy(destination, t->captureBuffer.data(), t->captureBuffer.size());
+  if (!t->captureBuffer.empty()) std::memcpy(destination, t->captureBuffer.data(), t->captureBuffer.size());
   return 0;
 }
 

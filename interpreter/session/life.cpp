@@ -5,12 +5,15 @@
 #include <cstring>
 #include <map>
 #include <atomic>
+#include <new>
+#include <vector>
 
 #include "files/wsfiles.h"
 #include "host/charset.h"
 #include "host/services.h"
 #include "interpreter/engine/sysvars.h"
 #include "interpreter/session/life.h"
+#include "interpreter/session/ws_dump.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
 #include "interpreter/workspace/heap.h"
@@ -210,7 +213,26 @@ void system_error(const char* file, int line, Ws ws) {
 
   // Each dump takes a number of its own and a file that did not exist: two
   // tasks failing at once never write over each other's dump.
+  // The dump holds the user's work as immediate execution would, so that
+  // )LOAD takes it back; a workspace that no longer passes a load's checks
+  // is dumped as it stands.
   LowGlobals& lg = lowglobals(ws);
+  {
+    const std::uint32_t heap = rd32(ws, hdr::HeapTop), sp = rd32(ws, hdr::StackPointer), top = rd32(ws, hdr::Top);
+    std::vector<std::uint8_t> as_it_stood;
+    if (heap <= sp && sp <= top && top <= lg.ws_size) {
+      try {
+        as_it_stood.assign(ws, ws + heap);
+        as_it_stood.insert(as_it_stood.end(), ws + sp, ws + top);
+      } catch (const std::bad_alloc&) {
+        as_it_stood.clear();
+      }
+    }
+    if (!as_it_stood.empty() && !make_dump_loadable(ws)) {
+      std::memcpy(ws, as_it_stood.data(), heap);
+      std::memcpy(ws + sp, as_it_stood.data() + heap, top - sp);
+    }
+  }
   const std::uint32_t len = pkws(ws);
   for (int attempt = 0; attempt < kDumpTries; ++attempt) {
     const std::uint32_t n = next_dump.fetch_add(1);

@@ -11,6 +11,7 @@
 #include "host/services.h"
 #include "interpreter/engine/sysvars.h"
 #include "interpreter/session/life.h"
+#include "interpreter/session/load_check.h"
 #include "interpreter/session/ws_backup.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
@@ -28,6 +29,9 @@ constexpr std::uint32_t kByteOrderMark = 0x034C696F;
 constexpr std::uint32_t kByteOrderMarkSwapped = 0x6F694C03;
 constexpr std::uint32_t kByteOrderMarkAt = kSymtabStart + kSymtabEntrySize;
 constexpr std::uint16_t kImageVersion = 700;
+// The header words that say where the session's output stands: output
+// and caret columns, output line count, caret line.
+constexpr std::uint32_t kTerminalWordsEnd = hdr::CaretLine + 2;
 // A frame's saved stack pointer lies this many bytes below its link word.
 constexpr std::uint32_t kFrameSavedSp = 24;
 
@@ -195,6 +199,9 @@ int install_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t
   if (guarded_read(image, length, check) != 0) return IR_INVALID;
   if (checked != IR_OK) return checked;
   const std::uint32_t new_sp = p.segment == 0 ? p.new_top - 4 : p.new_top - p.segment;
+  // Where the session's output stands is the terminal's, not the image's.
+  std::uint8_t terminal[kTerminalWordsEnd - hdr::OutColumn];
+  std::memcpy(terminal, ws + hdr::OutColumn, sizeof terminal);
   WorkspaceBackup backup;
   if (!backup.take_overwritten(ws, p.heap_top, new_sp, p.new_top)) return IR_NO_MEMORY;
 
@@ -220,7 +227,8 @@ int install_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t
     }
   }
   set_session_words(library, keep_integrity_switch, ws);
-  if (check_integrity(ws) != IF_OK) {
+  std::memcpy(ws + hdr::OutColumn, terminal, sizeof terminal);
+  if (check_integrity(ws) != IF_OK || check_loaded_image(ws) != 0) {
     backup.restore(ws);
     return IR_INVALID;
   }

@@ -4,8 +4,8 @@
 // A load never loses the workspace it replaces: the whole file is read into
 // memory of its own and checked there (header, geometry of heap and stack,
 // the state-indicator chain); only then is the image copied into the block,
-// and the block's integrity checked. Any refusal puts the old workspace back
-// byte for byte.
+// and the block's integrity and every object, link and state word checked.
+// Any refusal puts the old workspace back byte for byte.
 #pragma once
 
 #include <cstdint>
@@ -27,7 +27,9 @@ enum ImageRefusal : int {
 // copies it in, places its stack segment (at the saved top when the stack is
 // not empty and the workspace is large enough; else at the new top, the SI
 // chain relocated and the version word set to 0), sets the words that hold
-// addresses of this process, and runs the integrity check. On a refusal the
+// addresses of this process, keeps the session's output column, caret and
+// line count (the terminal's, not the image's), and runs the integrity
+// check and the load check (check_loaded_image). On a refusal the
 // workspace is exactly as it was. `library` is stored as the workspace's
 // library; `keep_integrity_switch` keeps header byte 0x1A4.
 int install_image(const std::uint8_t* image, std::uint32_t length, std::uint32_t library,

@@ -27,6 +27,7 @@
 #include "interpreter/workspace/entry.h"
 #include "test_workspace.h"
 #include "ws_file_fixture.h"
+#include "ws_session.h"
 
 namespace zema {
 namespace {
@@ -37,80 +38,11 @@ using test::CaptureTask;
 using test::read_file;
 using test::write_file;
 
-// One workspace of its own size in a session whose library 0 is a fresh
-// directory.
-class Session {
- public:
-  Session(CaptureTask& task, std::uint32_t bytes) : task_(task), memory_(bytes) {
-    ws_ = apl_setup(memory_.data(), bytes, "", 1);
-    task_.wsBase = ws_;
-    clear_workspace(ws_);
-  }
-  ~Session() { forget_side_state(ws_); }
-  Ws ws() const { return ws_; }
+using Session = test::WsSession;
 
-  // Runs the lines (a load re-enters immediate execution by an exception,
-  // which ends the line); answers the output, a new line per return.
-  std::string type(std::initializer_list<std::string> lines) {
-    task_.output.clear();
-    for (const std::string& l : lines) {
-      const std::string text = utf8_to_internal(l);
-      wr16(ws_, hdr::OutColumn, 0);
-      try {
-        run_input_line(text.data(), static_cast<int>(text.size()), ws_);
-      } catch (const EnterImmediate& e) {
-        EXPECT_EQ(e.ws, ws_);
-      }
-    }
-    std::string out;
-    for (char c : task_.output) out += c == '\r' ? std::string("\n") : internal_to_utf8(std::string(1, c));
-    return out;
-  }
-
-  // The symbol table, heap and stack, with the header words that place
-  // them and name the workspace (the rest of the header follows the
-  // session's output).
-  Bytes body() const {
-    Bytes b = contents();
-    Bytes out(b.begin() + kHeaderSize, b.end());
-    for (std::uint32_t w : {hdr::HeapTop, hdr::Top, hdr::StackPointer, hdr::SiLink, hdr::LibraryLoaded})
-      out.insert(out.end(), ws_ + w, ws_ + w + 4);
-    out.insert(out.end(), ws_ + hdr::Wsid, ws_ + hdr::Wsid + 12);
-    out.insert(out.end(), ws_ + hdr::SaveName, ws_ + hdr::SaveName + 256);
-    return out;
-  }
-
-  // The workspace's heap and stack as they stand.
-  Bytes contents() const {
-    const std::uint32_t heap = rd32(ws_, hdr::HeapTop), sp = rd32(ws_, hdr::StackPointer), top = rd32(ws_, hdr::Top);
-    Bytes b(ws_, ws_ + heap);
-    b.insert(b.end(), ws_ + sp, ws_ + top);
-    return b;
-  }
-
- private:
-  CaptureTask& task_;
-  std::vector<std::uint8_t> memory_;
-  Ws ws_;
-};
-
-class WsImageTest : public test::TemporaryDirectoryTest {
+class WsImageTest : public test::WsSessionTest {
  protected:
-  WsImageTest() : TemporaryDirectoryTest("wsimage") {}
-  void SetUp() override {
-    TemporaryDirectoryTest::SetUp();
-    task_.names.ws_directory = dir_.string() + "/";
-    set_current_apl_task(&task_);
-    saved_routes_ = lex_routes();
-    install_definition_routes();
-    install_command_routes();
-    install_workspace_commands();
-  }
-  void TearDown() override {
-    lex_routes() = saved_routes_;
-    set_current_apl_task(nullptr);
-    TemporaryDirectoryTest::TearDown();
-  }
+  WsImageTest() : WsSessionTest("wsimage") {}
 
   // A workspace with values of every kind, a function, changed system
   // variables and a suspended function.
@@ -123,9 +55,6 @@ class WsImageTest : public test::TemporaryDirectoryTest {
   static std::string look(Session& s) {
     return s.type({"B", "I", "F", "C", "N", "⍴E", "S", "⎕IO", "⎕PP", "⎕CT", "⎕LX", "G 21", ")SI", "⍳3"});
   }
-
-  CaptureTask task_;
-  LexRoutes saved_routes_;
 };
 
 TEST_F(WsImageTest, SavedWorkspaceLoadsBackEqual) {
@@ -383,6 +312,63 @@ TEST_F(WsImageTest, CopyWhoseSavedWorkspaceDoesNotLoadBackKeepsTheWorkspace) {
   const std::string copied = s.type({")SCOPY SRC A"});
   EXPECT_EQ(copied, "WS INVALID\n");
   EXPECT_EQ(s.type({"A", "B", "G 4", ")WSID"}), "1 2\nmine\n8\nCLEAR WS\n");
+}
+
+
+// A session whose output fails with SYSTEM ERROR the first time a given
+// text is written: an internal failure deep inside execution (a function
+// running, another suspended, a value being displayed).
+class FailingTask : public CaptureTask {
+ public:
+  std::string fail_on;  // internal characters
+  void WriteOutput(const char* text, std::size_t n) override {
+    CaptureTask::WriteOutput(text, n);
+    if (!fail_on.empty() && output.find(fail_on) != std::string::npos) {
+      fail_on.clear();
+      ZEMA_SYSTEM_ERROR(wsBase);
+    }
+  }
+};
+
+// The dump a SYSTEM ERROR writes loads back with )LOAD, whatever was
+// under way: the user's work is in it.
+TEST_F(WsImageTest, SystemErrorDumpLoadsBack) {
+  struct Case {
+    const char* what;
+    const char* fail_on;
+    const char* line;
+  } cases[] = {
+      {"inside a function", "ABOUT TO FAIL", "F 3"},
+      {"displaying at immediate execution", "HELLO", "'HELLO'"},
+      {"inside an executed text under an operator", "ABOUT TO FAIL", "⍎'F¨1 2'"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FailingTask task;
+    task.names.ws_directory = dir_.string() + "/";
+    test::CurrentTask current(&task);
+    for (const auto& f : fs::directory_iterator(dir_)) fs::remove(f.path());
+    Session s(task, 512 * 1024);
+    s.type({"KEEP←'MINE' 1 2 3", "N←(1 2)'XY'", "∇Z←F X", "Z←X×2", "'ABOUT TO FAIL'", "∇", "∇H", "1÷0", "∇", "H",
+            ")WSID WORK"});
+    const std::string look = s.type({"KEEP", "N", "F 4", "⎕NL 3"});
+    task.fail_on = utf8_to_internal(c.fail_on);
+    const std::string failed = s.type({c.line});
+    ASSERT_NE(failed.find("SYSTEM ERROR"), std::string::npos) << failed;
+    EXPECT_EQ(s.type({"⎕NC 'KEEP'"}), "0\n");  // the workspace was cleared
+    std::vector<fs::path> dumps;
+    for (const auto& f : fs::directory_iterator(dir_))
+      if (f.path().extension() == ".dmp") dumps.push_back(f.path());
+    ASSERT_EQ(dumps.size(), 1u);
+    fs::copy_file(dumps[0], dir_ / "DUMP.aws");
+    const std::string loaded = s.type({")LOAD DUMP"});
+    EXPECT_EQ(loaded.rfind("SAVED ", 0), 0u) << loaded;
+    EXPECT_EQ(s.type({"KEEP", "N", "F 4", "⎕NL 3"}), look);
+    // It goes on as a workspace: saved and loaded again.
+    const std::string again = s.type({")SIC", ")SAVE AGAIN", ")LOAD AGAIN"});
+    EXPECT_NE(again.find("SAVED "), std::string::npos) << again;
+    EXPECT_EQ(s.type({"KEEP", "N", "F 4", "⎕NL 3"}), look);
+  }
 }
 
 }  // namespace
