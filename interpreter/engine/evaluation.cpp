@@ -28,9 +28,6 @@ namespace {
 // Header byte hdr::MiscBits bit: a handler has set up a line to run, which
 // the end of the application (do_xmnopd) starts.
 constexpr std::uint8_t kLineToRun = 0x40;
-// A trap-word bit held only while evaluated text is tokenised: an entry
-// error then reports nothing itself (the evaluation reports or takes it).
-constexpr std::uint32_t kTrapTokenising = 0x10000000;
 // Free bytes an evaluation level needs besides its frame.
 constexpr std::uint32_t kLevelRoom = 100;
 constexpr std::uint8_t kQuadColonPrompt[] = {0x4C, 0x3E};  // ⎕:

@@ -29,6 +29,11 @@ constexpr std::uint32_t kTrapExecCatch = 0x02000000;
 // In a ⎕EC level's trap word: this ⎕EC switched attention off (and the
 // attention setting hdr::AttnLevel to 0); closing the level switches it on.
 constexpr std::uint32_t kTrapAttnOff = 0x04000000;
+// Held only while evaluated text is tokenised (a system command in it runs
+// then): the text lies below the stack pointer, in place of the level's
+// stack entries, and an entry error reports nothing itself (the evaluation
+// reports or takes it).
+constexpr std::uint32_t kTrapTokenising = 0x10000000;
 
 // ⍎R (a primitive handler). DOMAIN ERROR for a nested R or inside a selective
 // assignment's target, AXIS ERROR with an axis, RANK ERROR for a matrix of

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "interpreter/engine/call.h"
+#include "interpreter/engine/evaluation.h"
 #include "interpreter/engine/function_object.h"
 #include "interpreter/engine/method_calls.h"
 #include "interpreter/reader/token_format.h"
@@ -509,12 +510,15 @@ class Checker {
   // in): its words as the header's are checked, and its local records.
   // The stack entries of one level, from `low` up to `high`: the primer
   // on top, and each that owns an object owns it through its value word.
-  // An executed text's level (`text_level`) may hold its text instead.
+  // An executed text's level (`text_level`) holds its text instead.
   bool entries_sound(std::uint32_t low, std::uint32_t high, bool text_level = false) const {
+    // A command run from executed text was saved while the text lay in
+    // place of the level's entries: there are none to check.
+    if (text_level) return low <= high;
     if (low > high || (high - low) % kStackEntrySize != 0) return false;
     // A level's entries begin (at the top) with the primer, where the
     // release of a level's entries stops.
-    if (high > low && !text_level && !(rd8(ws_, high - kStackEntrySize + se::Class) == primer.cls &&
+    if (high > low && !(rd8(ws_, high - kStackEntrySize + se::Class) == primer.cls &&
                         (rd32(ws_, high - kStackEntrySize + se::Value) & 0xFF) == 0))
       return false;
     for (std::uint32_t e = low; e + kStackEntrySize <= high; e += kStackEntrySize)
@@ -530,7 +534,8 @@ class Checker {
       const std::uint32_t frame = link - siframe::Link;
       const std::uint32_t records = static_cast<std::uint32_t>(static_cast<std::int16_t>(rd16(ws_, frame + siframe::Count)) + 1);
       if (records > 0x8000 || std::uint64_t(siframe::RecordSize) * records > frame - low) return kFrame;
-      const bool text_level = low == sp_ && (rd16(ws_, hdr::State) & st::ExecuteRunning);
+      const bool text_level = low == sp_ && (rd16(ws_, hdr::State) & st::ExecuteRunning) &&
+                              (rd32(ws_, hdr::TrapWord) & kTrapTokenising);
       if (!entries_sound(low, frame - siframe::RecordSize * records, text_level)) return kFrame;
       low = rd32(ws_, frame + siframe::StackPointer);
       if (low < link || low > top_ - 4) return kFrame;
