@@ -548,13 +548,19 @@ int branch_out_of_evaluation(bool has_target, std::int32_t target, Ws ws) {
 }
 
 void run_line_apart(Ws ws) {
-  if (!state_has(st::Executing, ws)) {
+  // Only at the immediate level with no line running does the line's end
+  // leave the engine. A level of ⍎, ⎕EC or ⎕TF text (or ⎕ input) whose
+  // line is still being read, as when its text is a system command that
+  // fixes a class, has no line running either, yet the end of a line run
+  // there would be taken as its text's end.
+  const std::uint16_t s = engine_state(ws);
+  if ((s & st::NotFunctionLine) && !(s & (st::Executing | st::ExecuteRunning | st::ValueAwaited))) {
     run_engine(ES_LINE_START, ws);
     return;
   }
-  // A line is running: its words are kept in the frame of a level of their
-  // own, on which the new line runs as an immediate one, so that its end
-  // leaves the engine here rather than going on with the running line.
+  // Its words are kept in the frame of a level of their own, on which the
+  // new line runs as an immediate one, so that its end leaves the engine
+  // here rather than going on with the running line or ending the text.
   open_level(evk::Execute, ws);
   const std::uint32_t frame = si_frame(ws);
   set_state(st::NotFunctionLine, st::ValueAwaited | st::ExecuteRunning, ws);

@@ -87,10 +87,12 @@ int branch_out_of_evaluation(bool has_target, std::int32_t target, Ws ws);
 bool prompt_for_quad_answer(Ws ws);
 
 // Runs the token line in the kill slot as an immediate line (the engine's
-// line-start state). While another line runs (a ⎕FX of a class whose
-// property values are computed, called from a line), it runs at a level of
-// its own that keeps the running line's words and stack, closed when the
-// line ends; otherwise the engine simply runs it.
+// line-start state). At the immediate level with no line running the
+// engine simply runs it. Otherwise (a ⎕FX of a class whose property values
+// are computed, called from a line; or a level of ⍎, ⎕EA, ⎕EC or ⎕TF text,
+// or of ⎕ input, whose own line is still being read, as when it is a )IN)
+// it runs at a level of its own that keeps the current level's words and
+// stack, closed when the line ends.
 void run_line_apart(Ws ws);
 
 // Pops the frame of the current evaluation level (quadus); when it is a

@@ -318,7 +318,11 @@ void open_class_definition(Ws ws) {
 }
 
 int consider_class_defn_line(Ws ws) {
-  if ((rd8(ws, kInsideExecuteByte) & 1) || rd16(ws, hdr::ClassWord) == 0) return lr::Ready;
+  // The lines of executed text that run while the mode is open (a property's
+  // expression) find the class word set aside. The trap word says nothing
+  // here: a class text fixed by ⎕FX or )IN from ⎕EA's text is read under
+  // ⎕EA's trap bit like any other.
+  if (rd16(ws, hdr::ClassWord) == 0) return lr::Ready;
   const std::uint32_t line = rd32(ws, hdr::KillSlot);
   int statements = 0;
   Tokens t = line_tokens(line, statements, ws);

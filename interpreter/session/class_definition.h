@@ -27,7 +27,7 @@ void open_class_definition(Ws ws);
 // the mode; name, {name}, name←expr, name←←expr, {name←expr} and
 // {name←←expr} define properties. Answers 0 (taken), 12 (refused: a
 // "Class defn error: …" line printed, the mode left open) or 4 (a line of
-// an executed text, to be run as usual). The kill slot is cleared when
+// an executed text while the class word is set aside, to be run as usual). The kill slot is cleared when
 // the line is taken or refused.
 int consider_class_defn_line(Ws ws);
 
