@@ -33,7 +33,7 @@ constexpr std::uint32_t kTrapAttnOff = 0x04000000;
 // then): the text lies below the stack pointer, in place of the level's
 // stack entries, and an entry error reports nothing itself (the evaluation
 // reports or takes it).
-constexpr std::uint32_t kTrapTokenising = 0x10000000;
+constexpr std::uint32_t kTrapTokenising = 0x20000000;  // apart from the :Try bit (control.h)
 
 // ⍎R (a primitive handler). DOMAIN ERROR for a nested R or inside a selective
 // assignment's target, AXIS ERROR with an axis, RANK ERROR for a matrix of
