@@ -21,7 +21,6 @@ const std::uint8_t kLeftParen = token_of("(");
 const std::uint8_t kRightParen = token_of(")");
 const std::uint8_t kLeftBracket = token_of("[");
 const std::uint8_t kRightBracket = token_of("]");
-const std::uint8_t kArrow = token_of("→");
 
 // Deeper nesting than this is left to the engine.
 constexpr int kMaxDepth = 64;
@@ -56,13 +55,19 @@ class PendingEntries {
 };
 
 // Whether the pending entries alone doom the statement: a `[` or `(` still
-// open, a → or control keyword with something left of it, or, after a `;` of the same group (the
+// open, a → or control keyword with something left of it, a function or
+// operator rightmost, or, after a `;` of the same group (the
 // entries between two pending closers), anything but values and `;`.
 bool pending_entries_fail(Ws ws) {
   PendingEntries pending(ws);
   bool separated = false;
+  std::uint8_t rightmost = TC_VALUE;
+  int entries = 0;
   while (const std::uint32_t e = pending.next()) {
-    switch (rd8(ws, e + se::Class) & 0x7F) {
+    const std::uint8_t cls = rd8(ws, e + se::Class) & 0x7F;
+    ++entries;
+    rightmost = cls;
+    switch (cls) {
       case TC_LBRACKET:
       case TC_LPAREN:
       case TC_BRANCH: return true;
@@ -74,13 +79,60 @@ bool pending_entries_fail(Ws ws) {
         if (separated) return true;
     }
   }
-  return false;
+  // A function or operator with nothing right of it never gets its
+  // argument (alone, it is the arrow's operand: the arrow refuses it).
+  if (entries < 2) return false;
+  switch (rightmost) {
+    case TC_PRIMITIVE:
+    case TC_SLASH:
+    case TC_NAMEDFN:
+    case TC_DOT:
+    case TC_EACH:
+    case TC_MONOP:
+    case TC_DYOP:
+    case TC_DERIVED: return true;
+    default: return false;
+  }
+}
+
+// The :In keyword's token: it follows the names of a :For.
+constexpr std::uint8_t kInToken = 0xF7;
+// The class of a token whose last byte is `tag`: a name's is not known here.
+constexpr std::uint8_t kNameClass = 0xFF;
+
+std::uint8_t class_of_tag(std::uint8_t tag) { return (tag & 1) ? optran(static_cast<std::uint8_t>(tag >> 1)) : kNameClass; }
+
+// Whether a token of class `left` leaves the token right of it at the start
+// of an expression, with nothing left of it to take as operand or target.
+bool starts_expression(std::uint8_t left) {
+  return left == TC_EDGE || left == TC_LPAREN || left == TC_LBRACKET || left == TC_SEMICOLON || left == TC_ASSIGN ||
+         left == TC_BRANCH;
+}
+
+// Whether the token ending in `tag`, with `left` the last byte of the token
+// left of it (TT_STATEMENT at the statement's start), is wrong whatever its
+// names turn out to be: a → or control keyword (but :In) not first; an
+// operator or an arrow with nothing to take on its left; a function, an
+// operator, an arrow or a `(` just left of a `;`.
+bool misplaced(std::uint8_t tag, std::uint8_t left) {
+  const std::uint8_t cls = class_of_tag(tag), lcls = class_of_tag(left);
+  switch (cls) {
+    case TC_BRANCH: return lcls != TC_EDGE && tag != kInToken;
+    case TC_SLASH:
+    case TC_EACH:
+    case TC_DOT:
+    case TC_ASSIGN: return starts_expression(lcls);
+    case TC_SEMICOLON:
+      return lcls == TC_PRIMITIVE || lcls == TC_SLASH || lcls == TC_EACH || lcls == TC_DOT || lcls == TC_ASSIGN ||
+             lcls == TC_LPAREN;
+    default: return false;
+  }
 }
 
 // Whether the tokens left of the cursor `at` (a workspace offset), with the
 // `)` and `]` pending on the stack, leave a bracket without its partner or
-// hold a → that is not the first token. `opener` receives the offset of
-// the statement's opening tag.
+// hold a misplaced token. `opener` receives the offset of the statement's
+// opening tag.
 bool left_tokens_fail(std::uint32_t at, std::uint32_t& opener, Ws ws) {
   PendingEntries pending(ws);
   std::uint64_t brackets = 0;  // closers met left of the arrow, newest in bit 0: 1 for `]`
@@ -104,8 +156,8 @@ bool left_tokens_fail(std::uint32_t at, std::uint32_t& opener, Ws ws) {
           const std::uint8_t closer = pending.next_closer();
           fails = closer == 0 || (closer == TC_RBRACKET) != bracket;
         }
-      } else if (tag == kArrow) {
-        fails = rd8(ws, start - 1) != TT_STATEMENT;
+      } else {
+        fails = misplaced(tag, rd8(ws, start - 1));
       }
     }
     at = start;
@@ -115,7 +167,7 @@ bool left_tokens_fail(std::uint32_t at, std::uint32_t& opener, Ws ws) {
 }
 
 // The statement's first fault, read from its right end: a `(` or `[` with
-// no partner to its right, a → not first, else the leftmost `)` or `]`
+// no partner to its right, a misplaced token, else the leftmost `)` or `]`
 // left without a partner. Answers its position as hdr::TokensTaken counts
 // (1 for the last token); 0 when there is none or the nesting is too deep.
 std::uint32_t fault_position(std::uint32_t opener, Ws ws) {
@@ -136,7 +188,7 @@ std::uint32_t fault_position(std::uint32_t opener, Ws ws) {
     } else if (tag == kLeftParen || tag == kLeftBracket) {
       if (depth == 0 || bracket[depth - 1] != (tag == kLeftBracket)) return n;
       --depth;
-    } else if (tag == kArrow && rd8(ws, first - 1) != TT_STATEMENT) {
+    } else if (misplaced(tag, rd8(ws, first - 1))) {
       return n;
     }
     at = first;

@@ -12,8 +12,9 @@ namespace zema {
 // of a statement are met only when its left edge is reached, after every
 // assignment in it has been made: a `(` or `[` without its partner, a `)`
 // or `]` whose partner never comes, a → (or, right of the arrow, a control
-// keyword) that is not the statement's first token, a function or operator
-// left between the separators of a `;` list.
+// keyword) that is not the statement's first token, an operator or arrow
+// with nothing on its left, a function or operator left rightmost or
+// between the separators of a `;` list.
 // When the entries pending on the stack and the tokens left of the arrow
 // show such a fault, raises SYNTAX ERROR (2 2) with the caret at the
 // offending token (at the arrow when that token cannot be placed), so that
