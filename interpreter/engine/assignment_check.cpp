@@ -54,35 +54,8 @@ class PendingEntries {
   std::uint32_t k_ = 0;
 };
 
-// Whether the pending entries alone doom the statement: a `[` or `(` still
-// open, a → or control keyword with something left of it, a function or
-// operator rightmost, or, after a `;` of the same group (the
-// entries between two pending closers), anything but values and `;`.
-bool pending_entries_fail(Ws ws) {
-  PendingEntries pending(ws);
-  bool separated = false;
-  std::uint8_t rightmost = TC_VALUE;
-  int entries = 0;
-  while (const std::uint32_t e = pending.next()) {
-    const std::uint8_t cls = rd8(ws, e + se::Class) & 0x7F;
-    ++entries;
-    rightmost = cls;
-    switch (cls) {
-      case TC_LBRACKET:
-      case TC_LPAREN:
-      case TC_BRANCH: return true;
-      case TC_RPAREN:
-      case TC_RBRACKET: separated = false; break;
-      case TC_SEMICOLON: separated = true; break;
-      case TC_VALUE: break;
-      default:
-        if (separated) return true;
-    }
-  }
-  // A function or operator with nothing right of it never gets its
-  // argument (alone, it is the arrow's operand: the arrow refuses it).
-  if (entries < 2) return false;
-  switch (rightmost) {
+bool is_function_class(std::uint8_t cls) {
+  switch (cls) {
     case TC_PRIMITIVE:
     case TC_SLASH:
     case TC_NAMEDFN:
@@ -92,6 +65,43 @@ bool pending_entries_fail(Ws ws) {
     case TC_DYOP:
     case TC_DERIVED: return true;
     default: return false;
+  }
+}
+
+// Whether the pending entries alone doom the statement: a `[` or `(` still
+// open; a → or control keyword with something left of it; a function,
+// operator or arrow with nothing right of it to take (rightmost, or just
+// left of a `;`, `)` or `]`); after a `;` of the same group (the entries between two
+// pending closers), anything but values and `;`. A function or operator
+// that is the arrow's own operand is left to the arrow, which refuses it.
+bool pending_entries_fail(Ws ws) {
+  PendingEntries pending(ws);
+  bool separated = false;
+  bool starved = false;  // the entry above is a function or operator, not the arrow's operand
+  bool first = true;
+  for (;;) {
+    const std::uint32_t e = pending.next();
+    const std::uint8_t cls = e ? rd8(ws, e + se::Class) & 0x7F : TC_EDGE;
+    switch (cls) {
+      case TC_EDGE: return starved;
+      case TC_LBRACKET:
+      case TC_LPAREN:
+      case TC_BRANCH: return true;
+      case TC_RPAREN:
+      case TC_RBRACKET:
+        if (starved) return true;
+        separated = false;
+        break;
+      case TC_SEMICOLON:
+        if (starved) return true;
+        separated = true;
+        break;
+      case TC_VALUE: break;
+      default:
+        if (separated) return true;
+    }
+    starved = !first && (is_function_class(cls) || cls == TC_ASSIGN);
+    first = false;
   }
 }
 
