@@ -11,6 +11,7 @@
 #include "host/charset.h"
 #include "interpreter/engine/apply.h"
 #include "interpreter/engine/assign.h"
+#include "interpreter/engine/assignment_check.h"
 #include "interpreter/engine/call.h"
 #include "interpreter/engine/current_members.h"
 #include "interpreter/engine/derived_operand.h"
@@ -520,6 +521,10 @@ int next_token(Ws ws) {
       wr32(ws, hdr::CallingInstance, rd32(ws, hdr::CurrentInstance));
       return named_calls.niladic(ws);
     }
+    case TC_ASSIGN:
+      // Nothing is assigned in a statement already sure to fail.
+      refuse_doomed_assignment(ws);
+      break;
     case TC_SPECIAL:
       if (t == TC_ASSIGN) return do_xasgn(ws);
       if (t != TC_INDEXLIST || entry_class(1, ws) != TC_ASSIGN) return xsvref(ws);
