@@ -126,7 +126,7 @@ constexpr GrammarRow kBindingRows[] = {
     {TC_RPAREN, "0:9 1:9 3:9 7:9 8:9 9:9 10:9 12:9 13:9 14:9 18:9 19:9 21:9"},
     {TC_SLASH, "9:9"},
     {TC_NAMEDFN, "1:2 7:6 9:9 10:6 12:2 13:2 14:2 18:6 19:6"},
-    {TC_DOT, "0:8 1:8 2:8 3:8 4:8 5:8 6:8 7:8 8:8 9:9 10:8 11:8 13:8 18:8 19:8 20:8 21:8 23:8"},
+    {TC_DOT, "0:8 1:8 2:8 3:8 4:8 5:8 6:8 7:8 8:8 9:9 10:8 11:8 13:8 14:8 18:8 19:8 20:8 21:8 23:8"},
     {TC_CONSTANT, "0:4 1:6 3:4 7:6 8:4 9:9 10:6 12:6 13:6 14:6 18:6 19:6 21:4"},
     {TC_NILADIC, "0:4 1:6 3:4 7:6 8:4 9:9 10:6 12:6 13:6 14:6 18:6 19:6 21:4"},
     {TC_SPECIAL, "0:4 1:6 3:4 7:6 8:4 9:9 10:6 12:6 13:6 14:6 18:6 19:6 21:4"},
@@ -151,7 +151,7 @@ constexpr GrammarRow kActionRows[] = {
     {TC_SLASH, "1=Syntlp 2-7,11=SynterBadline 9=Xaxis 10=XprodRes 18=Xeach 19=Xumnop"},
     {TC_NAMEDFN,
      "1=Xmnfn 2=SynterClass 3=SynterBadline 4,5,6=Synter 7=Xrdce 9=Xaxis 10=XprodRes 18=Xeach 19=Xumnop"},
-    {TC_DOT, "0,1,8,13,19,20,21,23=Xprod 2-7,9-11,18=SynterBadline"},
+    {TC_DOT, "0,1,8,13,19,20,21,23=Xprod 2-7,9-11,14,18=SynterBadline"},
     {TC_SPECIAL, "9=Xindex"},
     {TC_LBRACKET, "4=XemptyIndex"},
     {TC_EACH, "2-7,9-11,18=SynterBadline"},
@@ -525,12 +525,19 @@ int next_token(Ws ws) {
       // Nothing is assigned in a statement already sure to fail.
       refuse_doomed_assignment(ws);
       break;
-    case TC_SPECIAL:
+    case TC_SPECIAL: {
+      // Assigned right of a dot it is pushed like a member name, and the
+      // dot binds it and refuses it: the assignment leaves a target after a
+      // dot to the dot, so handing it this token would bring it back here
+      // for ever.
+      const std::uint32_t line = current_line(ws);
+      if (t == TC_ASSIGN && rd8(ws, line + rd32(ws, hdr::LineCursor) - 1) == kDotTag) break;
       if (t == TC_ASSIGN) return do_xasgn(ws);
       if (t != TC_INDEXLIST || entry_class(1, ws) != TC_ASSIGN) return xsvref(ws);
       // Indexed assignment into ⎕LX or ⎕FC.
       prepare_indexed_special(rd16(ws, hdr::TokenRegister + se::Value), ws);
       break;
+    }
     default: break;
   }
   xpushx(ws);

@@ -79,6 +79,10 @@ TEST(EngineTables, MisplacedTokensAreSyntaxErrors) {
       {"A →", TC_VALUE, TC_BRANCH, lc::SynterBadline},
   };
   for (const Case& c : cases) EXPECT_EQ(syntab[c.t][c.s], c.expected) << c.phrase;
+  // ⎕ or ⍞ (an assignment's target) right of the dot: refused at once,
+  // whatever stands left of the dot.
+  for (int n : {TC_PRIMITIVE, TC_VALUE, TC_SLASH, TC_NAMEDFN, TC_EDGE})
+    EXPECT_EQ(step(n, TC_DOT, TC_SPECIAL), lc::SynterBadline) << n;
   // An assignment binds only a value.
   for (int s = 0; s < 32; ++s)
     EXPECT_EQ(binding[TC_ASSIGN][s] != 0, s == TC_VALUE) << s;
