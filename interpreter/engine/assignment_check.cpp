@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "host/charset.h"
+#include "interpreter/engine/control.h"
 #include "interpreter/engine/engine.h"
 #include "interpreter/reader/entry_errors.h"
 #include "interpreter/reader/token_format.h"
@@ -105,8 +106,6 @@ bool pending_entries_fail(Ws ws) {
   }
 }
 
-// The :In keyword's token: it follows the names of a :For.
-constexpr std::uint8_t kInToken = 0xF7;
 // The class of a token whose last byte is `tag`: a name's is not known here.
 constexpr std::uint8_t kNameClass = 0xFF;
 
@@ -127,7 +126,7 @@ bool starts_expression(std::uint8_t left) {
 bool misplaced(std::uint8_t tag, std::uint8_t left) {
   const std::uint8_t cls = class_of_tag(tag), lcls = class_of_tag(left);
   switch (cls) {
-    case TC_BRANCH: return lcls != TC_EDGE && tag != kInToken;
+    case TC_BRANCH: return lcls != TC_EDGE && tag != kw::In;
     case TC_SLASH:
     case TC_EACH:
     case TC_DOT:

@@ -30,15 +30,6 @@ namespace zema {
 
 namespace {
 
-// Keyword tokens (2c + 1 of their character codes).
-namespace kw {
-constexpr std::uint8_t If = 0x61, For = 0x63, While = 0x65, Repeat = 0x67, Select = 0x69, Try = 0x6B,
-                       CatchIf = 0x6D, CatchAll = 0x6F, EndTry = 0x71, Else = 0xC3, ElseIf = 0xC5, AndIf = 0xC7,
-                       OrIf = 0xC9, Case = 0xCB, CaseList = 0xCD, End = 0xE1, EndIf = 0xE3, EndFor = 0xE5,
-                       EndWhile = 0xE7, EndRepeat = 0xE9, EndSelect = 0xEB, Until = 0xED, Leave = 0xEF,
-                       Continue = 0xF1, GoTo = 0xF3, Return = 0xF5, In = 0xF7;
-}  // namespace kw
-
 bool is_opener(std::uint8_t t) { return t >= kw::If && t <= kw::Try && (t & 1); }
 bool is_closer(std::uint8_t t) { return t == kw::EndTry || (t >= kw::End && t <= kw::Until && (t & 1)); }
 bool is_middle(std::uint8_t t) {

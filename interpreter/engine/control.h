@@ -18,6 +18,15 @@
 
 namespace zema {
 
+// Keyword tokens (2c + 1 of their character codes).
+namespace kw {
+constexpr std::uint8_t If = 0x61, For = 0x63, While = 0x65, Repeat = 0x67, Select = 0x69, Try = 0x6B,
+                       CatchIf = 0x6D, CatchAll = 0x6F, EndTry = 0x71, Else = 0xC3, ElseIf = 0xC5, AndIf = 0xC7,
+                       OrIf = 0xC9, Case = 0xCB, CaseList = 0xCD, End = 0xE1, EndIf = 0xE3, EndFor = 0xE5,
+                       EndWhile = 0xE7, EndRepeat = 0xE9, EndSelect = 0xEB, Until = 0xED, Leave = 0xEF,
+                       Continue = 0xF1, GoTo = 0xF3, Return = 0xF5, In = 0xF7;
+}  // namespace kw
+
 // Record kinds: the opening keyword's character code.
 namespace csk {
 constexpr std::uint8_t If = 0x30, For = 0x31, While = 0x32, Repeat = 0x33, Select = 0x34, Try = 0x35;
@@ -37,7 +46,7 @@ int do_xbrnch(Ws ws);
 
 // Statement start: true when the statement's first byte may begin a clause
 // whose condition is not to be evaluated (:ElseIf, :OrIf, :CatchIf).
-inline bool sc_maybe_redundant(std::uint8_t first) { return first == 0xC5 || first == 0xC9 || first == 0x6D; }
+inline bool sc_maybe_redundant(std::uint8_t first) { return first == kw::ElseIf || first == kw::OrIf || first == kw::CatchIf; }
 // For such a statement: when its structure has already taken a block
 // (:ElseIf, :OrIf) or its try or catch block ended normally (:CatchIf),
 // passes over it without evaluating and answers the next state; else -1

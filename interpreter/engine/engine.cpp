@@ -530,9 +530,11 @@ int next_token(Ws ws) {
       // dot binds it and refuses it: the assignment leaves a target after a
       // dot to the dot, so handing it this token would bring it back here
       // for ever.
-      const std::uint32_t line = current_line(ws);
-      if (t == TC_ASSIGN && rd8(ws, line + rd32(ws, hdr::LineCursor) - 1) == kDotTag) break;
-      if (t == TC_ASSIGN) return do_xasgn(ws);
+      if (t == TC_ASSIGN) {
+        const std::uint32_t cursor = rd32(ws, hdr::LineCursor);
+        if (cursor > 0 && rd8(ws, current_line(ws) + cursor - 1) == kDotTag) break;
+        return do_xasgn(ws);
+      }
       if (t != TC_INDEXLIST || entry_class(1, ws) != TC_ASSIGN) return xsvref(ws);
       // Indexed assignment into ⎕LX or ⎕FC.
       prepare_indexed_special(rd16(ws, hdr::TokenRegister + se::Value), ws);
