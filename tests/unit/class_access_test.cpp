@@ -27,7 +27,7 @@ std::string in(const char* utf8) { return utf8_to_internal(utf8); }
 class ClassAccess : public test::DefiningSession {
  protected:
   void SetUp() override {
-    DefiningSession::SetUp();
+    DefiningSessionOn::SetUp();
     install_class_definition_routes();
     lex_routes().class_close = close_class_definition;
     // Shape has `area`; Pt : Shape has x, a private `sec`, a value v and

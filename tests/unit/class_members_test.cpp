@@ -25,7 +25,7 @@ namespace {
 class ClassMembers : public test::DefiningSession {
  protected:
   void SetUp() override {
-    DefiningSession::SetUp();
+    DefiningSessionOn::SetUp();
     install_class_definition_routes();
   }
 

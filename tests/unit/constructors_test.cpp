@@ -17,7 +17,7 @@ using test::first_line;
 class Constructors : public test::DefiningSession {
  protected:
   void SetUp() override {
-    DefiningSession::SetUp();
+    DefiningSessionOn::SetUp();
     install_class_definition_routes();
     type({"∇Point {", "x←0", "y←0", "∇Point R", "(x y)←R", "∇", "∇Move R", "x←x+R", "∇", "}",
           "∇Boom {", "∇Boom R", "÷R", "∇", "}"});
@@ -25,7 +25,7 @@ class Constructors : public test::DefiningSession {
   void TearDown() override {
     EXPECT_TRUE(object_pool_consistent(ws()));
     EXPECT_TRUE(heap_consistent(ws()));
-    DefiningSession::TearDown();
+    DefiningSessionOn::TearDown();
   }
   // Pooled objects alive (slot 0 not counted).
   std::uint32_t in_use() const { return rd32(ws(), object_pool(ws()) + pool::InUse) - 1; }

@@ -22,7 +22,7 @@ namespace {
 class CopyObjects : public test::DefiningSession {
  protected:
   void SetUp() override {
-    DefiningSession::SetUp();
+    DefiningSessionOn::SetUp();
     install_class_definition_routes();
     type({"∇K {", "w", "}"});
   }

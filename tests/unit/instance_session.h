@@ -51,7 +51,7 @@ class InstanceSession : public DefiningSession {
   std::uint32_t own_values(std::uint32_t slot) { return rd32(ws(), find_object_instance(slot, ws()) + pobj::Count); }
 
   void SetUp() override {
-    DefiningSession::SetUp();
+    DefiningSessionOn::SetUp();
     const std::uint16_t pt = token("PT");
     ASSERT_EQ(create_empty_class(pt, 0, 4, false, ws()), 0);
     cls = rd32(ws(), class_def_from_symidx(pt, ws()) + pobj::OwnSlot);
@@ -71,7 +71,7 @@ class InstanceSession : public DefiningSession {
     EXPECT_TRUE(object_pool_consistent(ws()));
     EXPECT_TRUE(object_reference_counts_consistent(true, ws()));
     EXPECT_TRUE(heap_consistent(ws()));
-    DefiningSession::TearDown();
+    DefiningSessionOn::TearDown();
   }
 
 

@@ -26,7 +26,7 @@ namespace {
 class LockedErrors : public test::DefiningSession {
  protected:
   void SetUp() override {
-    DefiningSession::SetUp();
+    DefiningSessionOn::SetUp();
     type({"⍫LEN", "'in LEN'", "1 2+1 2 3", "⍫"});
     type({"⍫Z←A PICK X", "Z←X[A]", "⍫"});
     type({"∇U", "÷0", "∇"});

@@ -18,7 +18,7 @@ namespace {
 class MethodArrays : public test::DefiningSession {
  protected:
   void SetUp() override {
-    DefiningSession::SetUp();
+    DefiningSessionOn::SetUp();
     install_class_definition_routes();
     type({"∇Point {", "x←0", "∇Z←Get", "Z←42", "∇", "∇Z←Add R", "Z←R+1", "∇", "∇Z←L Sub R", "Z←L-R", "∇",
           "∇Z←Me R", "Z←R", "∇", "∇Z←Inv R", "Z←÷R", "∇", "}", "P←⎕NEW 'Point'", "Q←⎕NEW 'Point'", "PQ←P Q"});
@@ -27,7 +27,7 @@ class MethodArrays : public test::DefiningSession {
     EXPECT_TRUE(object_pool_consistent(ws()));
     EXPECT_TRUE(object_reference_counts_consistent(true, ws()));
     EXPECT_TRUE(heap_consistent(ws()));
-    DefiningSession::TearDown();
+    DefiningSessionOn::TearDown();
   }
 };
 

@@ -22,7 +22,7 @@ namespace {
 class ObjectReferences : public test::DefiningSession {
  protected:
   void SetUp() override {
-    DefiningSession::SetUp();
+    DefiningSessionOn::SetUp();
     install_class_definition_routes();
   }
   // Runs one line and checks the pool, the heap and the counts after it.

@@ -94,45 +94,19 @@ bool is_error_report(const std::string& line) {
   return ends_with(" ERROR") || line == "WS FULL" || line == "SYSTEM LIMIT" || line == "INTERRUPT";
 }
 
-class OperandKinds : public ::testing::TestWithParam<Operator> {
+class OperandKinds : public test::DefiningSessionOn<::testing::TestWithParam<Operator>, 2 * 1024 * 1024> {
  protected:
   void SetUp() override {
-    saved_ = lex_routes();
-    install_definition_routes();
+    DefiningSessionOn::SetUp();
     install_command_routes();
-    set_current_apl_task(&task_);
-    task_.wsBase = ws();
-    type("∇Z←MF R", "Z←⌽R", "∇");
-    type("∇Z←L AF R", "Z←R", "∇");
-    type("∇Z←L BAD R", "Z←R÷0", "∇");
-    type("∇Z←NIL", "Z←3", "∇");
-    type("∇Z←(F MOP) R", "Z←F R", "∇");
-    type("∇Z←L (F DOP G) R", "Z←F G R", "∇");
-    ASSERT_EQ(type("Q←'kept' ⋄ V←5 6 ⋄ N←(1 2)(3 4) ⋄ M←2 2⍴⍳4"), "");
+    type({"∇Z←MF R", "Z←⌽R", "∇"});
+    type({"∇Z←L AF R", "Z←R", "∇"});
+    type({"∇Z←L BAD R", "Z←R÷0", "∇"});
+    type({"∇Z←NIL", "Z←3", "∇"});
+    type({"∇Z←(F MOP) R", "Z←F R", "∇"});
+    type({"∇Z←L (F DOP G) R", "Z←F G R", "∇"});
+    ASSERT_EQ(type({"Q←'kept' ⋄ V←5 6 ⋄ N←(1 2)(3 4) ⋄ M←2 2⍴⍳4"}), "");
   }
-  void TearDown() override {
-    set_current_apl_task(nullptr);
-    lex_routes() = saved_;
-  }
-  Ws ws() const { return t_.ws(); }
-
-  // Runs the lines; answers what was printed, a new line for each return.
-  template <typename... Lines>
-  std::string type(const Lines&... lines) {
-    task_.output.clear();
-    for (const std::string& l : {std::string(lines)...}) {
-      const std::string text = utf8_to_internal(l);
-      wr16(ws(), hdr::OutColumn, 0);
-      run_input_line(text.data(), static_cast<int>(text.size()), ws());
-    }
-    std::string out;
-    for (char c : task_.output) out += c == '\r' ? std::string("\n") : internal_to_utf8(std::string(1, c));
-    return out;
-  }
-
-  test::TestWorkspace t_{2 * 1024 * 1024};
-  test::CaptureTask task_;
-  LexRoutes saved_;
 };
 
 // One line: whether it must be a SYNTAX ERROR, and for a line that names
@@ -191,10 +165,10 @@ TEST_P(OperandKinds, GiveAValueOrAnErrorAndKeepTheWorkspace) {
   };
   for (std::size_t k = 0; k < cases.size(); ++k) {
     const std::string& line = cases[k].line;
-    ASSERT_EQ(type("Z←'old'"), "") << "before " << line;
+    ASSERT_EQ(type({"Z←'old'"}), "") << "before " << line;
     std::string out;
     try {
-      out = type(line);
+      out = type({line});
     } catch (...) {
       fail(line, "left immediate execution by an exception");
       break;
@@ -203,22 +177,22 @@ TEST_P(OperandKinds, GiveAValueOrAnErrorAndKeepTheWorkspace) {
     const bool failed = !out.empty();
     if (out.find("SYSTEM ERROR") != std::string::npos) {
       fail(line, out);
-      ASSERT_EQ(type("Q"), "kept\n") << "the workspace was lost after " << line;
+      ASSERT_EQ(type({"Q"}), "kept\n") << "the workspace was lost after " << line;
       continue;
     }
     if (failed && !is_error_report(first)) fail(line, "printed " + out);
     if (cases[k].syntax && first != "SYNTAX ERROR") fail(line, "wanted SYNTAX ERROR, got " + (first.empty() ? "a value" : first));
     // Nothing is assigned by a line that fails; what was there stays (seen
     // once a suspended function's local Z is gone).
-    if (failed && type(")RESET") != "") fail(line, "then )RESET printed something");
-    const std::string kept = type(failed ? "(Q≡'kept'),Z≡'old'" : "Q≡'kept'");
+    if (failed && type({")RESET"}) != "") fail(line, "then )RESET printed something");
+    const std::string kept = type({failed ? "(Q≡'kept'),Z≡'old'" : "Q≡'kept'"});
     if (kept != (failed ? "1 1\n" : "1\n")) fail(line, "after " + first + ": " + kept);
     // Named arguments give what the values written out give: the same
     // value, or the same error.
     if (!cases[k].written.empty()) {
-      const std::string w = type("W←" + cases[k].written);
-      if (!w.empty()) type(")RESET");
-      const bool same = failed ? test::first_line(w) == first : w.empty() && type("Z≡W") == "1\n";
+      const std::string w = type({"W←" + cases[k].written});
+      if (!w.empty()) type({")RESET"});
+      const bool same = failed ? test::first_line(w) == first : w.empty() && type({"Z≡W"}) == "1\n";
       if (!same)
         fail(line, "gives " + (failed ? first : "a value") + " but " + cases[k].written + " gives " +
                        (w.empty() ? (failed ? "a value" : "another value") : test::first_line(w)));
@@ -229,7 +203,7 @@ TEST_P(OperandKinds, GiveAValueOrAnErrorAndKeepTheWorkspace) {
     }
   }
   EXPECT_TRUE(heap_consistent(ws()));
-  EXPECT_EQ(type(")SI"), "");
+  EXPECT_EQ(type({")SI"}), "");
   EXPECT_EQ(failures, 0) << failures << " of " << cases.size() << " lines:" << report;
 }
 

@@ -116,9 +116,11 @@ class SessionFixture {
   CurrentTask current{&task};
 };
 
-// A cleared workspace with the ∇ editor's routes installed and a recording
-// task current: the base of the tests that define functions and run lines.
-class DefiningSession : public ::testing::Test {
+// A cleared workspace of `Bytes` bytes with the ∇ editor's routes installed
+// and a recording task current: the base of the tests that define functions
+// and run lines (`Base` is the GoogleTest base, a parameterised one too).
+template <typename Base, std::uint32_t Bytes = 256 * 1024>
+class DefiningSessionOn : public Base {
  protected:
   void SetUp() override {
     saved_ = lex_routes();
@@ -152,9 +154,11 @@ class DefiningSession : public ::testing::Test {
   // The symbol-table entry of a name (SIZE_MAX-like 0 when it has none).
   std::uint32_t entry_of(const std::string& utf8) const { return symbol_entry(utf8, ws()); }
 
-  TestWorkspace t_;
+  TestWorkspace t_{Bytes};
   CaptureTask task_;
   LexRoutes saved_;
 };
+
+using DefiningSession = DefiningSessionOn<::testing::Test>;
 
 }  // namespace zema::test
