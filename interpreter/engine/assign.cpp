@@ -78,17 +78,6 @@ void each_reader(std::uint32_t from, std::uint32_t to, std::uint32_t token, Ws w
     if (reads_name(load_entry(e, ws), token)) f(e);
 }
 
-// Whether the level of `frame` localises the name of token `token`.
-bool localises(std::uint32_t frame, std::uint32_t token, Ws ws) {
-  const std::uint32_t n = static_cast<std::uint32_t>(rdi16(ws, frame + siframe::Count)) + 1;
-  for (std::uint32_t i = 1; i <= n; ++i) {
-    const std::uint32_t r = frame - i * siframe::RecordSize;
-    const std::uint8_t kind = rd8(ws, r);
-    if ((kind == kRecName || kind == kRecLabel) && rd16(ws, r + 2) == token) return true;
-  }
-  return false;
-}
-
 // settle_name_readers; without `this_level` the current level's entries
 // are not searched.
 bool settle_readers(std::uint32_t sym, std::uint32_t old, std::uint32_t skip, bool this_level, Ws ws) {
@@ -113,9 +102,13 @@ bool settle_readers(std::uint32_t sym, std::uint32_t old, std::uint32_t skip, bo
   std::uint32_t frame = si_frame(ws);
   std::uint32_t from = rd32(ws, hdr::StackPointer);
   bool running = this_level && state_has(st::Executing, ws);
+  // Only a name some level localises can stop the search early.
+  const bool local = rd8(ws, sym + sym::Type) & kSymLocalFlag;
   for (;;) {
     if (running) each_reader(from, level_end(frame, ws), token, ws, give);
-    if (frame == 0 || rd8(ws, frame + siframe::BelowReads) == 0 || localises(frame, token, ws)) break;
+    if (frame == 0 || rd8(ws, frame + siframe::BelowReads) == 0 ||
+        (local && frame_localises(frame, static_cast<std::uint16_t>(token), ws)))
+      break;
     from = rd32(ws, frame + siframe::StackPointer);
     running = rd16(ws, frame + siframe::State) & st::Executing;
     frame = frame_below(frame, ws);

@@ -16,12 +16,11 @@ namespace zema {
 
 namespace {
 
-std::uint8_t token_of(const char* glyph) { return one_byte_token(static_cast<std::uint8_t>(utf8_to_internal(glyph)[0])); }
 
-const std::uint8_t kLeftParen = token_of("(");
-const std::uint8_t kRightParen = token_of(")");
-const std::uint8_t kLeftBracket = token_of("[");
-const std::uint8_t kRightBracket = token_of("]");
+const std::uint8_t kLeftParen = glyph_token("(");
+const std::uint8_t kRightParen = glyph_token(")");
+const std::uint8_t kLeftBracket = glyph_token("[");
+const std::uint8_t kRightBracket = glyph_token("]");
 
 // Deeper nesting than this is left to the engine.
 constexpr int kMaxDepth = 64;

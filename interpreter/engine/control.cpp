@@ -38,13 +38,12 @@ bool is_middle(std::uint8_t t) {
 bool is_end(std::uint8_t t) { return t >= kw::End && t <= kw::EndSelect && (t & 1); }
 bool is_loop(std::uint8_t kind) { return kind == csk::For || kind == csk::While || kind == csk::Repeat; }
 
-std::uint8_t token_of(const char* glyph) { return one_byte_token(static_cast<std::uint8_t>(utf8_to_internal(glyph)[0])); }
 std::uint8_t arrow_token() {
-  static const std::uint8_t t = token_of("→");
+  static const std::uint8_t t = glyph_token("→");
   return t;
 }
 std::uint8_t paren_token(bool left) {
-  static const std::uint8_t l = token_of("("), r = token_of(")");
+  static const std::uint8_t l = glyph_token("("), r = glyph_token(")");
   return left ? l : r;
 }
 std::uint8_t iota_code() {

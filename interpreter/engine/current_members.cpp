@@ -84,12 +84,17 @@ bool local_of_running_level(std::uint16_t token, Ws ws) {
     const std::uint32_t frame = link - siframe::Link;
     const std::uint16_t count = rd16(ws, frame + siframe::Count);
     if (count == 0xFFFF) continue;  // an evaluation level: no records
-    for (std::uint32_t i = 1; i <= std::uint32_t{count} + 1; ++i) {
-      const std::uint32_t r = frame - i * siframe::RecordSize;
-      const std::uint8_t kind = rd8(ws, r);
-      if ((kind == kRecName || kind == kRecLabel) && rd16(ws, r + 2) == token) return true;
-    }
-    return false;
+    return frame_localises(frame, token, ws);
+  }
+  return false;
+}
+
+bool frame_localises(std::uint32_t frame, std::uint16_t token, Ws ws) {
+  const std::uint32_t n = static_cast<std::uint32_t>(rdi16(ws, frame + siframe::Count)) + 1;
+  for (std::uint32_t i = 1; i <= n; ++i) {
+    const std::uint32_t r = frame - i * siframe::RecordSize;
+    const std::uint8_t kind = rd8(ws, r);
+    if ((kind == kRecName || kind == kRecLabel) && rd16(ws, r + 2) == token) return true;
   }
   return false;
 }

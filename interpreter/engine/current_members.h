@@ -33,6 +33,10 @@ CurrentMember find_current_class_member(std::uint16_t token, std::uint32_t slot,
 // it skipped). Reads the symbol and the frame's records.
 bool local_of_running_level(std::uint16_t token, Ws ws);
 
+// Whether the level of the state-indicator frame `frame` has a local
+// record (a name or a label) for `token`. Reads the frame's records.
+bool frame_localises(std::uint32_t frame, std::uint16_t token, Ws ws);
+
 // For the engine's token fetch: the stack entry the name `token` stands
 // for while a method runs and the name is a member of the current object
 // (and no local of the method): a property gives a fresh copy of its value

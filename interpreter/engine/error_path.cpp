@@ -10,6 +10,7 @@
 #include "interpreter/engine/call.h"
 #include "interpreter/output/display.h"
 #include "interpreter/engine/engine.h"
+#include "interpreter/engine/selective_assign.h"
 #include "interpreter/engine/evaluation.h"
 #include "interpreter/workspace/arrays.h"
 #include "interpreter/workspace/entry.h"
@@ -151,7 +152,7 @@ int errorl(int code, Ws ws) {
   }
   for (;;) {
     set_state(0, st::ListDigits | st::StatementStarted, ws);
-    wr8(ws, hdr::SelectBits, rd8(ws, hdr::SelectBits) & ~0x03);
+    wr8(ws, hdr::SelectBits, rd8(ws, hdr::SelectBits) & ~(selbits::Active | selbits::Deferred));
     if (const int resume = take_error_in_evaluation(code, ws); resume >= 0) return resume;  // ⎕EA ⎕EC
     const std::uint16_t state = engine_state(ws);
     // An armed trap word keeps the error at this level, where a trap may

@@ -5,6 +5,7 @@
 
 #include "interpreter/engine/call.h"
 #include "interpreter/engine/engine.h"
+#include "interpreter/engine/selective_assign.h"
 #include "interpreter/engine/error_path.h"
 #include "interpreter/engine/line.h"
 #include "interpreter/engine/statement_end.h"
@@ -281,7 +282,7 @@ bool system_command_text(const std::uint8_t* text, std::uint32_t n) {
 
 void start_evaluation(std::uint32_t text_slot, std::uint8_t mode, Ws ws) {
   sup_stop_recording(ws);
-  if (rd8(ws, hdr::SelectBits) & 0x01) domner(ws);
+  if (rd8(ws, hdr::SelectBits) & selbits::Active) domner(ws);
   std::uint32_t a = rd32(ws, text_slot);
   const std::uint8_t type = array_type(a, ws);
   if (type != ET_CHAR) {
@@ -608,6 +609,9 @@ bool at_trapping_text(Ws ws) {
 }
 
 int quad_input(Ws ws) {
+  // An answer's line inside a selective assignment's target could hold a
+  // name where the target's variable stands in the line being assigned.
+  if (rd8(ws, hdr::SelectBits) & selbits::Active) domner(ws);
   if (rd32(ws, hdr::TrapWord) & kTrapExecCatch) valer(ws);
   if (state_has(st::ExecuteRunning, ws)) domner(ws);
   open_level(evk::QuadInput, ws);

@@ -20,10 +20,9 @@ namespace zema {
 
 namespace {
 
-std::uint8_t token_of(const char* glyph) { return one_byte_token(static_cast<std::uint8_t>(utf8_to_internal(glyph)[0])); }
 
-const std::uint8_t kAssignToken = token_of("←");
-const std::uint8_t kBranchToken = token_of("→");
+const std::uint8_t kAssignToken = glyph_token("←");
+const std::uint8_t kBranchToken = glyph_token("→");
 
 // The most operands a statement may have here; a longer one runs as written.
 constexpr int kMaxOperands = 8;

@@ -81,6 +81,11 @@ void cut_result_vector(const ArrayInfo& z, std::uint32_t count, Ws ws) {
   const std::uint64_t bytes = z.type == ET_BOOL ? 4 * ((std::uint64_t(count) + 31) / 32)
                                                 : std::uint64_t(elem_bytes(z.type)) * count;
   const auto cut = static_cast<std::uint32_t>((z.data - z.off + bytes + 3) & ~std::uint64_t(3));
+  if (z.type == ET_BOOL && count % 32) {
+    // Bits after the last element (left by a kept count that shrank) go.
+    const std::uint32_t last = z.data + 4 * (count / 32);
+    wr32(ws, last, rd32(ws, last) & ~(0xFFFFFFFFu >> (count % 32)));
+  }
   wr32(ws, z.off + obj::Shape, count);
   wr32(ws, z.off + obj::Size, cut);
   wr32(ws, hdr::HeapTop, z.off + cut + 4);

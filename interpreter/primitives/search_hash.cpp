@@ -140,6 +140,7 @@ bool hashed_in_passes(const ArrayInfo& l, const ArrayInfo& r, std::uint8_t numer
     };
 
     for (std::uint32_t i = lo; i < lo + count; ++i) {
+      if ((i & 0xFFF) == 0) check_attention(ws);
       const std::uint32_t item = item_at(l, i, ws);
       const std::uint32_t hash = hash_variable(item, numeric, ws);
       const std::uint32_t s = probe(item, hash);

@@ -18,9 +18,8 @@ void without_dyadic(const PrimitiveCall& c, Ws ws);     // L~R
 
 // Cuts the simple vector result `z`, the last object on the heap, to its
 // first `count` elements: shape, size word and result descriptor count
-// set, the heap top lowered to its new end (a boolean's bits after the
-// last element must already be 0). SYSTEM ERROR when z is not the last
-// object.
+// set, the heap top lowered to its new end, a boolean's bits after the
+// last element cleared. SYSTEM ERROR when z is not the last object.
 void cut_result_vector(const ArrayInfo& z, std::uint32_t count, Ws ws);
 
 }  // namespace zema

@@ -269,6 +269,7 @@ bool search_ints_hashed(const ArrayInfo& t, const ArrayInfo& p, SearchSink& s, W
     const std::uint8_t* td = ws + t.data + 4 * lo;
     for (std::uint64_t j = 0; j < kAhead; ++j) ahead(td, count, j);
     for (std::uint64_t i = 0; i < count; ++i) {
+      if ((i & kPollMask) == 0) check_attention(ws);
       const std::uint32_t v = load32(td + 4 * i);
       std::uint32_t k = ring[i % kAhead];
       ahead(td, count, i + kAhead);
@@ -293,6 +294,7 @@ bool search_ints_hashed(const ArrayInfo& t, const ArrayInfo& p, SearchSink& s, W
     std::uint64_t kept = 0;
     for (std::uint64_t j = 0; j < kAhead; ++j) ahead(pd, q.count, j);
     for (std::uint64_t j = 0; j < q.count; ++j) {
+      if ((j & kPollMask) == 0) check_attention(ws);
       const std::uint32_t v = load32(pd + 4 * j);
       std::uint32_t k = ring[j % kAhead];
       ahead(pd, q.count, j + kAhead);

@@ -14,6 +14,10 @@
 
 namespace zema {
 
+std::uint8_t glyph_token(const char* glyph) {
+  return one_byte_token(static_cast<std::uint8_t>(utf8_to_internal(glyph)[0]));
+}
+
 namespace {
 
 constexpr std::uint32_t kRoom = 50;  // bytes kept free below the token-area limit

@@ -63,6 +63,8 @@ constexpr std::uint8_t primitive_code(std::uint8_t c) {
 constexpr std::uint8_t one_byte_token(std::uint8_t c) {
   return static_cast<std::uint8_t>(2 * primitive_code(c) + 1);
 }
+// The one-byte token of the glyph given in UTF-8 (its first character).
+std::uint8_t glyph_token(const char* glyph);
 
 // Number of control keywords (":If" … ":In"), indexed 0–26.
 constexpr int kKeywords = 27;

@@ -336,6 +336,10 @@ class Checker {
     if (depth > kMaxDepth) return kArray;
     const std::uint32_t size = rd32(ws_, a + obj::Size);
     if (size < 12 || (size & 3) || a + std::uint64_t(size) > limit) return kArray;
+    // Items of a sound array lie apart, each at least 12 bytes: more visits
+    // than that means items shared over and over, which could take for ever.
+    if (depth == 0) arrays_left_ = size / 12 + 1;
+    if (arrays_left_-- == 0) return kArray;
     const std::uint32_t rank4 = rd16(ws_, a + obj::Rank4);
     if (rank4 & 3 || rank4 / 4 > kMaxRank || 12 + std::uint64_t(rank4) > size) return kArray;
     std::uint64_t n = 1;
@@ -384,6 +388,7 @@ class Checker {
     if (depth > kMaxDepth) return kDerived;
     const std::uint32_t size = rd32(ws_, d + obj::Size);
     if (size < 12 || d + std::uint64_t(size) > limit) return kDerived;
+    if (depth == 0) arrays_left_ = size / 12 + 1;
     if (size <= kDerivedMinSize) return kOk;
     const std::uint32_t inner = d + kDerivedEmbedded;
     const std::uint8_t cls = rd8(ws_, d + kDerivedOperandClass);
@@ -608,6 +613,7 @@ class Checker {
   std::uint32_t capacity_ = 0;
   std::vector<std::uint64_t> live_;
   std::vector<std::uint32_t> line_slots_;
+  mutable std::uint32_t arrays_left_ = 0;  // visits the array being checked may still take
 };
 
 }  // namespace

@@ -7,11 +7,11 @@ namespace zema {
 // Gives the dispatcher the handlers of )IN and )OUT (the file-name form
 // and the form with a name list). Called once at start.
 //
-// )IN FILE [NAMES]: reads FILE.atf of the library given; checks the whole
-// file first (record kinds, every object ended by its last record, a known
-// kind letter), so that a damaged file changes nothing; then defines each
-// object (or each listed one: the first object of each name) through ⎕TF,
-// which replaces a name's object only when the new one is whole. Objects
+// )IN FILE [NAMES]: reads FILE.atf of the library given object by object:
+// each is read whole (its records, ended by its last, with a known kind
+// letter) and then defined (or each listed one: the first object of each
+// name) through ⎕TF, which replaces a name's object only when the new one
+// is whole; a damaged object ends the command, those before it stay. Objects
 // ⎕TF does not define follow "NOT COPIED: ", listed names not in the file
 // "NOT FOUND: ". WS NOT FOUND, IO ERROR, WS INVALID (an unknown record
 // kind), DATA DAMAGED (a file cut short inside an object or an object that

@@ -287,6 +287,13 @@ void gcol_leaving_large(Ws ws) {
   compact_object_pool(ws);
   auto garbage = rdi32(ws, hdr::Garbage);
   if (garbage == 0 || garbage <= rdi32(ws, hdr::GarbageLimit)) return;
+  // All the garbage one run that the last tidying left under a large
+  // object: tidying again would move nothing.
+  const std::uint32_t low = rd32(ws, hdr::LowestReleased);
+  if (low != 0 && std::uint64_t(size_of(low, ws)) + 4 == std::uint32_t(garbage)) {
+    const std::uint32_t next = low + size_of(low, ws) + 4;
+    if (next < rd32(ws, hdr::HeapTop) && !(rd8(ws, next) & kReleased) && size_of(next, ws) >= kLargeObject) return;
+  }
   compact(false, ws);
 }
 
