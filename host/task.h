@@ -11,6 +11,15 @@
 
 namespace zema {
 
+class APLShell;
+
+// What the front end's windows learn of a name (GetNameInformation).
+struct NameInformation {
+  int symbol_type = 15;   // 0–2 function kinds, 3 variable, 11–14 operators, 15 no value, 16 class
+  int edit_kind = 0;      // 1 variable, 2 class, 0 function or operator
+  std::string name;       // display-font characters
+};
+
 // The task's block of host-module state. Grows as the host modules arrive.
 struct ServerSideTaskVars {
   int seq_fd = -1;             // the task's one sequential file
@@ -87,6 +96,26 @@ class APLTask {
   // Ends the task: never returns to the interpreter.
   [[noreturn]] virtual void EndAPLTask() = 0;
 
+  // ---- the front end's questions (GUI thread) ----
+  // Each answers as for a task without a workspace unless the task
+  // overrides it: not waiting for input, state 0, ⎕PW 80, the name
+  // "CLEAR WS", and no name known (12).
+  virtual bool IsAwaitingInput() const { return false; }
+  // The workspace state word; the bits 0x6004 mark input other than an
+  // immediate-execution line.
+  virtual int GetWSState() { return 0; }
+  virtual int GetQuadPW() { return 80; }
+  virtual void SetQuadPW(int pw) { (void)pw; }
+  // The workspace name without directory and ".aws", display-font
+  // characters.
+  virtual std::string GetWSName() { return "CLEAR WS"; }
+  // 0 and `*info` for a known name (display-font characters); 12 for a bad
+  // or unknown name.
+  virtual int GetNameInformation(const std::string& name, NameInformation* info) {
+    (void)name, (void)info;
+    return 12;
+  }
+
   // The request fields: a request of the task thread travels in these to
   // the step that carries it out (on the GUI thread, which the task thread
   // waits for), and the answer comes back in guiResult. Only the task
@@ -130,6 +159,7 @@ class APLTask {
   NamesRecord names;
   PrefsRecord prefs;
   std::uint8_t* wsBase = nullptr;
+  APLShell* shell = nullptr;  // the task's windows (GUI thread), null without
   APLTask* nextTask = nullptr;  // the next task in the task list
 };
 

@@ -72,7 +72,7 @@ class LocalTask : public APLTask {
   int CountTasks() const { return count_apl_tasks(); }
   // The task's ended (EndAPLTask has run its GUI step and left the list).
   bool HasEnded() const { return closedDown_; }
-  bool IsAwaitingInput() const { return awaitingInput_; }
+  bool IsAwaitingInput() const override { return awaitingInput_; }
   // Set by the attention tick (any thread): the next poll flushes output.
   void Tick() { tick_ = true; }
 
@@ -88,9 +88,9 @@ class LocalTask : public APLTask {
   // waiting for input answers as with no workspace (state 0, ⎕PW 80, ⎕IO
   // 0, SetQuadPW does nothing) or, where an ErrorCode is answered, 68.
   // Names and texts are UTF-8; the lines of a text are separated by "\n".
-  int GetWSState();
-  int GetQuadPW();
-  void SetQuadPW(int pw);  // only a width ⎕PW takes (40..390)
+  int GetWSState() override;
+  int GetQuadPW() override;
+  void SetQuadPW(int pw) override;  // only a width ⎕PW takes (40..390)
   int GetQuadIO();
   // The text of the object `name` for an editor: kind 1 (a character
   // matrix variable) with the name and its rows (trailing blanks removed)

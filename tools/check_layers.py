@@ -20,6 +20,8 @@ DIRECT = {
     "host": [],
     "files": ["host"],
     "components": ["host"],
+    "platform": ["host"],
+    "windows": ["components", "platform"],
     "interpreter/workspace": ["host"],
     "interpreter/reader": ["interpreter/workspace"],
     "interpreter/output": ["interpreter/reader"],
