@@ -141,9 +141,9 @@ class APLShell {
   std::function<std::vector<QWidget*>()> qwi_windows;
 
   // Shows the task's explorer or keyboard-layout window, made on first use
-  // (owner the session window); a window that cannot be made is reported
-  // through out_of_memory ("Can't create explorer window", "Can't create
-  // keyboard layout window") and nothing else happens.
+  // (owner the session window); a maker that fails is reported through
+  // out_of_memory ("Can't create explorer window", "Can't create keyboard
+  // layout window"); without a maker nothing happens.
   void BringUpExplorer();
   void ShowKeymapWindow();
   // The control browser does not exist: nothing.
@@ -156,8 +156,6 @@ class APLShell {
   std::int16_t saved_print_width = -1;
 
  private:
-  std::vector<TAPLShellWindow*> AllChainWindows() const;
-
   APLTask* task_;
   APLShell* next_shell_ = nullptr;
   TAPLShellWindow* first_window_ = nullptr;
