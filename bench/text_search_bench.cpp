@@ -1,10 +1,11 @@
 // The text windows' find over 10⁵ lines of display-font text: one search
 // that scans the whole text (the only match is at the far end), timed as
 // the best of n and set against a plain C++ loop over the same data
-// (std::string::find / rfind, and for whole words a find loop that checks
-// the neighbours itself).
+// (std::string::find / rfind; without case also std::search with a folding
+// comparison; for whole words a find loop that checks the neighbours itself).
 //   build/bench/zema-text-search-bench [--quick]
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -76,6 +77,15 @@ int main(int argc, char** argv) {
   ms = best_ms(reps, [&] { return zema::SearchFor(text.data(), n, "NEEDLE", 1, o, nullptr, &len, nullptr); }, &found);
   base = best_ms(reps, [&] { return static_cast<int>(text.find(needle, 1)); }, &base_found);
   report("case-insensitive down", ms, base, found, base_found);
+  const std::string upper = "NEEDLE";
+  base = best_ms(reps, [&] {
+    const auto fold = [](char a, char b) {
+      return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    };
+    const auto it = std::search(text.begin() + 1, text.end(), upper.begin(), upper.end(), fold);
+    return it == text.end() ? -1 : static_cast<int>(it - text.begin());
+  }, &base_found);
+  report("  against std::search, folding", ms, base, found, base_found);
 
   o.case_sensitive = true;
   o.whole_word = true;
