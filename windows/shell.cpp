@@ -1,12 +1,17 @@
 #include "windows/shell.h"
 
+#include <QFontMetrics>
 #include <QWidget>
+
+#include <algorithm>
 
 #include <new>
 
 #include "host/task.h"
 #include "platform/message_box.h"
 #include "platform/synchronize.h"
+#include "components/rich_edit.h"
+#include "windows/shell_text.h"
 #include "windows/shell_window.h"
 
 namespace zema {
@@ -95,6 +100,7 @@ void APLShell::DeleteWindowFromShell(TAPLShellWindow* w) {
       if (debug_window == w) debug_window = nullptr;
       if (explorer_window == w) explorer_window = nullptr;
       if (keymap_window == w) keymap_window = nullptr;
+      if (watch_output == w) watch_output = nullptr;
       return;
     }
   }
@@ -213,6 +219,19 @@ void APLShell::CloseAllWindows() {
     DeleteWindowFromShell(w);
     w->close();
   }
+}
+
+void APLShell::WatchOutput(TAPLShellText* w) {
+  if (!task_ || w == watch_output) return;
+  if (!w) {
+    if (saved_print_width != -1) task_->SetQuadPW(saved_print_width);
+  } else {
+    if (!watch_output) saved_print_width = static_cast<std::int16_t>(task_->GetQuadPW());
+    const QFontMetrics m(w->Contents->font());
+    const int em = std::max(1, m.horizontalAdvance(QLatin1Char('m')));
+    task_->SetQuadPW(w->Contents->width() / em - 1);
+  }
+  watch_output = w;
 }
 
 void APLShell::BringUpExplorer() {

@@ -18,6 +18,7 @@ class QWidget;
 namespace zema {
 
 class APLTask;
+class TAPLShellText;
 class TAPLShellWindow;
 
 // Window messages: a number with a 32-bit argument and a pointer, delivered
@@ -148,6 +149,17 @@ class APLShell {
   void ShowKeymapWindow();
   // The control browser does not exist: nothing.
   void BringUpCtrlBrowser() {}
+
+  // Sends the task's output to the text window `w` (a watch window), or back
+  // to the session for null. The first capture saves ⎕PW and sets it to the
+  // width of w's text control in "m"s less one; ending the capture restores
+  // the saved ⎕PW (which stays saved). Nothing without a task, or when `w`
+  // already captures.
+  void WatchOutput(TAPLShellText* w);
+  // The window that captures output instead of the session, or null; set
+  // `drop_output` when the task must drop its output instead.
+  TAPLShellText* watch_output = nullptr;
+  bool drop_output = false;
 
   // The pending output line the task fills and flushes.
   char pending_output[512] = {};
