@@ -31,7 +31,8 @@ struct RegexSpan {
 
 // Compiles the NUL-terminated `pattern` with `flags`. Answers the search, or
 // null with `*message` ← "Error in regular expression at position %d: %s"
-// (the position counted from 1) or "Out of memory". `message` may be null.
+// (the position counted from 1) or "Out of memory". `message` may be null;
+// a null `pattern` is the empty pattern.
 RegexSearch* regex_open_search(const char* pattern, unsigned flags, std::string* message);
 
 // Searches `text` (`length` characters) from `offset`. `*position` ← the
@@ -53,10 +54,18 @@ bool regex_extract_substring(const RegexSearch* search, int index, RegexSpan* sp
 // Expands `templ` against the last match of `search` in `subject` (the text
 // that was searched) into `out` (`room` bytes, NUL-terminated): "\d" (a
 // digit) stands for substring d (nothing when it does not exist), "\c" for
-// any other character c. Answers 0, 68 without a search, 4 when the room
-// runs out.
+// any other character c (a backslash that ends the template for itself).
+// Answers 0, 68 without a search, template or output, 4 when the room runs
+// out: a substring must leave more than one byte, any other character at
+// least one (what was written stays, NUL-terminated).
 int regex_get_replacement_string(const RegexSearch* search, const char* subject, const char* templ, char* out,
                                  int room);
+
+// The engine's character tables (1088 bytes: lower-case map, case-flip map,
+// ten class bitmaps, type map) for host characters, built from the APL
+// classification of each one's internal code on the first call (thread-safe)
+// and kept for the process: later changes of the font pair do not show.
+const unsigned char* regex_character_tables();
 
 // Frees the search; null is ignored.
 void regex_close_search(RegexSearch* search);
