@@ -36,7 +36,12 @@ void MRichEdit::InsertText(const char* text, int len, int style) {
     }
     return;
   }
-  if (max_length_ != 0 && length() + static_cast<long long>(n) > max_length_) return;  // limit reached
+  // Past the length limit nothing is inserted; a replaced selection is gone
+  // all the same, and that change is reported.
+  if (max_length_ != 0 && length() + static_cast<long long>(n) > max_length_) {
+    if (had_selection && OnChange) OnChange(this);
+    return;
+  }
   HideInsertionPoint();
   const bool at_end = p == length();
   const int old_lines = line_count_;
@@ -64,6 +69,7 @@ void MRichEdit::InsertText(const char* text, int len, int style) {
     text_.insert(p, piece.data(), n);
   } catch (const std::bad_alloc&) {
     MBeep(1);
+    if (had_selection && OnChange) OnChange(this);
     return;
   }
   modified_ = true;

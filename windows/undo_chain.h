@@ -53,14 +53,17 @@ class UndoChain {
   void ContentsProtectChange(MRichEdit* control, int start, int end, bool& allow);
   // The control's report after the change: when `has_task`, the chain is
   // enabled, a record is pending and no undo replays, the record is
-  // completed (dropped when the text did not change; its range worked out
-  // again from the context when the control removed more than it reported)
-  // and pushed; past 500 records since the last trim every record older
+  // completed (dropped when the text did not change; when the control
+  // removed more than it reported, the removal, as long as the text shrank,
+  // is found in the context as the first stretch that differs, and the
+  // record dropped when the text is not the context with that stretch
+  // taken out) and pushed; past 500 records since the last trim every record older
   // than the mark is freed and the mark moves to the newest.
   void ContentsChange(MRichEdit* control, bool has_task);
   // Edit ▸ Undo: with drawing suspended, replays the newest record (and the
   // older ones of its group), restoring the text and the selection before
-  // each change.
+  // each change. Does nothing to a read-only control; drops a pending record
+  // whose change never came.
   void Undo(MRichEdit* control);
   // Enabled and the chain not empty.
   bool CanUndo() const { return undo_enabled && undo_head != nullptr; }
