@@ -182,25 +182,22 @@ void APLShell::ActivateWindow(int index, TAPLShellWindow* w) {
       }
     return;
   }
-  // The window after `w` over the whole walk; from the last window of the
-  // last shell, the first window of the first shell. A `w` in no list, or
-  // followed only by empty shells, activates nothing.
+  // The window after `w` over the whole walk; after the last window of the
+  // walk (whatever empty shells follow it), the first window of the walk.
+  // A `w` in no list activates nothing.
   bool found = false;
+  TAPLShellWindow* first = nullptr;
   for (APLShell* s = g_first_shell; s; s = s->next_shell_) {
     for (TAPLShellWindow* x = s->first_window_; x; x = x->next_window) {
+      if (!first) first = x;
       if (found) {
         activate_widget(x);
         return;
       }
-      if (x == w) {
-        if (!x->next_window && !s->next_shell_) {
-          if (g_first_shell->first_window_) activate_widget(g_first_shell->first_window_);
-          return;
-        }
-        found = true;
-      }
+      if (x == w) found = true;
     }
   }
+  if (found) activate_widget(first);
 }
 
 void APLShell::ActivateAppWindow(int index, QWidget* from) {

@@ -119,8 +119,8 @@ class APLShell {
   void BroadcastMsg(int kind, int msg, int arg, void* ptr);
   // index ≥ 0: activates the index-th window of this shell's list; a
   // negative index activates the window after `w` over the whole chain
-  // (from the last window of the last shell: the first window of the first
-  // shell).
+  // (from the last window of the chain, even when empty shells follow its
+  // shell: the first window of the chain).
   void ActivateWindow(int index, TAPLShellWindow* w);
   // Activates the index-th application window counted over every shell of
   // the chain.

@@ -70,31 +70,63 @@ class TAPLShellText : public TAPLShellWindow {
   void ClearUndo() { undo.ClearUndo(); }
 
   // ---- Edit, Tools and Help menu commands (text_commands.cpp) ----
+  // Edit menu opening: enables the items from the control's read-only
+  // state, selection, visibility and the clipboard, the find items from the
+  // shared find dialog's text, and the name items (Edit, Display, Chart,
+  // Edit Recent) when the task waits for an immediate-execution line (no
+  // bit of 0x6004 in its workspace state).
   void EditMenuClick();
+  // The control's clipboard commands; Paste does nothing on a read-only
+  // control and takes the control's own format or, from other programs,
+  // Unicode text converted to display-font characters.
   void EditCutItemClick();
   void EditCopyItemClick();
   void EditPasteItemClick();
   void EditDeleteItemClick();
   void EditSelectAllItemClick();
+  // The selection as Unicode text on the clipboard (nothing when empty);
+  // the clipboard's Unicode text, in the session_user_input_color setting,
+  // over the selection (nothing when read-only or no text).
   void EditCopyUniItemClick();
   void EditPasteUniItemClick();
+  // Page set-up (modally, through RunModal) of the printer that
+  // PrintWindowItemClick prints the text on, under the hourglass cursor.
   void PrintSetupItemClick();
   void PrintWindowItemClick();
+  // Tools menu opening: Workspace Explorer enabled as the name items (when
+  // there is a task); the keyboard items' caption, enabling and check from
+  // apl_keyboard and unified_keyboard; the font size of the control checked.
   void OptionsMenuClick();
+  // The shell's explorer and control browser.
   void SpecialWSExplorerItemClick();
   void SpecialCtrlBrowserItemClick();
+  // This window's text at nominal size `points`, the caret kept in view.
   void SpecialFontItemClick(int points);
+  // The keyboard choice (live settings' set_keyboard_layout: 4 or 3 as
+  // apl_keyboard is on or off, 1 standard, 2 unified, 4 non-APL), then
+  // message 103 to every window of every shell.
   void SpecialUseAPLKeyboardClick();
   void KeyboardAPLItemClick();
   void KeyboardUnifiedItemClick();
   void KeyboardNationalItemClick();
   void SpecialPreferencesClick() {}
+  // Help menu opening: Help on Selected Item enabled when the help
+  // (help_index_hook) knows the selection (under 100 characters) or the
+  // word at the caret; a selection starting with a letter is tried again
+  // with an apostrophe in front. The command shows the page found
+  // (help_show_hook).
   void HelpMenuClick();
   void HelpContextItemClick();
+  // The shell's keyboard window.
   void HelpKeyboardItemClick();
   void HelpWebsSiteItemClick() {}
+  // Edit Recent opening: the newest ten objects of this workspace in the
+  // desktop file (sections "WSNAME:name") that the task still knows as a
+  // function, operator, variable or class; "(empty)" disabled when none.
+  // Choosing one activates its open editor, else asks open_editor_hook.
   void EditEditRecentItemClick();
   void EditRecentItemClick(int index);
+  // The workspace search dialog does not exist yet: nothing.
   void SearchMenuItemClick();
   // The word at `pos` of the text (GetWordBeforePos of word_breaks.h), at
   // most max − 1 characters.

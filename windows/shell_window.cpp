@@ -423,7 +423,7 @@ TAPLStdDialog::TAPLStdDialog(QWidget* owner) : TOKBottomDlg(owner) {
   // OK and Cancel to the right, Help at the left.
   if (auto* buttons = findChild<QHBoxLayout*>("buttons")) {
     buttons->insertWidget(0, HelpBtn);
-    buttons->removeItem(buttons->itemAt(buttons->count() - 1));
+    delete buttons->takeAt(buttons->count() - 1);  // the trailing stretch, owned by the layout until taken
   }
 }
 
