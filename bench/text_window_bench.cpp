@@ -5,6 +5,9 @@
 // (set against a plain loop building the replaced std::string).
 //   build/bench/zema-text-window-bench [--quick]
 #include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRadioButton>
 
 #include <algorithm>
 #include <chrono>

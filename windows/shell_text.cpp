@@ -60,6 +60,9 @@ TAPLShellText::TAPLShellText(QWidget* owner) : TAPLShellWindow(owner) {
   strip_layout->addWidget(Bevel1);
   HScrollBar = new QScrollBar(Qt::Horizontal, strip);
   strip_layout->addWidget(HScrollBar, 1);
+  // Takes the strip's room while the text control hides the scroll bar, so
+  // that the keyboard label stays at the left.
+  strip_layout->addStretch(0);
   SizeGrip = new QSizeGrip(strip);
   strip_layout->addWidget(SizeGrip);
   layout->addWidget(strip);

@@ -11,6 +11,7 @@
 #include <QTest>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -157,6 +158,15 @@ int main(int argc, char** argv) {
     for (std::size_t j = 0; j < i; ++j)
       check(difference(cells[i], cells[j]) >= 6, std::string(names[i]) + " differs from " + names[j]);
   }
+  // ZEMA_DUMP_CELLS=1 prints each cell's ink, to see what the checks saw.
+  if (std::getenv("ZEMA_DUMP_CELLS"))
+    for (const Cell& c : cells) {
+      for (int y = 0; y < c.height; ++y) {
+        for (int x = 0; x < c.width; ++x) std::fputc(c.at(x, y) ? '#' : '.', stderr);
+        std::fputc('\n', stderr);
+      }
+      std::fputc('\n', stderr);
+    }
   check(has_full_row(cells[6]), "the horizontal line crosses its cell");
   check(has_full_column(cells[8]), "the vertical line runs down its cell");
   check(!has_full_row(cells[8]) && !has_full_column(cells[6]), "the two lines are not both ways");
