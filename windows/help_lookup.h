@@ -18,7 +18,8 @@ class APLShell;
 // Whether the help knows `word` (display-font characters); when it does,
 // answers true with `*page` ← the page that explains it.
 extern std::function<bool(const std::string& word, std::string* page)> help_index_hook;
-// Shows help page `page` (as help_index_hook named it).
+// Shows help page `page` (as help_index_hook named it; the empty topic is
+// the contents, "SEARCH" the search page).
 extern std::function<void(const std::string& page)> help_show_hook;
 // Opens an editor on `name` (display-font characters) of `shell`'s task,
 // `info` being what the task said of the name (its symbol type tells a

@@ -79,6 +79,8 @@ TAPLShellText::TAPLShellText(QWidget* owner) : TAPLShellWindow(owner) {
 
   BuildMenus();
 
+  Contents->SetWordWrap(false);
+  Contents->SetScrollBars(3);
   Contents->SetHorizScrollbar(HScrollBar);
   Contents->IsWordBreak = &TAPLShellText::CheckWordBreak;
   const QFont font = apl_text_font();

@@ -23,6 +23,7 @@
 #include "host/task.h"
 #include "platform/font_sizes.h"
 #include "platform/memory_ini.h"
+#include "windows/help_lookup.h"
 #include "windows/window_list.h"
 
 namespace zema {
@@ -179,6 +180,12 @@ TAPLShellWindow::TAPLShellWindow(QWidget* owner) : QMainWindow(owner) {
   HelpContentsItem->setStatusTip(QStringLiteral("Display the help contents screen"));
   HelpSearchItem = HelpMenu->addAction(QStringLiteral("&Search for Help On..."));
   HelpSearchItem->setStatusTip(QStringLiteral("Search help file for a topic"));
+  QObject::connect(HelpContentsItem, &QAction::triggered, this, [] {
+    if (help_show_hook) help_show_hook(std::string());
+  });
+  QObject::connect(HelpSearchItem, &QAction::triggered, this, [] {
+    if (help_show_hook) help_show_hook("SEARCH");
+  });
   HelpContextItem = HelpMenu->addAction(QStringLiteral("&Help on Selected Item"));
   HelpContextItem->setVisible(false);
   HelpMenu->addSeparator();
