@@ -199,9 +199,11 @@ int regex_search_next(RegexSearch* search, const char* text, int length, int off
   const auto subject = reinterpret_cast<PCRE2_SPTR>(text ? text : "");
   const auto size = static_cast<PCRE2_SIZE>(length);
   int rc;
-  if (offset > 0 && search->found && search->offsets[0] == search->offsets[1]) {
-    // After an empty match: the first non-empty match that starts at the
-    // offset or after it.
+  if (offset > 0 && search->found && search->offsets[0] == search->offsets[1] && offset == search->offsets[1]) {
+    // Again from where an empty match ended: the first non-empty match that
+    // starts there or after it (the empty one would be found again). From
+    // any other offset the search is an ordinary one, so that a caller
+    // stepping past an empty match finds the next empty match too.
     rc = PCRE2_ERROR_NOMATCH;
     for (int p = offset; p < length && rc == PCRE2_ERROR_NOMATCH; ++p)
       rc = pcre2_match(search->code, subject, size, static_cast<PCRE2_SIZE>(p), PCRE2_NOTEMPTY | PCRE2_ANCHORED,

@@ -38,8 +38,9 @@ RegexSearch* regex_open_search(const char* pattern, unsigned flags, std::string*
 // Searches `text` (`length` characters) from `offset`. `*position` ← the
 // match's start, or −1 when there is none; `*match_length` ← its length;
 // `*substrings` ← the substring pairs set (0 when nothing matched). After an
-// empty match, the next search from a later offset looks for a non-empty
-// match anchored at each offset in turn. Answers 0, 24 for a null search
+// empty match, the next search from the offset where it ended looks for a
+// non-empty match anchored at each offset in turn; from any other offset
+// it is an ordinary search. Answers 0, 24 for a null search
 // ("Regular expression has not been compiled"), 104 when the match has
 // more than 30 substrings, 68 for any other engine error, with `*message`
 // set (when not null).

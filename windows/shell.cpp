@@ -90,6 +90,8 @@ void APLShell::AddWindowToShell(TAPLShellWindow* w) {
 
 void APLShell::DeleteWindowFromShell(TAPLShellWindow* w) {
   if (!w) return;
+  // A watch window that captures output gives the session its ⎕PW back.
+  if (w == watch_output) WatchOutput(nullptr);
   if (w->owner_shell == this) w->owner_shell = nullptr;
   for (TAPLShellWindow** at = &first_window_; *at; at = &(*at)->next_window) {
     if (*at == w) {
@@ -100,7 +102,6 @@ void APLShell::DeleteWindowFromShell(TAPLShellWindow* w) {
       if (debug_window == w) debug_window = nullptr;
       if (explorer_window == w) explorer_window = nullptr;
       if (keymap_window == w) keymap_window = nullptr;
-      if (watch_output == w) watch_output = nullptr;
       return;
     }
   }

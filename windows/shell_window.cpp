@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
@@ -125,9 +126,10 @@ void set_run_modal_hook(std::function<int(QDialog*)> hook) { g_run_modal_hook = 
 
 int RunModal(QDialog* d) {
   if (g_run_modal_hook) {
+    QPointer<QDialog> alive(d);
     d->show();
     const int r = g_run_modal_hook(d);
-    d->hide();
+    if (alive) d->hide();
     return r;
   }
   return d->exec();
@@ -203,12 +205,12 @@ TAPLShellWindow::~TAPLShellWindow() {
 void TAPLShellWindow::SetWindowTitle(const std::string& t) {
   title_ = t.substr(0, std::min<std::size_t>(t.size(), 50));
   if (title_.size() == 50) title_[48] = title_[49] = '.';
-  if (title_draw_mode_) QMainWindow::setWindowTitle(font_text_to_qstring(title_));
+  QMainWindow::setWindowTitle(font_text_to_qstring(title_));
 }
 
 void TAPLShellWindow::SetTitleDrawMode(bool m) {
   title_draw_mode_ = m;
-  QMainWindow::setWindowTitle(m ? font_text_to_qstring(title_) : QString());
+  QMainWindow::setWindowTitle(m ? QString() : font_text_to_qstring(title_));
 }
 
 void TAPLShellWindow::AcceptMsg(int msg, int arg, void* ptr) {
@@ -362,27 +364,34 @@ void TAPLShellWindow::WindowCascadeItemClick() {
   }
 }
 
+// The window may be closed (and deleted, with the dialogs it owns) while a
+// modal dialog of it runs, for instance when its task ends: both are watched,
+// and neither is touched once gone.
 void TAPLShellWindow::WindowsMoreWindowsClick() {
-  std::unique_ptr<TAPLWindowListDialog> dialog;
+  QPointer<TAPLShellWindow> self(this);
+  QPointer<TAPLWindowListDialog> dialog;
   try {
-    dialog = std::make_unique<TAPLWindowListDialog>(this);
+    dialog = new TAPLWindowListDialog(this);
   } catch (const std::bad_alloc&) {
     out_of_memory("Cannot display window list", 2);
     return;
   }
   const int index = dialog->Execute();
+  delete dialog.data();
+  if (!self) return;
   if (index != -1 && owner_shell) owner_shell->ActivateAppWindow(index, this);
 }
 
 void TAPLShellWindow::HelpAboutItemClick() {
-  std::unique_ptr<TAboutBox> box;
+  QPointer<TAboutBox> box;
   try {
-    box = std::make_unique<TAboutBox>(this);
+    box = new TAboutBox(this);
   } catch (const std::bad_alloc&) {
     out_of_memory("Cannot display about box", 2);
     return;
   }
-  RunModal(box.get());
+  RunModal(box);
+  delete box.data();
 }
 
 void TAPLShellWindow::closeEvent(QCloseEvent* e) {

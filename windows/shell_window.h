@@ -73,7 +73,8 @@ class TAPLShellWindow : public QMainWindow {
   // first 48 characters and "..". Sets the caption.
   void SetWindowTitle(const std::string& t);
   const std::string& GetWindowTitle() const { return title_; }
-  // True blanks the caption; false shows the title again.
+  // Stores `m`: true blanks the caption, false shows the title again (the
+  // keyboard window sets false). SetWindowTitle always shows the title.
   void SetTitleDrawMode(bool m);
   bool GetModifiedState() const { return modified_; }
   void SetModifiedState(bool m) { modified_ = m; }
@@ -161,6 +162,8 @@ class TOKBottomDlg : public QDialog {
   explicit TOKBottomDlg(QWidget* owner = nullptr);
   QPushButton* OKBtn = nullptr;
   QPushButton* CancelBtn = nullptr;
+  // Escape and the close box answer as Cancel does: 2.
+  void reject() override { done(2); }
 
  protected:
   // The area above the buttons where derived dialogs put their controls.

@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPageSetupDialog>
+#include <QPointer>
 #include <QPrinter>
 
 #include <memory>
@@ -229,8 +230,10 @@ void TAPLShellText::EditPasteUniItemClick() {
 // ---------------------------------------------------------------- printing
 
 void TAPLShellText::PrintSetupItemClick() {
-  QPageSetupDialog dialog(&setup_printer(), this);
-  RunModal(&dialog);
+  // Not on the stack: the window, its owner, may be deleted while it runs.
+  QPointer<QPageSetupDialog> dialog = new QPageSetupDialog(&setup_printer(), this);
+  RunModal(dialog);
+  delete dialog.data();
 }
 
 void TAPLShellText::PrintWindowItemClick() {

@@ -51,7 +51,13 @@ bool UndoInfo::nextInGroup() const {
 
 void UndoChain::ContentsProtectChange(MRichEdit* control, int start, int end, bool& allow) {
   allow = true;
-  if (control == nullptr || control->ReadOnly() || !undo_enabled || undoing) return;
+  if (control == nullptr || undoing) return;
+  if (control->ReadOnly() || !undo_enabled) {
+    // The text changes without a record: the older records' offsets no
+    // longer fit it, and replaying them would garble it.
+    ClearUndo();
+    return;
+  }
   delete undo_pending;
   undo_pending = nullptr;
   try {
@@ -80,38 +86,26 @@ void UndoChain::ContentsProtectChange(MRichEdit* control, int start, int end, bo
     rec->has_context = true;
     undo_pending = rec.release();
   } catch (const std::bad_alloc&) {
-    // The change goes unrecorded.
+    // The change goes unrecorded, and so must every older one.
+    ClearUndo();
   }
 }
 
 void UndoChain::ContentsChange(MRichEdit* control, bool has_task) {
-  if (!has_task || !undo_enabled || undo_pending == nullptr || undoing || control == nullptr) return;
+  if (undoing || control == nullptr || !undo_enabled) return;
+  if (!has_task || undo_pending == nullptr) {
+    // A change that goes unrecorded leaves the older records' offsets
+    // wrong: they go too.
+    ClearUndo();
+    return;
+  }
   std::unique_ptr<UndoInfo> rec(undo_pending);
   undo_pending = nullptr;
   rec->len_after = control->GetTextLen();
   if (rec->len_after == rec->len_before && rec->end == rec->start) return;  // nothing changed
-  if (rec->inserted() < 0) {
-    // The control removed more than it reported: the characters gone are
-    // found in the context, as the first stretch where the text differs.
-    // Their number is the shrinkage, so that the mended record inserts
-    // nothing; a change that is no removal inside the context is dropped.
-    const int gone = rec->len_before - rec->len_after;
-    const int kept = rec->context_len - gone;
-    if (!rec->has_context || gone <= 0 || kept < 0) return;
-    try {
-      const std::string now = text_range(control, rec->context_start, kept);
-      if (static_cast<int>(now.size()) != kept) return;
-      const auto diff = std::mismatch(now.begin(), now.end(), rec->context.begin());
-      const int p = static_cast<int>(diff.first - now.begin());
-      if (rec->context.compare(static_cast<std::size_t>(p + gone), std::string::npos, now, static_cast<std::size_t>(p)) != 0)
-        return;
-      rec->removed = rec->context.substr(static_cast<std::size_t>(p), static_cast<std::size_t>(gone));
-      rec->has_removed = true;
-      rec->start = rec->context_start + p;
-      rec->end = rec->start + gone;
-    } catch (const std::bad_alloc&) {
-      return;
-    }
+  if (!Complete(control, *rec)) {
+    ClearUndo();
+    return;
   }
   std::string().swap(rec->context);
   rec->has_context = false;
@@ -126,6 +120,34 @@ void UndoChain::ContentsChange(MRichEdit* control, bool has_task) {
     undo_count = 0;
     undo_mark = undo_head;
   }
+}
+
+bool UndoChain::Complete(MRichEdit* control, UndoInfo& record) {
+  UndoInfo* rec = &record;
+  if (rec->inserted() < 0) {
+    // The control removed more than it reported: the characters gone are
+    // found in the context, as the first stretch where the text differs.
+    // Their number is the shrinkage, so that the mended record inserts
+    // nothing; a change that is no removal inside the context is dropped.
+    const int gone = rec->len_before - rec->len_after;
+    const int kept = rec->context_len - gone;
+    if (!rec->has_context || gone <= 0 || kept < 0) return false;
+    try {
+      const std::string now = text_range(control, rec->context_start, kept);
+      if (static_cast<int>(now.size()) != kept) return false;
+      const auto diff = std::mismatch(now.begin(), now.end(), rec->context.begin());
+      const int p = static_cast<int>(diff.first - now.begin());
+      if (rec->context.compare(static_cast<std::size_t>(p + gone), std::string::npos, now, static_cast<std::size_t>(p)) != 0)
+        return false;
+      rec->removed = rec->context.substr(static_cast<std::size_t>(p), static_cast<std::size_t>(gone));
+      rec->has_removed = true;
+      rec->start = rec->context_start + p;
+      rec->end = rec->start + gone;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+  return true;
 }
 
 void UndoChain::Undo(MRichEdit* control) {

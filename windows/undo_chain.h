@@ -77,6 +77,11 @@ class UndoChain {
   int undo_count = 0;                // records pushed since the last trim
   bool undoing = false;
   bool undo_enabled = false;
+
+ private:
+  // Works out the range of a change whose control removed more than it
+  // reported, from the context; false when it cannot be had.
+  bool Complete(MRichEdit* control, UndoInfo& record);
 };
 
 }  // namespace zema

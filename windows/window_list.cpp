@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
+#include <QPointer>
 #include <QVBoxLayout>
 
 #include <cstdio>
@@ -41,7 +42,9 @@ void TAPLWindowListDialog::Populate() {
 
 int TAPLWindowListDialog::Execute() {
   Populate();
+  QPointer<TAPLWindowListDialog> self(this);
   const int result = RunModal(this);
+  if (!self) return -1;  // deleted with its owner while it ran
   return result == 1 ? WindowListBox->currentRow() : -1;
 }
 

@@ -3,6 +3,7 @@
 // desktop file, the window list dialog, the about box and broadcasts from
 // another thread.
 #include <QAction>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -11,6 +12,8 @@
 #include <atomic>
 #include <thread>
 
+#include "components/rich_edit.h"
+#include "windows/shell_text.h"
 #include "windows/window_list.h"
 #include "window_fixture.h"
 
@@ -42,9 +45,9 @@ TEST_F(ShellWindows, TitlesAreBoundedToFiftyCharacters) {
   w->SetWindowTitle(s60);
   EXPECT_EQ(w->GetWindowTitle(), std::string(48, 'z') + "..");
   EXPECT_EQ(w->windowTitle(), QString::fromStdString(std::string(48, 'z') + ".."));
-  w->SetTitleDrawMode(false);
-  EXPECT_EQ(w->windowTitle(), QString());
   w->SetTitleDrawMode(true);
+  EXPECT_EQ(w->windowTitle(), QString());
+  w->SetTitleDrawMode(false);
   EXPECT_EQ(w->windowTitle(), QString::fromStdString(std::string(48, 'z') + ".."));
 }
 
@@ -403,3 +406,49 @@ TEST_F(ShellWindows, BroadcastFromAnotherThreadRunsOnTheGuiThread) {
 
 }  // namespace
 }  // namespace zema
+
+namespace zema::testing_support {
+namespace {
+
+using WatchOutputTest = WindowFixture;
+
+// Output captured by a watch window narrows ⎕PW to the window; a second
+// capture keeps the first saved width, and ending it (or closing the
+// capturing window) gives the session its width back.
+TEST_F(WatchOutputTest, SavesAndRestoresThePrintWidth) {
+  APLShell* shell = NewShell();
+  FakeTask* task = TaskOf(shell);
+  task->pw = 72;
+  auto* a = Add(new TAPLShellText, shell, kind_watch);
+  auto* b = Add(new TAPLShellText, shell, kind_watch);
+  a->resize(400, 200);
+  b->resize(300, 200);
+  QApplication::processEvents();
+  const int em = QFontMetrics(a->Contents->font()).horizontalAdvance(QLatin1Char('m'));
+  shell->WatchOutput(a);
+  EXPECT_EQ(task->pw, a->Contents->width() / em - 1);
+  EXPECT_EQ(shell->saved_print_width, 72);
+  shell->WatchOutput(b);
+  EXPECT_EQ(task->pw, b->Contents->width() / em - 1);
+  EXPECT_EQ(shell->saved_print_width, 72);
+  shell->WatchOutput(nullptr);
+  EXPECT_EQ(task->pw, 72);
+  shell->WatchOutput(a);
+  EXPECT_NE(task->pw, 72);
+  a->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(shell->watch_output, nullptr);
+  EXPECT_EQ(task->pw, 72);
+}
+
+// Escape answers as Cancel does.
+TEST(DialogBase, EscapeAnswersCancel) {
+  TAPLStdDialog d;
+  d.show();
+  QTest::keyClick(&d, Qt::Key_Escape);
+  EXPECT_EQ(d.result(), 2);
+  EXPECT_FALSE(d.isVisible());
+}
+
+}  // namespace
+}  // namespace zema::testing_support

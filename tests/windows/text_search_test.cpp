@@ -339,11 +339,13 @@ TEST(TextSearch, ReplaceAll) {
       {"xyz", "q", "r", 0, 0, false, true, false, "xyz", 0},
       {"a1b22", "[0-9]+", "#", 0, 0, false, true, true, "a#b#", 2},
       {"a1b2", "[a-z][0-9]", "<&>", 4, 0, true, false, true, "<&><&>", 2},  // up from the caret
-      // An empty match does not stop the loop from ending (after one empty
-      // match the wrapper takes only non-empty ones).
-      {"ab", "x*", "-", 0, 0, false, true, true, "-ab", 1},
-      {"ab", "x*", "", 0, 0, false, true, true, "ab", 1},
-      {"ab", "x*", "-", 2, 0, true, false, true, "-ab", 1},
+      // Empty matches: each position is replaced once and the loop ends
+      // (going down it ends at the end of the text, before its last empty
+      // match).
+      {"ab", "x*", "-", 0, 0, false, true, true, "-a-b", 2},
+      {"ab", "x*", "", 0, 0, false, true, true, "ab", 2},
+      {"ab", "x*", "-", 2, 0, true, false, true, "-a-b-", 3},
+      {"ab\rcd", "^", "-", 0, 0, false, true, true, "-ab\r-cd", 2},  // every line, not only the first
       {"axxb", "x*", "-", 0, 0, false, true, true, "-a--b", 3},
   };
   for (const Case& c : cases) {

@@ -257,6 +257,34 @@ TEST(UndoChain, NothingIsRecordedReadOnlyDisabledOrWithoutATask) {
   }
 }
 
+// Records taken before a change that goes unrecorded no longer fit the
+// text: replaying them would garble it, so the chain is emptied.
+TEST(UndoChain, AnUnrecordedChangeEmptiesTheChain) {
+  struct Case {
+    const char* name;
+    std::function<void(Editor&)> unrecorded;
+  } cases[] = {
+      {"read-only", [](Editor& ed) { ed.e->SetReadOnly(true); }},
+      {"undo disabled", [](Editor& ed) { ed.chain.undo_enabled = false; }},
+      {"no task", [](Editor& ed) { ed.has_task = false; }},
+  };
+  for (const Case& k : cases) {
+    Editor ed;
+    ed.Load("0123456789", 5);
+    ed.Type("ab");
+    ASSERT_EQ(ed.Records(), 2) << k.name;
+    k.unrecorded(ed);
+    ed.e->SetSelectionRange(0, 0);
+    ed.e->SetSelTextBuf("XYZ");  // a change of code, three characters before the typing
+    ed.e->SetReadOnly(false);
+    ed.chain.undo_enabled = true;
+    ed.has_task = true;
+    EXPECT_EQ(ed.chain.undo_head, nullptr) << k.name;
+    ed.Undo();
+    EXPECT_EQ(ed.Text(), "XYZ01234ab56789") << k.name;
+  }
+}
+
 TEST(UndoChain, TheContextIsOnlyTheLinesAroundTheChange) {
   std::string text;
   for (int i = 0; i < 1000; ++i) {

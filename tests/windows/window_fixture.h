@@ -44,6 +44,9 @@ class FakeTask : public APLTask {
   std::uint32_t ReAllocateTaskMemory(std::uint32_t, std::uint8_t**) override { return 0; }
   [[noreturn]] void EndAPLTask() override { std::abort(); }
 
+  int pw = 80;
+  int GetQuadPW() override { return pw; }
+  void SetQuadPW(int n) override { pw = n; }
   bool IsAwaitingInput() const override { return awaiting; }
   int GetWSState() override { return state; }
   std::string GetWSName() override { return ws_name; }
