@@ -148,8 +148,16 @@ void TAPLFindDialog::FormActivate() {
   ReplaceAllBtn->setEnabled(!find.empty() && !read_only);
   bool selection_matches = false;
   if (!find.empty() && !read_only) {
-    const std::string selected = find_target->Contents->SelText();
-    selection_matches = TextEqualsPattern(selected.data(), static_cast<int>(selected.size()), find.c_str(), CaseSensitive());
+    MRichEdit* c = find_target->Contents;
+    if (Regex()) {
+      // A pattern never equals the text it matches: Replace replaces the
+      // last match of the last Find, so the button follows that.
+      selection_matches = SelectionIsLastMatch(find_regex, c->SelStart(), c->SelLength());
+    } else {
+      const std::string selected = c->SelText();
+      selection_matches =
+          TextEqualsPattern(selected.data(), static_cast<int>(selected.size()), find.c_str(), CaseSensitive());
+    }
   }
   ReplaceBtn->setEnabled(selection_matches);
   LabelReplace->setEnabled(!read_only);
@@ -298,6 +306,8 @@ void TAPLShellText::FindDialogReplaceAll() {
   const std::string plain = d->ReplaceText();
   const std::string templ = plain;
   int count = 0;
+  const int old_sel_start = Contents->SelStart(), old_sel_length = Contents->SelLength();
+  UndoInfo* const older = undo.undo_head;
   // Drawing waits until the last replacement: each one would repaint.
   const bool redraw = Contents->SetRedraw(false);
   int start = st.start;
@@ -316,6 +326,14 @@ void TAPLShellText::FindDialogReplaceAll() {
     ++count;
     start = ReplaceAllNextStart(r, length, static_cast<int>(replacement.size()), Contents->GetTextLen(), st.up,
                                 d->Regex());
+  }
+  // Each replacement selects its match first; undoing them all gives back
+  // the selection the user had before Replace All.
+  for (UndoInfo* u = undo.undo_head; u && u != older; u = u->next) {
+    if (u->next == older) {
+      u->sel_start = old_sel_start;
+      u->sel_length = old_sel_length;
+    }
   }
   Contents->SetRedraw(redraw);
   Contents->update();

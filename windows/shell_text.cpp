@@ -107,6 +107,13 @@ TAPLShellText::~TAPLShellText() {
     Contents->OnChange = nullptr;
   }
   if (APLFindDialog && APLFindDialog->find_target == this) APLFindDialog->find_target = nullptr;
+  // The find dialog lives for the whole run: it must not go with the window
+  // it was last opened from.
+  if (APLFindDialog && APLFindDialog->parentWidget() == this) {
+    const bool shown = APLFindDialog->isVisible();
+    APLFindDialog->setParent(nullptr, APLFindDialog->windowFlags());
+    if (shown) APLFindDialog->show();
+  }
 }
 
 void TAPLShellText::BuildMenus() {

@@ -207,22 +207,30 @@ bool TextEqualsPattern(const char* text, int length, const char* pattern, bool c
   return length == 0 || s.equal_at(0);
 }
 
+namespace {
+
+// Where an upward search from the caret at `caret` starts. A literal search
+// from the start of the text begins at the other end (its last character)
+// with wrap and finds nothing without it: from offset 0 it would take the
+// match at the caret again, and report it as wrapped even with Stop.
+int UpStart(int caret, int text_length, bool wrap, bool regex) {
+  if (regex) return caret;
+  if (caret > 0) return caret - 1;
+  return wrap ? text_length - 1 : text_length;
+}
+
+}  // namespace
+
 SearchStart FindStartFor(int sel_start, int sel_length, int text_length, bool up, bool wrap, bool regex) {
   if (sel_start < 0) sel_start = 0;
-  if (up) {
-    const int s = regex ? sel_start : sel_start - 1;
-    return {s < 0 ? 0 : s, sel_start};
-  }
+  if (up) return {UpStart(sel_start, text_length, wrap, regex), sel_start};
   const int end = sel_start + sel_length;
   return {end >= text_length && wrap ? 0 : end, end};
 }
 
 SearchStart ReplaceNextStartFor(int start, int step, int text_length, bool up, bool wrap, bool regex) {
   if (start < 0) start = 0;
-  if (up) {
-    const int s = regex ? start : start - 1;
-    return {s < 0 ? 0 : s, start};
-  }
+  if (up) return {UpStart(start, text_length, wrap, regex), start};
   const int next = start + step;
   return {next >= text_length && wrap ? 0 : next, next};
 }

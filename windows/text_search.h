@@ -63,7 +63,9 @@ struct SearchStart {
 // Find from the selection (`sel_start`, `sel_length`) of a text of
 // `text_length` characters. Down: from the selection's end, or from 0 when
 // that is at or past the end and `wrap`; origin the selection's end. Up:
-// from `sel_start` − 1, at least 0; origin `sel_start`. A regular expression
+// from `sel_start` − 1; origin `sel_start`; from the start of the text
+// (`sel_start` 0) a literal search begins at the last character with `wrap`
+// and at `text_length` (nothing found) without it. A regular expression
 // (`regex`) going up starts at `sel_start` itself: it takes matches lying
 // wholly before its start, and from `sel_start` − 1 it would miss the match
 // that ends at the caret.
@@ -73,8 +75,9 @@ SearchStart FindStartFor(int sel_start, int sel_length, int text_length, bool up
 // replacement went), `step` the replacement's length (1 when nothing was
 // replaced), `text_length` the length after it. Down: from `start` + `step`,
 // or 0 when that is at or past the end and `wrap`; origin `start` + `step`.
-// Up: from `start` − 1, at least 0 (`start` for a regular expression, as in
-// FindStartFor); origin `start`. (From the caret after the replacement it
+// Up: from `start` − 1, from the other end as in FindStartFor when `start`
+// is 0 (`start` for a regular expression, as in FindStartFor); origin
+// `start`. (From the caret after the replacement it
 // would find its own characters again, "a" → "aa" without end.)
 SearchStart ReplaceNextStartFor(int start, int step, int text_length, bool up, bool wrap, bool regex);
 

@@ -233,7 +233,10 @@ TEST(TextSearch, FindStartAndStatus) {
       {5, 2, 10, true, true, 4, 5, 0, "Did not wrap", false},
       {5, 2, 10, true, true, 4, 5, 5, "Wrapped", true},
       {5, 2, 10, true, true, 4, 5, 8, "Wrapped", true},
-      {0, 0, 10, true, true, 0, 0, 0, "Wrapped", true},
+      // Up from the start: round from the last character, or nothing with Stop.
+      {0, 0, 10, true, true, 9, 0, 8, "Wrapped", true},
+      {0, 3, 10, true, true, 9, 0, 0, "Wrapped", true},
+      {0, 3, 10, true, false, 10, 0, -1, "Search string not found", true},
   };
   for (const FindCase& c : cases) {
     const SearchStart s = FindStartFor(c.sel_start, c.sel_length, c.text_length, c.up, c.wrap, false);
@@ -280,7 +283,8 @@ TEST(TextSearch, ReplaceNextStart) {
   EXPECT_EQ(ReplaceNextStartFor(8, 2, 10, false, false, false).start, 10);
   // up: before the replacement, never inside it
   EXPECT_EQ(ReplaceNextStartFor(3, 2, 10, true, true, false).start, 2);
-  EXPECT_EQ(ReplaceNextStartFor(0, 2, 10, true, true, false).start, 0);
+  EXPECT_EQ(ReplaceNextStartFor(0, 2, 10, true, true, false).start, 9);   // round from the end
+  EXPECT_EQ(ReplaceNextStartFor(0, 2, 10, true, false, false).start, 10);  // Stop: nothing
   EXPECT_EQ(ReplaceNextStartFor(3, 2, 10, true, true, true).start, 3);  // regex: matches wholly before 3
   // Replace "a" by "aa" going up over "XaXa" twice: each replaces an original "a".
   std::string t = "XaXa";
