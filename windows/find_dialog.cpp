@@ -169,6 +169,11 @@ void TAPLFindDialog::showEvent(QShowEvent* e) {
   FormActivate();
 }
 
+void TAPLFindDialog::changeEvent(QEvent* e) {
+  TAPLStdDialog::changeEvent(e);
+  if (e->type() == QEvent::ActivationChange && isActiveWindow()) FormActivate();
+}
+
 // ---------------------------------------------------------------- the text window's side
 
 namespace {

@@ -78,6 +78,9 @@ class TAPLFindDialog : public TAPLStdDialog {
 
  protected:
   void showEvent(QShowEvent* e) override;
+  // Activation runs the button check: the target's selection may have
+  // changed meanwhile.
+  void changeEvent(QEvent* e) override;
 };
 
 // The shared find dialog (made at start-up, or on first use by a text

@@ -259,7 +259,9 @@ void TAPLShellText::ShrinkToFit() {
 }
 
 void TAPLShellText::FormActivate() {
-  if (APLFindDialog) APLFindDialog->find_target = this;
+  if (!APLFindDialog) return;
+  APLFindDialog->find_target = this;
+  APLFindDialog->FormActivate();
 }
 
 void TAPLShellText::StatusKBClick() { KBPopMenu->popup(QCursor::pos()); }

@@ -145,7 +145,16 @@ int regex_scan(RegexSearch* compiled, const char* text, int length, int from, in
     }
     offset = pos + 1;
   }
-  if (found >= 0) *match_length = found_length;
+  if (found >= 0) {
+    *match_length = found_length;
+    // The scan went on past the match it keeps: search it again, so that the
+    // wrapper's last match (which Replace expands and checks against the
+    // selection) is this one.
+    if (last) {
+      int pos = -1, len = 0;
+      if (regex_from(compiled, text, length, found, &pos, &len, message) != 0) return -2;
+    }
+  }
   return found;
 }
 

@@ -360,6 +360,25 @@ TEST(TextSearch, ReplaceAll) {
   }
 }
 
+// Going up, the search keeps the last match before its start: the wrapper's
+// last match must be that one, so that Replace sees the selection as the
+// match and expands the template against it.
+TEST(TextSearch, AnUpwardRegexMatchIsTheWrappersLastMatch) {
+  const std::string t = "a1 b2 c3";
+  Regex r = compile("([a-z])([0-9])");
+  SearchOptions o = opts(true, true);
+  o.regex = true;
+  o.wrap = false;
+  int length = 0;
+  const int m = SearchFor(t.data(), static_cast<int>(t.size()), "([a-z])([0-9])", 5, o, r.get(), &length, nullptr);
+  ASSERT_EQ(m, 3);
+  ASSERT_EQ(length, 2);
+  EXPECT_TRUE(SelectionIsLastMatch(r.get(), 3, 2));
+  std::string out;
+  ASSERT_TRUE(ExpandReplacement(r.get(), t.c_str(), "\\2\\1", &out));
+  EXPECT_EQ(out, "2b");
+}
+
 TEST(TextSearch, ReplacedCount) {
   EXPECT_EQ(ReplacedCountText(0), "0 strings replaced");
   EXPECT_EQ(ReplacedCountText(1), "1 string replaced");
