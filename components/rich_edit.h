@@ -81,6 +81,14 @@ using StScrpRec = std::vector<ScrapRun>;  // empty = no record
 
 inline constexpr char kCR = 0x0D;
 
+// Display-font text as other programs read it: each character through the
+// internal set to Unicode; paragraph ends (CR) become line feeds, tabs stay.
+QString font_text_to_unicode(const std::string& bytes);
+// Unicode text of another program as display-font characters: each
+// character to the internal set (a look-alike, else '?') and out to the
+// font; control characters (line ends, tabs) are kept as they are.
+std::string unicode_to_font_text(const QString& text);
+
 class MRichEdit : public QWidget {
  public:
   explicit MRichEdit(QWidget* parent = nullptr);

@@ -760,6 +760,8 @@ namespace {
 // copied, characters without a Unicode counterpart included.
 constexpr char kFontTextFormat[] = "application/x-zema-font-text";
 
+}  // namespace
+
 // Font-code text as other programs read it: each character through the
 // internal set to Unicode; paragraph ends become line feeds, tabs stay.
 QString font_text_to_unicode(const std::string& bytes) {
@@ -786,8 +788,6 @@ std::string unicode_to_font_text(const QString& text) {
   }
   return bytes;
 }
-
-}  // namespace
 
 bool MRichEdit::ObeyCommand(int command) {
   const bool can_edit = isEnabled() && HasAttribute(attr_editable);

@@ -102,10 +102,10 @@ TAPLFindDialog::~TAPLFindDialog() {
   if (APLFindDialog == this) APLFindDialog = nullptr;
 }
 
-std::string TAPLFindDialog::FindText() const { return qstring_to_font_text(EditFind->text()); }
-std::string TAPLFindDialog::ReplaceText() const { return qstring_to_font_text(EditReplace->text()); }
+std::string TAPLFindDialog::FindText() const { return unicode_to_font_text(EditFind->text()); }
+std::string TAPLFindDialog::ReplaceText() const { return unicode_to_font_text(EditReplace->text()); }
 void TAPLFindDialog::SetFindText(const std::string& text) {
-  EditFind->setText(font_text_to_qstring(text));
+  EditFind->setText(font_text_to_unicode(text));
   FormActivate();
 }
 bool TAPLFindDialog::Up() const { return RadioButtonUp->isChecked(); }
@@ -245,18 +245,24 @@ void TAPLShellText::FindDialogFind() {
   const std::string find = d->FindText();
   const SearchStart s = FindStartFor(Contents->SelStart(), Contents->SelLength(), Contents->GetTextLen(), d->Up(), d->Wrap(), d->Regex());
   if (!compile_find_text(d)) return;
+  FindFrom(find, s.start, s.origin);
+}
+
+bool TAPLShellText::FindFrom(const std::string& find, int start, int origin) {
+  TAPLFindDialog* d = find_dialog();
   int length = 0;
-  const int r = SearchFor(find.c_str(), s.start, d->Up(), d->CaseSensitive(), d->WholeWord(), d->Wrap(), d->Regex(), &length);
+  const int r = SearchFor(find.c_str(), start, d->Up(), d->CaseSensitive(), d->WholeWord(), d->Wrap(), d->Regex(), &length);
   if (r < 0) {
     d->SetStatus("Search string not found", true);
-    return;
+    return false;
   }
   Contents->setFocus();
   Contents->SetSelectionRange(r, r + length);
   Contents->ShowCharPosition(r);
-  const SearchStatus st = FindStatusFor(r, s.origin, d->Up());
+  const SearchStatus st = FindStatusFor(r, origin, d->Up());
   d->SetStatus(st.text, st.enabled);
   d->FormActivate();
+  return true;
 }
 
 void TAPLShellText::FindDialogReplace() {
@@ -282,20 +288,10 @@ void TAPLShellText::FindDialogReplace() {
   }
   const SearchStart s = ReplaceNextStartFor(start, step, Contents->GetTextLen(), d->Up(), d->Wrap(), d->Regex());
   Contents->SetSelectionRange(Contents->SelStart(), Contents->SelStart());
-  int length = 0;
-  const int r = SearchFor(find.c_str(), s.start, d->Up(), d->CaseSensitive(), d->WholeWord(), d->Wrap(), d->Regex(), &length);
-  if (r < 0) {
-    d->SetStatus("Search string not found", true);
+  if (!FindFrom(find, s.start, s.origin)) {
     d->ReplaceBtn->setEnabled(false);
     d->ReplaceAllBtn->setEnabled(false);
-    return;
   }
-  Contents->setFocus();
-  Contents->SetSelectionRange(r, r + length);
-  Contents->ShowCharPosition(r);
-  const SearchStatus st = FindStatusFor(r, s.origin, d->Up());
-  d->SetStatus(st.text, st.enabled);
-  d->FormActivate();
 }
 
 void TAPLShellText::FindDialogReplaceAll() {

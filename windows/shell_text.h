@@ -199,6 +199,10 @@ class TAPLShellText : public TAPLShellWindow {
 
  private:
   void BuildMenus();
+  // Searches for `find` from `start` with the find dialog's options; selects
+  // and shows the match and sets the status (judged against `origin`), or
+  // reports "Search string not found" and answers false.
+  bool FindFrom(const std::string& find, int start, int origin);
 };
 
 // The font sizes of Tools ▸ Font Size, in menu order.

@@ -89,19 +89,6 @@ QFont apl_dialog_font() {
   return f;
 }
 
-QString font_text_to_qstring(const std::string& text) {
-  QString s;
-  s.reserve(static_cast<qsizetype>(text.size()));
-  for (const char ch : text) s.append(QChar(convert_to_unicode(fontin(static_cast<unsigned char>(ch)))));
-  return s;
-}
-
-std::string qstring_to_font_text(const QString& text) {
-  std::string out;
-  for (const char32_t u : text.toUcs4()) out.push_back(static_cast<char>(fontout(convert_from_unicode(u))));
-  return out;
-}
-
 TileGrid tile_grid(int n) {
   if (n <= 0) return {0, 0};
   if (n == 1) return {1, 1};
@@ -205,12 +192,12 @@ TAPLShellWindow::~TAPLShellWindow() {
 void TAPLShellWindow::SetWindowTitle(const std::string& t) {
   title_ = t.substr(0, std::min<std::size_t>(t.size(), 50));
   if (title_.size() == 50) title_[48] = title_[49] = '.';
-  QMainWindow::setWindowTitle(font_text_to_qstring(title_));
+  QMainWindow::setWindowTitle(font_text_to_unicode(title_));
 }
 
 void TAPLShellWindow::SetTitleDrawMode(bool m) {
   title_draw_mode_ = m;
-  QMainWindow::setWindowTitle(m ? QString() : font_text_to_qstring(title_));
+  QMainWindow::setWindowTitle(m ? QString() : font_text_to_unicode(title_));
 }
 
 void TAPLShellWindow::AcceptMsg(int msg, int arg, void* ptr) {
@@ -310,7 +297,7 @@ void TAPLShellWindow::WindowMenuClick() {
     QWidget* w = windows[static_cast<std::size_t>(i)];
     QString caption;
     if (auto* sw = dynamic_cast<TAPLShellWindow*>(w)) {
-      caption = font_text_to_qstring(sw->GetWindowTitle());
+      caption = font_text_to_unicode(sw->GetWindowTitle());
       if (sw->window_kind != kind_session) caption = QStringLiteral("  ") + caption;
     } else {
       caption = w->windowTitle();

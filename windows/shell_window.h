@@ -46,10 +46,6 @@ int screen_ppi();
 int ScreenNominalToFontsize(int points);
 int ScreenFontsizeToNominal(int size);
 
-// Display-font text (a title, a name) as Unicode for a widget, and back.
-QString font_text_to_qstring(const std::string& text);
-std::string qstring_to_font_text(const QString& text);
-
 // Runs `d` modally and answers its result. Tests set a hook that stands
 // in for the person (it gets the dialog, shown, and answers the result).
 int RunModal(QDialog* d);

@@ -59,34 +59,6 @@ int selection_object_kind(const TAPLShellText& w, bool display_test, std::string
   return 0;
 }
 
-// Selected display-font characters as Unicode text for other programs:
-// paragraph ends become line feeds, tabs stay, every other character goes
-// through the internal set.
-QString selection_as_unicode(const std::string& bytes) {
-  QString s;
-  s.reserve(static_cast<qsizetype>(bytes.size()));
-  for (const char ch : bytes) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c == static_cast<unsigned char>(kCR)) s.append(QChar('\n'));
-    else if (c == '\t') s.append(QChar('\t'));
-    else s.append(QChar(convert_to_unicode(fontin(c))));
-  }
-  return s;
-}
-
-// Unicode text of another program as display-font characters: each
-// character to the internal set, then to the font; line ends and tabs are
-// kept for the control to take as paragraph ends and tabs.
-std::string unicode_as_font_text(const QString& text) {
-  std::string bytes;
-  bytes.reserve(static_cast<std::size_t>(text.size()));
-  for (const char32_t u : text.toUcs4()) {
-    if (u == '\r' || u == '\n' || u == '\t') bytes.push_back(static_cast<char>(u));
-    else bytes.push_back(static_cast<char>(fontout(convert_from_unicode(u))));
-  }
-  return bytes;
-}
-
 // Sets the keyboard choice (mode as Settings::set_keyboard_layout) and tells
 // every window of every shell, so that the keyboard labels and the
 // keyboard window follow.
@@ -177,9 +149,9 @@ void TAPLShellText::EditMenuClick() {
       case 9: form = "&Edit Class: %1"; break;
       default: break;
     }
-    if (form) edit_caption = QString::fromUtf8(form).arg(font_text_to_qstring(munge_name_for_menu(name.c_str())));
+    if (form) edit_caption = QString::fromUtf8(form).arg(font_text_to_unicode(munge_name_for_menu(name.c_str())));
     if (selection_object_kind(*this, true, &name) == 2) {
-      const QString shown = font_text_to_qstring(munge_name_for_menu(name.c_str()));
+      const QString shown = font_text_to_unicode(munge_name_for_menu(name.c_str()));
       display_caption = QStringLiteral("Display &Variable: %1").arg(shown);
       chart_caption = QStringLiteral("C&hart Variable: %1").arg(shown);
     }
@@ -210,7 +182,7 @@ void TAPLShellText::EditCopyUniItemClick() {
   if (length <= 0) return;
   std::string buffer(static_cast<std::size_t>(length) + 1, '\0');
   buffer.resize(static_cast<std::size_t>(Contents->GetSelTextBuf(buffer.data(), length + 1)));
-  QApplication::clipboard()->setText(selection_as_unicode(buffer));
+  QApplication::clipboard()->setText(font_text_to_unicode(buffer));
 }
 
 void TAPLShellText::EditPasteUniItemClick() {
@@ -219,7 +191,7 @@ void TAPLShellText::EditPasteUniItemClick() {
   if (!clip || !clip->hasText()) return;
   const QString text = clip->text();
   if (text.isEmpty()) return;
-  const std::string bytes = unicode_as_font_text(text);
+  const std::string bytes = unicode_to_font_text(text);
   Contents->SetNewColour(pref_number("session_user_input_color"));
   // Inserted in the typing style just set, also over a selection (whose own
   // style would otherwise be taken).
@@ -332,7 +304,7 @@ void TAPLShellText::EditEditRecentItemClick() {
     const int t = info.symbol_type;
     if (!((t >= 0 && t <= 3) || (t >= 11 && t <= 14) || t == 16)) continue;
     QAction* item = EditRecent[filled++];
-    item->setText(font_text_to_qstring(munge_name_for_menu(info.name.c_str())).replace(QLatin1Char('&'), QStringLiteral("&&")));
+    item->setText(font_text_to_unicode(munge_name_for_menu(info.name.c_str())).replace(QLatin1Char('&'), QStringLiteral("&&")));
     item->setData(QByteArray(info.name.data(), static_cast<qsizetype>(info.name.size())));
     item->setEnabled(true);
     item->setVisible(true);

@@ -11,6 +11,7 @@
 
 #include <cstdio>
 
+#include "components/rich_edit.h"
 #include "host/paths.h"
 #include "host/utilities.h"
 
@@ -33,7 +34,7 @@ void TAPLWindowListDialog::Populate() {
   for (APLShell* s = first_apl_shell(); s; s = s->next_shell())
     for (QWidget* w = s->GetFirstAppWindow(); w; w = s->GetNextAppWindow()) {
       if (auto* sw = dynamic_cast<TAPLShellWindow*>(w))
-        WindowListBox->addItem(font_text_to_qstring(sw->GetWindowTitle()));
+        WindowListBox->addItem(font_text_to_unicode(sw->GetWindowTitle()));
       else
         WindowListBox->addItem(w->windowTitle());
     }

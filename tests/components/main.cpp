@@ -1,4 +1,4 @@
-// Runs the component tests inside one QApplication on the offscreen platform.
+// Runs the widget tests (controls, windows) inside one QApplication on the offscreen platform.
 #include <gtest/gtest.h>
 
 #include <QApplication>

@@ -28,7 +28,7 @@ namespace {
 
 using testing_support::WindowFixture;
 
-std::string F(const char* utf8) { return qstring_to_font_text(QString::fromUtf8(utf8)); }
+std::string F(const char* utf8) { return unicode_to_font_text(QString::fromUtf8(utf8)); }
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 class FindDialogTest : public WindowFixture {

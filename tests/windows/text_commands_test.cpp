@@ -14,7 +14,7 @@ namespace {
 using testing_support::FakeTask;
 using testing_support::WindowFixture;
 
-std::string F(const char* utf8) { return qstring_to_font_text(QString::fromUtf8(utf8)); }
+std::string F(const char* utf8) { return unicode_to_font_text(QString::fromUtf8(utf8)); }
 QString U(const char* utf8) { return QString::fromUtf8(utf8); }
 
 // An editor stand-in: a text window that says which name it edits.

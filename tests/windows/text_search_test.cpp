@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "font_text.h"
 #include "host/charset.h"
 #include "host/regex.h"
 #include "windows/text_search.h"
@@ -15,17 +16,8 @@
 namespace zema {
 namespace {
 
-std::string font(std::u32string_view u) {
-  std::string s;
-  for (char32_t c : u) s += static_cast<char>(fontout(convert_from_unicode(c)));
-  return s;
-}
-
-std::string utf8(std::u32string_view u) {
-  std::string internal;
-  for (char32_t c : u) internal += static_cast<char>(convert_from_unicode(c));
-  return internal_to_utf8(internal);
-}
+using testing_support::font;
+using testing_support::utf8;
 
 struct RegexDeleter {
   void operator()(RegexSearch* r) const { regex_close_search(r); }

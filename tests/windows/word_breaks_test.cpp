@@ -4,25 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "font_text.h"
 #include "host/charset.h"
 #include "windows/word_breaks.h"
 
 namespace zema {
 namespace {
 
-// Display-font text of a Unicode string.
-std::string font(std::u32string_view u) {
-  std::string s;
-  for (char32_t c : u) s += static_cast<char>(fontout(convert_from_unicode(c)));
-  return s;
-}
-
-// UTF-8 of a Unicode string, for failure messages.
-std::string utf8(std::u32string_view u) {
-  std::string internal;
-  for (char32_t c : u) internal += static_cast<char>(convert_from_unicode(c));
-  return internal_to_utf8(internal);
-}
+using testing_support::font;
+using testing_support::utf8;
 
 // The words the control would select: maximal runs without breaks, as
 // Unicode strings.
