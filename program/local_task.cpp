@@ -15,6 +15,7 @@
 #include "interpreter/workspace/workspace.h"
 #include "platform/message_box.h"
 #include "platform/synchronize.h"
+#include "windows/shell.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -182,6 +183,8 @@ bool LocalTask::WithClassAccess(const std::function<void(std::uint8_t*)>& work) 
 }
 
 void LocalTask::CloseDownTaskGUI() {
+  // The task's windows close with it.
+  if (shell) shell->CloseAllWindows();
   unlink_apl_task(this);
   closedDown_ = true;
 }

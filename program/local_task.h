@@ -90,6 +90,9 @@ class LocalTask : public APLTask {
   // Names and texts are UTF-8; the lines of a text are separated by "\n".
   int GetWSState() override;
   int GetQuadPW() override;
+  // The workspace's name without directory and ".aws", display-font
+  // characters ("CLEAR WS" when the task does not wait for input).
+  std::string GetWSName() override;
   void SetQuadPW(int pw) override;  // only a width ⎕PW takes (40..390)
   int GetQuadIO();
   // The text of the object `name` for an editor: kind 1 (a character

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -22,7 +21,11 @@
 #include "host/temp_files.h"
 #include "interpreter/workspace/workspace.h"
 #include "platform/message_box.h"
+#include "platform/memory_ini.h"
 #include "program/local_task.h"
+#include "windows/find_dialog.h"
+#include "windows/shell.h"
+#include "windows/shell_window.h"
 
 namespace zema {
 
@@ -75,21 +78,6 @@ void give_runtime_folder() {
     return;
   ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
 }
-
-// An INI file of the home directory, read at start-up and written back
-// when the last task ends (created when missing).
-struct IniFile {
-  std::string path, content;
-  void Read() {
-    std::ifstream in(path, std::ios::binary);
-    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  void Write() const {
-    if (path.empty()) return;
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-  }
-};
 
 }  // namespace
 
@@ -152,10 +140,20 @@ int run_program(int argc, char** argv) {
   task.names.ws_directory = ws_directory;
   task.prefs = settings.prefs();
 
-  IniFile desktop{settings.desktop_file().empty() ? get_home_path(".zema_desktop") : settings.desktop_file(), {}};
-  IniFile appdata{get_home_path(".zema_appdata"), {}};
-  desktop.Read();
-  appdata.Read();
+  // The session manager: the live settings, the desktop and
+  // application-data files (read now, written back when the task has
+  // ended; a missing file reads as empty), the task's shell at the head of
+  // the chain and the shared find dialog.
+  set_live_settings(&settings);
+  MemIniFile desktop(settings.desktop_file().empty() ? get_home_path(".zema_desktop") : settings.desktop_file());
+  MemIniFile appdata(get_home_path(".zema_appdata"));
+  desktop.Load();
+  appdata.Load();
+  gDesktopFile = &desktop;
+  gAppDataFile = &appdata;
+  APLShell shell(&task);
+  shell.AppendToChain();
+  find_dialog();
 
   // The attention tick: pending output reaches the session at least every
   // 200 ms while the interpreter runs.
@@ -166,8 +164,15 @@ int run_program(int argc, char** argv) {
   task.Start();
   QApplication::exec();
   task.Join();
-  desktop.Write();
-  appdata.Write();
+  shell.CloseAllWindows();
+  delete APLFindDialog;
+  gDesktopFile = nullptr;
+  gAppDataFile = nullptr;
+  for (const MemIniFile* f : {&desktop, &appdata}) {
+    std::string problem_saving;
+    if (!f->path().empty() && !f->Save(&problem_saving)) std::fprintf(stderr, "%s\n", problem_saving.c_str());
+  }
+  set_live_settings(nullptr);
   return status;
 }
 

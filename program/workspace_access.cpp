@@ -91,6 +91,21 @@ int LocalTask::GetQuadPW() {
   return pw;
 }
 
+std::string LocalTask::GetWSName() {
+  std::string name = "CLEAR WS";
+  InWorkspace([&](Ws ws) {
+    if (!ws) return;
+    // The short identity: the name after the last path separator.
+    const int n = std::min<int>(rd8(ws, hdr::Wsid), 11);
+    std::string id;
+    for (int i = 0; i < n; ++i) id.push_back(static_cast<char>(fontout(rd8(ws, hdr::Wsid + 1 + i))));
+    while (!id.empty() && id.back() == ' ') id.pop_back();
+    if (id.size() > 4 && id.compare(id.size() - 4, 4, ".aws") == 0) id.resize(id.size() - 4);
+    name = id;
+  });
+  return name;
+}
+
 void LocalTask::SetQuadPW(int pw) {
   if (pw < 40 || pw > 390) return;
   InWorkspace([&](Ws ws) {

@@ -30,6 +30,7 @@
 namespace zema {
 
 MemIniFile* gDesktopFile = nullptr;
+MemIniFile* gAppDataFile = nullptr;
 
 namespace {
 

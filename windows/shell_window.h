@@ -28,6 +28,8 @@ class Settings;
 // The desktop file (window geometry), or null; the live settings, or null
 // (then every setting reads its default).
 extern MemIniFile* gDesktopFile;
+// The application-data file (recent workspaces), or null.
+extern MemIniFile* gAppDataFile;
 Settings* live_settings();
 void set_live_settings(Settings* settings);
 // A flag setting of the live settings (its default without them).

@@ -161,6 +161,17 @@ TEST_F(WorkspaceAccess, SystemVariables) {
   EXPECT_EQ(task_->GetWSState() & 0x6000, 0);
 }
 
+// The window geometry sections are named after the workspace: its short
+// identity, without directory or extension, in display-font characters.
+TEST_F(WorkspaceAccess, WorkspaceName) {
+  EXPECT_EQ(task_->GetWSName(), "CLEAR WS");
+  Run(")WSID /tmp/some/DEMO∆WS.aws");
+  std::string want = "DEMO";
+  want.push_back(static_cast<char>(fontout(convert_from_unicode(U'∆'))));
+  want += "WS";
+  EXPECT_EQ(task_->GetWSName(), want);
+}
+
 // While the interpreter runs a line, the workspace is its own: a query
 // answers as with no workspace; once the task waits again, it is served.
 TEST_F(WorkspaceAccess, NotServedWhileTheInterpreterRuns) {
@@ -187,6 +198,7 @@ TEST(WorkspaceAccessBusy, AnswersWithoutTouchingTheWorkspace) {
   EXPECT_EQ(task.GetQuadPW(), 80);
   EXPECT_EQ(task.GetQuadIO(), 0);
   EXPECT_EQ(task.GetWSState(), 0);
+  EXPECT_EQ(task.GetWSName(), "CLEAR WS");
 }
 
 }  // namespace
