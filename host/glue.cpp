@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <chrono>
@@ -418,7 +419,14 @@ void _control87(unsigned word, unsigned mask) {
 
 // ---- hard copy: the console has no printer -------------------------------------
 
+namespace {
+std::atomic<QuadHCHandler> quadhc_handler{nullptr};
+}  // namespace
+
+void set_quadhc_handler(QuadHCHandler handler) { quadhc_handler.store(handler); }
+
 int quadhc(int code) {
+  if (QuadHCHandler handler = quadhc_handler.load()) return handler(code);
   APLTask* t = find_my_task();
   if (!t) return 1;
   t->FlushOutput();

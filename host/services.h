@@ -174,8 +174,15 @@ int sleep_a_while(int ms);
 void _control87(unsigned word, unsigned mask);
 
 // ---- hard copy ----
-// ⎕HC request `code`: 0 closes, 99 answers the mode; 7 when no printer
-// can be opened, 1 without a task.
+// ⎕HC request `code` of the calling thread's task: the installed handler's
+// answer; without one (no printer: the console) 0 closes, 99 answers the
+// mode, 1 and −1 answer 7, 1000 and −1000 answer 6, others 1; 1 without a
+// task.
 int quadhc(int code);
+// Installs the ⎕HC handler that quadhc hands every request to (null: the
+// console's answers above). Set at start-up by the layer that can print;
+// safe to call from any thread.
+using QuadHCHandler = int (*)(int code);
+void set_quadhc_handler(QuadHCHandler handler);
 
 }  // namespace zema

@@ -89,8 +89,8 @@ class TAPLShellText : public TAPLShellWindow {
   // over the selection (nothing when read-only or no text).
   void EditCopyUniItemClick();
   void EditPasteUniItemClick();
-  // Page set-up (modally, through RunModal) of the printer that
-  // PrintWindowItemClick prints the text on, under the hourglass cursor.
+  // The printer set-up dialog (TPrinterSetupDialog), and the whole text
+  // printed through TAPLPrinter::PrintWindow (printing.h).
   void PrintSetupItemClick();
   void PrintWindowItemClick();
   // Tools menu opening: Workspace Explorer enabled as the name items (when

@@ -8,9 +8,7 @@
 #include <QClipboard>
 #include <QMenu>
 #include <QMimeData>
-#include <QPageSetupDialog>
 #include <QPointer>
-#include <QPrinter>
 
 #include <memory>
 #include <new>
@@ -25,6 +23,7 @@
 #include "platform/memory_ini.h"
 #include "windows/find_dialog.h"
 #include "windows/help_lookup.h"
+#include "windows/printing.h"
 #include "windows/shell_text.h"
 #include "windows/word_breaks.h"
 
@@ -95,14 +94,6 @@ bool help_knows(const std::string& word, bool selected, std::string* page) {
   if (!help_index_hook) return false;
   if (help_index_hook(word, page)) return true;
   return selected && is_c_letter(word[0]) && help_index_hook("'" + word, page);
-}
-
-// Printer of the Print Setup command, made on first use and kept for the
-// process's life so that the choices made there stay (never destroyed: its
-// destructor must not run after the application object is gone).
-QPrinter& setup_printer() {
-  static QPrinter* printer = new QPrinter;
-  return *printer;
 }
 
 }  // namespace
@@ -201,18 +192,9 @@ void TAPLShellText::EditPasteUniItemClick() {
 
 // ---------------------------------------------------------------- printing
 
-void TAPLShellText::PrintSetupItemClick() {
-  // Not on the stack: the window, its owner, may be deleted while it runs.
-  QPointer<QPageSetupDialog> dialog = new QPageSetupDialog(&setup_printer(), this);
-  RunModal(dialog);
-  delete dialog.data();
-}
+void TAPLShellText::PrintSetupItemClick() { TPrinterSetupDialog(this).Execute(); }
 
-void TAPLShellText::PrintWindowItemClick() {
-  QApplication::setOverrideCursor(Qt::WaitCursor);
-  Contents->Print(GetWindowTitle(), &setup_printer());
-  QApplication::restoreOverrideCursor();
-}
+void TAPLShellText::PrintWindowItemClick() { TAPLPrinter::PrintWindow(this); }
 
 // ---------------------------------------------------------------- Tools menu
 
