@@ -24,6 +24,7 @@
 #include "platform/memory_ini.h"
 #include "program/local_task.h"
 #include "windows/find_dialog.h"
+#include "windows/printing.h"
 #include "windows/shell.h"
 #include "windows/shell_window.h"
 
@@ -145,6 +146,11 @@ int run_program(int argc, char** argv) {
   // ended; a missing file reads as empty), the task's shell at the head of
   // the chain and the shared find dialog.
   set_live_settings(&settings);
+  if (!initialise_printer_lock()) {
+    ShowMessageBox("Cannot create lock to control printing", "ZEMA Error", kErrorIcon);
+    return 1;
+  }
+  install_quadhc_handler();
   MemIniFile desktop(settings.desktop_file().empty() ? get_home_path(".zema_desktop") : settings.desktop_file());
   MemIniFile appdata(get_home_path(".zema_appdata"));
   desktop.Load();
@@ -164,6 +170,7 @@ int run_program(int argc, char** argv) {
   task.Start();
   QApplication::exec();
   task.Join();
+  close_qhc();
   shell.CloseAllWindows();
   delete APLFindDialog;
   gDesktopFile = nullptr;
