@@ -1,0 +1,175 @@
+// TAPLSessionWin: the session window of a task, the text window in which a
+// packaged application's output appears and in which the user types input
+// lines. Output arrives on the GUI thread as display-font text; a whole
+// line is taken from the text at Enter and handed, in internal characters,
+// to the submit hook. Keys typed while the interpreter is busy wait in a
+// type-ahead ring, which the task thread may also read one key at a time.
+//
+// Threads: every member runs on the GUI thread except SetErrorColour and
+// GetOneKeystroke, which the task thread calls (see each). The window must
+// outlive every such call: the task ends before its window is deleted.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "windows/shell_text.h"
+
+namespace zema {
+
+class TAPLSessionWin : public TAPLShellText {
+ public:
+  // A hidden window of kind_session titled `executable_name` (display-font
+  // characters), client area 692 × 455, centred on the screen unless the
+  // session_win_default_w setting is above 0 (then the four
+  // session_win_default_* settings place it); background
+  // session_background_color, output in session_apl_output_color; the
+  // undo chain off, the text empty, at most 20,000,000 characters.
+  // `task` is the task whose attention flags GetOneKeystroke reads and
+  // whose attnPending the interrupt keys set when no attention hook is
+  // given (may be null).
+  explicit TAPLSessionWin(const std::string& executable_name, APLTask* task = nullptr, QWidget* owner = nullptr);
+  ~TAPLSessionWin() override;
+
+  // 101 places the window from the session_win_default_* settings (when
+  // the width is not 0), sets the font size of the APL text font and ⎕PW
+  // (forced); 104 the base's font change, then ⎕PW (forced); 105 the
+  // background and output colours from the settings; 106 ⎕PW (forced);
+  // 201 nothing (the title stays); 202 the hourglass cursor and ⎕PW (not
+  // forced); 203 enables the window, the I-beam cursor, new text in
+  // session_user_input_color and the colour state input, then replays one
+  // line of type-ahead. The rest go to TAPLShellText::AcceptMsg.
+  void AcceptMsg(int msg, int arg, void* ptr) override;
+
+  // ---- output ----
+  // Appends interpreter output `text` (NUL-terminated display-font
+  // characters; "\n", "\r" and "\r\n" each end a line). Empty: nothing.
+  // Unless `overwrite`: the session is trimmed (CheckSessionLength) and the
+  // text goes at the end, which is then scrolled into view; with
+  // `overwrite` it replaces the rest of the caret's line as far as it
+  // reaches, the remainder inserted. In session_error_message_color while
+  // the colour state is error, else in output_colour; after it the typing
+  // colour is the input colour again when the state is input. A hidden
+  // window shows itself when the text holds anything but blanks and line
+  // ends. The remembered line (line_no) is taken again when the text
+  // changed it.
+  void AppendSession(const char* text);
+  // Any thread (the task thread writes its output through it): when the
+  // wanted state (2 on, 1 off) differs from the colour state, the
+  // flush_output hook runs first (so output already buffered keeps the
+  // old colour), then the state is stored. The state is atomic; the GUI
+  // thread applies it at the next AppendSession.
+  void SetErrorColour(bool on);
+  // Past session_length − 100 characters: deletes from the start up to the
+  // start of the line holding character length / 3; a first line that
+  // holds it is cut at that character instead (so one endless line cannot
+  // grow past the limit). line_no follows the deleted lines (forgotten when
+  // its line went).
+  void CheckSessionLength();
+  // Sets the task's ⎕PW (SetQuadPW) from the window: nothing when
+  // fixed_print_width is on and not `force`, or without a shell or task;
+  // quad_pw when fixed, else the text control's width ÷ the width of "m",
+  // less 1; clamped to 40…390.
+  void RethinkPrintWidth(bool force);
+  // An input request: a hidden window shows itself. The program calls it
+  // each time its task asks for input.
+  void InputRequested();
+
+  // ---- input ----
+  // Key-down with Ctrl: Ctrl+'.' and Ctrl+Delete interrupt (the attention
+  // hook, else the task's attnPending); Ctrl+Up and Ctrl+Down recall.
+  // Answers whether the key was consumed.
+  bool SessionKeyDown(int key, bool ctrl);
+  // A typed character `key` (display font; CR for Enter): while the task
+  // is busy it joins the type-ahead (a full ring beeps and drops it); at an
+  // input request Enter without Ctrl takes the line and anything else is
+  // left to the control (answer false). Answers whether it was consumed.
+  bool ContentsKeyPress(char key, bool ctrl);
+  // Remembers the caret's line as it stands (unless restoring, or the line
+  // is the remembered one and its text is not empty).
+  void ContentsSelectionChange();
+  // Puts the remembered line back as it was remembered.
+  void RestoreLine();
+  // Shows the previous (`back`) or next entered line at the end of the
+  // session; only at an ordinary input request.
+  void RecallLastLine(bool back);
+  // Task thread: the internal code of the next type-ahead key; 0 when the
+  // task's attention is pending and enabled; otherwise waits (woken by a
+  // typed key, at the latest every 100 ms) and asks again.
+  int GetOneKeystroke();
+  // Submits `line` (internal characters) as if typed; a prompt of blanks
+  // left on the last line is deleted, so the line's output starts there.
+  void FakeInputLine(const char* line);
+  // Submits `command` (internal characters, with its trailing blank), then
+  // `path` (display font) in quotes, converted to internal characters with
+  // every quote doubled. An empty path does nothing. `extension` is not
+  // used. The file_selected hook hears of the path (`workspace` true for
+  // )LOAD, )SAVE, )SLOAD and )SSAVE).
+  void FakeSyscmd(const char* command, const char* path, const char* extension);
+  // One line of type-ahead to the session (message 203 calls it).
+  void ReplayTypeahead();
+  // Keys waiting in the type-ahead ring.
+  int TypeaheadCount() const;
+
+  // ---- hooks (set by the program before the task runs) ----
+  // Takes an entered line (internal characters, no line end); false: the
+  // task did not take it (the window beeps).
+  std::function<bool(const std::string& internal_line)> submit_line;
+  // Asks the task to interrupt; null: the task's attnPending is set.
+  std::function<void()> attention;
+  // Flushes the task's pending output synchronously (SetErrorColour).
+  std::function<void()> flush_output;
+  // Prints a text on the ⎕HC job (display font) while hard copy is on.
+  std::function<void(const std::string& text)> print_hard_copy;
+  // FakeSyscmd's path, for the task's selected-file or workspace-path
+  // field.
+  std::function<void(const std::string& path, bool workspace)> file_selected;
+  // Lines longer than this (characters) are refused with a message, not
+  // cut; 0: no limit.
+  std::size_t input_line_limit = 0;
+
+  // ---- state ----
+  static constexpr int kTypeaheadSize = 100;
+  static constexpr int kRecallSize = 100;
+  std::atomic<int> colour_state{1};  // 0 input, 1 output, 2 error
+  int line_no = -1;                  // the remembered line; −1 none
+  std::string line_text;             // its text when remembered
+  std::int32_t line_colour = 0;
+  bool restoring = false;
+  std::array<std::string, kRecallSize> recall;  // empty: no line
+  int recall_next = 0;
+  int recall_index = -1;
+  std::int32_t output_colour = 0;
+  bool overwrite = false;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* e) override;
+  // FormResize and FormShow: ⎕PW from the width (not forced).
+  void resizeEvent(QResizeEvent* e) override;
+  void showEvent(QShowEvent* e) override;
+
+ private:
+  // Enter at an input request: takes the line and submits it.
+  void EnterLine();
+  // Whether the task waits for input, and for an ordinary line.
+  bool AwaitingInput() const;
+  bool OrdinaryInput() const;
+  std::string LineTextOf(int line) const;
+  void TakeLine(int line);
+  void AddAtEnd(const std::string& text, std::int32_t colour);
+  bool PopTypeahead(char* c);
+
+  APLTask* task_;
+  mutable std::mutex typeahead_lock_;
+  std::condition_variable typeahead_added_;
+  std::array<char, kTypeaheadSize> typeahead_{};
+  int typeahead_pos_ = 0;    // oldest key
+  int typeahead_count_ = 0;  // keys held
+};
+
+}  // namespace zema
