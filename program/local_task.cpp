@@ -24,7 +24,6 @@ namespace zema {
 
 namespace {
 
-constexpr std::size_t kInputLineMax = 2047;
 constexpr std::size_t kStopMessageMax = 299;
 
 // Display-code output to UTF-8 lines.
@@ -73,19 +72,21 @@ std::string stop_title(bool at_immediate, Ws ws) {
 
 LocalTask::LocalTask(Front front, BlockAllocator allocate)
     : front_(std::move(front)), allocate_(std::move(allocate)), out_([this](std::string_view chunk) {
-        std::string text = display_to_utf8(chunk);
         if (serving_) {
           // The GUI thread waits for the work that made this output: it
           // goes with the next output.
-          deferred_ += text;
+          deferred_.append(chunk);
           return;
         }
+        std::string text;
         if (!deferred_.empty()) {
-          text.insert(0, deferred_);
-          deferred_.clear();
+          text.swap(deferred_);
+          text.append(chunk);
+          chunk = text;
         }
         Gui([&] {
-          if (front_.session_output) front_.session_output(text);
+          if (front_.session_text) front_.session_text(std::string(chunk));
+          if (front_.session_output) front_.session_output(display_to_utf8(chunk));
         });
       }) {}
 
@@ -183,7 +184,9 @@ bool LocalTask::WithClassAccess(const std::function<void(std::uint8_t*)>& work) 
 }
 
 void LocalTask::CloseDownTaskGUI() {
-  // The task's windows close with it.
+  // The task's windows close with it (their close asks nothing now).
+  ending = true;
+  if (front_.closing) front_.closing();
   if (shell) shell->CloseAllWindows();
   unlink_apl_task(this);
   closedDown_ = true;
@@ -194,9 +197,24 @@ bool LocalTask::ExecuteInputLine(const std::string& line) {
   // never overwritten before it is read.
   bool waiting = true;
   if (!awaitingInput_.compare_exchange_strong(waiting, false)) return false;
-  inputLine_ = line.substr(0, kInputLineMax);
+  inputLine_ = line;
   input_.release();
   return true;
+}
+
+void LocalTask::Interrupt() {
+  attnPending = true;
+  bool waiting = true;
+  if (attnEnabled && awaitingInput_.compare_exchange_strong(waiting, false)) {
+    inputLine_.clear();
+    input_.release();
+  }
+}
+
+void LocalTask::RequestQuit() {
+  quitRequested = true;
+  bool waiting = true;
+  if (awaitingInput_.compare_exchange_strong(waiting, false)) input_.release();
 }
 
 bool LocalTask::InWorkspace(const std::function<void(std::uint8_t*)>& work) {
@@ -276,7 +294,7 @@ void LocalTask::CursorAdd() {
 }
 
 void LocalTask::FlushOutput() {
-  if (front_.session_output)
+  if (front_.session_output || front_.session_text)
     out_.Flush();
   else
     out_.Discard();
@@ -287,11 +305,13 @@ void LocalTask::CheckFrontEndAttention() {
 }
 
 int LocalTask::GetOneKeystroke() {
-  if (!front_.window) return 3;
+  if (!front_.window || !front_.keystroke) return 3;
   FlushOutput();
-  // An attention pending gives no key; the session window that keys come
-  // from is not built yet, so none is had either way.
-  return 3;
+  return front_.keystroke();
+}
+
+void LocalTask::SetErrorColour(bool on) {
+  if (front_.error_colour) front_.error_colour(on);
 }
 
 bool LocalTask::ApplicationFailed(std::string* message) const {
@@ -337,11 +357,10 @@ void LocalTask::Prologue(std::string* line, bool* give_line) {
     }
   }
   if (!front_.window) return;  // a task without a window is given lines
-  // ⍞ and ⎕ input would show the hidden session window, which is not built
-  // yet: with nothing to type in, the application stops there, reported
-  // as a stop at the line that asks.
+  // ⍞ and ⎕ input: the session window shows (if it has not yet) and the
+  // user's line answers it.
   if (ws && state_has(st::QuoteQuadInput | st::ValueAwaited, ws)) {
-    report_application_error(this, "", stop_title(false, ws));
+    asking_ = true;
     return;
   }
   // An immediate-execution line: the application has finished (or
@@ -366,6 +385,17 @@ APLTask::Input LocalTask::ReadInputLine(std::string& line) {
   // from here on is taken, and the class routines may read the workspace.
   awaitingInput_ = true;
   ReleaseWorkspace();
+  if (asking_) {
+    // The window hears of the request once the line can be taken, so that
+    // keys typed ahead and replayed by it reach this wait.
+    asking_ = false;
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(),
+        [this] {
+          if (awaitingInput_ && front_.line_requested) front_.line_requested();
+        },
+        Qt::QueuedConnection);
+  }
   for (;;) {
     input_.acquire();
     if (!job_) break;
@@ -387,6 +417,9 @@ APLTask::Input LocalTask::ReadInputLine(std::string& line) {
   }
   HoldWorkspace();
   if (quitRequested) EndAPLTask();
+  Gui([this] {
+    if (front_.line_taken) front_.line_taken();
+  });
   if (attnEnabled && attnPending) return Input::Interrupted;
   line = inputLine_;
   return Input::Line;

@@ -4,8 +4,7 @@
 // the first task loads the package ()SLOAD pack, which runs its latent
 // expression); after that, a task with a session window that asks for an
 // immediate-execution line ends (the application has finished), and one
-// that asks for ⍞ or ⎕ input stops there with a stop report (the session
-// window to type in is not built yet).
+// that asks for ⍞ or ⎕ input shows its window and waits for the line.
 #pragma once
 
 #include <atomic>
@@ -29,6 +28,24 @@ class LocalTask : public APLTask {
   // done when the task has ended (on the GUI thread, with the exit status).
   struct Front {
     std::function<void(const std::string&)> session_output;
+    // The same output as display-font characters, lines ended by "\r" (the
+    // session window's text), on the GUI thread. Either sink keeps output
+    // flowing; with neither it is discarded.
+    std::function<void(const std::string&)> session_text;
+    // GUI thread: a ⍞ or ⎕ input request, once the task waits for the
+    // line (queued: the task may have been given its line, or ended, by
+    // then, and the call is left out); and every line taken, before the
+    // interpreter runs it.
+    std::function<void()> line_requested;
+    std::function<void()> line_taken;
+    // GUI thread: the task ends, just before its windows close.
+    std::function<void()> closing;
+    // Task thread: the interpreter's messages start (true) and end (false)
+    // in the error colour. Null: no colours.
+    std::function<void(bool on)> error_colour;
+    // Task thread: waits for one typed key (internal code; 0 when an
+    // attention came first). Null: no keys (3).
+    std::function<int()> keystroke;
     std::function<void(int status)> ended;
     // ⎕CC requests (code: 6 cursor left, 35 beep, ...) and cursor moves
     // (line −1: the current line; column at most 254), handed over as data
@@ -56,9 +73,16 @@ class LocalTask : public APLTask {
   void Start();
   // Waits for the thread to end (after `ended` ran).
   void Join();
-  // GUI thread: hands an input line (cut to 2047 bytes) to a task that
-  // waits for one; false, the line dropped, when it does not wait (yet).
+  // GUI thread: hands an input line (internal characters, whole) to a
+  // task that waits for one; false, the line dropped, when it does not
+  // wait (yet).
   bool ExecuteInputLine(const std::string& line);
+  // Any thread: asks the task to quit; a task waiting for input is woken
+  // and ends, one that runs ends at its next input request.
+  void RequestQuit();
+  // Any thread: an attention (Ctrl+. in the session window); a task
+  // waiting for input is woken and its wait answers no line.
+  void Interrupt();
   // Stops cannot be set in a packaged application: 84 (FILE LOCKED),
   // nothing changed.
   int SetStop(const std::string& name, int line, bool on) const {
@@ -149,6 +173,7 @@ class LocalTask : public APLTask {
   void QwiSetProperty() override;
   Input ReadInputLine(std::string& line) override;
   int GetOneKeystroke() override;
+  void SetErrorColour(bool on) override;
   void CheckFrontEndAttention() override;
   std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) override;
   void LatentExpressionStarting(std::uint32_t error_message) override { errorBeforeLx_ = error_message; }
@@ -186,6 +211,7 @@ class LocalTask : public APLTask {
   std::atomic<bool> tick_{false};
   bool firstInput_ = true;          // the next input request is the first
   bool loadSent_ = false;           // the last input line was )SLOAD pack
+  bool asking_ = false;             // the request is ⍞ or ⎕ input (task thread)
   // InWorkspace's hand-over: the work for the waiting task thread (one at
   // a time, under jobLock_), its end posted on jobDone_; while it runs the
   // output is kept in deferred_ instead of going to the blocked caller.

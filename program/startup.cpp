@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QPointer>
 #include <QTimer>
 #include <cerrno>
 #include <cstdio>
@@ -24,7 +26,10 @@
 #include "platform/memory_ini.h"
 #include "program/local_task.h"
 #include "windows/find_dialog.h"
+#include "components/rich_edit.h"
+#include "platform/executable_dates.h"
 #include "windows/printing.h"
+#include "windows/session_window.h"
 #include "windows/shell.h"
 #include "windows/shell_window.h"
 
@@ -37,7 +42,11 @@ constexpr unsigned kErrorIcon = 16;
 // Test hooks, off in normal use: ZEMA_TEST_MESSAGE_LOG names a file to
 // which each message box is appended ("caption|flags|text") instead of
 // being shown; ZEMA_SESSION_LOG names a file ("-": standard output) that
-// receives the session output in place of the session window.
+// receives the session output as well as the session window;
+// ZEMA_TEST_INPUT names a file whose lines are typed, as key events, into
+// the session window at the application's input requests (the program is
+// asked to quit when they run out); ZEMA_TEST_SESSION_DUMP names a file
+// that receives the session window's text (UTF-8) when the program ends.
 void install_test_hooks() {
   if (const char* log = std::getenv("ZEMA_TEST_MESSAGE_LOG"); log && *log) {
     const std::string path = log;
@@ -50,6 +59,43 @@ void install_test_hooks() {
   }
 }
 
+// The lines of ZEMA_TEST_INPUT, typed one per input request.
+struct TestInput {
+  std::vector<std::string> lines;
+  std::size_t next = 0;
+  bool active = false;
+};
+
+TestInput read_test_input() {
+  TestInput in;
+  const char* path = std::getenv("ZEMA_TEST_INPUT");
+  if (!path || !*path) return in;
+  in.active = true;
+  std::ifstream f(path);
+  for (std::string line; std::getline(f, line);) in.lines.push_back(line);
+  return in;
+}
+
+// Types `line` into the window's text control as key events, then Enter.
+void type_line(TAPLSessionWin* w, const std::string& line) {
+  QWidget* target = w->Contents;
+  for (const QChar c : QString::fromStdString(line)) {
+    QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+    QCoreApplication::sendEvent(target, &press);
+  }
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
+  QCoreApplication::sendEvent(target, &enter);
+}
+
+void dump_session(TAPLSessionWin* w) {
+  const char* path = std::getenv("ZEMA_TEST_SESSION_DUMP");
+  if (!path || !*path || !w) return;
+  std::string text(static_cast<std::size_t>(w->Contents->GetTextLen()) + 1, '\0');
+  const int n = w->Contents->GetTextBuf(text.data(), static_cast<int>(text.size()));
+  text.resize(static_cast<std::size_t>(std::max(n, 0)));
+  std::ofstream(path, std::ios::binary) << font_text_to_unicode(text).replace(QChar('\r'), QChar('\n')).toStdString();
+}
+
 std::function<void(const std::string&)> session_sink() {
   const char* log = std::getenv("ZEMA_SESSION_LOG");
   if (!log || !*log) return nullptr;
@@ -59,6 +105,15 @@ std::function<void(const std::string&)> session_sink() {
     std::fwrite(text.data(), 1, text.size(), f);
     std::fflush(f);
   };
+}
+
+// The offscreen platform (headless runs) warns each time a window's size
+// limits change, which says nothing about the program: that one message is
+// dropped, every other goes to Qt's own handler.
+QtMessageHandler qt_handler = nullptr;
+void quiet_offscreen_messages(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (message.contains(QLatin1String("does not support propagateSizeHints()"))) return;
+  if (qt_handler) qt_handler(type, context, message);
 }
 
 // Qt keeps per-user runtime files under XDG_RUNTIME_DIR and warns on
@@ -91,6 +146,7 @@ bool apply_command_line(const std::vector<std::string>& args, Settings* settings
 
 int run_program(int argc, char** argv) {
   give_runtime_folder();
+  qt_handler = qInstallMessageHandler(quiet_offscreen_messages);
   QApplication app(argc, argv);
   QApplication::setApplicationName("ZEMASupport4");
   QApplication::setQuitOnLastWindowClosed(false);
@@ -128,6 +184,39 @@ int run_program(int argc, char** argv) {
     status = s;
     QApplication::exit(s);
   };
+  // The session window, made below, takes the output, the input requests
+  // and the ⎕CC and cursor requests; it outlives the task's thread.
+  QPointer<TAPLSessionWin> session;
+  LocalTask* task_of_window = nullptr;
+  TestInput test_input = read_test_input();
+  front.session_text = [&](const std::string& text) {
+    if (!session || !task_of_window) return;
+    if (!task_of_window->noEcho) session->AppendSession(text.c_str());
+    if (task_of_window->hardCopyMode == 1) write_printer(text.c_str(), 1);
+  };
+  front.line_requested = [&] {
+    if (!session || !task_of_window) return;
+    session->InputRequested();
+    if (task_of_window->shell) task_of_window->shell->BroadcastMsg(0xffff, 203, 0, nullptr);
+    if (test_input.active) {
+      if (test_input.next < test_input.lines.size()) {
+        const std::string line = test_input.lines[test_input.next++];
+        type_line(session, line);
+      } else {
+        task_of_window->RequestQuit();
+      }
+    }
+  };
+  front.closing = [&] { dump_session(session); };
+  front.line_taken = [&] {
+    if (task_of_window && task_of_window->shell) task_of_window->shell->BroadcastMsg(0xffff, 202, 0, nullptr);
+  };
+  // Task thread; the window is deleted only after the thread has ended.
+  TAPLSessionWin* window_for_task = nullptr;
+  front.error_colour = [&](bool on) {
+    if (window_for_task) window_for_task->SetErrorColour(on);
+  };
+  front.keystroke = [&]() -> int { return window_for_task ? window_for_task->GetOneKeystroke() : 3; };
   LocalTask task(std::move(front));
   if (!task.AllocateTaskMemory(double(ws_kb) * 1024)) {
     ShowMessageBox("Cannot create initial APL task", "ZEMA Error", kErrorIcon);
@@ -160,6 +249,21 @@ int run_program(int argc, char** argv) {
   APLShell shell(&task);
   shell.AppendToChain();
   find_dialog();
+  // The session window, titled with the package's file name: hidden until
+  // the application writes something or asks for input.
+  const char* play = std::getenv("ZEMA_PLAY");
+  const std::string title =
+      unicode_to_font_text(QString::fromStdString(executable_name_of(play && *play ? play : get_executable_name())));
+  session = new TAPLSessionWin(title, &task);
+  window_for_task = session;
+  task_of_window = &task;
+  shell.session_window = session;
+  shell.AddWindowToShell(session);
+  session->submit_line = [&task](const std::string& line) { return task.ExecuteInputLine(line); };
+  session->attention = [&task] { task.Interrupt(); };
+  session->flush_output = [&task] { task.FlushOutput(); };
+  session->print_hard_copy = [](const std::string& text) { write_printer(text.c_str(), 1); };
+  for (const int msg : {103, 104, 102, 105, 101}) shell.BroadcastMsg(0xffff, msg, 0, nullptr);
 
   // The attention tick: pending output reaches the session at least every
   // 200 ms while the interpreter runs.
@@ -170,8 +274,11 @@ int run_program(int argc, char** argv) {
   task.Start();
   QApplication::exec();
   task.Join();
+  window_for_task = nullptr;
   close_qhc();
   shell.CloseAllWindows();
+  // The closed windows are deleted now, before the objects they use.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   delete APLFindDialog;
   gDesktopFile = nullptr;
   gAppDataFile = nullptr;

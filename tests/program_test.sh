@@ -177,18 +177,30 @@ check copies.status 0 "$status"
 check copies.out "42" "$(grep -v "CLEAR WS" <<<"$out" )"
 check copies.temporaries "" "$(ls -A "$dir/tmp")"
 
-# A ⍞ or ⎕ request: the session window to answer it in is not built, so
-# the application stops there with the stop's report, status 1.
-run env ZEMA_PLAY="$dir/asks" "$program"
-check asks.status 1 "$status"
+# A ⍞ or ⎕ request shows the session window and waits for the user's
+# line, typed here into the window (ZEMA_TEST_INPUT); the window's text is
+# read back (ZEMA_TEST_SESSION_DUMP). When the typed lines run out the
+# program is asked to quit, as by its Exit command: status 0.
+asks() {  # NAME PACKAGE INPUT-LINES
+  printf '%s' "$3" > "$dir/input"
+  rm -f "$dir/dump"
+  run env ZEMA_PLAY="$dir/$2" ZEMA_TEST_INPUT="$dir/input" ZEMA_TEST_SESSION_DUMP="$dir/dump" "$program"
+  dump=$(cat "$dir/dump" 2>/dev/null)
+}
+asks answered asks $'it\'s 1 ⍴ 2\n'
+check asks.status 0 "$status"
 check asks.out "BEFORE" "$out"
-check asks.box "Application error (breakpoint hit)|16|Stopped at F line number 2" "$boxes"
-run env ZEMA_PLAY="$dir/asks_lx" "$program"
-check asks_lx.status 1 "$status"
-check asks_lx.box "Application error (breakpoint hit)|16|Stopped in Execute" "$boxes"
-run env ZEMA_PLAY="$dir/quad" "$program"
-check quad.status 1 "$status"
-check quad.box "Application error (breakpoint hit)|16|Stopped at G line number 1" "$boxes"
+check asks.window "$(printf "BEFORE\nit's 1 ⍴ 2")" "$dump"
+check asks.boxes "" "$boxes"
+asks unanswered asks ""
+check asks_quit.status 0 "$status"
+check asks_quit.window "BEFORE" "$dump"
+asks quad quad $'1+\n2×3\n'
+check quad.status 0 "$status"
+check quad.window "$(printf '⎕:\n1+\nSYNTAX ERROR\n      1+\n      ^\n⎕:\n2×3')" "$dump"
+asks lx asks_lx $'from ⎕LX\n'
+check asks_lx.status 0 "$status"
+check asks_lx.window "from ⎕LX" "$dump"
 
 # ZEMA_PLAY naming a damaged or missing package: said so, status 1.
 damaged() {  # NAME WHAT
@@ -226,7 +238,6 @@ headless refusal 0 "ZEMA Support: This program cannot run as a standalone applic
 headless small 1 "ZEMA Error: Invalid WS size (less than 100 KB). Program aborted" env ZEMA_PLAY="$dir/small" "$program"
 headless option 1 "ZEMA Error: unknown option -bogus" env ZEMA_PLAY="$dir/app" "$program" -bogus 1
 headless fails 1 "$(printf 'Application error: DOMAIN ERROR\nF[1] 1÷0\n     ^')" env ZEMA_PLAY="$dir/fails" "$program"
-headless asks 1 "Application error (breakpoint hit): Stopped at F line number 2" env ZEMA_PLAY="$dir/asks" "$program"
 headless damaged 1 "ZEMA Error: The packaged application $dir/no_magic is damaged: its trailer is missing or broken" \
   env ZEMA_PLAY="$dir/no_magic" "$program"
 headless hello 0 "" env ZEMA_PLAY="$dir/app" "$program"

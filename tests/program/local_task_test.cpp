@@ -105,7 +105,7 @@ TEST(LocalTaskOutput, HeldUntilTheTickOrAnInputRequest) {
 
 // The task runs on its own thread, as in the program, so that it ends
 // having given up everything it held (the class-access lock with it).
-TEST(LocalTaskInput, SecondTaskWaitsForALineCutTo2047Bytes) {
+TEST(LocalTaskInput, SecondTaskWaitsForAWholeLine) {
   Session s;
   LocalTask first(s.Front(true));
   LocalTask task(s.Front(false));
@@ -113,12 +113,12 @@ TEST(LocalTaskInput, SecondTaskWaitsForALineCutTo2047Bytes) {
   EXPECT_FALSE(task.ExecuteInputLine("early"));  // not waiting: dropped
   task.Start();
   ASSERT_TRUE(wait_awaiting(task));  // no )SLOAD for a second task
-  // ⍴ and 1500 items " 1": the 2047 bytes kept hold 1023 of them.
+  // ⍴ and 5000 items " 1": a long line runs whole, never cut.
   std::string line = utf8_line_to_internal("⍴");
-  for (int i = 0; i < 1500; ++i) line += utf8_line_to_internal(" 1");
-  ASSERT_EQ(line.size(), 3001u);
+  for (int i = 0; i < 5000; ++i) line += utf8_line_to_internal(" 1");
+  ASSERT_EQ(line.size(), 10001u);
   EXPECT_TRUE(task.ExecuteInputLine(line));
-  ASSERT_TRUE(s.WaitFor("1023\n")) << s.Text();
+  ASSERT_TRUE(s.WaitFor("5000\n")) << s.Text();
   ASSERT_TRUE(wait_awaiting(task));
   ASSERT_TRUE(task.ExecuteInputLine(utf8_line_to_internal(")OFF")));
   ASSERT_TRUE(s.WaitEnded());
