@@ -80,6 +80,31 @@ class TAPLSessionWin : public TAPLShellText {
   // each time its task asks for input.
   void InputRequested();
 
+  // ---- ⎕CC and cursor requests ----
+  // The interpreter's requests on the session text (GUI thread; the task
+  // thread waits meanwhile, its pending output already flushed). The caret
+  // is at column c of line l. 1 empties the text and, when `hard_copy`
+  // (the task prints its session, hard-copy mode 1) and print_hard_copy is
+  // set, prints a form feed; 2 the caret to the start of the text; 3 to
+  // the start of its line; 4, 5, 6, 7 the caret up, down, left, right
+  // (CursorAdd at (c, l − 1), (c, l + 1), (c − 1, l), (c + 1, l); up on
+  // line 0 stays there); 10 deletes to the end of the line; 11 to the end
+  // of the text; 16 deletes the line, then CursorAdd(c, l); 17 inserts an
+  // empty line before the caret's line, then CursorAdd(c, l); 18 deletes
+  // the character at the caret; 19 inserts a blank there, the caret
+  // staying; 29/30, 36/37, 38/39 underline, bold, italic on/off in the
+  // typing style (the text already there keeps its face); 35 beeps;
+  // 101…108 set output_colour to black, white, red, green, blue, cyan,
+  // dark red, yellow. Any other code does nothing.
+  void QuadCC(int code, bool hard_copy);
+  // Puts the caret at `column` of `line` (−1: the caret's line), with an
+  // empty selection. A column above 254 is 254, a negative one 0; another
+  // negative line is line 0. Empty lines are appended until the line
+  // exists and a shorter line is padded with blanks up to the column (both
+  // only as far as the text's length limit lets them; the caret then
+  // stops at the end of what is there).
+  void CursorAdd(int column, int line);
+
   // ---- input ----
   // Key-down with Ctrl: Ctrl+'.' and Ctrl+Delete interrupt (the attention
   // hook, else the task's attnPending); Ctrl+Up and Ctrl+Down recall.
