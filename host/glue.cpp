@@ -152,7 +152,11 @@ void send_host_text(const char* text, bool lone_cr_ends) {
 }
 }  // namespace
 
-void ascii_line_send(const char* text) { send_host_text(text, false); }
+void APLTask::ASCIILineSend(const char* text) { send_host_text(text, false); }
+
+void ascii_line_send(const char* text) {
+  if (APLTask* t = find_my_task()) t->ASCIILineSend(text);
+}
 
 void line_send(const char* text) {
   APLTask* t = find_my_task();

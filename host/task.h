@@ -71,6 +71,11 @@ class APLTask {
   virtual void CheckFrontEndAttention() {}
   // The session shows the interpreter's own messages in its error colour.
   virtual void SetErrorColour(bool on) { (void)on; }
+  // A line of host characters sent by ⎕CC: a carriage return without a
+  // line feed is dropped, the rest goes out as session output (the base;
+  // host/glue.cpp). A task with a session window writes it over the
+  // current line from the caret, and never to the ⎕HC printer.
+  virtual void ASCIILineSend(const char* text);
   // A loaded workspace's latent expression is about to run; `error_message`
   // is the error-report word the workspace was loaded with, so that a
   // report made by the expression can be told from the loaded one.

@@ -85,7 +85,7 @@ LocalTask::LocalTask(Front front, BlockAllocator allocate)
           chunk = text;
         }
         Gui([&] {
-          if (front_.session_text) front_.session_text(std::string(chunk));
+          if (front_.session_text) front_.session_text(std::string(chunk), overwrite_);
           if (front_.session_output) front_.session_output(display_to_utf8(chunk));
         });
       }) {}
@@ -308,6 +308,18 @@ int LocalTask::GetOneKeystroke() {
   if (!front_.window || !front_.keystroke) return 3;
   FlushOutput();
   return front_.keystroke();
+}
+
+void LocalTask::ASCIILineSend(const char* text) {
+  if (!front_.window) return;
+  FlushOutput();
+  const int hard_copy = hardCopyMode;
+  hardCopyMode = 0;
+  overwrite_ = true;
+  APLTask::ASCIILineSend(text);
+  FlushOutput();
+  overwrite_ = false;
+  hardCopyMode = hard_copy;
 }
 
 void LocalTask::SetErrorColour(bool on) {

@@ -31,7 +31,9 @@ class LocalTask : public APLTask {
     // The same output as display-font characters, lines ended by "\r" (the
     // session window's text), on the GUI thread. Either sink keeps output
     // flowing; with neither it is discarded.
-    std::function<void(const std::string&)> session_text;
+    // `overwrite`: the text is written over the current line from the
+    // caret (a ⎕CC line), not added at the end.
+    std::function<void(const std::string& text, bool overwrite)> session_text;
     // GUI thread: a ⍞ or ⎕ input request, once the task waits for the
     // line (queued: the task may have been given its line, or ended, by
     // then, and the call is left out); and every line taken, before the
@@ -174,6 +176,7 @@ class LocalTask : public APLTask {
   Input ReadInputLine(std::string& line) override;
   int GetOneKeystroke() override;
   void SetErrorColour(bool on) override;
+  void ASCIILineSend(const char* text) override;
   void CheckFrontEndAttention() override;
   std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) override;
   void LatentExpressionStarting(std::uint32_t error_message) override { errorBeforeLx_ = error_message; }
@@ -211,6 +214,7 @@ class LocalTask : public APLTask {
   std::atomic<bool> tick_{false};
   bool firstInput_ = true;          // the next input request is the first
   bool loadSent_ = false;           // the last input line was )SLOAD pack
+  bool overwrite_ = false;          // output flushed now is a ⎕CC line (task thread)
   bool asking_ = false;             // the request is ⍞ or ⎕ input (task thread)
   // InWorkspace's hand-over: the work for the waiting task thread (one at
   // a time, under jobLock_), its end posted on jobDone_; while it runs the

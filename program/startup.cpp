@@ -189,9 +189,13 @@ int run_program(int argc, char** argv) {
   QPointer<TAPLSessionWin> session;
   LocalTask* task_of_window = nullptr;
   TestInput test_input = read_test_input();
-  front.session_text = [&](const std::string& text) {
+  front.session_text = [&](const std::string& text, bool overwrite) {
     if (!session || !task_of_window) return;
-    if (!task_of_window->noEcho) session->AppendSession(text.c_str());
+    if (!task_of_window->noEcho) {
+      session->overwrite = overwrite;
+      session->AppendSession(text.c_str());
+      session->overwrite = false;
+    }
     if (task_of_window->hardCopyMode == 1) write_printer(text.c_str(), 1);
   };
   front.line_requested = [&] {
@@ -206,6 +210,12 @@ int run_program(int argc, char** argv) {
         task_of_window->RequestQuit();
       }
     }
+  };
+  front.quad_cc = [&](int code) {
+    if (session && task_of_window) session->QuadCC(code, task_of_window->hardCopyMode == 1);
+  };
+  front.cursor = [&](int column, int line) {
+    if (session) session->CursorAdd(column, line);
   };
   front.closing = [&] { dump_session(session); };
   front.line_taken = [&] {

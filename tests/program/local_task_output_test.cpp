@@ -90,6 +90,45 @@ TEST(LocalTaskOutput, QuadCCAndCursorRequestsAsData) {
   EXPECT_EQ(quiet.text, "");
 }
 
+// A ⎕CC line goes to the window as text written over the current line
+// (flushed apart from the output before it), never to the ⎕HC printer; a
+// lone carriage return is dropped. Without a window nothing is sent.
+TEST(LocalTaskOutput, QuadCCLineIsWrittenOverTheCurrentLine) {
+  std::string seen;
+  int printing_during_line = -1;
+  LocalTask* current = nullptr;
+  LocalTask::Front f;
+  f.session_text = [&](const std::string& text, bool overwrite) {
+    seen += (overwrite ? "[over:" : "[end:") + text + "]";
+    if (overwrite) printing_during_line = current->hardCopyMode;
+  };
+  LocalTask task(f);
+  current = &task;
+  task.hardCopyMode = 1;
+  set_current_apl_task(&task);
+  const std::string ab = utf8_to_internal("AB");
+  csend(ab[0]);
+  csend(ab[1]);
+  ascii_line_send("xy\rz");
+  csend(ab[0]);
+  task.FlushOutput();
+  set_current_apl_task(nullptr);
+  EXPECT_EQ(seen, "[end:AB][over:xyz][end:A]");
+  EXPECT_EQ(printing_during_line, 0);
+  EXPECT_EQ(task.hardCopyMode, 1);
+
+  std::string none;
+  LocalTask::Front g;
+  g.session_text = [&](const std::string& text, bool) { none += text; };
+  g.window = false;
+  LocalTask hidden(g);
+  set_current_apl_task(&hidden);
+  ascii_line_send("xy");
+  hidden.FlushOutput();
+  set_current_apl_task(nullptr);
+  EXPECT_EQ(none, "");
+}
+
 // The debugger's requests in a packaged application: stops are refused
 // with FILE LOCKED; a step mode lasts until the next input request.
 TEST(LocalTaskDebugger, StopsRefusedStepModeClearedAtInput) {
