@@ -84,11 +84,18 @@ QFont apl_text_font() {
   return f;
 }
 
-QFont apl_dialog_font() {
+namespace {
+QFont apl_font_of_size(int points) {
   QFont f(MRichEdit::AplFontFamily());
-  f.setPointSize(10);
+  f.setFixedPitch(true);
+  f.setPointSize(points);
   return f;
 }
+}  // namespace
+
+QFont apl_dialog_font() { return apl_font_of_size(10); }
+QFont apl_status_font() { return apl_font_of_size(8); }
+QFont apl_win_title_font() { return apl_font_of_size(12); }
 
 TileGrid tile_grid(int n) {
   if (n <= 0) return {0, 0};

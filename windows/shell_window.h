@@ -38,10 +38,14 @@ std::int32_t pref_number(const char* name);
 
 // The screen rectangle {0, 0, width, height} of the primary screen.
 QRect screen_client_rect();
-// The APL text font at the screen size of the text_font_size setting, and
-// the font of APL symbols in dialog controls and lists.
+// The four APL fonts, all of the APL font family: the text font at the
+// screen size of the text_font_size setting; the font of APL symbols in
+// dialog controls and lists (10 points); of status strips (8 points); of
+// window titles drawn by the program (12 points).
 QFont apl_text_font();
 QFont apl_dialog_font();
+QFont apl_status_font();
+QFont apl_win_title_font();
 // The screen's pixels per inch (96 when unknown) and the conversions of a
 // nominal point size to the screen size and back.
 int screen_ppi();
