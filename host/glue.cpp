@@ -154,6 +154,18 @@ void send_host_text(const char* text, bool lone_cr_ends) {
 
 void APLTask::ASCIILineSend(const char* text) { send_host_text(text, false); }
 
+int APLTask::QwiEvents(int subcode, int argument, void* result, int room) {
+  (void)subcode, (void)argument, (void)result, (void)room;
+  return 24;
+}
+
+int APLTask::QwiSelf(void* result, int room) { return return_raw_text(result, "", room); }
+
+int APLTask::QwiWindowVisible(const char* name, void* result, int room) {
+  (void)name, (void)room;
+  return return_boolean_scalar(result, 0);
+}
+
 void ascii_line_send(const char* text) {
   if (APLTask* t = find_my_task()) t->ASCIILineSend(text);
 }

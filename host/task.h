@@ -12,6 +12,7 @@
 namespace zema {
 
 class APLShell;
+class QwiSystem;
 
 // What the front end's windows learn of a name (GetNameInformation).
 struct NameInformation {
@@ -95,6 +96,17 @@ class APLTask {
   // 88 (LOGICAL UNIT NOT FOUND).
   virtual void QwiGetProperty() { guiResult = 88; }
   virtual void QwiSetProperty() { guiResult = 88; }
+  // The ⎕WI reads of the services channel (task thread), each writing one
+  // APL value into `result` (`room` bytes) and answering an ErrorCode.
+  // QwiEvents: the event queue's read side for `subcode` (3–10) with its
+  // integer `argument`. QwiSelf: the full name of the object whose event
+  // is being handled (⎕WSELF), an empty text when none. QwiWindowVisible:
+  // 1 when the top-level object `name` (internal characters) exists, is
+  // opened and visible, else 0. The base has no ⎕WI system: 24, an empty
+  // text, and 0.
+  virtual int QwiEvents(int subcode, int argument, void* result, int room);
+  virtual int QwiSelf(void* result, int room);
+  virtual int QwiWindowVisible(const char* name, void* result, int room);
   // Moves the workspace into a block of at least the given size; answers
   // the new size and base, or 0 when no block could be had.
   virtual std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) = 0;
@@ -165,6 +177,7 @@ class APLTask {
   PrefsRecord prefs;
   std::uint8_t* wsBase = nullptr;
   APLShell* shell = nullptr;  // the task's windows (GUI thread), null without
+  QwiSystem* system = nullptr;  // the task's ⎕WI object tree (GUI thread), null without
   APLTask* nextTask = nullptr;  // the next task in the task list
 };
 

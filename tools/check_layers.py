@@ -22,6 +22,7 @@ DIRECT = {
     "components": ["host"],
     "platform": ["host"],
     "windows": ["components", "platform"],
+    "wi": ["windows"],
     "interpreter/workspace": ["host"],
     "interpreter/reader": ["interpreter/workspace"],
     "interpreter/output": ["interpreter/reader"],
