@@ -126,6 +126,12 @@ class APLTask {
   // The workspace name without directory and ".aws", display-font
   // characters.
   virtual std::string GetWSName() { return "CLEAR WS"; }
+  // Whether the workspace holds anything (a confirmation guards its loss).
+  virtual bool WSNotEmpty() { return false; }
+  // The state indicator as )SI lists it; empty when it is clear.
+  virtual std::string GetSI() { return {}; }
+  // Whether ⎕LX has a value.
+  virtual bool CheckQuadLXDefined() { return false; }
   // 0 and `*info` for a known name (display-font characters); 12 for a bad
   // or unknown name.
   virtual int GetNameInformation(const std::string& name, NameInformation* info) {

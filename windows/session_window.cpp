@@ -37,8 +37,8 @@ bool only_blanks_and_line_ends(const char* text) {
 
 }  // namespace
 
-TAPLSessionWin::TAPLSessionWin(const std::string& executable_name, APLTask* task, QWidget* owner)
-    : TAPLShellText(owner), task_(task) {
+TAPLSessionWin::TAPLSessionWin(const std::string& executable_name, APLTask* task, QWidget* owner, bool packaged)
+    : TAPLShellText(owner), packaged_(packaged), task_(task) {
   window_kind = kind_session;
   output_colour = pref_number("session_apl_output_color");
   Contents->SetMaxLength(20000000);
@@ -51,6 +51,7 @@ TAPLSessionWin::TAPLSessionWin(const std::string& executable_name, APLTask* task
     const QRect screen = screen_client_rect();
     move((screen.width() - width()) / 2, (screen.height() - height()) / 2);
   }
+  BuildSessionMenus();
   undo.undo_enabled = false;
   Contents->SelectAll();
   Contents->SetSelTextBuf("");
@@ -72,6 +73,7 @@ void TAPLSessionWin::AcceptMsg(int msg, int arg, void* ptr) {
       if (pref_number("session_win_default_w") != 0)
         setGeometry(pref_number("session_win_default_x"), pref_number("session_win_default_y"),
                     pref_number("session_win_default_w"), pref_number("session_win_default_h"));
+      UpdateRecentFileMenus();
       Contents->SetFontSize(apl_text_font().pointSize());
       RethinkPrintWidth(true);
       break;

@@ -18,7 +18,12 @@
 #include <mutex>
 #include <string>
 
+#include <QPoint>
+#include <QRect>
+
 #include "windows/shell_text.h"
+
+class QCloseEvent;
 
 namespace zema {
 
@@ -33,7 +38,13 @@ class TAPLSessionWin : public TAPLShellText {
   // `task` is the task whose attention flags GetOneKeystroke reads and
   // whose attnPending the interrupt keys set when no attention hook is
   // given (may be null).
-  explicit TAPLSessionWin(const std::string& executable_name, APLTask* task = nullptr, QWidget* owner = nullptr);
+  // `packaged` (the only arrangement the program uses): the packaged File
+  // menu, Tools as "&Display" with the font sizes only, the Edit menu
+  // without the object-editing items, Window and Help hidden; the
+  // development File and Debug menus are not made at all, so none of their
+  // shortcuts exists. Without it: the development menus, no packaged one.
+  explicit TAPLSessionWin(const std::string& executable_name, APLTask* task = nullptr, QWidget* owner = nullptr,
+                          bool packaged = true);
   ~TAPLSessionWin() override;
 
   // 101 places the window from the session_win_default_* settings (when
@@ -158,6 +169,160 @@ class TAPLSessionWin : public TAPLShellText {
   // cut; 0: no limit.
   std::size_t input_line_limit = 0;
 
+  // ---- menus and commands (session_commands.cpp) ----
+  // A file dialog asked for by a command. `filter` pairs a description and
+  // its patterns with '|' ("APL Workspaces (*.aws)|*.aws|All files (*)|*");
+  // `filter_index` counts the pairs from 1. On OK the dialog fills `path`
+  // and `filter_index` (the pair chosen).
+  struct FileDialogRequest {
+    bool save = false;
+    std::string title, filter, default_extension, file_name;
+    bool overwrite_prompt = false;
+    int filter_index = 1;
+    std::string path;
+  };
+  // Tests: while set, it stands in for every file dialog of the session
+  // window (it answers OK with true, after filling the request); null: a
+  // QFileDialog run through RunModal.
+  static std::function<bool(FileDialogRequest&)> file_dialog_hook;
+  // Runs the file dialog for `r` (the hook, else a QFileDialog): true on OK
+  // with a non-empty path, the default extension added to a name without one.
+  static bool RunFileDialog(FileDialogRequest& r);
+
+  // Whether the menus were arranged for a packaged application.
+  bool IsPackaged() const { return packaged_; }
+
+  // Packaged File menu (always enabled).
+  QMenu* PackageFileMenu = nullptr;
+  QAction* PackageFileSaveItem = nullptr;
+  QAction* PackageFilePageSetupItem = nullptr;
+  QAction* PackageFilePrintItem = nullptr;
+  QAction* PackageFileExitItem = nullptr;
+  // Development File and Debug menus: null in packaged mode.
+  QMenu* FileMenu = nullptr;
+  QAction* FileNewItem = nullptr;
+  QAction* FileOpenItem = nullptr;
+  QAction* FileSaveItem = nullptr;
+  QAction* FileSaveAsItem = nullptr;
+  QAction* FileCopyItem = nullptr;
+  QAction* FileNewTaskItem = nullptr;
+  QMenu* FileSessionItem = nullptr;
+  QAction* SessionNewItem = nullptr;
+  QAction* SessionOpenItem = nullptr;
+  QAction* SessionSaveItem = nullptr;
+  QAction* CloseSessionItem = nullptr;
+  QAction* FileImportItem = nullptr;
+  QAction* FileExportItem = nullptr;
+  QAction* FilePrintSetupItem = nullptr;
+  QMenu* FilePrintItem = nullptr;
+  QAction* PrintWindowItem = nullptr;
+  QAction* PrintListingItem = nullptr;
+  QAction* FileRecentItems[5] = {};  // each holds its path as its data
+  QAction* FileRecentSeparator = nullptr;
+  QAction* FileExitItem = nullptr;
+  QMenu* DebugMenu = nullptr;
+  QAction* DebugInterruptItem = nullptr;
+  QAction* DebugResumeItem = nullptr;
+  QAction* DebugSIClearItem = nullptr;
+  QAction* DebugStepOverItem = nullptr;
+  QAction* DebugStepInItem = nullptr;
+  QAction* DebugRunEndItem = nullptr;
+  QAction* DebugDebugItem = nullptr;
+  QAction* DebugBreakpoint = nullptr;
+  QAction* DebugWatchItem = nullptr;
+
+  // Menu opening: File enables the workspace items and the recent items at
+  // an ordinary input request only, Exit and Close Session at any input
+  // request, the print items unless the printer is busy (the workspace
+  // listing is not built: always disabled). Debug: Interrupt while the task
+  // runs or asks for ⍞ input; Watch and Breakpoints at ordinary input (and
+  // a maker); Resume, Clear Stack, Show Debug Window and the step items at
+  // ordinary input with a state indicator that is not empty.
+  void FileMenuClick();
+  void DebugMenuClick();
+  // The session's Edit rule: no Undo; Cut, Copy, Copy as Unicode, Delete,
+  // Find Selected Text with a selection; the pastes when the clipboard
+  // holds text; Select All and Find always; Find Again and Replace with a
+  // search text; the name items (captions as the base makes them) at an
+  // ordinary input request.
+  void EditMenuClick();
+
+  // Workspace commands, submitted as system commands (FakeInputLine,
+  // FakeSyscmd). A confirmation ("ZEMA Warning", OK/Cancel) comes first
+  // when the safety setting is on and the workspace is not empty.
+  void FileNewItemClick();
+  void FileOpenItemClick();
+  // "CLEAR WS": Save As; else )SAVE.
+  void FileSaveItemClick();
+  // The workspace filter: )SAVE and the recent list. The executable
+  // filter: refused ("ZEMA Error") with a state indicator that is not
+  // empty or without ⎕LX, else written by make_packaged (88 and other
+  // failures reported).
+  void FileSaveAsItemClick();
+  void FileCopyItemClick();
+  void FileImportItemClick();
+  void FileExportItemClick();
+  // The recent item `index` (0–4): its path loaded and moved to the front;
+  // nothing for an item without a path.
+  void FileRecentItemClick(int index);
+  // new_session, else "Cannot create new APL task".
+  void FileNewTaskItemClick();
+  void CloseSessionItemClick();
+  // Asks every task of the task list to quit (quit_task).
+  void FileExitItemClick();
+  // Session history: clear (with safety, confirmed; at an ordinary input
+  // request the six-blank prompt is left, caret after it, typing in the
+  // input colour); re-read a file into the emptied window in the output
+  // colour; save the window's text as a plain file.
+  void SessionNewItemClick();
+  void SessionOpenItemClick();
+  void SessionSaveItemClick();
+  // The workspace listing is not built: nothing.
+  void PrintListingItemClick() {}
+  void DebugInterruptItemClick();
+  void DebugResumeItemClick();
+  void DebugSIClearItemClick();
+  // The debugger is made (make_debug_window of the shell) when the shell
+  // has none, then 402, 403 or 404 goes to it.
+  void DebugStepOverItemClick();
+  void DebugStepInItemClick();
+  void DebugRunEndItemClick();
+  void DebugDebugItemClick();
+  void DebugBreakpointClick();
+  void DebugWatchItemClick();
+
+  // Recent workspaces in gAppDataFile, section "recent workspaces", keys
+  // "0" (newest) to "4": `path` becomes "0", the others follow without it,
+  // at most five; then the items. Nothing without the file.
+  void AddRecentFile(const std::string& path);
+  // The recent items from the file: item i holds key i's path and shows
+  // its last component less a final ".aws" (any case; only when the
+  // component is longer than 5 characters), or the full path when another
+  // item shows the same name; items without a key are hidden. Nothing
+  // without a shell, the file or the File menu.
+  void UpdateRecentFileMenus();
+
+  // Where a new session window goes from this one at (left, top) on
+  // `screen`: 16 pixels right and down, each coordinate first reset to the
+  // screen's edge when it lies outside or within 16 of the far edge.
+  static QPoint NewSessionPosition(QPoint from, const QRect& screen);
+
+  // Asks `task` to quit: its quit flag set and the task woken, so it ends
+  // (and its windows close). Null: nothing can ask a task to quit.
+  std::function<void(APLTask* task)> quit_task;
+  // The application's quit-menu event: answers true when it was queued
+  // (the window then stays open). Null: the application has none.
+  std::function<bool()> quit_menu_event;
+  // Writes the packaged executable `file` from the running workspace:
+  // 0 done, 88 no runtime support file, else an I/O failure. Null: 88.
+  std::function<int(const std::string& file)> make_packaged;
+  // Makes and shows a further session (task, shell, window); false when it
+  // could not (it reported why). Null: "Cannot create new APL task".
+  std::function<bool(TAPLSessionWin* from)> new_session;
+  // The breakpoints dialog and a watch window; null: their items stay
+  // disabled.
+  std::function<void(TAPLSessionWin* from)> show_breakpoints, show_watch;
+
   // ---- state ----
   static constexpr int kTypeaheadSize = 100;
   static constexpr int kRecallSize = 100;
@@ -177,6 +342,11 @@ class TAPLSessionWin : public TAPLShellText {
   // FormResize and FormShow: ⎕PW from the width (not forced).
   void resizeEvent(QResizeEvent* e) override;
   void showEvent(QShowEvent* e) override;
+  // FormCloseQuery: closes without a shell or task, or when the task is
+  // ending; else the quit-menu event when the application has one, or the
+  // task is asked to quit; the window stays open (it closes at the task's
+  // end).
+  void closeEvent(QCloseEvent* e) override;
 
  private:
   // Enter at an input request: takes the line and submits it.
@@ -189,6 +359,17 @@ class TAPLSessionWin : public TAPLShellText {
   void AddAtEnd(const std::string& text, std::int32_t colour);
   bool PopTypeahead(char* c);
 
+  // The menus of the session window (session_commands.cpp).
+  void BuildSessionMenus();
+  void BuildDevelopmentMenus();
+  // OK/Cancel "ZEMA Warning" when the safety setting is on (and, with
+  // `only_if_not_empty`, the workspace is not empty): false abandons.
+  bool ConfirmSafety(const char* text, bool only_if_not_empty);
+  // The workspace dialogs' file name: the workspace name unless "CLEAR WS".
+  std::string DefaultWorkspaceFile();
+  void Step(int msg);
+
+  bool packaged_ = true;
   APLTask* task_;
   mutable std::mutex typeahead_lock_;
   std::condition_variable typeahead_added_;

@@ -263,36 +263,40 @@ TEST_F(SessionWindowTest, ALongLineIsSentWholeOrRefusedVisibly) {
   EXPECT_EQ(Text(w), before);
 }
 
-TEST_F(SessionWindowTest, EnterOnAnOldLineRestoresItAndSendsTheEditedLine) {
-  TAPLSessionWin* w = Make();
-  w->AppendSession("      1+1\n2\n      ");
-  const int end_of_first = 9;
-  w->Contents->SetSelectionRange(end_of_first, end_of_first);
-  QTest::keyClicks(w->Contents, "0");
-  EXPECT_EQ(Text(w), "      1+10\r2\r      ");
-  Key(w, Qt::Key_Return);
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0], internal("      1+10"));
-  EXPECT_EQ(Text(w), "      1+1\r2\r      1+10\r") << "the prompt line is replaced";
-
-  // Without a prompt at the end the line goes on a new line.
-  w->AppendSession("20");
-  w->Contents->SetSelectionRange(2, 2);
-  QTest::keyClicks(w->Contents, "X");
-  Key(w, Qt::Key_Return);
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[1], internal("  X    1+1"));
-  EXPECT_EQ(Text(w), "      1+1\r2\r      1+10\r20\r  X    1+1\r");
-}
-
-TEST_F(SessionWindowTest, EnterWithASelectionSendsItAndLeavesItsLine) {
-  TAPLSessionWin* w = Make();
-  w->AppendSession("abc def\n      ");
-  w->Contents->SetSelectionRange(4, 7);
-  Key(w, Qt::Key_Return);
-  ASSERT_EQ(sent.size(), 1u);
-  EXPECT_EQ(sent[0], internal("def"));
-  EXPECT_EQ(Text(w), "abc def\r      def\r");
+// Enter away from the prompt: the line sent, and the session after it (the
+// old line put back, the sent line repeated at the end).
+TEST_F(SessionWindowTest, EnterAwayFromThePromptSendsTheLineAndRepeatsIt) {
+  struct Case {
+    const char* why;
+    const char* output;
+    int sel_start, sel_end;
+    const char* typed;
+    const char* before_enter;  // null: not checked
+    const char* line_sent;
+    const char* after;
+  } cases[] = {
+      {"an edited old line replaces the prompt line", "      1+1\n2\n      ", 9, 9, "0", "      1+10\r2\r      ",
+       "      1+10", "      1+1\r2\r      1+10\r"},
+      {"without a prompt at the end the line goes on a new line", "      1+1\n2\n      1+10\n20", 2, 2, "X",
+       nullptr, "  X    1+1", "      1+1\r2\r      1+10\r20\r  X    1+1\r"},
+      {"a selection is sent and its line left as it was", "abc def\n      ", 4, 7, "", nullptr, "def",
+       "abc def\r      def\r"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.why);
+    TAPLSessionWin* w = Make();
+    sent.clear();
+    w->AppendSession(c.output);
+    w->Contents->SetSelectionRange(c.sel_start, c.sel_end);
+    if (*c.typed) QTest::keyClicks(w->Contents, c.typed);
+    if (c.before_enter) {
+      EXPECT_EQ(Text(w), c.before_enter);
+    }
+    Key(w, Qt::Key_Return);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0], internal(c.line_sent));
+    EXPECT_EQ(Text(w), c.after);
+  }
 }
 
 TEST_F(SessionWindowTest, RecallBackAndForthOverAHundredLines) {

@@ -50,6 +50,12 @@ class FakeTask : public APLTask {
   bool IsAwaitingInput() const override { return awaiting; }
   int GetWSState() override { return state; }
   std::string GetWSName() override { return ws_name; }
+  bool not_empty = false;   // WSNotEmpty
+  std::string si;           // GetSI
+  bool lx_defined = false;  // CheckQuadLXDefined
+  bool WSNotEmpty() override { return not_empty; }
+  std::string GetSI() override { return si; }
+  bool CheckQuadLXDefined() override { return lx_defined; }
   int GetNameInformation(const std::string& name, NameInformation* info) override {
     auto it = names.find(name);
     if (it == names.end()) return 12;
