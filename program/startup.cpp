@@ -273,6 +273,11 @@ int run_program(int argc, char** argv) {
   session->attention = [&task] { task.Interrupt(); };
   session->flush_output = [&task] { task.FlushOutput(); };
   session->print_hard_copy = [](const std::string& text) { write_printer(text.c_str(), 1); };
+  // Exit and closing the window ask the task to quit; a task waiting for
+  // input is woken to do so.
+  session->quit_task = [](APLTask* t) {
+    if (auto* local = dynamic_cast<LocalTask*>(t)) local->RequestQuit();
+  };
   for (const int msg : {103, 104, 102, 105, 101}) shell.BroadcastMsg(0xffff, msg, 0, nullptr);
 
   // The attention tick: pending output reaches the session at least every

@@ -44,4 +44,22 @@ check status 0 "$status"
 check window "$(printf 'What is your name? (an empty line ends)\nWorld\nHello, World\n')" "$(cat "$dir/window" 2>/dev/null)"
 check boxes "" "$(cat "$dir/boxes" 2>/dev/null)"
 check stderr "" "$(cat "$dir/err")"
+
+# Exit from the File menu (Alt+F, Up to its last item, Enter) while the
+# application waits for a line: the program ends, status 0.
+rm -f "$dir/window"
+"$app" 2> "$dir/err" &
+pid=$!
+window=$(timeout 20 xdotool search --sync --onlyvisible --name '^greet_app$' | head -n 1)
+xdotool windowfocus --sync "$window"
+xdotool key alt+f
+sleep 0.3
+xdotool key Up Return
+for _ in $(seq 100); do
+  kill -0 "$pid" 2>/dev/null || break
+  sleep 0.1
+done
+wait "$pid"
+check exit.status 0 "$?"
+check exit.window "What is your name? (an empty line ends)" "$(cat "$dir/window" 2>/dev/null)"
 exit $fail
