@@ -2,9 +2,11 @@
 #include "components/rich_edit.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QFontDatabase>
 #include <QFontMetrics>
+#include <QRegion>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -97,6 +99,12 @@ MRichEdit::MRichEdit(QWidget* parent) : QWidget(parent) {
   caret_timer_->setInterval(500);
   connect(caret_timer_, &QTimer::timeout, this, [this] { InsertTimerTimeout(); });
   caret_timer_->start();
+  paint_clock_ = std::make_unique<QElapsedTimer>();
+  paint_clock_->start();
+  deferred_paint_ = std::make_unique<QRegion>();
+  paint_timer_ = new QTimer(this);
+  paint_timer_->setSingleShot(true);
+  connect(paint_timer_, &QTimer::timeout, this, [this] { ShowDeferredPaint(); });
 }
 
 MRichEdit::~MRichEdit() = default;

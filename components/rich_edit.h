@@ -26,10 +26,12 @@
 
 #include "components/gap_buffer.h"
 
+class QElapsedTimer;
 class QFont;
 class QPainter;
 class QPaintDevice;
 class QPrinter;
+class QRegion;
 class QScrollBar;
 class QTimer;
 
@@ -195,6 +197,19 @@ class MRichEdit : public QWidget {
   int LinePosition(int line) const { return line_positions_[line]; }
 
   // ---- drawing, caret and scrolling ----
+  // The shortest time between two paints of the text, in milliseconds
+  // (0, the default: every repaint is asked for at once). Above 0, the
+  // repaints that the text, the caret and scrolling ask for within that
+  // time after the last paint are gathered into one, and so are the
+  // changes to a shown scroll bar's range and position: a stream of small
+  // edits (session output) is painted at most once per interval, while a
+  // lone edit still paints at once. What a key or mouse event handled by
+  // the control asks for is never held back (the gathered region goes
+  // with it).
+  void SetPaintInterval(int ms);
+  int PaintInterval() const { return paint_interval_; }
+  // Whether a gathered repaint waits for the interval to end.
+  bool PaintDeferred() const;
   void RedrawTextRange(int start, int count, bool to_end);
   void HilightSelection(bool on);
   void HilightCharRange(bool on, int start, int end);
@@ -385,6 +400,12 @@ class MRichEdit : public QWidget {
                int line_ascent, std::int32_t fg, std::int32_t bg);
   void DrawBullet(QPainter& p, int pos, int x, int y, int line_height, int line_ascent);
   QRect CaretRect() const;
+  // Asks for the control, or `r`, to be repainted: at once, or gathered
+  // under the paint interval; the gathered region (and scroll bar changes)
+  // are asked for when the interval ends (ShowDeferredPaint).
+  void AskRepaint();
+  void AskRepaint(const QRect& r);
+  void ShowDeferredPaint();
   void RepaintRange(int p, int old_lines);
   int ColumnAt(int pos) const;
   int PosAtColumn(int line, int column) const;
@@ -440,6 +461,13 @@ class MRichEdit : public QWidget {
   int bar_thickness_ = 16;
   std::int32_t background_ = 0xFFFFFF;
   QTimer* caret_timer_ = nullptr;
+  int paint_interval_ = 0;
+  QTimer* paint_timer_ = nullptr;    // runs while a repaint is gathered
+  std::int64_t last_paint_ms_ = -1;  // of paint_clock_; −1 never painted
+  std::unique_ptr<QElapsedTimer> paint_clock_;
+  std::unique_ptr<QRegion> deferred_paint_;
+  bool deferred_bars_ = false;  // scroll bars to set when it ends
+  bool paint_now_ = false;      // a key or mouse event is handled
   int last_drag_ = 0;
   bool dragging_ = false;
   bool page_numbers_ = false;

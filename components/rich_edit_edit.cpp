@@ -330,7 +330,25 @@ bool MRichEdit::event(QEvent* e) {
     k->ignore();
     return false;
   }
-  return QWidget::event(e);
+  switch (e->type()) {
+    case QEvent::KeyPress:
+    case QEvent::InputMethod:
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::MouseMove: {
+      // What the user does shows at once, past the paint interval.
+      const bool outer = paint_now_;
+      paint_now_ = true;
+      struct Restore {
+        bool& flag;
+        bool was;
+        ~Restore() { flag = was; }
+      } restore{paint_now_, outer};
+      return QWidget::event(e);
+    }
+    default:
+      return QWidget::event(e);
+  }
 }
 
 void MRichEdit::keyPressEvent(QKeyEvent* e) {

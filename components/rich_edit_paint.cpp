@@ -1,12 +1,15 @@
 // MRichEdit: painting, the caret, scrolling and the scroll bars.
 //
 // Painting happens only in paintEvent (and while printing, on the printer):
-// RedrawTextRange and the caret ask Qt to repaint rectangles. The caret is a
+// RedrawTextRange and the caret ask Qt to repaint rectangles, at once or,
+// under a paint interval, gathered until the interval ends. The caret is a
 // state drawn by every paint while caret_shown_ is set.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFontMetrics>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRegion>
 #include <QScrollBar>
 #include <QTimer>
 
@@ -61,7 +64,7 @@ void MRichEdit::ScrollImageBy(int dh, int dv, bool redraw) {
   if (dh == 0 && dv == 0) return;
   image_h_ -= dh;
   image_v_ -= dv;
-  if (redraw) update();
+  if (redraw) AskRepaint();
   if (OnScroll) OnScroll(this);
 }
 
@@ -111,6 +114,7 @@ void MRichEdit::AdjustScrollBars() {
       {vbar_, vbar_wanted_, hide_vbar_, image_v_, image_height_, height(), GetLineHeight(-1)},
       {hbar_, hbar_wanted_, hide_hbar_, image_h_, image_width_, width(), width_m_},
   };
+  const bool defer = PaintDeferred();
   for (const Bar& b : bars) {
     if (!b.bar) continue;
     if (!b.wanted) {
@@ -122,6 +126,11 @@ void MRichEdit::AdjustScrollBars() {
     const int excess = b.extent + b.offset - b.client;
     if (excess > 0) range = scrolled < 0 ? std::max(range, excess) : range + excess;
     const int maximum = std::max(range, 0), position = std::max(scrolled, 0);
+    if (defer && b.bar->isVisible() && b.bar->isEnabled() && (maximum != 0 || position != 0)) {
+      // The bar stays as it is shown until the gathered repaint.
+      deferred_bars_ = true;
+      continue;
+    }
     const QSignalBlocker block(b.bar);
     if (maximum == 0 && position == 0) {
       if (b.hide) {
@@ -194,12 +203,12 @@ void MRichEdit::ToggleInsertionPoint() {
     return;
   }
   caret_shown_ = !caret_shown_;
-  update(r);
+  AskRepaint(r);
 }
 
 void MRichEdit::HideInsertionPoint() {
   if (caret_shown_) ToggleInsertionPoint();
-  if (caret_shown_) update(CaretRect());
+  if (caret_shown_) AskRepaint(CaretRect());
   caret_shown_ = false;
 }
 
@@ -255,7 +264,47 @@ void MRichEdit::RedrawTextRange(int start, int count, bool to_end) {
     clip = QRect(QPoint(r1.left + image_h_, r1.top + image_v_), QPoint(r2.right + image_h_, r1.bottom + image_v_));
   else
     clip = QRect(QPoint(f.left + image_h_, r1.top + image_v_), QPoint(f.right + image_h_, r2.bottom + image_v_));
-  update(clip.normalized().adjusted(-1, -1, 1, 1));
+  AskRepaint(clip.normalized().adjusted(-1, -1, 1, 1));
+}
+
+void MRichEdit::SetPaintInterval(int ms) {
+  paint_interval_ = std::max(0, ms);
+  if (paint_interval_ == 0 && PaintDeferred()) {
+    paint_timer_->stop();
+    ShowDeferredPaint();
+  }
+}
+
+bool MRichEdit::PaintDeferred() const { return paint_timer_ && paint_timer_->isActive(); }
+
+void MRichEdit::AskRepaint() { AskRepaint(rect()); }
+
+void MRichEdit::AskRepaint(const QRect& r) {
+  if (paint_now_ && PaintDeferred()) {
+    paint_timer_->stop();
+    ShowDeferredPaint();
+  } else if (paint_interval_ > 0 && !paint_now_ && !printing_ && isVisible()) {
+    const std::int64_t since = last_paint_ms_ < 0 ? paint_interval_ : paint_clock_->elapsed() - last_paint_ms_;
+    if (PaintDeferred()) {
+      *deferred_paint_ += r;
+      return;
+    }
+    if (since < paint_interval_) {
+      *deferred_paint_ += r;
+      paint_timer_->start(static_cast<int>(paint_interval_ - since));
+      return;
+    }
+  }
+  update(r);
+}
+
+void MRichEdit::ShowDeferredPaint() {
+  if (!deferred_paint_->isEmpty()) update(*deferred_paint_);
+  *deferred_paint_ = QRegion();
+  if (deferred_bars_) {
+    deferred_bars_ = false;
+    AdjustScrollBars();
+  }
 }
 
 void MRichEdit::HilightSelection(bool) { RedrawTextRange(sel_start_, sel_end_ - sel_start_, sel_end_ == length()); }
@@ -273,6 +322,7 @@ void MRichEdit::HilightCharRange(bool, int start, int end) {
 
 void MRichEdit::paintEvent(QPaintEvent* e) {
   if (drawing_suppressed_) return;
+  last_paint_ms_ = paint_clock_->elapsed();
   if (first_paint_pending_) {
     first_paint_pending_ = false;
     RethinkFontMetrics();

@@ -21,6 +21,11 @@ namespace {
 
 constexpr int kReplayChunk = 376;  // type-ahead characters shown per replay
 constexpr const char* kPrompt = "      ";
+// Output arrives in many small chunks; the text is painted at most once
+// per this many milliseconds, so that a stream of output costs a few
+// paints a second rather than one per chunk, while a typed key still
+// shows well within a frame.
+constexpr int kPaintInterval = 10;
 
 // The internal-character form of a display-font text.
 std::string to_internal(const std::string& font_text) {
@@ -53,6 +58,7 @@ TAPLSessionWin::TAPLSessionWin(const std::string& executable_name, APLTask* task
   }
   BuildSessionMenus();
   undo.undo_enabled = false;
+  Contents->SetPaintInterval(kPaintInterval);
   Contents->SelectAll();
   Contents->SetSelTextBuf("");
   Contents->OnSelectionChange = [this](MRichEdit*) { ContentsSelectionChange(); };
