@@ -38,6 +38,10 @@ for _ in $(seq 100); do
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.1
 done
+if kill -0 "$pid" 2>/dev/null; then
+  echo "FAIL the program still runs after the empty line"
+  exit 1
+fi
 wait "$pid"
 status=$?
 check status 0 "$status"
@@ -45,20 +49,27 @@ check window "$(printf 'What is your name? (an empty line ends)\nWorld\nHello, W
 check boxes "" "$(cat "$dir/boxes" 2>/dev/null)"
 check stderr "" "$(cat "$dir/err")"
 
-# Exit from the File menu (Alt+F, Up to its last item, Enter) while the
-# application waits for a line: the program ends, status 0.
+# Exit from the File menu (a click on the menu, Up to its last item,
+# Enter) while the application waits for a line: the program ends, status 0.
 rm -f "$dir/window"
 "$app" 2> "$dir/err" &
 pid=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --name '^greet_app$' | head -n 1)
 xdotool windowfocus --sync "$window"
-xdotool key alt+f
-sleep 0.3
-xdotool key Up Return
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove $((X + 20)) $((Y + 10)) click 1
+sleep 0.5
+xdotool key Up
+sleep 0.2
+xdotool key Return
 for _ in $(seq 100); do
   kill -0 "$pid" 2>/dev/null || break
   sleep 0.1
 done
+if kill -0 "$pid" 2>/dev/null; then
+  echo "FAIL exit: the program still runs"
+  exit 1
+fi
 wait "$pid"
 check exit.status 0 "$?"
 check exit.window "What is your name? (an empty line ends)" "$(cat "$dir/window" 2>/dev/null)"
