@@ -84,9 +84,11 @@ LocalTask::LocalTask(Front front, BlockAllocator allocate)
           text.append(chunk);
           chunk = text;
         }
-        Gui([&] {
-          if (front_.session_text) front_.session_text(std::string(chunk), overwrite_);
-          if (front_.session_output) front_.session_output(display_to_utf8(chunk));
+        // Handed over without waiting: the window takes it in order with
+        // the task's other GUI steps.
+        Post([this, text = std::string(chunk), overwrite = overwrite_] {
+          if (front_.session_text) front_.session_text(text, overwrite);
+          if (front_.session_output) front_.session_output(display_to_utf8(text));
         });
       }) {}
 
@@ -148,6 +150,25 @@ void LocalTask::Gui(const std::function<void()>& step) {
     } restore{stepThread_, outer};
     step();
   });
+}
+
+void LocalTask::Post(std::function<void()> step) {
+  if (on_gui_thread()) {
+    step();
+    return;
+  }
+  postRoom_.acquire();
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(),
+      [this, step = std::move(step)] {
+        // A step of this task, as for Gui: class routines called from it
+        // are refused rather than wait for the running task.
+        const std::thread::id outer = stepThread_.exchange(std::this_thread::get_id());
+        step();
+        stepThread_ = outer;
+        postRoom_.release();
+      },
+      Qt::QueuedConnection);
 }
 
 void LocalTask::HoldWorkspace() {
@@ -323,7 +344,10 @@ void LocalTask::ASCIILineSend(const char* text) {
 }
 
 void LocalTask::SetErrorColour(bool on) {
-  if (front_.error_colour) front_.error_colour(on);
+  if (!front_.error_colour) return;
+  // The output before the change keeps the old colour.
+  FlushOutput();
+  Post([this, on] { front_.error_colour(on); });
 }
 
 bool LocalTask::ApplicationFailed(std::string* message) const {

@@ -42,8 +42,8 @@ class LocalTask : public APLTask {
     std::function<void()> line_taken;
     // GUI thread: the task ends, just before its windows close.
     std::function<void()> closing;
-    // Task thread: the interpreter's messages start (true) and end (false)
-    // in the error colour. Null: no colours.
+    // GUI thread, in order with the output: the interpreter's messages
+    // start (true) and end (false) in the error colour. Null: no colours.
     std::function<void(bool on)> error_colour;
     // Task thread: waits for one typed key (internal code; 0 when an
     // attention came first). Null: no keys (3).
@@ -195,6 +195,13 @@ class LocalTask : public APLTask {
   // Runs `step` on the GUI thread (synchronize), marking the thread that
   // runs it as inside a step of this task.
   void Gui(const std::function<void()>& step);
+  // Runs `step` on the GUI thread without waiting for it, after every step
+  // handed over before it; at most kPostedMax posted steps are outstanding
+  // (the task waits for room), so output cannot run ahead of its window
+  // without bound. On the GUI thread, or without an application, it runs
+  // at once.
+  void Post(std::function<void()> step);
+  static constexpr int kPostedMax = 64;
   // Task thread: takes and gives up the class-access lock (once).
   void HoldWorkspace();
   void ReleaseWorkspace();
@@ -209,6 +216,7 @@ class LocalTask : public APLTask {
   OutputBuffer out_;
   std::thread thread_;
   std::binary_semaphore input_{0};
+  std::counting_semaphore<kPostedMax> postRoom_{kPostedMax};
   std::string inputLine_;
   std::atomic<bool> awaitingInput_{false};
   std::atomic<bool> tick_{false};

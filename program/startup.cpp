@@ -221,11 +221,12 @@ int run_program(int argc, char** argv) {
   front.line_taken = [&] {
     if (task_of_window && task_of_window->shell) task_of_window->shell->BroadcastMsg(0xffff, 202, 0, nullptr);
   };
+  // The colour travels with the output, on the GUI thread.
+  front.error_colour = [&](bool on) {
+    if (session) session->colour_state = on ? 2 : 1;
+  };
   // Task thread; the window is deleted only after the thread has ended.
   TAPLSessionWin* window_for_task = nullptr;
-  front.error_colour = [&](bool on) {
-    if (window_for_task) window_for_task->SetErrorColour(on);
-  };
   front.keystroke = [&]() -> int { return window_for_task ? window_for_task->GetOneKeystroke() : 3; };
   LocalTask task(std::move(front));
   if (!task.AllocateTaskMemory(double(ws_kb) * 1024)) {
@@ -271,7 +272,6 @@ int run_program(int argc, char** argv) {
   shell.AddWindowToShell(session);
   session->submit_line = [&task](const std::string& line) { return task.ExecuteInputLine(line); };
   session->attention = [&task] { task.Interrupt(); };
-  session->flush_output = [&task] { task.FlushOutput(); };
   session->print_hard_copy = [](const std::string& text) { write_printer(text.c_str(), 1); };
   // Exit and closing the window ask the task to quit; a task waiting for
   // input is woken to do so.
