@@ -194,6 +194,8 @@ std::int32_t QwiSystem::NewHandle(QwiCallback* node) {
   } else {
     if (handles_.size() >= kMaxHandles) return 0;
     handles_.push_back({});
+    // Room for every slot to come back, so that giving one back never fails.
+    free_handles_.reserve(handles_.size());
     index = static_cast<std::uint32_t>(handles_.size() - 1);
   }
   handles_[index].node = node;
@@ -224,7 +226,15 @@ bool QwiSystem::AttentionPending() {
 }
 
 int QwiSystem::r1000_events(int subcode, int argument, void* result, int size) {
-  if (task_) open_pending_window(*task_);
+  try {
+    if (task_) open_pending_window(*task_);
+    return Events(subcode, argument, result, size);
+  } catch (const std::bad_alloc&) {
+    return 68;
+  }
+}
+
+int QwiSystem::Events(int subcode, int argument, void* result, int size) {
   switch (subcode) {
     case 3: {
       std::lock_guard guard(lock_);
@@ -323,8 +333,12 @@ int QwiSystem::r1000_events(int subcode, int argument, void* result, int size) {
 
 int QwiSystem::qwself_read(void* result, int size) {
   if (size < 392) return 4;
-  std::lock_guard guard(lock_);
-  return qwi_return_text(result, size, current_object_ ? current_object_->FullName() : std::string());
+  try {
+    std::lock_guard guard(lock_);
+    return qwi_return_text(result, size, current_object_ ? current_object_->FullName() : std::string());
+  } catch (const std::bad_alloc&) {
+    return 68;
+  }
 }
 
 int QwiSystem::check_visible_window(const char* name, void* result, int size) {

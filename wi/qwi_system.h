@@ -129,6 +129,8 @@ class QwiSystem : public QwiObj {
   // The node of a live handle, taking it out of the table; null otherwise.
   QwiCallback* TakeHandle(std::int32_t handle);
   void ReleaseRecord(QwiEvent& record);
+  // The subcodes of r1000_events, after a pending window was shown.
+  int Events(int subcode, int argument, void* result, int size);
   bool AttentionPending();
   void Reset();
 

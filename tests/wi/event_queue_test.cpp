@@ -173,3 +173,30 @@ TEST_F(QwiEventQueue, VisibleWindowCheck) {
 
 }  // namespace
 }  // namespace zema::wi_test
+
+namespace zema::wi_test {
+namespace {
+
+TEST_F(QwiEventQueue, SignalRaisesOnSignalOnTheRepresentingObjectWithTheValue) {
+  // A child task whose System object is represented by `t` in this tree.
+  FakeTask child;
+  ASSERT_EQ(make("t", "", "Timer", {text("onSignal"), text("signalled")}), 0);
+  child.system->representing_object = object("t");
+  std::vector<std::uint8_t> out(256);
+  const Value payload = ints({7, 8});
+  ASSERT_EQ(child.system->SetProperty(337, payload.data()), 0);
+  ASSERT_EQ(events(7), 0);
+  EXPECT_EQ(reply().text(), "signalled");
+  ASSERT_EQ(events(8), 0);
+  EXPECT_EQ(reply().ints()[1], 43);
+  EXPECT_EQ(reply().ints()[5], child.system->task_id());
+  ASSERT_EQ(events(9), 0);
+  EXPECT_EQ(reply().ints(), (std::vector<std::int32_t>{7, 8}));
+  // Without a representing object nothing is raised.
+  child.system->representing_object = nullptr;
+  EXPECT_EQ(child.system->GetProperty(337, out.data(), 256), 0);
+  EXPECT_EQ(task.system->QueuedCount(), 0);
+}
+
+}  // namespace
+}  // namespace zema::wi_test

@@ -234,6 +234,31 @@ TEST_F(QwiObjects, UnitsAndScale) {
   EXPECT_EQ(reply().ints(), std::vector<std::int32_t>{5});
 }
 
+TEST_F(QwiObjects, FontSizesFollowTheScaleCode) {
+  ASSERT_EQ(make("w", "", "Form"), 0);
+  ASSERT_EQ(make("w", "b", "Button"), 0);  // a font of 16 pixels
+  ASSERT_EQ(make("w", "l", "List"), 0);    // no font
+  ASSERT_EQ(get("w", "b", "font"), 0);
+  ASSERT_EQ(reply().rank(), 1);
+  ASSERT_EQ(reply().length(0), 4u);
+  EXPECT_EQ(reply().item(1).floats(), std::vector<double>{1.0});  // scale 1: 16 ÷ 16
+  EXPECT_EQ(reply().item(3).text(), "");
+  ASSERT_EQ(set("w", "b", "scale", int_scalar(5)), 0);
+  ASSERT_EQ(set("w", "b", "font", nested({text(""), int_scalar(23), int_scalar(1 + 4)})), 0);
+  ASSERT_EQ(get("w", "b", "font"), 0);
+  EXPECT_EQ(reply().item(1).ints(), std::vector<std::int32_t>{23});
+  EXPECT_EQ(reply().item(2).ints(), std::vector<std::int32_t>{5});
+  // An empty size and style leave them.
+  ASSERT_EQ(set("w", "b", "font", nested({text(""), ints({}), ints({})})), 0);
+  ASSERT_EQ(get("w", "b", "font"), 0);
+  EXPECT_EQ(reply().item(1).ints(), std::vector<std::int32_t>{23});
+  EXPECT_EQ(reply().item(2).ints(), std::vector<std::int32_t>{5});
+  EXPECT_EQ(set("w", "b", "font", nested({text("a"), int_scalar(1), int_scalar(0), text(""), text("")})), 20);
+  EXPECT_EQ(set("w", "b", "font", int_scalar(3)), 12);
+  EXPECT_EQ(get("w", "l", "font"), 12);
+  EXPECT_EQ(set("w", "l", "font", text("Sans")), 12);
+}
+
 TEST_F(QwiObjects, NamesChildrenSelfAndMissingObjects) {
   ASSERT_EQ(make("w", "", "Form"), 0);
   ASSERT_EQ(make("w", "f", "Frame"), 0);

@@ -134,6 +134,11 @@ class TestObj : public QwiObj {
       : QwiObj(task, name, parent) {
     class_id_ = static_cast<std::uint8_t>(class_id);
     if (with_control) SetControl(new QObject);
+    if (class_id == qwi_class::Button) {
+      QFont f;
+      f.setPixelSize(16);
+      font_ = f;
+    }
   }
   // A property that fails: `border` (12) is refused with 20.
   int SetProperty(int id, const void* value) override { return id == 12 ? 20 : QwiObj::SetProperty(id, value); }
