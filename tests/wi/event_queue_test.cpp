@@ -200,3 +200,39 @@ TEST_F(QwiEventQueue, SignalRaisesOnSignalOnTheRepresentingObjectWithTheValue) {
 
 }  // namespace
 }  // namespace zema::wi_test
+
+namespace zema::wi_test {
+namespace {
+
+TEST_F(QwiEventQueue, ClearingTheQueueEndsEveryHandleAndAttachment) {
+  EXPECT_EQ(task.system->SetQWARG(ints({1})), 68);  // nothing queued
+  b->CheckUserEvent(24);
+  b->CheckUserEvent(24);
+  ASSERT_EQ(events(5), 0);
+  const std::int32_t handle = reply().ints()[9];
+  ASSERT_EQ(task.system->SetQWARG(ints({1})), 0);
+  task.system->ClearEventQueue();
+  EXPECT_EQ(task.system->QueuedCount(), 0);
+  EXPECT_EQ(events(6, handle), 12);
+  // The object and its callback are still there.
+  EXPECT_EQ(b->CheckUserEvent(24), 3);
+  ASSERT_EQ(events(7), 0);
+  EXPECT_EQ(reply().text(), "clicked");
+}
+
+TEST_F(QwiEventQueue, OpenAndOpenedRaiseOnOpenOnce) {
+  ASSERT_EQ(set("w", "b", "onOpen", text("o")), 0);
+  ASSERT_EQ(set("w", "b", "opened", int_scalar(0)), 0);
+  EXPECT_FALSE(b->opened());
+  ASSERT_EQ(get("w", "b", "opened"), 0);
+  EXPECT_EQ(reply().ints(), std::vector<std::int32_t>{0});
+  ASSERT_EQ(get("w", "b", "open"), 0);
+  ASSERT_EQ(get("w", "b", "open"), 0);  // already open: nothing
+  ASSERT_EQ(set("w", "b", "opened", int_scalar(1)), 0);
+  EXPECT_TRUE(b->opened());
+  EXPECT_EQ(task.system->QueuedCount(), 1);
+  EXPECT_EQ(set("w", "b", "opened", int_scalar(2)), 12);
+}
+
+}  // namespace
+}  // namespace zema::wi_test
