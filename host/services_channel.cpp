@@ -56,26 +56,19 @@ int write_properties(APLTask& task, int code, int count, const void* value) {
       v.qwi_item_count = count;
       return 0;
     }
-    case 3:
-      return qwi_set_property(v.qwi_property.c_str(), v.qwi_object.c_str(), path_or_null(v), value);
-    default:
-      return 12;
+    case 3: return qwi_set_property(v.qwi_property.c_str(), v.qwi_object.c_str(), path_or_null(v), value);
+    default: return 12;
   }
 }
 
 int read_properties(APLTask& task, int code, void* result, int room) {
   ServerSideTaskVars& v = task.hostVars;
   switch (code) {
-    case 2:
-      return qwi_get_property(v.qwi_property.c_str(), v.qwi_object.c_str(), path_or_null(v), result, room);
-    case 3:
-      return qwi_get_property(nullptr, v.qwi_object.c_str(), path_or_null(v), result, room);
-    case 4:
-      return task.QwiSelf(result, room);
-    case 5:
-      return task.QwiWindowVisible(v.qwi_name.c_str(), result, room);
-    default:
-      return 12;
+    case 2: return qwi_get_property(v.qwi_property.c_str(), v.qwi_object.c_str(), path_or_null(v), result, room);
+    case 3: return qwi_get_property(nullptr, v.qwi_object.c_str(), path_or_null(v), result, room);
+    case 4: return task.QwiSelf(result, room);
+    case 5: return task.QwiWindowVisible(v.qwi_name.c_str(), result, room);
+    default: return 12;
   }
 }
 

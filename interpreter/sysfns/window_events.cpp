@@ -14,10 +14,11 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "host/charset.h"
-#include "host/services_channel.h"
 #include "host/services.h"
+#include "host/services_channel.h"
 #include "interpreter/engine/evaluation.h"
 #include "interpreter/primitives/args.h"
 #include "interpreter/primitives/nested_results.h"
@@ -266,11 +267,8 @@ void sfwi_monadic(SfArg right, Ws ws) {
       if (const int e = services_write(kServicesProperties, kPropertyName, 1, ws + a)) sfwi_error(e, ws);
       read_reply(kServicesProperties, kPropertyName, 0, ws);
       return;
-    case ET_NESTED:
-      nested_request(right, ws);
-      return;
-    default:
-      domner(ws);
+    case ET_NESTED: nested_request(right, ws); return;
+    default: domner(ws);
   }
 }
 
@@ -304,9 +302,12 @@ std::int32_t time_out_of(std::uint32_t a, Ws ws) {
   if (array_count(a, ws) != 1) ranker(ws);
   double seconds = 0;
   const std::uint32_t d = array_data(a, ws);
-  if (type == ET_BOOL) seconds = (rd32(ws, d) >> 31);
-  else if (type == ET_INT) seconds = rdi32(ws, d);
-  else std::memcpy(&seconds, ws + d, 8);
+  if (type == ET_BOOL)
+    seconds = (rd32(ws, d) >> 31);
+  else if (type == ET_INT)
+    seconds = rdi32(ws, d);
+  else
+    std::memcpy(&seconds, ws + d, 8);
   if (seconds < 0) return kNoLimit;
   const double ms = std::floor(seconds * 1000.0);
   if (!(ms <= 2147483647.0)) domner(ws);

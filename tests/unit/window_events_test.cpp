@@ -16,10 +16,11 @@
 #include <vector>
 
 #include "host/charset.h"
+#include "host/services_channel.h"
 #include "host/values.h"
+#include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/heap.h"
 #include "interpreter/workspace/integrity.h"
-#include "interpreter/workspace/entry.h"
 #include "test_workspace.h"
 
 namespace zema {
@@ -78,8 +79,7 @@ std::string render(const std::uint8_t* v, bool top = true) {
   const std::uint8_t* data = v + 12 + 4 * rank;
   std::string out;
   switch (v[8]) {
-    case 11:
-      return "'" + internal_to_utf8(std::string(reinterpret_cast<const char*>(data), n)) + "'";
+    case 11: return "'" + internal_to_utf8(std::string(reinterpret_cast<const char*>(data), n)) + "'";
     case 15:
       for (std::uint32_t i = 0; i < n; ++i) {
         std::uint32_t at = 0;
@@ -101,8 +101,7 @@ std::string render(const std::uint8_t* v, bool top = true) {
         out += (i ? " " : "") + std::to_string((w >> (31 - i % 32)) & 1);
       }
       return out;
-    default:
-      return "?";
+    default: return "?";
   }
 }
 
@@ -122,11 +121,11 @@ class ScriptedWiTask : public test::CaptureTask {
   // The event queue: callback texts (UTF-8) and event records.
   std::deque<std::variant<std::string, Event>> queue;
   Event current{0, 999, 0, 0, 0, 0, 0, 0, 0};
-  std::vector<int> subcodes;     // of every events read
-  std::vector<int> arguments;    // and its argument
-  int discards = 0;              // subcode-3 reads
-  int visible_reads = 0;         // window visibility asked
-  int visible_until = 0;         // visible for this many reads
+  std::vector<int> subcodes;   // of every events read
+  std::vector<int> arguments;  // and its argument
+  int discards = 0;            // subcode-3 reads
+  int visible_reads = 0;       // window visibility asked
+  int visible_until = 0;       // visible for this many reads
   std::string visible_name;
 
   void QwiGetProperty() override {
@@ -176,7 +175,9 @@ class ScriptedWiTask : public test::CaptureTask {
       default: return 24;
     }
   }
-  int QwiSelf(void* result, int room) override { return return_raw_text(result, utf8_to_internal("W.B").c_str(), room); }
+  int QwiSelf(void* result, int room) override {
+    return return_raw_text(result, utf8_to_internal("W.B").c_str(), room);
+  }
   int QwiWindowVisible(const char* name, void* result, int room) override {
     (void)room;
     visible_name = internal_to_utf8(name);
@@ -227,6 +228,28 @@ class WiSession : public ::testing::Test {
 using WindowRequests = WiSession<ScriptedWiTask>;
 using WindowEvents = WiSession<ScriptedWiTask>;
 using NoWiSystem = WiSession<test::CaptureTask>;
+
+// ---- the channel ----
+
+TEST(ServicesChannel, RefusesWhatItDoesNotServe) {
+  std::vector<std::uint32_t> area(64, 0);
+  std::vector<std::uint32_t> name(8, 0);
+  return_raw_text(name.data(), "A", 32);
+  // Without a task: no ⎕WI system.
+  EXPECT_EQ(services_write(kServicesProperties, 1, 0, name.data()), 88);
+  EXPECT_EQ(services_read(kServicesEvents, 7, 0, area.data(), 256), 88);
+  ScriptedWiTask task;
+  test::CurrentTask current(&task);
+  EXPECT_EQ(services_write(kServicesProperties, 1, 0, name.data()), 0);
+  EXPECT_EQ(services_write(kServicesProperties, 9, 0, name.data()), 12);
+  EXPECT_EQ(services_read(kServicesProperties, 9, 0, area.data(), 256), 12);
+  EXPECT_EQ(services_write(kServicesEvents, 7, 0, name.data()), 24);
+  EXPECT_EQ(services_write(6, 1, 0, name.data()), 24);
+  EXPECT_EQ(services_read(6, 1, 0, area.data(), 256), 24);
+  // A name must be text.
+  return_integer_scalar(name.data(), 5);
+  EXPECT_EQ(services_write(kServicesProperties, 2, 1, name.data()), 12);
+}
 
 // ---- ⎕WI ----
 
@@ -393,9 +416,9 @@ TEST_F(WindowEvents, DiscardingFirst) {
     const char* line;
     const char* error;
   };
-  for (const Case& c : {Case{"1 2 ⎕WE 0", "LENGTH ERROR"}, Case{"'a' ⎕WE 0", "DOMAIN ERROR"},
-                        Case{"⎕WE 1 2", "RANK ERROR"}, Case{"⎕WE ⊂1 2", "DOMAIN ERROR"},
-                        Case{"⎕WE 3E6", "DOMAIN ERROR"}, Case{"⎕WE ⎕NULL", "DOMAIN ERROR"}})
+  for (const Case& c :
+       {Case{"1 2 ⎕WE 0", "LENGTH ERROR"}, Case{"'a' ⎕WE 0", "DOMAIN ERROR"}, Case{"⎕WE 1 2", "RANK ERROR"},
+        Case{"⎕WE ⊂1 2", "DOMAIN ERROR"}, Case{"⎕WE 3E6", "DOMAIN ERROR"}, Case{"⎕WE ⎕NULL", "DOMAIN ERROR"}})
     EXPECT_EQ(first({c.line}), c.error) << c.line;
 }
 
