@@ -147,16 +147,16 @@ void read_reply(int component, int code, int count, Ws ws) {
 
 // ---- the value of a ⎕WI request with several items ----
 //
-// A piece of the value: an item of the argument copied whole (`whole`, its
+// An item of the value: an item of the argument copied whole (`whole`, its
 // offset from the argument's start in `at`), or a nested vector of such
 // items (their offsets in `parts`).
-struct Piece {
+struct ValueItem {
   bool whole = true;
   std::uint32_t at = 0;
   std::vector<std::uint32_t> parts;
 };
 
-std::uint64_t piece_size(const Piece& p, std::uint32_t a, Ws ws) {
+std::uint64_t item_size(const ValueItem& p, std::uint32_t a, Ws ws) {
   if (p.whole) return rd32(ws, a + p.at + obj::Size);
   std::uint64_t n = 16 + 4ull * p.parts.size();
   for (std::uint32_t part : p.parts) n += rd32(ws, a + part + obj::Size);
@@ -165,12 +165,12 @@ std::uint64_t piece_size(const Piece& p, std::uint32_t a, Ws ws) {
 
 // Writes the nested vector of `items` at `dest` (each a copy with its owner
 // word 0); answers its size.
-std::uint32_t write_vector(const std::vector<Piece>& items, std::uint32_t a, std::uint32_t dest, Ws ws);
+std::uint32_t write_vector(const std::vector<ValueItem>& items, std::uint32_t a, std::uint32_t dest, Ws ws);
 
-std::uint32_t write_piece(const Piece& p, std::uint32_t a, std::uint32_t dest, Ws ws) {
+std::uint32_t write_item(const ValueItem& p, std::uint32_t a, std::uint32_t dest, Ws ws) {
   if (!p.whole) {
-    std::vector<Piece> items;
-    for (std::uint32_t part : p.parts) items.push_back(Piece{true, part, {}});
+    std::vector<ValueItem> items;
+    for (std::uint32_t part : p.parts) items.push_back(ValueItem{true, part, {}});
     return write_vector(items, a, dest, ws);
   }
   const std::uint32_t size = rd32(ws, a + p.at + obj::Size);
@@ -179,7 +179,7 @@ std::uint32_t write_piece(const Piece& p, std::uint32_t a, std::uint32_t dest, W
   return size;
 }
 
-std::uint32_t write_vector(const std::vector<Piece>& items, std::uint32_t a, std::uint32_t dest, Ws ws) {
+std::uint32_t write_vector(const std::vector<ValueItem>& items, std::uint32_t a, std::uint32_t dest, Ws ws) {
   const std::uint32_t n = static_cast<std::uint32_t>(items.size());
   wr32(ws, dest, 0);
   wr8(ws, dest + obj::Type, ET_NESTED);
@@ -189,7 +189,7 @@ std::uint32_t write_vector(const std::vector<Piece>& items, std::uint32_t a, std
   std::uint32_t at = dest + 16 + 4 * n;
   for (std::uint32_t i = 0; i < n; ++i) {
     wr32(ws, dest + 16 + 4 * i, at - dest);
-    at += write_piece(items[i], a, at, ws);
+    at += write_item(items[i], a, at, ws);
   }
   wr32(ws, dest + obj::Size, at - dest);
   return at - dest;
@@ -198,18 +198,18 @@ std::uint32_t write_vector(const std::vector<Piece>& items, std::uint32_t a, std
 // Item `i` of the argument as a property pair: its first item, then its
 // value (its second item when it has two, else the vector of the rest).
 // DOMAIN ERROR unless it is a nested vector of at least two items.
-void add_pair(std::uint32_t a, std::uint32_t i, std::vector<Piece>& out, Ws ws) {
+void add_pair(std::uint32_t a, std::uint32_t i, std::vector<ValueItem>& out, Ws ws) {
   const std::uint32_t at = rd32(ws, array_data(a, ws) + 4 * i);
   const std::uint32_t pair = a + at;
   if (array_type(pair, ws) != ET_NESTED || array_rank(pair, ws) != 1 || array_count(pair, ws) < 2) domner(ws);
   const std::uint32_t m = array_count(pair, ws);
   auto sub = [&](std::uint32_t k) { return at + rd32(ws, array_data(pair, ws) + 4 * k); };
-  out.push_back(Piece{true, sub(0), {}});
+  out.push_back(ValueItem{true, sub(0), {}});
   if (m == 2) {
-    out.push_back(Piece{true, sub(1), {}});
+    out.push_back(ValueItem{true, sub(1), {}});
     return;
   }
-  Piece rest{false, 0, {}};
+  ValueItem rest{false, 0, {}};
   for (std::uint32_t k = 1; k < m; ++k) rest.parts.push_back(sub(k));
   out.push_back(rest);
 }
@@ -231,19 +231,19 @@ void nested_request(SfArg right, Ws ws) {
   if (n == 2 && !set) {
     if (const int e = services_write(kServicesProperties, kValue, 0, ws + item_at(a, 1, ws))) sfwi_error(e, ws);
   } else {
-    std::vector<Piece> items;
+    std::vector<ValueItem> items;
     std::uint32_t first_pair = 1;
     if (make) {
-      items.push_back(Piece{true, rd32(ws, array_data(a, ws) + 4), {}});
+      items.push_back(ValueItem{true, rd32(ws, array_data(a, ws) + 4), {}});
       first_pair = 2;
     }
     if (make || set) {
       for (std::uint32_t i = first_pair; i < n; ++i) add_pair(a, i, items, ws);
     } else {
-      for (std::uint32_t i = 1; i < n; ++i) items.push_back(Piece{true, rd32(ws, array_data(a, ws) + 4 * i), {}});
+      for (std::uint32_t i = 1; i < n; ++i) items.push_back(ValueItem{true, rd32(ws, array_data(a, ws) + 4 * i), {}});
     }
     std::uint64_t size = 16 + 4ull * items.size();
-    for (const Piece& p : items) size += piece_size(p, a, ws);
+    for (const ValueItem& p : items) size += item_size(p, a, ws);
     if (free_bytes(ws) < std::int64_t(size)) {
       force_gcol(ws);
       if (free_bytes(ws) < std::int64_t(size)) ws_full(ws);
