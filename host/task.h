@@ -28,6 +28,20 @@ struct ServerSideTaskVars {
   int last_afl_errno = 0;      // latest component-file host error
   std::uint32_t event_source = 0;
   std::uint32_t sysobj_counter = 0;
+  // ---- ⎕WI requests and event waits (host/services_channel.cpp and the
+  // interpreter's ⎕WI, ⎕WE and event functions) ----
+  // What the last component-21 writes of the services channel named: the
+  // whole object name (internal characters), its part before the first "."
+  // and the rest after it (empty: no "."), the property or method name
+  // (capitals) and the item count that came with it.
+  std::string qwi_name;
+  std::string qwi_object;
+  std::string qwi_path;
+  std::string qwi_property;
+  int qwi_item_count = 0;
+  // −1 while ⎕WE waits for events, 1 while a callback expression it started
+  // runs; 0 before the first ⎕WE. Kept as last set.
+  int qwi_callback_flag = 0;
 };
 
 // Names and paths handed to the interpreter at start.

@@ -50,6 +50,13 @@ void need_room(std::uint32_t bytes, Ws ws) {
   }
 }
 
+// ⎕WE's continuation after a callback (set_window_callback_return).
+WindowCallbackReturn window_callback_return = nullptr;
+
+// Ends a callback's level (its value, if any, already off the stack) and
+// goes back to ⎕WE.
+int end_window_callback(Ws ws);
+
 bool at_text_level(Ws ws) {
   const std::uint16_t s = engine_state(ws);
   return (s & st::ExecuteRunning) && (s & st::NotFunctionLine) && (s & st::ValueAwaited) && !si_empty(ws);
@@ -262,6 +269,7 @@ bool push_recorded_output(Ws ws) {
 // Text of a ⍎, ⎕EA or ⎕EC whose argument is empty: no value (the output of
 // a system command ⍎ ran, when it was recorded).
 void no_text_value(std::uint8_t mode, Ws ws) {
+  if (mode == evk::WindowCallback) return;  // ⎕WE goes on waiting
   if (mode == evk::TransferForm)
     push_transfer_form_empty(ws);
   else if (mode == evk::ExecCatch)
@@ -278,7 +286,23 @@ bool system_command_text(const std::uint8_t* text, std::uint32_t n) {
   return i < n && text[i] == ich::RightParen;
 }
 
+int end_window_callback(Ws ws) {
+  close_level(ws);
+  if (!window_callback_return) ZEMA_SYSTEM_ERROR(ws);
+  return window_callback_return(ws);
+}
+
 }  // namespace
+
+void set_window_callback_return(WindowCallbackReturn route) { window_callback_return = route; }
+
+bool start_window_callback(std::uint32_t text_slot, Ws ws) {
+  const std::uint32_t a = rd32(ws, text_slot);
+  if (array_type(a, ws) != ET_CHAR || array_count(a, ws) == 0) return false;
+  wr8(ws, hdr::MiscBits, rd8(ws, hdr::MiscBits) & ~kLineToRun);
+  start_evaluation(text_slot, evk::WindowCallback, ws);
+  return rd8(ws, hdr::MiscBits) & kLineToRun;
+}
 
 void start_evaluation(std::uint32_t text_slot, std::uint8_t mode, Ws ws) {
   sup_stop_recording(ws);
@@ -391,6 +415,12 @@ int evaluation_value(Ws ws) {
   if (!at_text_level(ws) && !at_quad_level(ws)) return -1;
   if (!last_statement(ws)) return -1;
   const std::uint8_t kind = rd8(ws, hdr::EvalKind);
+  if (kind == evk::WindowCallback) {
+    StackEntry value;
+    unstack(value, ws);
+    release_entry(value, ws);
+    return end_window_callback(ws);
+  }
   const std::uint32_t top = stack_entry_at(0, ws);
   if (kind != evk::QuadInput && (rd8(ws, top + se::Class) & kOwnsObject) && rd32(ws, top + se::Value) == 0) {
     // A function without a result ended the text: it gave no value.
@@ -472,6 +502,7 @@ int evaluation_without_value(Ws ws) {
   if (at_quad_level(ws)) return quad_input_read(ws);
   if (!at_text_level(ws)) ZEMA_SYSTEM_ERROR(ws);
   const std::uint8_t kind = rd8(ws, hdr::EvalKind);
+  if (kind == evk::WindowCallback) return end_window_callback(ws);
   close_level(ws);
   no_text_value(kind, ws);
   return kind == evk::TransferForm ? transfer_form_end(ws) : ES_FINISH_APPLICATION;
@@ -497,8 +528,9 @@ int take_error_in_evaluation(int code, Ws ws) {
   }
   const std::int32_t et1 = rd16(ws, hdr::EtMajor), et2 = rd16(ws, hdr::EtMinor);
   if (caught && kind == evk::ExecCatch) make_em(code, ws);
-  // Close the levels of plain ⍎ text, then the taking level.
-  while (at_text_level(ws) && rd8(ws, hdr::EvalKind) == evk::Execute) close_level(ws);
+  // Close the levels of plain ⍎ text and of callbacks, then the taking level.
+  while (at_text_level(ws) && (rd8(ws, hdr::EvalKind) == evk::Execute || rd8(ws, hdr::EvalKind) == evk::WindowCallback))
+    close_level(ws);
   if (!caught) return -1;
   close_level(ws);
   if (kind == evk::TransferForm) {

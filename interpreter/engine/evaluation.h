@@ -19,7 +19,28 @@ constexpr std::uint8_t Execute = 2;    // ⍎, and ⎕EA's left argument
 constexpr std::uint8_t ExecAlt = 3;    // ⎕EA's right argument
 constexpr std::uint8_t ExecCatch = 4;  // ⎕EC's argument
 constexpr std::uint8_t TransferForm = 5;  // 2 ⎕TF's expression, run as ⎕EC runs its text
+constexpr std::uint8_t WindowCallback = 6;  // an event's callback expression run by ⎕WE
 }  // namespace evk
+
+// ⎕WE's continuation, installed by the session: run when a callback
+// expression started by start_window_callback has ended (its value, if
+// any, already released), with ⎕WE's call entries and whatever ⎕WE pushed
+// above them on top of the stack again. Answers the engine state: it
+// either pushes ⎕WE's result or starts the next callback, and answers
+// ES_FINISH_APPLICATION either way. Without it the end of a callback is
+// SYSTEM ERROR.
+using WindowCallbackReturn = int (*)(Ws ws);
+void set_window_callback_return(WindowCallbackReturn route);
+
+// Sets the character vector whose offset the word at `text_slot` holds
+// (a stack entry ⎕WE pushed) to run at a new level as a statement of its
+// own, as ⍎ runs text, except that its value is dropped and its end calls
+// the continuation above rather than ending the application. Its errors
+// and branches leave the level as they leave a ⍎ level. An entry error of
+// the text is raised as ⎕WE's error. The caller answers state 2, which
+// starts the line; an empty text (nothing to run) answers false and sets
+// nothing up.
+bool start_window_callback(std::uint32_t text_slot, Ws ws);
 
 // Bits of the trap word (hdr::TrapWord) that evaluation sets: an error in
 // the running text goes to ⎕EA's left argument, or ends ⎕EC with code 0.

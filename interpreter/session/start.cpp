@@ -8,6 +8,7 @@
 #include "host/services.h"
 #include "interpreter/engine/dot_notation.h"
 #include "interpreter/engine/engine.h"
+#include "interpreter/engine/evaluation.h"
 #include "interpreter/engine/sysvars.h"
 #include "interpreter/primitives/structural.h"
 #include "interpreter/reader/entry_errors.h"
@@ -22,6 +23,7 @@
 #include "interpreter/sysfns/class_functions.h"
 #include "interpreter/sysfns/commands.h"
 #include "interpreter/sysfns/dispatch.h"
+#include "interpreter/sysfns/handlers.h"
 #include "interpreter/sysfns/library_listing.h"
 #include "interpreter/workspace/entry.h"
 #include "interpreter/workspace/errors.h"
@@ -45,6 +47,7 @@ void install_hooks() {
   set_named_call_routes(NamedCallRoutes{xnilfn, do_xmnfn, do_xdyfn});
   set_dot_system_member_route(class_function_through_reference);
   set_library_routes(LibraryRoutes{library_directory, visit_directory});
+  set_window_callback_return(sfwe_return);
 }
 
 }  // namespace

@@ -130,4 +130,63 @@ void sftime(Ws ws);                                    // ⎕TIME
 void sfnew_monadic(SfArg right, Ws ws);               // ⎕NEW class
 void sfnew_dyadic(SfArg left, SfArg right, Ws ws);    // architecture ⎕NEW class
 
+// ---- ⎕WI requests and events (window_events.cpp) ----
+// Requests travel over the services channel (host/services_channel.h) to
+// the task's ⎕WI system; without one every request fails as the channel
+// answers. The replies are adopted as results by sfwi_fixup.
+//
+// ⎕WI R: a property name (text) is read (reply: its value); a nested
+// vector (a scalar counts as one item; RANK ERROR beyond a vector, LENGTH
+// ERROR under 2 items) names a property or method by its first item and
+// gives the value: item 2 alone when there are 2 items and the first is
+// not Set; for Create or New (any case) item 2 then each later item's
+// pair (its first item, then its second, or the vector of the rest when
+// it has more; DOMAIN ERROR when an item is no nested vector of 2 or
+// more); for Set each pair from item 2; else items 2 to n. The reply of
+// that write is the result. Any other R is DOMAIN ERROR. L ⎕WI R first
+// names the object L (compacting the workspace). May compact; WS FULL.
+void sfwi_monadic(SfArg right, Ws ws);
+void sfwi_dyadic(SfArg left, SfArg right, Ws ws);
+// Raises the channel's failure `code`: 4 WS FULL, 12 DOMAIN, 16 RANK, 20
+// LENGTH ERROR; any other code with ⎕ET 0 1.
+[[noreturn]] void sfwi_error(int code, Ws ws);
+// Makes the reply the host wrote at the heap top within `room` the result
+// on the stack (`quiet`: not displayed); a nested reply whose items are
+// all simple scalars becomes the simple array of their kind.
+void sfwi_fixup(std::int32_t room, Ws ws, bool quiet = false);
+// ⎕WE R waits for ⎕WI events: R a number of seconds (negative: no limit;
+// 0: look once; RANK ERROR for more than one element; DOMAIN ERROR beyond
+// 2147483 seconds), or a window's name (waits while it is visible). A
+// reference is DOMAIN ERROR (no ⎕WI instances exist here). Events with a
+// callback expression have it run as a statement of its own (the callback
+// flag in the task's hostVars 1 meanwhile, −1 while waiting); the first
+// event without one is the result, its 9 integers; an empty vector when
+// the time runs out, the window goes or an attention was noted during the
+// statement; INTERRUPT for an attention that interrupts. A failed read of
+// the queue is DOMAIN ERROR, a reply of an unknown kind NONCE ERROR.
+// L ⎕WE R (L one number: DOMAIN, LENGTH ERROR): a non-zero L first
+// discards the queued events.
+void sfwe_monadic(SfArg right, Ws ws);
+void sfwe_dyadic(SfArg left, SfArg right, Ws ws);
+// The wait, with ⎕WE's frame (a value entry holding the time-out word) on
+// top of its call's entries: ends with the result in the frame's place,
+// or with a callback set to run above the frame. Answers state 2.
+int sfwe_wait(Ws ws);
+// The end of a callback (the session installs it as the engine's
+// continuation, set_window_callback_return): drops the callback's text
+// from above the frame and waits again. Answers state 2.
+int sfwe_return(Ws ws);
+// Milliseconds since the session began.
+std::uint32_t sfwe_get_ms(Ws ws);
+// ⎕EV: the record of the event whose callback runs (the last one taken).
+void sfev(Ws ws);
+// While a callback of a ⎕WI event runs: ⎕WSELF the object's full name,
+// ⎕WARG (⎕EVA) the event's value, ⎕EVN its name, ⎕EVT a reference to the
+// object (⎕NULL: no ⎕WI instances exist here). Otherwise an empty text,
+// an empty numeric vector, an empty text and ⎕NULL.
+void sfwself(Ws ws);
+void sfwarg(Ws ws);
+void sfevn(Ws ws);
+void sfevt(Ws ws);
+
 }  // namespace zema

@@ -73,15 +73,16 @@ const std::map<std::string, int> kFlags = {
 const std::set<std::string> kBuiltNiladic = words(
     "⎕LC ⎕TS ⎕AI ⎕UL ⎕ID ⎕WA ⎕AV ⎕TT ⎕A ⎕a ⎕B ⎕b ⎕C ⎕D ⎕I ⎕i ⎕L ⎕R ⎕T ⎕LER ⎕CL ⎕N ⎕y ⎕W ⎕M ⎕ET ⎕TC ⎕TCBEL "
     "⎕TCBS ⎕TCDEL ⎕TCESC ⎕TCFF ⎕TCLF ⎕TCNL ⎕TCNUL ⎕TCHT ⎕WSSIZE ⎕SYMB ⎕EM ⎕ERM ⎕SI ⎕TIME"
-    " ⎕THIS ⎕NULL ⎕CLASSES ⎕BASE ⎕PARENT ⎕HANDLE ⎕OID ⎕DS ⎕CHILDREN ⎕CLASSNAME ⎕CLASSREF ⎕MEMBERS");
+    " ⎕THIS ⎕NULL ⎕CLASSES ⎕BASE ⎕PARENT ⎕HANDLE ⎕OID ⎕DS ⎕CHILDREN ⎕CLASSNAME ⎕CLASSREF ⎕MEMBERS"
+    " ⎕EV ⎕WSELF ⎕WARG ⎕EVA ⎕EVN ⎕EVT");
 const std::set<std::string> kBuiltMonadic = words(
     "⎕HC ⎕DL ⎕MOUNT ⎕HOST ⎕ES ⎕ERS ⎕EC ⎕ERX ⎕CR ⎕EX ⎕FX ⎕NC ⎕NL ⎕NA ⎕STOP ⎕TRACE ⎕LIB ⎕PFKEY ⎕NEW"
-    " ⎕CLASS ⎕INSTANCES ⎕DF ⎕STATE ⎕CLONE ⎕GETCLASS ⎕AF ⎕UCS");
+    " ⎕CLASS ⎕INSTANCES ⎕DF ⎕STATE ⎕CLONE ⎕GETCLASS ⎕AF ⎕UCS ⎕WI ⎕WE");
 const std::set<std::string> kClassFunctions = words(
     "⎕THIS ⎕NULL ⎕CLASSES ⎕BASE ⎕PARENT ⎕HANDLE ⎕OID ⎕DS ⎕CHILDREN ⎕CLASSNAME ⎕CLASSREF ⎕MEMBERS ⎕CLASS ⎕INSTANCES ⎕DF"
     " ⎕STATE ⎕CLONE ⎕GETCLASS ⎕REPARENT ⎕RECLASS");
 const std::set<std::string> kBuiltDyadic =
-    words("⎕HOST ⎕ES ⎕ERS ⎕EA ⎕CR ⎕FX ⎕NL ⎕AT ⎕TF ⎕NA ⎕FMT ⎕STOP ⎕TRACE ⎕PFKEY ⎕IC ⎕NEW ⎕INSTANCES ⎕REPARENT ⎕RECLASS");
+    words("⎕HOST ⎕ES ⎕ERS ⎕EA ⎕CR ⎕FX ⎕NL ⎕AT ⎕TF ⎕NA ⎕FMT ⎕STOP ⎕TRACE ⎕PFKEY ⎕IC ⎕NEW ⎕INSTANCES ⎕REPARENT ⎕RECLASS ⎕WI ⎕WE");
 
 // ---- calling a row ----------------------------------------------------------------------------
 
@@ -232,7 +233,8 @@ TEST_F(Dispatch, EveryRowReachesItsHandlerOrItsError) {
         // ⎕ERX sets a line of the running function: refused at immediate
         // execution. ⎕STOP and ⎕TRACE name a function, ⎕NEW a class, which the workspace lacks.
         // The class functions have no object here (or a class argument).
-        const bool refused = name == "⎕ERX" || name == "⎕STOP" || name == "⎕TRACE" || name == "⎕NEW" ||
+        // ⎕WI, ⎕WE and ⎕EV find no ⎕WI system to ask.
+        const bool refused = name == "⎕WI" || name == "⎕WE" || name == "⎕EV" || name == "⎕ERX" || name == "⎕STOP" || name == "⎕TRACE" || name == "⎕NEW" ||
                              (kClassFunctions.count(name) && name != "⎕THIS" && name != "⎕NULL" && name != "⎕CLASSES");
         EXPECT_EQ(o.error, refused ? E_DOMAIN : 0) << name << " valence " << valence;
         EXPECT_EQ(sysfn_form(n, valence), SfForm::Handler) << name;
