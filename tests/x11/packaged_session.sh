@@ -11,6 +11,8 @@ app=$1
 dir=$(mktemp -d)
 trap 'kill "$pid" 2>/dev/null; rm -rf "$dir"' EXIT
 export HOME="$dir" ZEMA_TEST_SESSION_DUMP="$dir/window" ZEMA_TEST_MESSAGE_LOG="$dir/boxes"
+# Under the leak checker the program's standard error must stay as quiet.
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}print_suppressions=0"
 fail=0
 check() {  # NAME EXPECTED ACTUAL
   if [ "$2" != "$3" ]; then
