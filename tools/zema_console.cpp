@@ -179,6 +179,13 @@ int main(int argc, char** argv) {
   options.terminal = !options.input_marker && ::isatty(::fileno(in));
 
 #ifdef ZEMA_CONSOLE_WI
+  // Ctrl+C is for the interpreter's thread alone (its wait for a line must
+  // be the read it ends): blocked here before any thread starts, and let
+  // through again on that thread.
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   int app_argc = 1;
   char* app_argv[] = {argv[0], nullptr};
@@ -214,6 +221,7 @@ int main(int argc, char** argv) {
   task.system = new zema::QwiSystem(&task);
   int status = 0;
   std::thread interpreter([&] {
+    pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
     status = run_interpreter(task);
     QMetaObject::invokeMethod(
         &app,
@@ -223,11 +231,6 @@ int main(int argc, char** argv) {
         },
         Qt::QueuedConnection);
   });
-  // Ctrl+C reaches the interpreter's thread, whose wait for a line it ends.
-  sigset_t interrupt;
-  sigemptyset(&interrupt);
-  sigaddset(&interrupt, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
   QApplication::exec();
   interpreter.join();
 #else
