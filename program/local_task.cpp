@@ -16,6 +16,8 @@
 #include "platform/message_box.h"
 #include "platform/synchronize.h"
 #include "windows/shell.h"
+#include "wi/qwi_system.h"
+#include "wi/requests.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -207,6 +209,14 @@ bool LocalTask::WithClassAccess(const std::function<void(std::uint8_t*)>& work) 
 void LocalTask::CloseDownTaskGUI() {
   // The task's windows close with it (their close asks nothing now).
   ending = true;
+  if (system) {
+    // The queue first, so that no record holds a callback of an object
+    // being deleted; then the tree, then the System object itself.
+    system->ClearEventQueue();
+    system->DeleteYourself();
+    delete system;
+    system = nullptr;
+  }
   if (front_.closing) front_.closing();
   if (shell) shell->CloseAllWindows();
   unlink_apl_task(this);
@@ -368,6 +378,8 @@ bool LocalTask::ApplicationFailed(std::string* message) const {
 
 void LocalTask::Prologue(std::string* line, bool* give_line) {
   Ws ws = wsBase;
+  // A ⎕WI window the interpreter asked to open shows before the wait.
+  if (system) system->OpenPendingWindow();
   if (firstInput_ && first_apl_task() == this) {
     // The start-up load of the first task: the package's image, served
     // as workspace "pack"; its latent expression runs inside the load.
@@ -455,6 +467,11 @@ APLTask::Input LocalTask::ReadInputLine(std::string& line) {
   if (quitRequested) EndAPLTask();
   Gui([this] {
     if (front_.line_taken) front_.line_taken();
+    // A modal ⎕WI window is brought back after each line.
+    if (system && system->modal_window()) {
+      if (shell) shell->BroadcastMsg(0xffff, 301, 0, nullptr);
+      bring_back_modal_window(*this);
+    }
   });
   if (attnEnabled && attnPending) return Input::Interrupted;
   line = inputLine_;
@@ -484,6 +501,23 @@ void LocalTask::EndAPLTask() {
     Gui([this] { CloseDownTaskGUI(); });
   }
   throw TaskEnded{exitStatus};
+}
+
+void LocalTask::QwiGetProperty() { qwi_get_property_request(*this); }
+
+void LocalTask::QwiSetProperty() { qwi_set_property_request(*this); }
+
+int LocalTask::QwiEvents(int subcode, int argument, void* result, int room) {
+  return system ? system->r1000_events(subcode, argument, result, room)
+                : APLTask::QwiEvents(subcode, argument, result, room);
+}
+
+int LocalTask::QwiSelf(void* result, int room) {
+  return system ? system->qwself_read(result, room) : APLTask::QwiSelf(result, room);
+}
+
+int LocalTask::QwiWindowVisible(const char* name, void* result, int room) {
+  return system ? system->check_visible_window(name, result, room) : APLTask::QwiWindowVisible(name, result, room);
 }
 
 void report_application_error(LocalTask* task, const std::string& message, const std::string& title) {

@@ -5,6 +5,8 @@
 // expression); after that, a task with a session window that asks for an
 // immediate-execution line ends (the application has finished), and one
 // that asks for ⍞ or ⎕ input shows its window and waits for the line.
+// Around each wait for a line, a ⎕WI window waiting to be shown is shown
+// (before) and a modal ⎕WI window is brought back (after).
 #pragma once
 
 #include <atomic>
@@ -166,13 +168,16 @@ class LocalTask : public APLTask {
   // them to the front as data and answers 0.
   void QuadCC() override;
   void CursorAdd() override;
-  // ⎕WI (program/qwi_stub.cpp): no ⎕WI object exists yet and none can be
-  // made. A read answers 0 with an empty matrix for "delete" and an empty
-  // character vector for "self", 0 with an empty matrix for the rest of a
-  // result that did not fit (there is none), else 88. A write answers 12
-  // for a ∆ name, 24 (NONCE ERROR) for "new" and "create", else 88.
+  // ⎕WI: the requests of wi/requests.h on the task's System object
+  // (`system`, made by start-up on the GUI thread; a task without one
+  // answers as for a missing object). The event reads, ⎕WSELF and the
+  // visibility question go to the System object's readers; without one
+  // they answer as the base does.
   void QwiGetProperty() override;
   void QwiSetProperty() override;
+  int QwiEvents(int subcode, int argument, void* result, int room) override;
+  int QwiSelf(void* result, int room) override;
+  int QwiWindowVisible(const char* name, void* result, int room) override;
   Input ReadInputLine(std::string& line) override;
   int GetOneKeystroke() override;
   void SetErrorColour(bool on) override;
@@ -180,8 +185,10 @@ class LocalTask : public APLTask {
   void CheckFrontEndAttention() override;
   std::uint32_t ReAllocateTaskMemory(std::uint32_t bytes, std::uint8_t** new_ws) override;
   void LatentExpressionStarting(std::uint32_t error_message) override { errorBeforeLx_ = error_message; }
-  // Ends the task once: its GUI step (CloseDownTaskGUI) takes it out of
-  // the task list; throws TaskEnded with exitStatus.
+  // Ends the task once: its GUI step (CloseDownTaskGUI: empties the ⎕WI
+  // event queue, deletes the ⎕WI tree and the System object, closes the
+  // windows) takes it out of the task list; throws TaskEnded with
+  // exitStatus.
   [[noreturn]] void EndAPLTask() override;
 
   // Set when a stop or error report ended the application: every task

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
+#include <new>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -32,6 +33,7 @@
 #include "windows/session_window.h"
 #include "windows/shell.h"
 #include "windows/shell_window.h"
+#include "wi/qwi_system.h"
 
 namespace zema {
 
@@ -259,6 +261,14 @@ int run_program(int argc, char** argv) {
   gAppDataFile = &appdata;
   APLShell shell(&task);
   shell.AppendToChain();
+  // The task's ⎕WI System object, made and used on this thread; the task
+  // deletes it with its tree when it ends.
+  try {
+    task.system = new QwiSystem(&task);
+  } catch (const std::bad_alloc&) {
+    ShowMessageBox("Out of memory - Cannot create system object", "ZEMA Error", kErrorIcon);
+    return -1;
+  }
   find_dialog();
   // The session window, titled with the package's file name: hidden until
   // the application writes something or asks for input.
@@ -290,6 +300,13 @@ int run_program(int argc, char** argv) {
   QApplication::exec();
   task.Join();
   window_for_task = nullptr;
+  if (task.system) {
+    // A task that never reached its closing step.
+    task.system->ClearEventQueue();
+    task.system->DeleteYourself();
+    delete task.system;
+    task.system = nullptr;
+  }
   close_qhc();
   shell.CloseAllWindows();
   // The closed windows are deleted now, before the objects they use.

@@ -15,6 +15,14 @@
 // --interrupt-polls serve the transcript tests: the first announces each
 // input request, the second raises two attentions at the Nth attention poll
 // of the first input line that gets that far (each N of a list in turn).
+//
+// --wi: the session uses ⎕WI. The driver then runs as zema-console-wi (the
+// same driver built with the ⎕WI object system, beside this one; it is a
+// separate program so that a plain run does not load Qt): a QApplication
+// on the main thread (platform offscreen unless QT_QPA_PLATFORM is set)
+// holds the task's ⎕WI objects, and the interpreter runs on a thread of
+// its own, as in the program.
+#include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,6 +43,16 @@
 #include "interpreter/workspace/workspace.h"
 #include "tools/console_task.h"
 
+#ifdef ZEMA_CONSOLE_WI
+#include <QApplication>
+#include <QMetaObject>
+
+#include <thread>
+
+#include "tools/console_wi_task.h"
+#include "wi/qwi_system.h"
+#endif
+
 namespace {
 
 zema::ConsoleTask* g_task = nullptr;
@@ -44,9 +62,42 @@ void on_sigint(int) {
 }
 
 int usage() {
-  std::fputs("usage: zema-console [--echo] [--input-marker] [--interrupt-polls N[,N…]] [OPTION VALUE]... [FILE]\n", stderr);
+  std::fputs("usage: zema-console [--wi] [--echo] [--input-marker] [--interrupt-polls N[,N…]] [OPTION VALUE]... [FILE]\n",
+             stderr);
   return 2;
 }
+
+// Runs the interpreter on the calling thread until the task ends: its
+// status.
+int run_interpreter(zema::ConsoleTask& task) {
+  zema::set_current_apl_task(&task);
+  int status = 0;
+  try {
+    zema::apl(task.Memory(), task.MemorySize(), "", &task.wsBase, 1);
+  } catch (const zema::TaskEnded& e) {
+    status = e.status;
+  }
+  zema::set_current_apl_task(nullptr);
+  return status;
+}
+
+#ifndef ZEMA_CONSOLE_WI
+// --wi: the same command line goes to zema-console-wi, beside this program.
+int run_wi_driver(char** argv) {
+  char self[4096];
+  const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) {
+    std::fprintf(stderr, "zema-console: cannot find zema-console-wi: %s\n", std::strerror(errno));
+    return 1;
+  }
+  self[n] = '\0';
+  std::string path(self);
+  path = path.substr(0, path.rfind('/') + 1) + "zema-console-wi";
+  ::execv(path.c_str(), argv);
+  std::fprintf(stderr, "zema-console: cannot run %s: %s\n", path.c_str(), std::strerror(errno));
+  return 1;
+}
+#endif
 
 }  // namespace
 
@@ -58,7 +109,11 @@ int main(int argc, char** argv) {
   std::vector<std::string> program_args;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "--echo") {
+    if (a == "--wi") {
+#ifndef ZEMA_CONSOLE_WI
+      return run_wi_driver(argv);
+#endif
+    } else if (a == "--echo") {
       options.echo = true;
     } else if (a == "--input-marker") {
       options.input_marker = true;
@@ -123,7 +178,23 @@ int main(int argc, char** argv) {
   }
   options.terminal = !options.input_marker && ::isatty(::fileno(in));
 
+#ifdef ZEMA_CONSOLE_WI
+  // Ctrl+C is for the interpreter's thread alone (its wait for a line must
+  // be the read it ends): blocked here before any thread starts, and let
+  // through again on that thread.
+  sigset_t interrupt;
+  sigemptyset(&interrupt);
+  sigaddset(&interrupt, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  int app_argc = 1;
+  char* app_argv[] = {argv[0], nullptr};
+  QApplication app(app_argc, app_argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  zema::ConsoleWiTask task(in, stdout, options);
+#else
   zema::ConsoleTask task(in, stdout, options);
+#endif
   if (!task.AllocateTaskMemory(ws_kb * 1024)) {
     std::fprintf(stderr, "Cannot allocate a workspace of %llu KB. Program aborted\n", ws_kb);
     return 1;
@@ -144,14 +215,27 @@ int main(int argc, char** argv) {
   sigemptyset(&sa.sa_mask);
   sigaction(SIGINT, &sa, nullptr);
 
-  zema::set_current_apl_task(&task);
+#ifdef ZEMA_CONSOLE_WI
+  // The ⎕WI objects on this thread, the interpreter on its own; when it
+  // ends, the objects go and the application's loop with them.
+  task.system = new zema::QwiSystem(&task);
   int status = 0;
-  try {
-    zema::apl(task.Memory(), task.MemorySize(), "", &task.wsBase, 1);
-  } catch (const zema::TaskEnded& e) {
-    status = e.status;
-  }
-  zema::set_current_apl_task(nullptr);
+  std::thread interpreter([&] {
+    pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
+    status = run_interpreter(task);
+    QMetaObject::invokeMethod(
+        &app,
+        [&task] {
+          task.CloseDownWi();
+          QCoreApplication::quit();
+        },
+        Qt::QueuedConnection);
+  });
+  QApplication::exec();
+  interpreter.join();
+#else
+  const int status = run_interpreter(task);
+#endif
   g_task = nullptr;
   std::fflush(stdout);
   if (in != stdin) std::fclose(in);

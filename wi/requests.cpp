@@ -1,9 +1,10 @@
 #include "wi/requests.h"
 
+#include <QWidget>
+
 #include <new>
 #include <string>
 
-#include "host/charset.h"
 #include "host/task.h"
 #include "host/values.h"
 #include "platform/synchronize.h"
@@ -14,12 +15,8 @@ namespace zema {
 
 namespace {
 
-// Display code to internal characters.
-std::string internal_of(const char* display) {
-  std::string s(display ? display : "");
-  for (char& c : s) c = static_cast<char>(fontin(static_cast<unsigned char>(c)));
-  return s;
-}
+// A request's name as the interpreter holds it (internal characters).
+std::string_view name_of(const char* internal) { return internal ? std::string_view(internal) : std::string_view(); }
 
 bool named_property_class(int c) { return c == 47 || c == 48 || c == 49 || c == qwi_class::Browser; }
 
@@ -50,6 +47,25 @@ void open_pending_window(APLTask& task) {
   if (system->HasPendingWindow()) synchronize([&] { system->OpenPendingWindow(); });
 }
 
+bool bring_back_modal_window(APLTask& task) {
+  QwiSystem* system = task.system;
+  if (!system) return false;
+  bool modal = false;
+  synchronize([&] {
+    QwiObj* w = system->modal_window();
+    if (!w) return;
+    modal = true;
+    if (auto* widget = qobject_cast<QWidget*>(w->control())) {
+      QWidget* form = widget->window();
+      form->show();
+      form->setEnabled(true);
+      form->activateWindow();
+      form->setFocus();
+    }
+  });
+  return modal;
+}
+
 void qwi_get_property_request(APLTask& task) {
   task.resultTooBig = false;
   task.neededSize = 0;
@@ -68,8 +84,8 @@ void qwi_get_property_request(APLTask& task) {
     return;
   }
   try {
-    const std::string masked = qwi_mask_name(internal_of(task.propertyName));
-    const std::string top = internal_of(task.objectTop), path = internal_of(task.objectPath);
+    const std::string masked = qwi_mask_name(name_of(task.propertyName));
+    const std::string_view top = name_of(task.objectTop), path = name_of(task.objectPath);
     if (system) system->DiscardQwiResult();
     const int id = find_property_id(masked);
     task.propertyId = id;
@@ -115,8 +131,8 @@ void qwi_set_property_request(APLTask& task) {
   task.callbackId = kQwiNoEvent;
   QwiSystem* system = task.system;
   try {
-    const std::string masked = qwi_mask_name(internal_of(task.propertyName));
-    const std::string top = internal_of(task.objectTop), path = internal_of(task.objectPath);
+    const std::string masked = qwi_mask_name(name_of(task.propertyName));
+    const std::string_view top = name_of(task.objectTop), path = name_of(task.objectPath);
     if (system) system->DiscardQwiResult();
     const void* value = task.requestValue;
     synchronize([&] {

@@ -193,31 +193,43 @@ class FakeTask : public APLTask {
   int flushes = 0;
 };
 
-// The fixture: requests in display code, replies in `area`.
+// The fixture: requests written in display code, replies in `area`.
 class WiTest : public ::testing::Test {
  protected:
   FakeTask task;
   std::vector<std::uint8_t> area = std::vector<std::uint8_t>(4096, 0xEE);
 
   // Reads `property` of the object top.path into `area` (room bytes).
+  // Names are given in display code and handed over in internal
+  // characters, as the interpreter holds them; a null property stays null.
   int get(const std::string& top, const std::string& path, const char* property, int room = 4096) {
     area.assign(std::max(room, 4096), 0xEE);
     task.resultBuffer = area.data();
     task.resultSize = room;
-    task.propertyName = property;
-    task.objectTop = top.c_str();
-    task.objectPath = path.c_str();
+    hand_over(top, path, property);
     qwi_get_property_request(task);
     return task.guiResult;
   }
   int set(const std::string& top, const std::string& path, const char* property, const Value& value) {
     task.requestValue = value.data();
-    task.propertyName = property;
-    task.objectTop = top.c_str();
-    task.objectPath = path.c_str();
+    hand_over(top, path, property);
     qwi_set_property_request(task);
     return task.guiResult;
   }
+  static std::string internal(const std::string& display) {
+    std::string s;
+    for (char c : display) s += static_cast<char>(fontin(static_cast<unsigned char>(c)));
+    return s;
+  }
+  void hand_over(const std::string& top, const std::string& path, const char* property) {
+    top_ = internal(top);
+    path_ = internal(path);
+    property_ = property ? internal(property) : std::string();
+    task.propertyName = property ? property_.c_str() : nullptr;
+    task.objectTop = top_.c_str();
+    task.objectPath = path_.c_str();
+  }
+  std::string top_, path_, property_;
   // `new` at top/path of a class, with name/value pairs.
   int make(const std::string& top, const std::string& path, const std::string& cls, std::vector<Value> pairs = {}) {
     if (pairs.empty()) return set(top, path, "New", text(cls));
@@ -230,10 +242,7 @@ class WiTest : public ::testing::Test {
     return task.system->r1000_events(subcode, argument, area.data(), room);
   }
   QwiObj* object(const std::string& top, const std::string& path = "") {
-    std::string t, p;
-    for (char c : top) t += static_cast<char>(fontin(static_cast<unsigned char>(c)));
-    for (char c : path) p += static_cast<char>(fontin(static_cast<unsigned char>(c)));
-    return find_qwi_object(task.system, t, p);
+    return find_qwi_object(task.system, internal(top), internal(path));
   }
 };
 
