@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QResizeEvent>
 #include <QWidget>
 
 #include "host/charset.h"
@@ -104,9 +105,13 @@ class QwiEventFilter : public QObject {
       case QEvent::Paint:
         if (o->hooked(9)) o->OnPaintHandler();
         return false;
-      case QEvent::Resize:
+      case QEvent::Resize: {
+        const auto* r = static_cast<QResizeEvent*>(e);
+        if (r->oldSize().isValid())
+          o->AnchorChildren(r->oldSize().width(), r->oldSize().height(), r->size().width(), r->size().height());
         if (window) window->OnResizeHandler();
         return false;
+      }
       case QEvent::Show:
         if (window && e->spontaneous() && o->hooked(28)) window->OnShowHandler();
         return false;

@@ -3,6 +3,7 @@
 #include <QCursor>
 #include <QWidget>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -90,11 +91,39 @@ void QwiVisbase::HookStandardCallbacks() {
 }
 
 void QwiVisbase::ApplyVisible(bool show) {
-  if (!show) EndModalState();
   visible_ = show;
-  if (opened_) {
-    CheckUserEvent(show ? 28 : 29);
-    ShowControl(show);
+  if (show) {
+    if (opened_) {
+      CheckUserEvent(28);
+      ShowControl(true);
+    }
+    return;
+  }
+  // Hiding raises onHide even before the object was opened.
+  EndModalState();
+  CheckUserEvent(29);
+  ShowControl(false);
+}
+
+void QwiVisbase::AnchorChildren(int old_width, int old_height, int new_width, int new_height) {
+  const int dw = new_width - old_width, dh = new_height - old_height;
+  if (dw == 0 && dh == 0) return;
+  for (QwiObj* c : children_) {
+    auto* v = dynamic_cast<QwiVisbase*>(c);
+    QWidget* w = v ? v->widget() : nullptr;
+    if (!w || w->isWindow()) continue;
+    // One axis: position and length from the near and far anchors.
+    auto axis = [](bool near_edge, bool far_edge, int pos, int len, int old_total, int delta, int* out_pos, int* out_len) {
+      *out_pos = pos, *out_len = len;
+      if (near_edge && far_edge) *out_len = std::max(0, len + delta);
+      else if (far_edge) *out_pos = pos + delta;
+      else if (!near_edge && old_total > 0) *out_pos = (2 * pos + len) * (old_total + delta) / (2 * old_total) - len / 2;
+    };
+    const QRect g = w->geometry();
+    int x, y, width, height;
+    axis(v->anchors_ & 4, v->anchors_ & 1, g.x(), g.width(), old_width, dw, &x, &width);
+    axis(v->anchors_ & 8, v->anchors_ & 2, g.y(), g.height(), old_height, dh, &y, &height);
+    w->setGeometry(x, y, width, height);
   }
 }
 

@@ -81,6 +81,11 @@ class QwiVisbase : public QwiObj {
   // Whether the control event behind `event` is connected.
   bool hooked(int event) const { return event > 0 && event < kQwiEventLimit && hooked_[std::size_t(event)]; }
   QWidget* widget() const;
+  // The control grew by `dw` × `dh` pixels: each visible child keeps the
+  // distances to the edges it is anchored at (anchored at both of two
+  // opposite edges, it stretches; at neither, it keeps its centre in
+  // proportion; only at the far edge, it moves).
+  void AnchorChildren(int old_width, int old_height, int new_width, int new_height);
 
  protected:
   // Connects `event` (marks it; the event filter acts on marked events).

@@ -303,6 +303,42 @@ TEST_F(VisualTest, GoodValuesReadBack) {
   EXPECT_EQ(set("W", "B", "draw", text("x")), 24);
 }
 
+TEST_F(VisualTest, HidingRaisesOnHideEvenBeforeOpeningButTheHideMethodDoesNot) {
+  ASSERT_EQ(make("W", "", "Window", {text("onHide"), text("h")}), 0);
+  ASSERT_FALSE(object("W")->opened());
+  ASSERT_EQ(get("W", "", "hide"), 0);
+  EXPECT_EQ(task.system->QueuedCount(), 0);
+  ASSERT_EQ(set("W", "", "visible", int_scalar(0)), 0);
+  const auto rows = queued();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][1], 29);
+}
+
+// Anchors keep a child's distances to the edges it is anchored at when the
+// window is resized.
+TEST_F(VisualTest, AnchoredChildrenFollowTheWindowsEdges) {
+  window_with_button();  // the window 300 wide, 200 high; B at 20 30, 40 × 100
+  const Value none = ints({0, 0, 0, 0});
+  struct Case {
+    Value anchors;
+    QRect expected;  // after the window grows by 50 × 20
+  };
+  const Case cases[] = {
+      {ints({1, 1, 0, 0}), QRect(30, 20, 100, 40)},  // top left: stays
+      {ints({1, 1, 1, 1}), QRect(30, 20, 150, 60)},  // all four: stretches
+      {ints({0, 0, 1, 1}), QRect(80, 40, 100, 40)},  // bottom right: moves
+  };
+  QWidget* form = widget_of("W");
+  QWidget* button = widget_of("W", "B");
+  for (const Case& c : cases) {
+    ASSERT_EQ(set("W", "B", "anchors", c.anchors), 0);
+    form->resize(300, 200);
+    button->setGeometry(30, 20, 100, 40);
+    form->resize(350, 220);
+    EXPECT_EQ(button->geometry(), c.expected);
+  }
+}
+
 // A value of the wrong type, rank or length is refused with its code and
 // changes nothing that can be read back.
 TEST_F(VisualTest, BadValuesAreRefusedAndChangeNothing) {
