@@ -33,6 +33,7 @@
 #include "windows/session_window.h"
 #include "windows/shell.h"
 #include "windows/shell_window.h"
+#include "wi/qwi_button.h"
 #include "wi/qwi_system.h"
 
 namespace zema {
@@ -263,6 +264,7 @@ int run_program(int argc, char** argv) {
   shell.AppendToChain();
   // The task's ⎕WI System object, made and used on this thread; the task
   // deletes it with its tree when it ends.
+  register_qwi_visual_classes();
   try {
     task.system = new QwiSystem(&task);
   } catch (const std::bad_alloc&) {

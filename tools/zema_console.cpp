@@ -50,6 +50,7 @@
 #include <thread>
 
 #include "tools/console_wi_task.h"
+#include "wi/qwi_button.h"
 #include "wi/qwi_system.h"
 #endif
 
@@ -218,6 +219,7 @@ int main(int argc, char** argv) {
 #ifdef ZEMA_CONSOLE_WI
   // The ⎕WI objects on this thread, the interpreter on its own; when it
   // ends, the objects go and the application's loop with them.
+  zema::register_qwi_visual_classes();
   task.system = new zema::QwiSystem(&task);
   int status = 0;
   std::thread interpreter([&] {

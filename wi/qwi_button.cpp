@@ -69,9 +69,11 @@ int QwiButton::SetProperty(int id, const void* value) {
       return 0;
     }
     case 14: {
+      // Stored (and read back) as every object's colours; the button
+      // shows the caption colour.
       std::int32_t fg, bg;
-      if (const int rc = get_colour_values(value, &fg, &bg)) return rc;
-      if (b && fg != kQwiColourKeep) {
+      if (const int rc = DecodeColourProperty(value, &fg, &bg)) return rc;
+      if (b) {
         QPalette pal = b->palette();
         pal.setColor(QPalette::ButtonText, fg < 0 ? QPalette().color(QPalette::ButtonText)
                                                   : QColor(fg & 0xFF, (fg >> 8) & 0xFF, (fg >> 16) & 0xFF));

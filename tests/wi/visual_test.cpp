@@ -293,9 +293,9 @@ TEST_F(VisualTest, GoodValuesReadBack) {
   }
   ASSERT_EQ(get("W", "B", "where"), 0);
   EXPECT_EQ(reply().floats(), (std::vector<double>{20, 30, 40, 100}));
-  ASSERT_EQ(set("W", "B", "color", ints({255, 0, 0})), 0);  // caption colour only
+  ASSERT_EQ(set("W", "B", "color", ints({255, 0, 0})), 0);  // shown as the caption colour
   ASSERT_EQ(get("W", "B", "color"), 0);
-  EXPECT_EQ(reply().ints(), (std::vector<std::int32_t>{-1, -1}));
+  EXPECT_EQ(reply().ints(), (std::vector<std::int32_t>{255, -1}));
   ASSERT_EQ(set("W", "", "visible", int_scalar(0)), 0);
   EXPECT_FALSE(widget_of("W")->isVisible());
   ASSERT_EQ(get("W", "", "visible"), 0);

@@ -32,11 +32,19 @@ void check(bool ok, const std::string& what) {
 using namespace zema;
 using namespace zema::wi_test;
 
+// Names go to the request in internal characters, as the interpreter sends them.
+std::string internal_name(const std::string& display) {
+  std::string s;
+  for (char c : display) s += static_cast<char>(fontin(static_cast<unsigned char>(c)));
+  return s;
+}
+
 int request(FakeTask& task, const char* top, const char* path, const char* property, const Value& value) {
+  const std::string t = internal_name(top), p = internal_name(path), name = internal_name(property);
   task.requestValue = value.data();
-  task.propertyName = property;
-  task.objectTop = top;
-  task.objectPath = path;
+  task.propertyName = name.c_str();
+  task.objectTop = t.c_str();
+  task.objectPath = p.c_str();
   qwi_set_property_request(task);
   return task.guiResult;
 }
