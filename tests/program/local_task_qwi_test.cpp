@@ -17,6 +17,7 @@
 #include "host/charset.h"
 #include "host/services.h"
 #include "program/local_task.h"
+#include "tests/program/session_recorder.h"
 #include "wi/qwi_system.h"
 
 namespace zema {
@@ -71,46 +72,13 @@ TEST(LocalTaskQwi, WithoutASystemObjectEveryObjectIsMissing) {
   set_current_apl_task(nullptr);
 }
 
-// Collects a task's output and its end.
-struct Session {
-  std::mutex m;
-  std::condition_variable cv;
-  std::string text;
-  int status = -1;
-  LocalTask::Front Front() {
-    LocalTask::Front f;
-    f.session_output = [this](const std::string& s) {
-      std::lock_guard<std::mutex> lock(m);
-      text += s;
-      cv.notify_all();
-    };
-    f.ended = [this](int s) {
-      std::lock_guard<std::mutex> lock(m);
-      status = s;
-      cv.notify_all();
-    };
-    f.window = false;
-    return f;
-  }
-  bool WaitFor(const std::string& part) {
-    std::unique_lock<std::mutex> lock(m);
-    return cv.wait_for(lock, 20s, [&] { return text.find(part) != std::string::npos; });
-  }
-  bool WaitEnded() {
-    std::unique_lock<std::mutex> lock(m);
-    return cv.wait_for(lock, 20s, [&] { return status >= 0; });
-  }
-};
-
-bool wait_awaiting(const LocalTask& task) {
-  for (int i = 0; i < 2000 && !task.IsAwaitingInput(); ++i) std::this_thread::sleep_for(10ms);
-  return task.IsAwaitingInput();
-}
+using task_test::Session;
+using task_test::wait_awaiting;
 
 TEST(LocalTaskQwi, ApplicationLinesReachTheSystemObjectAndTheTaskDeletesIt) {
   Session s;
-  LocalTask first(s.Front());  // the first task would load the package
-  LocalTask task(s.Front());
+  LocalTask first(s.Front(false));  // the first task would load the package
+  LocalTask task(s.Front(false));
   ASSERT_TRUE(task.AllocateTaskMemory(1e6));
   task.system = new QwiSystem(&task);
   task.Start();

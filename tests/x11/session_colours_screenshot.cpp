@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/x11/screenshot_checks.h"
 #include "components/rich_edit.h"
 #include "host/settings.h"
 #include "host/task.h"
@@ -26,14 +27,8 @@
 
 namespace {
 
-int failures = 0;
-
-void check(bool ok, const std::string& what) {
-  if (!ok) {
-    std::fprintf(stderr, "FAIL: %s\n", what.c_str());
-    ++failures;
-  }
-}
+using screenshot::check;
+using screenshot::failures;
 
 // A task that waits for input once the test says so and keeps the lines it
 // is given.
@@ -97,10 +92,7 @@ QRect line_rect(zema::MRichEdit* e, int line) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (QGuiApplication::platformName() != QLatin1String("xcb")) {
-    std::fprintf(stderr, "needs an X display (QT_QPA_PLATFORM=xcb), not %s\n", qPrintable(QGuiApplication::platformName()));
-    return 1;
-  }
+  if (!screenshot::on_x_display()) return 1;
   // Three colours far apart, none of them black, on white.
   zema::Settings settings;
   std::string error;

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/x11/screenshot_checks.h"
 #include "components/rich_edit.h"
 #include "host/charset.h"
 #include "windows/shell_text.h"
@@ -22,14 +23,8 @@
 
 namespace {
 
-int failures = 0;
-
-void check(bool ok, const std::string& what) {
-  if (!ok) {
-    std::fprintf(stderr, "FAIL: %s\n", what.c_str());
-    ++failures;
-  }
-}
+using screenshot::check;
+using screenshot::failures;
 
 // The ink of one cell: true where a pixel is much darker than the
 // background.
@@ -110,10 +105,7 @@ bool has_full_column(const Cell& c) {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (QGuiApplication::platformName() != QLatin1String("xcb")) {
-    std::fprintf(stderr, "needs an X display (QT_QPA_PLATFORM=xcb), not %s\n", qPrintable(QGuiApplication::platformName()));
-    return 1;
-  }
+  if (!screenshot::on_x_display()) return 1;
   const std::u32string symbols = U"⍴⍳⍋∇⎕┌─┐│└┘";
   std::string text;
   for (char32_t u : symbols) text += static_cast<char>(zema::fontout(zema::convert_from_unicode(u)));

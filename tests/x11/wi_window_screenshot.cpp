@@ -15,19 +15,14 @@
 #include <cstdio>
 #include <string>
 
+#include "tests/x11/screenshot_checks.h"
 #include "../wi/wi_fixture.h"
 #include "wi/qwi_button.h"
 
 namespace {
 
-int failures = 0;
-
-void check(bool ok, const std::string& what) {
-  if (!ok) {
-    std::fprintf(stderr, "FAIL: %s\n", what.c_str());
-    ++failures;
-  }
-}
+using screenshot::check;
+using screenshot::failures;
 
 using namespace zema;
 using namespace zema::wi_test;
@@ -55,10 +50,7 @@ bool whitish(QRgb p) { return qRed(p) > 245 && qGreen(p) > 245 && qBlue(p) > 245
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  if (QGuiApplication::platformName() != QLatin1String("xcb")) {
-    std::fprintf(stderr, "needs an X display (QT_QPA_PLATFORM=xcb), not %s\n", qPrintable(QGuiApplication::platformName()));
-    return 1;
-  }
+  if (!screenshot::on_x_display()) return 1;
   int rc;
   {
     FakeTask task;
