@@ -48,22 +48,19 @@ std::string char_vector(std::uint32_t a, Ws ws) {
   return std::string(reinterpret_cast<const char*>(ws + array_data(a, ws)), array_count(a, ws));
 }
 
-// The title of a stop report for the level that asks for input, or that
-// stopped: "Stopped at NAME line number N" for a defined function's line,
-// "Stopped in Execute" for any other. ⎕-input levels are passed over to the
-// level whose ⎕ they answer; at immediate execution (`at_immediate`) the
-// report is about the newest suspended function.
-std::string stop_title(bool at_immediate, Ws ws) {
+// The title of the stop report made when the application is back in
+// immediate execution: about the newest suspended function, "Stopped at
+// NAME line number N", passing over ⎕-input levels and levels of ⍎ text;
+// "Stopped in Execute" when there is no function.
+std::string stop_title(Ws ws) {
   std::uint16_t token = rd16(ws, hdr::RunningToken);
   std::int32_t line = rdi32(ws, hdr::FnLineNumber);
-  std::uint16_t state = engine_state(ws);
-  bool skip = at_immediate || (state & st::ValueAwaited);
+  bool skip = true;
   for (std::uint32_t link = rd32(ws, hdr::SiLink); skip && link && rd32(ws, link) != 0; link = rd32(ws, link)) {
     const std::uint32_t frame = link - siframe::Link;
     token = rd16(ws, frame + siframe::RunningToken);
     line = rdi32(ws, frame + siframe::LineNumber);
-    state = rd16(ws, frame + siframe::State);
-    skip = (state & st::ValueAwaited) || (at_immediate && token == 0);
+    skip = (rd16(ws, frame + siframe::State) & st::ValueAwaited) || token == 0;
   }
   if (token == 0) return "Stopped in Execute";
   return "Stopped at " + internal_to_utf8(symbol_name(entry_of_token(token), ws)) + " line number " +
@@ -338,7 +335,10 @@ void LocalTask::CheckFrontEndAttention() {
 int LocalTask::GetOneKeystroke() {
   if (!front_.window || !front_.keystroke) return 3;
   FlushOutput();
-  return front_.keystroke();
+  const int key = front_.keystroke();
+  // Asked to quit while it waited for the key: the task ends now.
+  if (quitRequested) EndAPLTask();
+  return key;
 }
 
 void LocalTask::ASCIILineSend(const char* text) {
@@ -414,7 +414,7 @@ void LocalTask::Prologue(std::string* line, bool* give_line) {
   // An immediate-execution line: the application has finished (or
   // stopped).
   std::string message;
-  if (ApplicationFailed(&message)) report_application_error(this, message, stop_title(true, ws));
+  if (ApplicationFailed(&message)) report_application_error(this, message, stop_title(ws));
   quitRequested = true;
 }
 

@@ -287,8 +287,10 @@ int run_program(int argc, char** argv) {
   session->print_hard_copy = [](const std::string& text) { write_printer(text.c_str(), 1); };
   // Exit and closing the window ask the task to quit; a task waiting for
   // input is woken to do so.
-  session->quit_task = [](APLTask* t) {
+  session->quit_task = [w = session](APLTask* t) {
     if (auto* local = dynamic_cast<LocalTask*>(t)) local->RequestQuit();
+    // A task waiting for a single key is not left waiting.
+    if (w) w->CloseKeystrokes();
   };
   for (const int msg : {103, 104, 102, 105, 101}) shell.BroadcastMsg(0xffff, msg, 0, nullptr);
 

@@ -303,9 +303,17 @@ int TAPLSessionWin::GetOneKeystroke() {
   for (;;) {
     char c;
     if (PopTypeahead(&c)) return fontin(static_cast<unsigned char>(c));
-    if (task_ && task_->attnPending && task_->attnEnabled) return 0;
+    if (keys_closed_ || (task_ && task_->attnPending && task_->attnEnabled)) return 0;
     typeahead_added_.wait_for(lock, std::chrono::milliseconds(100));
   }
+}
+
+void TAPLSessionWin::CloseKeystrokes() {
+  {
+    std::lock_guard<std::mutex> lock(typeahead_lock_);
+    keys_closed_ = true;
+  }
+  typeahead_added_.notify_all();
 }
 
 void TAPLSessionWin::ReplayTypeahead() {

@@ -135,9 +135,13 @@ class TAPLSessionWin : public TAPLShellText {
   // session; only at an ordinary input request.
   void RecallLastLine(bool back);
   // Task thread: the internal code of the next type-ahead key; 0 when the
-  // task's attention is pending and enabled; otherwise waits (woken by a
-  // typed key, at the latest every 100 ms) and asks again.
+  // task's attention is pending and enabled, or once CloseKeystrokes ran;
+  // otherwise waits (woken by a typed key, at the latest every 100 ms) and
+  // asks again.
   int GetOneKeystroke();
+  // Any thread: no key will come any more (the task is asked to quit); a
+  // wait in GetOneKeystroke ends at once.
+  void CloseKeystrokes();
   // Submits `line` (internal characters) as if typed; a prompt of blanks
   // left on the last line is deleted, so the line's output starts there.
   void FakeInputLine(const char* line);
@@ -376,6 +380,7 @@ class TAPLSessionWin : public TAPLShellText {
   std::array<char, kTypeaheadSize> typeahead_{};
   int typeahead_pos_ = 0;    // oldest key
   int typeahead_count_ = 0;  // keys held
+  bool keys_closed_ = false;  // CloseKeystrokes ran (under typeahead_lock_)
 };
 
 }  // namespace zema

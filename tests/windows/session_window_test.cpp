@@ -441,5 +441,21 @@ TEST_F(SessionWindowTest, CtrlPeriodEndsAWaitForAKey) {
   EXPECT_EQ(w->TypeaheadCount(), 0) << "interrupt keys are not typed ahead";
 }
 
+// Exit while the task waits for a single key: the wait ends with no key
+// (0), and no later wait starts.
+TEST_F(SessionWindowTest, ClosedKeystrokesEndAWaitForAKey) {
+  TAPLSessionWin* w = Make();
+  task->awaiting = false;
+  std::atomic<int> key{-1};
+  std::thread reader([&] { key = w->GetOneKeystroke(); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_EQ(key.load(), -1);
+  w->CloseKeystrokes();
+  reader.join();
+  EXPECT_EQ(key.load(), 0);
+  EXPECT_FALSE(task->attnPending.load());
+  EXPECT_EQ(w->GetOneKeystroke(), 0);
+}
+
 }  // namespace
 }  // namespace zema
