@@ -52,6 +52,7 @@ void need_room(std::uint32_t bytes, Ws ws) {
 
 // ⎕WE's continuation after a callback (set_window_callback_return).
 WindowCallbackReturn window_callback_return = nullptr;
+WindowCallbackAbandoned window_callback_abandoned = nullptr;
 
 // Ends a callback's level (its value, if any, already off the stack) and
 // goes back to ⎕WE.
@@ -295,6 +296,7 @@ int end_window_callback(Ws ws) {
 }  // namespace
 
 void set_window_callback_return(WindowCallbackReturn route) { window_callback_return = route; }
+void set_window_callback_abandoned(WindowCallbackAbandoned route) { window_callback_abandoned = route; }
 
 bool start_window_callback(std::uint32_t text_slot, Ws ws) {
   const std::uint32_t a = rd32(ws, text_slot);
@@ -529,8 +531,10 @@ int take_error_in_evaluation(int code, Ws ws) {
   const std::int32_t et1 = rd16(ws, hdr::EtMajor), et2 = rd16(ws, hdr::EtMinor);
   if (caught && kind == evk::ExecCatch) make_em(code, ws);
   // Close the levels of plain ⍎ text and of callbacks, then the taking level.
-  while (at_text_level(ws) && (rd8(ws, hdr::EvalKind) == evk::Execute || rd8(ws, hdr::EvalKind) == evk::WindowCallback))
+  while (at_text_level(ws) && (rd8(ws, hdr::EvalKind) == evk::Execute || rd8(ws, hdr::EvalKind) == evk::WindowCallback)) {
+    if (rd8(ws, hdr::EvalKind) == evk::WindowCallback && window_callback_abandoned) window_callback_abandoned(ws);
     close_level(ws);
+  }
   if (!caught) return -1;
   close_level(ws);
   if (kind == evk::TransferForm) {

@@ -31,6 +31,11 @@ constexpr std::uint8_t WindowCallback = 6;  // an event's callback expression ru
 // SYSTEM ERROR.
 using WindowCallbackReturn = int (*)(Ws ws);
 void set_window_callback_return(WindowCallbackReturn route);
+// Called when an error closes a callback's level instead (the ⎕WE that
+// ran it ends with the error), so that the event functions no longer
+// answer as inside a callback. Null: nothing is done.
+using WindowCallbackAbandoned = void (*)(Ws ws);
+void set_window_callback_abandoned(WindowCallbackAbandoned route);
 
 // Sets the character vector whose offset the word at `text_slot` holds
 // (a stack entry ⎕WE pushed) to run at a new level as a statement of its

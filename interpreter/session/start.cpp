@@ -48,6 +48,7 @@ void install_hooks() {
   set_dot_system_member_route(class_function_through_reference);
   set_library_routes(LibraryRoutes{library_directory, visit_directory});
   set_window_callback_return(sfwe_return);
+  set_window_callback_abandoned(sfwe_abandoned);
 }
 
 }  // namespace

@@ -176,6 +176,8 @@ int sfwe_wait(Ws ws);
 // continuation, set_window_callback_return): drops the callback's text
 // from above the frame and waits again. Answers state 2.
 int sfwe_return(Ws ws);
+// An error closed a ⎕WE callback's level: no callback runs any more.
+void sfwe_abandoned(Ws ws);
 // Milliseconds since the session began.
 std::uint32_t sfwe_get_ms(Ws ws);
 // ⎕EV: the record of the event whose callback runs (the last one taken).

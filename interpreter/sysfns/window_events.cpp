@@ -396,6 +396,11 @@ int sfwe_wait(Ws ws) {
   }
 }
 
+void sfwe_abandoned(Ws) {
+  host_vars().qwi_callback_flag = 0;
+  host_vars().event_source = 0;
+}
+
 int sfwe_return(Ws ws) {
   StackEntry text;
   unstack(text, ws);
@@ -428,7 +433,9 @@ void sfwe_dyadic(SfArg left, SfArg right, Ws ws) {
     force_gcol(ws);
     std::int32_t room = 0;
     void* area = host_result_area(1700, &room, ws);
-    (void)services_read(kServicesEvents, kAllEvents, 0, area, room);  // read and dropped
+    // Read and dropped; a refusal (the events do not fit) leaves them queued
+    // and is the call's error.
+    if (const int code = services_read(kServicesEvents, kAllEvents, 0, area, room)) sfwi_error(code, ws);
   }
   sfwe_monadic(right, ws);
 }
@@ -449,7 +456,7 @@ void sfwself(Ws ws) {
   }
   std::int32_t room = 0;
   void* area = reply_area(1000, kReplyRoom, &room, ws);
-  if (services_read(kServicesProperties, kSelfName, 0, area, room - kReplyRoom) != 0) domner(ws);
+  if (services_read(kServicesProperties, kSelfName, 0, area, room) != 0) domner(ws);
   sfwi_fixup(room, ws);
 }
 

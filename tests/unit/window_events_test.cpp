@@ -388,6 +388,8 @@ TEST_F(WindowEvents, AFailingCallbackEndsTheWaitWithItsError) {
   task_.queue.push_back(Event{1, 1, 1, 1, 1, 1, 1, 1, 1});
   EXPECT_EQ(first({"⎕WE ¯1"}), "DOMAIN ERROR");
   expect_sound();
+  // The failed callback is over: the event functions answer as outside one.
+  EXPECT_EQ(type({"⍴⎕WSELF", "⍴⎕EVN"}), "0\n0\n");
   // The event behind it is still there for the next wait.
   EXPECT_EQ(type({"⎕WE 0"}), "1 1 1 1 1 1 1 1 1\n");
   // A callback that calls ⎕WE itself.
