@@ -26,14 +26,6 @@ QMessageBox::StandardButton qt_button(int result) {
   }
 }
 
-// True when no box can be seen: no GUI application, a platform that
-// draws nowhere (offscreen, minimal) or one without a screen. GUI thread.
-bool no_screen() {
-  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return true;
-  const QString platform = QGuiApplication::platformName();
-  return platform == QLatin1String("offscreen") || platform.startsWith(QLatin1String("minimal")) ||
-         QGuiApplication::primaryScreen() == nullptr;
-}
 
 // A box nobody could see or answer: its caption and text go to standard
 // error and its default button answers.
@@ -58,6 +50,13 @@ int result_of(QMessageBox::StandardButton b) {
   }
 }
 }  // namespace
+
+bool no_screen() {
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return true;
+  const QString platform = QGuiApplication::platformName();
+  return platform == QLatin1String("offscreen") || platform.startsWith(QLatin1String("minimal")) ||
+         QGuiApplication::primaryScreen() == nullptr;
+}
 
 MessageBoxLayout decode_message_box_flags(unsigned flags) {
   MessageBoxLayout l;

@@ -28,6 +28,9 @@ MessageBoxLayout decode_message_box_flags(unsigned flags);
 // screen) nothing waits: "CAPTION: TEXT" and a new line go to standard
 // error and the box's default button is answered.
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned flags);
+// True when no window can be seen: no GUI application, a platform that
+// draws nowhere (offscreen, minimal) or one without a screen. GUI thread.
+bool no_screen();
 
 // Test hook: while set, ShowMessageBox shows nothing and answers what the
 // hook answers for the request.

@@ -508,8 +508,12 @@ void LocalTask::QwiGetProperty() { qwi_get_property_request(*this); }
 void LocalTask::QwiSetProperty() { qwi_set_property_request(*this); }
 
 int LocalTask::QwiEvents(int subcode, int argument, void* result, int room) {
-  return system ? system->r1000_events(subcode, argument, result, room)
-                : APLTask::QwiEvents(subcode, argument, result, room);
+  const int rc = system ? system->r1000_events(subcode, argument, result, room)
+                        : APLTask::QwiEvents(subcode, argument, result, room);
+  // Asked to quit (Exit, the session window closed) while the application
+  // waits for events: the task ends rather than wait on.
+  if (quitRequested) EndAPLTask();
+  return rc;
 }
 
 int LocalTask::QwiSelf(void* result, int room) {

@@ -120,6 +120,9 @@ void TAPLSessionWin::QuadCC(int code, bool hard_copy) {
   } catch (const std::exception&) {
     ShowMessageBox("Out of memory updating window", "ZEMA Error", 16);
   }
+  // The text changed under the remembered line: it is taken again as it
+  // now stands, so that restoring it later puts back no stale text.
+  if (!restoring) TakeLine(e->CharToLineNum(e->Caret()));
 }
 
 void TAPLSessionWin::CursorAdd(int column, int line) {
@@ -155,6 +158,7 @@ void TAPLSessionWin::CursorAdd(int column, int line) {
   } catch (const std::exception&) {
     ShowMessageBox("Out of memory updating window", "ZEMA Error", 16);
   }
+  if (!restoring) TakeLine(e->CharToLineNum(e->Caret()));
 }
 
 }  // namespace zema

@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -24,6 +25,7 @@
 #include "host/task.h"
 #include "platform/font_sizes.h"
 #include "platform/memory_ini.h"
+#include "platform/message_box.h"
 #include "windows/help_lookup.h"
 #include "windows/window_list.h"
 
@@ -126,6 +128,11 @@ int RunModal(QDialog* d) {
     const int r = g_run_modal_hook(d);
     if (alive) d->hide();
     return r;
+  }
+  // Nobody could see or answer the dialog: it is cancelled, and says so.
+  if (no_screen()) {
+    std::fprintf(stderr, "%s: cancelled\n", d->windowTitle().toUtf8().constData());
+    return QDialog::Rejected;
   }
   return d->exec();
 }

@@ -54,6 +54,8 @@ int ScreenFontsizeToNominal(int size);
 
 // Runs `d` modally and answers its result. Tests set a hook that stands
 // in for the person (it gets the dialog, shown, and answers the result).
+// Where nothing can be seen (no_screen) and no hook is set, nothing waits:
+// "TITLE: cancelled" goes to standard error and the answer is Rejected.
 int RunModal(QDialog* d);
 void set_run_modal_hook(std::function<int(QDialog*)> hook);
 

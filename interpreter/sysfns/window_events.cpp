@@ -433,9 +433,10 @@ void sfwe_dyadic(SfArg left, SfArg right, Ws ws) {
     force_gcol(ws);
     std::int32_t room = 0;
     void* area = host_result_area(1700, &room, ws);
-    // Read and dropped; a refusal (the events do not fit) leaves them queued
-    // and is the call's error.
-    if (const int code = services_read(kServicesEvents, kAllEvents, 0, area, room)) sfwi_error(code, ws);
+    // Read and dropped. Events that do not fit stay queued: WS FULL rather
+    // than a wait that looks as if they were gone. (Without a ⎕WI system
+    // there is nothing to discard.)
+    if (services_read(kServicesEvents, kAllEvents, 0, area, room) == 4) sfwi_error(4, ws);
   }
   sfwe_monadic(right, ws);
 }

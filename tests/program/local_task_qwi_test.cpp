@@ -115,5 +115,24 @@ TEST(LocalTaskQwi, ApplicationLinesReachTheSystemObjectAndTheTaskDeletesIt) {
   EXPECT_EQ(task.system, nullptr);  // deleted with its tree at the task's end
 }
 
+// Exit while the application waits for events without limit: the wait
+// ends and so does the task.
+TEST(LocalTaskQwi, AskedToQuitDuringAnEventWaitTheTaskEnds) {
+  Session s;
+  LocalTask first(s.Front(false));
+  LocalTask task(s.Front(false));
+  ASSERT_TRUE(task.AllocateTaskMemory(1e6));
+  task.system = new QwiSystem(&task);
+  task.Start();
+  ASSERT_TRUE(wait_awaiting(task));
+  ASSERT_TRUE(task.ExecuteInputLine(utf8_line_to_internal("⎕WE ¯1")));
+  std::this_thread::sleep_for(200ms);
+  EXPECT_FALSE(task.IsAwaitingInput());
+  task.RequestQuit();
+  ASSERT_TRUE(s.WaitEnded());
+  task.Join();
+  EXPECT_EQ(s.status, 0);
+}
+
 }  // namespace
 }  // namespace zema

@@ -99,6 +99,22 @@ TEST_F(SessionRequestsTest, CodesEditTheTextAndMoveTheCaret) {
   EXPECT_TRUE(printed.empty());
 }
 
+// A request that edits the caret's line leaves it remembered as it now
+// stands: putting the line back restores no deleted text.
+TEST_F(SessionRequestsTest, EditedLineIsRememberedAsItNowStands) {
+  TAPLSessionWin* w = Make();
+  w->AppendSession("one\ntwo\n");
+  w->CursorAdd(1, 0);
+  w->QuadCC(10, false);  // delete to the end of the line
+  EXPECT_EQ(w->line_no, 0);
+  EXPECT_EQ(w->line_text, "o");
+  w->RestoreLine();
+  EXPECT_EQ(w->Contents->Text(), "o\rtwo\r");
+  w->QuadCC(16, false);  // delete the line: "two" moves up under the caret
+  w->RestoreLine();
+  EXPECT_EQ(w->Contents->Text(), "two\r");
+}
+
 TEST_F(SessionRequestsTest, ClearPrintsAFormFeedOnlyUnderHardCopy) {
   TAPLSessionWin* w = Make();
   w->AppendSession("one\ntwo\n");

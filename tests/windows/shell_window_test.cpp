@@ -51,6 +51,16 @@ TEST_F(ShellWindows, TitlesAreBoundedToFiftyCharacters) {
   EXPECT_EQ(w->windowTitle(), QString::fromStdString(std::string(48, 'z') + ".."));
 }
 
+// Headless, with no hook standing in for a person, a modal dialog is
+// cancelled at once instead of waiting for ever.
+TEST(RunModalHeadless, CancelledWithoutWaiting) {
+  set_run_modal_hook(nullptr);
+  QDialog d;
+  d.setWindowTitle(QStringLiteral("Load APL workspace"));
+  EXPECT_EQ(RunModal(&d), QDialog::Rejected);
+  EXPECT_FALSE(d.isVisible());
+}
+
 TEST(TileGrid, RowsAndColumnsForEachCount) {
   struct Case {
     int n, rows, columns;
