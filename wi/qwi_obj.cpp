@@ -370,13 +370,15 @@ int QwiObj::SetFont(const void* value) {
       int count = 0;
       if (get_n_floats(item, sizes, 1, &count)) return 12;
       if (count == 1) {
+        // Sizes are kept within what a font can have before they become
+        // integers (a size from APL may be any number, NaN too).
+        const auto whole = [](double x) { return x >= 1 ? static_cast<int>(std::min(x, 32767.0)) : 1; };
         if (scale_ == 3) {
-          f.setPointSize(std::max(1, static_cast<int>(sizes[0])));
+          f.setPointSize(whole(sizes[0]));
         } else {
           double px_h, px_v;
           GetObjectScale(&px_h, &px_v, false);
-          const double px = scale_ == 5 ? sizes[0] : sizes[0] * px_v;
-          f.setPixelSize(std::max(1, static_cast<int>(px)));
+          f.setPixelSize(whole(scale_ == 5 ? sizes[0] : sizes[0] * px_v));
         }
       }
     }

@@ -269,11 +269,16 @@ int QwiSystem::Events(int subcode, int argument, void* result, int size) {
       std::memcpy(items, r.words.data(), sizeof(std::int32_t) * 9);
       items[9] = NewHandle(r.node);
       if (items[9] == 0) return 68;  // every handle is held: the record stays
-      r.node = nullptr;                // its reference went with the handle
+      // The reply first: a record is taken only once its reply is made.
+      if (const int rc = qwi_return_integers(result, std::max(size, 57), items, 10)) {  // 56 bytes fill the area
+        TakeHandle(items[9]);  // the record keeps its reference
+        return rc;
+      }
+      r.node = nullptr;  // its reference went with the handle
       ReleaseRecord(r);
       oldest_ = (oldest_ + 1) % kQueueSize;
       --count_;
-      return qwi_return_integers(result, std::max(size, 57), items, 10);  // 56 bytes fill the area
+      return 0;
     }
     case 6: {
       std::lock_guard guard(lock_);
